@@ -1,0 +1,72 @@
+// File-system services of the platform layer. Paths are Windows-1251 bytes;
+// the POSIX build passes them to the kernel as they are.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <string>
+
+namespace qn::platform {
+
+// The separator this platform's paths use ('\' on Windows, '/' here).
+extern const char kPathSeparator;
+std::string JoinPath(const std::string& folder, const std::string& name);
+// The folder part of a path, without a trailing separator ("" for a bare name).
+std::string ExtractFileDir(const std::string& path);
+std::string ExtractFileName(const std::string& path);
+
+bool FileExists(const std::string& path);       // a regular file
+bool DirectoryExists(const std::string& path);  // a folder
+// Creates a folder and its missing parents; throws EqnOsError.
+void ForceDirectories(const std::string& path);
+
+// The folder of the running executable, without a trailing separator.
+std::string ProgramFolder();
+// The user's temporary folder, with a trailing separator.
+std::string TempFolder();
+
+// The drive types a drive root can have.
+enum class DriveType { Unknown = 0, NoRootDir = 1, Removable = 2, Fixed = 3, Remote = 4, CdRom = 5, RamDisk = 6 };
+// Type of a drive root such as "C:\". Linux has no drive letters: every
+// letter answers as one without a root directory.
+DriveType GetDriveType(const std::string& root);
+
+// Moves or renames a file; fails when the target exists. Throws EqnOsError.
+void MoveFile(const std::string& from, const std::string& to);
+// Copies a file, overwriting the target unless failIfExists. Throws EqnOsError.
+void CopyFile(const std::string& from, const std::string& to, bool failIfExists);
+void DeleteFile(const std::string& path);  // throws EqnOsError
+
+// Reads a whole file; throws Exception("Cannot open file <path>").
+std::string ReadFile(const std::string& path);
+
+// Replaces the content of a file so that a reader only ever sees the old or
+// the new content in full: the bytes go to a temporary file in the same
+// folder, are flushed to disk and then renamed over the target. On failure
+// the target is untouched, the temporary file is removed and the error
+// (Exception "Cannot create file <path>" or EqnOsError) propagates.
+void WriteFileReplacing(const std::string& path, const std::string& bytes);
+
+// A file opened for appending records, shared with other writers.
+class AppendFile {
+ public:
+  // Opens an existing file for reading and writing, or creates it; nullptr
+  // when that is not possible.
+  static std::unique_ptr<AppendFile> Open(const std::string& path);
+  ~AppendFile();
+  AppendFile(const AppendFile&) = delete;
+  AppendFile& operator=(const AppendFile&) = delete;
+  // Writes at the end of the file; throws EqnOsError on failure.
+  void Append(const std::string& bytes);
+
+ private:
+  explicit AppendFile(intptr_t handle) : handle_(handle) {}
+  intptr_t handle_;  // a file descriptor here, a HANDLE on Windows
+};
+
+// The system's text for the last error of the calling thread.
+std::string LastErrorText();
+int LastErrorCode();
+std::string ErrorText(int code);
+
+}  // namespace qn::platform

@@ -1,0 +1,203 @@
+#include <errno.h>
+#include <fcntl.h>
+#include <stdlib.h>
+#include <string.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <climits>
+#include <cstdio>
+
+#include "base/error.h"
+#include "platform/files.h"
+
+namespace qn::platform {
+
+const char kPathSeparator = '/';
+
+namespace {
+
+[[noreturn]] void ThrowErrno(int code) { throw EqnOsError(ErrorText(code), code); }
+
+bool WriteAll(int fd, const char* data, size_t size) {
+  while (size > 0) {
+    ssize_t n = ::write(fd, data, size);
+    if (n < 0) {
+      if (errno == EINTR) continue;
+      return false;
+    }
+    data += n;
+    size -= static_cast<size_t>(n);
+  }
+  return true;
+}
+
+}  // namespace
+
+std::string JoinPath(const std::string& folder, const std::string& name) {
+  if (folder.empty()) return name;
+  if (folder.back() == kPathSeparator) return folder + name;
+  return folder + kPathSeparator + name;
+}
+
+std::string ExtractFileDir(const std::string& path) {
+  size_t p = path.find_last_of(kPathSeparator);
+  if (p == std::string::npos) return "";
+  if (p == 0) return path.substr(0, 1);
+  return path.substr(0, p);
+}
+
+std::string ExtractFileName(const std::string& path) {
+  size_t p = path.find_last_of(kPathSeparator);
+  return p == std::string::npos ? path : path.substr(p + 1);
+}
+
+bool FileExists(const std::string& path) {
+  struct stat st;
+  return ::stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode);
+}
+
+bool DirectoryExists(const std::string& path) {
+  struct stat st;
+  return ::stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
+}
+
+void ForceDirectories(const std::string& path) {
+  if (path.empty() || DirectoryExists(path)) return;
+  std::string parent = ExtractFileDir(path);
+  if (!parent.empty() && parent != path) ForceDirectories(parent);
+  if (::mkdir(path.c_str(), 0777) != 0 && errno != EEXIST) ThrowErrno(errno);
+}
+
+std::string ProgramFolder() {
+  char buf[PATH_MAX + 1];
+  ssize_t n = ::readlink("/proc/self/exe", buf, PATH_MAX);
+  if (n <= 0) return ".";
+  return ExtractFileDir(std::string(buf, static_cast<size_t>(n)));
+}
+
+std::string TempFolder() {
+  const char* t = ::getenv("TMPDIR");
+  std::string dir = (t && *t) ? t : "/tmp";
+  if (dir.back() != kPathSeparator) dir += kPathSeparator;
+  return dir;
+}
+
+DriveType GetDriveType(const std::string&) { return DriveType::NoRootDir; }
+
+void MoveFile(const std::string& from, const std::string& to) {
+  struct stat st;
+  if (::lstat(to.c_str(), &st) == 0) ThrowErrno(EEXIST);
+  if (::rename(from.c_str(), to.c_str()) != 0) ThrowErrno(errno);
+}
+
+void CopyFile(const std::string& from, const std::string& to, bool failIfExists) {
+  int in = ::open(from.c_str(), O_RDONLY | O_CLOEXEC);
+  if (in < 0) ThrowErrno(errno);
+  int flags = O_WRONLY | O_CREAT | O_CLOEXEC | (failIfExists ? O_EXCL : O_TRUNC);
+  int out = ::open(to.c_str(), flags, 0666);
+  if (out < 0) {
+    int e = errno;
+    ::close(in);
+    ThrowErrno(e);
+  }
+  char buf[65536];
+  int err = 0;
+  for (;;) {
+    ssize_t n = ::read(in, buf, sizeof buf);
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0) {
+      err = errno;
+      break;
+    }
+    if (n == 0) break;
+    if (!WriteAll(out, buf, static_cast<size_t>(n))) {
+      err = errno;
+      break;
+    }
+  }
+  ::close(in);
+  if (::close(out) != 0 && err == 0) err = errno;
+  if (err != 0) ThrowErrno(err);
+}
+
+void DeleteFile(const std::string& path) {
+  if (::unlink(path.c_str()) != 0) ThrowErrno(errno);
+}
+
+std::string ReadFile(const std::string& path) {
+  int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  struct stat st;
+  if (fd < 0 || ::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+    if (fd >= 0) ::close(fd);
+    throw Exception("Cannot open file " + path);
+  }
+  std::string data;
+  char buf[65536];
+  for (;;) {
+    ssize_t n = ::read(fd, buf, sizeof buf);
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0) {
+      int e = errno;
+      ::close(fd);
+      ThrowErrno(e);
+    }
+    if (n == 0) break;
+    data.append(buf, static_cast<size_t>(n));
+  }
+  ::close(fd);
+  return data;
+}
+
+void WriteFileReplacing(const std::string& path, const std::string& bytes) {
+  std::string dir = ExtractFileDir(path);
+  std::string tmpl = JoinPath(dir.empty() ? "." : dir, "." + ExtractFileName(path) + ".XXXXXX");
+  int fd = ::mkstemp(tmpl.data());
+  if (fd < 0) throw Exception("Cannot create file " + path);
+  struct stat st;
+  // Keep the permissions of the file being replaced.
+  if (::stat(path.c_str(), &st) == 0) ::fchmod(fd, st.st_mode & 07777);
+  else ::fchmod(fd, 0666 & ~[] { mode_t m = ::umask(0); ::umask(m); return m; }());
+  bool ok = WriteAll(fd, bytes.data(), bytes.size()) && ::fsync(fd) == 0;
+  int err = errno;
+  if (::close(fd) != 0 && ok) {
+    ok = false;
+    err = errno;
+  }
+  if (ok && ::rename(tmpl.c_str(), path.c_str()) != 0) {
+    ok = false;
+    err = errno;
+  }
+  if (!ok) {
+    ::unlink(tmpl.c_str());
+    ThrowErrno(err);
+  }
+  // Make the rename itself durable.
+  int dfd = ::open(dir.empty() ? "." : dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (dfd >= 0) {
+    ::fsync(dfd);
+    ::close(dfd);
+  }
+}
+
+std::unique_ptr<AppendFile> AppendFile::Open(const std::string& path) {
+  int fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_APPEND | O_CLOEXEC, 0666);
+  if (fd < 0) return nullptr;
+  return std::unique_ptr<AppendFile>(new AppendFile(fd));
+}
+
+AppendFile::~AppendFile() { ::close(static_cast<int>(handle_)); }
+
+void AppendFile::Append(const std::string& bytes) {
+  if (!WriteAll(static_cast<int>(handle_), bytes.data(), bytes.size())) ThrowErrno(errno);
+}
+
+int LastErrorCode() { return errno; }
+std::string LastErrorText() { return ErrorText(errno); }
+std::string ErrorText(int code) {
+  char buf[256];
+  const char* s = ::strerror_r(code, buf, sizeof buf);
+  return s;
+}
+
+}  // namespace qn::platform

@@ -1,0 +1,52 @@
+// Process, host and library services of the platform layer.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "base/clock.h"
+
+namespace qn::platform {
+
+// This machine's network name, "(unknown)" when none can be had.
+std::string HostName();
+
+uint32_t CurrentProcessId();
+
+// The local date and time of this machine.
+class SystemClock : public Clock {
+ public:
+  DateTime Now() const override;
+};
+
+// Starts a program with arguments and waits for it to end; returns its exit
+// code. Throws EqnOsError when it cannot be started.
+int RunProcessAndWait(const std::string& program, const std::vector<std::string>& args);
+
+// The registry of the platform. Linux has none: a small persistent key store
+// under /var/lib stands for the machine's keys; the only question asked of it
+// is whether a key exists.
+bool RegistryKeyExists(const std::string& key);
+void RegistryCreateKey(const std::string& key);
+void RegistryDeleteKey(const std::string& key);
+
+// A shared library loaded at run time by path.
+class Library {
+ public:
+  // nullptr when the file cannot be loaded; error receives the reason.
+  static std::unique_ptr<Library> Load(const std::string& path, std::string* error = nullptr);
+  ~Library();
+  Library(const Library&) = delete;
+  Library& operator=(const Library&) = delete;
+  void* Symbol(const char* name) const;  // nullptr when missing
+  const std::string& Path() const { return path_; }
+
+ private:
+  Library(void* handle, std::string path) : handle_(handle), path_(std::move(path)) {}
+  void* handle_;
+  std::string path_;
+};
+
+}  // namespace qn::platform

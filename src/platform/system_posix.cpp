@@ -1,0 +1,108 @@
+#include <dlfcn.h>
+#include <errno.h>
+#include <spawn.h>
+#include <sys/stat.h>
+#include <sys/time.h>
+#include <sys/wait.h>
+#include <time.h>
+#include <unistd.h>
+
+#include "base/error.h"
+#include "base/text.h"
+#include "platform/files.h"
+#include "platform/system.h"
+
+extern char** environ;
+
+namespace qn::platform {
+
+std::string HostName() {
+  char buf[1024];
+  if (::gethostname(buf, sizeof buf) != 0) return "(unknown)";
+  buf[sizeof buf - 1] = 0;
+  std::string name(buf);
+  return name.empty() ? "(unknown)" : name;
+}
+
+uint32_t CurrentProcessId() { return static_cast<uint32_t>(::getpid()); }
+
+DateTime SystemClock::Now() const {
+  struct timeval tv;
+  ::gettimeofday(&tv, nullptr);
+  struct tm tm;
+  ::localtime_r(&tv.tv_sec, &tm);
+  DateTime t;
+  t.year = tm.tm_year + 1900;
+  t.month = tm.tm_mon + 1;
+  t.day = tm.tm_mday;
+  t.hour = tm.tm_hour;
+  t.minute = tm.tm_min;
+  t.second = tm.tm_sec;
+  t.msec = static_cast<int>(tv.tv_usec / 1000);
+  t.weekday = tm.tm_wday == 0 ? 7 : tm.tm_wday;
+  return t;
+}
+
+int RunProcessAndWait(const std::string& program, const std::vector<std::string>& args) {
+  std::vector<char*> argv;
+  argv.push_back(const_cast<char*>(program.c_str()));
+  for (const auto& a : args) argv.push_back(const_cast<char*>(a.c_str()));
+  argv.push_back(nullptr);
+  pid_t pid = 0;
+  int rc = ::posix_spawn(&pid, program.c_str(), nullptr, nullptr, argv.data(), environ);
+  if (rc != 0) throw EqnOsError(ErrorText(rc), rc);
+  int status = 0;
+  while (::waitpid(pid, &status, 0) < 0) {
+    if (errno != EINTR) throw EqnOsError(LastErrorText(), errno);
+  }
+  if (WIFEXITED(status)) return WEXITSTATUS(status);
+  return 128 + (WIFSIGNALED(status) ? WTERMSIG(status) : 0);
+}
+
+namespace {
+
+// QN_REGISTRY_DIR moves the key store, so that tests do not touch the machine's.
+std::string RegistryFolder() {
+  const char* d = ::getenv("QN_REGISTRY_DIR");
+  return (d && *d) ? d : "/var/lib/qndbmgr/registry";
+}
+
+std::string KeyFile(const std::string& key) {
+  std::string name;
+  for (unsigned char c : key) {
+    if ((c >= '0' && c <= '9') || (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || c == '.' || c == '-' ||
+        c == '_' || c == ' ')
+      name += static_cast<char>(c);
+    else
+      name += Format("%%%02X", c);
+  }
+  return JoinPath(RegistryFolder(), name);
+}
+
+}  // namespace
+
+bool RegistryKeyExists(const std::string& key) { return FileExists(KeyFile(key)); }
+
+void RegistryCreateKey(const std::string& key) {
+  ForceDirectories(RegistryFolder());
+  WriteFileReplacing(KeyFile(key), key + "\n");
+}
+
+void RegistryDeleteKey(const std::string& key) {
+  if (RegistryKeyExists(key)) DeleteFile(KeyFile(key));
+}
+
+std::unique_ptr<Library> Library::Load(const std::string& path, std::string* error) {
+  void* h = ::dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL);
+  if (!h) {
+    if (error) *error = ::dlerror();
+    return nullptr;
+  }
+  return std::unique_ptr<Library>(new Library(h, path));
+}
+
+Library::~Library() { ::dlclose(handle_); }
+
+void* Library::Symbol(const char* name) const { return ::dlsym(handle_, name); }
+
+}  // namespace qn::platform

@@ -1,0 +1,111 @@
+#include <signal.h>
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <gtest/gtest.h>
+
+#include "base/error.h"
+#include "platform/files.h"
+#include "platform/system.h"
+#include "test_support/temp_dir.h"
+
+using namespace qn;
+using namespace qn::platform;
+
+TEST(Files, PathsAndFolders) {
+  TempDir dir;
+  std::string deep = JoinPath(dir.path(), "a/b/c");
+  ForceDirectories(deep);
+  EXPECT_TRUE(DirectoryExists(deep));
+  EXPECT_EQ(ExtractFileDir(JoinPath(deep, "x.txt")), deep);
+  EXPECT_EQ(ExtractFileName(JoinPath(deep, "x.txt")), "x.txt");
+  EXPECT_EQ(TempFolder().back(), kPathSeparator);
+  EXPECT_TRUE(DirectoryExists(ProgramFolder()));
+  EXPECT_EQ(GetDriveType("C:\\"), DriveType::NoRootDir);
+  EXPECT_NE(HostName(), "");
+}
+
+TEST(Files, MoveRefusesAnExistingTargetAndCopyOverwrites) {
+  TempDir dir;
+  std::string a = JoinPath(dir.path(), "a"), b = JoinPath(dir.path(), "b");
+  WriteFileReplacing(a, "one");
+  WriteFileReplacing(b, "two");
+  EXPECT_THROW(MoveFile(a, b), EqnOsError);
+  EXPECT_EQ(ReadFile(b), "two");
+  CopyFile(a, b, false);
+  EXPECT_EQ(ReadFile(b), "one");
+  EXPECT_THROW(CopyFile(a, b, true), EqnOsError);
+  DeleteFile(b);
+  MoveFile(a, b);
+  EXPECT_FALSE(FileExists(a));
+  EXPECT_EQ(ReadFile(b), "one");
+  EXPECT_THROW(ReadFile(a), Exception);
+}
+
+// A write that fails half-way (here: the file size limit) must leave the
+// old content in place and no temporary file behind.
+TEST(Files, FailedReplaceKeepsTheOldContent) {
+  TempDir dir;
+  std::string f = JoinPath(dir.path(), "settings.xml");
+  WriteFileReplacing(f, "old content");
+  pid_t pid = fork();
+  if (pid == 0) {
+    signal(SIGXFSZ, SIG_IGN);
+    struct rlimit lim = {4096, 4096};
+    setrlimit(RLIMIT_FSIZE, &lim);
+    try {
+      WriteFileReplacing(f, std::string(100000, 'x'));
+    } catch (const EqnOsError&) {
+      _exit(0);
+    }
+    _exit(1);
+  }
+  int status = 0;
+  waitpid(pid, &status, 0);
+  ASSERT_TRUE(WIFEXITED(status));
+  EXPECT_EQ(WEXITSTATUS(status), 0) << "the failed write was not reported";
+  EXPECT_EQ(ReadFile(f), "old content");
+  EXPECT_EQ(dir.Entries(), std::vector<std::string>{"settings.xml"});
+}
+
+TEST(Files, AppendFileAddsAtTheEnd) {
+  TempDir dir;
+  std::string f = JoinPath(dir.path(), "log.txt");
+  {
+    auto a = AppendFile::Open(f);
+    ASSERT_TRUE(a);
+    a->Append("one\r\n");
+  }
+  auto b = AppendFile::Open(f);
+  b->Append("two\r\n");
+  EXPECT_EQ(ReadFile(f), "one\r\ntwo\r\n");
+  EXPECT_EQ(AppendFile::Open(JoinPath(dir.path(), "missing/x.txt")), nullptr);
+}
+
+TEST(System, RunsAProcessAndReturnsItsExitCode) {
+  EXPECT_EQ(RunProcessAndWait("/bin/sh", {"-c", "exit 7"}), 7);
+  EXPECT_THROW(RunProcessAndWait("/nonexistent/program", {}), EqnOsError);
+}
+
+TEST(System, RegistryKeysPersistInTheirStore) {
+  TempDir dir;
+  setenv("QN_REGISTRY_DIR", dir.path().c_str(), 1);
+  std::string key = "SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\Test_is1";
+  EXPECT_FALSE(RegistryKeyExists(key));
+  RegistryCreateKey(key);
+  EXPECT_TRUE(RegistryKeyExists(key));
+  RegistryDeleteKey(key);
+  EXPECT_FALSE(RegistryKeyExists(key));
+  unsetenv("QN_REGISTRY_DIR");
+}
+
+TEST(System, LoadsALibraryByPath) {
+  std::string err;
+  EXPECT_EQ(Library::Load("/nonexistent/libx.so", &err), nullptr);
+  EXPECT_FALSE(err.empty());
+  auto lib = Library::Load("libc.so.6");
+  ASSERT_TRUE(lib);
+  EXPECT_NE(lib->Symbol("strlen"), nullptr);
+  EXPECT_EQ(lib->Symbol("no_such_symbol_here"), nullptr);
+}
