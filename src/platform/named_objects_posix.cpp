@@ -1,0 +1,457 @@
+// POSIX stand-in for Windows named kernel objects.
+//
+// Each object is a small file in a namespace folder (one per user, one for
+// "Global\" names), preferably on /dev/shm. A handle holds a shared
+// open-file-description lock on byte 0 of the file; a name "exists" exactly
+// while some handle holds that lock, so the kernel forgets a name when the
+// last process holding it ends, however it ends. Creation and opening are
+// serialised per namespace by an exclusive lock on the folder's ".guard" file,
+// which makes "create if new, else open" atomic across processes.
+//
+// Mutex ownership across processes is an exclusive lock on byte 1; a flag in
+// the mapped page tells whether the previous owner released it, so that a
+// dead owner's mutex is reported as abandoned. Within a process, threads take
+// turns through a local owner record. Events are a word in the mapped page,
+// waited on with a futex.
+
+#include <errno.h>
+#include <fcntl.h>
+#include <linux/futex.h>
+#include <sys/file.h>
+#include <sys/mman.h>
+#include <sys/stat.h>
+#include <sys/syscall.h>
+#include <time.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <chrono>
+#include <condition_variable>
+#include <map>
+#include <mutex>
+#include <thread>
+
+#include "base/error.h"
+#include "base/text.h"
+#include "platform/files.h"
+#include "platform/named_objects.h"
+
+namespace qn::platform {
+
+namespace {
+
+constexpr size_t kPage = 4096;
+constexpr const char* kGlobalPrefix = "Global\\";
+constexpr const char* kLocalPrefix = "Local\\";
+
+[[noreturn]] void ThrowErrno(int code) { throw EqnOsError(ErrorText(code), code); }
+
+std::string BaseFolder() {
+  return DirectoryExists("/dev/shm") ? std::string("/dev/shm") : TempFolder();
+}
+
+// The folder of a namespace, made on first use. A per-user folder is private
+// to its user, the machine-wide one is open to all like /tmp.
+std::string NamespaceFolder(bool global) {
+  // QN_OBJECTS_DIR moves all namespaces, for tests that need their own.
+  const char* over = ::getenv("QN_OBJECTS_DIR");
+  std::string base = (over && *over) ? std::string(over) : BaseFolder();
+  std::string dir = JoinPath(base, global ? ".qn-objects-global" : Format(".qn-objects-%u", ::getuid()));
+  if (!DirectoryExists(dir)) {
+    ForceDirectories(base);
+    if (::mkdir(dir.c_str(), global ? 01777 : 0700) != 0 && errno != EEXIST) ThrowErrno(errno);
+    if (global) ::chmod(dir.c_str(), 01777);
+  }
+  struct stat st;
+  if (::lstat(dir.c_str(), &st) != 0) ThrowErrno(errno);
+  if (!S_ISDIR(st.st_mode) || (!global && st.st_uid != ::getuid())) ThrowErrno(EACCES);
+  return dir;
+}
+
+std::string EscapeName(const std::string& name) {
+  std::string out;
+  for (unsigned char c : name) {
+    if ((c >= '0' && c <= '9') || (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || c == '.' || c == '-' ||
+        c == '_')
+      out += static_cast<char>(c);
+    else
+      out += Format("%%%02X", c);
+  }
+  if (out.size() > 200) {
+    uint64_t h = 1469598103934665603ull;  // FNV-1a keeps long names distinct
+    for (unsigned char c : name) h = (h ^ c) * 1099511628211ull;
+    out = out.substr(0, 180) + Format("~%016llx", static_cast<unsigned long long>(h));
+  }
+  return out;
+}
+
+struct ObjectPath {
+  std::string folder;
+  std::string file;
+};
+
+ObjectPath PathOf(const char* kind, const std::string& name) {
+  std::string bare = name;
+  bool global = false;
+  if (bare.rfind(kGlobalPrefix, 0) == 0) {
+    global = true;
+    bare = bare.substr(7);
+  } else if (bare.rfind(kLocalPrefix, 0) == 0) {
+    bare = bare.substr(6);
+  }
+  ObjectPath p;
+  p.folder = NamespaceFolder(global);
+  p.file = JoinPath(p.folder, std::string(kind) + "." + EscapeName(bare));
+  return p;
+}
+
+bool RangeLock(int fd, short type, off_t start, bool wait) {
+  struct flock fl = {};
+  fl.l_type = type;
+  fl.l_whence = SEEK_SET;
+  fl.l_start = start;
+  fl.l_len = 1;
+  for (;;) {
+    if (::fcntl(fd, wait ? F_OFD_SETLKW : F_OFD_SETLK, &fl) == 0) return true;
+    if (errno == EINTR) continue;
+    return false;
+  }
+}
+
+// True when another open file description holds a lock on byte 0.
+bool HeldElsewhere(int fd) {
+  struct flock fl = {};
+  fl.l_type = F_WRLCK;
+  fl.l_whence = SEEK_SET;
+  fl.l_start = 0;
+  fl.l_len = 1;
+  if (::fcntl(fd, F_OFD_GETLK, &fl) != 0) ThrowErrno(errno);
+  return fl.l_type != F_UNLCK;
+}
+
+// Exclusive hold of a namespace's ".guard" file, per thread and per process.
+class NamespaceGuard {
+ public:
+  explicit NamespaceGuard(const std::string& folder) {
+    fd_ = ::open(JoinPath(folder, ".guard").c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0666);
+    if (fd_ < 0) ThrowErrno(errno);
+    while (::flock(fd_, LOCK_EX) != 0) {
+      if (errno != EINTR) {
+        int e = errno;
+        ::close(fd_);
+        ThrowErrno(e);
+      }
+    }
+  }
+  ~NamespaceGuard() { ::close(fd_); }
+
+ private:
+  int fd_;
+};
+
+struct MutexPage {
+  std::atomic<uint32_t> ownedFlag;  // 1 while some process owns the mutex
+};
+
+struct EventPage {
+  std::atomic<uint32_t> signaled;
+  std::atomic<uint32_t> manualReset;
+};
+
+long Futex(std::atomic<uint32_t>* addr, int op, uint32_t val, const struct timespec* timeout) {
+  return ::syscall(SYS_futex, reinterpret_cast<uint32_t*>(addr), op, val, timeout, nullptr, 0);
+}
+
+}  // namespace
+
+// One open object of this process, shared by all of its handles to the name.
+struct NamedObjectState {
+  std::string folder, file;
+  int fd = -1;
+  void* map = nullptr;
+  size_t mapSize = 0;
+
+  // Mutex ownership inside this process.
+  std::mutex localMutex;
+  std::condition_variable localFree;
+  std::thread::id owner;
+  int levels = 0;
+
+  ~NamedObjectState();
+};
+
+namespace {
+
+std::mutex gRegistryMutex;
+std::map<std::string, std::weak_ptr<NamedObjectState>> gRegistry;
+
+enum class OpenMode { CreateOrOpen, OpenExisting };
+
+// Finds or makes this process's state of a name. Returns nullptr for
+// OpenExisting when the name does not exist. *existed tells whether the name
+// existed before the call.
+std::shared_ptr<NamedObjectState> Acquire(const char* kind, const std::string& name, OpenMode mode,
+                                          size_t size, bool* existed,
+                                          void (*init)(void* map, size_t size, const void* arg),
+                                          const void* initArg) {
+  ObjectPath path = PathOf(kind, name);
+  std::lock_guard<std::mutex> reg(gRegistryMutex);
+  if (auto it = gRegistry.find(path.file); it != gRegistry.end()) {
+    if (auto live = it->second.lock()) {
+      if (existed) *existed = true;
+      return live;
+    }
+  }
+  NamespaceGuard guard(path.folder);
+  int flags = O_RDWR | O_CLOEXEC | (mode == OpenMode::CreateOrOpen ? O_CREAT : 0);
+  int fd = ::open(path.file.c_str(), flags, 0600);
+  if (fd < 0) {
+    if (mode == OpenMode::OpenExisting && errno == ENOENT) return nullptr;
+    ThrowErrno(errno);
+  }
+  void* map = MAP_FAILED;
+  size_t mapSize = ((size < kPage ? kPage : size) + kPage - 1) / kPage * kPage;
+  bool held = false;
+  try {
+    held = HeldElsewhere(fd);
+    if (!held && mode == OpenMode::OpenExisting) {
+      ::close(fd);
+      return nullptr;
+    }
+    if (!held) {
+      // A new object, or the leftover file of holders that have all gone.
+      if (::ftruncate(fd, 0) != 0 || ::ftruncate(fd, static_cast<off_t>(mapSize)) != 0) ThrowErrno(errno);
+    } else {
+      struct stat st;
+      if (::fstat(fd, &st) != 0) ThrowErrno(errno);
+      if (static_cast<size_t>(st.st_size) > mapSize) mapSize = static_cast<size_t>(st.st_size);
+    }
+    map = ::mmap(nullptr, mapSize, PROT_READ | PROT_WRITE, MAP_SHARED, fd, 0);
+    if (map == MAP_FAILED) ThrowErrno(errno);
+    if (!held && init) init(map, mapSize, initArg);
+    if (!RangeLock(fd, F_RDLCK, 0, false)) ThrowErrno(errno);
+  } catch (...) {
+    if (map != MAP_FAILED) ::munmap(map, mapSize);
+    ::close(fd);
+    throw;
+  }
+  auto state = std::make_shared<NamedObjectState>();
+  state->folder = path.folder;
+  state->file = path.file;
+  state->fd = fd;
+  state->map = map;
+  state->mapSize = mapSize;
+  if (existed) *existed = held;
+  gRegistry[path.file] = state;
+  return state;
+}
+
+}  // namespace
+
+NamedObjectState::~NamedObjectState() {
+  if (map) ::munmap(map, mapSize);
+  if (fd < 0) return;
+  // The last holder on the machine tidies the folder.
+  try {
+    NamespaceGuard guard(folder);
+    struct flock fl = {};
+    fl.l_type = F_UNLCK;
+    fl.l_whence = SEEK_SET;
+    fl.l_start = 0;
+    fl.l_len = 0;
+    ::fcntl(fd, F_OFD_SETLK, &fl);
+    if (!HeldElsewhere(fd)) ::unlink(file.c_str());
+    ::close(fd);
+  } catch (...) {
+    ::close(fd);
+  }
+}
+
+// ---- NamedMutex ----
+
+NamedMutex::NamedMutex(std::shared_ptr<NamedObjectState> state) : state_(std::move(state)) {}
+
+NamedMutex::~NamedMutex() {
+  // Closing a handle does not release ownership; when the state goes away
+  // with ownership still held, the next owner finds the mutex abandoned.
+  if (ownedLevels_ > 0) {
+    std::lock_guard<std::mutex> lock(state_->localMutex);
+    if (state_->owner == std::this_thread::get_id()) {
+      state_->levels -= ownedLevels_;
+      if (state_->levels <= 0) {
+        state_->levels = 0;
+        state_->owner = std::thread::id();
+        RangeLock(state_->fd, F_UNLCK, 1, false);
+        state_->localFree.notify_all();
+      }
+    }
+  }
+}
+
+std::unique_ptr<NamedMutex> NamedMutex::Create(const std::string& name, bool initialOwner, bool* alreadyExisted) {
+  bool existed = false;
+  auto state = Acquire("mutex", name, OpenMode::CreateOrOpen, kPage, &existed, nullptr, nullptr);
+  if (alreadyExisted) *alreadyExisted = existed;
+  std::unique_ptr<NamedMutex> m(new NamedMutex(state));
+  if (initialOwner && !existed) m->Wait(0);
+  return m;
+}
+
+std::unique_ptr<NamedMutex> NamedMutex::Open(const std::string& name) {
+  auto state = Acquire("mutex", name, OpenMode::OpenExisting, kPage, nullptr, nullptr, nullptr);
+  if (!state) return nullptr;
+  return std::unique_ptr<NamedMutex>(new NamedMutex(state));
+}
+
+WaitResult NamedMutex::Wait(uint32_t timeoutMs) {
+  using Clock = std::chrono::steady_clock;
+  const bool forever = timeoutMs == kInfinite;
+  const auto deadline = Clock::now() + std::chrono::milliseconds(forever ? 0 : timeoutMs);
+  NamedObjectState& s = *state_;
+  const auto me = std::this_thread::get_id();
+  {
+    std::unique_lock<std::mutex> lock(s.localMutex);
+    if (s.owner == me) {
+      ++s.levels;
+      ++ownedLevels_;
+      return WaitResult::Signaled;
+    }
+    while (s.owner != std::thread::id()) {
+      if (forever) {
+        s.localFree.wait(lock);
+      } else if (s.localFree.wait_until(lock, deadline) == std::cv_status::timeout &&
+                 s.owner != std::thread::id()) {
+        return WaitResult::Timeout;
+      }
+    }
+    s.owner = me;  // reserved while this thread takes the lock of the machine
+  }
+  bool got = false;
+  auto pause = std::chrono::microseconds(50);
+  for (;;) {
+    if (RangeLock(s.fd, F_WRLCK, 1, false)) {
+      got = true;
+      break;
+    }
+    if (errno != EAGAIN && errno != EACCES) break;
+    if (!forever && Clock::now() >= deadline) break;
+    std::this_thread::sleep_for(pause);
+    if (pause < std::chrono::milliseconds(2)) pause *= 2;
+  }
+  std::lock_guard<std::mutex> lock(s.localMutex);
+  if (!got) {
+    s.owner = std::thread::id();
+    s.localFree.notify_all();
+    return WaitResult::Timeout;
+  }
+  auto* page = static_cast<MutexPage*>(s.map);
+  bool abandoned = page->ownedFlag.exchange(1) == 1;
+  s.levels = 1;
+  ownedLevels_ = 1;
+  return abandoned ? WaitResult::Abandoned : WaitResult::Signaled;
+}
+
+bool NamedMutex::Release() {
+  NamedObjectState& s = *state_;
+  std::lock_guard<std::mutex> lock(s.localMutex);
+  if (s.owner != std::this_thread::get_id() || s.levels == 0) return false;
+  --s.levels;
+  if (ownedLevels_ > 0) --ownedLevels_;
+  if (s.levels == 0) {
+    static_cast<MutexPage*>(s.map)->ownedFlag.store(0);
+    RangeLock(s.fd, F_UNLCK, 1, false);
+    s.owner = std::thread::id();
+    s.localFree.notify_all();
+  }
+  return true;
+}
+
+// ---- NamedEvent ----
+
+namespace {
+
+struct EventInit {
+  bool manualReset;
+  bool initialState;
+};
+
+void InitEvent(void* map, size_t, const void* arg) {
+  auto* page = static_cast<EventPage*>(map);
+  auto* init = static_cast<const EventInit*>(arg);
+  page->manualReset.store(init->manualReset ? 1 : 0);
+  page->signaled.store(init->initialState ? 1 : 0);
+}
+
+}  // namespace
+
+NamedEvent::NamedEvent(std::shared_ptr<NamedObjectState> state) : state_(std::move(state)) {}
+NamedEvent::~NamedEvent() = default;
+
+std::unique_ptr<NamedEvent> NamedEvent::Create(const std::string& name, bool manualReset, bool initialState,
+                                               bool* alreadyExisted) {
+  EventInit init{manualReset, initialState};
+  auto state = Acquire("event", name, OpenMode::CreateOrOpen, kPage, alreadyExisted, InitEvent, &init);
+  return std::unique_ptr<NamedEvent>(new NamedEvent(state));
+}
+
+std::unique_ptr<NamedEvent> NamedEvent::Open(const std::string& name) {
+  auto state = Acquire("event", name, OpenMode::OpenExisting, kPage, nullptr, nullptr, nullptr);
+  if (!state) return nullptr;
+  return std::unique_ptr<NamedEvent>(new NamedEvent(state));
+}
+
+void NamedEvent::Set() {
+  auto* page = static_cast<EventPage*>(state_->map);
+  page->signaled.store(1);
+  Futex(&page->signaled, FUTEX_WAKE, INT32_MAX, nullptr);
+}
+
+void NamedEvent::Reset() { static_cast<EventPage*>(state_->map)->signaled.store(0); }
+
+WaitResult NamedEvent::Wait(uint32_t timeoutMs) {
+  using Clock = std::chrono::steady_clock;
+  auto* page = static_cast<EventPage*>(state_->map);
+  const bool forever = timeoutMs == kInfinite;
+  const auto deadline = Clock::now() + std::chrono::milliseconds(forever ? 0 : timeoutMs);
+  for (;;) {
+    uint32_t v = page->signaled.load();
+    if (v != 0) {
+      if (page->manualReset.load() != 0) return WaitResult::Signaled;
+      uint32_t expected = 1;
+      if (page->signaled.compare_exchange_strong(expected, 0)) return WaitResult::Signaled;
+      continue;
+    }
+    struct timespec ts;
+    const struct timespec* tp = nullptr;
+    if (!forever) {
+      auto left = deadline - Clock::now();
+      if (left <= Clock::duration::zero()) return WaitResult::Timeout;
+      auto ns = std::chrono::duration_cast<std::chrono::nanoseconds>(left).count();
+      ts.tv_sec = static_cast<time_t>(ns / 1000000000);
+      ts.tv_nsec = static_cast<long>(ns % 1000000000);
+      tp = &ts;
+    }
+    if (Futex(&page->signaled, FUTEX_WAIT, 0, tp) != 0 && errno != EAGAIN && errno != EINTR &&
+        errno != ETIMEDOUT)
+      return WaitResult::Failed;
+  }
+}
+
+// ---- SharedMemory ----
+
+SharedMemory::SharedMemory(std::shared_ptr<NamedObjectState> state, void* data, size_t size)
+    : state_(std::move(state)), data_(data), size_(size) {}
+SharedMemory::~SharedMemory() = default;
+
+std::unique_ptr<SharedMemory> SharedMemory::Create(const std::string& name, size_t size, bool* alreadyExisted) {
+  auto state = Acquire("section", name, OpenMode::CreateOrOpen, size, alreadyExisted, nullptr, nullptr);
+  return std::unique_ptr<SharedMemory>(new SharedMemory(state, state->map, state->mapSize));
+}
+
+std::unique_ptr<SharedMemory> SharedMemory::Open(const std::string& name) {
+  auto state = Acquire("section", name, OpenMode::OpenExisting, 0, nullptr, nullptr, nullptr);
+  if (!state) return nullptr;
+  return std::unique_ptr<SharedMemory>(new SharedMemory(state, state->map, state->mapSize));
+}
+
+}  // namespace qn::platform
