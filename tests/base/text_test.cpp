@@ -80,3 +80,10 @@ TEST(Clock, FormatsWithTheProgramsDateCodes) {
   EXPECT_EQ(FormatDateTime("yyyy.mm.dd-hh.nn.ss-zzz", t), "2026.12.06-07.05.09-042");
   EXPECT_EQ(FormatDateTime("yyyy.dd.mm hh.nn.ss: ", t), "2026.06.12 07.05.09: ");
 }
+
+#include "base/sha1.h"
+
+TEST(Sha1, KnownDigests) {
+  EXPECT_EQ(Sha1Hex(""), "da39a3ee5e6b4b0d3255bfef95601890afd80709");
+  EXPECT_EQ(Sha1Hex("abc"), "a9993e364706816aba3e25717850c26c9cd0d89d");
+}

@@ -24,9 +24,10 @@ class TempDir {
   const std::string& path() const { return path_; }
   std::string File(const std::string& name) const { return path_ + "/" + name; }
   // Names in the folder, sorted.
-  std::vector<std::string> Entries() const {
+  std::vector<std::string> Entries() const { return ListDir(path_); }
+  static std::vector<std::string> ListDir(const std::string& folder) {
     std::vector<std::string> names;
-    for (const auto& e : std::filesystem::directory_iterator(path_)) names.push_back(e.path().filename().string());
+    for (const auto& e : std::filesystem::directory_iterator(folder)) names.push_back(e.path().filename().string());
     std::sort(names.begin(), names.end());
     return names;
   }

@@ -1,0 +1,112 @@
+// A small request/answer channel between the processes of one logon: up to
+// ten servers under one channel name, each in its own slot, and a fixed
+// 2120-byte message record copied through shared memory. A second instance
+// of the program uses it to hand "activate" to the running one.
+//
+// Named objects of slot XX (two upper-case hex digits) of channel C:
+// C.XX.mutex (the claim of the slot), C.XX.mapping (the record),
+// C.XX.event (a message is waiting), C.XX.reply (created by the sender for
+// one exchange, set when the message has been handled).
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "platform/named_objects.h"
+
+namespace qn {
+
+#pragma pack(push, 1)
+struct TqnIpcMessage {
+  uint8_t reserved[8];   // carried both ways unchanged
+  uint8_t command[32];   // length byte and up to 31 characters
+  uint8_t status[2080];  // length byte and characters; the rest carried unchanged
+
+  std::string Command() const;
+  // Cut to 31 characters, the most the record holds.
+  void SetCommand(const std::string& text);
+  std::string Status() const;
+  void SetStatus(const std::string& text);  // cut to 255 characters
+};
+#pragma pack(pop)
+static_assert(sizeof(TqnIpcMessage) == 2120, "the record is exchanged byte for byte");
+
+constexpr uint32_t kIpcReplyTimeoutMs = 3000000;  // 50 minutes
+constexpr int kIpcMaxSlots = 10;
+
+class TqnIpcServer;
+class TqnIpcListener;
+
+using TqnIpcMessageHandler = std::function<void(TqnIpcServer& server, TqnIpcMessage& message)>;
+// Runs a piece of work on the owner's main thread and returns when it is
+// done. Without one, the dispatch runs on the listener thread.
+using TqnMainThreadRunner = std::function<void(const std::function<void()>& work)>;
+
+class TqnIpcServer {
+ public:
+  // Claims the first free slot of the channel and creates its objects; the
+  // listener waits to be started. Throws "TqnIpcServer.Create: too many
+  // instances of TqnIpcServer with name "<C>"" when all ten are taken, and
+  // EqnOsError when an object cannot be made.
+  explicit TqnIpcServer(const std::string& channelName, TqnMainThreadRunner mainThread = nullptr);
+  ~TqnIpcServer();
+  TqnIpcServer(const TqnIpcServer&) = delete;
+  TqnIpcServer& operator=(const TqnIpcServer&) = delete;
+
+  void Start();
+  // Runs on the main thread; a message that arrives while none is assigned
+  // is answered with the status "unassigned".
+  void SetOnMessage(TqnIpcMessageHandler handler);
+  int Slot() const { return slot_; }
+  const std::string& ChannelName() const { return channelName_; }
+
+ private:
+  friend class TqnIpcListener;
+  void Dispatch();
+
+  std::string channelName_;
+  int slot_ = -1;
+  std::unique_ptr<platform::NamedMutex> mutex_;
+  std::unique_ptr<platform::NamedEvent> event_;
+  std::unique_ptr<platform::SharedMemory> section_;
+  std::unique_ptr<TqnIpcListener> listener_;
+  TqnMainThreadRunner mainThread_;
+  std::mutex handlerMutex_;
+  TqnIpcMessageHandler onMessage_;
+};
+
+// The listener thread of a server: waits for the message event and hands
+// each message to the main thread.
+class TqnIpcListener {
+ public:
+  explicit TqnIpcListener(TqnIpcServer& server) : server_(server) {}
+  ~TqnIpcListener();
+  void Start();
+  void Stop();  // asks the loop to end, wakes it and waits for it
+
+ private:
+  void Run();
+  TqnIpcServer& server_;
+  std::thread thread_;
+  std::atomic<bool> stop_{false};
+};
+
+// The name of one of a slot's objects, e.g. "C.00.event".
+std::string IpcObjectName(const std::string& channelName, int slot, const char* suffix);
+
+// Slots 0..9, ascending, whose message event exists.
+std::vector<int> ListIpcInstances(const std::string& channelName);
+
+// Posts the record to the slot and waits for the answer, which is left in
+// the record; after the time-out the record's status is "fail". Throws
+// EqnOsError when the slot's server is gone. Senders to one slot take turns.
+void SendIpcMessage(const std::string& channelName, int slot, TqnIpcMessage& message,
+                    uint32_t timeoutMs = kIpcReplyTimeoutMs);
+
+}  // namespace qn

@@ -1,0 +1,133 @@
+#include <cstring>
+#include <fstream>
+
+#include <gtest/gtest.h>
+
+#include "base/error.h"
+#include "ipc/channel.h"
+#include "platform/files.h"
+#include "test_support/child_process.h"
+#include "test_support/main_loop.h"
+#include "test_support/temp_dir.h"
+
+using namespace qn;
+using qntest::ChildProcess;
+using qntest::UniqueName;
+
+// args: channel, ready file, received file. Serves the channel on its main
+// thread and records every command it receives until killed.
+QN_CHILD_MODE(ipc_server) {
+  TestMainLoop loop;
+  TqnIpcServer server(args[0], [&](const std::function<void()>& w) { loop.RunAndWait(w); });
+  const auto mainThread = std::this_thread::get_id();
+  server.SetOnMessage([&](TqnIpcServer&, TqnIpcMessage& m) {
+    std::ofstream(args[2], std::ios::app) << m.Command() << (std::this_thread::get_id() == mainThread ? " main" : " other")
+                                          << "\n";
+  });
+  server.Start();
+  qntest::TouchFile(args[1]);
+  loop.Run();
+  return 0;
+}
+
+// args: channel, command. Sends like a second instance of the program does.
+QN_CHILD_MODE(ipc_send) {
+  auto slots = ListIpcInstances(args[0]);
+  if (slots.empty()) return 2;
+  TqnIpcMessage m{};
+  m.SetCommand(args[1]);
+  SendIpcMessage(args[0], slots[0], m);
+  return m.Status() == "unassigned" ? 0 : 3;
+}
+
+TEST(IpcMessage, FieldsAreCountedStringsAtTheirOffsets) {
+  TqnIpcMessage m{};
+  m.SetCommand("activate");
+  m.SetStatus("unprocessed");
+  const uint8_t* raw = reinterpret_cast<const uint8_t*>(&m);
+  EXPECT_EQ(raw[8], 8);
+  EXPECT_EQ(std::memcmp(raw + 9, "activate", 8), 0);
+  EXPECT_EQ(raw[40], 11);
+  EXPECT_EQ(std::memcmp(raw + 41, "unprocessed", 11), 0);
+  m.SetCommand(std::string(40, 'x'));
+  EXPECT_EQ(m.Command(), std::string(31, 'x'));
+}
+
+TEST(IpcChannel, ASecondProcessReachesTheFirstOnItsMainThread) {
+  TempDir dir;
+  std::string channel = UniqueName("QN.TEST.INTERCOM");
+  EXPECT_TRUE(ListIpcInstances(channel).empty());
+  ChildProcess server("ipc_server", {channel, dir.File("ready"), dir.File("got")});
+  ASSERT_TRUE(qntest::WaitForFile(dir.File("ready")));
+  EXPECT_EQ(ListIpcInstances(channel), std::vector<int>{0});
+  ChildProcess sender("ipc_send", {channel, "activate"});
+  EXPECT_EQ(sender.Wait(), 0);
+  EXPECT_EQ(platform::ReadFile(dir.File("got")), "activate main\n");
+
+  // A killed server leaves no slot behind.
+  server.Kill();
+  server.Wait();
+  EXPECT_TRUE(ListIpcInstances(channel).empty());
+  TqnIpcServer fresh(channel);
+  EXPECT_EQ(fresh.Slot(), 0);
+}
+
+TEST(IpcChannel, TheHandlersAnswerTravelsBackWithTheUntouchedBytes) {
+  std::string channel = UniqueName("QN.TEST.ANSWER");
+  TqnIpcServer server(channel);
+  server.SetOnMessage([](TqnIpcServer& s, TqnIpcMessage& m) {
+    m.SetStatus("done " + m.Command() + " in slot " + std::to_string(s.Slot()));
+  });
+  server.Start();
+  TqnIpcMessage m{};
+  std::memcpy(m.reserved, "8bytes!!", 8);
+  m.SetCommand("ping");
+  m.status[2000] = 0x5A;
+  SendIpcMessage(channel, 0, m);
+  EXPECT_EQ(m.Status(), "done ping in slot 0");
+  EXPECT_EQ(std::memcmp(m.reserved, "8bytes!!", 8), 0);
+  EXPECT_EQ(m.status[2000], 0x5A);
+}
+
+TEST(IpcChannel, WithoutHandlerTheStatusIsUnassignedAndWithoutAnswerItIsFail) {
+  std::string channel = UniqueName("QN.TEST.STATUS");
+  TqnIpcServer server(channel);
+  server.Start();
+  TqnIpcMessage m{};
+  m.SetCommand("activate");
+  SendIpcMessage(channel, 0, m);
+  EXPECT_EQ(m.Status(), "unassigned");
+
+  TqnIpcServer silent(channel);  // slot 01, never started
+  ASSERT_EQ(silent.Slot(), 1);
+  TqnIpcMessage n{};
+  n.SetCommand("activate");
+  SendIpcMessage(channel, 1, n, 100);
+  EXPECT_EQ(n.Status(), "fail");
+}
+
+TEST(IpcChannel, TenSlotsAtMost) {
+  std::string channel = UniqueName("QN.TEST.TEN");
+  std::vector<std::unique_ptr<TqnIpcServer>> servers;
+  for (int i = 0; i < 10; ++i) {
+    servers.push_back(std::make_unique<TqnIpcServer>(channel));
+    EXPECT_EQ(servers.back()->Slot(), i);
+  }
+  EXPECT_EQ(ListIpcInstances(channel).size(), 10u);
+  try {
+    TqnIpcServer eleventh(channel);
+    FAIL() << "an eleventh server was created";
+  } catch (const Exception& e) {
+    EXPECT_STREQ(e.what(),
+                 ("TqnIpcServer.Create: too many instances of TqnIpcServer with name \"" + channel + "\"").c_str());
+  }
+  servers[3].reset();
+  EXPECT_EQ(ListIpcInstances(channel), (std::vector<int>{0, 1, 2, 4, 5, 6, 7, 8, 9}));
+  TqnIpcServer again(channel);
+  EXPECT_EQ(again.Slot(), 3);
+}
+
+TEST(IpcChannel, SendingToAnEmptySlotFails) {
+  TqnIpcMessage m{};
+  EXPECT_THROW(SendIpcMessage(UniqueName("QN.TEST.NONE"), 0, m), EqnOsError);
+}
