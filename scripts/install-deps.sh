@@ -1,0 +1,84 @@
+#!/usr/bin/env bash
+# Installs every Debian package that building, testing and running the project
+# needs, without questions (works as root with no terminal, as in CI).
+# Quick when all are installed already: nothing is fetched then.
+# The package lists are refreshed only when they are missing or older than a
+# day, or when an install fails. Afterwards Debian's own Firebird service is
+# kept off port 3050, which belongs to scripts/firebird-servers.sh.
+#
+# Usage: scripts/install-deps.sh
+set -euo pipefail
+
+here=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
+
+readonly PACKAGES=(
+  # build and tests
+  build-essential cmake pkg-config libgtest-dev libgmock-dev
+  clang libclang-rt-14-dev
+  # libraries the program links
+  libssl-dev zlib1g-dev libminizip-dev qt6-base-dev
+  # the user interface under a virtual display in tests
+  fonts-dejavu-core xvfb xauth
+  # Firebird server, tools, headers and client
+  firebird3.0-server firebird3.0-utils firebird-dev libfbclient2
+  # what scripts/firebird-servers.sh uses: setsid, unshare, flock, timeout, ss
+  util-linux coreutils procps iproute2
+)
+
+say() { echo "install-deps: $*"; }
+
+sudo_prefix=()
+if ((EUID != 0)); then
+  command -v sudo >/dev/null || { say "run as root (or install sudo)"; exit 1; }
+  sudo_prefix=(sudo)
+fi
+
+missing_packages() {
+  local pkg
+  for pkg in "${PACKAGES[@]}"; do
+    if [[ $(dpkg-query -W -f='${db:Status-Status}' "$pkg" 2>/dev/null) != installed ]]; then
+      echo "$pkg"
+    fi
+  done
+}
+
+lists_are_fresh() {
+  [[ -n $(find /var/lib/apt/lists -maxdepth 1 -name '*_Packages*' -mmin -1440 -print -quit 2>/dev/null) ]]
+}
+
+apt() {
+  "${sudo_prefix[@]}" env DEBIAN_FRONTEND=noninteractive \
+    apt-get -q -o DPkg::Lock::Timeout=600 "$@" </dev/null
+}
+
+update_lists() {
+  say "refreshing the package lists"
+  apt update
+}
+
+install_packages() {
+  apt install -y --no-install-recommends "$@"
+}
+
+mapfile -t missing < <(missing_packages)
+if ((${#missing[@]} == 0)); then
+  say "all ${#PACKAGES[@]} packages are installed"
+else
+  say "installing: ${missing[*]}"
+  lists_are_fresh || update_lists
+  if ! install_packages "${missing[@]}"; then
+    say "install failed; refreshing the package lists and trying again"
+    update_lists
+    install_packages "${missing[@]}"
+  fi
+  mapfile -t still < <(missing_packages)
+  if ((${#still[@]} > 0)); then
+    say "still not installed: ${still[*]}"
+    exit 1
+  fi
+  say "done"
+fi
+
+# On a machine that starts services the package starts Debian's own server
+# on localhost:3050; the project's classic instance needs that port.
+"${sudo_prefix[@]}" bash "$here/firebird-servers.sh" stop-system
