@@ -1,0 +1,322 @@
+#include "app/application.h"
+
+#include <random>
+
+#include "base/error.h"
+#include "base/text.h"
+#include "firebird/fb_paths.h"
+#include "firebird/new_database_name.h"
+#include "platform/files.h"
+#include "platform/system.h"
+#include "settings/register.h"
+
+#ifndef QN_FILE_VERSION
+#define QN_FILE_VERSION "0.0.0.0"
+#endif
+
+namespace qn {
+
+namespace {
+
+const char kFirstRunCaption[] = "Тарвекс 7";
+
+void DeleteEntry(TqnSettingsStore& settings, TqnNode* entry) {
+  settings.Change([entry](TqnNode&) { delete entry; });
+}
+
+}  // namespace
+
+std::string MessageCaption(TqnMessageKind kind) {
+  switch (kind) {
+    case TqnMessageKind::Warning: return Win1251("Предупреждение");
+    case TqnMessageKind::Error: return Win1251("Ошибка");
+    case TqnMessageKind::Information: return Win1251("Информация");
+    case TqnMessageKind::Confirmation: return Win1251("Подтверждение");
+  }
+  return "";
+}
+
+TqnApplication::TqnApplication(std::string programFolder, IqnUserInterface& ui, IqnMainView& view,
+                               const Clock& clock)
+    : programFolder_(std::move(programFolder)),
+      ui_(ui),
+      view_(view),
+      clock_(clock),
+      debugFlag_(platform::FileExists(platform::JoinPath(programFolder_, "debug.txt"))),
+      log_(programFolder_, debugFlag_, clock, &pane_),
+      settings_(programFolder_) {
+  address_.forceInet6 = platform::FileExists(platform::JoinPath(programFolder_, "force-inet6"));
+  log_.SetErrorBox([this](const std::string& text) { ui_.ShowMessage(TqnMessageKind::Error, text); });
+  createDatabase_ = [](TqnNode&) {
+    throw Exception(Win1251("Создание базы данных недоступно: нет соединения с сервером Firebird SQL"));
+  };
+}
+
+TqnApplication::~TqnApplication() {
+  if (channel_) channel_->SetOnMessage(nullptr);
+}
+
+std::string TqnApplication::FileVersion() { return QN_FILE_VERSION; }
+std::string TqnApplication::Caption() { return Win1251("Менеджер баз данных"); }
+
+void TqnApplication::Guarded(const std::function<void()>& action) {
+  try {
+    action();
+  } catch (const std::exception& e) {
+    ui_.ShowMessage(TqnMessageKind::Error, e.what());
+  }
+}
+
+void TqnApplication::Startup() {
+  Guarded([this] {
+    std::mt19937 random(std::random_device{}());
+    instanceNumber_ = std::uniform_int_distribution<int32_t>(0, 2147483645)(random) + 1;
+
+    settings_.Load([this](const std::string& text, bool show) { log_.ReportError(text, show); });
+    ReadFbIni(programFolder_, address_);
+    packetKey_ = settings_.EnsurePacketKey();
+    address_.localHostName = platform::HostName();
+    log_.LogMessage("hostname is " + address_.localHostName);
+    FillList();
+    if (hooks_.startInfoServers) hooks_.startInfoServers();
+    view_.AddTrayIcon(Caption());
+    trayIconAdded_ = true;
+    title_ = Caption() + " " + FileVersion();
+    view_.SetTitle(title_);
+    if (channel_) channel_->SetOnMessage([this](TqnIpcServer&, TqnIpcMessage& m) { HandleIntercom(m); });
+    if (hooks_.checkFb30Server) hooks_.checkFb30Server();
+
+    if (settings_.Root().FindNode("data_state")->Text() != "initialized" &&
+        RegisterOf(settings_.Root())->NodeCount() == 0) {
+      OfferFirstDatabase();
+      FillList();
+      settings_.Change([](TqnNode& root) { root.Node("data_state")->SetText("initialized"); });
+      SaveSettings();
+    }
+  });
+}
+
+void TqnApplication::Shutdown(bool saveWindowState) {
+  log_.LogMessage(Win1251("Выход из программы"));
+  if (saveWindowState) {
+    TqnWindowGeometry g = view_.Geometry();
+    settings_.Change([&](TqnNode& root) { WriteWindowState(root, screenWidth_, g); });
+  }
+  if (trayIconAdded_) {
+    view_.RemoveTrayIcon();
+    trayIconAdded_ = false;
+  }
+  try {
+    SaveSettings();
+  } catch (const std::exception& e) {
+    log_.LogMessage(e.what());
+  }
+}
+
+void TqnApplication::SaveSettings() { settings_.Save(); }
+
+// ---- the database list ----
+
+void TqnApplication::FillList(const TqnNode* entry) {
+  int target = -1;
+  if (entry && !ParseEntryName(entry->Name(), target)) target = -1;
+  if (!entry && selectedRow_ >= 0 && selectedRow_ < static_cast<int>(rows_.size()))
+    target = rows_[selectedRow_].number;
+  rows_.clear();
+  selectedRow_ = -1;
+  const TqnNode* data = RegisterOf(settings_.Root());
+  for (int i = 0; i < data->NodeCount(); ++i) {
+    const TqnNode* e = data->Nodes(i);
+    int number = 0;
+    if (!ParseEntryName(e->Name(), number)) continue;
+    TqnListRow row;
+    row.number = number;
+    row.text = DigitsOnly(e->Name()) + "@" + address_.localHostName;
+    std::string caption = e->FindNode("caption")->Content().AsString("");
+    if (!caption.empty()) row.text += "  (" + caption + ")";
+    row.path = e->FindNode("path")->Content().AsString("");
+    if (number == target && target >= 0 && selectedRow_ < 0) selectedRow_ = static_cast<int>(rows_.size());
+    rows_.push_back(std::move(row));
+  }
+  if (selectedRow_ < 0 && !rows_.empty()) selectedRow_ = 0;
+  UpdateButtons(selectedRow_);
+  view_.ListChanged();
+}
+
+void TqnApplication::SelectRow(int row) {
+  selectedRow_ = (row >= 0 && row < static_cast<int>(rows_.size())) ? row : -1;
+  UpdateButtons(selectedRow_);
+}
+
+void TqnApplication::UpdateButtons(int row) {
+  if (!exiting_) entryButtonsEnabled_ = row >= 0;
+}
+
+TqnNode* TqnApplication::SelectedEntry() {
+  if (selectedRow_ < 0) return nullptr;
+  return FindEntry(settings_.Root(), rows_[selectedRow_].number);
+}
+
+// ---- the buttons ----
+
+TqnEntryFormActions TqnApplication::FormActions() {
+  TqnEntryFormActions actions;
+  actions.choosePath = [this](const std::string& current) -> std::optional<std::string> {
+    TFbLocation loc;
+    try {
+      loc = ParseDatabasePath(current);
+    } catch (const EqnDNError&) {
+      loc = TFbLocation{};
+    }
+    TqnFileDialog dialog;
+    dialog.title = Win1251("Выбор файла базы данных");
+    dialog.filter = Win1251("Файл базы данных (*.fdb, *.fd3)|*.fdb;*.fd3");
+    dialog.defaultExtension = "fdb";
+    dialog.folder = IsLocalHost(loc.host, "") ? platform::ExtractFileDir(loc.filePath) : programFolder_;
+    dialog.fileName = platform::ExtractFileName(loc.filePath);
+    auto file = ui_.PickOpenFile(dialog);
+    if (!file) return std::nullopt;
+    return PathForPickedFile(*file, GetFb30ServerAddress(address_));
+  };
+  actions.chooseBackupFolder = [this](const std::string& current) {
+    return ui_.PickFolder(Win1251("Путь для сохранения резервных копий"), current);
+  };
+  return actions;
+}
+
+void TqnApplication::EditSelected() {
+  TqnNode* entry = SelectedEntry();
+  if (!entry) return;
+  TqnEntryForm form = LoadEntryForm(*entry, false, address_.localHostName);
+  if (!ui_.EditEntry(form, FormActions())) return;
+  std::string name = entry->Name();
+  settings_.Change([&](TqnNode&) { StoreEntryForm(form, *entry); });
+  SaveSettings();
+  failureList_.erase(name);
+  FillList();
+}
+
+void TqnApplication::RemoveSelected() {
+  TqnNode* entry = SelectedEntry();
+  if (!entry) return;
+  if (!ui_.AskYesNo(TqnMessageKind::Warning, Win1251("Удалить из списка запись о базе данных"))) return;
+  DeleteEntry(settings_, entry);
+  SaveSettings();
+  FillList();
+}
+
+void TqnApplication::CreateClicked() {
+  if (TqnNode* entry = CreateNewDatabase()) FillList(entry);
+}
+
+void TqnApplication::ExitClicked() {
+  if (!rows_.empty() &&
+      !ui_.AskYesNo(TqnMessageKind::Warning,
+                    Win1251("Закрытие программы приведет к невозможности запуска клиентских мест, произвести выход?")))
+    return;
+  ExitProgram();
+}
+
+void TqnApplication::ExitProgram() {
+  exiting_ = true;
+  view_.Quit();
+}
+
+// ---- the register ----
+
+std::string TqnApplication::NewDatabasePath(int, int firstFileNumber) {
+  std::string file = NewDatabaseFileName(platform::JoinPath(programFolder_, "data"), firstFileNumber);
+  return GetFb30ServerAddress(address_) + ":" + file;
+}
+
+void TqnApplication::CreateEntryFolders(int number) {
+  try {
+    platform::ForceDirectories(platform::JoinPath(programFolder_, "data"));
+  } catch (const Exception&) {
+    throw Exception(Win1251("Невозможно создать каталог для баз данных"));
+  }
+  try {
+    platform::ForceDirectories(DefaultBackupFolder(programFolder_, number));
+  } catch (const Exception&) {
+    throw Exception(Win1251("Невозможно создать каталог для баз резервных копий"));
+  }
+}
+
+TqnNode* TqnApplication::CreateNewDatabase() {
+  int number = MaxEntryNumber(settings_.Root()) + 1;
+  // Beyond db9999 a name would no longer be an entry name: the entry would
+  // vanish from the register it was meant for.
+  if (number > kMaxEntryNumber)
+    throw Exception(Format(Win1251("Невозможно создать новую запись: все номера баз данных до %d заняты").c_str(),
+                           kMaxEntryNumber));
+  TqnNewEntry values;
+  values.path = NewDatabasePath(number, number);
+  values.backupPath = DefaultBackupFolder(programFolder_, number);
+  TqnNode* entry = settings_.Change([&](TqnNode& root) { return AddEntry(root, number, values); });
+  TqnEntryForm form = LoadEntryForm(*entry, true, address_.localHostName);
+  if (!ui_.EditEntry(form, FormActions())) {
+    DeleteEntry(settings_, entry);
+    return nullptr;
+  }
+  try {
+    settings_.Change([&](TqnNode&) { StoreEntryForm(form, *entry); });
+    if (!form.createDatabase) return entry;
+    CreateEntryFolders(number);
+    createDatabase_(*entry);
+  } catch (...) {
+    DeleteEntry(settings_, entry);
+    throw;
+  }
+  return entry;
+}
+
+bool TqnApplication::OfferFirstDatabase() {
+  if (!ui_.AskYesNo(TqnMessageKind::Warning,
+                    Win1251("Сейчас не настроено ни одной базы данных,\r\nсоздать новую пустую базу данных для "
+                            "программы \"Тарвекс 7\"?")))
+    return false;
+  try {
+    platform::ForceDirectories(platform::JoinPath(programFolder_, "data"));
+  } catch (const Exception&) {
+    throw Exception(Win1251("Невозможно создать каталог для баз данных"));
+  }
+  if (RegisterOf(settings_.Root())->FindNode(EntryName(0))->Exists()) return true;
+  CreateEntryFolders(0);
+  TqnNewEntry values;
+  values.path = NewDatabasePath(0, 0);
+  values.caption = Win1251(kFirstRunCaption);
+  values.backupPath = DefaultBackupFolder(programFolder_, 0);
+  TqnNode* entry = settings_.Change([&](TqnNode& root) { return AddEntry(root, 0, values); });
+  try {
+    createDatabase_(*entry);
+  } catch (...) {
+    DeleteEntry(settings_, entry);
+    throw;
+  }
+  return true;
+}
+
+// ---- window state, channel, timers ----
+
+std::optional<TqnWindowGeometry> TqnApplication::WindowActivated(int screenWidth, int screenHeight) {
+  screenWidth_ = screenWidth;
+  return ReadWindowState(settings_.Root(), screenWidth, screenHeight);
+}
+
+void TqnApplication::HandleIntercom(TqnIpcMessage& message) {
+  std::string command = message.Command();
+  log_.LogMessage(("intercom " + command).substr(0, 40), 2);
+  if (command == "activate") view_.ShowMainWindow(false);
+}
+
+void TqnApplication::BackupTimerFired() {
+  if (!backupTimerEnabled_ || !backupCheck_) return;
+  // The scheduler reports its failures in the message pane, never in a box.
+  try {
+    backupCheck_();
+  } catch (const std::exception& e) {
+    log_.LogMessage(e.what());
+  }
+}
+
+}  // namespace qn

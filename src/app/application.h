@@ -1,0 +1,163 @@
+// The state and the logic of one run of the Database Manager, with or
+// without a window: start-up in its fixed order, the database list, the
+// register's actions, the instance channel's messages, exit and shutdown.
+//
+// Everything here runs on the main thread, except where a method says
+// otherwise. The core reaches the person through IqnUserInterface and the
+// window through IqnMainView.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <set>
+#include <string>
+#include <vector>
+
+#include "base/clock.h"
+#include "firebird/connect_string.h"
+#include "ipc/channel.h"
+#include "ipc/log.h"
+#include "settings/settings_store.h"
+#include "app/main_view.h"
+#include "app/user_interface.h"
+
+namespace qn {
+
+// One row of the database list.
+struct TqnListRow {
+  int number;        // the entry's number, the row's data
+  std::string text;  // "<n>@<host>" and "  (<caption>)" when there is one
+  std::string path;  // the entry's decoded path
+};
+
+// Work of later start-up steps, filled in by the subsystems that own it.
+struct TqnStartupHooks {
+  std::function<void()> startInfoServers;  // step 8
+  std::function<void()> checkFb30Server;   // step 12
+};
+
+class TqnApplication {
+ public:
+  static constexpr const char* kChannelName = "RU.QUORVEN.RAZAD.INTERCOM";
+  static constexpr int kStarterIntervalMs = 600000;
+  static constexpr int kBackupIntervalMs = 10000;
+
+  // Construction: the program folder, the flag files "debug.txt" and
+  // "force-inet6", the log and its pane.
+  TqnApplication(std::string programFolder, IqnUserInterface& ui, IqnMainView& view, const Clock& clock);
+  ~TqnApplication();
+  TqnApplication(const TqnApplication&) = delete;
+  TqnApplication& operator=(const TqnApplication&) = delete;
+
+  // The database creation of a new entry (path, user and password set):
+  // creates the database, completes the entry and saves; throws on failure.
+  void SetDatabaseCreator(std::function<void(TqnNode& entry)> creator) { createDatabase_ = std::move(creator); }
+  void SetStartupHooks(TqnStartupHooks hooks) { hooks_ = std::move(hooks); }
+  // The channel server of the run, whose messages the core handles from
+  // start-up step 11 on. May be null.
+  void SetChannelServer(TqnIpcServer* server) { channel_ = server; }
+
+  // The creation handler's steps in order. A failing step ends the sequence
+  // there: its message is shown in an error box and the program runs on.
+  void Startup();
+  // Logs the exit, saves the window state (when there is a window), removes
+  // the tray icon and saves the settings.
+  void Shutdown(bool saveWindowState);
+
+  // ---- the database list ----
+  const std::vector<TqnListRow>& Rows() const { return rows_; }
+  int SelectedRow() const { return selectedRow_; }
+  bool EntryButtonsEnabled() const { return entryButtonsEnabled_; }
+  // Rebuilds the list; selects the given entry's row, else the row of the
+  // previously selected number, else the first.
+  void FillList(const TqnNode* entry = nullptr);
+  void SelectRow(int row);  // -1 deselects
+  // The entry of the selected row, nullptr when none is selected; throws
+  // when its entry has gone from the register.
+  TqnNode* SelectedEntry();
+
+  // ---- the buttons ----
+  void EditSelected();       // "Свойства" and a double click
+  void RemoveSelected();     // "Удалить"
+  void CreateClicked();      // "Создать"
+  void ExitClicked();        // "Выход": asks only when the list has rows
+  void ExitProgram();        // the tray menu's "Выход" and the end of the session
+  bool Exiting() const { return exiting_; }
+
+  // ---- the register (main-form operations of other parts) ----
+  void SaveSettings();
+  TqnNode* CreateNewDatabase();
+  bool OfferFirstDatabase();
+  // Runs a main-thread action, showing a failure in an error box (the
+  // window program's default handler for uncaught errors).
+  void Guarded(const std::function<void()>& action);
+
+  // ---- window state ----
+  // The window was activated on a screen of this size: the geometry to
+  // apply, if any.
+  std::optional<TqnWindowGeometry> WindowActivated(int screenWidth, int screenHeight);
+
+  // ---- instance channel ----
+  void HandleIntercom(TqnIpcMessage& message);
+
+  // ---- timers ----
+  // The one-shot starter has fired: the backup check timer may run.
+  void StarterTimerFired() { backupTimerEnabled_ = true; }
+  bool BackupTimerEnabled() const { return backupTimerEnabled_; }
+  void SetBackupCheck(std::function<void()> check) { backupCheck_ = std::move(check); }
+  void BackupTimerFired();
+
+  // ---- state of the run ----
+  const std::string& ProgramFolder() const { return programFolder_; }
+  bool DebugFlag() const { return debugFlag_; }
+  int32_t InstanceNumber() const { return instanceNumber_; }
+  const std::string& PacketKey() const { return packetKey_; }
+  const std::string& LocalHostName() const { return address_.localHostName; }
+  const TqnAddressContext& AddressContext() const { return address_; }
+  const std::string& Title() const { return title_; }
+  TqnSettingsStore& Settings() { return settings_; }
+  TqnLog& Log() { return log_; }
+  TqnMessagePane& Pane() { return pane_; }
+  IqnUserInterface& Ui() { return ui_; }
+  std::set<std::string>& FailureList() { return failureList_; }
+  std::set<std::string>& ConvertLockList() { return convertLockList_; }
+  bool TrayIconAdded() const { return trayIconAdded_; }
+  // The file version as four numbers joined by ".".
+  static std::string FileVersion();
+  static std::string Caption();  // "Менеджер баз данных"
+
+ private:
+  void UpdateButtons(int row);
+  void CreateEntryFolders(int number);
+  TqnEntryFormActions FormActions();
+  std::string NewDatabasePath(int number, int firstFileNumber);
+
+  std::string programFolder_;
+  IqnUserInterface& ui_;
+  IqnMainView& view_;
+  const Clock& clock_;
+  bool debugFlag_;
+  TqnMessagePane pane_;
+  TqnLog log_;
+  TqnSettingsStore settings_;
+  TqnAddressContext address_;
+  std::string packetKey_;
+  int32_t instanceNumber_ = 0;
+  std::string title_;
+  std::set<std::string> failureList_;
+  std::set<std::string> convertLockList_;
+  std::vector<TqnListRow> rows_;
+  int selectedRow_ = -1;
+  bool entryButtonsEnabled_ = false;
+  bool exiting_ = false;
+  bool trayIconAdded_ = false;
+  bool backupTimerEnabled_ = false;
+  int screenWidth_ = 0;
+  TqnIpcServer* channel_ = nullptr;
+  TqnStartupHooks hooks_;
+  std::function<void(TqnNode& entry)> createDatabase_;
+  std::function<void()> backupCheck_;
+};
+
+}  // namespace qn

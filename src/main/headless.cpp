@@ -1,0 +1,34 @@
+// The program without a display: the same start-up, servers and timers as
+// the window program, with no window and no tray.
+#include <QCoreApplication>
+
+#include "app/application.h"
+#include "main/program.h"
+#include "platform/files.h"
+#include "platform/system.h"
+#include "shell/headless_ui.h"
+#include "shell/headless_view.h"
+#include "shell/main_thread.h"
+#include "shell/run_loop.h"
+
+namespace qn {
+
+int RunHeadless(int argc, char** argv) {
+  QCoreApplication app(argc, argv);
+  TqnIpcServer channel(TqnApplication::kChannelName, RunOnMainThread);
+  channel.Start();
+  platform::SystemClock clock;
+  TqnHeadlessUi ui;
+  TqnHeadlessView view;
+  TqnApplication core(platform::ProgramFolder(), ui, view, clock);
+  ui.SetLog([&core](const std::string& text) { core.Log().LogMessage(text); });
+  core.SetChannelServer(&channel);
+  TqnRunLoop loop(core);
+  core.Startup();
+  loop.StartTimers();
+  app.exec();
+  core.Shutdown(false);
+  return 0;
+}
+
+}  // namespace qn

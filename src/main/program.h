@@ -1,0 +1,20 @@
+// The program's entry steps shared by both ways of running: the
+// single-instance rule and the choice between the window and headless.
+#pragma once
+
+#include <string>
+#include <vector>
+
+namespace qn {
+
+// True when another instance runs under the channel: "activate" has then
+// been handed to the first one found and this process must end.
+bool HandOverToRunningInstance();
+
+// "--headless=1", or no display to show a window on.
+bool WantsHeadless(const std::vector<std::string>& args);
+
+int RunHeadless(int argc, char** argv);
+int RunWindowed(int argc, char** argv, bool hidden);
+
+}  // namespace qn

@@ -1,0 +1,60 @@
+// The values of the database properties dialog, read from an entry and
+// stored back, so that the dialog itself only shows and edits them.
+#pragma once
+
+#include <array>
+#include <string>
+
+#include "xml/xml_dom.h"
+
+namespace qn {
+
+struct TqnEntryForm {
+  std::string identifier;   // the element name, e.g. "db0000"
+  std::string connAddress;  // DigitsOnly(name) "@" local host name
+  std::string path;
+  std::string caption;
+  std::string user;
+  std::string password;
+  bool sendPassword = true;  // the inverse of "hidepwd"
+  bool autoBackup = false;
+  std::string backupPath;
+  std::array<bool, 7> weekdays{};  // Monday first
+  std::string timeText;            // "hh:nn"
+  int num = 1;                     // 1..100
+  int interval = 60;               // 5..1440, step 5
+  int rest = 10;                   // 1..30000
+  bool creationMode = false;       // shows the "create" box
+  bool createDatabase = false;
+};
+
+// Limits of the up-down controls.
+struct TqnSpinLimits {
+  int min, max, step;
+};
+constexpr TqnSpinLimits kNumLimits{1, 100, 1};
+constexpr TqnSpinLimits kIntervalLimits{5, 1440, 5};
+constexpr TqnSpinLimits kRestLimits{1, 30000, 1};
+// An up-down control does not wrap: a value outside is held at the limit.
+int ClampToLimits(int value, const TqnSpinLimits& limits);
+
+TqnEntryForm LoadEntryForm(const TqnNode& entry, bool creationMode, const std::string& localHostName);
+// Writes the form into the entry. "caption", "path", "user" and "pwd" go
+// into the elements the entry has; a missing one fails with "setting value
+// for not exists node", leaving what was written before in place.
+void StoreEntryForm(const TqnEntryForm& form, TqnNode& entry);
+
+// Minutes after midnight as "hh:nn" (390 -> "06:30").
+std::string FormatBackupTime(int minutes);
+// "hh:nn" back to minutes; a part that is not a number counts as 0, leading
+// blanks of a part are ignored, a text of another length gives 0.
+int ParseBackupTime(const std::string& text);
+
+// The path for a file picked in the path dialog: a ".fd3" file goes to the
+// Firebird 3.0 server address, anything else to "localhost:".
+std::string PathForPickedFile(const std::string& file, const std::string& fb30ServerAddress);
+
+// "Set default values": the standard user and password, password sent.
+void SetDefaultCredentials(TqnEntryForm& form);
+
+}  // namespace qn

@@ -1,0 +1,62 @@
+#include "settings/register.h"
+
+#include "base/error.h"
+#include "base/text.h"
+#include "platform/files.h"
+
+namespace qn {
+
+bool ParseEntryName(const std::string& name, int& number) {
+  if (name.size() != 6 || name[0] != 'd' || name[1] != 'b') return false;
+  int n = 0;
+  for (size_t i = 2; i < 6; ++i) {
+    if (name[i] < '0' || name[i] > '9') return false;
+    n = n * 10 + (name[i] - '0');
+  }
+  number = n;
+  return true;
+}
+
+std::string EntryName(int number) { return Format("db%04d", number); }
+
+TqnNode* RegisterOf(const TqnNode& root) { return root.FindNode("data"); }
+
+TqnNode* FindEntry(const TqnNode& root, int number) {
+  TqnNode* entry = RegisterOf(root)->FindNode(EntryName(number));
+  if (!entry->Exists()) throw Exception(Format(Win1251("База данных с номером %d не найдена").c_str(), number));
+  return entry;
+}
+
+int MaxEntryNumber(const TqnNode& root) {
+  const TqnNode* data = RegisterOf(root);
+  int best = -1;
+  for (int i = 0; i < data->NodeCount(); ++i) {
+    int n = 0;
+    if (ParseEntryName(data->Nodes(i)->Name(), n) && n > best) best = n;
+  }
+  return best;
+}
+
+TqnNode* AddEntry(TqnNode& root, int number, const TqnNewEntry& values) {
+  TqnNode* entry = root.Node("data")->AddNode(EntryName(number));
+  entry->Node("path")->Content().SetString(values.path);
+  // User and password are set in stored form, as the program always did.
+  entry->Node("user")->SetText(kDefaultUser);
+  entry->Node("pwd")->SetText(kDefaultPassword);
+  entry->Node("caption")->Content().SetString(values.caption);
+  TqnNode* backup = entry->Node("backup");
+  backup->Node("auto")->Content().SetBoolean(false);
+  backup->Node("path")->Content().SetString(values.backupPath);
+  backup->Node("weekdays")->Content().SetString(kDefaultWeekdays);
+  backup->Node("time")->Content().SetInteger(kDefaultBackupTime);
+  backup->Node("num")->Content().SetInteger(kDefaultBackupNum);
+  backup->Node("interval")->Content().SetInteger(kDefaultBackupInterval);
+  backup->Node("rest")->Content().SetInteger(kDefaultBackupRest);
+  return entry;
+}
+
+std::string DefaultBackupFolder(const std::string& programFolder, int number) {
+  return platform::JoinPath(platform::JoinPath(programFolder, "backup"), Format("%04d", number));
+}
+
+}  // namespace qn

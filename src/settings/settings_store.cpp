@@ -1,0 +1,38 @@
+#include "settings/settings_store.h"
+
+#include "base/text.h"
+#include "platform/files.h"
+
+namespace qn {
+
+TqnSettingsStore::TqnSettingsStore(std::string programFolder)
+    : programFolder_(std::move(programFolder)), root_(std::make_unique<TqnNode>(kRootName)) {}
+
+std::string TqnSettingsStore::FileName() const { return platform::JoinPath(programFolder_, kFileName); }
+
+void TqnSettingsStore::Load(const XmlLogCallback& log) {
+  std::unique_ptr<TqnNode> loaded;
+  if (platform::FileExists(FileName()))
+    loaded = XmlLoadFileSafe(FileName(), kBackupName, kRootName,
+                             Win1251("Ошибка чтения файла настроек, программа запущена с настройками по умолчанию"),
+                             log);
+  else
+    loaded = std::make_unique<TqnNode>(kRootName);
+  std::unique_lock<std::shared_mutex> lock(mutex_);
+  root_ = std::move(loaded);
+}
+
+void TqnSettingsStore::Save() const {
+  std::shared_lock<std::shared_mutex> lock(mutex_);
+  XmlSaveFile(*root_, FileName());
+}
+
+std::string TqnSettingsStore::EnsurePacketKey() {
+  return Change([](TqnNode& root) {
+    TqnNode* pin = root.Node("PIN");
+    if (pin->Text().empty()) pin->SetText(kDefaultPin);
+    return pin->Text();
+  });
+}
+
+}  // namespace qn
