@@ -1,0 +1,177 @@
+// The layout of the properties dialog: its three pages and the bottom row.
+#include <QCheckBox>
+#include <QGridLayout>
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QTabWidget>
+#include <QVBoxLayout>
+
+#include "gui/button_edit.h"
+#include "gui/frm_data.h"
+#include "gui/num_edit.h"
+#include "gui/password_edit.h"
+
+namespace qn {
+
+namespace {
+
+template <class W>
+W* Named(W* widget, const char* name) {
+  widget->setObjectName(QLatin1String(name));
+  return widget;
+}
+
+QLabel* Label(const QString& text, const char* name, QWidget* buddy) {
+  auto* label = Named(new QLabel(text), name);
+  label->setBuddy(buddy);
+  return label;
+}
+
+// A numeric edit with its up-down beside it.
+QHBoxLayout* NumberPair(TqnNumEdit* edit, TqnUpDown* upDown, const TqnSpinLimits& limits) {
+  upDown->SetLimits(limits.min, limits.max, limits.step);
+  upDown->Associate(edit);
+  edit->setFixedWidth(edit->fontMetrics().horizontalAdvance(QStringLiteral("000000")) + 8);
+  auto* pair = new QHBoxLayout;
+  pair->setSpacing(0);
+  pair->addWidget(edit);
+  pair->addWidget(upDown);
+  return pair;
+}
+
+}  // namespace
+
+QWidget* TfrmData::BuildConnectionPage() {
+  auto* page = Named(new QWidget, "shtConnection");
+  edtConnAddr_ = Named(new QLineEdit, "edtConnAddr");
+  edtConnAddr_->setReadOnly(true);
+  edtConnAddr_->installEventFilter(this);
+  edtPath_ = Named(new TqnButtonEdit, "edtPath");
+  edtPath_->SetOnButtonClick([this] { edtPathButtonClick(); });
+  edtCaption_ = Named(new QLineEdit, "edtCaption");
+
+  auto* layout = new QVBoxLayout(page);
+  layout->addWidget(Label(QStringLiteral("Адрес подключения"), "lblConnAddr", edtConnAddr_));
+  layout->addWidget(edtConnAddr_);
+  layout->addWidget(Label(QStringLiteral("Путь к базе данных"), "lblPath", edtPath_));
+  layout->addWidget(edtPath_);
+  layout->addWidget(Label(QStringLiteral("Комментарий (не обязательно)"), "lblCaption", edtCaption_));
+  layout->addWidget(edtCaption_);
+  layout->addStretch();
+  return page;
+}
+
+QWidget* TfrmData::BuildBackupPage() {
+  auto* page = Named(new QWidget, "shtBackup");
+  chkAutoBackup_ = Named(new QCheckBox(QStringLiteral("Автоматически создавать резервные  копии")), "chkAutoBackup");
+  edtBackupPath_ = Named(new TqnButtonEdit, "edtBackupPath");
+  edtBackupPath_->SetOnButtonClick([this] { edtBackupPathButtonClick(); });
+
+  static const char* const kDayNames[7] = {"chkDay0", "chkDay1", "chkDay2", "chkDay3",
+                                           "chkDay4", "chkDay5", "chkDay6"};
+  const QString kDayCaptions[7] = {QStringLiteral("Понедельник"), QStringLiteral("Вторник"),
+                                   QStringLiteral("Среда"),       QStringLiteral("Четверг"),
+                                   QStringLiteral("Пятница"),     QStringLiteral("Суббота"),
+                                   QStringLiteral("Воскресенье")};
+  auto* days = new QGridLayout;
+  days->setContentsMargins(0, 0, 0, 0);
+  for (int i = 0; i < 7; ++i) {
+    chkDay_[i] = Named(new QCheckBox(kDayCaptions[i]), kDayNames[i]);
+    days->addWidget(chkDay_[i], i / 4, i % 4);
+  }
+
+  edtBackupTime_ = Named(new QLineEdit, "edtBackupTime");
+  // Two digits, ":", two digits; unfilled places show as "_".
+  edtBackupTime_->setInputMask(QStringLiteral("99:99;_"));
+  edtBackupTime_->setFixedWidth(edtBackupTime_->fontMetrics().horizontalAdvance(QStringLiteral("00:000")) + 10);
+
+  edtBackupNum_ = Named(new TqnNumEdit, "edtBackupNum");
+  spnNum_ = Named(new TqnUpDown, "spnNum");
+  edtBackupInterval_ = Named(new TqnNumEdit, "edtBackupInterval");
+  spnInterval_ = Named(new TqnUpDown, "spnInterval");
+  edtBackupRest_ = Named(new TqnNumEdit, "edtBackupRest");
+  spnRest_ = Named(new TqnUpDown, "spnRest");
+
+  auto* timeRow = new QHBoxLayout;
+  timeRow->addWidget(Label(QStringLiteral("Начало архивации"), "lblBackupTime", edtBackupTime_));
+  timeRow->addWidget(edtBackupTime_);
+  timeRow->addStretch();
+
+  auto* numRow = new QHBoxLayout;
+  numRow->addWidget(Label(QStringLiteral("создавать"), "lblBackupNum", edtBackupNum_));
+  numRow->addLayout(NumberPair(edtBackupNum_, spnNum_, kNumLimits));
+  numRow->addWidget(Label(QStringLiteral("резервных копий, каждые"), "lblBackupInterval", edtBackupInterval_));
+  numRow->addLayout(NumberPair(edtBackupInterval_, spnInterval_, kIntervalLimits));
+  numRow->addWidget(Named(new QLabel(QStringLiteral("минут")), "lblMinutes"));
+  numRow->addStretch();
+
+  // Stored and edited by the core but acted on by nothing: kept, not shown.
+  auto* restRow = new QHBoxLayout;
+  QLabel* restLabel = Label(QStringLiteral("Сохранять не более"), "lblBackupRest", edtBackupRest_);
+  QLabel* restTail = Named(new QLabel(QStringLiteral("резервных копий")), "lblBackupRestTail");
+  restRow->addWidget(restLabel);
+  restRow->addLayout(NumberPair(edtBackupRest_, spnRest_, kRestLimits));
+  restRow->addWidget(restTail);
+  restRow->addStretch();
+  for (QWidget* w : std::initializer_list<QWidget*>{restLabel, edtBackupRest_, spnRest_, restTail}) w->hide();
+
+  auto* layout = new QVBoxLayout(page);
+  layout->addWidget(chkAutoBackup_);
+  layout->addWidget(Label(QStringLiteral("Путь для сохранения резервных копий"), "lblBackupPath", edtBackupPath_));
+  layout->addWidget(edtBackupPath_);
+  layout->addWidget(Named(new QLabel(QStringLiteral("Создавать резервные копии в следующие дни недели")), "lblDays"));
+  layout->addLayout(days);
+  layout->addLayout(timeRow);
+  layout->addLayout(numRow);
+  layout->addLayout(restRow);
+  layout->addStretch();
+  return page;
+}
+
+QWidget* TfrmData::BuildMorePage() {
+  auto* page = Named(new QWidget, "shtMore");
+  edtUser_ = Named(new QLineEdit, "edtUser");
+  edtPwd_ = Named(new QLineEdit, "edtPwd");
+  MakePasswordEdit(edtPwd_);
+  chkSendPwd_ = Named(new QCheckBox(QStringLiteral("Передавать пароль в информации о соединении")), "chkSendPwd");
+  btnFBDefault_ = Named(new QPushButton(QStringLiteral("Установить значения по умолчанию")), "btnFBDefault");
+  btnFBDefault_->setAutoDefault(false);
+  connect(btnFBDefault_, &QPushButton::clicked, this, [this] { btnFBDefaultClick(); });
+  edtName_ = Named(new QLineEdit, "edtName");
+  edtName_->setReadOnly(true);
+
+  auto* grid = new QGridLayout(page);
+  grid->addWidget(Label(QStringLiteral("Пользователь сервера Firebird SQL"), "lblUser", edtUser_), 0, 0);
+  grid->addWidget(edtUser_, 0, 1);
+  grid->addWidget(Label(QStringLiteral("Пароль сервера Firebird SQL"), "lblPwd", edtPwd_), 1, 0);
+  grid->addWidget(edtPwd_, 1, 1);
+  grid->addWidget(chkSendPwd_, 2, 0, 1, 2);
+  grid->addWidget(btnFBDefault_, 3, 0, 1, 2, Qt::AlignLeft);
+  grid->addWidget(Label(QStringLiteral("Идентификатор базы данных"), "lblName", edtName_), 4, 0);
+  grid->addWidget(edtName_, 4, 1);
+  grid->setRowStretch(5, 1);
+  grid->setColumnStretch(1, 1);
+  return page;
+}
+
+void TfrmData::BuildBottomRow() {
+  chkCreate_ = Named(new QCheckBox(QStringLiteral("Создать новую пустую базу данных")), "chkCreate");
+  chkCreate_->hide();
+  btnOk_ = Named(new QPushButton(QStringLiteral("ОК")), "btnOk");
+  btnOk_->setDefault(true);
+  btnCancel_ = Named(new QPushButton(QStringLiteral("Отмена")), "btnCancel");
+  btnCancel_->setAutoDefault(false);
+  connect(btnOk_, &QPushButton::clicked, this, &QDialog::accept);
+  connect(btnCancel_, &QPushButton::clicked, this, &QDialog::reject);
+
+  auto* row = new QHBoxLayout;
+  row->addWidget(chkCreate_);
+  row->addStretch();
+  row->addWidget(btnOk_);
+  row->addWidget(btnCancel_);
+  static_cast<QVBoxLayout*>(layout())->addLayout(row);
+}
+
+}  // namespace qn

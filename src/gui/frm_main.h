@@ -1,0 +1,113 @@
+// TfrmMainQNDBMGR: the main window and the tray icon. It shows what the
+// core (TqnApplication) holds and passes the user's actions to it; the core
+// owns all state of the run.
+//
+// Use from the program entry:
+//   TfrmMainQNDBMGR window;                      // before the core
+//   TqnQtUserInterface ui(window);
+//   TqnApplication core(folder, ui, window, clock);
+//   ... core.Set*() ...
+//   window.Attach(core);                         // before core.Startup()
+//   TqnRunLoop loop(core);                       // the backup timers
+//   core.Startup();
+//   loop.StartTimers();
+//   window.Started(!hidden);                     // shows unless hidden
+//   app.exec();
+//   core.Shutdown(true);                         // the window must still exist
+//   window.Detach();                             // before the core goes
+//
+// Closing the window while the core is not exiting only hides it; the run
+// ends through the core's ExitProgram, which calls Quit().
+#pragma once
+
+#include <QWidget>
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "app/main_view.h"
+
+class QAction;
+class QMenu;
+class QPlainTextEdit;
+class QPushButton;
+class QSystemTrayIcon;
+class QTabWidget;
+class QTreeWidget;
+
+namespace qn {
+
+class TqnApplication;
+class TqnInfinity;
+
+class TfrmMainQNDBMGR : public QWidget, public IqnMainView {
+  Q_OBJECT
+
+ public:
+  explicit TfrmMainQNDBMGR(QWidget* parent = nullptr);
+  ~TfrmMainQNDBMGR() override;
+
+  // Connects the window to the core: the message pane's lines and the list.
+  void Attach(TqnApplication& core);
+  // Stops showing the pane and forgets the core.
+  void Detach();
+  // After core.Startup(): shows the window unless the program was started
+  // hidden (only the tray icon shows then).
+  void Started(bool showWindow);
+
+  // The manual backup and restore of the selected entry; nothing by default.
+  void SetBackupAction(std::function<void()> action) { onBackup_ = std::move(action); }
+  void SetRestoreAction(std::function<void()> action) { onRestore_ = std::move(action); }
+  // The busy indicator under the list.
+  void SetBusy(bool busy);
+
+  QSystemTrayIcon* TrayIcon() const { return tray_; }
+  QMenu* TrayMenu() const { return trayMenu_; }
+
+  // ---- IqnMainView ----
+  void ListChanged() override;
+  void AddTrayIcon(const std::string& tip) override;
+  void RemoveTrayIcon() override;
+  void SetTitle(const std::string& title) override;
+  void ShowMainWindow(bool toggle) override;
+  void Quit() override;
+  int ScreenWidth() const override;
+  TqnWindowGeometry Geometry() const override;
+
+ protected:
+  bool event(QEvent* event) override;
+  void closeEvent(QCloseEvent* event) override;
+  void showEvent(QShowEvent* event) override;
+
+ private:
+  void BuildDataPage(QWidget* page);
+  void BuildTray();
+  void UpdateButtons();
+  // Runs a core action with its failure shown in an error box.
+  void Run(const std::function<void()>& action);
+  void AppendPane(bool cleared, const std::vector<std::string>& lines);
+  void LoadWindowState();
+
+  void lvwBaseSelectionChanged();
+
+  TqnApplication* core_ = nullptr;
+  std::function<void()> onBackup_;
+  std::function<void()> onRestore_;
+
+  QTabWidget* pgcMain_;
+  QTreeWidget* lvwBase_;
+  TqnInfinity* infProgress_;
+  QPushButton* btnEdit_;
+  QPushButton* btnBackup_;
+  QPushButton* btnRestore_;
+  QPushButton* btnCreate_;
+  QPushButton* btnRemove_;
+  QPlainTextEdit* memLog_;
+  QPushButton* btnExit_;
+  QPushButton* btnTest_;
+  QPushButton* Button5_;
+  QSystemTrayIcon* tray_;
+  QMenu* trayMenu_;
+};
+
+}  // namespace qn

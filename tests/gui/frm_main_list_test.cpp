@@ -1,0 +1,207 @@
+// The main window's database list and its buttons over a real core.
+#include <gtest/gtest.h>
+
+#include <QCheckBox>
+#include <QLineEdit>
+#include <QMessageBox>
+#include <QPushButton>
+#include <QTest>
+#include <QTreeWidget>
+
+#include "base/error.h"
+#include "base/text.h"
+#include "gui_test_support.h"
+#include "settings/register.h"
+
+using namespace qn;
+
+namespace {
+
+struct ListRun : CoreRun {
+  QTreeWidget* list() { return Child<QTreeWidget>(&window, "lvwBase"); }
+  QPushButton* button(const char* name) { return Child<QPushButton>(&window, name); }
+  QString RowText(int row, int column = 0) { return list()->topLevelItem(row)->text(column); }
+  int SelectedRow() {
+    QList<QTreeWidgetItem*> s = list()->selectedItems();
+    return s.isEmpty() ? -1 : list()->indexOfTopLevelItem(s.first());
+  }
+  bool EntryButtonsEnabled() {
+    bool all = true, none = true;
+    for (const char* b : {"btnEdit", "btnBackup", "btnRestore", "btnRemove"}) {
+      all = all && button(b)->isEnabled();
+      none = none && !button(b)->isEnabled();
+    }
+    EXPECT_TRUE(all || none) << "the four entry buttons go together";
+    return all;
+  }
+  QString Host() { return QString::fromStdString(core->LocalHostName()); }
+  void StartWith(const std::vector<std::pair<int, std::string>>& entries, bool qtDialogs) {
+    auto root = NewSettings();
+    for (auto& [n, caption] : entries) AddTestEntry(*root, n, caption, "localhost:/srv/db/" + EntryName(n) + ".fdb");
+    WriteSettings(*root);
+    Start(qtDialogs);
+  }
+};
+
+}  // namespace
+
+TEST(GuiMainList, RowsShowNumberHostCaptionAndPath) {
+  ListRun run;
+  auto root = NewSettings();
+  AddTestEntry(*root, 1, "", "localhost:/srv/db/one.fdb");
+  AddTestEntry(*root, 3, Win1251("Склад"), "localhost/53030:/srv/db/sklad.fd3");
+  root->FindNode("data")->AddNode("db12")->Node("path")->SetText("x");
+  root->FindNode("data")->AddNode("dbx001")->Node("path")->SetText("y");
+  run.WriteSettings(*root);
+  run.Start(false);
+
+  QTreeWidget* list = run.list();
+  ASSERT_EQ(list->topLevelItemCount(), 2) << "names that are not entry names are not listed";
+  EXPECT_EQ(list->headerItem()->text(0), QStringLiteral("Адрес подключения"));
+  EXPECT_EQ(list->headerItem()->text(1), QStringLiteral("Путь"));
+  EXPECT_EQ(list->columnWidth(1), 300);
+  EXPECT_EQ(run.RowText(0), "1@" + run.Host());
+  EXPECT_EQ(run.RowText(1), "3@" + run.Host() + QStringLiteral("  (Склад)"));
+  EXPECT_EQ(run.RowText(1, 1), "localhost/53030:/srv/db/sklad.fd3");
+  EXPECT_EQ(list->topLevelItem(1)->data(0, Qt::UserRole).toInt(), 3);
+  EXPECT_EQ(run.SelectedRow(), 0) << "the first row is selected";
+  EXPECT_TRUE(run.EntryButtonsEnabled());
+}
+
+TEST(GuiMainList, AnEmptyRegisterDisablesTheEntryButtonsButNotCreate) {
+  ListRun run;
+  run.StartWith({}, false);
+  EXPECT_EQ(run.list()->topLevelItemCount(), 0);
+  EXPECT_FALSE(run.EntryButtonsEnabled());
+  EXPECT_TRUE(run.button("btnCreate")->isEnabled());
+  EXPECT_TRUE(run.button("btnExit")->isEnabled());
+
+  run.scripted.editors.push_back([](TqnEntryForm& f, const TqnEntryFormActions&) {
+    f.caption = "new";
+    f.createDatabase = false;
+    return true;
+  });
+  run.button("btnCreate")->click();
+  ASSERT_EQ(run.list()->topLevelItemCount(), 1);
+  EXPECT_EQ(run.RowText(0), "0@" + run.Host() + "  (new)");
+  EXPECT_EQ(run.SelectedRow(), 0);
+  EXPECT_TRUE(run.EntryButtonsEnabled());
+}
+
+TEST(GuiMainList, SelectionFollowsTheUserAndDrivesTheButtons) {
+  ListRun run;
+  run.StartWith({{0, "a"}, {1, "b"}, {2, "c"}}, false);
+  run.list()->setCurrentItem(run.list()->topLevelItem(2));
+  EXPECT_EQ(run.core->SelectedRow(), 2);
+  EXPECT_EQ(run.core->SelectedEntry()->Name(), "db0002");
+  run.list()->clearSelection();
+  EXPECT_EQ(run.core->SelectedRow(), -1);
+  EXPECT_FALSE(run.EntryButtonsEnabled());
+  run.button("btnEdit")->click();  // disabled: nothing happens
+  EXPECT_TRUE(run.scripted.editedForms.empty());
+  run.list()->setCurrentItem(run.list()->topLevelItem(1));
+  EXPECT_TRUE(run.EntryButtonsEnabled());
+}
+
+TEST(GuiMainList, RemovingSelectsTheFirstRemainingRow) {
+  ListRun run;
+  run.StartWith({{0, "a"}, {1, "b"}, {2, "c"}}, false);
+  run.list()->setCurrentItem(run.list()->topLevelItem(1));
+  run.scripted.answers = {false};
+  run.button("btnRemove")->click();
+  EXPECT_EQ(run.list()->topLevelItemCount(), 3) << "No keeps the entry";
+
+  run.scripted.answers = {true};
+  run.button("btnRemove")->click();
+  ASSERT_EQ(run.scripted.questions.size(), 2u);
+  EXPECT_EQ(run.scripted.questions[1].kind, TqnMessageKind::Warning);
+  EXPECT_EQ(run.scripted.questions[1].text, Win1251("Удалить из списка запись о базе данных"));
+  ASSERT_EQ(run.list()->topLevelItemCount(), 2);
+  EXPECT_EQ(run.RowText(0), "0@" + run.Host() + "  (a)");
+  EXPECT_EQ(run.RowText(1), "2@" + run.Host() + "  (c)");
+  EXPECT_EQ(run.SelectedRow(), 0);
+  EXPECT_FALSE(RegisterOf(*run.SavedSettings())->FindNode("db0001")->Exists()) << "the removal is saved";
+}
+
+TEST(GuiMainList, PropertiesByDoubleClickUpdateTheRowAndTheFile) {
+  ListRun run;
+  run.StartWith({{0, "a"}, {3, Win1251("Склад")}}, true);
+  ASSERT_TRUE(QTest::qWaitForWindowExposed(&run.window));
+  QTreeWidgetItem* row = run.list()->topLevelItem(1);
+  QRect rect = run.list()->visualItemRect(row);
+  DialogScript script;
+  script.Expect([](QWidget* d) {
+    EXPECT_EQ(d->objectName(), "frmData");
+    EXPECT_EQ(Child<QLineEdit>(d, "edtName")->text(), "db0003");
+    EXPECT_TRUE(Child<QCheckBox>(d, "chkCreate")->isHidden());
+    auto* caption = Child<QLineEdit>(d, "edtCaption");
+    caption->clear();
+    TypeText(caption, QStringLiteral("Склад №2"));
+    Click(d, "btnOk");
+  });
+  // A double click as the mouse makes it: a click, then the second press.
+  QTest::mouseClick(run.list()->viewport(), Qt::LeftButton, Qt::NoModifier, rect.center());
+  QTest::mouseDClick(run.list()->viewport(), Qt::LeftButton, Qt::NoModifier, rect.center());
+  EXPECT_EQ(script.Handled(), 1);
+  EXPECT_EQ(run.RowText(1), "3@" + run.Host() + QStringLiteral("  (Склад №2)"));
+  EXPECT_EQ(run.SelectedRow(), 1) << "the selection stays on the edited entry";
+  EXPECT_EQ(FindEntry(*run.SavedSettings(), 3)->FindNode("caption")->Content().AsString(""), Win1251("Склад №2"));
+}
+
+TEST(GuiMainList, CancelInCreationModeRemovesTheNewEntry) {
+  ListRun run;
+  run.StartWith({{0, "a"}, {7, "b"}}, true);
+  run.list()->setCurrentItem(run.list()->topLevelItem(1));
+  DialogScript script;
+  script.Expect([](QWidget* d) {
+    EXPECT_EQ(Child<QLineEdit>(d, "edtName")->text(), "db0008") << "the highest number plus one";
+    auto* create = Child<QCheckBox>(d, "chkCreate");
+    EXPECT_FALSE(create->isHidden());
+    EXPECT_TRUE(create->isChecked());
+    Click(d, "btnCancel");
+  });
+  run.button("btnCreate")->click();
+  EXPECT_EQ(script.Handled(), 1);
+  EXPECT_EQ(run.list()->topLevelItemCount(), 2);
+  EXPECT_EQ(run.SelectedRow(), 1);
+  EXPECT_FALSE(RegisterOf(run.core->Settings().Root())->FindNode("db0008")->Exists());
+  EXPECT_TRUE(run.created.empty());
+}
+
+TEST(GuiMainList, OkInCreationModeCreatesTheDatabaseAndSelectsTheNewRow) {
+  ListRun run;
+  run.StartWith({{0, "a"}}, true);
+  DialogScript script;
+  script.Expect([](QWidget* d) {
+    Child<QLineEdit>(d, "edtCaption")->setText("fresh");
+    Click(d, "btnOk");
+  });
+  run.button("btnCreate")->click();
+  ASSERT_EQ(run.list()->topLevelItemCount(), 2);
+  EXPECT_EQ(run.RowText(1), "1@" + run.Host() + "  (fresh)");
+  EXPECT_EQ(run.SelectedRow(), 1);
+  EXPECT_EQ(run.created, std::vector<std::string>{"db0001"});
+}
+
+TEST(GuiMainList, AFailingActionIsShownInAnErrorBoxAndTheListStays) {
+  ListRun run;
+  run.StartWith({{0, "a"}}, true);
+  run.window.SetBackupAction([] { throw Exception(Win1251("Архивация не удалась")); });
+  DialogScript script;
+  script.Expect([](QWidget* d) {
+    auto* box = qobject_cast<QMessageBox*>(d);
+    ASSERT_NE(box, nullptr);
+    EXPECT_EQ(box->windowTitle(), QStringLiteral("Ошибка"));
+    EXPECT_EQ(box->icon(), QMessageBox::Critical);
+    EXPECT_EQ(box->text(), QStringLiteral("Архивация не удалась"));
+    box->button(QMessageBox::Ok)->click();
+  });
+  run.button("btnBackup")->click();
+  EXPECT_EQ(script.Handled(), 1);
+  EXPECT_EQ(run.list()->topLevelItemCount(), 1);
+
+  int restores = 0;
+  run.window.SetRestoreAction([&] { ++restores; });
+  run.button("btnRestore")->click();
+  EXPECT_EQ(restores, 1);
+}
