@@ -310,7 +310,11 @@ void TqnApplication::HandleIntercom(TqnIpcMessage& message) {
 }
 
 void TqnApplication::BackupTimerFired() {
-  if (!backupTimerEnabled_ || !backupCheck_) return;
+  if (backupTimerEnabled_) BackupCheckNow();
+}
+
+void TqnApplication::BackupCheckNow() {
+  if (!backupCheck_) return;
   // The scheduler reports its failures in the message pane, never in a box.
   try {
     backupCheck_();

@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "base/clock.h"
+#include "base/text.h"
 #include "firebird/connect_string.h"
 #include "ipc/channel.h"
 #include "ipc/log.h"
@@ -30,6 +31,12 @@ struct TqnListRow {
   std::string text;  // "<n>@<host>" and "  (<caption>)" when there is one
   std::string path;  // the entry's decoded path
 };
+
+// Orders keys without regard to letter case (entry keys, as in the register).
+struct TqnNoCaseLess {
+  bool operator()(const std::string& a, const std::string& b) const { return CompareTextNoCase(a, b) < 0; }
+};
+using TqnNoCaseKeySet = std::set<std::string, TqnNoCaseLess>;
 
 // Work of later start-up steps, filled in by the subsystems that own it.
 struct TqnStartupHooks {
@@ -107,6 +114,8 @@ class TqnApplication {
   bool BackupTimerEnabled() const { return backupTimerEnabled_; }
   void SetBackupCheck(std::function<void()> check) { backupCheck_ = std::move(check); }
   void BackupTimerFired();
+  // The hidden "Check" button: one backup check at once, starter or not.
+  void BackupCheckNow();
 
   // ---- state of the run ----
   const std::string& ProgramFolder() const { return programFolder_; }
@@ -121,7 +130,7 @@ class TqnApplication {
   TqnMessagePane& Pane() { return pane_; }
   IqnUserInterface& Ui() { return ui_; }
   std::set<std::string>& FailureList() { return failureList_; }
-  std::set<std::string>& ConvertLockList() { return convertLockList_; }
+  TqnNoCaseKeySet& ConvertLockList() { return convertLockList_; }
   bool TrayIconAdded() const { return trayIconAdded_; }
   // The file version as four numbers joined by ".".
   static std::string FileVersion();
@@ -146,7 +155,7 @@ class TqnApplication {
   int32_t instanceNumber_ = 0;
   std::string title_;
   std::set<std::string> failureList_;
-  std::set<std::string> convertLockList_;
+  TqnNoCaseKeySet convertLockList_;
   std::vector<TqnListRow> rows_;
   int selectedRow_ = -1;
   bool entryButtonsEnabled_ = false;

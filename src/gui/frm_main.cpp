@@ -88,7 +88,7 @@ TfrmMainQNDBMGR::TfrmMainQNDBMGR(QWidget* parent) : QWidget(parent) {
 
   connect(btnExit_, &QPushButton::clicked, this, [this] { Run([this] { core_->ExitClicked(); }); });
   // The test button has no work; the check button runs one backup check.
-  connect(Button5_, &QPushButton::clicked, this, [this] { Run([this] { core_->BackupTimerFired(); }); });
+  connect(Button5_, &QPushButton::clicked, this, [this] { Run([this] { core_->BackupCheckNow(); }); });
 
   BuildTray();
 

@@ -3,6 +3,9 @@
 #include <QApplication>
 #include <QDir>
 #include <QFileDialog>
+#include <QAbstractButton>
+
+#include <utility>
 
 #include "gui/frm_data.h"
 #include "gui/frm_fb_login.h"
@@ -35,6 +38,11 @@ int TqnQtUserInterface::Message(TqnMessageKind kind, const std::string& text,
   box.setObjectName(QStringLiteral("msgBox"));
   box.setTextFormat(Qt::PlainText);
   if (buttons & QMessageBox::Yes) box.setDefaultButton(QMessageBox::Yes);
+  // The window is in Russian, its standard buttons too.
+  const std::pair<QMessageBox::StandardButton, const char*> kButtonTexts[] = {
+      {QMessageBox::Yes, "Да"}, {QMessageBox::No, "Нет"}, {QMessageBox::Ok, "ОК"}};
+  for (const auto& [which, label] : kButtonTexts)
+    if (QAbstractButton* b = box.button(which)) b->setText(QString::fromUtf8(label));
   return box.exec();
 }
 

@@ -1,8 +1,36 @@
 // The program with its window and tray icon.
+#include <QApplication>
+
+#include "app/application.h"
+#include "gui/frm_main.h"
+#include "gui/qt_user_interface.h"
 #include "main/program.h"
+#include "platform/files.h"
+#include "platform/system.h"
+#include "shell/main_thread.h"
+#include "shell/run_loop.h"
 
 namespace qn {
 
-int RunWindowed(int argc, char** argv, bool) { return RunHeadless(argc, argv); }
+int RunWindowed(int argc, char** argv, bool hidden) {
+  QApplication app(argc, argv);
+  TqnIpcServer channel(TqnApplication::kChannelName, RunOnMainThread);
+  channel.Start();
+  platform::SystemClock clock;
+  // The window outlives the core: shutdown still reads its geometry and tray.
+  TfrmMainQNDBMGR window;
+  TqnQtUserInterface ui(window);
+  TqnApplication core(platform::ProgramFolder(), ui, window, clock);
+  core.SetChannelServer(&channel);
+  window.Attach(core);
+  TqnRunLoop loop(core);
+  core.Startup();
+  loop.StartTimers();
+  window.Started(!hidden);
+  app.exec();
+  core.Shutdown(true);
+  window.Detach();
+  return 0;
+}
 
 }  // namespace qn
