@@ -1,0 +1,64 @@
+#include "infoserver/info_servers.h"
+
+#include <cstdint>
+
+#include "base/error.h"
+#include "platform/files.h"
+
+namespace qn {
+
+namespace {
+
+int ConfiguredPort(const TqnInfoContext& ctx, const char* name) {
+  int port = kInfoDefaultPort;
+  if (!ctx.readSettings) return port;
+  ctx.readSettings([&](const TqnNode& root) {
+    const TqnNode* node = root.FindNode(name);
+    if (node->Exists()) port = node->Content().AsInteger(0);
+  });
+  return port;
+}
+
+// Builds one server; a failure to bind is logged and gives null.
+template <class Make>
+auto StartOne(const TqnInfoContext& ctx, const TqnInfoServersOptions& options, const char* ignoreFile,
+              const char* setting, const char* kind, Make make) -> decltype(make(uint16_t{})) {
+  if (platform::FileExists(platform::JoinPath(options.programFolder, ignoreFile))) return nullptr;
+  const int port = ConfiguredPort(ctx, setting);
+  if (port <= 1024) return nullptr;
+  const std::string where = std::string("info server on ") + kind + " port " + std::to_string(port);
+  if (port > UINT16_MAX) {
+    InfoLog(ctx, "can not start " + where + ": port out of range", 0);
+    return nullptr;
+  }
+  try {
+    auto server = make(static_cast<uint16_t>(port));
+    InfoLog(ctx, "started " + where, 0);
+    return server;
+  } catch (const std::exception& e) {
+    InfoLog(ctx, "can not start " + where + ": " + e.what(), 0);
+    return nullptr;
+  }
+}
+
+}  // namespace
+
+TqnInfoServers StartInfoServers(const TqnInfoContext& ctx, const TqnInfoServersOptions& options) {
+  TqnInfoServers servers;
+  servers.udp = StartOne(ctx, options, "ignore-udp.txt", "udp-port", "UDP", [&](uint16_t port) {
+    TqnUdpServerOptions udp;
+    udp.address = options.address;
+    udp.port = port;
+    udp.replyPort = options.replyPort;
+    return std::make_unique<TqnInfoUdpServer>(ctx, options.runner, udp);
+  });
+  servers.tcp = StartOne(ctx, options, "ignore-tcp.txt", "tcp-port", "TCP", [&](uint16_t port) {
+    TqnTcpServerOptions tcp;
+    tcp.address = options.address;
+    tcp.port = port;
+    return std::make_unique<TqnInfoTcpServer>(ctx, tcp);
+  });
+  return servers;
+}
+
+}  // namespace qn

@@ -1,0 +1,58 @@
+// The TCP info server: one request line per connection, answered with one
+// framed reply line (CR LF), then the connection is closed, also on every
+// failure. Each connection runs on a thread of its own, so a slow or silent
+// client never holds up another; beyond maxConnections at once new
+// connections are closed unanswered.
+//
+// Shutdown: the destructor stops the listener, wakes every connection that
+// is waiting for its line and waits for requests in progress to end. A
+// request runs the context's callbacks on its thread; one that hands work to
+// the main thread (the conversion lock) must therefore give up once shutdown
+// has begun if the server is destroyed on the main thread.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <thread>
+
+#include "infoserver/connection_threads.h"
+#include "infoserver/info_context.h"
+#include "platform/sockets.h"
+
+namespace qn {
+
+struct TqnTcpServerOptions {
+  std::string address;             // "" = all local IPv4 addresses
+  uint16_t port = 7983;            // 0 = a port the system picks (tests)
+  uint32_t readTimeoutMs = 10000;  // for the request line
+  uint32_t writeTimeoutMs = 10000;
+  size_t maxConnections = 4096;
+  int backlog = 4096;
+};
+
+class TqnInfoTcpServer {
+ public:
+  // Listens at once; throws EqnOsError when the port cannot be bound.
+  TqnInfoTcpServer(TqnInfoContext ctx, const TqnTcpServerOptions& options);
+  ~TqnInfoTcpServer();
+  TqnInfoTcpServer(const TqnInfoTcpServer&) = delete;
+  TqnInfoTcpServer& operator=(const TqnInfoTcpServer&) = delete;
+
+  uint16_t Port() const { return listener_->Port(); }
+  size_t ActiveConnections() const { return threads_.Running(); }
+
+ private:
+  void ListenLoop();
+  void Serve(platform::TcpConnection& connection);  // itsInfoExecute
+
+  const TqnInfoContext ctx_;
+  const TqnTcpServerOptions options_;
+  platform::SocketCancel cancel_;
+  std::unique_ptr<platform::TcpListener> listener_;
+  TqnConnectionThreads threads_;
+  std::thread listenThread_;
+};
+
+}  // namespace qn

@@ -1,0 +1,221 @@
+// Shared pieces of the info server tests: a settings register built from XML
+// text, a context around it with a log that the test can read back, and
+// workstation-side clients written with plain POSIX sockets, so that the
+// server's own socket layer is not used to check itself.
+#pragma once
+
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <cstdint>
+#include <memory>
+#include <shared_mutex>
+#include <string>
+#include <vector>
+
+#include "base/sha1.h"
+#include "base/text.h"
+#include "infoserver/info_context.h"
+#include "infoserver/info_packet.h"
+#include "ipc/log.h"
+#include "ipc/message_pane.h"
+#include "test_support/fake_clock.h"
+#include "test_support/temp_dir.h"
+#include "xml/xml_parser.h"
+
+namespace infotest {
+
+inline constexpr const char* kKey = "test-key";
+inline constexpr int32_t kInstance = 0x1234ABCD;
+inline constexpr const char* kHost = "OFFICE1";
+
+// Three entries, a non-entry child between them, a hidden password, an empty
+// caption and stored texts with escapes in them.
+inline const char* kRegisterXml =
+    "<settings><PIN>test-key</PIN><data>"
+    "<db0000><path>localhost:C:\\Data\\tx.fdb</path><user>SYSDBA</user><pwd>pass word</pwd>"
+    "<caption>Main base</caption><backup><path>C:\\Backup\\0000\\</path></backup></db0000>"
+    "<db0003><path>localhost/53030:C:\\Data\\tx3.fd3</path><user>SYS&#x26;DBA</user><pwd>secret</pwd>"
+    "<caption>a&#x26;b</caption><hidepwd>1</hidepwd><backup><path>C:\\</path></backup></db0003>"
+    "<notes>free text</notes>"
+    "<db0007><path>srv:C:\\far\\away.fdb</path><user>u</user><pwd>p</pwd><caption></caption>"
+    "<backup><path>D:\\Copies\\</path></backup></db0007>"
+"</data></settings>";
+
+// The owner's side of the context: the tree behind a reader-writer lock.
+class Settings {
+ public:
+  explicit Settings(const std::string& xml)
+      : root_(qn::XmlLoadStream("<?xml version=\"1.0\" encoding=\"windows-1251\"?>" + xml, "settings")) {}
+  void Read(const std::function<void(const qn::TqnNode&)>& fn) {
+    std::shared_lock<std::shared_mutex> lock(mutex_);
+    fn(*root_);
+  }
+  qn::TqnNode& Root() { return *root_; }
+  // Runs fn with the tree taken exclusively, as the main thread changes it.
+  void Write(const std::function<void(qn::TqnNode&)>& fn) {
+    std::unique_lock<std::shared_mutex> lock(mutex_);
+    fn(*root_);
+  }
+  // Whether a writer could take the lock right now (no reader holds it).
+  bool WriterCouldEnter() {
+    std::unique_lock<std::shared_mutex> lock(mutex_, std::try_to_lock);
+    return lock.owns_lock();
+  }
+
+ private:
+  std::shared_mutex mutex_;
+  std::unique_ptr<qn::TqnNode> root_;
+};
+
+// A context over a register, logging into a temporary folder and a pane.
+class Fixture {
+ public:
+  explicit Fixture(const std::string& xml = kRegisterXml, bool debug = true)
+      : clock(2024, 3, 5, 14, 7, 9), settings(xml), log(dir.path(), debug, clock, &pane) {
+    qn::DateTime t = clock.Now();
+    t.msec = 123;
+    clock.Set(t);
+    ctx.packetKey = kKey;
+    ctx.instanceNumber = kInstance;
+    ctx.address.localHostName = kHost;
+    ctx.log = &log;
+    ctx.pane = &pane;
+    ctx.clock = &clock;
+    ctx.readSettings = [this](const std::function<void(const qn::TqnNode&)>& fn) { settings.Read(fn); };
+  }
+
+  // The texts of the log records so far, without their time stamps; lines
+  // added to the pane directly are kept as they are.
+  std::vector<std::string> LogTexts() const {
+    std::vector<std::string> texts;
+    const std::string stamp = qn::FormatDateTime("yyyy.dd.mm hh.nn.ss: ", clock.Now());
+    for (const auto& line : pane.Lines()) {
+      if (line.empty()) continue;
+      texts.push_back(line.rfind(stamp, 0) == 0 ? line.substr(stamp.size()) : line);
+    }
+    return texts;
+  }
+  bool Logged(const std::string& text) const {
+    for (const auto& t : LogTexts())
+      if (t == text) return true;
+    return false;
+  }
+
+  TempDir dir;
+  FakeClock clock;
+  Settings settings;
+  qn::TqnMessagePane pane;
+  qn::TqnLog log;
+  qn::TqnInfoContext ctx;
+};
+
+inline std::string Request(const std::string& payload, int32_t number = 0x2A) {
+  return qn::EncodePacket(payload, kKey, number);
+}
+
+// ---- plain POSIX clients
+
+inline sockaddr_in Loopback(uint16_t port) {
+  sockaddr_in sa{};
+  sa.sin_family = AF_INET;
+  sa.sin_port = htons(port);
+  sa.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  return sa;
+}
+
+// A connected TCP client socket, or -1.
+inline int Connect(uint16_t port) {
+  int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  if (fd < 0) return -1;
+  sockaddr_in sa = Loopback(port);
+  if (::connect(fd, reinterpret_cast<sockaddr*>(&sa), sizeof sa) != 0) {
+    ::close(fd);
+    return -1;
+  }
+  return fd;
+}
+
+inline bool SendAll(int fd, const std::string& bytes) {
+  size_t done = 0;
+  while (done < bytes.size()) {
+    ssize_t n = ::send(fd, bytes.data() + done, bytes.size() - done, MSG_NOSIGNAL);
+    if (n <= 0) return false;
+    done += static_cast<size_t>(n);
+  }
+  return true;
+}
+
+// Everything the server sends until it closes (a reset counts as closed);
+// gives up after limitMs without data.
+inline std::string ReadToEnd(int fd, int limitMs = 30000) {
+  std::string out;
+  char buf[4096];
+  for (;;) {
+    pollfd p{fd, POLLIN, 0};
+    if (::poll(&p, 1, limitMs) <= 0) return out + "<no close>";
+    ssize_t n = ::recv(fd, buf, sizeof buf, 0);
+    if (n <= 0) return out;
+    out.append(buf, static_cast<size_t>(n));
+  }
+}
+
+// One request over a new connection: the reply bytes as received.
+inline std::string TcpExchange(uint16_t port, const std::string& bytes) {
+  int fd = Connect(port);
+  if (fd < 0) return "<no connect>";
+  SendAll(fd, bytes);
+  std::string reply = ReadToEnd(fd);
+  ::close(fd);
+  return reply;
+}
+
+// A UDP socket bound to a free loopback port, to send requests from and
+// receive replies on.
+class UdpPeer {
+ public:
+  UdpPeer() {
+    fd_ = ::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+    sockaddr_in sa = Loopback(0);
+    ::bind(fd_, reinterpret_cast<sockaddr*>(&sa), sizeof sa);
+    socklen_t len = sizeof sa;
+    ::getsockname(fd_, reinterpret_cast<sockaddr*>(&sa), &len);
+    port_ = ntohs(sa.sin_port);
+  }
+  ~UdpPeer() { ::close(fd_); }
+  UdpPeer(const UdpPeer&) = delete;
+  UdpPeer& operator=(const UdpPeer&) = delete;
+
+  uint16_t Port() const { return port_; }
+  bool SendTo(uint16_t port, const std::string& bytes) {
+    sockaddr_in sa = Loopback(port);
+    return ::sendto(fd_, bytes.data(), bytes.size(), 0, reinterpret_cast<sockaddr*>(&sa), sizeof sa) ==
+           static_cast<ssize_t>(bytes.size());
+  }
+  // The next datagram, or "<none>" after limitMs.
+  std::string Receive(int limitMs = 20000) {
+    pollfd p{fd_, POLLIN, 0};
+    if (::poll(&p, 1, limitMs) <= 0) return "<none>";
+    char buf[65536];
+    ssize_t n = ::recv(fd_, buf, sizeof buf, 0);
+    return n < 0 ? "<error>" : std::string(buf, static_cast<size_t>(n));
+  }
+
+ private:
+  int fd_;
+  uint16_t port_ = 0;
+};
+
+// The payload of a framed reply of this server, checking its check sum and
+// that its number field is the instance number; "<bad frame>" otherwise.
+inline std::string ReplyPayload(const std::string& packet) {
+  std::string body = packet.size() > 41 ? packet.substr(41) : "";
+  if (packet.size() < 50 || packet[40] != ' ' || qn::Sha1Hex(body + kKey) != packet.substr(0, 40)) return "<bad frame>";
+  if (body.substr(0, 9) != qn::HexUpper(static_cast<uint32_t>(kInstance), 8) + " ") return "<bad number>";
+  return body.substr(9);
+}
+
+}  // namespace infotest

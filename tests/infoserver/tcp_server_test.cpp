@@ -1,0 +1,178 @@
+// The TCP info server over real loopback connections: one request line per
+// connection, its limits, its log lines, the connection bound, many
+// simultaneous clients and shutdown.
+#include <gtest/gtest.h>
+
+#include <thread>
+
+#include "base/error.h"
+#include "info_test_support.h"
+#include "infoserver/tcp_server.h"
+
+namespace {
+
+using infotest::Fixture;
+using infotest::Request;
+using infotest::TcpExchange;
+
+qn::TqnTcpServerOptions Loopback(uint32_t readTimeoutMs = 10000, size_t maxConnections = 4096) {
+  qn::TqnTcpServerOptions o;
+  o.address = "127.0.0.1";
+  o.port = 0;
+  o.readTimeoutMs = readTimeoutMs;
+  o.maxConnections = maxConnections;
+  return o;
+}
+
+// The reply a request gets, as HandleInfoPacket would frame it, with CR LF.
+std::string Expected(const std::string& payload) {
+  return qn::EncodePacket(payload, infotest::kKey, infotest::kInstance) + "\r\n";
+}
+
+// Waits (without a deadline of its own: the test's timeout bounds it) until
+// the server holds that many connections.
+void AwaitConnections(const qn::TqnInfoTcpServer& server, size_t n) {
+  while (server.ActiveConnections() != n) std::this_thread::sleep_for(std::chrono::milliseconds(5));
+}
+
+TEST(TcpServer, OneRequestOneReplyLineThenClose) {
+  Fixture f;
+  qn::TqnInfoTcpServer server(f.ctx, Loopback());
+  const std::string line = Request("get-active-servers");
+  EXPECT_EQ(TcpExchange(server.Port(), line + "\n"), Expected("active-server 0000002A OFFICE1 4"));
+  EXPECT_EQ(TcpExchange(server.Port(), line + "\r\n"), Expected("active-server 0000002A OFFICE1 4"));
+  EXPECT_TRUE(f.Logged("Receiving connection from 127.0.0.1"));
+  EXPECT_TRUE(f.Logged("msg = " + line));
+  // Only the first line of a connection counts.
+  EXPECT_EQ(TcpExchange(server.Port(), line + "\n" + Request("get-fb30-support") + "\n"),
+            Expected("active-server 0000002A OFFICE1 4"));
+}
+
+TEST(TcpServer, InvalidRequestIsClosedWithoutReplyAndLogged) {
+  Fixture f(infotest::kRegisterXml, /*debug=*/false);
+  qn::TqnInfoTcpServer server(f.ctx, Loopback());
+  std::string line = Request("get-active-servers");
+  line[0] = line[0] == 'a' ? 'b' : 'a';
+  EXPECT_EQ(TcpExchange(server.Port(), line + "\n"), "");
+  EXPECT_TRUE(f.Logged("invalid reply while handling command " + line));
+  EXPECT_FALSE(f.Logged("msg = " + line));  // a debug line
+}
+
+TEST(TcpServer, LineLimitIs2048BeforeTheLineFeed) {
+  Fixture f;
+  qn::TqnInfoTcpServer server(f.ctx, Loopback());
+  auto packetOfLength = [](size_t n) {
+    std::string payload = "get-active-servers ";
+    payload += std::string(n - 50 - payload.size(), 'x');
+    return Request(payload);
+  };
+  const std::string reply = Expected("active-server 0000002A OFFICE1 4");
+  EXPECT_EQ(TcpExchange(server.Port(), packetOfLength(2048) + "\n"), reply);
+  EXPECT_EQ(TcpExchange(server.Port(), packetOfLength(2049) + "\n"), "");
+  // With CR LF the carriage return counts towards the limit.
+  EXPECT_EQ(TcpExchange(server.Port(), packetOfLength(2047) + "\r\n"), reply);
+  EXPECT_EQ(TcpExchange(server.Port(), packetOfLength(2048) + "\r\n"), "");
+  // A flood without any line feed is cut off too.
+  EXPECT_EQ(TcpExchange(server.Port(), std::string(1 << 20, 'x')), "");
+  EXPECT_FALSE(f.Logged("invalid reply while handling command " + packetOfLength(2049)));
+}
+
+TEST(TcpServer, GarbageNeverStopsTheServer) {
+  Fixture f;
+  qn::TqnInfoTcpServer server(f.ctx, Loopback());
+  std::string binary;
+  for (int c = 0; c < 256; ++c) binary += static_cast<char>(c == '\n' ? 0 : c);
+  EXPECT_EQ(TcpExchange(server.Port(), binary + "\n"), "");
+  EXPECT_EQ(TcpExchange(server.Port(), std::string("\0\0\0\n", 4)), "");
+  EXPECT_EQ(TcpExchange(server.Port(), "\n"), "");
+  // A peer that hangs up halfway through its line.
+  int fd = infotest::Connect(server.Port());
+  infotest::SendAll(fd, Request("get-active-servers").substr(0, 30));
+  ::close(fd);
+  EXPECT_EQ(TcpExchange(server.Port(), Request("get-fb30-support") + "\n"), Expected("fb30-support 0"));
+}
+
+TEST(TcpServer, ErrorInACommandClosesWithoutReply) {
+  Fixture f;
+  int calls = 0;
+  f.ctx.readSettings = [&](const std::function<void(const qn::TqnNode&)>& fn) {
+    if (++calls == 1) throw qn::Exception("settings lookup failed");
+    f.settings.Read(fn);
+  };
+  qn::TqnInfoTcpServer server(f.ctx, Loopback());
+  EXPECT_EQ(TcpExchange(server.Port(), Request("get-active-servers") + "\n"), "");
+  EXPECT_EQ(TcpExchange(server.Port(), Request("get-active-servers") + "\n"),
+            Expected("active-server 0000002A OFFICE1 4"));
+}
+
+TEST(TcpServer, SilentConnectionIsClosedAfterTenSeconds) {
+  Fixture f;
+  qn::TqnInfoTcpServer server(f.ctx, Loopback());
+  const int fd = infotest::Connect(server.Port());
+  ASSERT_GE(fd, 0);
+  // The client's own wait is longer than the server's limit.
+  EXPECT_EQ(infotest::ReadToEnd(fd, 60000), "");
+  ::close(fd);
+  EXPECT_TRUE(f.Logged("msg = "));
+  EXPECT_TRUE(f.Logged("invalid reply while handling command "));
+}
+
+TEST(TcpServer, ConnectionsBeyondTheBoundAreClosedAtOnce) {
+  Fixture f;
+  qn::TqnInfoTcpServer server(f.ctx, Loopback(/*readTimeoutMs=*/600000, /*maxConnections=*/3));
+  std::vector<int> silent;
+  for (int i = 0; i < 3; ++i) silent.push_back(infotest::Connect(server.Port()));
+  AwaitConnections(server, 3);
+  // The silent ones would hold a fourth for ten minutes; it is closed instead.
+  EXPECT_EQ(TcpExchange(server.Port(), Request("get-fb30-support") + "\n"), "");
+  for (int fd : silent) ::close(fd);
+  AwaitConnections(server, 0);
+  EXPECT_EQ(TcpExchange(server.Port(), Request("get-fb30-support") + "\n"), Expected("fb30-support 0"));
+}
+
+TEST(TcpServer, ThousandSimultaneousClientsAllAnsweredWhileOneStaysSilent) {
+  Fixture f(infotest::kRegisterXml, /*debug=*/false);
+  qn::TqnInfoTcpServer server(f.ctx, Loopback(/*readTimeoutMs=*/600000));
+  const int silent = infotest::Connect(server.Port());
+  ASSERT_GE(silent, 0);
+  AwaitConnections(server, 1);
+
+  constexpr int kClients = 1000;
+  std::vector<int> fds;
+  for (int i = 0; i < kClients; ++i) {
+    int fd = infotest::Connect(server.Port());
+    ASSERT_GE(fd, 0) << "connection " << i << " refused";
+    fds.push_back(fd);
+  }
+  // All are open at once before any sends its request.
+  AwaitConnections(server, kClients + 1);
+  for (int i = 0; i < kClients; ++i)
+    ASSERT_TRUE(infotest::SendAll(fds[i], Request("get-database-info-by-num 0 V3", i) + "\r\n"));
+
+  int answered = 0;
+  for (int i = 0; i < kClients; ++i) {
+    const std::string expected = Expected("database-info " + qn::HexUpper(static_cast<uint32_t>(i), 8) +
+                                          " 0 db0000 Main#20base OFFICE1:C:\\Data\\tx.fdb SYSDBA pass word");
+    if (infotest::ReadToEnd(fds[i]) == expected) ++answered;
+    ::close(fds[i]);
+  }
+  EXPECT_EQ(answered, kClients);
+  EXPECT_GE(server.ActiveConnections(), 1u);  // the silent client is still held
+  ::close(silent);
+}
+
+TEST(TcpServer, ShutdownClosesWaitingConnections) {
+  Fixture f;
+  auto server = std::make_unique<qn::TqnInfoTcpServer>(f.ctx, Loopback(/*readTimeoutMs=*/600000));
+  const int a = infotest::Connect(server->Port());
+  const int b = infotest::Connect(server->Port());
+  infotest::SendAll(b, "half a line");
+  AwaitConnections(*server, 2);
+  server.reset();
+  EXPECT_EQ(infotest::ReadToEnd(a, 60000), "");
+  EXPECT_EQ(infotest::ReadToEnd(b, 60000), "");
+  ::close(a);
+  ::close(b);
+}
+
+}  // namespace
