@@ -1,0 +1,46 @@
+#include "firebird/fb30_server.h"
+
+#include "base/text.h"
+#include "platform/files.h"
+#include "platform/named_objects.h"
+#include "platform/system.h"
+
+namespace qn {
+
+bool IsFb30Running() {
+  for (const char* name : {kFb30MutexName, kFb30GlobalMutexName}) {
+    if (platform::NamedMutex::Open(name)) return true;
+  }
+  return false;
+}
+
+bool IsFb30Installed() { return IsFb30Running() || platform::RegistryKeyExists(kFb30UninstallKey); }
+
+std::string Fb30InstallerPath(const std::string& programFolder) {
+  return platform::JoinPath(programFolder, kFb30InstallerName);
+}
+
+std::string Fb30InstallQuestion() {
+  return Win1251(
+      "На этом компьютере не установлен сервер \"Firebird SQL 3.0\", который необходим для работы. "
+      "Запустить программу установки?");
+}
+
+std::string Fb30InstallerMissingMessage() {
+  return Win1251("Установочный комплект сервера \"Firebird SQL 3.0\" не найден");
+}
+
+void EnsureFb30Installed(const std::string& programFolder, bool fbIniPresent, const TqnAskWarning& ask,
+                         const TqnShowError& showError) {
+  if (fbIniPresent || IsFb30Installed()) return;
+  if (!ask(Fb30InstallQuestion())) return;
+  const std::string installer = Fb30InstallerPath(programFolder);
+  if (!platform::FileExists(installer)) {
+    showError(Fb30InstallerMissingMessage());
+    return;
+  }
+  // The person waits with the installer; how it ended is its own business.
+  platform::RunProcessAndWait(installer, {});
+}
+
+}  // namespace qn

@@ -1,0 +1,22 @@
+// The installer's two user-facing modes.
+#pragma once
+
+#include "tools/fbserver30/instance.h"
+
+namespace fbserver30 {
+
+// Install mode: leaves the instance running and its uninstall key created.
+//   - running already (its mutexes exist): only the key is made sure of;
+//   - the port answers and accepts SYSDBA / quillfern: that server is
+//     adopted by a guard in adopt mode instead of starting a second one;
+//   - the port is taken by something else: failure;
+//   - otherwise: the instance is prepared, a detached guard starts the server,
+//     and the installer waits until the port answers (at most 30 s).
+// Returns the exit code; failures are told on stderr.
+int RunInstall(const TInstance& instance);
+
+// Stops the instance's guard (and with it its server): SIGTERM, then SIGKILL
+// after 20 s. Returns 0 also when nothing ran.
+int RunStop(const TInstance& instance);
+
+}  // namespace fbserver30

@@ -1,0 +1,220 @@
+#include "tools/fbserver30/instance.h"
+
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <sstream>
+#include <vector>
+
+#include "base/error.h"
+#include "base/text.h"
+#include "platform/files.h"
+#include "tools/fbserver30/process.h"
+
+namespace fs = std::filesystem;
+
+namespace fbserver30 {
+
+namespace {
+
+// Bump when the layout or the configuration written below changes, so that
+// existing instance folders are rebuilt by the next installation.
+constexpr int kLayoutVersion = 1;
+
+const char* const kRootFiles[] = {
+    "firebird.conf",          "databases.conf",       "plugins.conf",
+    "firebird.msg",           "security3.fdb",        "plugins/libEngine12.so",
+    "plugins/libSrp.so",      "plugins/libLegacy_Auth.so", "plugins/libLegacy_UserManager.so",
+    "intl/libfbintl.so",      "intl/fbintl.conf",
+};
+
+[[noreturn]] void Fail(const std::string& text) { throw qn::Exception(text); }
+
+// The Debian package's Firebird root.
+std::string SystemRoot() {
+  std::vector<std::string> candidates = {"/usr/lib/x86_64-linux-gnu/firebird/3.0"};
+  std::error_code ec;
+  for (const auto& e : fs::directory_iterator("/usr/lib", ec)) candidates.push_back(e.path().string() + "/firebird/3.0");
+  for (const auto& dir : candidates) {
+    if (qn::platform::FileExists(dir + "/plugins/libEngine12.so")) return dir;
+  }
+  Fail("no Firebird 3.0 root under /usr/lib/*/firebird/3.0 (install the package firebird3.0-server)");
+}
+
+std::string FileStamp(const std::string& path) {
+  struct stat st;
+  if (::stat(path.c_str(), &st) != 0) return "missing";
+  return qn::Format("%lld:%lld", static_cast<long long>(st.st_size), static_cast<long long>(st.st_mtime));
+}
+
+std::string BuildStamp(const TInstance& instance, const std::string& sysroot) {
+  return qn::Format("layout=%d port=%d root=%s sysroot=%s server=%s engine=%s", kLayoutVersion, instance.port,
+                    instance.Root().c_str(), sysroot.c_str(), FileStamp(kServerBinary).c_str(),
+                    FileStamp(sysroot + "/plugins/libEngine12.so").c_str());
+}
+
+bool RootComplete(const std::string& root) {
+  for (const char* f : kRootFiles)
+    if (!qn::platform::FileExists(root + "/" + f)) return false;
+  return true;
+}
+
+std::vector<std::string> Lines(const std::string& text) {
+  std::vector<std::string> lines;
+  std::istringstream in(text);
+  for (std::string line; std::getline(in, line);) lines.push_back(line);
+  return lines;
+}
+
+// True for an active setting "key = ..." (blanks allowed around the key).
+bool SetsKey(const std::string& line, const std::string& key) {
+  size_t p = line.find_first_not_of(" \t");
+  if (p == std::string::npos || line.compare(p, key.size(), key) != 0) return false;
+  p = line.find_first_not_of(" \t", p + key.size());
+  return p != std::string::npos && line[p] == '=';
+}
+
+// Sets key = value in a Firebird configuration text, dropping earlier active
+// settings of the key so that only ours counts.
+void SetConf(std::vector<std::string>& lines, const std::string& key, const std::string& value) {
+  std::vector<std::string> kept;
+  for (auto& l : lines)
+    if (!SetsKey(l, key)) kept.push_back(std::move(l));
+  kept.push_back(key + " = " + value);
+  lines = std::move(kept);
+}
+
+std::string Joined(const std::vector<std::string>& lines) {
+  std::string text;
+  for (const auto& l : lines) text += l + "\n";
+  return text;
+}
+
+void WriteConfiguration(const TInstance& instance) {
+  const std::string root = instance.Root();
+  const std::string security = root + "/security3.fdb";
+  std::vector<std::string> conf = Lines(qn::platform::ReadFile(root + "/firebird.conf"));
+  conf.push_back("");
+  conf.push_back("# ---- Firebird SQL 3.0 QN, written by fbserver30 ----");
+  SetConf(conf, "RemoteServicePort", std::to_string(instance.port));
+  SetConf(conf, "RemoteBindAddress", "127.0.0.1");
+  SetConf(conf, "SecurityDatabase", security);
+  SetConf(conf, "DatabaseAccess", "Full");
+  SetConf(conf, "ServerMode", "Super");
+  // Srp for current clients, the legacy login for clients that only know it.
+  SetConf(conf, "AuthServer", "Srp, Legacy_Auth");
+  SetConf(conf, "UserManager", "Srp, Legacy_UserManager");
+  SetConf(conf, "WireCrypt", "Enabled");
+  qn::platform::WriteFileReplacing(root + "/firebird.conf", Joined(conf));
+
+  // The alias "security.db" must name this instance's database, not the system's.
+  std::vector<std::string> aliases = Lines(qn::platform::ReadFile(root + "/databases.conf"));
+  for (auto& l : aliases)
+    if (SetsKey(l, "security.db")) l = "security.db = " + security;
+  qn::platform::WriteFileReplacing(root + "/databases.conf", Joined(aliases));
+}
+
+// User management goes to the security database that the configuration
+// names; done in embedded mode, before a server holds the file.
+void SetSysdbaPassword(const TInstance& instance) {
+  const std::string sql = instance.TmpFolder() + "/setup-users.sql";
+  const std::string pw = kSysdbaPassword;
+  qn::platform::WriteFileReplacing(
+      sql, "create or alter user SYSDBA password '" + pw + "' using plugin Srp;\ncommit;\n" +
+               "create or alter user SYSDBA password '" + pw + "' using plugin Legacy_UserManager;\ncommit;\n" +
+               "select 'QN-USERS:' || count(*) from sec$users where sec$user_name = 'SYSDBA';\n");
+  std::string out;
+  int rc = RunCaptured(kIsqlBinary, {"-q", "-bail", "-user", "SYSDBA", "-i", sql, instance.Root() + "/security3.fdb"},
+                       instance.Environment(), "", &out, 60000);
+  ::unlink(sql.c_str());
+  if (rc != 0) Fail("setting the SYSDBA password failed: " + out);
+  if (out.find("QN-USERS:2") == std::string::npos) Fail("SYSDBA was not set up for both logins: " + out);
+}
+
+void BuildRoot(const TInstance& instance, const std::string& sysroot) {
+  const std::string root = instance.Root();
+  std::error_code ec;
+  fs::remove_all(root, ec);
+  if (ec) Fail("cannot remove " + root + ": " + ec.message());
+  fs::create_directories(root, ec);
+  if (ec) Fail("cannot create " + root + ": " + ec.message());
+  // A real copy: a root of links to the system folders starts but then lacks
+  // every character set ("CHARACTER SET WIN1251 is not installed"). Links are
+  // followed; the headers link is not part of what a server needs.
+  for (const auto& e : fs::directory_iterator(sysroot)) {
+    if (e.path().filename() == "include") continue;
+    fs::copy(e.path(), fs::path(root) / e.path().filename(), fs::copy_options::recursive, ec);
+    if (ec) Fail("cannot copy " + e.path().string() + " to " + root + ": " + ec.message());
+  }
+  const std::string security = root + "/security3.fdb";
+  fs::copy_file(kSystemSecurityDb, security, fs::copy_options::overwrite_existing, ec);
+  if (ec) Fail(std::string("cannot copy ") + kSystemSecurityDb + ": " + ec.message());
+  ::chmod(security.c_str(), 0600);
+  WriteConfiguration(instance);
+}
+
+}  // namespace
+
+TInstance TInstance::FromEnvironment() {
+  TInstance i;
+  const char* dir = std::getenv("QN_FB30_DIR");
+  i.base = fs::weakly_canonical(fs::absolute((dir && *dir) ? dir : kDefaultBaseFolder)).string();
+  while (i.base.size() > 1 && i.base.back() == '/') i.base.pop_back();
+  const char* port = std::getenv("QN_FB30_PORT");
+  if (port && *port) {
+    char* end = nullptr;
+    long p = std::strtol(port, &end, 10);
+    if (*end != '\0' || p <= 0 || p > 65535) Fail(std::string("QN_FB30_PORT is not a port number: ") + port);
+    i.port = static_cast<int>(p);
+  }
+  return i;
+}
+
+std::map<std::string, std::string> TInstance::Environment() const {
+  return {{"PATH", "/usr/sbin:/usr/bin:/sbin:/bin"},
+          {"HOME", base},
+          {"FIREBIRD", Root()},
+          {"FIREBIRD_LOCK", LockFolder()},
+          {"FIREBIRD_TMP", TmpFolder()}};
+}
+
+void PrepareInstance(const TInstance& instance) {
+  if (::access(kServerBinary, X_OK) != 0)
+    Fail(std::string(kServerBinary) + " is missing (install the package firebird3.0-server)");
+  if (::access(kIsqlBinary, X_OK) != 0)
+    Fail(std::string(kIsqlBinary) + " is missing (install the package firebird3.0-utils)");
+  if (::access(kSystemSecurityDb, R_OK) != 0)
+    Fail(std::string("cannot read ") + kSystemSecurityDb + " (missing: install firebird3.0-server; unreadable: run as root)");
+  const std::string sysroot = SystemRoot();
+  ResetLockFolder(instance);
+  const std::string stampFile = instance.Root() + "/.qn-built";
+  const std::string stamp = BuildStamp(instance, sysroot);
+  if (qn::platform::FileExists(stampFile) && qn::platform::ReadFile(stampFile) == stamp + "\n" &&
+      RootComplete(instance.Root()))
+    return;
+  BuildRoot(instance, sysroot);
+  SetSysdbaPassword(instance);
+  qn::platform::WriteFileReplacing(stampFile, stamp + "\n");
+}
+
+void ResetLockFolder(const TInstance& instance) {
+  std::error_code ec;
+  fs::remove_all(instance.LockFolder(), ec);
+  for (const std::string& d : {instance.base, instance.LockFolder(), instance.TmpFolder()}) {
+    fs::create_directories(d, ec);
+    if (ec) Fail("cannot create " + d + ": " + ec.message());
+  }
+}
+
+bool ServerAcceptsSysdba(int port) {
+  std::string out;
+  int rc = RunCaptured(kSvcmgrBinary,
+                       {qn::Format("127.0.0.1/%d:service_mgr", port), "user", "SYSDBA", "password", kSysdbaPassword,
+                        "info_server_version"},
+                       {{"PATH", "/usr/bin:/bin"}}, "", &out, 15000);
+  return rc == 0 && out.find("Server version") != std::string::npos;
+}
+
+}  // namespace fbserver30

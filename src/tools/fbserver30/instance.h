@@ -1,0 +1,59 @@
+// The private server instance "Firebird SQL 3.0 QN" on this platform: a
+// folder holding a real copy of the Firebird 3.0 root of Debian's
+// firebird3.0-server package, configured for its own port, its own security
+// database (SYSDBA / quillfern, Srp and legacy logins) and its own lock and
+// temporary folders, run by /usr/sbin/firebird.
+//
+// Layout of the base folder:
+//   root/        FIREBIRD: firebird.conf, plugins, intl, security3.fdb ...
+//   lock/        FIREBIRD_LOCK, emptied before every start
+//   tmp/         FIREBIRD_TMP
+//   guard.pid    the running guard's process id
+//   guard.log    the guard's and the server's output
+#pragma once
+
+#include <map>
+#include <string>
+
+namespace fbserver30 {
+
+inline constexpr const char* kServerBinary = "/usr/sbin/firebird";
+inline constexpr const char* kIsqlBinary = "/usr/bin/isql-fb";
+inline constexpr const char* kSvcmgrBinary = "/usr/bin/fbsvcmgr";
+inline constexpr const char* kSystemSecurityDb = "/var/lib/firebird/3.0/system/security3.fdb";
+inline constexpr const char* kSysdbaPassword = "quillfern";
+inline constexpr int kDefaultPort = 53030;
+inline constexpr const char* kDefaultBaseFolder = "/var/lib/qndbmgr/fb30";
+
+struct TInstance {
+  std::string base;  // absolute
+  int port = kDefaultPort;
+
+  // QN_FB30_DIR and QN_FB30_PORT override the defaults.
+  static TInstance FromEnvironment();
+
+  std::string Root() const { return base + "/root"; }
+  std::string LockFolder() const { return base + "/lock"; }
+  std::string TmpFolder() const { return base + "/tmp"; }
+  std::string PidFile() const { return base + "/guard.pid"; }
+  std::string LogFile() const { return base + "/guard.log"; }
+
+  // The environment of a process that runs as this instance (the server, or
+  // a tool in embedded mode).
+  std::map<std::string, std::string> Environment() const;
+};
+
+// Makes the base folder and, unless it is already built from the same
+// system files for the same port, builds the root and sets the SYSDBA
+// password. The server must not be running. Throws qn::Exception with the
+// reason.
+void PrepareInstance(const TInstance& instance);
+
+// Empties the lock folder (leftovers must not pass for a live lock table)
+// and makes sure the lock and temporary folders exist.
+void ResetLockFolder(const TInstance& instance);
+
+// True when a Firebird server on 127.0.0.1:port accepts SYSDBA / quillfern.
+bool ServerAcceptsSysdba(int port);
+
+}  // namespace fbserver30

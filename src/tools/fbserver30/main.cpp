@@ -1,0 +1,59 @@
+// fbserver30: this platform's installer of the private Firebird 3.0 server
+// instance "Firebird SQL 3.0 QN", started by the program beside which it lies
+// when the instance is not installed.
+//
+//   fbserver30                    install: prepare, start and wait (see install.h)
+//   fbserver30 --stop             stop the instance's guard and its server
+//   fbserver30 --guard --dir D --port P [--adopt]
+//                                 the guard process itself (see guard.h)
+//
+// QN_FB30_DIR (default /var/lib/qndbmgr/fb30) and QN_FB30_PORT (default
+// 53030) choose the instance's folder and port for install and stop.
+#include <cstdio>
+#include <cstdlib>
+#include <exception>
+#include <string>
+#include <vector>
+
+#include "tools/fbserver30/guard.h"
+#include "tools/fbserver30/install.h"
+
+namespace {
+
+int Usage() {
+  std::fprintf(stderr, "usage: fbserver30 [--stop | --guard --dir FOLDER --port PORT [--adopt]]\n");
+  return 2;
+}
+
+int Run(const std::vector<std::string>& args) {
+  using namespace fbserver30;
+  if (args.empty()) return RunInstall(TInstance::FromEnvironment());
+  if (args.size() == 1 && args[0] == "--stop") return RunStop(TInstance::FromEnvironment());
+  if (args[0] != "--guard") return Usage();
+  TInstance instance;
+  bool adopt = false;
+  for (size_t i = 1; i < args.size(); ++i) {
+    if (args[i] == "--adopt") {
+      adopt = true;
+    } else if (args[i] == "--dir" && i + 1 < args.size()) {
+      instance.base = args[++i];
+    } else if (args[i] == "--port" && i + 1 < args.size()) {
+      instance.port = std::atoi(args[++i].c_str());
+    } else {
+      return Usage();
+    }
+  }
+  if (instance.base.empty() || instance.port <= 0) return Usage();
+  return RunGuard(instance, adopt);
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  try {
+    return Run(std::vector<std::string>(argv + 1, argv + argc));
+  } catch (const std::exception& e) {
+    std::fprintf(stderr, "fbserver30: %s\n", e.what());
+    return 1;
+  }
+}

@@ -1,0 +1,407 @@
+// The private Firebird 3.0 server: its running and installed tests, the
+// start-up offer to install it, and the real installer "fbserver30" with its
+// guard, against real Firebird servers on this machine.
+//
+// Every test moves the named objects and the key store into its own
+// temporary folders, so that it neither sees nor disturbs a real instance.
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <cstdlib>
+#include <filesystem>
+#include <thread>
+
+#include "base/text.h"
+#include "firebird/fb30_server.h"
+#include "platform/files.h"
+#include "platform/named_objects.h"
+#include "platform/system.h"
+#include "test_support/child_process.h"
+#include "test_support/temp_dir.h"
+
+using namespace qn;
+
+namespace {
+
+const std::string kInstaller = QN_FB30_INSTALLER;
+const std::string kServersScript = QN_SERVERS_SCRIPT;
+constexpr int kTestPort = 53130;  // the installed instances of these tests: this
+constexpr int kKillPort = 53131;  // and this, so that the two may run side by side
+constexpr int kDevPort = 53030;   // the dev server of scripts/firebird-servers.sh
+
+bool PortAnswers(int port) {
+  int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  sockaddr_in addr{};
+  addr.sin_family = AF_INET;
+  addr.sin_port = htons(static_cast<uint16_t>(port));
+  addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  bool ok = ::connect(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) == 0;
+  ::close(fd);
+  return ok;
+}
+
+// Waits for a condition that another process brings about; false after 30 s.
+bool Eventually(const std::function<bool()>& condition) {
+  for (int i = 0; i < 3000; ++i) {
+    if (condition()) return true;
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  }
+  return false;
+}
+
+// A TCP port on 127.0.0.1 that accepts connections and closes them at once:
+// answers like a server, but no Firebird behind it.
+class Listener {
+ public:
+  Listener() {
+    fd_ = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_in addr{};
+    addr.sin_family = AF_INET;
+    addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    ::bind(fd_, reinterpret_cast<sockaddr*>(&addr), sizeof addr);
+    ::listen(fd_, 16);
+    socklen_t len = sizeof addr;
+    ::getsockname(fd_, reinterpret_cast<sockaddr*>(&addr), &len);
+    port_ = ntohs(addr.sin_port);
+    thread_ = std::thread([this] {
+      for (;;) {
+        int c = ::accept(fd_, nullptr, nullptr);
+        if (c < 0) return;
+        ::close(c);
+      }
+    });
+  }
+  ~Listener() { Close(); }
+  int Port() const { return port_; }
+  void Close() {
+    if (fd_ < 0) return;
+    ::shutdown(fd_, SHUT_RDWR);
+    thread_.join();
+    ::close(fd_);
+    fd_ = -1;
+  }
+
+ private:
+  int fd_ = -1;
+  int port_ = 0;
+  std::thread thread_;
+};
+
+// A process started from the test (a guard run directly).
+class Spawned {
+ public:
+  explicit Spawned(std::vector<std::string> args) {
+    args.insert(args.begin(), kInstaller);
+    std::vector<char*> argv;
+    for (auto& a : args) argv.push_back(a.data());
+    argv.push_back(nullptr);
+    if (::posix_spawn(&pid_, kInstaller.c_str(), nullptr, nullptr, argv.data(), environ) != 0) pid_ = -1;
+  }
+  ~Spawned() {
+    if (pid_ > 0 && !done_) {
+      ::kill(pid_, SIGKILL);
+      Wait();
+    }
+  }
+  pid_t Pid() const { return pid_; }
+  int Wait() {
+    int st = 0;
+    while (::waitpid(pid_, &st, 0) < 0 && errno == EINTR) {
+    }
+    done_ = true;
+    return WIFEXITED(st) ? WEXITSTATUS(st) : 128 + WTERMSIG(st);
+  }
+
+ private:
+  pid_t pid_ = -1;
+  bool done_ = false;
+};
+
+// Runs a shell command line; its stdout and stderr land in *output.
+int Shell(const std::string& command, const std::string& outputFile, std::string* output) {
+  int rc = platform::RunProcessAndWait("/bin/sh", {"-c", command + " >'" + outputFile + "' 2>&1"});
+  *output = platform::FileExists(outputFile) ? platform::ReadFile(outputFile) : "";
+  return rc;
+}
+
+// The named objects, the key store and the instance folder of one test.
+class Fb30Test : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    ::setenv("QN_OBJECTS_DIR", dir_.File("objects").c_str(), 1);
+    ::setenv("QN_REGISTRY_DIR", dir_.File("registry").c_str(), 1);
+    ::setenv("QN_FB30_DIR", InstanceDir().c_str(), 1);
+    ::unsetenv("QN_FB30_PORT");
+  }
+  void TearDown() override {
+    for (const char* v : {"QN_OBJECTS_DIR", "QN_REGISTRY_DIR", "QN_FB30_DIR", "QN_FB30_PORT"}) ::unsetenv(v);
+  }
+  std::string InstanceDir() const { return dir_.File("fb30"); }
+  int RunInstaller(const std::vector<std::string>& args = {}) { return platform::RunProcessAndWait(kInstaller, args); }
+  std::string GuardPid() const {
+    const std::string f = InstanceDir() + "/guard.pid";
+    return platform::FileExists(f) ? platform::ReadFile(f) : "";
+  }
+
+  TempDir dir_;
+};
+
+// Stops the instance of the test whatever the test's outcome.
+struct StopAtEnd {
+  ~StopAtEnd() { platform::RunProcessAndWait(kInstaller, {"--stop"}); }
+};
+
+}  // namespace
+
+// ---- child modes: a process that holds a mutex until it is killed ----
+
+QN_CHILD_MODE(hold_mutex) {
+  auto m = platform::NamedMutex::Create(args.at(0), false);
+  qntest::TouchFile(args.at(1));
+  for (;;) ::pause();
+}
+
+// ---- running and installed ----
+
+TEST_F(Fb30Test, EitherMutexMakesItRunningUntilItsHolderIsKilled) {
+  for (const char* name : {kFb30MutexName, kFb30GlobalMutexName}) {
+    SCOPED_TRACE(name);
+    EXPECT_FALSE(IsFb30Running());
+    const std::string ready = dir_.File(qntest::UniqueName("ready"));
+    qntest::ChildProcess holder("hold_mutex", {name, ready});
+    ASSERT_TRUE(holder.Started());
+    ASSERT_TRUE(qntest::WaitForFile(ready));
+    EXPECT_TRUE(IsFb30Running());
+    EXPECT_TRUE(IsFb30Installed()) << "running counts as installed without the key";
+    holder.Kill(SIGKILL);
+    holder.Wait();
+    EXPECT_FALSE(IsFb30Running());
+    EXPECT_FALSE(IsFb30Installed());
+  }
+}
+
+TEST_F(Fb30Test, OnlyTheNamesOfThisInstanceCount) {
+  const std::string ready = dir_.File("ready");
+  qntest::ChildProcess holder("hold_mutex", {"Global\\FirebirdServerMutexFirebird SQL 3.0", ready});
+  ASSERT_TRUE(qntest::WaitForFile(ready));
+  EXPECT_FALSE(IsFb30Running());
+}
+
+TEST_F(Fb30Test, InstalledFollowsTheUninstallKey) {
+  EXPECT_FALSE(IsFb30Installed());
+  platform::RegistryCreateKey(kFb30UninstallKey);
+  EXPECT_TRUE(IsFb30Installed());
+  EXPECT_FALSE(IsFb30Running());
+  platform::RegistryDeleteKey(kFb30UninstallKey);
+  EXPECT_FALSE(IsFb30Installed());
+}
+
+// ---- the guard ----
+
+TEST_F(Fb30Test, AnAdoptingGuardHoldsTheMutexesUntilKilled) {
+  Listener server;
+  Spawned guard({"--guard", "--dir", InstanceDir(), "--port", std::to_string(server.Port()), "--adopt"});
+  ASSERT_GT(guard.Pid(), 0);
+  ASSERT_TRUE(Eventually([] { return IsFb30Running(); }));
+  EXPECT_TRUE(platform::NamedMutex::Open(kFb30MutexName));
+  EXPECT_TRUE(platform::NamedMutex::Open(kFb30GlobalMutexName));
+  EXPECT_TRUE(Eventually([&] { return GuardPid() == std::to_string(guard.Pid()) + "\n"; })) << GuardPid();
+  ::kill(guard.Pid(), SIGKILL);
+  guard.Wait();
+  EXPECT_FALSE(IsFb30Running());
+}
+
+TEST_F(Fb30Test, AnAdoptingGuardEndsWhenThePortStopsAnswering) {
+  Listener server;
+  Spawned guard({"--guard", "--dir", InstanceDir(), "--port", std::to_string(server.Port()), "--adopt"});
+  ASSERT_TRUE(Eventually([] { return IsFb30Running(); }));
+  server.Close();
+  EXPECT_EQ(guard.Wait(), 0);
+  EXPECT_FALSE(IsFb30Running());
+  EXPECT_EQ(GuardPid(), "") << "the pid file goes with the guard";
+}
+
+TEST_F(Fb30Test, AGuardRefusesToRunBesideAnother) {
+  auto held = platform::NamedMutex::Create(kFb30GlobalMutexName, false);
+  Listener server;
+  Spawned guard({"--guard", "--dir", InstanceDir(), "--port", std::to_string(server.Port()), "--adopt"});
+  EXPECT_EQ(guard.Wait(), 1);
+  EXPECT_FALSE(platform::NamedMutex::Open(kFb30MutexName)) << "the refused guard left its mutex behind";
+}
+
+// ---- the start-up offer ----
+
+namespace {
+
+struct Offer {
+  std::vector<std::string> questions;
+  std::vector<std::string> errors;
+  bool answer = true;
+  TqnAskWarning Ask() {
+    return [this](const std::string& t) {
+      questions.push_back(t);
+      return answer;
+    };
+  }
+  TqnShowError Show() {
+    return [this](const std::string& t) { errors.push_back(t); };
+  }
+};
+
+// An installer that records that it ran; it finishes its record only after
+// a pause, so a caller that did not wait would find it unfinished.
+void WriteFakeInstaller(const std::string& folder) {
+  const std::string path = platform::JoinPath(folder, kFb30InstallerName);
+  platform::WriteFileReplacing(path,
+                               "#!/bin/sh\n"
+                               "d=$(dirname \"$0\")\n"
+                               "echo started >\"$d/marker\"\n"
+                               "sleep 0.3\n"
+                               "echo finished >\"$d/marker\"\n"
+                               "exit 3\n");
+  ::chmod(path.c_str(), 0755);
+}
+
+const std::string kQuestion = Win1251(
+    "На этом компьютере не установлен сервер \"Firebird SQL 3.0\", который необходим для работы. Запустить "
+    "программу установки?");
+
+}  // namespace
+
+TEST_F(Fb30Test, TheOfferIsNotMadeWithFbIniOrWhenInstalled) {
+  TempDir program;
+  WriteFakeInstaller(program.path());
+  Offer offer;
+  EnsureFb30Installed(program.path(), true, offer.Ask(), offer.Show());
+  EXPECT_TRUE(offer.questions.empty()) << "fb.ini names another server";
+  platform::RegistryCreateKey(kFb30UninstallKey);
+  EnsureFb30Installed(program.path(), false, offer.Ask(), offer.Show());
+  EXPECT_TRUE(offer.questions.empty()) << "installed";
+  EXPECT_FALSE(platform::FileExists(program.File("marker")));
+}
+
+TEST_F(Fb30Test, YesRunsTheInstallerAndWaitsForIt) {
+  TempDir program;
+  WriteFakeInstaller(program.path());
+  Offer offer;
+  EnsureFb30Installed(program.path(), false, offer.Ask(), offer.Show());
+  ASSERT_EQ(offer.questions, std::vector<std::string>{kQuestion});
+  ASSERT_TRUE(platform::FileExists(program.File("marker")));
+  EXPECT_EQ(platform::ReadFile(program.File("marker")), "finished\n");
+  EXPECT_TRUE(offer.errors.empty()) << "its exit status is not looked at";
+}
+
+TEST_F(Fb30Test, NoRunsNothing) {
+  TempDir program;
+  WriteFakeInstaller(program.path());
+  Offer offer;
+  offer.answer = false;
+  EnsureFb30Installed(program.path(), false, offer.Ask(), offer.Show());
+  EXPECT_EQ(offer.questions.size(), 1u);
+  EXPECT_FALSE(platform::FileExists(program.File("marker")));
+  EXPECT_TRUE(offer.errors.empty());
+}
+
+TEST_F(Fb30Test, AMissingInstallerIsReported) {
+  TempDir program;
+  Offer offer;
+  EnsureFb30Installed(program.path(), false, offer.Ask(), offer.Show());
+  EXPECT_EQ(offer.questions.size(), 1u);
+  EXPECT_EQ(offer.errors, std::vector<std::string>{Win1251("Установочный комплект сервера \"Firebird SQL 3.0\" не найден")});
+}
+
+// ---- the real installer ----
+
+TEST_F(Fb30Test, TheInstallerSetsUpAServerThatTakesDatabases) {
+  ASSERT_FALSE(PortAnswers(kTestPort)) << "port " << kTestPort << " is taken; these tests need it free";
+  ::setenv("QN_FB30_PORT", std::to_string(kTestPort).c_str(), 1);
+  StopAtEnd stop;
+  ASSERT_EQ(RunInstaller(), 0);
+  EXPECT_TRUE(PortAnswers(kTestPort));
+  EXPECT_TRUE(IsFb30Running());
+  EXPECT_TRUE(platform::RegistryKeyExists(kFb30UninstallKey));
+
+  // A client with nothing of the instance in its environment.
+  const std::string db = dir_.File("made.fd3");
+  const std::string sql = dir_.File("create.sql");
+  platform::WriteFileReplacing(sql, "CREATE DATABASE 'localhost/" + std::to_string(kTestPort) + ":" + db +
+                                        "' USER 'SYSDBA' PASSWORD 'quillfern' DEFAULT CHARACTER SET WIN1251;\n"
+                                        "SELECT 'ODS=' || MON$ODS_MAJOR FROM MON$DATABASE;\n");
+  std::string out;
+  EXPECT_EQ(Shell("env -u FIREBIRD -u ISC_USER -u ISC_PASSWORD isql-fb -q -bail -i '" + sql + "'",
+                  dir_.File("isql.out"), &out),
+            0)
+      << out;
+  EXPECT_NE(out.find("ODS=12"), std::string::npos) << out;
+  EXPECT_TRUE(platform::FileExists(db));
+
+  // A second run finds it running and only puts the key back.
+  const std::string guard = GuardPid();
+  platform::RegistryDeleteKey(kFb30UninstallKey);
+  ASSERT_EQ(RunInstaller(), 0);
+  EXPECT_TRUE(platform::RegistryKeyExists(kFb30UninstallKey));
+  EXPECT_EQ(GuardPid(), guard);
+
+  ASSERT_EQ(RunInstaller({"--stop"}), 0);
+  EXPECT_FALSE(IsFb30Running());
+  EXPECT_FALSE(PortAnswers(kTestPort)) << "the server ends with its guard";
+}
+
+TEST_F(Fb30Test, AKilledGuardTakesItsServerAlongAndAReinstallRecovers) {
+  ASSERT_FALSE(PortAnswers(kKillPort)) << "port " << kKillPort << " is taken; these tests need it free";
+  ::setenv("QN_FB30_PORT", std::to_string(kKillPort).c_str(), 1);
+  StopAtEnd stop;
+  ASSERT_EQ(RunInstaller(), 0);
+  const pid_t guard = static_cast<pid_t>(std::stol(GuardPid()));
+  ASSERT_EQ(::kill(guard, SIGKILL), 0);
+  ASSERT_TRUE(Eventually([] { return !IsFb30Running(); }));
+  EXPECT_TRUE(Eventually([] { return !PortAnswers(kKillPort); })) << "the server outlived its guard";
+
+  ASSERT_EQ(RunInstaller(), 0);
+  EXPECT_TRUE(IsFb30Running());
+  EXPECT_TRUE(PortAnswers(kKillPort));
+  EXPECT_NE(GuardPid(), std::to_string(guard) + "\n");
+}
+
+TEST_F(Fb30Test, TheInstallerAdoptsARunningServerWithTheSameLogin) {
+  if (!PortAnswers(kDevPort)) {
+    std::string out;
+    ASSERT_EQ(Shell("bash '" + kServersScript + "' start fb30", dir_.File("servers.out"), &out), 0) << out;
+  }
+  StopAtEnd stop;
+  ASSERT_EQ(RunInstaller(), 0);
+  EXPECT_TRUE(IsFb30Running());
+  EXPECT_TRUE(platform::RegistryKeyExists(kFb30UninstallKey));
+  EXPECT_FALSE(std::filesystem::exists(InstanceDir() + "/root")) << "no second server was prepared";
+
+  ASSERT_EQ(RunInstaller({"--stop"}), 0);
+  EXPECT_FALSE(IsFb30Running());
+  EXPECT_TRUE(PortAnswers(kDevPort)) << "stopping the guard leaves the adopted server alone";
+}
+
+TEST_F(Fb30Test, TheInstallerRefusesAPortTakenByAnotherProgram) {
+  Listener other;
+  ::setenv("QN_FB30_PORT", std::to_string(other.Port()).c_str(), 1);
+  StopAtEnd stop;
+  std::string err;
+  EXPECT_NE(Shell("'" + kInstaller + "'", dir_.File("install.out"), &err), 0);
+  EXPECT_NE(err.find(std::to_string(other.Port())), std::string::npos) << err;
+  EXPECT_FALSE(IsFb30Running());
+  EXPECT_FALSE(platform::RegistryKeyExists(kFb30UninstallKey));
+}
+
+TEST_F(Fb30Test, TheInstallerOnlyMakesTheKeyWhileTheInstanceRuns) {
+  auto held = platform::NamedMutex::Create(kFb30MutexName, false);
+  ASSERT_EQ(RunInstaller(), 0);
+  EXPECT_TRUE(platform::RegistryKeyExists(kFb30UninstallKey));
+  EXPECT_FALSE(std::filesystem::exists(InstanceDir())) << "nothing was prepared or started";
+}
