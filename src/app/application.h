@@ -129,6 +129,7 @@ class TqnApplication {
   TqnLog& Log() { return log_; }
   TqnMessagePane& Pane() { return pane_; }
   IqnUserInterface& Ui() { return ui_; }
+  const Clock& GetClock() const { return clock_; }
   std::set<std::string>& FailureList() { return failureList_; }
   TqnNoCaseKeySet& ConvertLockList() { return convertLockList_; }
   bool TrayIconAdded() const { return trayIconAdded_; }

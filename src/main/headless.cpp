@@ -3,6 +3,7 @@
 #include <QCoreApplication>
 
 #include "app/application.h"
+#include "app/run_services.h"
 #include "main/program.h"
 #include "platform/files.h"
 #include "platform/system.h"
@@ -23,11 +24,13 @@ int RunHeadless(int argc, char** argv) {
   TqnApplication core(platform::ProgramFolder(), ui, view, clock);
   ui.SetLog([&core](const std::string& text) { core.Log().LogMessage(text); });
   core.SetChannelServer(&channel);
+  TqnRunServices services(core, RunOnMainThread);
   TqnRunLoop loop(core);
   core.Startup();
   loop.StartTimers();
   app.exec();
   core.Shutdown(false);
+  services.Stop();
   return 0;
 }
 

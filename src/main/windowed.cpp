@@ -2,6 +2,7 @@
 #include <QApplication>
 
 #include "app/application.h"
+#include "app/run_services.h"
 #include "gui/frm_main.h"
 #include "gui/qt_user_interface.h"
 #include "main/program.h"
@@ -23,12 +24,14 @@ int RunWindowed(int argc, char** argv, bool hidden) {
   TqnApplication core(platform::ProgramFolder(), ui, window, clock);
   core.SetChannelServer(&channel);
   window.Attach(core);
+  TqnRunServices services(core, RunOnMainThread);
   TqnRunLoop loop(core);
   core.Startup();
   loop.StartTimers();
   window.Started(!hidden);
   app.exec();
   core.Shutdown(true);
+  services.Stop();
   window.Detach();
   return 0;
 }

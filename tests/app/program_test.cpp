@@ -1,9 +1,15 @@
 // The real executable, run headless as a person without a desktop would.
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
 #include <fstream>
 #include <sstream>
 
 #include <gtest/gtest.h>
 
+#include "base/sha1.h"
 #include "base/text.h"
 #include "test_support/program_process.h"
 #include "test_support/temp_dir.h"
@@ -40,13 +46,14 @@ struct Installed {
   TempDir objects;  // a kernel-object namespace of this test alone
   std::string program;
   std::vector<std::string> env;
-  Installed() {
+  explicit Installed(bool infoServers = false) {
     program = InstallProgram(QN_PROGRAM_PATH, dir.path());
     env = {"QN_OBJECTS_DIR=" + objects.path(), "QN_REGISTRY_DIR=" + objects.path() + "/registry"};
     std::ofstream(dir.File("debug.txt")) << "";
-    // Keep the test's own ports: no info servers.
-    std::ofstream(dir.File("ignore-udp.txt")) << "";
-    std::ofstream(dir.File("ignore-tcp.txt")) << "";
+    if (!infoServers) {
+      std::ofstream(dir.File("ignore-udp.txt")) << "";
+      std::ofstream(dir.File("ignore-tcp.txt")) << "";
+    }
   }
 };
 
@@ -79,4 +86,114 @@ TEST(Program, AFreshHeadlessStartTakesTheFirstRunOfferAndLogsItsQuestion) {
   EXPECT_TRUE(std::filesystem::is_directory(app.dir.File("data")));
   run.Signal(SIGINT);
   EXPECT_EQ(run.Wait(10000), 0);
+}
+
+namespace {
+
+// A workstation's framing: SHA-1 of body + key, a blank, the body.
+std::string Frame(const std::string& payload, uint32_t number, const std::string& key) {
+  char num[9];
+  snprintf(num, sizeof num, "%08X", number);
+  std::string body = std::string(num) + " " + payload;
+  return qn::Sha1Hex(body + key) + " " + body;
+}
+
+std::string TcpRequest(int port, const std::string& line) {
+  int fd = socket(AF_INET, SOCK_STREAM, 0);
+  sockaddr_in a{};
+  a.sin_family = AF_INET;
+  a.sin_port = htons(static_cast<uint16_t>(port));
+  a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  std::string reply;
+  if (connect(fd, reinterpret_cast<sockaddr*>(&a), sizeof a) == 0) {
+    std::string out = line + "\r\n";
+    if (write(fd, out.data(), out.size()) == static_cast<ssize_t>(out.size())) {
+      char buf[4096];
+      ssize_t n;
+      while ((n = read(fd, buf, sizeof buf)) > 0) reply.append(buf, static_cast<size_t>(n));
+    }
+  }
+  close(fd);
+  return reply;
+}
+
+}  // namespace
+
+// A workstation finds the databases of a running program over TCP and UDP.
+TEST(Program, AnswersWorkstationsOverTcpAndUdp) {
+  Installed app(/*infoServers=*/true);
+  int port = 20000 + getpid() % 20000;
+  std::ofstream(app.dir.File("settings.xml"), std::ios::binary)
+      << "<?xml version=\"1.0\" encoding=\"Windows-1251\"?>\r\n<settings>\r\n  <PIN>K9</PIN>\r\n"
+      << "  <tcp-port>" << port << "</tcp-port>\r\n  <udp-port>" << port << "</udp-port>\r\n"
+      << "  <data>\r\n    <db0000>\r\n      <path>localhost/53030:/srv/tx.fd3</path>\r\n"
+      << "      <user>SYSDBA</user>\r\n      <pwd>quillfern</pwd>\r\n      <caption>Main base</caption>\r\n"
+      << "    </db0000>\r\n  </data>\r\n  <data_state>initialized</data_state>\r\n</settings>\r\n";
+  // The program answers datagrams on the workstation's port 7985.
+  int udp = socket(AF_INET, SOCK_DGRAM, 0);
+  sockaddr_in me{};
+  me.sin_family = AF_INET;
+  me.sin_port = htons(7985);
+  me.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  bool haveReplyPort = bind(udp, reinterpret_cast<sockaddr*>(&me), sizeof me) == 0;
+
+  ProgramProcess run(app.program, {"--headless=1"}, app.env);
+  ASSERT_TRUE(WaitForLog(app.dir, "started info server on TCP port " + std::to_string(port))) << MainLog(app.dir);
+  const std::string host = [] {
+    char b[1024] = {};
+    gethostname(b, sizeof b - 1);
+    return std::string(b);
+  }();
+
+  std::string reply = TcpRequest(port, Frame("get-database-info-by-num 0 V3", 0x2A, "K9"));
+  std::string payload = std::string("database-info 0000002A 0 db0000 Main#20base inet4://") + host +
+                        ":53030//srv/tx.fd3 SYSDBA quillfern";
+  ASSERT_GT(reply.size(), 52u) << reply;
+  EXPECT_EQ(reply.substr(reply.size() - 2), "\r\n");
+  std::string packet = reply.substr(0, reply.size() - 2);
+  EXPECT_EQ(packet.substr(41), packet.substr(41, 9) + payload);
+  EXPECT_EQ(packet.substr(0, 40), qn::Sha1Hex(packet.substr(41) + "K9")) << "the reply's check sum";
+  EXPECT_EQ(TcpRequest(port, Frame("GET-ACTIVE-SERVERS", 1, "K9")), "") << "commands are case-sensitive";
+
+  if (haveReplyPort) {
+    std::string datagram = Frame("get-active-servers", 7, "K9");
+    sockaddr_in to = me;
+    to.sin_port = htons(static_cast<uint16_t>(port));
+    sendto(udp, datagram.data(), datagram.size(), 0, reinterpret_cast<sockaddr*>(&to), sizeof to);
+    timeval tv{10, 0};
+    setsockopt(udp, SOL_SOCKET, SO_RCVTIMEO, &tv, sizeof tv);
+    char buf[4096];
+    ssize_t n = recv(udp, buf, sizeof buf, 0);
+    ASSERT_GT(n, 50) << "no datagram came back";
+    std::string got(buf, static_cast<size_t>(n));
+    EXPECT_EQ(got.substr(50), "active-server 00000007 " + host + " 1");
+  }
+  close(udp);
+  run.Signal(SIGTERM);
+  EXPECT_EQ(run.Wait(15000), 0);
+}
+
+// On a machine where the private server runs, a fresh start creates the
+// first database there, with its marker table, and records it.
+TEST(Program, AFreshStartCreatesTheFirstDatabaseOnTheFirebird30Server) {
+  if (system("bash " QN_SOURCE_DIR "/scripts/firebird-servers.sh status fb30 >/dev/null 2>&1") != 0)
+    GTEST_SKIP() << "the Firebird 3.0 server on port 53030 is not running";
+  Installed app;
+  ProgramProcess run(app.program, {"--headless=1"}, app.env);
+  auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(60);
+  while (ReadAll(app.dir.File("settings.xml")).find("<data_state>initialized</data_state>") == std::string::npos) {
+    ASSERT_LT(std::chrono::steady_clock::now(), deadline) << MainLog(app.dir);
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+  }
+  EXPECT_TRUE(std::filesystem::exists(app.dir.File("data/tx.fd3")));
+  std::string settings = ReadAll(app.dir.File("settings.xml"));
+  EXPECT_NE(settings.find("<path>localhost/53030:" + app.dir.File("data/tx.fd3") + "</path>"), std::string::npos);
+  std::string sql = app.dir.File("q.sql");
+  std::ofstream(sql) << "select fname || '/' || fstate from tproto;\n";
+  std::string cmd = "env -u FIREBIRD isql-fb -q -user SYSDBA -password quillfern -i " + sql + " localhost/53030:" +
+                    app.dir.File("data/tx.fd3") + " > " + app.dir.File("q.out") + " 2>&1";
+  EXPECT_EQ(system(cmd.c_str()), 0);
+  EXPECT_NE(ReadAll(app.dir.File("q.out")).find("TX7/PROTO"), std::string::npos) << ReadAll(app.dir.File("q.out"));
+  run.Signal(SIGTERM);
+  EXPECT_EQ(run.Wait(15000), 0);
 }

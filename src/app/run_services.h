@@ -1,0 +1,45 @@
+// The services of a run around the core: the info servers, the main
+// database connection, the Firebird 3.0 server check and the creation of
+// new databases. They are plugged into the core's start-up hooks; both the
+// window and the headless program own one for the whole run.
+#pragma once
+
+#include <atomic>
+
+#include "app/application.h"
+#include "firebird/fb_connection.h"
+#include "infoserver/info_servers.h"
+
+namespace qn {
+
+class TqnRunServices {
+ public:
+  // runner hands work to the main thread and waits (UDP datagrams and the
+  // conversion commands use it).
+  TqnRunServices(TqnApplication& app, TqnMainThreadRunner runner);
+  // Stops the info servers (see Stop) before the core goes.
+  ~TqnRunServices();
+  TqnRunServices(const TqnRunServices&) = delete;
+  TqnRunServices& operator=(const TqnRunServices&) = delete;
+
+  // Stops the info servers. A connection thread may be waiting for the main
+  // thread, which is the caller: pending main-thread work is run while the
+  // servers wind down, so that neither waits for the other.
+  void Stop();
+
+  // The main connection (default transaction trnAuto, fixed parameters).
+  TqnFbConnection& Connection() { return connection_; }
+  const TqnInfoServers& InfoServers() const { return servers_; }
+
+ private:
+  void StartInfoServers();
+  void CreateEntryDatabase(TqnNode& entry);
+
+  TqnApplication& app_;
+  TqnMainThreadRunner runner_;
+  std::atomic<bool> stopping_{false};
+  TqnFbConnection connection_;
+  TqnInfoServers servers_;
+};
+
+}  // namespace qn
