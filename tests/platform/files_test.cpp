@@ -8,6 +8,7 @@
 #include "base/error.h"
 #include "platform/files.h"
 #include "platform/system.h"
+#include "test_support/file_size_limit.h"
 #include "test_support/temp_dir.h"
 
 using namespace qn;
@@ -49,22 +50,14 @@ TEST(Files, FailedReplaceKeepsTheOldContent) {
   TempDir dir;
   std::string f = JoinPath(dir.path(), "settings.xml");
   WriteFileReplacing(f, "old content");
-  pid_t pid = fork();
-  if (pid == 0) {
-    signal(SIGXFSZ, SIG_IGN);
-    struct rlimit lim = {4096, 4096};
-    setrlimit(RLIMIT_FSIZE, &lim);
+  EXPECT_TRUE(FailsUnderFileSizeLimit(4096, [&] {
     try {
       WriteFileReplacing(f, std::string(100000, 'x'));
     } catch (const EqnOsError&) {
-      _exit(0);
+      return true;
     }
-    _exit(1);
-  }
-  int status = 0;
-  waitpid(pid, &status, 0);
-  ASSERT_TRUE(WIFEXITED(status));
-  EXPECT_EQ(WEXITSTATUS(status), 0) << "the failed write was not reported";
+    return false;
+  })) << "the failed write was not reported";
   EXPECT_EQ(ReadFile(f), "old content");
   EXPECT_EQ(dir.Entries(), std::vector<std::string>{"settings.xml"});
 }

@@ -16,6 +16,7 @@
 #include "base/text.h"
 #include "platform/files.h"
 #include "test_support/child_process.h"
+#include "test_support/file_size_limit.h"
 #include "test_support/temp_dir.h"
 #include "xml/xml_utils.h"
 
@@ -154,22 +155,14 @@ TEST(XmlSave, FailedSaveLeavesTheOldFile) {
   std::string file = dir.File("settings.xml");
   XmlSaveFile(*Settings("old"), file);
   const std::string before = ReadFile(file);
-  pid_t pid = fork();
-  if (pid == 0) {
-    signal(SIGXFSZ, SIG_IGN);
-    struct rlimit lim = {4096, 4096};
-    setrlimit(RLIMIT_FSIZE, &lim);
+  EXPECT_TRUE(FailsUnderFileSizeLimit(4096, [&] {
     try {
       XmlSaveFile(*Settings("new", 2000), file);
     } catch (const Exception&) {
-      _exit(0);
+      return true;
     }
-    _exit(1);
-  }
-  int status = 0;
-  waitpid(pid, &status, 0);
-  ASSERT_TRUE(WIFEXITED(status));
-  EXPECT_EQ(WEXITSTATUS(status), 0) << "the failed save was not reported";
+    return false;
+  })) << "the failed save was not reported";
   EXPECT_EQ(ReadFile(file), before);
   EXPECT_EQ(Marker(*XmlLoadFile(file, "settings")), "old");
 }
