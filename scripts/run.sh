@@ -8,6 +8,6 @@
 set -euo pipefail
 here="$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)"
 root="$(dirname "$here")"
-bash "$here/build.sh"
+bash "$here/build.sh" qndbmgr fbserver30
 bash "$here/firebird-servers.sh" start classic
 exec "$root/build/bin/qndbmgr" "$@"
