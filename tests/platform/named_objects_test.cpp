@@ -2,6 +2,9 @@
 #include <cstring>
 #include <thread>
 
+#include <sys/wait.h>
+#include <unistd.h>
+
 #include <gtest/gtest.h>
 
 #include "platform/named_objects.h"
@@ -187,4 +190,28 @@ TEST(NamedObjects, GlobalNamesAreSeparateFromTheUsersNames) {
   local.reset();
   EXPECT_EQ(NamedMutex::Open(name), nullptr);
   EXPECT_NE(NamedMutex::Open("Global\\" + name), nullptr);
+}
+
+// One user's names are not another user's: a process of another user
+// neither sees this user's mutex nor collides with it.
+TEST(NamedObjects, AnotherUserHasANamespaceOfItsOwn) {
+  if (getuid() != 0) GTEST_SKIP() << "needs root to act as another user";
+  std::string name = UniqueName("qn.test.peruser");
+  auto mine = NamedMutex::Create(name, true);
+  pid_t pid = fork();
+  if (pid == 0) {
+    if (setgid(65534) != 0 || setuid(65534) != 0) _exit(3);
+    try {
+      if (NamedMutex::Open(name)) _exit(1);
+      bool existed = true;
+      auto theirs = NamedMutex::Create(name, true, &existed);
+      _exit(existed ? 2 : 0);
+    } catch (...) {
+      _exit(4);
+    }
+  }
+  int status = 0;
+  waitpid(pid, &status, 0);
+  ASSERT_TRUE(WIFEXITED(status));
+  EXPECT_EQ(WEXITSTATUS(status), 0);
 }
