@@ -1,0 +1,29 @@
+#include "backup/backup_names.h"
+
+namespace qn {
+
+std::string NormalizeBackupFolder(const std::string& folder) {
+  if (folder.empty()) return folder;
+  // A folder written with "/" is completed with "/" too: left bare, the file
+  // name would be glued onto the folder's last name on this platform.
+  const char separator = folder.find('/') != std::string::npos ? '/' : '\\';
+  if (folder.back() == separator) return folder;
+  return folder + separator;
+}
+
+bool IsUsableBackupFolder(const std::string& folder) { return NormalizeBackupFolder(folder).size() > 3; }
+
+const char* BackupExtension(bool fb30) { return fb30 ? ".bk3" : ".fbk"; }
+
+std::string BackupFileName(const std::string& folder, const std::string& prefix, const DateTime& time, bool fb30) {
+  return NormalizeBackupFolder(folder) + prefix + FormatDateTime(kBackupTimeFormat, time) + BackupExtension(fb30);
+}
+
+std::string ServiceSafeName(const std::string& name) {
+  std::string safe = name;
+  for (char& c : safe)
+    if (static_cast<unsigned char>(c) == 0xFF) c = static_cast<char>(0xDF);
+  return safe;
+}
+
+}  // namespace qn

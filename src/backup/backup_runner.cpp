@@ -1,0 +1,242 @@
+#include "backup/backup_runner.h"
+
+#include <chrono>
+
+#include "backup/backup_names.h"
+#include "base/error.h"
+#include "base/text.h"
+#include "firebird/fb_client.h"
+#include "firebird/fb_paths.h"
+#include "infoserver/info_packet.h"
+#include "platform/files.h"
+#include "platform/sockets.h"
+
+namespace qn {
+
+namespace {
+
+constexpr const char* kConversionCharacterSet = "WIN1251";
+
+std::string TrimTrailing(const std::string& line) {
+  size_t end = line.size();
+  while (end > 0 && static_cast<unsigned char>(line[end - 1]) <= 32) --end;
+  return line.substr(0, end);
+}
+
+// The extension of a file name with its dot, "" when it has none.
+std::string ExtensionOf(const std::string& fileName) {
+  size_t dot = fileName.rfind('.');
+  return dot == std::string::npos ? std::string() : fileName.substr(dot);
+}
+
+void SendProgressDatagram(const std::string& address, const std::string& packet, uint16_t port) {
+  auto socket = platform::UdpSocket::Open(false);
+  socket->SendTo(packet, address, port);
+}
+
+}  // namespace
+
+TqnBackupEntry ReadBackupEntry(const TqnNode& entry) {
+  TqnBackupEntry e;
+  e.name = entry.Name();
+  e.path = entry.FindNode("path")->Content().AsString("");
+  e.user = entry.FindNode("user")->Content().AsString("");
+  e.password = entry.FindNode("pwd")->Content().AsString("");
+  e.backupFolder = entry.FindNode("backup")->FindNode("path")->Content().AsString("");
+  return e;
+}
+
+std::string BackupProgressPayload(int32_t requestNumber) {
+  return "database-backup-info " + HexUpper(static_cast<uint32_t>(requestNumber), 8) + " progress";
+}
+
+// The lock of one whole operation. A second operation on the thread that
+// already runs one would change the connection under it: refused.
+class TqnBackupRunner::Operation {
+ public:
+  explicit Operation(TqnBackupRunner& runner) : runner_(runner) {
+    if (runner_.owner_.load() == std::this_thread::get_id())
+      throw Exception(Win1251("Архивация или разархивация уже выполняется"));
+    if (runner_.OnUiThread()) {
+      while (!runner_.operationLock_.try_lock_for(std::chrono::milliseconds(20)))
+        if (runner_.ui_) runner_.ui_->ProcessEvents();
+    } else {
+      runner_.operationLock_.lock();
+    }
+    runner_.owner_ = std::this_thread::get_id();
+  }
+  ~Operation() {
+    runner_.owner_ = std::thread::id();
+    runner_.operationLock_.unlock();
+  }
+  Operation(const Operation&) = delete;
+  Operation& operator=(const Operation&) = delete;
+
+ private:
+  TqnBackupRunner& runner_;
+};
+
+TqnBackupRunner::TqnBackupRunner(TqnFbConnection& connection, TqnLog& log, IqnUserInterface* ui, const Clock& clock,
+                                 TqnBackupRunnerOptions options)
+    : connection_(connection),
+      log_(log),
+      ui_(ui),
+      clock_(clock),
+      options_(std::move(options)),
+      uiThread_(std::this_thread::get_id()) {
+  sender_ = [this](const std::string& address, const std::string& payload, int32_t senderNumber) {
+    SendProgressDatagram(address, EncodePacket(payload, options_.packetKey, senderNumber), options_.replyPort);
+  };
+}
+
+void TqnBackupRunner::PrepareMainConnection(const TqnBackupEntry& entry) {
+  try {
+    connection_.Detach();
+  } catch (...) {
+    // Counts as detached all the same.
+  }
+  connection_.UnloadLibrary();
+  connection_.SetDatabaseName(entry.path);
+  connection_.SetUserName(entry.user);
+  connection_.SetPassword(entry.password);
+  connection_.SetLibraryName(SelectClientLibrary(options_.programFolder, IsFb30Database(entry.path)));
+}
+
+void TqnBackupRunner::RunService(const TqnBackupEntry& entry,
+                                 const std::function<std::string(bool fb30, bool oldClient)>& request,
+                                 const TqnServiceLineHandler& onLine, bool moveAside) {
+  const TFbLocation location = ParseDatabasePath(entry.path);
+  if (location.host.empty()) {
+    static const std::string message = Win1251("Неправильный путь к базе данных \"%s\"");
+    throw Exception(Format(message.c_str(), entry.path.c_str()));
+  }
+  const bool ui = ui_ && OnUiThread();
+  if (ui) ui_->SetBusy(true);
+  verboseLineCount_ = 0;
+  try {
+    PrepareMainConnection(entry);
+    const bool fb30 = IsFb30Location(location);
+    TqnFbServices services(connection_.Client());
+    const bool oldClient = fb30 && !ClientVersionAtLeast(*connection_.Client(), 3, 0, 3, 0);
+    const std::string host = fb30 ? Win1251ToUtf8(location.host) : location.host;
+    if (moveAside) MoveAsideCurrentFile(entry.path);
+    lastRequest_ = request(fb30, oldClient);
+    services.Run(host, location.port, connection_.UserName(), connection_.Password(), lastRequest_, true, onLine);
+  } catch (...) {
+    try {
+      connection_.Detach();
+    } catch (...) {
+    }
+    if (ui) ui_->SetBusy(false);
+    throw;
+  }
+  try {
+    connection_.Detach();
+  } catch (...) {
+  }
+  if (ui) ui_->SetBusy(false);
+}
+
+void TqnBackupRunner::BackupDatabase(const TqnBackupEntry& entry, const std::string& fileName,
+                                     const TqnBackupJob& job) {
+  Operation operation(*this);
+  const TFbLocation location = ParseDatabasePath(entry.path);
+  RunService(
+      entry,
+      [&](bool, bool oldClient) {
+        TqnFbBackupRequest request;
+        request.database = oldClient ? Win1251ToUtf8(location.filePath) : ServiceSafeName(location.filePath);
+        request.backupFile = ServiceSafeName(fileName);
+        request.verbose = true;
+        request.options = fb::isc_spb_bkp_no_garbage_collect;
+        return BackupRequestBlock(request);
+      },
+      [&](const std::string& line) {
+        if (job.remote)
+          OnRemoteBackupVerbose(job, line);
+        else
+          OnBackupVerbose(job, line);
+      },
+      false);
+}
+
+void TqnBackupRunner::RestoreDatabase(const TqnBackupEntry& entry, const std::string& file, bool conversionMode) {
+  if (LowerCase(ExtensionOf(platform::ExtractFileName(file))) == ".pbz") {
+    static const std::string message = Win1251("Разархивация из логического архива \"%s\" пока не поддерживается");
+    throw Exception(Format(message.c_str(), file.c_str()));
+  }
+  Operation operation(*this);
+  const TFbLocation location = ParseDatabasePath(entry.path);
+  RunService(
+      entry,
+      [&](bool, bool oldClient) {
+        TqnFbRestoreRequest request;
+        request.database = oldClient ? Win1251ToUtf8(location.filePath) : ServiceSafeName(location.filePath);
+        request.backupFile = ServiceSafeName(file);
+        request.verbose = true;
+        request.options = fb::isc_spb_res_create;
+        if (conversionMode) request.fixFssMetadata = kConversionCharacterSet;
+        return RestoreRequestBlock(request);
+      },
+      [&](const std::string& line) { OnBackupVerbose({}, line); }, true);
+}
+
+void TqnBackupRunner::AutoBackupEntry(const TqnBackupEntry& entry) {
+  const bool fb30 = IsFb30Database(entry.path);
+  const std::string folder = NormalizeBackupFolder(entry.backupFolder);
+  if (!IsUsableBackupFolder(folder)) {
+    static const std::string message = Win1251("Путь для резервных копий \"%s\" не доступен");
+    throw Exception(Format(message.c_str(), folder.c_str()));
+  }
+  const std::string fileName = BackupFileName(folder, kAutoBackupPrefix, clock_.Now(), fb30);
+  log_.LogMessage(Win1251("Автоматическая архивация базы данных \"") + entry.path + Win1251("\", в файл \"") +
+                  fileName + "\"");
+  BackupDatabase(entry, fileName);
+}
+
+void TqnBackupRunner::MoveAsideCurrentFile(const std::string& entryPath) {
+  const TFbLocation location = ParseDatabasePath(entryPath);
+  if (!IsLocalHost(location.host, options_.localHostName) || !platform::FileExists(location.filePath)) return;
+  const std::string folder = platform::JoinPath(platform::ExtractFileDir(location.filePath), "prev");
+  try {
+    platform::ForceDirectories(folder);
+  } catch (const std::exception&) {
+    static const std::string message = Win1251("Невозможно создать каталог \"%s\"");
+    throw Exception(Format(message.c_str(), folder.c_str()));
+  }
+  const std::string name = platform::ExtractFileName(location.filePath);
+  const std::string extension = ExtensionOf(name);
+  const std::string target =
+      platform::JoinPath(folder, name.substr(0, name.size() - extension.size()) + "-" +
+                                     FormatDateTime(kBackupTimeFormat, clock_.Now()) + extension);
+  try {
+    platform::MoveFile(location.filePath, target);
+  } catch (const std::exception&) {
+    static const std::string message = Win1251("Невозможно переместить файл \"%s\" в \"%s\"");
+    throw Exception(Format(message.c_str(), location.filePath.c_str(), target.c_str()));
+  }
+}
+
+void TqnBackupRunner::OnBackupVerbose(const TqnBackupJob& job, const std::string& line) {
+  Verbose(job, line, "backup");
+}
+
+void TqnBackupRunner::OnRemoteBackupVerbose(const TqnBackupJob& job, const std::string& line) {
+  Verbose(job, line, "remotebackup");
+}
+
+void TqnBackupRunner::Verbose(const TqnBackupJob& job, const std::string& line, const char* logName) {
+  log_.WriteNamedLog(logName, line);
+  const std::string upper = UpperCase(line);
+  for (const char* word : {"ERROR", "FATAL", "CANNOT"})
+    if (upper.find(word) != std::string::npos) throw Exception(TrimTrailing(line));
+  if (++verboseLineCount_ <= 10) return;
+  verboseLineCount_ = 0;
+  ++progressSteps_;
+  // Only requests that came by UDP are told how the backup goes.
+  if (job.remote && job.requestNumber > 0 && !job.requesterAddress.empty() && sender_)
+    sender_(job.requesterAddress, BackupProgressPayload(job.requestNumber), job.senderNumber);
+  if (ui_ && OnUiThread()) ui_->ProcessEvents();
+}
+
+}  // namespace qn

@@ -1,0 +1,124 @@
+// One server backup or restore of one database entry through the Firebird
+// services manager, on the run's main connection.
+//
+// Threads: operations come from the main thread (manual, scheduled and UDP
+// requests) and from TCP connection threads (remote backups). All of them
+// share the main connection, so one lock is held for a whole operation:
+// operations never overlap, and a second operation waits for the first (on
+// the main thread the window keeps being served while it waits). The user
+// interface (busy indicator, event processing) is touched only on the
+// thread that created the runner. Entry values are copied before the call
+// (TqnBackupEntry), so no settings lock is held while a backup runs.
+//
+// Every operation fails by throwing qn::Exception with the message text.
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+#include <functional>
+#include <mutex>
+#include <string>
+#include <thread>
+
+#include "app/user_interface.h"
+#include "base/clock.h"
+#include "firebird/fb_connection.h"
+#include "firebird/fb_services.h"
+#include "ipc/log.h"
+#include "xml/xml_dom.h"
+
+namespace qn {
+
+// What an operation reads of a database entry.
+struct TqnBackupEntry {
+  std::string name;          // the element name, e.g. "db0000"
+  std::string path;          // "path", decoded
+  std::string user;          // "user", decoded
+  std::string password;      // "pwd", decoded
+  std::string backupFolder;  // "backup" / "path", decoded
+};
+TqnBackupEntry ReadBackupEntry(const TqnNode& entry);
+
+// The remote fields of a backup job; all empty or 0 for a local backup.
+struct TqnBackupJob {
+  bool remote = false;           // verbose lines go to "remotebackup"
+  std::string requesterAddress;  // the UDP requester, "" for TCP and local
+  int32_t senderNumber = 0;      // this instance's number, frames progress
+  int32_t requestNumber = 0;     // the workstation's request number
+};
+
+// Sends an unframed progress payload to the requester (framed with the
+// sender number and the packet key, to the reply port).
+using TqnProgressSender =
+    std::function<void(const std::string& address, const std::string& payload, int32_t senderNumber)>;
+
+struct TqnBackupRunnerOptions {
+  std::string programFolder;  // where the client libraries are chosen from
+  std::string localHostName;  // for the local-host rule of MoveAsideCurrentFile
+  std::string packetKey;      // frames the default progress packets
+  uint16_t replyPort = 7985;  // where the default sender sends progress
+};
+
+class TqnBackupRunner {
+ public:
+  // Construct on the main thread. ui may be null (no indicator, no events).
+  TqnBackupRunner(TqnFbConnection& connection, TqnLog& log, IqnUserInterface* ui, const Clock& clock,
+                  TqnBackupRunnerOptions options);
+
+  // Replaces the default progress sender (a UDP datagram from a socket of
+  // its own), e.g. with the UDP info server's.
+  void SetProgressSender(TqnProgressSender sender) { sender_ = std::move(sender); }
+
+  // One backup of the entry into fileName (a server-side name).
+  void BackupDatabase(const TqnBackupEntry& entry, const std::string& fileName, const TqnBackupJob& job = {});
+  // One restore of the entry's database from file; conversionMode adds the
+  // WIN1251 metadata fix. A ".pbz" file is a logical dump, not restored here.
+  void RestoreDatabase(const TqnBackupEntry& entry, const std::string& file, bool conversionMode);
+  // A scheduled backup into the entry's folder as "auto-<stamp>.bk3|.fbk".
+  void AutoBackupEntry(const TqnBackupEntry& entry);
+  // Moves the entry's database file into "prev" beside it, with the time
+  // stamp before its extension, when it is on this computer and exists.
+  void MoveAsideCurrentFile(const std::string& entryPath);
+  // Closes the main connection and sets it up for the entry: database
+  // name, user, password and the client library of its server generation.
+  void PrepareMainConnection(const TqnBackupEntry& entry);
+
+  // The verbose-line handlers: log the line, fail on ERROR/FATAL/CANNOT,
+  // and every eleventh line advance the indicator (and, for a remote UDP
+  // request, send a progress packet).
+  void OnBackupVerbose(const TqnBackupJob& job, const std::string& line);
+  void OnRemoteBackupVerbose(const TqnBackupJob& job, const std::string& line);
+
+  int VerboseLineCount() const { return verboseLineCount_; }
+  // How often the indicator was advanced since construction.
+  int ProgressSteps() const { return progressSteps_; }
+  // The request blocks of the last operation (what went to the service).
+  const std::string& LastRequestBlock() const { return lastRequest_; }
+
+ private:
+  // Holds the operation lock; waits serving the window on the main thread.
+  class Operation;
+  void RunService(const TqnBackupEntry& entry, const std::function<std::string(bool fb30, bool oldClient)>& request,
+                  const TqnServiceLineHandler& onLine, bool moveAside);
+  void Verbose(const TqnBackupJob& job, const std::string& line, const char* logName);
+  bool OnUiThread() const { return std::this_thread::get_id() == uiThread_; }
+
+  TqnFbConnection& connection_;
+  TqnLog& log_;
+  IqnUserInterface* ui_;
+  const Clock& clock_;
+  TqnBackupRunnerOptions options_;
+  TqnProgressSender sender_;
+  std::thread::id uiThread_;
+  std::timed_mutex operationLock_;
+  std::atomic<std::thread::id> owner_{};
+  int verboseLineCount_ = 0;
+  std::atomic<int> progressSteps_{0};
+  std::string lastRequest_;
+};
+
+// The progress payload: "database-backup-info " + R (8 upper-case hex
+// digits) + " progress".
+std::string BackupProgressPayload(int32_t requestNumber);
+
+}  // namespace qn

@@ -1,0 +1,119 @@
+#include "backup/scheduler.h"
+
+#include <cstdlib>
+
+#include "base/error.h"
+#include "base/text.h"
+#include "settings/register.h"
+
+namespace qn {
+
+namespace {
+
+// A decimal number of the whole text, with an optional sign; false otherwise.
+bool ReadNumber(const std::string& text, int& value) {
+  if (text.empty()) return false;
+  size_t i = (text[0] == '+' || text[0] == '-') ? 1 : 0;
+  if (i == text.size()) return false;
+  for (size_t k = i; k < text.size(); ++k)
+    if (text[k] < '0' || text[k] > '9') return false;
+  value = std::atoi(text.c_str());
+  return true;
+}
+
+bool IsLeapYear(int y) { return (y % 4 == 0 && y % 100 != 0) || y % 400 == 0; }
+
+int DaysInMonth(int y, int m) {
+  static const int days[] = {31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
+  return m == 2 && IsLeapYear(y) ? 29 : days[m - 1];
+}
+
+bool ValidWeekdays(const std::string& w) {
+  if (w.size() != 7) return false;
+  for (char c : w)
+    if (c != '0' && c != '1') return false;
+  return true;
+}
+
+}  // namespace
+
+long DayNumber(int year, int month, int day) {
+  if (year < 1 || year > 9999 || month < 1 || month > 12 || day < 1 || day > DaysInMonth(year, month))
+    throw Exception(Format("'%04d-%02d-%02d' is not a valid date", year, month, day));
+  // Days since 0001-01-01 (proleptic Gregorian), plus one.
+  long y = year - 1;
+  long n = y * 365 + y / 4 - y / 100 + y / 400;
+  for (int m = 1; m < month; ++m) n += DaysInMonth(year, m);
+  return n + day;
+}
+
+TqnScheduleStamp ParseLastRun(const std::string& text) {
+  TqnScheduleStamp stamp;
+  if (text.size() != 16) return stamp;
+  int year, month, day, hour, minute;
+  if (!ReadNumber(text.substr(0, 4), year) || !ReadNumber(text.substr(5, 2), month) ||
+      !ReadNumber(text.substr(8, 2), day) || !ReadNumber(text.substr(11, 2), hour) ||
+      !ReadNumber(text.substr(14, 2), minute))
+    return stamp;
+  if (hour < 0 || hour > 23 || minute < 0 || minute > 59)
+    throw Exception(Format("'%02d:%02d' is not a valid time", hour, minute));
+  stamp.day = DayNumber(year, month, day);
+  stamp.minutes = hour * 60 + minute;
+  return stamp;
+}
+
+std::string FormatLastRun(const DateTime& t) { return FormatDateTime("yyyy-mm-dd hh:nn", t); }
+
+void RunSchedulerPass(const TqnSchedulerContext& ctx) {
+  const DateTime now = ctx.clock->Now();
+  const int minutes = now.hour * 60 + now.minute;
+  const long today = DayNumber(now.year, now.month, now.day);
+  TqnNode* data = ctx.root->FindNode("data");
+  for (int i = 0; i < data->NodeCount(); ++i) {
+    TqnNode* entry = data->Nodes(i);
+    int number;
+    if (ctx.failures->count(entry->Name()) || !ParseEntryName(entry->Name(), number)) continue;
+    TqnNode* backup = entry->FindNode("backup");
+    if (!backup->FindNode("auto")->Content().AsBoolean(false)) continue;
+    const std::string weekdays = backup->FindNode("weekdays")->Content().AsString("0000000");
+    if (!ValidWeekdays(weekdays) || now.weekday < 1 || now.weekday > 7 || weekdays[now.weekday - 1] != '1') continue;
+    if (minutes < backup->FindNode("time")->Content().AsInteger(390)) continue;
+    // The state lives in "stat", created on first look-up.
+    TqnNode* stat = nullptr;
+    TqnNode* numDone = nullptr;
+    TqnNode* last = nullptr;
+    ctx.change([&] {
+      stat = backup->Node("stat");
+      numDone = stat->Node("num_done");
+      last = stat->Node("last");
+    });
+    const TqnScheduleStamp previous = ParseLastRun(last->Content().AsString(""));
+    if (previous.day > today) continue;
+    bool due = false;
+    if (previous.day < today) {
+      due = true;
+      ctx.change([&] { numDone->Content().SetInteger(0); });
+    } else {
+      const int wanted = backup->FindNode("num")->Content().AsInteger(1);
+      const int interval = backup->FindNode("interval")->Content().AsInteger(60);
+      const int done = numDone->Content().AsInteger(0);
+      const int since = minutes - previous.minutes;
+      due = wanted > 1 && done < wanted && since > 0 && since > interval;
+    }
+    if (!due) continue;
+    try {
+      ctx.backup(*entry);
+    } catch (...) {
+      ctx.failures->insert(entry->Name());
+      throw;
+    }
+    const DateTime finished = ctx.clock->Now();
+    ctx.change([&] {
+      last->Content().SetString(FormatLastRun(finished));
+      numDone->Content().SetInteger(numDone->Content().AsInteger(0) + 1);
+    });
+    ctx.save();
+  }
+}
+
+}  // namespace qn
