@@ -1,0 +1,319 @@
+#include "dump/dump_loader.h"
+
+#include <algorithm>
+#include <map>
+#include <vector>
+
+#include "base/error.h"
+#include "base/text.h"
+#include "dump/db_meta.h"
+#include "dump/dump_params.h"
+#include "dump/dump_text.h"
+#include "firebird/fb_connection.h"
+#include "firebird/fb_statement.h"
+#include "sexpr/sexp_reader.h"
+
+namespace qn {
+
+void TqnProgressThrottle::operator()() {
+  TimePoint now = now_();
+  if (stepped_ && now - last_ < interval_) return;
+  stepped_ = true;
+  last_ = now;
+  if (step_) step_();
+}
+
+namespace {
+
+const char* const kIndexQuery =
+    "SELECT RDB$INDICES.RDB$INDEX_NAME \"fName\" FROM RDB$INDICES WHERE (NOT (RDB$INDICES.RDB$INDEX_NAME STARTING "
+    "WITH 'RDB$')) ORDER BY RDB$INDICES.RDB$RELATION_NAME";
+
+std::string SetGeneratorSql(const std::string& generator, int64_t value) {
+  return "select gen_id(\"" + generator + "\", " + std::to_string(value) + " - gen_id(\"" + generator +
+         "\", 0)) from rdb$database";
+}
+
+// One header field of the current section.
+struct SectionField {
+  std::string name;
+  int position = -1;  // -1: the table does not know the field
+  int maxLength = 0;  // 0: no limit
+  bool reference = false;
+  bool blob = false;
+};
+
+enum class SectionKind { None, Generators, Database, Unknown, Table };
+
+class TqnDumpLoader {
+ public:
+  TqnDumpLoader(TqnFbConnection& connection, const std::string& metaText, const TqnLoadProgress& progress,
+                const Clock& clock)
+      : connection_(connection), progress_(progress), transaction_(connection) {
+    document_ = ParseSExp(metaText);
+    meta_.LoadFromTree(*document_);
+    loadTime_ = FormatDateTime("yyyy-mm-dd hh:nn:ss.zzz", clock.Now()) + "0";
+  }
+
+  void Load(const TqnDumpDataOpener& openData, bool disableTriggers) {
+    transaction_.Start();
+    try {
+      if (disableTriggers) {
+        TqnFbStatement disable(connection_, transaction_);
+        disable.Execute("select rdb$set_context('USER_TRANSACTION', 'trigger.disabled', 1) from rdb$database");
+        disable.Fetch();
+      }
+      std::unique_ptr<std::istream> data = openData();
+      ReadAll(*data);
+      data.reset();
+      FreeStatements();
+      transaction_.Commit();
+    } catch (const Exception& e) {
+      RollBack();
+      throw Exception(std::string(e.what()) + "\r\n" + DumpRowContext(table_, values_), e.StatusCode());
+    } catch (...) {
+      RollBack();
+      throw;
+    }
+    UpdateIndexStatistics();
+  }
+
+ private:
+  void RollBack() {
+    FreeStatements();
+    try {
+      transaction_.Rollback();
+    } catch (const std::exception&) {
+      // the failure that brought us here is the one to report
+    }
+  }
+  void FreeStatements() {
+    insert_.reset();
+    deleteRow_.reset();
+    deleteObject_.reset();
+    registerObject_.reset();
+    updateDoc_.reset();
+  }
+
+  void ReadAll(std::istream& data) {
+    TqnDumpLineReader reader(data);
+    std::string line, version;
+    while (reader.ReadLine(line)) {
+      switch (DumpLineKind(line)) {
+        case TqnDumpLineKind::Directive:
+          if (ParseVersionDirective(std::string_view(line).substr(1), version)) escape_ = EscapeForVersion(version);
+          break;
+        case TqnDumpLineKind::Header:
+          StartSection(SplitTabs(std::string_view(line).substr(1)));
+          break;
+        case TqnDumpLineKind::Row:
+          Row(line);
+          break;
+      }
+    }
+  }
+
+  void StartSection(std::vector<std::string> names) {
+    FreeStatements();
+    values_.clear();
+    table_ = names[0];
+    fields_.clear();
+    for (size_t i = 1; i < names.size(); ++i) fields_.push_back(SectionField{names[i]});
+    unmanaged_ = sync_ = false;
+    if (table_ == "Generators") {
+      kind_ = SectionKind::Generators;
+      return;
+    }
+    if (table_ == "Database") {
+      kind_ = SectionKind::Database;
+      return;
+    }
+    const TqnDbMeta_Table* table = meta_.GetTable(table_, false);
+    if (!table) {
+      kind_ = SectionKind::Unknown;
+      return;
+    }
+    kind_ = SectionKind::Table;
+    std::string columns = "\"fObject\"", params = ":aObject";
+    int next = 1;
+    for (size_t i = 0; i < fields_.size(); ++i) {
+      SectionField& f = fields_[i];
+      if (i == 0) {
+        f.position = 0;
+        f.reference = true;
+        continue;
+      }
+      const TqnDbMeta_Field* field = table->GetField(f.name, false);
+      if (!field) continue;
+      f.position = next++;
+      f.maxLength = meta_.ValueLength(field->TypeName());
+      f.reference = meta_.IsObjectReference(field->TypeName());
+      columns += ", \"f" + f.name + "\"";
+      params += ", :a" + f.name;
+    }
+    insert_ = std::make_unique<TqnFbStatement>(connection_, transaction_);
+    insert_->Prepare("insert into \"t" + table_ + "\" (" + columns + ") values (" + params + ")");
+    for (SectionField& f : fields_)
+      if (f.position >= 0) f.blob = IsBlobParam(*insert_, f.position);
+    unmanaged_ = IsUnmanaged(table_);
+    sync_ = table_ == "SyncUserActions";
+  }
+
+  // The table's list in the document has a "tags" list naming "unmanaged".
+  bool IsUnmanaged(const std::string& table) {
+    TqnStringTree* list = document_->ByKey("tables", true)->ByKey(table, false);
+    TqnStringTree* tags = list ? list->ByKey("tags", false) : nullptr;
+    if (!tags) return false;
+    for (int i = 1; i < tags->Count(); ++i)
+      if (tags->IsString(i) && tags->Str(i) == "unmanaged") return true;
+    return false;
+  }
+
+  const std::string& RowValue(const std::string& field) {
+    for (size_t i = 0; i < fields_.size(); ++i)
+      if (fields_[i].name == field) return values_[i];
+    throw Exception("field \"" + field + "\" not found (r)");
+  }
+
+  void Row(const std::string& line) {
+    values_.clear();
+    if (kind_ != SectionKind::Generators && kind_ != SectionKind::Table) return;
+    std::vector<std::string> raw = SplitTabs(line);
+    for (size_t i = 0; i < fields_.size(); ++i)
+      values_.push_back(i < raw.size() ? DecodeDumpValue(raw[i], escape_) : std::string());
+    if (fields_.empty()) return;
+    if (kind_ == SectionKind::Generators) return Generators();
+
+    if (IsNullObject(values_[0])) {
+      if (table_ == "Doc") UpdateNullDoc();
+      return;
+    }
+    if (sync_) maxSyncVersion_ = std::max(maxSyncVersion_, DumpInt64(RowValue("Version")));
+
+    std::string id;
+    for (size_t i = 0; i < fields_.size(); ++i) {
+      const SectionField& f = fields_[i];
+      if (f.position < 0) continue;
+      std::string value = PrepareDumpValue(values_[i], f.maxLength, f.blob);
+      if (f.position == 0) id = value;
+      fbSetParamAsVarchar(*insert_, f.position, value);
+    }
+    if (id.rfind(kReplacingObjectPrefix, 0) == 0) {
+      if (!deleteRow_) {
+        deleteRow_ = std::make_unique<TqnFbStatement>(connection_, transaction_);
+        deleteRow_->Prepare("delete from \"t" + table_ + "\" where \"fObject\" = :aSpec");
+      }
+      if (!deleteObject_) {
+        deleteObject_ = std::make_unique<TqnFbStatement>(connection_, transaction_);
+        deleteObject_->Prepare("delete from \"tObject\" where \"UID\" = :aSpec");
+      }
+      deleteRow_->SetString("aSpec", id);
+      deleteRow_->Execute();
+      deleteObject_->SetString("aSpec", id);
+      deleteObject_->Execute();
+    }
+    insert_->Execute();
+    if (!unmanaged_) {
+      if (!registerObject_) {
+        registerObject_ = std::make_unique<TqnFbStatement>(connection_, transaction_);
+        registerObject_->Prepare(
+            "insert into \"tObject\"(\"UID\", \"fAge\", \"fCreated\", \"fChanged\", \"fTable\", \"fState\", "
+            "\"fLazy\") values (:aUID, 0, 0, '" +
+            loadTime_ + "', :aTable, 'E', 0)");
+      }
+      registerObject_->SetString("aUID", id);
+      registerObject_->SetString("aTable", table_);
+      registerObject_->Execute();
+    }
+    if (progress_) progress_();
+  }
+
+  void UpdateNullDoc() {
+    const std::string &name = RowValue("Name"), &num = RowValue("Num"), &date = RowValue("Date");
+    if (!updateDoc_) {
+      updateDoc_ = std::make_unique<TqnFbStatement>(connection_, transaction_);
+      updateDoc_->Prepare(
+          "update \"tDoc\" set \"fName\" = :aName, \"fNum\" = :aNum, \"fDate\" = :aDate where \"fObject\" = "
+          "'000000000000'");
+    }
+    updateDoc_->SetString("aName", name);
+    updateDoc_->SetString("aNum", num);
+    updateDoc_->SetString("aDate", date);
+    updateDoc_->Execute();
+  }
+
+  void SetGenerator(const std::string& generator, int64_t value) {
+    TqnFbStatement statement(connection_, transaction_);
+    statement.Execute(SetGeneratorSql(generator, value));
+    statement.Fetch();
+  }
+
+  void Generators() {
+    bool hasSyncVersion = false;
+    for (size_t i = 0; i < fields_.size(); ++i) {
+      const std::string& name = fields_[i].name;
+      if (name == "SyncUserActionsVersion") hasSyncVersion = true;
+      if (meta_.HasGenerator(name)) SetGenerator("g" + name, ObjectValue(values_[i]));
+    }
+    if (!hasSyncVersion && maxSyncVersion_ > 0) SetGenerator("gSyncUserActionsVersion", maxSyncVersion_);
+  }
+
+  void UpdateIndexStatistics() {
+    transaction_.Start();
+    try {
+      std::vector<std::string> names;
+      {
+        TqnFbStatement query(connection_, transaction_);
+        query.Execute(kIndexQuery);
+        while (query.Fetch()) names.push_back(TrimControl(query.AsString("fName")));
+      }
+      for (const std::string& name : names) {
+        TqnFbStatement statement(connection_, transaction_);
+        statement.Execute("SET STATISTICS INDEX " + name);
+        if (progress_) progress_();
+      }
+      transaction_.Commit();
+    } catch (...) {
+      try {
+        transaction_.Rollback();
+      } catch (const std::exception&) {
+      }
+      throw;
+    }
+  }
+
+  TqnFbConnection& connection_;
+  const TqnLoadProgress& progress_;
+  TqnFbTransaction transaction_;
+  PqnStringTree document_;
+  TqnDbMeta meta_;
+  std::string loadTime_;
+
+  char escape_ = kDefaultEscape;
+  SectionKind kind_ = SectionKind::None;
+  std::string table_;
+  std::vector<SectionField> fields_;
+  std::vector<std::string> values_;
+  bool unmanaged_ = false, sync_ = false;
+  int64_t maxSyncVersion_ = 0;
+  std::unique_ptr<TqnFbStatement> insert_, deleteRow_, deleteObject_, registerObject_, updateDoc_;
+};
+
+}  // namespace
+
+void LoadDumpData(const TqnDumpDataOpener& openData, TqnFbConnection& connection, const std::string& metaText,
+                  const TqnLoadProgress& progress, bool disableTriggers, const Clock& clock) {
+  TqnDumpLoader loader(connection, metaText, progress, clock);
+  loader.Load(openData, disableTriggers);
+}
+
+void LoadDumpData(std::istream& data, TqnFbConnection& connection, const std::string& metaText,
+                  const TqnLoadProgress& progress, bool disableTriggers, const Clock& clock) {
+  struct Borrowed : std::istream {
+    explicit Borrowed(std::istream& s) : std::istream(s.rdbuf()) {}
+  };
+  LoadDumpData([&data] { return std::unique_ptr<std::istream>(std::make_unique<Borrowed>(data)); }, connection,
+               metaText, progress, disableTriggers, clock);
+}
+
+}  // namespace qn

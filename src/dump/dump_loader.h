@@ -1,0 +1,67 @@
+// Loading a logical dump's data member ("data.txt") into a freshly created
+// database whose tables exist already.
+//
+// One INSERT is prepared per table section from the metadata model and run
+// per row, each value converted to its parameter's type; every object of a
+// managed table is recorded in "tObject"; the "Generators" row sets the
+// generators; everything goes in one transaction, committed at the end.
+// Then the statistics of all user indexes are recomputed in a second
+// transaction.
+//
+// A failure while loading rolls the whole load back. A qn::Exception is
+// raised again with its status code and with CR LF and the row context
+// (DumpRowContext of the current section's table and row) added to its
+// message; any other exception passes unchanged. A failure of the index
+// statistics rolls back only that step and passes unchanged; the data stay
+// committed.
+#pragma once
+
+#include <chrono>
+#include <functional>
+#include <istream>
+#include <memory>
+#include <string>
+
+#include "base/clock.h"
+
+namespace qn {
+
+class TqnFbConnection;
+
+// Called after every loaded row and every index statistics statement.
+using TqnLoadProgress = std::function<void()>;
+// Opens the data member for reading; called once, inside the load, so that
+// its failures are reported as the load's.
+using TqnDumpDataOpener = std::function<std::unique_ptr<std::istream>()>;
+
+// The load on an attached connection. metaText is the "meta.txt" member;
+// clock gives the load time written to "fChanged" of the register.
+// disableTriggers sets the context variable 'trigger.disabled' of the
+// transaction first, which the dump's triggers look at.
+void LoadDumpData(const TqnDumpDataOpener& openData, TqnFbConnection& connection, const std::string& metaText,
+                  const TqnLoadProgress& progress, bool disableTriggers, const Clock& clock);
+// The same over a stream the caller holds open.
+void LoadDumpData(std::istream& data, TqnFbConnection& connection, const std::string& metaText,
+                  const TqnLoadProgress& progress, bool disableTriggers, const Clock& clock);
+
+// A progress handler that passes a step on only when at least the interval
+// has passed since the last step it passed on (the first always passes), so
+// that repainting does not slow a large load down.
+class TqnProgressThrottle {
+ public:
+  using TimePoint = std::chrono::steady_clock::time_point;
+  using NowFunction = std::function<TimePoint()>;
+  TqnProgressThrottle(std::chrono::milliseconds interval, std::function<void()> step,
+                      NowFunction now = [] { return std::chrono::steady_clock::now(); })
+      : interval_(interval), step_(std::move(step)), now_(std::move(now)) {}
+  void operator()();
+
+ private:
+  std::chrono::milliseconds interval_;
+  std::function<void()> step_;
+  NowFunction now_;
+  bool stepped_ = false;
+  TimePoint last_{};
+};
+
+}  // namespace qn

@@ -1,0 +1,238 @@
+// Loading a data member into a database of the Firebird 3.0 server: values
+// of each type, the object register, generators, replaced rows, triggers,
+// index statistics, and failures that roll the load back.
+#include "dump/dump_loader.h"
+
+#include <gtest/gtest.h>
+
+#include <sstream>
+
+#include "base/error.h"
+#include "base/text.h"
+#include "firebird/fb_connection.h"
+#include "firebird/fb_script.h"
+#include "firebird/fb_statement.h"
+#include "firebird/fb_test_support.h"
+#include "test_support/fake_clock.h"
+
+namespace qn {
+namespace {
+
+const char* kSchema =
+    "CREATE TABLE \"tObject\" (\"UID\" CHAR(12) NOT NULL PRIMARY KEY, \"fAge\" INTEGER, \"fCreated\" INTEGER,"
+    " \"fChanged\" TIMESTAMP, \"fTable\" VARCHAR(40), \"fState\" CHAR(1), \"fLazy\" INTEGER);\n"
+    "CREATE TABLE \"tPerson\" (\"fObject\" CHAR(12) NOT NULL PRIMARY KEY, \"fName\" VARCHAR(40) CHARACTER SET "
+    "WIN1251, \"fAge\" INTEGER, \"fBig\" BIGINT, \"fAmount\" NUMERIC(15,2), \"fBorn\" DATE, \"fSeen\" TIMESTAMP,"
+    " \"fNote\" BLOB SUB_TYPE TEXT, \"fRate\" DOUBLE PRECISION, \"fBoss\" CHAR(12));\n"
+    "CREATE TABLE \"tDoc\" (\"fObject\" CHAR(12) NOT NULL PRIMARY KEY, \"fName\" VARCHAR(40), \"fNum\" INTEGER,"
+    " \"fDate\" DATE);\n"
+    "CREATE TABLE \"tLog\" (\"fObject\" CHAR(12) NOT NULL, \"fText\" VARCHAR(20));\n"
+    "CREATE TABLE \"tSyncUserActions\" (\"fObject\" CHAR(12) NOT NULL, \"fVersion\" BIGINT);\n"
+    "CREATE GENERATOR \"gDoc\";\n"
+    "CREATE GENERATOR \"gCounter\";\n"
+    "CREATE GENERATOR \"gSyncUserActionsVersion\";\n"
+    // Index names are written unquoted by the statistics step, so they are upper case.
+    "CREATE INDEX IPERSONNAME ON \"tPerson\" (\"fName\");\n"
+    "SET TERM ^ ;\n"
+    "CREATE TRIGGER \"trLog\" FOR \"tLog\" BEFORE INSERT AS BEGIN\n"
+    "  IF (RDB$GET_CONTEXT('USER_TRANSACTION', 'trigger.disabled') IS NULL) THEN NEW.\"fText\" = 'trigger';\n"
+    "END^\n"
+    "SET TERM ; ^\n"
+    "INSERT INTO \"tDoc\" VALUES ('000000000000', 'empty', 0, NULL);\n"
+    "INSERT INTO \"tPerson\" (\"fObject\", \"fName\") VALUES ('070000000001', 'old');\n"
+    "INSERT INTO \"tObject\" (\"UID\", \"fTable\") VALUES ('070000000001', 'old');\n";
+
+const char* kMeta =
+    "(meta"
+    " (types (TUid (d CHAR 12)) (TName (d VARCHAR 40)) (TInt (d INTEGER)) (TBig (d BIGINT)) (TMoney (d NUMERIC 15))"
+    "  (TDate (d DATE)) (TStamp (d TIMESTAMP)) (TText (d BLOB)) (TReal (d DOUBLE)) (TShort (d VARCHAR 20)))"
+    " (tables"
+    "  (Person (fields (Object (type TUid)) (Name (type TName)) (Age (type TInt)) (Big (type TBig))"
+    "   (Amount (type TMoney)) (Born (type TDate)) (Seen (type TStamp)) (Note (type TText)) (Rate (type TReal))"
+    "   (Boss (type Person))))"
+    "  (Doc (fields (Object (type TUid)) (Name (type TName)) (Date (type TDate))))"
+    "  (Log (tags other unmanaged) (fields (Object (type TUid)) (Text (type TShort))))"
+    "  (SyncUserActions (fields (Object (type TUid)) (Version (type TBig)))))"
+    " (generators (Doc) (Counter)))";
+
+class DumpLoaderTest : public fbtest::ServerTest {
+ protected:
+  void SetUp() override {
+    fbtest::ServerTest::SetUp();
+    if (IsSkipped() || HasFatalFailure()) return;
+    connection_.SetDatabaseName(fbtest::Fb30Path(dir_.File("load.fd3")));
+    connection_.CreateDatabase();
+    RunScript(connection_, connection_.DefaultTransaction(), kSchema);
+    connection_.DefaultTransaction().Commit();
+  }
+
+  void Load(const std::string& data, bool disableTriggers = true) {
+    std::istringstream stream(data);
+    LoadDumpData(stream, connection_, kMeta, [this] { ++progressCalls_; }, disableTriggers, clock_);
+  }
+  std::string LoadError(const std::string& data) {
+    try {
+      Load(data);
+    } catch (const Exception& e) {
+      return e.what();
+    }
+    return "(no failure)";
+  }
+
+  // The rows of a query, each as its fields' texts joined by "|".
+  std::vector<std::string> Rows(const std::string& sql) {
+    TqnFbTransaction transaction(connection_);
+    TqnFbStatement query(connection_, transaction);
+    query.Execute(sql);
+    std::vector<std::string> rows;
+    while (query.Fetch()) {
+      std::string row;
+      for (int i = 0; i < query.FieldCount(); ++i)
+        row += (i ? "|" : "") + (query.IsNull(i) ? std::string("<null>") : query.AsString(i));
+      rows.push_back(row);
+    }
+    transaction.Commit();
+    return rows;
+  }
+  int64_t Generator(const std::string& name) {
+    return std::stoll(Rows("select gen_id(\"" + name + "\", 0) from rdb$database").at(0));
+  }
+
+  TqnFbConnection connection_;
+  FakeClock clock_{2026, 12, 8, 10, 20, 30};
+  int progressCalls_ = 0;
+};
+
+TEST_F(DumpLoaderTest, LoadsEveryKindOfValueRegisterAndGenerators) {
+  DateTime now = clock_.Now();
+  now.msec = 123;
+  clock_.Set(now);
+  std::string name = Win1251("Иван");
+  std::string data =
+      // Before any version directive the escape is the byte 0xA4 and a tilde is ordinary.
+      "&Log\tObject\tText\n"
+      "00000000000E\ta~41\xA4" "42\n"
+      "#VERSION 0.1.0.0\r\n"
+      "&Person\tObject\tName\tAge\tBig\tAmount\tBorn\tSeen\tNote\tRate\tBoss\tExtra\r\n"
+      "00000000000A\t" + name + "~09x\t42\t3000000000\t12.25\t2020-02-29\t2021-07-15 13:45:30.1239\t"
+      "line1~0D~0Aline2  \t0.5\t00000000000BEXTRA\tignored\tdropped\r\n"
+      "00000000000B\tBob   \tabc\t\t\t1999-02-30\t2021-01-01 00:00:00.0000\n"
+      "000000000000\tthe null row of another table is skipped\n"
+      "\n"
+      "&Unknown\tObject\tX\n"
+      "00000000000C\tskipped\n"
+      "&Doc\tObject\tName\tNum\tDate\n"
+      "000000000000\tHead\t7\t2022-03-04\n"
+      "00000000000D\tDoc one\t99\t2022-01-02\n"
+      "&SyncUserActions\tObject\tVersion\n"
+      "00000000000F\t5\n"
+      "00000000000G\t17\n"
+      "00000000000H\tnan\n"
+      "&Database\tObject\tX\n"
+      "00000000000I\tx\n"
+      "&Generators\tDoc\tCounter\tNotAGenerator\n"
+      "000000000010\t00000000000A\tbad\n"
+      "&Person\tObject\tName\n"
+      "00000000000Q\tthe unended last line";
+  Load(data);
+
+  EXPECT_EQ(Rows("select \"fObject\", \"fName\", \"fAge\", \"fBig\", \"fAmount\", \"fBorn\", \"fSeen\", \"fNote\","
+                 " \"fRate\", \"fBoss\" from \"tPerson\" order by 1"),
+            (std::vector<std::string>{
+                "00000000000A|" + name + " x|42|3000000000|12.25|2020-02-29|2021-07-15 13:45:30.1230|"
+                "line1\r\nline2  |0.5|00000000000B",
+                // Not-numbers give 0, an impossible date gives day 0, an empty reference an empty text.
+                "00000000000B|Bob|0|0|0.00|1899-12-30|2021-01-01 00:00:00.0000||0|            ",
+                "070000000001|old|<null>|<null>|<null>|<null>|<null>|<null>|<null>|<null>"}));
+  // The header's Num is not a field of the table's metadata: it is not loaded.
+  EXPECT_EQ(Rows("select \"fObject\", \"fName\", \"fNum\", \"fDate\" from \"tDoc\" order by 1"),
+            (std::vector<std::string>{"000000000000|Head|7|2022-03-04", "00000000000D|Doc one|<null>|2022-01-02"}));
+  // Triggers were disabled; Log is unmanaged.
+  EXPECT_EQ(Rows("select \"fObject\", \"fText\" from \"tLog\""), std::vector<std::string>{"00000000000E|a~41B"});
+  EXPECT_EQ(Rows("select \"UID\", \"fAge\", \"fCreated\", \"fChanged\", \"fTable\", \"fState\", \"fLazy\""
+                 " from \"tObject\" where \"UID\" <> '070000000001' order by 1"),
+            (std::vector<std::string>{"00000000000A|0|0|2026-12-08 10:20:30.1230|Person|E|0",
+                                      "00000000000B|0|0|2026-12-08 10:20:30.1230|Person|E|0",
+                                      "00000000000D|0|0|2026-12-08 10:20:30.1230|Doc|E|0",
+                                      "00000000000F|0|0|2026-12-08 10:20:30.1230|SyncUserActions|E|0",
+                                      "00000000000G|0|0|2026-12-08 10:20:30.1230|SyncUserActions|E|0",
+                                      "00000000000H|0|0|2026-12-08 10:20:30.1230|SyncUserActions|E|0"}));
+  EXPECT_EQ(Generator("gDoc"), 64);
+  EXPECT_EQ(Generator("gCounter"), 10);
+  EXPECT_EQ(Generator("gSyncUserActionsVersion"), 17);
+  // One step per loaded row (1 Log, 2 Person, 1 Doc, 3 SyncUserActions) and one per user index.
+  EXPECT_EQ(progressCalls_, 7 + 1);
+  // The index statistics were recomputed over the loaded rows.
+  std::vector<std::string> statistics =
+      Rows("select rdb$statistics from rdb$indices where rdb$index_name = 'IPERSONNAME'");
+  ASSERT_EQ(statistics.size(), 1u);
+  EXPECT_NEAR(std::stod(statistics[0]), 1.0 / 3, 1e-6);
+}
+
+TEST_F(DumpLoaderTest, ReplacingIdentifiersDeleteTheirRowAndRegisterEntryFirst) {
+  Load("&Person\tObject\tName\n070000000001\tnew\n");
+  EXPECT_EQ(Rows("select \"fObject\", \"fName\" from \"tPerson\""), std::vector<std::string>{"070000000001|new"});
+  EXPECT_EQ(Rows("select \"UID\", \"fTable\" from \"tObject\""), std::vector<std::string>{"070000000001|Person"});
+}
+
+TEST_F(DumpLoaderTest, TriggersRunUnlessDisabled) {
+  Load("&Log\tObject\tText\n00000000000E\tlogged\n", false);
+  EXPECT_EQ(Rows("select \"fText\" from \"tLog\""), std::vector<std::string>{"trigger"});
+}
+
+TEST_F(DumpLoaderTest, TheSyncVersionGeneratorIsLeftToAnExplicitField) {
+  Load("&SyncUserActions\tObject\tVersion\n00000000000F\t30\n"
+       "&Generators\tDoc\tSyncUserActionsVersion\n000000000002\t000000000003\n");
+  // SyncUserActionsVersion is no generator of the metadata, and its field stops the
+  // largest version from being set.
+  EXPECT_EQ(Generator("gSyncUserActionsVersion"), 0);
+  EXPECT_EQ(Generator("gDoc"), 2);
+}
+
+TEST_F(DumpLoaderTest, FailuresRollTheLoadBackAndNameTheRow) {
+  const std::string good = "&Person\tObject\tName\n00000000000A\tfirst\n";
+  struct Case {
+    std::string data, message;
+  } cases[] = {
+      {good + "&Person\tObject\tName\tBorn\tAge\n00000000000B\tsecond\t\t5\n",
+       "can not classify date str \"\"\r\nPerson: 00000000000B; second; ; 5;"},
+      {good + "&SyncUserActions\tObject\n00000000000F\n",
+       "field \"Version\" not found (r)\r\nSyncUserActions: 00000000000F;"},
+      {good + "&Doc\tObject\tName\tDate\n000000000000\tx\t2020-01-01\n",
+       "field \"Num\" not found (r)\r\nDoc: 000000000000; x; 2020-01-01;"},
+      {good + "&Generators\tDoc\n0000000010\n", "invalid object value\r\nGenerators: 0000000010;"},
+      {good + "#VERSION 0.1.0.0\n00000000000B\tab~4\n", "invalid hexadecimal number \"4\"\r\nPerson: 00000000000B;"},
+  };
+  for (const Case& c : cases) {
+    EXPECT_EQ(LoadError(c.data), c.message);
+    EXPECT_EQ(Rows("select count(*) from \"tPerson\" where \"fObject\" = '00000000000A'"),
+              std::vector<std::string>{"0"});
+  }
+  // The database's own errors carry the context too.
+  std::string message = LoadError(good + "00000000000A\tduplicate\n");
+  EXPECT_NE(message.find("\r\nPerson: 00000000000A; duplicate;"), std::string::npos) << message;
+  EXPECT_EQ(Rows("select count(*) from \"tObject\""), std::vector<std::string>{"1"});
+}
+
+TEST(ProgressThrottleTest, PassesAStepOnlyAfterTheInterval) {
+  using namespace std::chrono;
+  steady_clock::time_point now{seconds(100)};
+  int steps = 0;
+  TqnProgressThrottle throttle(milliseconds(300), [&] { ++steps; }, [&] { return now; });
+  throttle();
+  EXPECT_EQ(steps, 1);
+  now += milliseconds(299);
+  throttle();
+  EXPECT_EQ(steps, 1);
+  now += milliseconds(1);
+  throttle();
+  EXPECT_EQ(steps, 2);
+  now += milliseconds(200);
+  throttle();
+  now += milliseconds(200);
+  throttle();
+  EXPECT_EQ(steps, 3);
+}
+
+}  // namespace
+}  // namespace qn
