@@ -315,12 +315,16 @@ void TqnApplication::BackupTimerFired() {
 
 void TqnApplication::BackupCheckNow() {
   if (!backupCheck_) return;
+  if (backupTimer_) backupTimer_(false);
   // The scheduler reports its failures in the message pane, never in a box.
   try {
     backupCheck_();
   } catch (const std::exception& e) {
     log_.LogMessage(e.what());
   }
+  // A check ends by enabling the timer, so "Check" starts it early too.
+  backupTimerEnabled_ = true;
+  if (backupTimer_) backupTimer_(true);
 }
 
 }  // namespace qn

@@ -113,6 +113,9 @@ class TqnApplication {
   void StarterTimerFired() { backupTimerEnabled_ = true; }
   bool BackupTimerEnabled() const { return backupTimerEnabled_; }
   void SetBackupCheck(std::function<void()> check) { backupCheck_ = std::move(check); }
+  // Switches the backup check timer: off while a check runs, on after it
+  // (also after the "Check" button, before the starter has fired).
+  void SetBackupTimerControl(std::function<void(bool enabled)> control) { backupTimer_ = std::move(control); }
   void BackupTimerFired();
   // The hidden "Check" button: one backup check at once, starter or not.
   void BackupCheckNow();
@@ -168,6 +171,7 @@ class TqnApplication {
   TqnStartupHooks hooks_;
   std::function<void(TqnNode& entry)> createDatabase_;
   std::function<void()> backupCheck_;
+  std::function<void(bool)> backupTimer_;
 };
 
 }  // namespace qn

@@ -24,6 +24,8 @@ class IqnMainView {
   // The screen width and the window's geometry, for the saved state.
   virtual int ScreenWidth() const = 0;
   virtual TqnWindowGeometry Geometry() const = 0;
+  // Brings the window forward on its messages page (a failed backup check).
+  virtual void ShowMessagesPage() = 0;
 };
 
 // A view for a program without a window.
@@ -37,6 +39,7 @@ class TqnNoView : public IqnMainView {
   void Quit() override {}
   int ScreenWidth() const override { return 0; }
   TqnWindowGeometry Geometry() const override { return {}; }
+  void ShowMessagesPage() override {}
 };
 
 }  // namespace qn

@@ -36,6 +36,8 @@ void TqnRunServices::StartInfoServers() {
     if (stopping_) throw Exception("the program is shutting down");
     return RunFb30ConvertCommand(runner_, app_, words.empty() ? "" : words[0], words);
   };
+  ctx.performBackup = performBackup_;
+  ctx.normalizeBackupFolder = normalizeBackupFolder_;
   TqnInfoServersOptions options;
   options.programFolder = app_.ProgramFolder();
   options.runner = runner_;

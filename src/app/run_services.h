@@ -31,6 +31,20 @@ class TqnRunServices {
   TqnFbConnection& Connection() { return connection_; }
   const TqnInfoServers& InfoServers() const { return servers_; }
 
+  // The info server's remote backup and how the backup feature completes a
+  // backup folder; set before start-up (the servers copy them then).
+  void SetRemoteBackup(std::function<void(const TqnRemoteBackupRequest&)> perform,
+                       std::function<std::string(const std::string&)> normalizeFolder) {
+    performBackup_ = std::move(perform);
+    normalizeBackupFolder_ = std::move(normalizeFolder);
+  }
+  // Sends a payload framed with the instance number from the UDP info
+  // server to address, reply port; nothing when that server does not run.
+  // Main thread (UDP requests are handled there).
+  void SendUdpPayload(const std::string& address, const std::string& payload) {
+    if (servers_.udp) servers_.udp->SendPayload(address, payload);
+  }
+
  private:
   void StartInfoServers();
   void CreateEntryDatabase(TqnNode& entry);
@@ -40,6 +54,8 @@ class TqnRunServices {
   std::atomic<bool> stopping_{false};
   TqnFbConnection connection_;
   TqnInfoServers servers_;
+  std::function<void(const TqnRemoteBackupRequest&)> performBackup_;
+  std::function<std::string(const std::string&)> normalizeBackupFolder_;
 };
 
 }  // namespace qn

@@ -26,6 +26,8 @@ struct TqnFileDialog {
   std::string defaultExtension;
   std::string folder;
   std::string fileName;
+  // When set, receives the 0-based index of the filter the person chose.
+  int* chosenFilter = nullptr;
 };
 
 // What the properties dialog's buttons ask of the core.

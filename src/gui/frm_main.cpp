@@ -305,6 +305,11 @@ void TfrmMainQNDBMGR::ShowMainWindow(bool toggle) {
   target->activateWindow();
 }
 
+void TfrmMainQNDBMGR::ShowMessagesPage() {
+  ShowMainWindow(false);
+  if (QWidget* page = pgcMain_->findChild<QWidget*>(QStringLiteral("shtMessage"))) pgcMain_->setCurrentWidget(page);
+}
+
 void TfrmMainQNDBMGR::Quit() {
   close();
   QCoreApplication::quit();

@@ -73,6 +73,7 @@ class TfrmMainQNDBMGR : public QWidget, public IqnMainView {
   void Quit() override;
   int ScreenWidth() const override;
   TqnWindowGeometry Geometry() const override;
+  void ShowMessagesPage() override;
 
  protected:
   bool event(QEvent* event) override;

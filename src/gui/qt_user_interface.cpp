@@ -5,6 +5,7 @@
 #include <QFileDialog>
 #include <QAbstractButton>
 
+#include <algorithm>
 #include <utility>
 
 #include "gui/frm_data.h"
@@ -73,6 +74,7 @@ std::optional<std::string> TqnQtUserInterface::PickFile(const TqnFileDialog& d, 
   if (!d.defaultExtension.empty()) dialog.setDefaultSuffix(ToQString(d.defaultExtension));
   if (!d.fileName.empty()) dialog.selectFile(ToQString(d.fileName));
   if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty()) return std::nullopt;
+  if (d.chosenFilter) *d.chosenFilter = std::max(0, static_cast<int>(filters.indexOf(dialog.selectedNameFilter())));
   return FromQString(QDir::toNativeSeparators(dialog.selectedFiles().first()));
 }
 

@@ -4,6 +4,7 @@
 
 #include "app/application.h"
 #include "app/run_services.h"
+#include "backup/backup_feature.h"
 #include "main/program.h"
 #include "platform/files.h"
 #include "platform/system.h"
@@ -25,6 +26,7 @@ int RunHeadless(int argc, char** argv) {
   ui.SetLog([&core](const std::string& text) { core.Log().LogMessage(text); });
   core.SetChannelServer(&channel);
   TqnRunServices services(core, RunOnMainThread);
+  TqnBackupFeature backup(core, services, view);
   TqnRunLoop loop(core);
   core.Startup();
   loop.StartTimers();

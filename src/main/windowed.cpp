@@ -3,6 +3,7 @@
 
 #include "app/application.h"
 #include "app/run_services.h"
+#include "backup/backup_feature.h"
 #include "gui/frm_main.h"
 #include "gui/qt_user_interface.h"
 #include "main/program.h"
@@ -25,6 +26,9 @@ int RunWindowed(int argc, char** argv, bool hidden) {
   core.SetChannelServer(&channel);
   window.Attach(core);
   TqnRunServices services(core, RunOnMainThread);
+  TqnBackupFeature backup(core, services, window);
+  window.SetBackupAction([&backup] { backup.btnBackupClick(); });
+  window.SetRestoreAction([&backup] { backup.btnRestoreClick(); });
   TqnRunLoop loop(core);
   core.Startup();
   loop.StartTimers();

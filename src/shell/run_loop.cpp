@@ -26,6 +26,12 @@ TqnRunLoop::TqnRunLoop(TqnApplication& core, QObject* parent) : QObject(parent),
   timBackup_.setObjectName("timBackup");
   timBackup_.setInterval(TqnApplication::kBackupIntervalMs);
   connect(&timBackup_, &QTimer::timeout, this, [this] { core_.BackupTimerFired(); });
+  core_.SetBackupTimerControl([this](bool enabled) {
+    if (enabled)
+      timBackup_.start();
+    else
+      timBackup_.stop();
+  });
 
   // SIGTERM and SIGINT end the run with the normal shutdown, through the
   // event loop (a signal handler may do no more than write a byte).
@@ -42,6 +48,7 @@ TqnRunLoop::TqnRunLoop(TqnApplication& core, QObject* parent) : QObject(parent),
 }
 
 TqnRunLoop::~TqnRunLoop() {
+  core_.SetBackupTimerControl({});
   ::signal(SIGTERM, SIG_DFL);
   ::signal(SIGINT, SIG_DFL);
 }

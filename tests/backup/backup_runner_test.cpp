@@ -6,6 +6,7 @@
 
 #include <thread>
 
+#include "backup/backup_feature.h"
 #include "base/error.h"
 #include "base/text.h"
 #include "firebird/fb_statement.h"
@@ -215,6 +216,22 @@ TEST_F(Verbose, TheDefaultSenderFramesProgressForTheRequester) {
   TqnDecodedPacket packet = DecodePacket(data, "K9");
   EXPECT_EQ(packet.payload, "database-backup-info 0000002A progress");
   EXPECT_EQ(packet.number, 77);
+}
+
+TEST(BackupDialogs, FiltersAndProposedNames) {
+  DateTime t;
+  t.year = 2024, t.month = 3, t.day = 5, t.hour = 6, t.minute = 30, t.second = 12, t.msec = 45;
+  TqnFileDialog save = BackupSaveDialog(true, "/srv/b", t);
+  EXPECT_EQ(save.filter, Win1251("Файлы резервной копии (*.bk3)|*.bk3"));
+  EXPECT_EQ(save.fileName, "/srv/b/backup-2024.03.05-06.30.12-045.bk3");
+  EXPECT_EQ(save.defaultExtension, "fbk");
+  EXPECT_EQ(BackupSaveDialog(false, "D:\\b", t).filter, Win1251("Файлы резервной копии (*.fbk)|*.fbk"));
+  TqnFileDialog open = RestoreOpenDialog(false, "D:\\b");
+  EXPECT_EQ(open.filter, Win1251("Файлы резервной копии (*.fbk, *.pbz)|*.fbk;*.pbz|Конвертация версии 1.5 для 2.5 "
+                                 "(*.fbk)|*.fbk"));
+  EXPECT_EQ(open.folder, "D:\\b\\");
+  EXPECT_TRUE(open.fileName.empty());
+  EXPECT_EQ(RestoreOpenDialog(true, "").filter, Win1251("Файлы резервной копии (*.bk3, *.pbz)|*.bk3;*.pbz"));
 }
 
 }  // namespace

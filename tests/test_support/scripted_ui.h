@@ -24,6 +24,7 @@ class ScriptedUi : public qn::IqnUserInterface {
   std::deque<std::pair<std::string, std::string>> logins;  // next AskLogin answers; cancel when empty
   int loginCalls = 0;
   std::deque<std::string> pickedFiles;
+  std::deque<int> pickedFilters;  // the filter reported with each picked file; 0 when empty
 
   void ShowMessage(qn::TqnMessageKind kind, const std::string& text) override { messages.push_back({kind, text}); }
   bool AskYesNo(qn::TqnMessageKind kind, const std::string& text) override {
@@ -53,6 +54,12 @@ class ScriptedUi : public qn::IqnUserInterface {
     if (pickedFiles.empty()) return std::nullopt;
     std::string f = pickedFiles.front();
     pickedFiles.pop_front();
+    int filter = 0;
+    if (!pickedFilters.empty()) {
+      filter = pickedFilters.front();
+      pickedFilters.pop_front();
+    }
+    if (dialog.chosenFilter) *dialog.chosenFilter = filter;
     return f;
   }
   std::optional<std::string> PickSaveFile(const qn::TqnFileDialog& dialog) override { return PickOpenFile(dialog); }
@@ -83,4 +90,6 @@ class RecordingView : public qn::IqnMainView {
   void Quit() override { ++quits; }
   int ScreenWidth() const override { return screenWidth; }
   qn::TqnWindowGeometry Geometry() const override { return geometry; }
+  int messagePages = 0;  // ShowMessagesPage calls
+  void ShowMessagesPage() override { ++messagePages; }
 };
