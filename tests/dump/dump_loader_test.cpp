@@ -28,6 +28,7 @@ const char* kSchema =
     " \"fDate\" DATE);\n"
     "CREATE TABLE \"tLog\" (\"fObject\" CHAR(12) NOT NULL, \"fText\" VARCHAR(20));\n"
     "CREATE TABLE \"tSyncUserActions\" (\"fObject\" CHAR(12) NOT NULL, \"fVersion\" BIGINT);\n"
+    "CREATE TABLE \"tClock\" (\"fObject\" CHAR(12) NOT NULL, \"fAt\" TIME, \"fWhen\" TIMESTAMP, \"fFlag\" BOOLEAN);\n"
     "CREATE GENERATOR \"gDoc\";\n"
     "CREATE GENERATOR \"gCounter\";\n"
     "CREATE GENERATOR \"gSyncUserActionsVersion\";\n"
@@ -45,14 +46,16 @@ const char* kSchema =
 const char* kMeta =
     "(meta"
     " (types (TUid (d CHAR 12)) (TName (d VARCHAR 40)) (TInt (d INTEGER)) (TBig (d BIGINT)) (TMoney (d NUMERIC 15))"
-    "  (TDate (d DATE)) (TStamp (d TIMESTAMP)) (TText (d BLOB)) (TReal (d DOUBLE)) (TShort (d VARCHAR 20)))"
+    "  (TDate (d DATE)) (TStamp (d TIMESTAMP)) (TText (d BLOB)) (TReal (d DOUBLE)) (TShort (d VARCHAR 20))"
+    "  (TTime (d TIME)) (TBool (d BOOLEAN)))"
     " (tables"
     "  (Person (fields (Object (type TUid)) (Name (type TName)) (Age (type TInt)) (Big (type TBig))"
     "   (Amount (type TMoney)) (Born (type TDate)) (Seen (type TStamp)) (Note (type TText)) (Rate (type TReal))"
     "   (Boss (type Person))))"
     "  (Doc (fields (Object (type TUid)) (Name (type TName)) (Date (type TDate))))"
     "  (Log (tags other unmanaged) (fields (Object (type TUid)) (Text (type TShort))))"
-    "  (SyncUserActions (fields (Object (type TUid)) (Version (type TBig)))))"
+    "  (SyncUserActions (fields (Object (type TUid)) (Version (type TBig))))"
+    "  (Clock (tags unmanaged) (fields (Object (type TUid)) (At (type TTime)) (When (type TStamp)) (Flag (type TBool)))))"
     " (generators (Doc) (Counter)))";
 
 class DumpLoaderTest : public fbtest::ServerTest {
@@ -212,6 +215,16 @@ TEST_F(DumpLoaderTest, FailuresRollTheLoadBackAndNameTheRow) {
   std::string message = LoadError(good + "00000000000A\tduplicate\n");
   EXPECT_NE(message.find("\r\nPerson: 00000000000A; duplicate;"), std::string::npos) << message;
   EXPECT_EQ(Rows("select count(*) from \"tObject\""), std::vector<std::string>{"1"});
+}
+
+TEST_F(DumpLoaderTest, TimesDatesIntoTimeStampsAndUnknownParameterTypes) {
+  // A time of day, and a date alone given to a time stamp column.
+  Load("&Clock\tObject\tAt\tWhen\n00000000000T\t08:30:15.5000\t2020-05-06\n");
+  EXPECT_EQ(Rows("select \"fAt\", \"fWhen\" from \"tClock\""),
+            std::vector<std::string>{"08:30:15.5000|2020-05-06 00:00:00.0000"});
+  EXPECT_EQ(LoadError("&Clock\tObject\tFlag\n00000000000U\ttrue\n"),
+            Format("fbSetParamAsVarchar: data type \"%d\" unknown", fb::SQL_BOOLEAN) +
+                "\r\nClock: 00000000000U; true;");
 }
 
 TEST(ProgressThrottleTest, PassesAStepOnlyAfterTheInterval) {
