@@ -40,7 +40,12 @@ TqnBackupFeature::TqnBackupFeature(TqnApplication& app, TqnRunServices& services
   app_.SetBackupCheck([this] { timBackupTimer(); });
 }
 
+void TqnBackupFeature::EnsureIdentity() {
+  std::call_once(identity_, [this] { runner_.SetIdentity(app_.LocalHostName(), app_.PacketKey()); });
+}
+
 void TqnBackupFeature::btnBackupClick() {
+  EnsureIdentity();
   TqnNode* entry = app_.SelectedEntry();
   if (!entry) return;
   const TqnBackupEntry values = ReadBackupEntry(*entry);
@@ -51,6 +56,7 @@ void TqnBackupFeature::btnBackupClick() {
 }
 
 void TqnBackupFeature::btnRestoreClick() {
+  EnsureIdentity();
   TqnNode* entry = app_.SelectedEntry();
   if (!entry) return;
   const TqnBackupEntry values = ReadBackupEntry(*entry);
@@ -67,6 +73,7 @@ void TqnBackupFeature::btnRestoreClick() {
 }
 
 void TqnBackupFeature::timBackupTimer() {
+  EnsureIdentity();
   TqnSchedulerContext ctx;
   ctx.root = &app_.Settings().Root();
   ctx.failures = &app_.FailureList();
@@ -88,6 +95,7 @@ void TqnBackupFeature::timBackupTimer() {
 }
 
 void TqnBackupFeature::PerformRemoteBackup(const TqnRemoteBackupRequest& request) {
+  EnsureIdentity();
   TqnBackupEntry entry;
   bool found = app_.Settings().Read([&](const TqnNode& root) {
     const TqnNode* node = root.FindNode("data")->FindNode(request.entryKey);

@@ -7,6 +7,7 @@
 // start-up). Everything except PerformRemoteBackup runs on the main thread.
 #pragma once
 
+#include <mutex>
 #include <string>
 
 #include "app/application.h"
@@ -38,9 +39,14 @@ class TqnBackupFeature {
   void PerformRemoteBackup(const TqnRemoteBackupRequest& request);
 
  private:
+  // The runner is made before start-up has read the host name and the
+  // packet key; the first operation hands them over, once, from any thread.
+  void EnsureIdentity();
+
   TqnApplication& app_;
   IqnMainView& view_;
   TqnBackupRunner runner_;
+  std::once_flag identity_;
 };
 
 // The dialog texts of the manual commands.

@@ -64,6 +64,12 @@ class TqnBackupRunner {
   // Construct on the main thread. ui may be null (no indicator, no events).
   TqnBackupRunner(TqnFbConnection& connection, TqnLog& log, IqnUserInterface* ui, const Clock& clock,
                   TqnBackupRunnerOptions options);
+  // The local host name and the packet key, known once start-up has read
+  // them; set before the first operation, never while one runs.
+  void SetIdentity(const std::string& localHostName, const std::string& packetKey) {
+    options_.localHostName = localHostName;
+    options_.packetKey = packetKey;
+  }
 
   // Replaces the default progress sender (a UDP datagram from a socket of
   // its own), e.g. with the UDP info server's.
