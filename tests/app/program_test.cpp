@@ -16,31 +16,6 @@
 
 namespace {
 
-std::string ReadAll(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::stringstream s;
-  s << in.rdbuf();
-  return s.str();
-}
-
-// The whole of today's main log (the test may cross midnight: read all).
-std::string MainLog(const TempDir& dir) {
-  std::string all;
-  if (!std::filesystem::exists(dir.File("log"))) return all;
-  for (const auto& name : TempDir::ListDir(dir.File("log")))
-    if (name.rfind("log-2", 0) == 0) all += ReadAll(dir.File("log/" + name));
-  return all;
-}
-
-bool WaitForLog(const TempDir& dir, const std::string& text, int timeoutMs = 20000) {
-  auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
-  while (MainLog(dir).find(text) == std::string::npos) {
-    if (std::chrono::steady_clock::now() > deadline) return false;
-    std::this_thread::sleep_for(std::chrono::milliseconds(20));
-  }
-  return true;
-}
-
 struct Installed {
   TempDir dir;
   TempDir objects;  // a kernel-object namespace of this test alone
@@ -96,25 +71,6 @@ std::string Frame(const std::string& payload, uint32_t number, const std::string
   snprintf(num, sizeof num, "%08X", number);
   std::string body = std::string(num) + " " + payload;
   return qn::Sha1Hex(body + key) + " " + body;
-}
-
-std::string TcpRequest(int port, const std::string& line) {
-  int fd = socket(AF_INET, SOCK_STREAM, 0);
-  sockaddr_in a{};
-  a.sin_family = AF_INET;
-  a.sin_port = htons(static_cast<uint16_t>(port));
-  a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  std::string reply;
-  if (connect(fd, reinterpret_cast<sockaddr*>(&a), sizeof a) == 0) {
-    std::string out = line + "\r\n";
-    if (write(fd, out.data(), out.size()) == static_cast<ssize_t>(out.size())) {
-      char buf[4096];
-      ssize_t n;
-      while ((n = read(fd, buf, sizeof buf)) > 0) reply.append(buf, static_cast<size_t>(n));
-    }
-  }
-  close(fd);
-  return reply;
 }
 
 }  // namespace

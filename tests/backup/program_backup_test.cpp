@@ -15,33 +15,6 @@
 namespace qn {
 namespace {
 
-std::string TcpRequest(int port, const std::string& line) {
-  int fd = socket(AF_INET, SOCK_STREAM, 0);
-  sockaddr_in a{};
-  a.sin_family = AF_INET;
-  a.sin_port = htons(static_cast<uint16_t>(port));
-  a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  std::string reply;
-  if (connect(fd, reinterpret_cast<sockaddr*>(&a), sizeof a) == 0) {
-    std::string out = line + "\r\n";
-    if (write(fd, out.data(), out.size()) == static_cast<ssize_t>(out.size())) {
-      char buf[4096];
-      ssize_t n;
-      while ((n = read(fd, buf, sizeof buf)) > 0) reply.append(buf, static_cast<size_t>(n));
-    }
-  }
-  close(fd);
-  return reply;
-}
-
-std::string MainLog(const TempDir& dir) {
-  std::string all;
-  if (!std::filesystem::exists(dir.File("log"))) return all;
-  for (const auto& name : TempDir::ListDir(dir.File("log")))
-    if (name.rfind("log-2", 0) == 0) all += platform::ReadFile(dir.File("log/" + name));
-  return all;
-}
-
 using ProgramBackup = fbtest::ServerTest;
 
 TEST_F(ProgramBackup, AnswersARemoteBackupRequestOnceTheFileIsComplete) {

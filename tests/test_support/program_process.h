@@ -6,8 +6,15 @@
 #include <spawn.h>
 #include <sys/wait.h>
 
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
 #include <chrono>
 #include <filesystem>
+#include <fstream>
+#include <sstream>
 #include <string>
 #include <thread>
 #include <vector>
@@ -65,4 +72,50 @@ inline std::string InstallProgram(const std::string& built, const std::string& f
   std::string target = folder + "/qndbmgr";
   std::filesystem::copy_file(built, target, std::filesystem::copy_options::overwrite_existing);
   return target;
+}
+
+inline std::string ReadAll(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  std::stringstream s;
+  s << in.rdbuf();
+  return s.str();
+}
+
+// All main log files of a program folder, oldest first (a test may cross
+// midnight).
+inline std::string MainLog(const TempDir& dir) {
+  std::string all;
+  if (!std::filesystem::exists(dir.File("log"))) return all;
+  for (const auto& name : TempDir::ListDir(dir.File("log")))
+    if (name.rfind("log-2", 0) == 0) all += ReadAll(dir.File("log/" + name));
+  return all;
+}
+
+inline bool WaitForLog(const TempDir& dir, const std::string& text, int timeoutMs = 20000) {
+  auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
+  while (MainLog(dir).find(text) == std::string::npos) {
+    if (std::chrono::steady_clock::now() > deadline) return false;
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+  }
+  return true;
+}
+
+// A workstation's TCP request: one line out, everything until the close in.
+inline std::string TcpRequest(int port, const std::string& line) {
+  int fd = socket(AF_INET, SOCK_STREAM, 0);
+  sockaddr_in a{};
+  a.sin_family = AF_INET;
+  a.sin_port = htons(static_cast<uint16_t>(port));
+  a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  std::string reply;
+  if (connect(fd, reinterpret_cast<sockaddr*>(&a), sizeof a) == 0) {
+    std::string out = line + "\r\n";
+    if (write(fd, out.data(), out.size()) == static_cast<ssize_t>(out.size())) {
+      char buf[4096];
+      ssize_t n;
+      while ((n = read(fd, buf, sizeof buf)) > 0) reply.append(buf, static_cast<size_t>(n));
+    }
+  }
+  close(fd);
+  return reply;
 }
