@@ -2,6 +2,7 @@
 
 #include "backup/backup_names.h"
 #include "backup/scheduler.h"
+#include "settings/register.h"
 #include "base/error.h"
 #include "base/text.h"
 #include "firebird/fb_paths.h"
@@ -38,6 +39,19 @@ TqnBackupFeature::TqnBackupFeature(TqnApplication& app, TqnRunServices& services
   services.SetRemoteBackup([this](const TqnRemoteBackupRequest& request) { PerformRemoteBackup(request); },
                            NormalizeBackupFolder);
   app_.SetBackupCheck([this] { timBackupTimer(); });
+  TqnDumpRestoreHooks hooks;
+  hooks.repointEntry = [this](const std::string& entryName, const std::string& newPath) {
+    TqnNode* entry = app_.Settings().Change([&](TqnNode& root) {
+      TqnNode* node = RegisterOf(root)->FindNode(entryName);
+      if (node->Exists()) node->Node("path")->Content().SetString(newPath);
+      return node;
+    });
+    app_.SaveSettings();
+    app_.FillList(entry->Exists() ? entry : nullptr);
+  };
+  hooks.askLogin = [this](std::string& user, std::string& password) { return app_.Ui().AskLogin(user, password); };
+  hooks.fbIniPresent = [this] { return app_.AddressContext().fbIniPresent; };
+  runner_.SetDumpRestoreHooks(std::move(hooks));
 }
 
 void TqnBackupFeature::EnsureIdentity() {

@@ -3,6 +3,7 @@
 #include <chrono>
 
 #include "backup/backup_names.h"
+#include "backup/dump_restore.h"
 #include "base/error.h"
 #include "base/text.h"
 #include "firebird/fb_client.h"
@@ -83,7 +84,9 @@ TqnBackupRunner::TqnBackupRunner(TqnFbConnection& connection, TqnLog& log, IqnUs
       ui_(ui),
       clock_(clock),
       options_(std::move(options)),
-      uiThread_(std::this_thread::get_id()) {
+      uiThread_(std::this_thread::get_id()),
+      progressNow_([] { return std::chrono::steady_clock::now(); }),
+      loadProgress_(kLoadProgressInterval, [this] { StepProgress(); }, [this] { return progressNow_(); }) {
   sender_ = [this](const std::string& address, const std::string& payload, int32_t senderNumber) {
     SendProgressDatagram(address, EncodePacket(payload, options_.packetKey, senderNumber), options_.replyPort);
   };
@@ -161,11 +164,24 @@ void TqnBackupRunner::BackupDatabase(const TqnBackupEntry& entry, const std::str
 }
 
 void TqnBackupRunner::RestoreDatabase(const TqnBackupEntry& entry, const std::string& file, bool conversionMode) {
-  if (LowerCase(ExtensionOf(platform::ExtractFileName(file))) == ".pbz") {
-    static const std::string message = Win1251("Разархивация из логического архива \"%s\" пока не поддерживается");
-    throw Exception(Format(message.c_str(), file.c_str()));
-  }
   Operation operation(*this);
+  if (LowerCase(ExtensionOf(platform::ExtractFileName(file))) == ".pbz") {
+    const bool ui = ui_ && OnUiThread();
+    TqnDumpRestoreContext context(connection_);
+    context.ui = ui ? ui_ : nullptr;
+    context.clock = &clock_;
+    context.programFolder = options_.programFolder;
+    context.localHostName = options_.localHostName;
+    context.hooks = dumpHooks_;
+    context.prepareConnection = [this](const TqnBackupEntry& e) { PrepareMainConnection(e); };
+    context.moveAside = [this](const std::string& path) { MoveAsideCurrentFile(path); };
+    context.progressStep = [this] { StepProgress(); };
+    context.paneLine = [this](const std::string& line) { log_.LogMessage(line); };
+    context.loadProgress = &loadProgress_;
+    context.now = [this] { return progressNow_(); };
+    RestoreLogicalDump(context, entry, file);
+    return;
+  }
   const TFbLocation location = ParseDatabasePath(entry.path);
   RunService(
       entry,
@@ -179,6 +195,13 @@ void TqnBackupRunner::RestoreDatabase(const TqnBackupEntry& entry, const std::st
         return RestoreRequestBlock(request);
       },
       [&](const std::string& line) { OnBackupVerbose({}, line); }, true);
+}
+
+void TqnBackupRunner::SetProgressClock(TqnProgressThrottle::NowFunction now) { progressNow_ = std::move(now); }
+
+void TqnBackupRunner::StepProgress() {
+  ++progressSteps_;
+  if (ui_ && OnUiThread()) ui_->ProcessEvents();
 }
 
 void TqnBackupRunner::AutoBackupEntry(const TqnBackupEntry& entry) {

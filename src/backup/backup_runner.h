@@ -21,7 +21,9 @@
 #include <thread>
 
 #include "app/user_interface.h"
+#include "backup/dump_restore_hooks.h"
 #include "base/clock.h"
+#include "dump/dump_loader.h"
 #include "firebird/fb_connection.h"
 #include "firebird/fb_services.h"
 #include "ipc/log.h"
@@ -74,11 +76,19 @@ class TqnBackupRunner {
   // Replaces the default progress sender (a UDP datagram from a socket of
   // its own), e.g. with the UDP info server's.
   void SetProgressSender(TqnProgressSender sender) { sender_ = std::move(sender); }
+  // What a logical dump restore needs of the run (entry re-pointing, the
+  // login dialog, the "fb.ini" flag). Without them a moved entry is not
+  // saved and a refused login is not retried.
+  void SetDumpRestoreHooks(TqnDumpRestoreHooks hooks) { dumpHooks_ = std::move(hooks); }
+  // The time base of the dump restore's progress limits (tests).
+  void SetProgressClock(TqnProgressThrottle::NowFunction now);
 
   // One backup of the entry into fileName (a server-side name).
   void BackupDatabase(const TqnBackupEntry& entry, const std::string& fileName, const TqnBackupJob& job = {});
   // One restore of the entry's database from file; conversionMode adds the
-  // WIN1251 metadata fix. A ".pbz" file is a logical dump, not restored here.
+  // WIN1251 metadata fix. A ".pbz" file is a logical dump: restored with
+  // RestoreLogicalDump under the same operation lock (conversionMode does
+  // not apply), with the hooks below.
   void RestoreDatabase(const TqnBackupEntry& entry, const std::string& file, bool conversionMode);
   // A scheduled backup into the entry's folder as "auto-<stamp>.bk3|.fbk".
   void AutoBackupEntry(const TqnBackupEntry& entry);
@@ -108,6 +118,8 @@ class TqnBackupRunner {
                   const TqnServiceLineHandler& onLine, bool moveAside);
   void Verbose(const TqnBackupJob& job, const std::string& line, const char* logName);
   bool OnUiThread() const { return std::this_thread::get_id() == uiThread_; }
+  // One step of the indicator, serving the window on the main thread.
+  void StepProgress();
 
   TqnFbConnection& connection_;
   TqnLog& log_;
@@ -121,6 +133,10 @@ class TqnBackupRunner {
   int verboseLineCount_ = 0;
   std::atomic<int> progressSteps_{0};
   std::string lastRequest_;
+  TqnDumpRestoreHooks dumpHooks_;
+  TqnProgressThrottle::NowFunction progressNow_;
+  // The loader's progress limit keeps its last step for the whole run.
+  TqnProgressThrottle loadProgress_;
 };
 
 // The progress payload: "database-backup-info " + R (8 upper-case hex
