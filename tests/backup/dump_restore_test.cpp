@@ -10,7 +10,7 @@
 #include <utility>
 #include <vector>
 
-#include "backup/zip_writer.h"
+#include "backup/dump_archive.h"
 #include "base/error.h"
 #include "base/text.h"
 #include "firebird/fb_connection.h"
@@ -22,25 +22,8 @@
 namespace qn {
 namespace {
 
-const char* kTables =
-    "CREATE TABLE \"tObject\" (\"UID\" CHAR(12) NOT NULL PRIMARY KEY, \"fAge\" INTEGER, \"fCreated\" INTEGER,"
-    " \"fChanged\" TIMESTAMP, \"fTable\" VARCHAR(40), \"fState\" CHAR(1), \"fLazy\" INTEGER);\n"
-    "CREATE TABLE \"tPerson\" (\"fObject\" CHAR(12) NOT NULL PRIMARY KEY, \"fName\" VARCHAR(40) CHARACTER SET "
-    "WIN1251);\n"
-    "CREATE TABLE \"tDatabase\" (\"fDeactivate\" BLOB SUB_TYPE TEXT CHARACTER SET WIN1251,"
-    " \"fMeta\" BLOB SUB_TYPE TEXT CHARACTER SET WIN1251);\n"
-    "CREATE GENERATOR \"gDoc\";\n"
-    "INSERT INTO \"tDatabase\" VALUES (NULL, NULL);\n";
-
-const char* kMeta =
-    "(meta (types (TUid (d CHAR 12)) (TName (d VARCHAR 40)))"
-    " (tables (Person (fields (Object (type TUid)) (Name (type TName)))))"
-    " (generators (Doc)))";
-
-const char* kDdl =
-    "CREATE INDEX IPERSONNAME ON \"tPerson\" (\"fName\");\r\n"
-    "CREATE INDEX IPERSONUPPER ON \"tPerson\" COMPUTED BY (UPPER(\"fName\")); -- tag:expression-index\r\n"
-    "CREATE DESCENDING INDEX IPERSONDESC ON \"tPerson\" (\"fName\");\r\n";
+using ziptest::kDdl;
+using ziptest::kMeta;
 
 class DumpRestore : public fbtest::ServerTest {
  protected:
@@ -57,10 +40,7 @@ class DumpRestore : public fbtest::ServerTest {
 
   std::string DataFolder() const { return platform::JoinPath(dir_.path(), "data"); }
 
-  ziptest::Members Archive(const std::string& ddl = kDdl) const {
-    return {{"tables.sql", kTables},       {"tables_ord.txt", "Person\r\n"}, {"ddl.sql", ddl},
-            {"deactivate.sql", deactivate_}, {"meta.txt", kMeta},            {"data.txt", data_}};
-  }
+  ziptest::Members Archive(const std::string& ddl = kDdl) const { return ziptest::DumpMembers(ddl, deactivate_, data_); }
   std::string WriteArchive(const ziptest::Members& members) {
     std::string path = dir_.File("dump.pbz");
     ziptest::WriteZip(path, members);
