@@ -196,6 +196,10 @@ using isc_service_start_t = ISC_STATUS (*)(ISC_STATUS*, isc_svc_handle*, isc_res
 using isc_service_query_t = ISC_STATUS (*)(ISC_STATUS*, isc_svc_handle*, isc_resv_handle*, unsigned short,
                                            const char*, unsigned short, const char*, unsigned short, char*);
 using isc_get_client_version_t = void (*)(char*);
+using FB_SHUTDOWN_CALLBACK = int (*)(const int reason, const int mask, void* arg);
+using fb_shutdown_callback_t = ISC_STATUS (*)(ISC_STATUS*, FB_SHUTDOWN_CALLBACK, const int mask, void* arg);
+inline constexpr int fb_shut_confirmation = 1;
+inline constexpr int fb_shutrsn_signal = -5;
 using isc_get_client_major_version_t = int (*)();
 using isc_get_client_minor_version_t = int (*)();
 using isc_create_blob2_t = ISC_STATUS (*)(ISC_STATUS*, isc_db_handle*, isc_tr_handle*, isc_blob_handle*, ISC_QUAD*,
@@ -235,6 +239,7 @@ struct TqnFbApi {
   isc_service_start_t isc_service_start = nullptr;
   isc_service_query_t isc_service_query = nullptr;
   isc_get_client_version_t isc_get_client_version = nullptr;              // optional
+  fb_shutdown_callback_t fb_shutdown_callback = nullptr;                  // optional
   isc_get_client_major_version_t isc_get_client_major_version = nullptr;  // optional
   isc_get_client_minor_version_t isc_get_client_minor_version = nullptr;  // optional
   isc_create_blob2_t isc_create_blob2 = nullptr;

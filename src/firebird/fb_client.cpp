@@ -1,5 +1,8 @@
 #include "firebird/fb_client.h"
 
+#include <map>
+#include <mutex>
+
 #include <cctype>
 #include <tuple>
 
@@ -29,6 +32,20 @@ void Bind(const platform::Library& library, const char* name, T& slot, bool requ
 }  // namespace
 
 std::shared_ptr<TqnFbClient> TqnFbClient::Load(const std::string& path) {
+  // A client library, once loaded, stays loaded for the life of the process:
+  // its own threads (it answers SIGTERM with a shutdown thread of its own)
+  // may still run its code, and unloading it under them crashes the process.
+  // "Unloading" therefore only drops the connection's reference.
+  static std::mutex cacheMutex;
+  static auto* cache = new std::map<std::string, std::shared_ptr<TqnFbClient>>();  // never freed, on purpose
+  std::lock_guard<std::mutex> lock(cacheMutex);
+  if (auto it = cache->find(path); it != cache->end()) return it->second;
+  std::shared_ptr<TqnFbClient> loaded = LoadUncached(path);
+  (*cache)[path] = loaded;
+  return loaded;
+}
+
+std::shared_ptr<TqnFbClient> TqnFbClient::LoadUncached(const std::string& path) {
   std::string error;
   std::unique_ptr<platform::Library> library = platform::Library::Load(path, &error);
   if (!library)
@@ -61,6 +78,7 @@ std::shared_ptr<TqnFbClient> TqnFbClient::Load(const std::string& path) {
   QN_BIND(isc_service_start, true);
   QN_BIND(isc_service_query, true);
   QN_BIND(isc_get_client_version, false);
+  QN_BIND(fb_shutdown_callback, false);
   QN_BIND(isc_get_client_major_version, false);
   QN_BIND(isc_get_client_minor_version, false);
   QN_BIND(isc_create_blob2, true);
@@ -72,6 +90,15 @@ std::shared_ptr<TqnFbClient> TqnFbClient::Load(const std::string& path) {
 #undef QN_BIND
   if (!a.fb_interpret && !a.isc_interprete)
     throw Exception(Format("Cannot load the Firebird client library \"%s\": it lacks fb_interpret", path.c_str()));
+  // The library answers SIGTERM and SIGINT with a shutdown of its own, on a
+  // thread of its own, racing the program's orderly exit; the program ends
+  // its connections itself, so that shutdown is declined.
+  if (a.fb_shutdown_callback) {
+    fb::ISC_STATUS_ARRAY status = {};
+    a.fb_shutdown_callback(
+        status, [](const int reason, const int, void*) { return reason == fb::fb_shutrsn_signal ? 1 : 0; },
+        fb::fb_shut_confirmation, nullptr);
+  }
   return client;
 }
 

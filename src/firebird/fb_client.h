@@ -27,15 +27,17 @@ std::string SelectClientLibrary(const std::string& programFolder, bool fb30);
 // them still needs it.
 class TqnFbClient {
  public:
-  // Loads the library; throws Exception when it cannot be loaded
-  // ("Cannot load the Firebird client library \"<path>\": <reason>") or
-  // lacks a required entry point ("... \"<path>\" lacks <name>").
+  // Loads the library, or gives the one loaded before from that path (a
+  // client library is never unloaded); throws Exception when it cannot be
+  // loaded ("Cannot load the Firebird client library \"<path>\": <reason>")
+  // or lacks a required entry point ("... \"<path>\" lacks <name>").
   static std::shared_ptr<TqnFbClient> Load(const std::string& path);
 
   const fb::TqnFbApi& Api() const { return api_; }
   const std::string& Path() const { return library_->Path(); }
 
  private:
+  static std::shared_ptr<TqnFbClient> LoadUncached(const std::string& path);
   explicit TqnFbClient(std::unique_ptr<platform::Library> library) : library_(std::move(library)) {}
   std::unique_ptr<platform::Library> library_;
   fb::TqnFbApi api_;
