@@ -1,6 +1,6 @@
 // The backup feature of a run as the window uses it: the buttons with their
 // dialogs and question, and the scheduler's tick, on a real core.
-#include "backup/backup_feature.h"
+#include "backup/feature_fixture.h"
 
 #include <netdb.h>
 
@@ -19,35 +19,14 @@
 namespace qn {
 namespace {
 
-class Feature : public fbtest::ServerTest {
+class Feature : public FeatureRun {
  protected:
-  // A program folder whose register holds db0000 at the given path.
-  void StartWith(const std::string& path, const std::string& backupFolder, const std::string& backupExtra = "") {
-    for (const char* flag : {"ignore-udp.txt", "ignore-tcp.txt"}) std::ofstream(program_.File(flag)) << "";
-    std::ofstream(program_.File("settings.xml"), std::ios::binary)
-        << "<?xml version=\"1.0\" encoding=\"Windows-1251\"?>\r\n<settings>\r\n  <data>\r\n    <db0000>\r\n"
-        << "      <path>" << path << "</path>\r\n      <user>SYSDBA</user>\r\n      <pwd>quillfern</pwd>\r\n"
-        << "      <caption/>\r\n      <backup>\r\n        <path>" << backupFolder << "</path>\r\n" << backupExtra
-        << "      </backup>\r\n    </db0000>\r\n  </data>\r\n  <data_state>initialized</data_state>\r\n</settings>\r\n";
-    app_ = std::make_unique<TqnApplication>(program_.path(), ui_, view_, clock_);
-    services_ = std::make_unique<TqnRunServices>(*app_, [](const std::function<void()>& w) { w(); });
-    feature_ = std::make_unique<TqnBackupFeature>(*app_, *services_, view_);
-    app_->Startup();
-    ASSERT_TRUE(ui_.messages.empty()) << ui_.messages[0].text;
-  }
+  Feature() : FeatureRun(FakeClock{2026, 12, 7, 9, 15, 0}) {}
   void CreateDatabase(const std::string& file) {
     TqnFbConnection c;
     c.SetDatabaseName(fbtest::Fb30Path(file));
     c.CreateDatabase();
   }
-
-  TempDir program_;
-  FakeClock clock_{2026, 12, 7, 9, 15, 0};  // a Monday
-  ScriptedUi ui_;
-  RecordingView view_;
-  std::unique_ptr<TqnApplication> app_;
-  std::unique_ptr<TqnRunServices> services_;
-  std::unique_ptr<TqnBackupFeature> feature_;
 };
 
 TEST_F(Feature, ManualBackupThenRestoreOnThisMachinesOwnNameMovesTheCurrentFileAside) {

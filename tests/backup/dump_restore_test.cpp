@@ -63,14 +63,7 @@ class DumpRestore : public fbtest::ServerTest {
     c.Attach();
     TqnFbStatement query(c);
     query.Execute(sql);
-    std::vector<std::string> rows;
-    while (query.Fetch()) {
-      std::string row;
-      for (int i = 0; i < query.FieldCount(); ++i)
-        row += (i ? "|" : "") + (query.IsNull(i) ? std::string("<null>") : query.AsString(i));
-      rows.push_back(row);
-    }
-    return rows;
+    return fbtest::FetchRows(query);
   }
   int IndexCount(const std::string& file, const std::string& index) {
     return std::stoi(Rows(file, "select count(*) from rdb$indices where rdb$index_name = '" + index + "'").at(0));

@@ -87,13 +87,7 @@ class DumpLoaderTest : public fbtest::ServerTest {
     TqnFbTransaction transaction(connection_);
     TqnFbStatement query(connection_, transaction);
     query.Execute(sql);
-    std::vector<std::string> rows;
-    while (query.Fetch()) {
-      std::string row;
-      for (int i = 0; i < query.FieldCount(); ++i)
-        row += (i ? "|" : "") + (query.IsNull(i) ? std::string("<null>") : query.AsString(i));
-      rows.push_back(row);
-    }
+    std::vector<std::string> rows = fbtest::FetchRows(query);
     transaction.Commit();
     return rows;
   }

@@ -11,8 +11,10 @@
 #include <cstdlib>
 #include <filesystem>
 #include <string>
+#include <vector>
 
 #include "base/text.h"
+#include "firebird/fb_statement.h"
 #include "platform/files.h"
 #include "test_support/temp_dir.h"
 
@@ -104,5 +106,18 @@ class ServerTest : public ::testing::Test {
   // A folder for databases and backups; /tmp, which the servers can write.
   TempDir dir_;
 };
+
+// The remaining rows of an executed query, each as its fields' texts joined
+// by "|" ("<null>" for a null field).
+inline std::vector<std::string> FetchRows(TqnFbStatement& query) {
+  std::vector<std::string> rows;
+  while (query.Fetch()) {
+    std::string row;
+    for (int i = 0; i < query.FieldCount(); ++i)
+      row += (i ? "|" : "") + (query.IsNull(i) ? std::string("<null>") : query.AsString(i));
+    rows.push_back(row);
+  }
+  return rows;
+}
 
 }  // namespace qn::fbtest
