@@ -9,7 +9,9 @@
 #include <string>
 
 #include "backup/backup_feature.h"
+#include "firebird/fb30_server.h"
 #include "firebird/fb_test_support.h"
+#include "platform/system.h"
 #include "test_support/fake_clock.h"
 #include "test_support/scripted_ui.h"
 
@@ -17,7 +19,21 @@ namespace qn {
 
 class FeatureRun : public fbtest::ServerTest {
  protected:
-  explicit FeatureRun(const FakeClock& clock) : clock_(clock) {}
+  // The run gets kernel-object and registry namespaces of its own, in which
+  // the Firebird 3.0 server counts as installed: nothing that an earlier run
+  // left on the machine decides whether start-up offers to install it.
+  explicit FeatureRun(const FakeClock& clock) : clock_(clock) {
+    ::setenv("QN_OBJECTS_DIR", objects_.path().c_str(), 1);
+    ::setenv("QN_REGISTRY_DIR", objects_.File("registry").c_str(), 1);
+    platform::RegistryCreateKey(kFb30UninstallKey);
+  }
+  ~FeatureRun() override {
+    feature_.reset();
+    services_.reset();
+    app_.reset();
+    ::unsetenv("QN_OBJECTS_DIR");
+    ::unsetenv("QN_REGISTRY_DIR");
+  }
 
   // Writes the register (db0000 at path, backups in backupFolder, extra
   // lines under "backup") and runs the start-up.
@@ -35,6 +51,7 @@ class FeatureRun : public fbtest::ServerTest {
     ASSERT_TRUE(ui_.messages.empty()) << ui_.messages[0].text;
   }
 
+  TempDir objects_;
   TempDir program_;
   FakeClock clock_;
   ScriptedUi ui_;
