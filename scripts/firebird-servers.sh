@@ -83,6 +83,12 @@ port_answers() {
   timeout 2 bash -c "exec 3<>/dev/tcp/127.0.0.1/$1" 2>/dev/null
 }
 
+# True when the server on 127.0.0.1:PORT accepts SYSDBA with our password.
+accepts_sysdba() {
+  timeout 15 env -u FIREBIRD -u FIREBIRD_LOCK fbsvcmgr "127.0.0.1/$1:service_mgr" user SYSDBA \
+    password "$SYSDBA_PASSWORD" info_server_version 2>/dev/null | grep -q 'Server version'
+}
+
 # Who listens on PORT, for error messages (empty when unknown).
 port_holder() {
   command -v ss >/dev/null 2>&1 || return 0
@@ -141,7 +147,10 @@ instance_command() {
   local name=$1; shift
   local dir
   dir=$(instance_dir "$name")
-  INSTANCE_CMD=(env -i "PATH=/usr/sbin:/usr/bin:/sbin:/bin" "HOME=$dir"
+  # A UTF-8 locale: the server turns the UTF-8 file names that clients send
+  # into the system's encoding, and under the C locale any Cyrillic name
+  # fails with "Cannot transliterate character between character sets".
+  INSTANCE_CMD=(env -i "PATH=/usr/sbin:/usr/bin:/sbin:/bin" "HOME=$dir" "LANG=C.UTF-8"
     "FIREBIRD=$dir/root" "FIREBIRD_LOCK=$dir/lock" "FIREBIRD_TMP=$dir/tmp"
     "QN_FIREBIRD_INSTANCE=$name" "$@")
   if [[ -d $SYSTEM_LOG_DIR ]] && own_log_supported; then
@@ -270,6 +279,12 @@ start_instance() {
 
   if port_answers "$port"; then
     stop_system_service
+    if [[ $name == fb30 ]] && port_answers "$port" && accepts_sysdba "$port"; then
+      # The program's own installed instance (fbserver30) serves the port with
+      # the same login: the tests use it rather than fight it for the port.
+      note "$name: port $port is served by an installed Firebird 3.0 instance that accepts SYSDBA; using it"
+      return 0
+    fi
     if port_answers "$port"; then
       holder=$(port_holder "$port")
       die "$name: port $port on 127.0.0.1 is taken by another program${holder:+: $holder}; stop it first"
@@ -361,6 +376,10 @@ status_instance() {
     return 1
   fi
   if port_answers "$port"; then
+    if [[ $name == fb30 ]] && accepts_sysdba "$port"; then
+      echo "$name running pid=$(port_holder "$port" | sed -n 's/.*pid=\([0-9]*\).*/\1/p') port=$port installed-instance"
+      return 0
+    fi
     echo "$name stopped port=$port taken-by-other=$(port_holder "$port")"
   else
     echo "$name stopped port=$port"

@@ -19,6 +19,8 @@ readonly PACKAGES=(
   libssl-dev zlib1g-dev libminizip-dev qt6-base-dev
   # the user interface under a virtual display in tests
   fonts-dejavu-core xvfb xauth
+  # the office's Russian locale (ru_RU.UTF-8), with the system's Russian messages
+  locales libc-l10n
   # Firebird server, tools, headers and client
   firebird3.0-server firebird3.0-utils firebird-dev libfbclient2
   # what scripts/firebird-servers.sh uses: setsid, unshare, flock, timeout, ss
@@ -77,6 +79,12 @@ else
     exit 1
   fi
   say "done"
+fi
+
+# The tests run under the locale of the people who use the program.
+if ! locale -a 2>/dev/null | grep -qix 'ru_RU.utf8'; then
+  say "generating the locale ru_RU.UTF-8"
+  "${sudo_prefix[@]}" localedef -i ru_RU -f UTF-8 ru_RU.UTF-8
 fi
 
 # On a machine that starts services the package starts Debian's own server

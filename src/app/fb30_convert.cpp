@@ -149,7 +149,11 @@ void CheckFb30Server(TqnApplication& app) {
   EnsureFb30Installed(
       app.ProgramFolder(), app.AddressContext().fbIniPresent,
       [&app](const std::string& text) { return app.Ui().AskYesNo(TqnMessageKind::Warning, text); },
-      [&app](const std::string& text) { app.Ui().ShowMessage(TqnMessageKind::Error, text); });
+      [&app](const std::string& text) {
+        // The installer did not run: the log keeps why, also after the box.
+        app.Log().LogMessage(text, 0);
+        app.Ui().ShowMessage(TqnMessageKind::Error, text);
+      });
 }
 
 }  // namespace qn

@@ -1,5 +1,8 @@
 #include "backup/backup_names.h"
 
+#include "base/text.h"
+#include "platform/files.h"
+
 namespace qn {
 
 std::string NormalizeBackupFolder(const std::string& folder) {
@@ -24,6 +27,16 @@ std::string ServiceSafeName(const std::string& name) {
   for (char& c : safe)
     if (static_cast<unsigned char>(c) == 0xFF) c = static_cast<char>(0xDF);
   return safe;
+}
+
+std::string ServiceDatabaseName(const std::string& filePath, bool oldClient) {
+  if (platform::kUtf8FileNames) return platform::KernelFileName(filePath);
+  return oldClient ? Win1251ToUtf8(filePath) : ServiceSafeName(filePath);
+}
+
+std::string ServiceBackupFileName(const std::string& name) {
+  if (platform::kUtf8FileNames) return platform::KernelFileName(name);
+  return ServiceSafeName(name);
 }
 
 }  // namespace qn

@@ -34,4 +34,12 @@ std::string BackupFileName(const std::string& folder, const std::string& prefix,
 // Every byte 0xFF (small ya) replaced by 0xDF (capital ya), nothing else.
 std::string ServiceSafeName(const std::string& name);
 
+// The names a backup or restore hands to the service. Where files are named
+// in UTF-8 (Linux), a server opens them by their real names, which the
+// client passes on untouched; elsewhere the database path is UTF-8 only for
+// a Firebird 3.0 client older than 3.0.3.0 and otherwise, like the backup
+// file, goes through ServiceSafeName.
+std::string ServiceDatabaseName(const std::string& filePath, bool oldClient);
+std::string ServiceBackupFileName(const std::string& name);
+
 }  // namespace qn

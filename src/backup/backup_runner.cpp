@@ -148,8 +148,8 @@ void TqnBackupRunner::BackupDatabase(const TqnBackupEntry& entry, const std::str
       entry,
       [&](bool, bool oldClient) {
         TqnFbBackupRequest request;
-        request.database = oldClient ? Win1251ToUtf8(location.filePath) : ServiceSafeName(location.filePath);
-        request.backupFile = ServiceSafeName(fileName);
+        request.database = ServiceDatabaseName(location.filePath, oldClient);
+        request.backupFile = ServiceBackupFileName(fileName);
         request.verbose = true;
         request.options = fb::isc_spb_bkp_no_garbage_collect;
         return BackupRequestBlock(request);
@@ -187,8 +187,8 @@ void TqnBackupRunner::RestoreDatabase(const TqnBackupEntry& entry, const std::st
       entry,
       [&](bool, bool oldClient) {
         TqnFbRestoreRequest request;
-        request.database = oldClient ? Win1251ToUtf8(location.filePath) : ServiceSafeName(location.filePath);
-        request.backupFile = ServiceSafeName(file);
+        request.database = ServiceDatabaseName(location.filePath, oldClient);
+        request.backupFile = ServiceBackupFileName(file);
         request.verbose = true;
         request.options = fb::isc_spb_res_create;
         if (conversionMode) request.fixFssMetadata = kConversionCharacterSet;

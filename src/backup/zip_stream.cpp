@@ -4,6 +4,7 @@
 
 #include "base/error.h"
 #include "base/text.h"
+#include "platform/files.h"
 
 namespace qn {
 
@@ -40,7 +41,7 @@ int ReadCurrent(unzFile zip, char* buffer, unsigned size) {
 }  // namespace
 
 UclsZipArchive::UclsZipArchive(const std::string& path) : path_(path) {
-  handle_ = unzOpen64(path.c_str());
+  handle_ = unzOpen64(platform::KernelFileName(path).c_str());
   if (!handle_) {
     static const std::string message = Win1251("Файл \"%s\" повреждён");
     throw Exception(Format(message.c_str(), path.c_str()));

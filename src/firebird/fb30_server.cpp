@@ -30,6 +30,12 @@ std::string Fb30InstallerMissingMessage() {
   return Win1251("Установочный комплект сервера \"Firebird SQL 3.0\" не найден");
 }
 
+std::string Fb30InstallerNeedsRightsMessage(const std::string& installer) {
+  return Format(Win1251("Для установки сервера \"Firebird SQL 3.0\" нужны права администратора. "
+                        "Запустите программу установки от имени администратора: %s").c_str(),
+                installer.c_str());
+}
+
 void EnsureFb30Installed(const std::string& programFolder, bool fbIniPresent, const TqnAskWarning& ask,
                          const TqnShowError& showError) {
   if (fbIniPresent || IsFb30Installed()) return;
@@ -39,8 +45,10 @@ void EnsureFb30Installed(const std::string& programFolder, bool fbIniPresent, co
     showError(Fb30InstallerMissingMessage());
     return;
   }
-  // The person waits with the installer; how it ended is its own business.
-  platform::RunProcessAndWait(installer, {});
+  // The person waits with the installer; how it ended is its own business,
+  // unless it could not start for want of the rights it needs.
+  if (platform::RunAsAdministratorAndWait(installer, {}) == platform::kNoAdministratorRights)
+    showError(Fb30InstallerNeedsRightsMessage(installer));
 }
 
 }  // namespace qn

@@ -34,6 +34,10 @@ bool IsFb30Installed();
 // The installer file in the program folder.
 std::string Fb30InstallerPath(const std::string& programFolder);
 
+// The error shown when the installer needs administrator rights that the
+// program has no way to ask for.
+std::string Fb30InstallerNeedsRightsMessage(const std::string& installer);
+
 // Asks a Yes/No question as a warning; true for Yes.
 using TqnAskWarning = std::function<bool(const std::string& text)>;
 // Shows an error message with an OK button.

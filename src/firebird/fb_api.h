@@ -108,6 +108,7 @@ inline constexpr char isc_dpb_user_name = 28;
 inline constexpr char isc_dpb_password = 29;
 inline constexpr char isc_dpb_lc_ctype = 48;
 inline constexpr char isc_dpb_sql_dialect = 63;
+inline constexpr char isc_dpb_utf8_filename = 77;
 
 // ---- transaction parameter block --------------------------------------------
 inline constexpr char isc_tpb_version3 = 3;

@@ -5,6 +5,7 @@
 #include "base/error.h"
 #include "base/text.h"
 #include "firebird/fb_error.h"
+#include "platform/files.h"
 
 namespace qn {
 
@@ -93,6 +94,9 @@ std::string TqnFbConnection::DatabaseParameterBlock() const {
   AddShortItem(dpb, fb::isc_dpb_password, password_);
   AddIntItem(dpb, fb::isc_dpb_sql_dialect, kFbSqlDialect);
   AddShortItem(dpb, fb::isc_dpb_lc_ctype, kFbCharacterSet);
+  // The name goes in the kernel's form, which here is UTF-8: said so, the
+  // client hands it on as it is.
+  if (platform::kUtf8FileNames) AddShortItem(dpb, fb::isc_dpb_utf8_filename, "");
   return dpb;
 }
 
@@ -100,10 +104,12 @@ void TqnFbConnection::Attach() {
   Detach();
   const fb::TqnFbApi& api = Client()->Api();
   std::string dpb = DatabaseParameterBlock();
-  if (databaseName_.size() > 32767) throw Exception("Database name too long");
+  // The server opens the file by its real name, the kernel's form of ours.
+  const std::string name = platform::KernelFileName(databaseName_);
+  if (name.size() > 32767) throw Exception("Database name too long");
   fb::ISC_STATUS_ARRAY status = {};
   fb::isc_db_handle handle = 0;
-  api.isc_attach_database(status, static_cast<short>(databaseName_.size()), databaseName_.data(), &handle,
+  api.isc_attach_database(status, static_cast<short>(name.size()), name.data(), &handle,
                           static_cast<short>(dpb.size()), dpb.data());
   CheckStatus(api, status);
   handle_ = handle;
@@ -133,7 +139,8 @@ void TqnFbConnection::Detach() {
 void TqnFbConnection::CreateDatabase(int pageSize, const std::string& characterSet) {
   Detach();
   const fb::TqnFbApi& api = Client()->Api();
-  std::string sql = CreateDatabaseSql(databaseName_, userName_, password_, characterSet, pageSize);
+  std::string sql =
+      CreateDatabaseSql(platform::KernelFileName(databaseName_), userName_, password_, characterSet, pageSize);
   fb::ISC_STATUS_ARRAY status = {};
   fb::isc_db_handle handle = 0;
   fb::isc_tr_handle transaction = 0;

@@ -53,7 +53,8 @@ std::unique_ptr<platform::AppendFile> OpenLogFile(const std::string& folder, con
   auto file = platform::AppendFile::Open(platform::JoinPath(folder, name));
   if (file) return file;
   fellBack = true;
-  return platform::AppendFile::Open(platform::TempFolder() + name);
+  // Other users write in the temporary folder too: never through their link.
+  return platform::AppendFile::Open(platform::TempFolder() + name, true);
 }
 
 }  // namespace

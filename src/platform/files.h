@@ -1,5 +1,6 @@
-// File-system services of the platform layer. Paths are Windows-1251 bytes;
-// the POSIX build passes them to the kernel as they are.
+// File-system services of the platform layer. Paths are Windows-1251 bytes,
+// as everywhere in the system; this layer is the one place where a name
+// crosses into the kernel's form and back (UTF-8 on Linux).
 #pragma once
 
 #include <cstdint>
@@ -7,6 +8,15 @@
 #include <string>
 
 namespace qn::platform {
+
+// True where the kernel names files in UTF-8, so that a name handed to a
+// server or library of this platform must be converted first.
+extern const bool kUtf8FileNames;
+// A Windows-1251 name in the kernel's form (UTF-8 here).
+std::string KernelFileName(const std::string& name);
+// A name the kernel gave back, in Windows-1251; a character that has no
+// Windows-1251 code becomes '?'.
+std::string FromKernelFileName(const std::string& name);
 
 // The separator this platform's paths use ('\' on Windows, '/' here).
 extern const char kPathSeparator;
@@ -51,8 +61,10 @@ void WriteFileReplacing(const std::string& path, const std::string& bytes);
 class AppendFile {
  public:
   // Opens an existing file for reading and writing, or creates it; nullptr
-  // when that is not possible.
-  static std::unique_ptr<AppendFile> Open(const std::string& path);
+  // when that is not possible. A private file (one in a folder that other
+  // users can write, such as the temporary folder) is never reached through
+  // a link and must belong to this user.
+  static std::unique_ptr<AppendFile> Open(const std::string& path, bool privateFile = false);
   ~AppendFile();
   AppendFile(const AppendFile&) = delete;
   AppendFile& operator=(const AppendFile&) = delete;

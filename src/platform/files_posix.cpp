@@ -8,12 +8,24 @@
 #include <climits>
 #include <cstdio>
 
+#include <langinfo.h>
+
 #include "base/error.h"
+#include "base/text.h"
 #include "platform/files.h"
 
 namespace qn::platform {
 
 const char kPathSeparator = '/';
+const bool kUtf8FileNames = true;
+
+std::string KernelFileName(const std::string& name) { return Win1251ToUtf8(name); }
+
+std::string FromKernelFileName(const std::string& name) {
+  std::string out;
+  Utf8ToWin1251(name, out);
+  return out;
+}
 
 namespace {
 
@@ -54,31 +66,31 @@ std::string ExtractFileName(const std::string& path) {
 
 bool FileExists(const std::string& path) {
   struct stat st;
-  return ::stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode);
+  return ::stat(KernelFileName(path).c_str(), &st) == 0 && S_ISREG(st.st_mode);
 }
 
 bool DirectoryExists(const std::string& path) {
   struct stat st;
-  return ::stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
+  return ::stat(KernelFileName(path).c_str(), &st) == 0 && S_ISDIR(st.st_mode);
 }
 
 void ForceDirectories(const std::string& path) {
   if (path.empty() || DirectoryExists(path)) return;
   std::string parent = ExtractFileDir(path);
   if (!parent.empty() && parent != path) ForceDirectories(parent);
-  if (::mkdir(path.c_str(), 0777) != 0 && errno != EEXIST) ThrowErrno(errno);
+  if (::mkdir(KernelFileName(path).c_str(), 0777) != 0 && errno != EEXIST) ThrowErrno(errno);
 }
 
 std::string ProgramFolder() {
   char buf[PATH_MAX + 1];
   ssize_t n = ::readlink("/proc/self/exe", buf, PATH_MAX);
   if (n <= 0) return ".";
-  return ExtractFileDir(std::string(buf, static_cast<size_t>(n)));
+  return ExtractFileDir(FromKernelFileName(std::string(buf, static_cast<size_t>(n))));
 }
 
 std::string TempFolder() {
   const char* t = ::getenv("TMPDIR");
-  std::string dir = (t && *t) ? t : "/tmp";
+  std::string dir = (t && *t) ? FromKernelFileName(t) : "/tmp";
   if (dir.back() != kPathSeparator) dir += kPathSeparator;
   return dir;
 }
@@ -86,16 +98,17 @@ std::string TempFolder() {
 DriveType GetDriveType(const std::string&) { return DriveType::NoRootDir; }
 
 void MoveFile(const std::string& from, const std::string& to) {
+  const std::string target = KernelFileName(to);
   struct stat st;
-  if (::lstat(to.c_str(), &st) == 0) ThrowErrno(EEXIST);
-  if (::rename(from.c_str(), to.c_str()) != 0) ThrowErrno(errno);
+  if (::lstat(target.c_str(), &st) == 0) ThrowErrno(EEXIST);
+  if (::rename(KernelFileName(from).c_str(), target.c_str()) != 0) ThrowErrno(errno);
 }
 
 void CopyFile(const std::string& from, const std::string& to, bool failIfExists) {
-  int in = ::open(from.c_str(), O_RDONLY | O_CLOEXEC);
+  int in = ::open(KernelFileName(from).c_str(), O_RDONLY | O_CLOEXEC);
   if (in < 0) ThrowErrno(errno);
   int flags = O_WRONLY | O_CREAT | O_CLOEXEC | (failIfExists ? O_EXCL : O_TRUNC);
-  int out = ::open(to.c_str(), flags, 0666);
+  int out = ::open(KernelFileName(to).c_str(), flags, 0666);
   if (out < 0) {
     int e = errno;
     ::close(in);
@@ -122,11 +135,11 @@ void CopyFile(const std::string& from, const std::string& to, bool failIfExists)
 }
 
 void DeleteFile(const std::string& path) {
-  if (::unlink(path.c_str()) != 0) ThrowErrno(errno);
+  if (::unlink(KernelFileName(path).c_str()) != 0) ThrowErrno(errno);
 }
 
 std::string ReadFile(const std::string& path) {
-  int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  int fd = ::open(KernelFileName(path).c_str(), O_RDONLY | O_CLOEXEC);
   struct stat st;
   if (fd < 0 || ::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
     if (fd >= 0) ::close(fd);
@@ -150,13 +163,14 @@ std::string ReadFile(const std::string& path) {
 }
 
 void WriteFileReplacing(const std::string& path, const std::string& bytes) {
-  std::string dir = ExtractFileDir(path);
-  std::string tmpl = JoinPath(dir.empty() ? "." : dir, "." + ExtractFileName(path) + ".XXXXXX");
+  const std::string target = KernelFileName(path);
+  std::string dir = ExtractFileDir(target);
+  std::string tmpl = JoinPath(dir.empty() ? "." : dir, "." + ExtractFileName(target) + ".XXXXXX");
   int fd = ::mkstemp(tmpl.data());
   if (fd < 0) throw Exception("Cannot create file " + path);
   struct stat st;
   // Keep the permissions of the file being replaced.
-  if (::stat(path.c_str(), &st) == 0) ::fchmod(fd, st.st_mode & 07777);
+  if (::stat(target.c_str(), &st) == 0) ::fchmod(fd, st.st_mode & 07777);
   else ::fchmod(fd, 0666 & ~[] { mode_t m = ::umask(0); ::umask(m); return m; }());
   bool ok = WriteAll(fd, bytes.data(), bytes.size()) && ::fsync(fd) == 0;
   int err = errno;
@@ -164,7 +178,7 @@ void WriteFileReplacing(const std::string& path, const std::string& bytes) {
     ok = false;
     err = errno;
   }
-  if (ok && ::rename(tmpl.c_str(), path.c_str()) != 0) {
+  if (ok && ::rename(tmpl.c_str(), target.c_str()) != 0) {
     ok = false;
     err = errno;
   }
@@ -180,9 +194,15 @@ void WriteFileReplacing(const std::string& path, const std::string& bytes) {
   }
 }
 
-std::unique_ptr<AppendFile> AppendFile::Open(const std::string& path) {
-  int fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_APPEND | O_CLOEXEC, 0666);
+std::unique_ptr<AppendFile> AppendFile::Open(const std::string& path, bool privateFile) {
+  const int flags = O_RDWR | O_CREAT | O_APPEND | O_CLOEXEC | (privateFile ? O_NOFOLLOW : 0);
+  int fd = ::open(KernelFileName(path).c_str(), flags, privateFile ? 0600 : 0666);
   if (fd < 0) return nullptr;
+  struct stat st;
+  if (privateFile && (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode) || st.st_uid != ::geteuid())) {
+    ::close(fd);
+    return nullptr;
+  }
   return std::unique_ptr<AppendFile>(new AppendFile(fd));
 }
 
@@ -197,7 +217,11 @@ std::string LastErrorText() { return ErrorText(errno); }
 std::string ErrorText(int code) {
   char buf[256];
   const char* s = ::strerror_r(code, buf, sizeof buf);
-  return s;
+  // Under a Russian desktop's locale the system words its errors in UTF-8.
+  std::string text;
+  if (std::string_view(::nl_langinfo(CODESET)) == "UTF-8") Utf8ToWin1251(s, text);
+  else text = s;
+  return text;
 }
 
 }  // namespace qn::platform

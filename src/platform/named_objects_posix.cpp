@@ -1,7 +1,8 @@
 // POSIX stand-in for Windows named kernel objects.
 //
-// Each object is a small file in a namespace folder (one per user, one for
-// "Global\" names), preferably on /dev/shm. A handle holds a shared
+// Each object is a small file in a namespace folder (one per user, in the
+// user's runtime folder or on /dev/shm, and one for "Global\" names on
+// /dev/shm, whose files every user may open). A handle holds a shared
 // open-file-description lock on byte 0 of the file; a name "exists" exactly
 // while some handle holds that lock, so the kernel forgets a name when the
 // last process holding it ends, however it ends. Creation and opening are
@@ -46,26 +47,75 @@ constexpr const char* kLocalPrefix = "Local\\";
 
 [[noreturn]] void ThrowErrno(int code) { throw EqnOsError(ErrorText(code), code); }
 
-std::string BaseFolder() {
-  return DirectoryExists("/dev/shm") ? std::string("/dev/shm") : TempFolder();
+// Waits on the cross-process locks of this layer are bounded like the log's
+// wait, so that a lock file another user holds forever delays, never hangs.
+constexpr int kGuardWaitMs = 15000;
+
+// The folder given by QN_OBJECTS_DIR (tests give each run namespaces of its
+// own), in the kernel's form.
+std::string OverrideFolder() {
+  const char* over = ::getenv("QN_OBJECTS_DIR");
+  return (over && *over) ? std::string(over) : std::string();
 }
 
-// The folder of a namespace, made on first use. A per-user folder is private
-// to its user, the machine-wide one is open to all like /tmp.
-std::string NamespaceFolder(bool global) {
-  // QN_OBJECTS_DIR moves all namespaces, for tests that need their own.
-  const char* over = ::getenv("QN_OBJECTS_DIR");
-  std::string base = (over && *over) ? std::string(over) : BaseFolder();
-  std::string dir = JoinPath(base, global ? ".qn-objects-global" : Format(".qn-objects-%u", ::getuid()));
-  if (!DirectoryExists(dir)) {
-    ForceDirectories(base);
-    if (::mkdir(dir.c_str(), global ? 01777 : 0700) != 0 && errno != EEXIST) ThrowErrno(errno);
-    if (global) ::chmod(dir.c_str(), 01777);
-  }
+// True for a real folder (no link) that belongs to this user alone.
+bool PrivateFolder(const std::string& dir) {
   struct stat st;
-  if (::lstat(dir.c_str(), &st) != 0) ThrowErrno(errno);
-  if (!S_ISDIR(st.st_mode) || (!global && st.st_uid != ::getuid())) ThrowErrno(EACCES);
-  return dir;
+  return ::lstat(dir.c_str(), &st) == 0 && S_ISDIR(st.st_mode) && st.st_uid == ::geteuid() &&
+         (st.st_mode & 077) == 0;
+}
+
+// True for a real folder open to every user like /tmp (sticky, writable by all).
+bool SharedFolder(const std::string& dir) {
+  struct stat st;
+  return ::lstat(dir.c_str(), &st) == 0 && S_ISDIR(st.st_mode) && (st.st_mode & 01777) == 01777;
+}
+
+// Makes dir (its parent must exist) unless it exists; true when dir is then
+// a folder that passes the check. A folder that someone else made in advance
+// with another owner or mode is left alone and fails the check.
+bool MakeFolder(const std::string& dir, bool shared) {
+  if (::mkdir(dir.c_str(), shared ? 01777 : 0700) == 0) {
+    if (shared) ::chmod(dir.c_str(), 01777);  // past the umask
+  } else if (errno != EEXIST) {
+    return false;
+  }
+  return shared ? SharedFolder(dir) : PrivateFolder(dir);
+}
+
+// The first usable folder of a fixed sequence of candidates, so that every
+// process that asks lands on the same one, and one planted by another user
+// costs a step of the sequence, not the namespace.
+std::string FirstUsable(const std::string& base, const std::string& name, bool shared) {
+  for (int i = 0; i < 10; ++i) {
+    std::string dir = JoinPath(base, i == 0 ? name : Format("%s.%d", name.c_str(), i));
+    if (MakeFolder(dir, shared)) return dir;
+  }
+  ThrowErrno(EACCES);
+}
+
+// The folder of a namespace, in the kernel's form, made on first use. The
+// per-user one is the user's own runtime folder where the system provides
+// one, else a private folder on /dev/shm; the machine-wide one is open to all.
+std::string NamespaceFolder(bool global) {
+  const std::string over = OverrideFolder();
+  if (!over.empty()) {
+    struct stat st;
+    if (::stat(over.c_str(), &st) != 0 && ::mkdir(over.c_str(), 0777) != 0 && errno != EEXIST) ThrowErrno(errno);
+    return FirstUsable(over, global ? ".qn-objects-global" : Format(".qn-objects-%u", ::geteuid()), global);
+  }
+  const std::string shm = [] {
+    struct stat st;
+    return ::stat("/dev/shm", &st) == 0 && S_ISDIR(st.st_mode) ? std::string("/dev/shm")
+                                                                : KernelFileName(TempFolder());
+  }();
+  if (global) return FirstUsable(shm, ".qn-objects-global", true);
+  const std::string runtime = Format("/run/user/%u", ::geteuid());
+  if (PrivateFolder(runtime)) {
+    std::string dir = JoinPath(runtime, "qn-objects");
+    if (MakeFolder(dir, false)) return dir;
+  }
+  return FirstUsable(shm, Format(".qn-objects-%u", ::geteuid()), false);
 }
 
 std::string EscapeName(const std::string& name) {
@@ -88,6 +138,7 @@ std::string EscapeName(const std::string& name) {
 struct ObjectPath {
   std::string folder;
   std::string file;
+  bool global = false;
 };
 
 ObjectPath PathOf(const char* kind, const std::string& name) {
@@ -100,6 +151,7 @@ ObjectPath PathOf(const char* kind, const std::string& name) {
     bare = bare.substr(6);
   }
   ObjectPath p;
+  p.global = global;
   p.folder = NamespaceFolder(global);
   p.file = JoinPath(p.folder, std::string(kind) + "." + EscapeName(bare));
   return p;
@@ -129,18 +181,27 @@ bool HeldElsewhere(int fd) {
   return fl.l_type != F_UNLCK;
 }
 
-// Exclusive hold of a namespace's ".guard" file, per thread and per process.
+// Exclusive hold of a namespace's ".guard" file, per thread and per process,
+// for at most kGuardWaitMs. Read access is enough for the lock, so a guard
+// file that another user made is still usable.
 class NamespaceGuard {
  public:
   explicit NamespaceGuard(const std::string& folder) {
-    fd_ = ::open(JoinPath(folder, ".guard").c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0666);
+    const std::string file = JoinPath(folder, ".guard");
+    fd_ = ::open(file.c_str(), O_RDONLY | O_CREAT | O_NOFOLLOW | O_CLOEXEC, 0666);
     if (fd_ < 0) ThrowErrno(errno);
-    while (::flock(fd_, LOCK_EX) != 0) {
-      if (errno != EINTR) {
-        int e = errno;
+    struct stat st;
+    if (::fstat(fd_, &st) == 0 && st.st_uid == ::geteuid()) ::fchmod(fd_, 0666);
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(kGuardWaitMs);
+    auto pause = std::chrono::microseconds(50);
+    while (::flock(fd_, LOCK_EX | LOCK_NB) != 0) {
+      const int e = errno;
+      if ((e != EWOULDBLOCK && e != EINTR) || std::chrono::steady_clock::now() >= deadline) {
         ::close(fd_);
-        ThrowErrno(e);
+        ThrowErrno(e == EWOULDBLOCK ? ETIMEDOUT : e);
       }
+      std::this_thread::sleep_for(pause);
+      if (pause < std::chrono::milliseconds(5)) pause *= 2;
     }
   }
   ~NamespaceGuard() { ::close(fd_); }
@@ -187,6 +248,24 @@ std::map<std::string, std::weak_ptr<NamedObjectState>> gRegistry;
 
 enum class OpenMode { CreateOrOpen, OpenExisting };
 
+// The answer for a name whose file exists but may not be opened for lack of
+// rights (another user's object): it exists while a holder's lock is on it,
+// which the kernel tells whoever may read the file; a file that cannot be
+// read at all counts as existing. The handle can only be closed.
+std::shared_ptr<NamedObjectState> ExistenceOnly(const ObjectPath& path) {
+  int fd = ::open(path.file.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW);
+  bool held = true;
+  if (fd >= 0) {
+    try {
+      held = HeldElsewhere(fd);
+    } catch (const EqnOsError&) {
+    }
+    ::close(fd);
+  }
+  if (!held) return nullptr;
+  return std::make_shared<NamedObjectState>();
+}
+
 // Finds or makes this process's state of a name. Returns nullptr for
 // OpenExisting when the name does not exist. *existed tells whether the name
 // existed before the call.
@@ -203,11 +282,18 @@ std::shared_ptr<NamedObjectState> Acquire(const char* kind, const std::string& n
     }
   }
   NamespaceGuard guard(path.folder);
-  int flags = O_RDWR | O_CLOEXEC | (mode == OpenMode::CreateOrOpen ? O_CREAT : 0);
-  int fd = ::open(path.file.c_str(), flags, 0600);
+  int flags = O_RDWR | O_CLOEXEC | O_NOFOLLOW | (mode == OpenMode::CreateOrOpen ? O_CREAT : 0);
+  // Machine-wide names are for every user, as the Windows objects that they
+  // stand for are; a user's own names are the user's alone.
+  int fd = ::open(path.file.c_str(), flags, path.global ? 0666 : 0600);
   if (fd < 0) {
     if (mode == OpenMode::OpenExisting && errno == ENOENT) return nullptr;
+    if (mode == OpenMode::OpenExisting && errno == EACCES) return ExistenceOnly(path);
     ThrowErrno(errno);
+  }
+  if (path.global) {
+    struct stat st;
+    if (::fstat(fd, &st) == 0 && st.st_uid == ::geteuid()) ::fchmod(fd, 0666);  // past the umask
   }
   void* map = MAP_FAILED;
   size_t mapSize = ((size < kPage ? kPage : size) + kPage - 1) / kPage * kPage;
@@ -308,6 +394,7 @@ WaitResult NamedMutex::Wait(uint32_t timeoutMs) {
   const bool forever = timeoutMs == kInfinite;
   const auto deadline = Clock::now() + std::chrono::milliseconds(forever ? 0 : timeoutMs);
   NamedObjectState& s = *state_;
+  if (!s.map) return WaitResult::Failed;  // another user's mutex, known only to exist
   const auto me = std::this_thread::get_id();
   {
     std::unique_lock<std::mutex> lock(s.localMutex);
@@ -353,6 +440,7 @@ WaitResult NamedMutex::Wait(uint32_t timeoutMs) {
 
 bool NamedMutex::Release() {
   NamedObjectState& s = *state_;
+  if (!s.map) return false;
   std::lock_guard<std::mutex> lock(s.localMutex);
   if (s.owner != std::this_thread::get_id() || s.levels == 0) return false;
   --s.levels;
@@ -396,7 +484,7 @@ std::unique_ptr<NamedEvent> NamedEvent::Create(const std::string& name, bool man
 
 std::unique_ptr<NamedEvent> NamedEvent::Open(const std::string& name) {
   auto state = Acquire("event", name, OpenMode::OpenExisting, kPage, nullptr, nullptr, nullptr);
-  if (!state) return nullptr;
+  if (!state || !state->map) return nullptr;
   return std::unique_ptr<NamedEvent>(new NamedEvent(state));
 }
 
@@ -450,7 +538,7 @@ std::unique_ptr<SharedMemory> SharedMemory::Create(const std::string& name, size
 
 std::unique_ptr<SharedMemory> SharedMemory::Open(const std::string& name) {
   auto state = Acquire("section", name, OpenMode::OpenExisting, 0, nullptr, nullptr, nullptr);
-  if (!state) return nullptr;
+  if (!state || !state->map) return nullptr;
   return std::unique_ptr<SharedMemory>(new SharedMemory(state, state->map, state->mapSize));
 }
 

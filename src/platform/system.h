@@ -25,6 +25,14 @@ class SystemClock : public Clock {
 // code. Throws EqnOsError when it cannot be started.
 int RunProcessAndWait(const std::string& program, const std::vector<std::string>& args);
 
+// Starts a program that needs administrator rights and waits for it; returns
+// its exit code. A caller without those rights goes through the desktop's
+// way of asking for them (pkexec on Linux; on Windows the program's own
+// manifest asks); where there is none, nothing is started and the result is
+// kNoAdministratorRights. Throws EqnOsError when it cannot be started.
+inline constexpr int kNoAdministratorRights = -1;
+int RunAsAdministratorAndWait(const std::string& program, const std::vector<std::string>& args);
+
 // The registry of the platform. Linux has none: a small persistent key store
 // under /var/lib stands for the machine's keys; the only question asked of it
 // is whether a key exists.

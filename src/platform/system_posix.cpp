@@ -44,12 +44,13 @@ DateTime SystemClock::Now() const {
 }
 
 int RunProcessAndWait(const std::string& program, const std::vector<std::string>& args) {
+  std::vector<std::string> words = {KernelFileName(program)};
+  for (const auto& a : args) words.push_back(KernelFileName(a));
   std::vector<char*> argv;
-  argv.push_back(const_cast<char*>(program.c_str()));
-  for (const auto& a : args) argv.push_back(const_cast<char*>(a.c_str()));
+  for (auto& w : words) argv.push_back(w.data());
   argv.push_back(nullptr);
   pid_t pid = 0;
-  int rc = ::posix_spawn(&pid, program.c_str(), nullptr, nullptr, argv.data(), environ);
+  int rc = ::posix_spawn(&pid, words[0].c_str(), nullptr, nullptr, argv.data(), environ);
   if (rc != 0) throw EqnOsError(ErrorText(rc), rc);
   int status = 0;
   while (::waitpid(pid, &status, 0) < 0) {
@@ -59,12 +60,24 @@ int RunProcessAndWait(const std::string& program, const std::vector<std::string>
   return 128 + (WIFSIGNALED(status) ? WTERMSIG(status) : 0);
 }
 
+int RunAsAdministratorAndWait(const std::string& program, const std::vector<std::string>& args) {
+  if (::geteuid() == 0) return RunProcessAndWait(program, args);
+  // pkexec asks through the desktop's authentication agent; without a desktop
+  // session there is nobody to ask.
+  const char* pkexec = "/usr/bin/pkexec";
+  const bool desktop = ::getenv("DISPLAY") || ::getenv("WAYLAND_DISPLAY");
+  if (!desktop || ::access(pkexec, X_OK) != 0) return kNoAdministratorRights;
+  std::vector<std::string> all = {program};
+  all.insert(all.end(), args.begin(), args.end());
+  return RunProcessAndWait(pkexec, all);
+}
+
 namespace {
 
 // QN_REGISTRY_DIR moves the key store, so that tests do not touch the machine's.
 std::string RegistryFolder() {
   const char* d = ::getenv("QN_REGISTRY_DIR");
-  return (d && *d) ? d : "/var/lib/qndbmgr/registry";
+  return (d && *d) ? FromKernelFileName(d) : "/var/lib/qndbmgr/registry";
 }
 
 std::string KeyFile(const std::string& key) {
@@ -93,7 +106,7 @@ void RegistryDeleteKey(const std::string& key) {
 }
 
 std::unique_ptr<Library> Library::Load(const std::string& path, std::string* error) {
-  void* h = ::dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL);
+  void* h = ::dlopen(KernelFileName(path).c_str(), RTLD_NOW | RTLD_LOCAL);
   if (!h) {
     if (error) *error = ::dlerror();
     return nullptr;

@@ -4,6 +4,7 @@
 
 #include <netdb.h>
 
+#include <filesystem>
 #include <fstream>
 
 #include <gtest/gtest.h>
@@ -55,6 +56,30 @@ TEST_F(Feature, ManualBackupThenRestoreOnThisMachinesOwnNameMovesTheCurrentFileA
   EXPECT_TRUE(platform::FileExists(dir_.File("prev/tx-2026.12.07-09.15.00-000.fd3")))
       << "an entry on this machine's own name is local: its file goes to prev first";
   EXPECT_TRUE(platform::FileExists(file));
+}
+
+// An office keeps its bases in folders named in Russian: the database, the
+// backup and the file moved aside by a restore carry their real names.
+TEST_F(Feature, BackupAndRestoreInRussianFoldersUseTheRealNames) {
+  const std::string folder = dir_.path() + Win1251("/Базы");
+  platform::ForceDirectories(folder + Win1251("/Архив"));
+  const std::string file = folder + Win1251("/Учёт.fd3");
+  CreateDatabase(file);
+  ASSERT_TRUE(std::filesystem::is_regular_file(dir_.path() + "/Базы/Учёт.fd3"));
+  StartWith(fbtest::Fb30Path(file), folder + Win1251("/Архив"));
+
+  ui_.pickedFiles = {folder + Win1251("/Архив/копия.bk3")};
+  feature_->btnBackupClick();
+  ASSERT_TRUE(ui_.messages.empty()) << ui_.messages[0].text;
+  EXPECT_TRUE(std::filesystem::is_regular_file(dir_.path() + "/Базы/Архив/копия.bk3"));
+
+  ui_.pickedFiles = {folder + Win1251("/Архив/копия.bk3")};
+  feature_->btnRestoreClick();
+  ASSERT_TRUE(ui_.messages.empty()) << ui_.messages[0].text;
+  EXPECT_TRUE(std::filesystem::is_regular_file(dir_.path() + "/Базы/prev/Учёт-2026.12.07-09.15.00-000.fd3"));
+  TqnFbConnection restored;
+  restored.SetDatabaseName(fbtest::Fb30Path(file));
+  EXPECT_NO_THROW(restored.Attach());
 }
 
 TEST_F(Feature, AFailingScheduledBackupIsReportedOnTheMessagesPage) {

@@ -34,7 +34,7 @@ TEST(ParameterBlocks, DatabaseBlockCarriesTheFixedParameters) {
   connection.SetUserName("ANNA");
   connection.SetPassword("pw");
   EXPECT_EQ(connection.DatabaseParameterBlock(), Bytes({1, 28, 4, 'A', 'N', 'N', 'A', 29, 2, 'p', 'w', 63, 4, 3, 0, 0, 0,
-                                                        48, 7, 'W', 'I', 'N', '1', '2', '5', '1'}));
+                                                        48, 7, 'W', 'I', 'N', '1', '2', '5', '1', 77, 0}));
   connection.SetPassword(std::string(256, 'x'));
   EXPECT_THROW(connection.DatabaseParameterBlock(), Exception);
 }

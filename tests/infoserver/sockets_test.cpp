@@ -6,6 +6,7 @@
 
 #include "base/error.h"
 #include "info_test_support.h"
+#include "platform/files.h"
 #include "platform/sockets.h"
 
 namespace {
@@ -110,7 +111,7 @@ TEST(Sockets, SecondListenerOnABusyPortFailsWithTheSystemsText) {
     TcpListener::Listen("127.0.0.1", first->Port(), 16);
     FAIL() << "bound twice";
   } catch (const qn::EqnOsError& e) {
-    EXPECT_STREQ(e.what(), "Address already in use");
+    EXPECT_EQ(e.what(), qn::platform::ErrorText(EADDRINUSE));
     EXPECT_EQ(e.Code(), EADDRINUSE);
   }
   EXPECT_THROW(TcpListener::Listen("no.such.address", 0, 16), qn::Exception);

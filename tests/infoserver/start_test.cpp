@@ -2,10 +2,12 @@
 // that cannot be bound.
 #include <gtest/gtest.h>
 
+#include <cerrno>
 #include <fstream>
 
 #include "info_test_support.h"
 #include "infoserver/info_servers.h"
+#include "platform/files.h"
 
 namespace {
 
@@ -122,14 +124,14 @@ TEST(StartInfoServers, PortsThatCannotBeBoundAreLoggedAndTheRestGoesOn) {
     auto servers = Start(f);
     EXPECT_FALSE(servers.udp);
     EXPECT_TRUE(servers.tcp);
-    EXPECT_EQ(StartLines(f), (std::vector<std::string>{"can not start info server on UDP port " + p +
-                                                           ": Address already in use",
+    const std::string inUse = qn::platform::ErrorText(EADDRINUSE);
+    EXPECT_EQ(StartLines(f), (std::vector<std::string>{"can not start info server on UDP port " + p + ": " + inUse,
                                                        "started info server on TCP port " + p}));
     // Now the TCP port is taken too, by the server above.
     Fixture g(PortsXml(p, p), false);
     auto second = Start(g);
     EXPECT_FALSE(second.udp || second.tcp);
-    EXPECT_EQ(StartLines(g).back(), "can not start info server on TCP port " + p + ": Address already in use");
+    EXPECT_EQ(StartLines(g).back(), "can not start info server on TCP port " + p + ": " + inUse);
   }
   ::close(udp);
   Fixture h(PortsXml("70000", ""), false);

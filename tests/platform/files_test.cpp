@@ -3,9 +3,13 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <clocale>
+#include <filesystem>
+
 #include <gtest/gtest.h>
 
 #include "base/error.h"
+#include "base/text.h"
 #include "platform/files.h"
 #include "platform/system.h"
 #include "test_support/file_size_limit.h"
@@ -101,4 +105,45 @@ TEST(System, LoadsALibraryByPath) {
   ASSERT_TRUE(lib);
   EXPECT_NE(lib->Symbol("strlen"), nullptr);
   EXPECT_EQ(lib->Symbol("no_such_symbol_here"), nullptr);
+}
+
+// Names are Windows-1251 everywhere in the system; on disk they are the
+// kernel's (UTF-8) names that a person sees in a Russian folder.
+TEST(Files, CyrillicNamesAreTheRealNamesOnDisk) {
+  TempDir dir;
+  const std::string folder = JoinPath(dir.path(), Win1251("Базы/Архив"));
+  ForceDirectories(folder);
+  const std::string file = JoinPath(folder, Win1251("тест.txt"));
+  WriteFileReplacing(file, "x");
+  EXPECT_TRUE(std::filesystem::is_regular_file(dir.path() + "/Базы/Архив/тест.txt"));
+  EXPECT_TRUE(FileExists(file));
+  CopyFile(file, JoinPath(folder, Win1251("копия.txt")), true);
+  MoveFile(file, JoinPath(folder, Win1251("перенос.txt")));
+  EXPECT_EQ(TempDir::ListDir(dir.path() + "/Базы/Архив"), (std::vector<std::string>{"копия.txt", "перенос.txt"}));
+  auto log = AppendFile::Open(JoinPath(folder, Win1251("журнал.txt")));
+  ASSERT_TRUE(log);
+  log->Append("y");
+  EXPECT_EQ(ReadFile(JoinPath(folder, Win1251("журнал.txt"))), "y");
+  EXPECT_EQ(FromKernelFileName("/tmp/Базы"), "/tmp/" + Win1251("Базы"));
+}
+
+// Under a Russian locale the system words its errors in Russian: they reach
+// logs and messages in Windows-1251 like every other text.
+TEST(Files, TheSystemsErrorTextIsWindows1251UnderARussianLocale) {
+  const std::string saved = setlocale(LC_ALL, nullptr);
+  if (!setlocale(LC_ALL, "ru_RU.UTF-8")) GTEST_SKIP() << "the locale ru_RU.UTF-8 is not installed";
+  const std::string text = ErrorText(ENOENT);
+  setlocale(LC_ALL, saved.c_str());
+  EXPECT_EQ(text, Win1251("Нет такого файла или каталога"));
+}
+
+// A private file in a folder that other users write is never reached
+// through a link that someone planted there.
+TEST(Files, APrivateFileIsNotOpenedThroughALink) {
+  TempDir dir;
+  const std::string target = dir.File("target"), link = dir.File("log.txt");
+  WriteFileReplacing(target, "kept");
+  ASSERT_EQ(symlink(target.c_str(), link.c_str()), 0);
+  EXPECT_EQ(AppendFile::Open(link, true), nullptr);
+  EXPECT_EQ(ReadFile(target), "kept");
 }

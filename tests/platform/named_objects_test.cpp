@@ -2,6 +2,7 @@
 #include <cstring>
 #include <thread>
 
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -31,6 +32,26 @@ QN_CHILD_MODE(take_mutex) {
   if (r == WaitResult::Signaled) return m->Release() ? 0 : 4;
   if (r == WaitResult::Abandoned) return 5;
   return 6;
+}
+
+// args: global mutex name, own mutex name. Runs as the user nobody and
+// checks what an ordinary user beside a server run by root must find: the
+// machine-wide mutex that root owns exists, can be opened and is not free,
+// and this user's own names work although its namespace folder was planted.
+QN_CHILD_MODE(nobody_beside_root) {
+  if (setgid(65534) != 0 || setuid(65534) != 0) return 10;
+  try {
+    if (!NamedMutex::Open(args[0])) return 1;
+    bool existed = false;
+    auto shared = NamedMutex::Create(args[0], false, &existed);
+    if (!existed) return 2;
+    if (shared->Wait(100) != WaitResult::Timeout) return 3;
+    auto own = NamedMutex::Create(args[1], true, &existed);
+    if (existed || own->Wait(0) != WaitResult::Signaled) return 4;
+    return 0;
+  } catch (...) {
+    return 5;
+  }
 }
 
 // args: event name. Opens the event and sets it.
@@ -214,4 +235,20 @@ TEST(NamedObjects, AnotherUserHasANamespaceOfItsOwn) {
   waitpid(pid, &status, 0);
   ASSERT_TRUE(WIFEXITED(status));
   EXPECT_EQ(WEXITSTATUS(status), 0);
+}
+
+TEST(NamedObjects, AnOrdinaryUserSeesRootsMachineWideNamesDespiteAPlantedFolder) {
+  if (getuid() != 0) GTEST_SKIP() << "needs root to act as the server's user and another user";
+  TempDir base;
+  ASSERT_EQ(chmod(base.path().c_str(), 01777), 0);
+  // Root made nobody's namespace folder in advance: it must not be used.
+  ASSERT_EQ(mkdir(base.File(".qn-objects-65534").c_str(), 0700), 0);
+  setenv("QN_OBJECTS_DIR", base.path().c_str(), 1);
+  const std::string global = "Global\\" + UniqueName("qn.test.server");
+  {
+    auto server = NamedMutex::Create(global, true);
+    ChildProcess nobody("nobody_beside_root", {global, UniqueName("qn.test.own")});
+    EXPECT_EQ(nobody.Wait(20000), 0);
+  }
+  unsetenv("QN_OBJECTS_DIR");
 }

@@ -1,11 +1,13 @@
 // GoogleTest main that can also run one of the registered child modes.
 #include <gtest/gtest.h>
 
+#include <clocale>
 #include <cstring>
 
 #include "test_support/child_process.h"
 
 int main(int argc, char** argv) {
+  std::setlocale(LC_ALL, "");  // the environment's locale, as the programs take it
   const char* prefix = "--qn-child=";
   if (argc >= 2 && std::strncmp(argv[1], prefix, std::strlen(prefix)) == 0) {
     std::string mode = argv[1] + std::strlen(prefix);

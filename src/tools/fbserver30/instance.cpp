@@ -21,7 +21,7 @@ namespace {
 
 // Bump when the layout or the configuration written below changes, so that
 // existing instance folders are rebuilt by the next installation.
-constexpr int kLayoutVersion = 1;
+constexpr int kLayoutVersion = 2;
 
 const char* const kRootFiles[] = {
     "firebird.conf",          "databases.conf",       "plugins.conf",
@@ -78,11 +78,18 @@ bool SetsKey(const std::string& line, const std::string& key) {
 
 // Sets key = value in a Firebird configuration text, dropping earlier active
 // settings of the key so that only ours counts.
+void RemoveConf(std::vector<std::string>& lines, const std::string& key);
+
 void SetConf(std::vector<std::string>& lines, const std::string& key, const std::string& value) {
+  RemoveConf(lines, key);
+  lines.push_back(key + " = " + value);
+}
+
+// Drops every active setting of the key, leaving the server's default.
+void RemoveConf(std::vector<std::string>& lines, const std::string& key) {
   std::vector<std::string> kept;
   for (auto& l : lines)
     if (!SetsKey(l, key)) kept.push_back(std::move(l));
-  kept.push_back(key + " = " + value);
   lines = std::move(kept);
 }
 
@@ -99,7 +106,9 @@ void WriteConfiguration(const TInstance& instance) {
   conf.push_back("");
   conf.push_back("# ---- Firebird SQL 3.0 QN, written by fbserver30 ----");
   SetConf(conf, "RemoteServicePort", std::to_string(instance.port));
-  SetConf(conf, "RemoteBindAddress", "127.0.0.1");
+  // Workstations of the network connect to it: no RemoteBindAddress, so it
+  // listens on every interface like a server installed for a network.
+  RemoveConf(conf, "RemoteBindAddress");
   SetConf(conf, "SecurityDatabase", security);
   SetConf(conf, "DatabaseAccess", "Full");
   SetConf(conf, "ServerMode", "Super");
@@ -173,8 +182,11 @@ TInstance TInstance::FromEnvironment() {
 }
 
 std::map<std::string, std::string> TInstance::Environment() const {
+  // A UTF-8 locale, so that the server can open the Cyrillic file names that
+  // clients send (under the C locale it cannot transliterate them).
   return {{"PATH", "/usr/sbin:/usr/bin:/sbin:/bin"},
           {"HOME", base},
+          {"LANG", "C.UTF-8"},
           {"FIREBIRD", Root()},
           {"FIREBIRD_LOCK", LockFolder()},
           {"FIREBIRD_TMP", TmpFolder()}};
