@@ -2,6 +2,7 @@
 #include <arpa/inet.h>
 #include <netinet/in.h>
 #include <sys/socket.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <fstream>
@@ -10,6 +11,7 @@
 #include <gtest/gtest.h>
 
 #include "base/sha1.h"
+#include "platform/named_objects.h"
 #include "base/text.h"
 #include "test_support/program_process.h"
 #include "test_support/temp_dir.h"
@@ -150,6 +152,39 @@ TEST(Program, AFreshStartCreatesTheFirstDatabaseOnTheFirebird30Server) {
                     app.dir.File("data/tx.fd3") + " > " + app.dir.File("q.out") + " 2>&1";
   EXPECT_EQ(system(cmd.c_str()), 0);
   EXPECT_NE(ReadAll(app.dir.File("q.out")).find("TX7/PROTO"), std::string::npos) << ReadAll(app.dir.File("q.out"));
+  run.Signal(SIGTERM);
+  EXPECT_EQ(run.Wait(15000), 0);
+}
+
+// The desktop user runs the program beside the Firebird 3.0 server that root
+// runs (its guard holds the machine-wide running-test mutex): the program
+// sees it, offers no installation and tells workstations it is there.
+TEST(Program, AnOrdinaryUserSeesTheServerThatRootRuns) {
+  if (getuid() != 0) GTEST_SKIP() << "needs root to run the server's side";
+  Installed app(/*infoServers=*/true);
+  ASSERT_EQ(chmod(app.objects.path().c_str(), 01777), 0);
+  ASSERT_EQ(chown(app.dir.path().c_str(), 65534, 65534), 0);
+  const int port = 20000 + (getpid() + 3) % 20000;
+  std::ofstream(app.dir.File("ignore-udp.txt")) << "";
+  std::ofstream(app.dir.File("settings.xml"), std::ios::binary)
+      << "<?xml version=\"1.0\" encoding=\"Windows-1251\"?>\r\n<settings>\r\n  <PIN>K9</PIN>\r\n"
+      << "  <tcp-port>" << port << "</tcp-port>\r\n  <data_state>initialized</data_state>\r\n</settings>\r\n";
+  for (const char* f : {"settings.xml", "ignore-udp.txt", "ignore-tcp.txt", "debug.txt"})
+    chown(app.dir.File(f).c_str(), 65534, 65534);
+  std::remove(app.dir.File("ignore-tcp.txt").c_str());
+  ::setenv("QN_OBJECTS_DIR", app.objects.path().c_str(), 1);
+  auto server = qn::platform::NamedMutex::Create("Global\\FirebirdServerMutexFirebird SQL 3.0 QN", false);
+  ::unsetenv("QN_OBJECTS_DIR");
+
+  std::vector<std::string> args = {"--reuid=65534", "--regid=65534", "--clear-groups", app.program, "--headless=1"};
+  ProgramProcess run("/usr/bin/setpriv", args, app.env);
+  ASSERT_TRUE(WaitForLog(app.dir, "started info server on TCP port " + std::to_string(port))) << MainLog(app.dir);
+  const std::string reply = TcpRequest(port, Frame("get-fb30-support", 5, "K9"));
+  ASSERT_GT(reply.size(), 41u) << MainLog(app.dir);
+  EXPECT_EQ(reply.substr(50), "fb30-support 1\r\n");
+  const std::string log = MainLog(app.dir);
+  EXPECT_EQ(log.find(qn::Win1251("не установлен сервер")), std::string::npos) << log;
+  EXPECT_EQ(log.find(qn::Win1251("Ошибка")), std::string::npos) << log;
   run.Signal(SIGTERM);
   EXPECT_EQ(run.Wait(15000), 0);
 }

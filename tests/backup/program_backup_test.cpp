@@ -4,12 +4,15 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <filesystem>
 #include <fstream>
 
 #include "base/text.h"
+#include "firebird/fb30_server.h"
 #include "firebird/fb_connection.h"
 #include "firebird/fb_test_support.h"
 #include "infoserver/info_packet.h"
+#include "platform/system.h"
 #include "test_support/program_process.h"
 
 namespace qn {
@@ -60,6 +63,57 @@ TEST_F(ProgramBackup, AnswersARemoteBackupRequestOnceTheFileIsComplete) {
 
   run.Signal(SIGTERM);
   EXPECT_EQ(run.Wait(20000), 0);
+}
+
+// Installed in a folder named in Russian, the program makes its first
+// database there, tells workstations where it is, backs it up on request,
+// and the files on disk carry the real Cyrillic names.
+TEST_F(ProgramBackup, WorksFromAFolderWithARussianName) {
+  TempDir root, objects;
+  const std::string folder = root.path() + "/Менеджер баз";
+  std::filesystem::create_directory(folder);
+  const std::string exe = InstallProgram(QN_PROGRAM_PATH, folder);
+  std::ofstream(folder + "/ignore-udp.txt") << "";
+  const int port = 20000 + (getpid() + 11) % 20000;
+  std::ofstream(folder + "/settings.xml", std::ios::binary)
+      << "<?xml version=\"1.0\" encoding=\"Windows-1251\"?>\r\n<settings>\r\n  <PIN>K9</PIN>\r\n"
+      << "  <tcp-port>" << port << "</tcp-port>\r\n</settings>\r\n";
+  // The Firebird 3.0 server counts as installed in the run's own key store.
+  ::setenv("QN_REGISTRY_DIR", objects.File("registry").c_str(), 1);
+  platform::RegistryCreateKey(kFb30UninstallKey);
+  ::unsetenv("QN_REGISTRY_DIR");
+  ProgramProcess run(exe, {"--headless=1"},
+                     {"QN_OBJECTS_DIR=" + objects.path(), "QN_REGISTRY_DIR=" + objects.File("registry")});
+  ASSERT_TRUE(run.Started());
+
+  // Start-up ends by marking the register initialized once the first
+  // database is made.
+  for (int i = 0; i < 1500 && ReadAll(folder + "/settings.xml").find("initialized") == std::string::npos; ++i)
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+  const std::string database = platform::FromKernelFileName(folder) + "/data/tx.fd3";
+  const std::string info = TcpRequest(port, EncodePacket("get-database-info-by-num 0 V3", "K9", 1));
+  ASSERT_NE(info.find(EscapeField(database)), std::string::npos) << info;
+  EXPECT_TRUE(std::filesystem::is_regular_file(folder + "/data/tx.fd3"));
+
+  const std::string reply = TcpRequest(port, EncodePacket("perform-database-backup db0000", "K9", 0x2A));
+  EXPECT_EQ(DecodePacket(TrimControl(reply), "K9").payload, "database-backup-info 0000002A success") << reply;
+  std::string backup;
+  for (const auto& e : std::filesystem::recursive_directory_iterator(folder + "/backup"))
+    if (e.path().extension() == ".bk3") backup = e.path().string();
+  ASSERT_FALSE(backup.empty());
+  // The server's own tool restores it under another Cyrillic name.
+  std::string out;
+  EXPECT_EQ(fbtest::RunCommand("env -u FIREBIRD gbak -c -se localhost/53030:service_mgr -user SYSDBA -pas quillfern " +
+                                   fbtest::ShellQuote(backup) + " " + fbtest::ShellQuote(folder + "/data/копия.fd3"),
+                               out),
+            0)
+      << out;
+  EXPECT_TRUE(std::filesystem::is_regular_file(folder + "/data/копия.fd3"));
+
+  run.Signal(SIGTERM);
+  EXPECT_EQ(run.Wait(20000), 0);
+  EXPECT_NE(platform::ReadFile(platform::FromKernelFileName(folder) + "/settings.xml").find("<path>localhost/53030:" + database + "</path>"),
+            std::string::npos);
 }
 
 }  // namespace
