@@ -18,6 +18,8 @@
 #include <atomic>
 #include <cstdlib>
 #include <filesystem>
+#include <fstream>
+#include <sstream>
 #include <thread>
 
 #include "base/text.h"
@@ -125,6 +127,23 @@ class Spawned {
   pid_t pid_ = -1;
   bool done_ = false;
 };
+
+// True when a socket listens on the port at the wildcard address of IPv4 or
+// IPv6 (state 0A in the kernel's tables), not only on loopback.
+bool ListensOnEveryInterface(int port) {
+  const std::string wanted = Format(":%04X ", port);
+  for (const char* table : {"/proc/net/tcp", "/proc/net/tcp6"}) {
+    std::ifstream in(table);
+    for (std::string line; std::getline(in, line);) {
+      std::istringstream fields(line);
+      std::string slot, local, remote, state;
+      fields >> slot >> local >> remote >> state;
+      if (state != "0A" || local.find(wanted.substr(0, wanted.size() - 1)) == std::string::npos) continue;
+      if (local.find_first_not_of('0') == local.find(':')) return true;
+    }
+  }
+  return false;
+}
 
 // Runs a shell command line; its stdout and stderr land in *output.
 int Shell(const std::string& command, const std::string& outputFile, std::string* output) {
@@ -319,6 +338,31 @@ TEST_F(Fb30Test, AMissingInstallerIsReported) {
   EXPECT_EQ(offer.errors, std::vector<std::string>{Win1251("Установочный комплект сервера \"Firebird SQL 3.0\" не найден")});
 }
 
+TEST_F(Fb30Test, WithoutRootRightsOrADesktopTheInstallerIsNotStartedAndTheReasonShown) {
+  if (getuid() != 0) GTEST_SKIP() << "needs root to act as an ordinary user";
+  TempDir program, shared;
+  WriteFakeInstaller(program.path());
+  ASSERT_EQ(::chmod(program.path().c_str(), 0755), 0);
+  ASSERT_EQ(::chmod(shared.path().c_str(), 01777), 0);
+  const pid_t pid = ::fork();
+  if (pid == 0) {
+    ::setenv("QN_OBJECTS_DIR", shared.path().c_str(), 1);
+    ::setenv("QN_REGISTRY_DIR", shared.File("registry").c_str(), 1);
+    ::unsetenv("DISPLAY");
+    ::unsetenv("WAYLAND_DISPLAY");
+    if (::setgid(65534) != 0 || ::setuid(65534) != 0) ::_exit(3);
+    Offer offer;
+    EnsureFb30Installed(program.path(), false, offer.Ask(), offer.Show());
+    const bool shown = offer.errors == std::vector<std::string>{Fb30InstallerNeedsRightsMessage(
+                                           Fb30InstallerPath(program.path()))};
+    ::_exit(shown && !platform::FileExists(program.File("marker")) ? 0 : 1);
+  }
+  int status = 0;
+  ::waitpid(pid, &status, 0);
+  ASSERT_TRUE(WIFEXITED(status));
+  EXPECT_EQ(WEXITSTATUS(status), 0);
+}
+
 // ---- the real installer ----
 
 TEST_F(Fb30Test, TheInstallerSetsUpAServerThatTakesDatabases) {
@@ -330,8 +374,11 @@ TEST_F(Fb30Test, TheInstallerSetsUpAServerThatTakesDatabases) {
   EXPECT_TRUE(IsFb30Running());
   EXPECT_TRUE(platform::RegistryKeyExists(kFb30UninstallKey));
 
-  // A client with nothing of the instance in its environment.
-  const std::string db = dir_.File("made.fd3");
+  EXPECT_TRUE(ListensOnEveryInterface(kTestPort)) << "workstations of the network must reach it";
+
+  // A client with nothing of the instance in its environment, and a file
+  // name in Russian, which the server must be able to make.
+  const std::string db = dir_.File("Учёт.fd3");
   const std::string sql = dir_.File("create.sql");
   platform::WriteFileReplacing(sql, "CREATE DATABASE 'localhost/" + std::to_string(kTestPort) + ":" + db +
                                         "' USER 'SYSDBA' PASSWORD 'quillfern' DEFAULT CHARACTER SET WIN1251;\n"
@@ -342,7 +389,7 @@ TEST_F(Fb30Test, TheInstallerSetsUpAServerThatTakesDatabases) {
             0)
       << out;
   EXPECT_NE(out.find("ODS=12"), std::string::npos) << out;
-  EXPECT_TRUE(platform::FileExists(db));
+  EXPECT_TRUE(std::filesystem::is_regular_file(db));
 
   // A second run finds it running and only puts the key back.
   const std::string guard = GuardPid();
