@@ -190,6 +190,8 @@ int main(int argc, char** argv) {
   qn::TqnTcpServerOptions options;
   options.address = "127.0.0.1";
   options.port = 0;
+  // Every client comes from 127.0.0.1 here, standing for a whole office.
+  options.maxConnectionsPerPeer = options.maxConnections;
   qn::TqnInfoTcpServer server(ctx, options);
 
   const std::string request = qn::EncodePacket("get-database-info-by-num 0 V3", kKey, 0x2A) + "\r\n";

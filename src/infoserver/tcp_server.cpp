@@ -37,9 +37,33 @@ void TqnInfoTcpServer::ListenLoop() {
       continue;
     }
     if (!connection) return;
-    // Over the limit the connection is dropped here, closed unanswered.
-    threads_.Start([this, connection] { Serve(*connection); });
+    // Over a limit the connection is dropped here, closed unanswered.
+    const std::string peer = connection->PeerAddress();
+    if (!EnterPeer(peer)) continue;
+    const bool started = threads_.Start([this, connection, peer] {
+      struct Leave {
+        TqnInfoTcpServer& server;
+        const std::string& peer;
+        ~Leave() { server.LeavePeer(peer); }
+      } leave{*this, peer};
+      Serve(*connection);
+    });
+    if (!started) LeavePeer(peer);
   }
+}
+
+bool TqnInfoTcpServer::EnterPeer(const std::string& peer) {
+  std::lock_guard<std::mutex> lock(peersMutex_);
+  size_t& open = peers_[peer];
+  if (open >= options_.maxConnectionsPerPeer) return false;
+  ++open;
+  return true;
+}
+
+void TqnInfoTcpServer::LeavePeer(const std::string& peer) {
+  std::lock_guard<std::mutex> lock(peersMutex_);
+  auto it = peers_.find(peer);
+  if (it != peers_.end() && --it->second == 0) peers_.erase(it);
 }
 
 void TqnInfoTcpServer::Serve(platform::TcpConnection& connection) {
@@ -62,7 +86,7 @@ void TqnInfoTcpServer::Serve(platform::TcpConnection& connection) {
   if (reply != kInvalidReply) {
     connection.Write(reply + "\r\n", options_.writeTimeoutMs, &cancel_);
   } else {
-    InfoLog(ctx_, "invalid reply while handling command " + line, 0);
+    refusals_.Refused(ctx_, connection.PeerAddress(), line);
   }
 }
 

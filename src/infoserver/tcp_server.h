@@ -2,7 +2,8 @@
 // framed reply line (CR LF), then the connection is closed, also on every
 // failure. Each connection runs on a thread of its own, so a slow or silent
 // client never holds up another; beyond maxConnections at once new
-// connections are closed unanswered.
+// connections are closed unanswered, and so are those of one peer address
+// beyond maxConnectionsPerPeer, so that one machine cannot take them all.
 //
 // Shutdown: the destructor stops the listener, wakes every connection that
 // is waiting for its line and waits for requests in progress to end. A
@@ -13,12 +14,15 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <map>
 #include <memory>
+#include <mutex>
 #include <string>
 #include <thread>
 
 #include "infoserver/connection_threads.h"
 #include "infoserver/info_context.h"
+#include "infoserver/refusal_log.h"
 #include "platform/sockets.h"
 
 namespace qn {
@@ -29,6 +33,7 @@ struct TqnTcpServerOptions {
   uint32_t readTimeoutMs = 10000;  // for the request line
   uint32_t writeTimeoutMs = 10000;
   size_t maxConnections = 4096;
+  size_t maxConnectionsPerPeer = 64;
   int backlog = 4096;
 };
 
@@ -45,11 +50,17 @@ class TqnInfoTcpServer {
 
  private:
   void ListenLoop();
+  // Counts a connection of the peer in; false when the peer has its limit.
+  bool EnterPeer(const std::string& peer);
+  void LeavePeer(const std::string& peer);
   void Serve(platform::TcpConnection& connection);  // itsInfoExecute
 
   const TqnInfoContext ctx_;
   const TqnTcpServerOptions options_;
   platform::SocketCancel cancel_;
+  TqnRefusalLog refusals_;
+  std::mutex peersMutex_;
+  std::map<std::string, size_t> peers_;  // open connections per peer address
   std::unique_ptr<platform::TcpListener> listener_;
   TqnConnectionThreads threads_;
   std::thread listenThread_;

@@ -6,6 +6,7 @@
 #include "base/error.h"
 #include "infoserver/info_handler.h"
 #include "infoserver/info_packet.h"
+#include "infoserver/refusal_log.h"
 #include "platform/sockets.h"
 
 namespace qn {
@@ -31,6 +32,7 @@ struct TqnInfoUdpServer::State {
   bool workStarted = false;
   std::unique_ptr<platform::UdpSocket> client;  // opened on first use, guarded by sendMutex
   std::mutex sendMutex;
+  TqnRefusalLog refusals;
 
   void Send(const std::string& packet, const std::string& address) {
     std::lock_guard<std::mutex> lock(sendMutex);
@@ -50,7 +52,7 @@ struct TqnInfoUdpServer::State {
     if (reply != kInvalidReply) {
       Send(reply, peer);
     } else {
-      InfoLog(ctx, "invalid reply while handling command " + data, 0);
+      refusals.Refused(ctx, peer, data);
     }
   }
 

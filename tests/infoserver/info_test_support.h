@@ -128,9 +128,20 @@ inline sockaddr_in Loopback(uint16_t port) {
 }
 
 // A connected TCP client socket, or -1.
-inline int Connect(uint16_t port) {
+// A connection to the port on 127.0.0.1; with a source, from that address
+// of the loopback range (127.0.0.0/8), as a client on another machine.
+inline int Connect(uint16_t port, const char* source = nullptr) {
   int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
   if (fd < 0) return -1;
+  if (source) {
+    sockaddr_in from{};
+    from.sin_family = AF_INET;
+    ::inet_pton(AF_INET, source, &from.sin_addr);
+    if (::bind(fd, reinterpret_cast<sockaddr*>(&from), sizeof from) != 0) {
+      ::close(fd);
+      return -1;
+    }
+  }
   sockaddr_in sa = Loopback(port);
   if (::connect(fd, reinterpret_cast<sockaddr*>(&sa), sizeof sa) != 0) {
     ::close(fd);

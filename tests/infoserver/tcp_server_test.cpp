@@ -137,10 +137,12 @@ TEST(TcpServer, ThousandSimultaneousClientsAllAnsweredWhileOneStaysSilent) {
   ASSERT_GE(silent, 0);
   AwaitConnections(server, 1);
 
+  // An office of many workstations: clients from 50 addresses at once.
   constexpr int kClients = 1000;
   std::vector<int> fds;
   for (int i = 0; i < kClients; ++i) {
-    int fd = infotest::Connect(server.Port());
+    const std::string source = "127.0.1." + std::to_string(1 + i % 50);
+    int fd = infotest::Connect(server.Port(), source.c_str());
     ASSERT_GE(fd, 0) << "connection " << i << " refused";
     fds.push_back(fd);
   }
@@ -159,6 +161,48 @@ TEST(TcpServer, ThousandSimultaneousClientsAllAnsweredWhileOneStaysSilent) {
   EXPECT_EQ(answered, kClients);
   EXPECT_GE(server.ActiveConnections(), 1u);  // the silent client is still held
   ::close(silent);
+}
+
+// One machine that opens connections and stays silent holds at most its
+// own share: workstations on other machines are still answered, and the
+// machine itself again once its connections are gone.
+TEST(TcpServer, ASilentMachineCannotTakeEveryConnection) {
+  Fixture f;
+  auto options = Loopback(/*readTimeoutMs=*/600000, /*maxConnections=*/100);
+  options.maxConnectionsPerPeer = 8;
+  qn::TqnInfoTcpServer server(f.ctx, options);
+  std::vector<int> silent;
+  for (int i = 0; i < 20; ++i) silent.push_back(infotest::Connect(server.Port(), "127.0.2.1"));
+  AwaitConnections(server, 8);
+  const int other = infotest::Connect(server.Port(), "127.0.2.2");
+  ASSERT_TRUE(infotest::SendAll(other, Request("get-fb30-support") + "\n"));
+  EXPECT_EQ(infotest::ReadToEnd(other), Expected("fb30-support 0"));
+  ::close(other);
+  EXPECT_EQ(server.ActiveConnections(), 8u);
+  for (int fd : silent) ::close(fd);
+  AwaitConnections(server, 0);
+  const int again = infotest::Connect(server.Port(), "127.0.2.1");
+  ASSERT_TRUE(infotest::SendAll(again, Request("get-fb30-support") + "\n"));
+  EXPECT_EQ(infotest::ReadToEnd(again), Expected("fb30-support 0"));
+  ::close(again);
+}
+
+// A flood of bad packets from one peer leaves a few short lines and one
+// summary, not a record of each packet.
+TEST(RefusalLog, AFloodFromOnePeerIsFoldedIntoASummary) {
+  Fixture f(infotest::kRegisterXml, /*debug=*/false);
+  qn::TqnRefusalLog refusals;
+  const auto start = qn::TqnRefusalLog::Clock::now();
+  const std::string packet(2000, 'x');
+  for (int i = 0; i < 1000; ++i) refusals.Refused(f.ctx, "10.0.0.9", packet, start);
+  refusals.Refused(f.ctx, "10.0.0.7", "other", start);
+  refusals.Refused(f.ctx, "10.0.0.9", "late", start + std::chrono::seconds(61));
+  const std::string bounded = "invalid reply while handling command " + std::string(120, 'x') + "...";
+  std::vector<std::string> expected(5, bounded);
+  expected.push_back("invalid reply while handling command other");
+  expected.push_back("995 more invalid packets from 10.0.0.9 in 61 s were not logged");
+  expected.push_back("invalid reply while handling command late");
+  EXPECT_EQ(f.LogTexts(), expected);
 }
 
 TEST(TcpServer, ShutdownClosesWaitingConnections) {
