@@ -178,6 +178,27 @@ TEST_F(Operations, ARemoteBackupWaitsForADatabaseCreation) {
   EXPECT_EQ(fbtest::FetchRows(query), std::vector<std::string>{"TX7"});
 }
 
+TEST_F(Operations, ARemoteBackupStillWaitingAtShutdownFailsInsteadOfHoldingTheExit) {
+  const std::string file = dir_.File("tx.fd3");
+  CreateDatabase(file);
+  StartWith(fbtest::Fb30Path(file), Folder("b"));
+  std::string remoteFailure;
+  std::atomic<bool> done{false};
+  {
+    TqnOperationLock::Hold running(services_->OperationLock());  // an operation of the main thread
+    std::thread remote([&] {
+      remoteFailure = FailureOf([&] { feature_->PerformRemoteBackup({"db0000", dir_.File("remote.bk3"), "", 0}); });
+      done = true;
+    });
+    std::this_thread::sleep_for(std::chrono::milliseconds(300));
+    EXPECT_FALSE(done);
+    services_->Stop();
+    remote.join();
+  }
+  EXPECT_EQ(remoteFailure, "the program is shutting down");
+  EXPECT_FALSE(platform::FileExists(dir_.File("remote.bk3")));
+}
+
 TEST_F(Operations, ARestoreMovesNoDatabaseInUseNorOneItCannotLogInTo) {
   const std::string file = dir_.File("tx.fd3");
   CreateDatabase(file);
