@@ -207,7 +207,9 @@ void TfrmMainQNDBMGR::TrayMiddleClick() {
 }
 
 void TfrmMainQNDBMGR::HideToTray() {
-  if (trayAvailable_ ? trayAvailable_() : QSystemTrayIcon::isSystemTrayAvailable())
+  // A start-up that failed before the icon was added leaves no icon either.
+  const bool tray = trayAvailable_ ? trayAvailable_() : QSystemTrayIcon::isSystemTrayAvailable();
+  if (tray && (!core_ || core_->TrayIconAdded()))
     hide();
   else
     showMinimized();

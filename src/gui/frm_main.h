@@ -94,7 +94,8 @@ class TfrmMainQNDBMGR : public QWidget, public IqnMainView {
   void Run(const std::function<void()>& action);
   void AppendPane(bool cleared, const std::vector<std::string>& lines);
   void LoadWindowState();
-  // Hides the window to the tray, or minimises it where there is no tray.
+  // Hides the window to the tray, or minimises it where there is no tray
+  // or no icon in it.
   void HideToTray();
   // A middle click on the icon; the second within the double-click time
   // shows the window.
