@@ -149,7 +149,18 @@ void TqnApplication::SelectRow(int row) {
 }
 
 void TqnApplication::UpdateButtons(int row) {
-  if (!exiting_) entryButtonsEnabled_ = row >= 0;
+  if (!exiting_) entryButtonsEnabled_ = row >= 0 && !Busy();
+}
+
+void TqnApplication::SetOperationRunning(bool running) {
+  operationRunning_ = running;
+  ui_.SetBusy(running);
+  BusyChanged();
+}
+
+void TqnApplication::BusyChanged() {
+  UpdateButtons(selectedRow_);
+  view_.ListChanged();
 }
 
 TqnNode* TqnApplication::SelectedEntry() {
@@ -185,28 +196,56 @@ TqnEntryFormActions TqnApplication::FormActions() {
 }
 
 void TqnApplication::EditSelected() {
+  // The window keeps being served while an operation runs; its entry stays
+  // as it is until the operation is over.
+  if (Busy()) return;
   TqnNode* entry = SelectedEntry();
   if (!entry) return;
-  TqnEntryForm form = LoadEntryForm(*entry, false, address_.localHostName);
+  const std::string name = entry->Name();
+  const TqnEntryForm opened = LoadEntryForm(*entry, false, address_.localHostName);
+  TqnEntryForm form = opened;
   if (!ui_.EditEntry(form, FormActions())) return;
-  std::string name = entry->Name();
-  settings_.Change([&](TqnNode&) { StoreEntryForm(form, *entry); });
+  // The dialog served the window meanwhile: the entry may have changed or
+  // gone. Only what the person changed is written.
+  entry = RegisterOf(settings_.Root())->FindNode(name);
+  if (!entry->Exists()) return;
+  const TqnEntryForm current = LoadEntryForm(*entry, false, address_.localHostName);
+  settings_.Change([&](TqnNode&) { StoreEntryForm(MergeEntryForm(opened, form, current), *entry); });
   SaveSettings();
   failureList_.erase(name);
   FillList();
 }
 
 void TqnApplication::RemoveSelected() {
+  if (Busy()) return;
   TqnNode* entry = SelectedEntry();
   if (!entry) return;
   if (!ui_.AskYesNo(TqnMessageKind::Warning, Win1251("Удалить из списка запись о базе данных"))) return;
+  // The question served the window: the entry may have gone meanwhile.
+  if (Busy() || SelectedEntry() != entry) return;
+  const std::string name = entry->Name();
   DeleteEntry(settings_, entry);
   SaveSettings();
+  // A later entry may take the same name; it starts with a clean record.
+  failureList_.erase(name);
   FillList();
 }
 
 void TqnApplication::CreateClicked() {
-  if (TqnNode* entry = CreateNewDatabase()) FillList(entry);
+  if (Busy()) return;
+  creating_ = true;
+  BusyChanged();
+  TqnNode* entry = nullptr;
+  try {
+    entry = CreateNewDatabase();
+  } catch (...) {
+    creating_ = false;
+    // The dialog served the window: the list may show the half-made entry.
+    FillList();
+    throw;
+  }
+  creating_ = false;
+  FillList(entry);
 }
 
 void TqnApplication::ExitClicked() {

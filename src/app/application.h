@@ -76,6 +76,13 @@ class TqnApplication {
   const std::vector<TqnListRow>& Rows() const { return rows_; }
   int SelectedRow() const { return selectedRow_; }
   bool EntryButtonsEnabled() const { return entryButtonsEnabled_; }
+  // "Создать": off while an operation or a creation runs.
+  bool CreateButtonEnabled() const { return !Busy(); }
+  // An operation of the main thread (backup, restore, dump load, creation)
+  // begins or ends: the window shows the run busy and the entry buttons
+  // and "Создать" are off meanwhile.
+  void SetOperationRunning(bool running);
+  bool Busy() const { return operationRunning_ || creating_; }
   // Rebuilds the list; selects the given entry's row, else the row of the
   // previously selected number, else the first.
   void FillList(const TqnNode* entry = nullptr);
@@ -142,6 +149,7 @@ class TqnApplication {
 
  private:
   void UpdateButtons(int row);
+  void BusyChanged();
   void CreateEntryFolders(int number);
   TqnEntryFormActions FormActions();
   std::string NewDatabasePath(int number, int firstFileNumber);
@@ -164,6 +172,8 @@ class TqnApplication {
   int selectedRow_ = -1;
   bool entryButtonsEnabled_ = false;
   bool exiting_ = false;
+  bool operationRunning_ = false;
+  bool creating_ = false;
   bool trayIconAdded_ = false;
   bool backupTimerEnabled_ = false;
   int screenWidth_ = 0;

@@ -11,7 +11,8 @@
 namespace qn {
 
 TqnRunServices::TqnRunServices(TqnApplication& app, TqnMainThreadRunner runner)
-    : app_(app), runner_(std::move(runner)) {
+    : app_(app), runner_(std::move(runner)), operationLock_(&app.Ui()) {
+  operationLock_.SetBusyObserver([this](bool busy) { app_.SetOperationRunning(busy); });
   TqnStartupHooks hooks;
   hooks.startInfoServers = [this] { StartInfoServers(); };
   hooks.checkFb30Server = [this] { CheckFb30Server(app_); };
@@ -45,6 +46,7 @@ void TqnRunServices::StartInfoServers() {
 }
 
 void TqnRunServices::Stop() {
+  operationLock_.Close();
   if (!servers_.tcp && !servers_.udp) return;
   stopping_ = true;
   auto done = std::async(std::launch::async, [this] {
@@ -61,6 +63,9 @@ void TqnRunServices::CreateEntryDatabase(TqnNode& entry) {
   wanted.path = entry.FindNode("path")->Content().AsString("");
   wanted.user = entry.FindNode("user")->Content().AsString("");
   wanted.password = entry.FindNode("pwd")->Content().AsString("");
+  // The creation sets the main connection's library, name and credentials:
+  // no backup may change them under it.
+  TqnOperationLock::Hold operation(operationLock_);
   TqnDbCredentials used = CreateDatabase(connection_, wanted, app_.ProgramFolder(),
                                          [this](std::string& user, std::string& password) {
                                            return app_.Ui().AskLogin(user, password);

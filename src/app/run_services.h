@@ -7,6 +7,7 @@
 #include <atomic>
 
 #include "app/application.h"
+#include "app/operation_lock.h"
 #include "firebird/fb_connection.h"
 #include "infoserver/info_servers.h"
 
@@ -24,11 +25,15 @@ class TqnRunServices {
 
   // Stops the info servers. A connection thread may be waiting for the main
   // thread, which is the caller: pending main-thread work is run while the
-  // servers wind down, so that neither waits for the other.
+  // servers wind down, so that neither waits for the other. Remote backups
+  // still waiting for the operation lock fail (an error reply) rather than
+  // hold the exit; one that runs is let finish.
   void Stop();
 
   // The main connection (default transaction trnAuto, fixed parameters).
   TqnFbConnection& Connection() { return connection_; }
+  // Held by every user of the main connection for a whole operation.
+  TqnOperationLock& OperationLock() { return operationLock_; }
   const TqnInfoServers& InfoServers() const { return servers_; }
 
   // The info server's remote backup and how the backup feature completes a
@@ -53,6 +58,7 @@ class TqnRunServices {
   TqnMainThreadRunner runner_;
   std::atomic<bool> stopping_{false};
   TqnFbConnection connection_;
+  TqnOperationLock operationLock_;
   TqnInfoServers servers_;
   std::function<void(const TqnRemoteBackupRequest&)> performBackup_;
   std::function<std::string(const std::string&)> normalizeBackupFolder_;

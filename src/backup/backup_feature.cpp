@@ -32,6 +32,7 @@ TqnBackupFeature::TqnBackupFeature(TqnApplication& app, TqnRunServices& services
       view_(view),
       runner_(services.Connection(), app.Log(), &app.Ui(), app.GetClock(),
               {app.ProgramFolder(), app.LocalHostName(), app.PacketKey()}) {
+  runner_.ShareOperationLock(services.OperationLock());
   // Progress leaves from the UDP info server, framed with this instance's number.
   runner_.SetProgressSender([&services](const std::string& address, const std::string& payload, int32_t) {
     services.SendUdpPayload(address, payload);
@@ -87,6 +88,10 @@ void TqnBackupFeature::btnRestoreClick() {
 }
 
 void TqnBackupFeature::timBackupTimer() {
+  // A tick that comes while another operation runs (its progress serves
+  // the window, timers included) is no failure: the pass waits for a
+  // later tick.
+  if (runner_.OperationLock().Busy()) return;
   EnsureIdentity();
   TqnSchedulerContext ctx;
   ctx.root = &app_.Settings().Root();

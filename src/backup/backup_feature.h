@@ -33,6 +33,7 @@ class TqnBackupFeature {
   void btnRestoreClick();
   // One scheduler pass; a failure goes to the message pane as "Ошибка! "
   // and the message, and brings the window forward on its messages page.
+  // While another operation runs the pass is left to a later tick.
   void timBackupTimer();
   // A workstation's backup: the entry is read under the settings lock, the
   // backup runs outside it. Any thread; throws on failure.

@@ -6,6 +6,7 @@
 #include "backup/dump_restore.h"
 #include "base/error.h"
 #include "base/text.h"
+#include "firebird/fb_attachments.h"
 #include "firebird/fb_client.h"
 #include "firebird/fb_paths.h"
 #include "infoserver/info_packet.h"
@@ -51,32 +52,6 @@ std::string BackupProgressPayload(int32_t requestNumber) {
   return "database-backup-info " + HexUpper(static_cast<uint32_t>(requestNumber), 8) + " progress";
 }
 
-// The lock of one whole operation. A second operation on the thread that
-// already runs one would change the connection under it: refused.
-class TqnBackupRunner::Operation {
- public:
-  explicit Operation(TqnBackupRunner& runner) : runner_(runner) {
-    if (runner_.owner_.load() == std::this_thread::get_id())
-      throw Exception(Win1251("Архивация или разархивация уже выполняется"));
-    if (runner_.OnUiThread()) {
-      while (!runner_.operationLock_.try_lock_for(std::chrono::milliseconds(20)))
-        if (runner_.ui_) runner_.ui_->ProcessEvents();
-    } else {
-      runner_.operationLock_.lock();
-    }
-    runner_.owner_ = std::this_thread::get_id();
-  }
-  ~Operation() {
-    runner_.owner_ = std::thread::id();
-    runner_.operationLock_.unlock();
-  }
-  Operation(const Operation&) = delete;
-  Operation& operator=(const Operation&) = delete;
-
- private:
-  TqnBackupRunner& runner_;
-};
-
 TqnBackupRunner::TqnBackupRunner(TqnFbConnection& connection, TqnLog& log, IqnUserInterface* ui, const Clock& clock,
                                  TqnBackupRunnerOptions options)
     : connection_(connection),
@@ -85,6 +60,7 @@ TqnBackupRunner::TqnBackupRunner(TqnFbConnection& connection, TqnLog& log, IqnUs
       clock_(clock),
       options_(std::move(options)),
       uiThread_(std::this_thread::get_id()),
+      ownLock_(ui),
       progressNow_([] { return std::chrono::steady_clock::now(); }),
       loadProgress_(kLoadProgressInterval, [this] { StepProgress(); }, [this] { return progressNow_(); }) {
   sender_ = [this](const std::string& address, const std::string& payload, int32_t senderNumber) {
@@ -122,9 +98,14 @@ void TqnBackupRunner::RunService(const TqnBackupEntry& entry,
     TqnFbServices services(connection_.Client());
     const bool oldClient = fb30 && !ClientVersionAtLeast(*connection_.Client(), 3, 0, 3, 0);
     const std::string host = fb30 ? Win1251ToUtf8(location.host) : location.host;
-    if (moveAside) MoveAsideCurrentFile(entry.path);
     lastRequest_ = request(fb30, oldClient);
-    services.Run(host, location.port, connection_.UserName(), connection_.Password(), lastRequest_, true, onLine);
+    // The login is tried before anything is moved: a wrong password or an
+    // unreachable server must not leave the entry without its database.
+    services.Attach(host, location.port, connection_.UserName(), connection_.Password());
+    if (moveAside) MoveAsideCurrentFile(entry.path);
+    services.Start(lastRequest_);
+    services.ReadLines(onLine);
+    services.Detach();
   } catch (...) {
     try {
       connection_.Detach();
@@ -142,7 +123,7 @@ void TqnBackupRunner::RunService(const TqnBackupEntry& entry,
 
 void TqnBackupRunner::BackupDatabase(const TqnBackupEntry& entry, const std::string& fileName,
                                      const TqnBackupJob& job) {
-  Operation operation(*this);
+  TqnOperationLock::Hold operation(*lock_);
   const TFbLocation location = ParseDatabasePath(entry.path);
   RunService(
       entry,
@@ -164,7 +145,7 @@ void TqnBackupRunner::BackupDatabase(const TqnBackupEntry& entry, const std::str
 }
 
 void TqnBackupRunner::RestoreDatabase(const TqnBackupEntry& entry, const std::string& file, bool conversionMode) {
-  Operation operation(*this);
+  TqnOperationLock::Hold operation(*lock_);
   if (LowerCase(ExtensionOf(platform::ExtractFileName(file))) == ".pbz") {
     const bool ui = ui_ && OnUiThread();
     TqnDumpRestoreContext context(connection_);
@@ -221,22 +202,28 @@ void TqnBackupRunner::MoveAsideCurrentFile(const std::string& entryPath) {
   const TFbLocation location = ParseDatabasePath(entryPath);
   if (!IsLocalHost(location.host, options_.localHostName) || !platform::FileExists(location.filePath)) return;
   const std::string folder = platform::JoinPath(platform::ExtractFileDir(location.filePath), "prev");
+  const std::string name = platform::ExtractFileName(location.filePath);
+  const std::string extension = ExtensionOf(name);
+  const std::string target =
+      platform::JoinPath(folder, name.substr(0, name.size() - extension.size()) + "-" +
+                                     FormatDateTime(kBackupTimeFormat, clock_.Now()) + extension);
+  static const std::string moveMessage = Win1251("Невозможно переместить файл \"%s\" в \"%s\"");
+  // A file in use is never moved: the server and the workstations would go
+  // on writing into the moved file (a rename does not stop them here), and
+  // their work would be missing from the restored database.
+  connection_.SetDatabaseName(entryPath);
+  if (OtherAttachments(connection_) == TqnAttachmentCount::Others)
+    throw Exception(Format(moveMessage.c_str(), location.filePath.c_str(), target.c_str()));
   try {
     platform::ForceDirectories(folder);
   } catch (const std::exception&) {
     static const std::string message = Win1251("Невозможно создать каталог \"%s\"");
     throw Exception(Format(message.c_str(), folder.c_str()));
   }
-  const std::string name = platform::ExtractFileName(location.filePath);
-  const std::string extension = ExtensionOf(name);
-  const std::string target =
-      platform::JoinPath(folder, name.substr(0, name.size() - extension.size()) + "-" +
-                                     FormatDateTime(kBackupTimeFormat, clock_.Now()) + extension);
   try {
     platform::MoveFile(location.filePath, target);
   } catch (const std::exception&) {
-    static const std::string message = Win1251("Невозможно переместить файл \"%s\" в \"%s\"");
-    throw Exception(Format(message.c_str(), location.filePath.c_str(), target.c_str()));
+    throw Exception(Format(moveMessage.c_str(), location.filePath.c_str(), target.c_str()));
   }
 }
 

@@ -3,9 +3,10 @@
 //
 // Threads: operations come from the main thread (manual, scheduled and UDP
 // requests) and from TCP connection threads (remote backups). All of them
-// share the main connection, so one lock is held for a whole operation:
-// operations never overlap, and a second operation waits for the first (on
-// the main thread the window keeps being served while it waits). The user
+// share the main connection, so the run's operation lock is held for a whole
+// operation: operations never overlap, and a second operation waits for the
+// first (on the main thread the window keeps being served while it waits).
+// The user
 // interface (busy indicator, event processing) is touched only on the
 // thread that created the runner. Entry values are copied before the call
 // (TqnBackupEntry), so no settings lock is held while a backup runs.
@@ -20,6 +21,7 @@
 #include <string>
 #include <thread>
 
+#include "app/operation_lock.h"
 #include "app/user_interface.h"
 #include "backup/dump_restore_hooks.h"
 #include "base/clock.h"
@@ -73,6 +75,12 @@ class TqnBackupRunner {
     options_.packetKey = packetKey;
   }
 
+  // The run's operation lock, shared with the other users of the main
+  // connection; until it is set the runner has a lock of its own. Set
+  // before the first operation.
+  void ShareOperationLock(TqnOperationLock& lock) { lock_ = &lock; }
+  TqnOperationLock& OperationLock() { return *lock_; }
+
   // Replaces the default progress sender (a UDP datagram from a socket of
   // its own), e.g. with the UDP info server's.
   void SetProgressSender(TqnProgressSender sender) { sender_ = std::move(sender); }
@@ -94,6 +102,10 @@ class TqnBackupRunner {
   void AutoBackupEntry(const TqnBackupEntry& entry);
   // Moves the entry's database file into "prev" beside it, with the time
   // stamp before its extension, when it is on this computer and exists.
+  // The main connection must be prepared for the entry: the server is asked
+  // first whether anyone else is attached, and a file in use is not moved
+  // (the move message); a refused login or an unreachable server fails
+  // before anything is moved.
   void MoveAsideCurrentFile(const std::string& entryPath);
   // Closes the main connection and sets it up for the entry: database
   // name, user, password and the client library of its server generation.
@@ -112,8 +124,6 @@ class TqnBackupRunner {
   const std::string& LastRequestBlock() const { return lastRequest_; }
 
  private:
-  // Holds the operation lock; waits serving the window on the main thread.
-  class Operation;
   void RunService(const TqnBackupEntry& entry, const std::function<std::string(bool fb30, bool oldClient)>& request,
                   const TqnServiceLineHandler& onLine, bool moveAside);
   void Verbose(const TqnBackupJob& job, const std::string& line, const char* logName);
@@ -128,8 +138,8 @@ class TqnBackupRunner {
   TqnBackupRunnerOptions options_;
   TqnProgressSender sender_;
   std::thread::id uiThread_;
-  std::timed_mutex operationLock_;
-  std::atomic<std::thread::id> owner_{};
+  TqnOperationLock ownLock_;
+  TqnOperationLock* lock_ = &ownLock_;
   int verboseLineCount_ = 0;
   std::atomic<int> progressSteps_{0};
   std::string lastRequest_;

@@ -1,6 +1,8 @@
 #include "backup/scheduler.h"
 
 #include <cstdlib>
+#include <string>
+#include <vector>
 
 #include "base/error.h"
 #include "base/text.h"
@@ -69,21 +71,24 @@ void RunSchedulerPass(const TqnSchedulerContext& ctx) {
   const int minutes = now.hour * 60 + now.minute;
   const long today = DayNumber(now.year, now.month, now.day);
   TqnNode* data = ctx.root->FindNode("data");
-  for (int i = 0; i < data->NodeCount(); ++i) {
-    TqnNode* entry = data->Nodes(i);
+  // A backup serves the window, which may change the register meanwhile:
+  // the walk goes by the names it found, and each entry is looked up again.
+  std::vector<std::string> names;
+  for (int i = 0; i < data->NodeCount(); ++i) names.push_back(data->Nodes(i)->Name());
+  for (const std::string& name : names) {
+    TqnNode* entry = data->FindNode(name);
     int number;
-    if (ctx.failures->count(entry->Name()) || !ParseEntryName(entry->Name(), number)) continue;
+    if (!entry->Exists() || ctx.failures->count(name) || !ParseEntryName(name, number)) continue;
     TqnNode* backup = entry->FindNode("backup");
     if (!backup->FindNode("auto")->Content().AsBoolean(false)) continue;
     const std::string weekdays = backup->FindNode("weekdays")->Content().AsString("0000000");
     if (!ValidWeekdays(weekdays) || now.weekday < 1 || now.weekday > 7 || weekdays[now.weekday - 1] != '1') continue;
     if (minutes < backup->FindNode("time")->Content().AsInteger(390)) continue;
     // The state lives in "stat", created on first look-up.
-    TqnNode* stat = nullptr;
     TqnNode* numDone = nullptr;
     TqnNode* last = nullptr;
     ctx.change([&] {
-      stat = backup->Node("stat");
+      TqnNode* stat = backup->Node("stat");
       numDone = stat->Node("num_done");
       last = stat->Node("last");
     });
@@ -104,13 +109,20 @@ void RunSchedulerPass(const TqnSchedulerContext& ctx) {
     try {
       ctx.backup(*entry);
     } catch (...) {
-      ctx.failures->insert(entry->Name());
+      // An entry removed meanwhile is not recorded as failing: a later
+      // entry of the same name must not be skipped for it.
+      if (data->FindNode(name)->Exists()) ctx.failures->insert(name);
       throw;
     }
     const DateTime finished = ctx.clock->Now();
+    // Nothing is written for an entry that has gone during its backup.
+    TqnNode* after = data->FindNode(name);
+    if (!after->Exists()) continue;
     ctx.change([&] {
-      last->Content().SetString(FormatLastRun(finished));
-      numDone->Content().SetInteger(numDone->Content().AsInteger(0) + 1);
+      TqnNode* stat = after->Node("backup")->Node("stat");
+      stat->Node("last")->Content().SetString(FormatLastRun(finished));
+      TqnNode* count = stat->Node("num_done");
+      count->Content().SetInteger(count->Content().AsInteger(0) + 1);
     });
     ctx.save();
   }

@@ -62,23 +62,27 @@ void UclsZipArchive::Close() {
 std::string UclsZipArchive::ReadMember(const std::string& name) {
   unzFile zip = Zip(handle_);
   const uint64_t size = LocateMember(zip, name);
+  // The size is what the directory claims; a damaged or hostile archive
+  // must not make us allocate gigabytes for it.
+  if (size > kMaxWholeMemberSize)
+    throw Exception(Format("member %s is too large to be read whole (%llu bytes)", name.c_str(),
+                           static_cast<unsigned long long>(size)));
   OpenCurrent(zip, name);
-  std::string text(static_cast<size_t>(size), '\0');
-  size_t done = 0;
+  std::string text;
+  text.reserve(static_cast<size_t>(size));
+  char buffer[65536];
   try {
-    while (done < text.size()) {
-      const size_t left = text.size() - done;
-      const unsigned chunk = left > (1u << 30) ? (1u << 30) : static_cast<unsigned>(left);
-      int got = ReadCurrent(zip, text.data() + done, chunk);
+    while (text.size() < size) {
+      const uint64_t left = size - text.size();
+      int got = ReadCurrent(zip, buffer, left < sizeof buffer ? static_cast<unsigned>(left) : sizeof buffer);
       if (got == 0) break;
-      done += static_cast<size_t>(got);
+      text.append(buffer, static_cast<size_t>(got));
     }
   } catch (...) {
     unzCloseCurrentFile(zip);
     throw;
   }
   CloseCurrent(zip);
-  text.resize(done);
   return text;
 }
 
@@ -102,13 +106,24 @@ void UclsZipMemberBuf::Close() {
 
 void UclsZipMemberBuf::SetSize(uint64_t) { NotImplemented(); }
 
+int UclsZipMemberBuf::sync() {
+  Close();
+  if (closeArchive_) archive_.Close();
+  return 0;
+}
+
 UclsZipMemberBuf::int_type UclsZipMemberBuf::underflow() {
   if (gptr() < egptr()) return traits_type::to_int_type(*gptr());
   position_ += static_cast<uint64_t>(egptr() - eback());
   setg(buffer_, buffer_, buffer_);
   if (!open_) return traits_type::eof();
   int got = ReadCurrent(Zip(archive_.Handle()), buffer_, sizeof buffer_);
-  if (got == 0) return traits_type::eof();
+  if (got == 0) {
+    // The end of the member: closing it tests its check sum, so that a
+    // damaged member fails its reader instead of ending like a whole one.
+    Close();
+    return traits_type::eof();
+  }
   setg(buffer_, buffer_, buffer_ + got);
   return traits_type::to_int_type(*gptr());
 }
@@ -136,6 +151,7 @@ UclsZipMemberBuf::pos_type UclsZipMemberBuf::seekpos(pos_type pos, std::ios_base
 UclsZipStream::UclsZipStream(const std::string& archivePath, const std::string& member) : std::istream(nullptr) {
   archive_ = std::make_unique<UclsZipArchive>(archivePath);
   buffer_ = std::make_unique<UclsZipMemberBuf>(*archive_, member);
+  buffer_->CloseArchiveOnSync();
   rdbuf(buffer_.get());
   exceptions(std::ios_base::badbit);
 }

@@ -21,6 +21,10 @@
 
 namespace qn {
 
+// The most a member read whole may hold (its directory's claim is checked
+// before anything is allocated).
+inline constexpr uint64_t kMaxWholeMemberSize = 256ull << 20;
+
 class UclsZipArchive {
  public:
   explicit UclsZipArchive(const std::string& path);
@@ -29,7 +33,9 @@ class UclsZipArchive {
   UclsZipArchive& operator=(const UclsZipArchive&) = delete;
 
   const std::string& Path() const { return path_; }
-  // The whole member; the archive holds no member open afterwards.
+  // The whole member; the archive holds no member open afterwards. A
+  // member larger than kMaxWholeMemberSize fails with "member <name> is
+  // too large to be read whole (<size> bytes)".
   std::string ReadMember(const std::string& name);
   // Closes the archive; later calls do nothing.
   void Close();
@@ -47,7 +53,10 @@ class UclsZipArchive {
 // start answers 0, neither moving the reading; the current position
 // (offset 0 from the current place) answers the bytes read so far. Any
 // other positioning, and any resizing (SetSize), throws "Not yet
-// implemented". Read failures throw the minizip error text.
+// implemented". Read failures throw the minizip error text. Reading to the
+// end closes the member, and a bad check sum throws there; sync() (the
+// reader's end: pubsync) closes the member, and the archive as well when
+// CloseArchiveOnSync was asked for, throwing their closing failures.
 class UclsZipMemberBuf : public std::streambuf {
  public:
   // Opens the member of the archive; the archive must outlive the buffer.
@@ -59,21 +68,25 @@ class UclsZipMemberBuf : public std::streambuf {
   [[noreturn]] void SetSize(uint64_t size);
   // Closes the member (check sum checked); later calls do nothing.
   void Close();
+  void CloseArchiveOnSync() { closeArchive_ = true; }
 
  protected:
   int_type underflow() override;
   pos_type seekoff(off_type off, std::ios_base::seekdir dir, std::ios_base::openmode which) override;
   pos_type seekpos(pos_type pos, std::ios_base::openmode which) override;
+  int sync() override;
 
  private:
   UclsZipArchive& archive_;
   bool open_ = false;
+  bool closeArchive_ = false;
   uint64_t size_ = 0;
   uint64_t position_ = 0;  // bytes handed out (read minus what is buffered)
   char buffer_[16384];
 };
 
-// A member stream that owns its archive: what the data loader opens.
+// A member stream that owns its archive: what the data loader opens. Its
+// buffer's sync closes the member and the archive.
 // Exceptions of the buffer reach the reader (badbit is set to throw).
 class UclsZipStream : public std::istream {
  public:

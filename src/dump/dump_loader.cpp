@@ -65,6 +65,9 @@ class TqnDumpLoader {
       }
       std::unique_ptr<std::istream> data = openData();
       ReadAll(*data);
+      // The end of reading closes the data (an archive member tests its
+      // check sum then): a damaged member fails here, before the commit.
+      if (data->rdbuf() && data->rdbuf()->pubsync() != 0) throw Exception("error in closing in the unzipfile");
       data.reset();
       FreeStatements();
       transaction_.Commit();

@@ -31,7 +31,9 @@ class TqnFbConnection;
 // Called after every loaded row and every index statistics statement.
 using TqnLoadProgress = std::function<void()>;
 // Opens the data member for reading; called once, inside the load, so that
-// its failures are reported as the load's.
+// its failures are reported as the load's. After the last line its buffer
+// is synced (pubsync), before the commit: a buffer that finds the data
+// damaged then (throws or answers -1) fails the load.
 using TqnDumpDataOpener = std::function<std::unique_ptr<std::istream>()>;
 
 // The load on an attached connection. metaText is the "meta.txt" member;

@@ -88,6 +88,15 @@ bool TfrmData::Edit(QWidget* parent, TqnEntryForm& form, const TqnEntryFormActio
   return true;
 }
 
+void TfrmData::accept() {
+  if (!edtBackupTime_->hasAcceptableInput()) {
+    pages_->setCurrentIndex(1);  // "Архивация"
+    edtBackupTime_->setFocus();
+    return;
+  }
+  QDialog::accept();
+}
+
 // Entering the address field selects all of it. The selection is posted so
 // that it comes after the focus change and the click that caused it, which
 // would otherwise place the cursor and drop the selection.

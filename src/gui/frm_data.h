@@ -40,6 +40,10 @@ class TfrmData : public QDialog {
   // Runs the dialog modally; on "ОК" the form takes the shown values.
   static bool Edit(QWidget* parent, TqnEntryForm& form, const TqnEntryFormActions& actions);
 
+  // "ОК": refused while the backup time is only partly typed (the field
+  // then takes the focus), so that it is never stored as another time.
+  void accept() override;
+
  protected:
   bool eventFilter(QObject* watched, QEvent* event) override;
 

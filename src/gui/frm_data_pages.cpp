@@ -83,8 +83,9 @@ QWidget* TfrmData::BuildBackupPage() {
   }
 
   edtBackupTime_ = Named(new QLineEdit, "edtBackupTime");
-  // Two digits, ":", two digits; unfilled places show as "_".
-  edtBackupTime_->setInputMask(QStringLiteral("99:99;_"));
+  // An optional first digit (a blank reads as nothing), ":", then three
+  // required digits; unfilled places show as "_".
+  edtBackupTime_->setInputMask(QStringLiteral("09:99;_"));
   edtBackupTime_->setFixedWidth(edtBackupTime_->fontMetrics().horizontalAdvance(QStringLiteral("00:000")) + 10);
 
   edtBackupNum_ = Named(new TqnNumEdit, "edtBackupNum");

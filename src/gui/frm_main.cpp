@@ -188,12 +188,31 @@ void TfrmMainQNDBMGR::BuildTray() {
 
   connect(open, &QAction::triggered, this, [this] { ShowMainWindow(false); });
   connect(exit, &QAction::triggered, this, [this] { Run([this] { core_->ExitProgram(); }); });
-  // The right button opens the menu by itself. Qt reports no middle double
-  // click on the tray: a middle click stands for it.
+  // The right button opens the menu by itself. Qt reports middle clicks one
+  // by one; two of them within the double-click time make the double click
+  // the icon answers.
   connect(tray_, &QSystemTrayIcon::activated, this, [this](QSystemTrayIcon::ActivationReason reason) {
     if (reason == QSystemTrayIcon::Trigger) ShowMainWindow(true);
-    if (reason == QSystemTrayIcon::MiddleClick) ShowMainWindow(false);
+    if (reason == QSystemTrayIcon::MiddleClick) TrayMiddleClick();
   });
+}
+
+void TfrmMainQNDBMGR::TrayMiddleClick() {
+  if (lastMiddleClick_.isValid() && lastMiddleClick_.elapsed() <= QApplication::doubleClickInterval()) {
+    lastMiddleClick_.invalidate();
+    ShowMainWindow(false);
+    return;
+  }
+  lastMiddleClick_.start();
+}
+
+void TfrmMainQNDBMGR::HideToTray() {
+  // A start-up that failed before the icon was added leaves no icon either.
+  const bool tray = trayAvailable_ ? trayAvailable_() : QSystemTrayIcon::isSystemTrayAvailable();
+  if (tray && (!core_ || core_->TrayIconAdded()))
+    hide();
+  else
+    showMinimized();
 }
 
 // ---- the core ----
@@ -226,7 +245,10 @@ void TfrmMainQNDBMGR::Detach() {
 }
 
 void TfrmMainQNDBMGR::Started(bool showWindow) {
-  if (showWindow) show();
+  if (showWindow)
+    show();
+  else
+    HideToTray();
 }
 
 void TfrmMainQNDBMGR::Run(const std::function<void()>& action) {
@@ -274,6 +296,7 @@ void TfrmMainQNDBMGR::lvwBaseSelectionChanged() {
 void TfrmMainQNDBMGR::UpdateButtons() {
   bool enabled = core_ && core_->EntryButtonsEnabled();
   for (QPushButton* b : {btnEdit_, btnBackup_, btnRestore_, btnRemove_}) b->setEnabled(enabled);
+  btnCreate_->setEnabled(!core_ || core_->CreateButtonEnabled());
 }
 
 // ---- the tray and the window ----
@@ -294,7 +317,7 @@ void TfrmMainQNDBMGR::ShowMainWindow(bool toggle) {
   if (!target) target = QApplication::activeWindow();
   if (!target) target = this;
   if (toggle && target == this && isVisible()) {
-    hide();
+    HideToTray();
     return;
   }
   if (target->isMinimized())
@@ -345,11 +368,16 @@ void TfrmMainQNDBMGR::LoadWindowState() {
 }
 
 bool TfrmMainQNDBMGR::event(QEvent* event) {
-  if (event->type() == QEvent::WindowActivate) LoadWindowState();
+  if (event->type() == QEvent::WindowActivate && windowStatePending_) {
+    windowStatePending_ = false;
+    LoadWindowState();
+  }
   return QWidget::event(event);
 }
 
 void TfrmMainQNDBMGR::showEvent(QShowEvent* event) {
+  // Shown by the program (not given back by the desktop): from hidden.
+  if (!event->spontaneous()) windowStatePending_ = true;
   QWidget::showEvent(event);
   QSize frameExtra = frameGeometry().size() - geometry().size();
   setMinimumSize(kMinWidth - frameExtra.width(), kMinHeight - frameExtra.height());
@@ -358,7 +386,7 @@ void TfrmMainQNDBMGR::showEvent(QShowEvent* event) {
 void TfrmMainQNDBMGR::closeEvent(QCloseEvent* event) {
   if (core_ && !core_->Exiting()) {
     event->ignore();
-    hide();
+    HideToTray();
     return;
   }
   QWidget::closeEvent(event);

@@ -20,6 +20,7 @@
 // ends through the core's ExitProgram, which calls Quit().
 #pragma once
 
+#include <QElapsedTimer>
 #include <QWidget>
 #include <functional>
 #include <string>
@@ -61,6 +62,11 @@ class TfrmMainQNDBMGR : public QWidget, public IqnMainView {
   // The busy indicator under the list.
   void SetBusy(bool busy);
 
+  // Whether the desktop has a notification area; the system is asked by
+  // default. Without one the window is never hidden, only minimised, so
+  // that the program stays reachable.
+  void SetTrayAvailable(std::function<bool()> available) { trayAvailable_ = std::move(available); }
+
   QSystemTrayIcon* TrayIcon() const { return tray_; }
   QMenu* TrayMenu() const { return trayMenu_; }
 
@@ -88,12 +94,24 @@ class TfrmMainQNDBMGR : public QWidget, public IqnMainView {
   void Run(const std::function<void()>& action);
   void AppendPane(bool cleared, const std::vector<std::string>& lines);
   void LoadWindowState();
+  // Hides the window to the tray, or minimises it where there is no tray
+  // or no icon in it.
+  void HideToTray();
+  // A middle click on the icon; the second within the double-click time
+  // shows the window.
+  void TrayMiddleClick();
 
   void lvwBaseSelectionChanged();
 
   TqnApplication* core_ = nullptr;
   std::function<void()> onBackup_;
   std::function<void()> onRestore_;
+  std::function<bool()> trayAvailable_;
+  // The saved geometry is due at the next activation: at start and after
+  // the window was shown from hidden, not on every return from another
+  // application (which would undo a move or resize).
+  bool windowStatePending_ = true;
+  QElapsedTimer lastMiddleClick_;
 
   QTabWidget* pgcMain_;
   QTreeWidget* lvwBase_;

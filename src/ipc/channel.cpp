@@ -3,6 +3,8 @@
 #include <errno.h>
 
 #include <algorithm>
+#include <chrono>
+#include <future>
 #include <cstring>
 
 #include "base/error.h"
@@ -22,6 +24,21 @@ void WriteCounted(uint8_t* field, size_t maxChars, const std::string& text) {
   size_t n = std::min(text.size(), maxChars);
   field[0] = static_cast<uint8_t>(n);
   std::memcpy(field + 1, text.data(), n);
+}
+
+// How often a waiting sender looks whether the server is still there.
+constexpr int64_t kServerCheckMs = 200;
+
+// True when the slot's mutex can be taken: its server has ended. Asked from
+// a thread of its own, as a mutex is taken again by a thread that holds it
+// (a server of this very thread would otherwise count as gone).
+bool ServerGone(platform::NamedMutex& mutex) {
+  return std::async(std::launch::async, [&mutex] {
+           platform::WaitResult got = mutex.Wait(0);
+           if (got != platform::WaitResult::Signaled && got != platform::WaitResult::Abandoned) return false;
+           mutex.Release();
+           return true;
+         }).get();
 }
 
 [[noreturn]] void ThrowMissing() { throw EqnOsError(platform::ErrorText(ENOENT), ENOENT); }
@@ -72,6 +89,7 @@ void TqnIpcServer::SetOnMessage(TqnIpcMessageHandler handler) {
 }
 
 void TqnIpcServer::Dispatch() {
+  if (!serving_) return;
   auto reply = platform::NamedEvent::Open(IpcObjectName(channelName_, slot_, "reply"));
   if (!reply) return;
   TqnIpcMessage* record = RecordIn(*section_);
@@ -110,6 +128,7 @@ void TqnIpcListener::Run() {
     if (server_.event_->Wait(platform::kInfinite) != platform::WaitResult::Signaled) break;
     server_.event_->Reset();
     if (stop_) break;
+    if (!server_.serving_) continue;
     auto work = [this] {
       try {
         server_.Dispatch();
@@ -154,10 +173,20 @@ void SendIpcMessage(const std::string& channelName, int slot, TqnIpcMessage& mes
   std::memcpy(record, &message, sizeof message);
   record->SetStatus("unprocessed");
   event->Set();
-  if (reply->Wait(timeoutMs) == platform::WaitResult::Signaled)
-    std::memcpy(&message, record, sizeof message);
-  else
-    message.SetStatus("fail");
+  // The server may end without answering (it was shutting down): its slot's
+  // mutex is then free, and the message will never be answered.
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
+  for (;;) {
+    const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
+    if (left.count() <= 0) break;
+    const uint32_t slice = static_cast<uint32_t>(std::min<int64_t>(left.count(), kServerCheckMs));
+    if (reply->Wait(slice) == platform::WaitResult::Signaled) {
+      std::memcpy(&message, record, sizeof message);
+      return;
+    }
+    if (ServerGone(*mutex)) ThrowMissing();
+  }
+  message.SetStatus("fail");
 }
 
 }  // namespace qn

@@ -60,6 +60,13 @@ class TqnIpcServer {
   TqnIpcServer& operator=(const TqnIpcServer&) = delete;
 
   void Start();
+  // The run is ending: messages are no longer handed over nor answered,
+  // and their senders notice this server's end with its process (see
+  // SendIpcMessage). The server itself stays until the process ends, as
+  // destroying it waits for a listener that may be waiting for the main
+  // thread.
+  void StopServing() { serving_ = false; }
+  bool Serving() const { return serving_; }
   // Runs on the main thread; a message that arrives while none is assigned
   // is answered with the status "unassigned".
   void SetOnMessage(TqnIpcMessageHandler handler);
@@ -77,6 +84,7 @@ class TqnIpcServer {
   std::unique_ptr<platform::SharedMemory> section_;
   std::unique_ptr<TqnIpcListener> listener_;
   TqnMainThreadRunner mainThread_;
+  std::atomic<bool> serving_{true};
   std::mutex handlerMutex_;
   TqnIpcMessageHandler onMessage_;
 };
@@ -105,7 +113,9 @@ std::vector<int> ListIpcInstances(const std::string& channelName);
 
 // Posts the record to the slot and waits for the answer, which is left in
 // the record; after the time-out the record's status is "fail". Throws
-// EqnOsError when the slot's server is gone. Senders to one slot take turns.
+// EqnOsError when the slot's server is gone, also when it goes while the
+// message waits (its process ended without answering). Senders to one slot
+// take turns.
 void SendIpcMessage(const std::string& channelName, int slot, TqnIpcMessage& message,
                     uint32_t timeoutMs = kIpcReplyTimeoutMs);
 

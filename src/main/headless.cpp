@@ -17,8 +17,7 @@ namespace qn {
 
 int RunHeadless(int argc, char** argv) {
   QCoreApplication app(argc, argv);
-  TqnIpcServer channel(TqnApplication::kChannelName, RunOnMainThread);
-  channel.Start();
+  TqnIpcServer& channel = StartChannelServer(RunOnMainThread);
   platform::SystemClock clock;
   TqnHeadlessUi ui;
   TqnHeadlessView view;
@@ -31,6 +30,9 @@ int RunHeadless(int argc, char** argv) {
   core.Startup();
   loop.StartTimers();
   app.exec();
+  // A start from now on finds no one answering and waits for this
+  // process to end, then becomes the instance.
+  channel.StopServing();
   core.Shutdown(false);
   services.Stop();
   return 0;

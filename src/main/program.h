@@ -5,11 +5,18 @@
 #include <string>
 #include <vector>
 
+#include "ipc/channel.h"
+
 namespace qn {
 
 // True when another instance runs under the channel: "activate" has then
-// been handed to the first one found and this process must end.
+// been handed to the first one found and this process must end. An
+// instance that ends without answering (it was shutting down) does not
+// count: the listing is asked again.
 bool HandOverToRunningInstance();
+
+// The run's channel server, started; it lives until the process ends.
+TqnIpcServer& StartChannelServer(TqnMainThreadRunner mainThread);
 
 // "--headless=1", or no display to show a window on.
 bool WantsHeadless(const std::vector<std::string>& args);

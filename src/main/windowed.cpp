@@ -16,8 +16,7 @@ namespace qn {
 
 int RunWindowed(int argc, char** argv, bool hidden) {
   QApplication app(argc, argv);
-  TqnIpcServer channel(TqnApplication::kChannelName, RunOnMainThread);
-  channel.Start();
+  TqnIpcServer& channel = StartChannelServer(RunOnMainThread);
   platform::SystemClock clock;
   // The window outlives the core: shutdown still reads its geometry and tray.
   TfrmMainQNDBMGR window;
@@ -34,6 +33,9 @@ int RunWindowed(int argc, char** argv, bool hidden) {
   loop.StartTimers();
   window.Started(!hidden);
   app.exec();
+  // A start from now on finds no one answering and waits for this
+  // process to end, then becomes the instance.
+  channel.StopServing();
   core.Shutdown(true);
   services.Stop();
   window.Detach();

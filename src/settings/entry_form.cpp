@@ -83,6 +83,27 @@ void StoreEntryForm(const TqnEntryForm& form, TqnNode& entry) {
   backup->Node("rest")->Content().SetInteger(form.rest);
 }
 
+TqnEntryForm MergeEntryForm(const TqnEntryForm& opened, const TqnEntryForm& confirmed, const TqnEntryForm& current) {
+  TqnEntryForm f = current;
+  auto take = [](auto& field, const auto& before, const auto& after) {
+    if (after != before) field = after;
+  };
+  take(f.path, opened.path, confirmed.path);
+  take(f.caption, opened.caption, confirmed.caption);
+  take(f.user, opened.user, confirmed.user);
+  take(f.password, opened.password, confirmed.password);
+  take(f.sendPassword, opened.sendPassword, confirmed.sendPassword);
+  take(f.autoBackup, opened.autoBackup, confirmed.autoBackup);
+  take(f.backupPath, opened.backupPath, confirmed.backupPath);
+  take(f.weekdays, opened.weekdays, confirmed.weekdays);
+  take(f.timeText, opened.timeText, confirmed.timeText);
+  take(f.num, opened.num, confirmed.num);
+  take(f.interval, opened.interval, confirmed.interval);
+  take(f.rest, opened.rest, confirmed.rest);
+  f.createDatabase = confirmed.createDatabase;
+  return f;
+}
+
 std::string PathForPickedFile(const std::string& file, const std::string& fb30ServerAddress) {
   std::string lower = LowerCase(file);
   if (lower.size() >= 4 && lower.compare(lower.size() - 4, 4, ".fd3") == 0) return fb30ServerAddress + ":" + file;

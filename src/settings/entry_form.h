@@ -44,6 +44,12 @@ TqnEntryForm LoadEntryForm(const TqnNode& entry, bool creationMode, const std::s
 // for not exists node", leaving what was written before in place.
 void StoreEntryForm(const TqnEntryForm& form, TqnNode& entry);
 
+// The form to store after a dialog that was open for a while: what the
+// person changed (confirmed differs from opened) comes from confirmed, the
+// rest from current, the entry as it is now. A change made meanwhile by
+// the program (a conversion switch of the path) is thus not undone.
+TqnEntryForm MergeEntryForm(const TqnEntryForm& opened, const TqnEntryForm& confirmed, const TqnEntryForm& current);
+
 // Minutes after midnight as "hh:nn" (390 -> "06:30").
 std::string FormatBackupTime(int minutes);
 // "hh:nn" back to minutes; a part that is not a number counts as 0, leading

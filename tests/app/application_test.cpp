@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include "app/application.h"
+#include "app/fb30_convert.h"
 #include "base/error.h"
 #include "base/text.h"
 #include "platform/files.h"
@@ -291,6 +292,51 @@ TEST(Register, ConfirmedPropertiesAreSavedAndClearTheFailureMark) {
   EXPECT_EQ(run.app->SelectedRow(), 1) << "the selection stays on the same number";
   EXPECT_NE(run.Settings().find("<caption>Main base</caption>"), std::string::npos);
   EXPECT_NE(run.Settings().find("<hidepwd>1</hidepwd>"), std::string::npos);
+}
+
+// The dialogs serve the window while they are open; what happened
+// meanwhile stays.
+TEST(Register, DialogsDoNotUndoWhatHappenedMeanwhile) {
+  CoreRun run;
+  TempDir data;
+  const std::string file = data.File("base.fdb");
+  platform::WriteFileReplacing(file, "pages");
+  run.WriteSettings(Register(Entry("db0000", "localhost:" + file) + Entry("db0001", "a:C:\\1.fdb")));
+  run.Start();
+  auto convert = [&](const std::string& command, const std::vector<std::string>& words) {
+    TqnSyncMsg msg{command, words, ""};
+    DoFb30ConvertCommand(*run.app, msg);
+    return msg.reply;
+  };
+  run.ui.editors.push_back([&](TqnEntryForm& f, const TqnEntryFormActions&) {
+    EXPECT_EQ(convert(kFb30LockCommand, {kFb30LockCommand, "db0000"}),
+              "database-fb30-convert-lock successfully-locked");
+    platform::WriteFileReplacing(data.File("base.fd3"), "converted");  // the workstation's conversion
+    EXPECT_EQ(convert(kFb30UnlockCommand, {kFb30UnlockCommand, "db0000", kFb30SwitchOption}),
+              "database-fb30-convert-unlock successfully-switched");
+    f.caption = "Main base";
+    return true;
+  });
+  run.app->EditSelected();
+  const TqnNode* entry = run.Root().FindNode("data")->FindNode("db0000");
+  EXPECT_EQ(entry->FindNode("path")->Content().AsString(""), "localhost/53030:" + data.File("base.fd3"))
+      << "the switched path was undone";
+  EXPECT_EQ(entry->FindNode("caption")->Content().AsString(""), "Main base");
+
+  // A cancelled creation leaves no row, also when the list was refilled
+  // while its dialog was open.
+  run.ui.editors.push_back([&](TqnEntryForm&, const TqnEntryFormActions&) {
+    run.app->FillList();
+    return false;
+  });
+  run.app->CreateClicked();
+  EXPECT_EQ(run.app->Rows().size(), 2u);
+
+  // A removed entry leaves the failure list: a later db0001 is backed up.
+  run.app->FailureList().insert("db0001");
+  run.app->SelectRow(1);
+  run.app->RemoveSelected();
+  EXPECT_TRUE(run.app->FailureList().empty());
 }
 
 TEST(Register, ThePathButtonProposesTheFileAndPointsFd3FilesAtTheNewServer) {

@@ -5,7 +5,9 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <chrono>
 #include <fstream>
+#include <thread>
 #include <sstream>
 
 #include <gtest/gtest.h>
@@ -13,6 +15,7 @@
 #include "base/sha1.h"
 #include "platform/named_objects.h"
 #include "base/text.h"
+#include "platform/named_objects.h"
 #include "test_support/program_process.h"
 #include "test_support/temp_dir.h"
 
@@ -54,6 +57,45 @@ TEST(Program, ASecondStartHandsActivateToTheFirstAndEnds) {
   EXPECT_EQ(settings.rfind("<?xml version=\"1.0\" encoding=\"Windows-1251\"?>\r\n<settings>\r\n  <PIN>JD_LW4</PIN>", 0),
             0u)
       << settings;
+}
+
+// A start that comes while the first instance shuts down: the first ends,
+// and the second becomes the instance once the first has gone. The first's
+// shutdown is held at its exit line by holding the log mutex meanwhile.
+TEST(Program, AStartDuringTheFirstOnesShutdownNeverHangs) {
+  Installed app;
+  std::ofstream(app.dir.File("settings.xml"), std::ios::binary)
+      << "<?xml version=\"1.0\" encoding=\"Windows-1251\"?>\r\n<settings>\r\n  <data_state>initialized</data_state>\r\n"
+         "</settings>\r\n";
+  std::ofstream(app.dir.File("fb.ini")) << "[default]\r\nhost=localhost\r\n";
+  ProgramProcess first(app.program, {"--headless=1"}, app.env);
+  ASSERT_TRUE(WaitForLog(app.dir, "hostname is ")) << MainLog(app.dir);
+  std::this_thread::sleep_for(std::chrono::milliseconds(300));
+
+  ::setenv("QN_OBJECTS_DIR", app.objects.path().c_str(), 1);
+  auto logLock = qn::platform::NamedMutex::Create("RU.QUORVEN.RAZAD.LOGSYNC", true);
+  first.Signal(SIGTERM);
+  std::this_thread::sleep_for(std::chrono::milliseconds(500));
+  ProgramProcess second(app.program, {"--headless=1"}, app.env);
+  std::this_thread::sleep_for(std::chrono::milliseconds(500));
+  logLock->Release();
+  logLock.reset();
+  ::unsetenv("QN_OBJECTS_DIR");
+
+  EXPECT_EQ(first.Wait(15000), 0) << "the first instance hangs in its shutdown";
+  std::string log;
+  auto starts = [&] {
+    log = MainLog(app.dir);
+    size_t n = 0;
+    for (size_t at = log.find("hostname is "); at != std::string::npos; at = log.find("hostname is ", at + 1)) ++n;
+    return n;
+  };
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(15);
+  while (starts() < 2 && second.Wait(0) == -1 && std::chrono::steady_clock::now() < deadline)
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+  EXPECT_EQ(starts(), 2u) << "the second start did not become the instance\n" << log;
+  second.Signal(SIGTERM);
+  EXPECT_EQ(second.Wait(15000), 0);
 }
 
 TEST(Program, AFreshHeadlessStartTakesTheFirstRunOfferAndLogsItsQuestion) {

@@ -191,6 +191,17 @@ TEST_F(DumpRestore, AFailingSchemaStatementIsToldToThePaneAndPropagates) {
   EXPECT_EQ(Rows(current, "select \"fMeta\" from \"tDatabase\""), std::vector<std::string>{"<null>"});
 }
 
+TEST_F(DumpRestore, ADataMemberWithABadCheckSumFailsTheLoadAndNothingIsCommitted) {
+  const std::string current = dir_.File("crc.fd3");
+  const std::string archive = WriteArchive(Archive());
+  ziptest::SpoilCrc(archive, "data.txt");
+  const std::string message = FailureOf([&] { runner_->RestoreDatabase(Entry(fbtest::Fb30Path(current)), archive, false); });
+  EXPECT_EQ(message.rfind("error in closing in the unzipfile", 0), 0u) << message;
+  EXPECT_FALSE(connection_.Attached());
+  EXPECT_EQ(Rows(current, "select count(*) from \"tPerson\""), std::vector<std::string>{"0"});
+  EXPECT_EQ(Rows(current, "select \"fMeta\" from \"tDatabase\""), std::vector<std::string>{"<null>"});
+}
+
 TEST(ExpressionIndexLines, WholeMarkedLinesAreReplacedKeepingLineEnds) {
   EXPECT_EQ(DisableExpressionIndexes("a;\r\nCREATE INDEX X COMPUTED BY (1); /* tag:expression-index */\r\nb;\nc tag:expression-index"),
             "a;\r\n/* expression index disabled */\r\nb;\n/* expression index disabled */");

@@ -38,12 +38,23 @@ class FeatureRun : public fbtest::ServerTest {
   // Writes the register (db0000 at path, backups in backupFolder, extra
   // lines under "backup") and runs the start-up.
   void StartWith(const std::string& path, const std::string& backupFolder, const std::string& backupExtra = "") {
+    StartWithEntries(EntryXml("db0000", path, backupFolder, backupExtra));
+  }
+
+  // One entry of the register as the settings file holds it.
+  static std::string EntryXml(const std::string& name, const std::string& path, const std::string& backupFolder,
+                              const std::string& backupExtra = "", const std::string& password = "quillfern") {
+    return "    <" + name + ">\r\n      <path>" + path + "</path>\r\n      <user>SYSDBA</user>\r\n      <pwd>" +
+           password + "</pwd>\r\n      <caption/>\r\n      <backup>\r\n        <path>" + backupFolder +
+           "</path>\r\n" + backupExtra + "      </backup>\r\n    </" + name + ">\r\n";
+  }
+
+  // Writes the register with these entries and runs the start-up.
+  void StartWithEntries(const std::string& entries) {
     for (const char* flag : {"ignore-udp.txt", "ignore-tcp.txt"}) std::ofstream(program_.File(flag)) << "";
     std::ofstream(program_.File("settings.xml"), std::ios::binary)
-        << "<?xml version=\"1.0\" encoding=\"Windows-1251\"?>\r\n<settings>\r\n  <data>\r\n    <db0000>\r\n"
-        << "      <path>" << path << "</path>\r\n      <user>SYSDBA</user>\r\n      <pwd>quillfern</pwd>\r\n"
-        << "      <caption/>\r\n      <backup>\r\n        <path>" << backupFolder << "</path>\r\n" << backupExtra
-        << "      </backup>\r\n    </db0000>\r\n  </data>\r\n  <data_state>initialized</data_state>\r\n</settings>\r\n";
+        << "<?xml version=\"1.0\" encoding=\"Windows-1251\"?>\r\n<settings>\r\n  <data>\r\n"
+        << entries << "  </data>\r\n  <data_state>initialized</data_state>\r\n</settings>\r\n";
     app_ = std::make_unique<TqnApplication>(program_.path(), ui_, view_, clock_);
     services_ = std::make_unique<TqnRunServices>(*app_, [](const std::function<void()>& w) { w(); });
     feature_ = std::make_unique<TqnBackupFeature>(*app_, *services_, view_);

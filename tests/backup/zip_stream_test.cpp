@@ -116,5 +116,13 @@ TEST_F(ZipStream, OtherPositioningAndResizingAreNotImplemented) {
   EXPECT_EQ(FailureOf([&] { stream.seekg(2); }), "Not yet implemented");
 }
 
+TEST_F(ZipStream, AMemberClaimingGigabytesIsRefusedBeforeItIsRead) {
+  ziptest::ClaimSize(path_, "one.txt", 0xC0000000u);
+  UclsZipArchive archive(path_);
+  EXPECT_EQ(FailureOf([&] { archive.ReadMember("one.txt"); }),
+            "member one.txt is too large to be read whole (3221225472 bytes)");
+  EXPECT_EQ(archive.ReadMember("long.bin"), long_) << "the archive stays usable";
+}
+
 }  // namespace
 }  // namespace qn

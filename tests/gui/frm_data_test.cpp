@@ -241,6 +241,27 @@ TEST(GuiFrmData, EnteringTheAddressFieldSelectsAllOfIt) {
       << address->selectedText().toStdString();
 }
 
+TEST(GuiFrmData, APartlyTypedTimeCannotBeConfirmed) {
+  std::unique_ptr<TqnNode> root = NewSettings();
+  TqnEntryForm form = LoadEntryForm(*AddTestEntry(*root, 1, "", "localhost:/a.fdb"), false, "H");
+  ASSERT_EQ(form.timeText, "06:30");
+  DialogScript script;
+  script.Expect([](QWidget* d) {
+    auto* time = Child<QLineEdit>(d, "edtBackupTime");
+    time->setFocus();
+    time->setCursorPosition(5);
+    QTest::keyClick(time, Qt::Key_Backspace);
+    ASSERT_EQ(time->displayText(), "06:3_");
+    Click(d, "btnOk");
+    EXPECT_TRUE(d->isVisible()) << "06:3_ was confirmed";
+    QTest::keyClick(time, Qt::Key_5);
+    Click(d, "btnOk");
+  });
+  EXPECT_TRUE(TfrmData::Edit(nullptr, form, {}));
+  EXPECT_EQ(form.timeText, "06:35");
+  EXPECT_EQ(script.Handled(), 1);
+}
+
 TEST(GuiFrmData, OkAndCancelThroughTheModalDialog) {
   std::unique_ptr<TqnNode> root = NewSettings();
   TqnEntryForm form = LoadEntryForm(*AddTestEntry(*root, 1, "", "localhost:/a.fdb"), false, "H");

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <QAction>
+#include <QApplication>
 #include <QMenu>
 #include <QMessageBox>
 #include <QPlainTextEdit>
@@ -23,6 +24,9 @@ using namespace qn;
 namespace {
 
 struct WindowRun : CoreRun {
+  // A desktop with a notification area unless a test says otherwise (the
+  // offscreen platform has none).
+  WindowRun() { window.SetTrayAvailable([] { return true; }); }
   void StartWith(int entries, bool qtDialogs, const std::function<void(TqnNode&)>& change = {}) {
     auto root = NewSettings();
     for (int n = 0; n < entries; ++n) AddTestEntry(*root, n, "", "localhost:/srv/db/" + EntryName(n) + ".fdb");
@@ -223,6 +227,52 @@ TEST(GuiMainWindow, SavedBoundsForThisScreenWidthAreAppliedOnActivation) {
   EXPECT_EQ(saved->left, 60);
   EXPECT_EQ(saved->top, 70);
   EXPECT_EQ(saved->right - saved->left, 600);
+}
+
+TEST(GuiMainWindow, TheSavedBoundsAreAppliedOnlyWhenShownFromHidden) {
+  WindowRun run;
+  TfrmMainQNDBMGR probe;
+  const int width = probe.ScreenWidth();
+  run.StartWith(0, false, [&](TqnNode& root) { WriteWindowState(root, width, {false, 40, 30, 640, 430}); });
+  run.window.activateWindow();
+  ASSERT_TRUE(QTest::qWaitForWindowActive(&run.window));
+  ASSERT_EQ(run.window.Geometry().left, 40);
+  run.window.move(60, 70);
+  // Back from another application: the move stays.
+  QEvent deactivate(QEvent::WindowDeactivate), activate(QEvent::WindowActivate);
+  QApplication::sendEvent(&run.window, &deactivate);
+  QApplication::sendEvent(&run.window, &activate);
+  EXPECT_EQ(run.window.Geometry().left, 60);
+  // Shown again from the tray: the saved bounds return.
+  run.window.hide();
+  run.window.ShowMainWindow(false);
+  QApplication::sendEvent(&run.window, &activate);
+  EXPECT_EQ(run.window.Geometry().left, 40);
+}
+
+TEST(GuiMainWindow, WithoutANotificationAreaTheWindowIsMinimisedNeverHidden) {
+  WindowRun run;
+  run.window.SetTrayAvailable([] { return false; });
+  run.StartWith(1, false);
+  EXPECT_FALSE(run.window.close());
+  EXPECT_TRUE(run.window.isVisible());
+  EXPECT_TRUE(run.window.isMinimized());
+
+  TfrmMainQNDBMGR hiddenStart;
+  hiddenStart.SetTrayAvailable([] { return false; });
+  hiddenStart.Started(false);
+  EXPECT_TRUE(hiddenStart.isVisible()) << "started with --hidden=1";
+  EXPECT_TRUE(hiddenStart.isMinimized());
+}
+
+TEST(GuiMainWindow, TheTrayAnswersAMiddleDoubleClickNotASingleOne) {
+  WindowRun run;
+  run.StartWith(1, false);
+  run.window.hide();
+  emit run.window.TrayIcon()->activated(QSystemTrayIcon::MiddleClick);
+  EXPECT_FALSE(run.window.isVisible());
+  emit run.window.TrayIcon()->activated(QSystemTrayIcon::MiddleClick);
+  EXPECT_TRUE(run.window.isVisible());
 }
 
 TEST(GuiMainWindow, ASavedMaximizedStateMaximizesOnActivation) {

@@ -1,4 +1,7 @@
+#include <chrono>
+#include <cstdlib>
 #include <cstring>
+#include <thread>
 #include <fstream>
 
 #include <gtest/gtest.h>
@@ -51,6 +54,33 @@ TEST(IpcMessage, FieldsAreCountedStringsAtTheirOffsets) {
   EXPECT_EQ(std::memcmp(raw + 41, "unprocessed", 11), 0);
   m.SetCommand(std::string(40, 'x'));
   EXPECT_EQ(m.Command(), std::string(31, 'x'));
+}
+
+// args: channel, ready file. A program that is shutting down: its server
+// no longer serves, and the process ends a moment later without answering.
+QN_CHILD_MODE(ipc_ending_server) {
+  auto* server = new TqnIpcServer(args[0], [](const std::function<void()>& w) { w(); });
+  server->Start();
+  server->StopServing();
+  qntest::TouchFile(args[1]);
+  std::this_thread::sleep_for(std::chrono::milliseconds(1500));
+  std::_Exit(0);
+}
+
+TEST(IpcChannel, ASenderToAServerThatEndsWithoutAnsweringGivesUpWhenItEnds) {
+  TempDir dir;
+  std::string channel = UniqueName("QN.TEST.ENDING");
+  ChildProcess server("ipc_ending_server", {channel, dir.File("ready")});
+  ASSERT_TRUE(qntest::WaitForFile(dir.File("ready")));
+  TqnIpcMessage m{};
+  m.SetCommand("activate");
+  const auto start = std::chrono::steady_clock::now();
+  EXPECT_THROW(SendIpcMessage(channel, 0, m, 60000), EqnOsError);
+  EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(20));
+  EXPECT_EQ(server.Wait(), 0);
+  EXPECT_TRUE(ListIpcInstances(channel).empty());
+  TqnIpcServer next(channel);
+  EXPECT_EQ(next.Slot(), 0) << "the next start becomes the instance";
 }
 
 TEST(IpcChannel, ASecondProcessReachesTheFirstOnItsMainThread) {

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <deque>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -41,8 +42,10 @@ class ScriptedUi : public qn::IqnUserInterface {
     editors.pop_front();
     return editor(form, actions);
   }
+  std::function<void()> onAskLogin;  // runs while the login dialog would be open
   bool AskLogin(std::string& user, std::string& password) override {
     ++loginCalls;
+    if (onAskLogin) onAskLogin();
     if (logins.empty()) return false;
     user = logins.front().first;
     password = logins.front().second;
@@ -65,7 +68,12 @@ class ScriptedUi : public qn::IqnUserInterface {
   std::optional<std::string> PickSaveFile(const qn::TqnFileDialog& dialog) override { return PickOpenFile(dialog); }
   std::optional<std::string> PickFolder(const std::string&, const std::string&) override { return std::nullopt; }
   void SetBusy(bool) override {}
-  void ProcessEvents() override {}
+  // Runs while a long operation serves the window, as a person's clicks or
+  // a timer would then.
+  std::function<void()> onProcessEvents;
+  void ProcessEvents() override {
+    if (onProcessEvents) onProcessEvents();
+  }
 
   qn::TqnFileDialog lastDialog;
 };
