@@ -87,7 +87,7 @@ int GuardServer(const TInstance& instance) {
   }
   gServerPid = pid;
   if (gStopRequested) ::kill(pid, SIGTERM);  // a stop that came before the pid was known
-  Say(qn::Format("started %s (pid %d) on 127.0.0.1:%d", kServerBinary, static_cast<int>(pid), instance.port));
+  Say(qn::Format("started %s (pid %d) on port %d", kServerBinary, static_cast<int>(pid), instance.port));
   // A stop is forwarded as SIGTERM; a server still there kStopGraceMs later
   // (its shutdown can hang) is killed.
   int status = 0;

@@ -70,7 +70,7 @@ void AppendLogHeader(const TInstance& instance, bool adopt) {
   std::strftime(when, sizeof when, "%Y-%m-%d %H:%M:%S", std::localtime(&now));
   auto log = qn::platform::AppendFile::Open(instance.LogFile());
   if (log)
-    log->Append(qn::Format("\n==== %s %s Firebird SQL 3.0 QN on 127.0.0.1:%d\n", when, adopt ? "adopting" : "starting",
+    log->Append(qn::Format("\n==== %s %s Firebird SQL 3.0 QN on port %d\n", when, adopt ? "adopting" : "starting",
                            instance.port));
 }
 
@@ -149,7 +149,7 @@ int RunInstall(const TInstance& instance) {
     SleepMs(200);
   }
   qn::platform::RegistryCreateKey(qn::kFb30UninstallKey);
-  Note(qn::Format("Firebird SQL 3.0 QN %s on 127.0.0.1:%d (guard pid %d, folder %s)", adopt ? "adopted" : "runs",
+  Note(qn::Format("Firebird SQL 3.0 QN %s on port %d (guard pid %d, folder %s)", adopt ? "adopted" : "runs",
                   instance.port, static_cast<int>(guard), instance.base.c_str()));
   return 0;
 }
