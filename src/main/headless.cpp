@@ -5,6 +5,7 @@
 #include "app/application.h"
 #include "app/run_services.h"
 #include "backup/backup_feature.h"
+#include "cli/command_executor.h"
 #include "main/program.h"
 #include "platform/files.h"
 #include "platform/system.h"
@@ -27,6 +28,7 @@ int RunHeadless(int argc, char** argv) {
   core.SetChannelServer(&channel);
   TqnRunServices services(core, RunOnMainThread);
   TqnBackupFeature backup(core, services, view);
+  TqnCommandExecutor commands(core, backup);
   TqnRunLoop loop(core);
   core.Startup();
   loop.StartTimers();
