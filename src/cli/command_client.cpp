@@ -6,6 +6,7 @@
 #include <chrono>
 #include <condition_variable>
 #include <cstdio>
+#include <fstream>
 #include <iostream>
 #include <mutex>
 #include <thread>
@@ -14,6 +15,9 @@
 #include "base/error.h"
 #include "base/text.h"
 #include "cli/command_record.h"
+#include "ipc/log.h"
+#include "platform/files.h"
+#include "platform/system.h"
 
 namespace qn {
 
@@ -34,7 +38,48 @@ void PrintLine(std::FILE* to, const std::string& cp1251) {
   std::fflush(to);
 }
 
-// A line on standard error every few seconds while a command runs.
+// The latest line the server has written to the named log of backups and
+// restores of this program folder since the command began: what the
+// operation is doing now ("" until a line comes).
+class TqnVerboseTail {
+ public:
+  TqnVerboseTail() : log_(platform::ProgramFolder(), false, clock_, nullptr), file_(Path()), start_(SizeOf(file_)) {}
+
+  std::string Latest() {
+    const std::string path = Path();
+    if (path != file_) {  // past midnight: a new day's file
+      file_ = path;
+      start_ = 0;
+    }
+    std::ifstream in(file_, std::ios::binary);
+    if (!in) return "";
+    in.seekg(0, std::ios::end);
+    const std::streamoff size = in.tellg();
+    const std::streamoff from = std::max<std::streamoff>(start_, size - 4096);
+    if (size <= from) return "";
+    std::string tail(static_cast<size_t>(size - from), '\0');
+    in.seekg(from);
+    in.read(tail.data(), static_cast<std::streamsize>(tail.size()));
+    size_t end = tail.find_last_not_of(" \r\n\t");
+    if (end == std::string::npos) return "";
+    const size_t begin = tail.find_last_of("\r\n", end);
+    return tail.substr(begin == std::string::npos ? 0 : begin + 1, end + 1 - (begin == std::string::npos ? 0 : begin + 1));
+  }
+
+ private:
+  std::string Path() const { return platform::JoinPath(log_.LogFolder(), log_.NamedLogFileName("backup", clock_.Now())); }
+  static std::streamoff SizeOf(const std::string& path) {
+    std::ifstream in(path, std::ios::binary | std::ios::ate);
+    return in ? static_cast<std::streamoff>(in.tellg()) : 0;
+  }
+  platform::SystemClock clock_;
+  TqnLog log_;
+  std::string file_;
+  std::streamoff start_;
+};
+
+// A line on standard error every few seconds while a command runs: what it
+// is, how long it has run, and the server's latest line.
 class TqnProgressLines {
  public:
   explicit TqnProgressLines(std::string activity) : activity_(std::move(activity)), start_(Clock::now()) {
@@ -56,13 +101,17 @@ class TqnProgressLines {
     std::unique_lock<std::mutex> lock(mutex_);
     while (!wake_.wait_for(lock, kProgressEvery, [this] { return stop_; })) {
       const long seconds = std::chrono::duration_cast<std::chrono::seconds>(Clock::now() - start_).count();
-      PrintLine(stderr, activity_ + (waiting_ ? Win1251(": ждёт окончания другой операции, ")
-                                              : Win1251(": выполняется, ")) +
-                            std::to_string(seconds) + Win1251(" с"));
+      std::string line = activity_ + (waiting_ ? Win1251(": ждёт окончания другой операции, ")
+                                               : Win1251(": выполняется, ")) +
+                         std::to_string(seconds) + Win1251(" с");
+      const std::string latest = waiting_ ? std::string() : tail_.Latest();
+      if (!latest.empty()) line += Win1251(" — ") + latest;
+      PrintLine(stderr, line);
     }
   }
   std::string activity_;
   Clock::time_point start_;
+  TqnVerboseTail tail_;
   std::atomic<bool> waiting_{false};
   std::mutex mutex_;
   std::condition_variable wake_;
