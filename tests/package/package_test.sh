@@ -26,8 +26,16 @@ depends=", $(field Depends),"
 for dep in libfbclient2 firebird3.0-server firebird3.0-utils libqt6core6 libqt6widgets6 libminizip1 libssl3 zlib1g; do
   [[ $depends == *", $dep,"* || $depends == *", $dep ("* ]] || fail "Depends lacks $dep: $depends"
 done
+dpkg-deb -e "$deb" "$work/control"
 for script in postinst prerm postrm; do
   grep -Eq "^ +[0-9]+ bytes, +[0-9]+ lines +\* +$script " <<<"$info" || fail "no executable $script"
+  sh -n "$work/control/$script" || fail "$script is no valid shell script"
+done
+# Installing enables and starts both units; removing stops both.
+for script in postinst prerm; do
+  for unit in qndbmgr.service qndbmgr-fb30.service; do
+    grep -q "$unit" "$work/control/$script" || fail "$script leaves out $unit"
+  done
 done
 
 contents=$(dpkg-deb -c "$deb")
