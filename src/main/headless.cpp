@@ -33,6 +33,8 @@ int RunHeadless(int argc, char** argv) {
   core.Startup();
   loop.StartTimers();
   app.exec();
+  // Commands that come from now on wait for the next instance.
+  commands.Close();
   core.Shutdown(false);
   services.Stop();
   return 0;

@@ -36,6 +36,8 @@ int RunWindowed(int argc, char** argv, bool hidden) {
   loop.StartTimers();
   window.Started(!hidden);
   app.exec();
+  // Commands that come from now on wait for the next instance.
+  commands.Close();
   core.Shutdown(true);
   services.Stop();
   window.Detach();
