@@ -60,14 +60,17 @@ class TqnVerboseTail {
     std::string tail(static_cast<size_t>(size - from), '\0');
     in.seekg(from);
     in.read(tail.data(), static_cast<std::streamsize>(tail.size()));
-    size_t end = tail.find_last_not_of(" \r\n\t");
+    const size_t end = tail.find_last_not_of(" \r\n\t");
     if (end == std::string::npos) return "";
-    const size_t begin = tail.find_last_of("\r\n", end);
-    return tail.substr(begin == std::string::npos ? 0 : begin + 1, end + 1 - (begin == std::string::npos ? 0 : begin + 1));
+    const size_t newline = tail.find_last_of("\r\n", end);
+    const size_t begin = newline == std::string::npos ? 0 : newline + 1;
+    return tail.substr(begin, end + 1 - begin);
   }
 
  private:
-  std::string Path() const { return platform::JoinPath(log_.LogFolder(), log_.NamedLogFileName("backup", clock_.Now())); }
+  std::string Path() const {
+    return platform::JoinPath(log_.LogFolder(), log_.NamedLogFileName("backup", clock_.Now()));
+  }
   static std::streamoff SizeOf(const std::string& path) {
     std::ifstream in(path, std::ios::binary | std::ios::ate);
     return in ? static_cast<std::streamoff>(in.tellg()) : 0;
