@@ -96,6 +96,14 @@ void TqnApplication::Startup() {
   });
 }
 
+void TqnApplication::StartupForCommand() {
+  settings_.Load([this](const std::string& text, bool show) { log_.ReportError(text, show); });
+  ReadFbIni(programFolder_, address_);
+  address_.localHostName = platform::HostName();
+  FillList();
+  if (channel_) channel_->SetOnMessage([this](TqnIpcServer&, TqnIpcMessage& m) { HandleIntercom(m); });
+}
+
 void TqnApplication::Shutdown(bool saveWindowState) {
   log_.LogMessage(Win1251("Выход из программы"));
   if (saveWindowState) {
@@ -345,7 +353,10 @@ std::optional<TqnWindowGeometry> TqnApplication::WindowActivated(int screenWidth
 void TqnApplication::HandleIntercom(TqnIpcMessage& message) {
   std::string command = message.Command();
   log_.LogMessage(("intercom " + command).substr(0, 40), 2);
-  if (command == "activate") view_.ShowMainWindow(false);
+  if (command == "activate")
+    view_.ShowMainWindow(false);
+  else if (commandHandler_)
+    commandHandler_(message);
 }
 
 void TqnApplication::BackupTimerFired() {

@@ -64,6 +64,9 @@ class TqnApplication {
   // The channel server of the run, whose messages the core handles from
   // start-up step 11 on. May be null.
   void SetChannelServer(TqnIpcServer* server) { channel_ = server; }
+  // Channel messages other than "activate" (the administrator's commands
+  // handed over by another process). Main thread.
+  void SetCommandHandler(std::function<void(TqnIpcMessage&)> handler) { commandHandler_ = std::move(handler); }
 
   // The creation handler's steps in order. A failing step ends the sequence
   // there: its message is shown in an error box and the program runs on.
@@ -71,6 +74,10 @@ class TqnApplication {
   // Logs the exit, saves the window state (when there is a window), removes
   // the tray icon and saves the settings.
   void Shutdown(bool saveWindowState);
+  // The start-up of a run for one administrator's command: the settings,
+  // "fb.ini", the host name, the list and the channel's handler; no info
+  // servers, tray, server check or first-run offer.
+  void StartupForCommand();
 
   // ---- the database list ----
   const std::vector<TqnListRow>& Rows() const { return rows_; }
@@ -181,6 +188,7 @@ class TqnApplication {
   TqnStartupHooks hooks_;
   std::function<void(TqnNode& entry)> createDatabase_;
   std::function<void()> backupCheck_;
+  std::function<void(TqnIpcMessage&)> commandHandler_;
   std::function<void(bool)> backupTimer_;
 };
 

@@ -35,6 +35,8 @@ class TqnOperationLock {
   void SetBusyObserver(std::function<void(bool busy)> observer) { observer_ = std::move(observer); }
   // An operation runs now, on any thread.
   bool Busy() const { return owner_.load() != std::thread::id(); }
+  // The calling thread runs the operation now.
+  bool HeldByThisThread() const { return owner_.load() == std::this_thread::get_id(); }
   // From now on, threads other than the main one that wait or come fail
   // with "the program is shutting down"; a running operation goes on.
   void Close() { closed_ = true; }

@@ -39,10 +39,11 @@ class TqnBackupFeature {
   // backup runs outside it. Any thread; throws on failure.
   void PerformRemoteBackup(const TqnRemoteBackupRequest& request);
 
- private:
   // The runner is made before start-up has read the host name and the
   // packet key; the first operation hands them over, once, from any thread.
   void EnsureIdentity();
+
+ private:
 
   TqnApplication& app_;
   IqnMainView& view_;

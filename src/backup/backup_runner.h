@@ -117,6 +117,10 @@ class TqnBackupRunner {
   void OnBackupVerbose(const TqnBackupJob& job, const std::string& line);
   void OnRemoteBackupVerbose(const TqnBackupJob& job, const std::string& line);
 
+  // True on the thread that runs an operation now (a nested request
+  // served from its progress steps must wait its turn).
+  bool OperationOnThisThread() const { return lock_->HeldByThisThread(); }
+
   int VerboseLineCount() const { return verboseLineCount_; }
   // How often the indicator was advanced since construction.
   int ProgressSteps() const { return progressSteps_; }

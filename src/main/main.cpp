@@ -11,6 +11,8 @@ namespace {
 
 int Run(int argc, char** argv) {
   std::vector<std::string> args(argv + (argc > 0 ? 1 : 0), argv + argc);
+  const qn::TqnCommand command = qn::ParseCommand(args);
+  if (command.kind != qn::TqnCommandKind::None) return qn::RunCommand(argc, argv, command);
   if (qn::HandOverToRunningInstance()) return 0;
   if (qn::WantsHeadless(args)) return qn::RunHeadless(argc, argv);
   std::string hidden;

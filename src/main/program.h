@@ -5,6 +5,7 @@
 #include <string>
 #include <vector>
 
+#include "cli/command_line.h"
 #include "ipc/channel.h"
 
 namespace qn {
@@ -20,6 +21,10 @@ TqnIpcServer& StartChannelServer(TqnMainThreadRunner mainThread);
 
 // "--headless=1", or no display to show a window on.
 bool WantsHeadless(const std::vector<std::string>& args);
+
+// An administrator's command (--help, --list, --backup ...): handed to the
+// running instance or run by a short-lived one; returns the exit code.
+int RunCommand(int argc, char** argv, const TqnCommand& command);
 
 int RunHeadless(int argc, char** argv);
 int RunWindowed(int argc, char** argv, bool hidden);

@@ -4,6 +4,7 @@
 #include "app/application.h"
 #include "app/run_services.h"
 #include "backup/backup_feature.h"
+#include "cli/command_executor.h"
 #include "gui/frm_main.h"
 #include "gui/qt_user_interface.h"
 #include "main/program.h"
@@ -26,6 +27,7 @@ int RunWindowed(int argc, char** argv, bool hidden) {
   window.Attach(core);
   TqnRunServices services(core, RunOnMainThread);
   TqnBackupFeature backup(core, services, window);
+  TqnCommandExecutor commands(core, backup);
   window.SetBackupAction([&backup] { backup.btnBackupClick(); });
   window.SetRestoreAction([&backup] { backup.btnRestoreClick(); });
   TqnRunLoop loop(core);
@@ -33,6 +35,8 @@ int RunWindowed(int argc, char** argv, bool hidden) {
   loop.StartTimers();
   window.Started(!hidden);
   app.exec();
+  // Commands that come from now on wait for the next instance.
+  commands.Close();
   // A start from now on finds no one answering and waits for this
   // process to end, then becomes the instance.
   channel.StopServing();

@@ -38,6 +38,7 @@ const std::string kInstaller = QN_FB30_INSTALLER;
 const std::string kServersScript = QN_SERVERS_SCRIPT;
 constexpr int kTestPort = 53130;  // the installed instances of these tests: this
 constexpr int kKillPort = 53131;  // and this, so that the two may run side by side
+constexpr int kServicePort = 53132;  // the instance run as a system service
 constexpr int kDevPort = 53030;   // the dev server of scripts/firebird-servers.sh
 
 bool PortAnswers(int port) {
@@ -417,6 +418,30 @@ TEST_F(Fb30Test, AKilledGuardTakesItsServerAlongAndAReinstallRecovers) {
   EXPECT_TRUE(IsFb30Running());
   EXPECT_TRUE(PortAnswers(kKillPort));
   EXPECT_NE(GuardPid(), std::to_string(guard) + "\n");
+}
+
+// As the system's service manager runs it: prepared, then guarded in the
+// foreground, the program's running test true exactly while it runs.
+TEST_F(Fb30Test, TheServiceModeGuardsTheInstanceInTheForegroundUntilSigterm) {
+  ASSERT_FALSE(PortAnswers(kServicePort)) << "port " << kServicePort << " is taken; these tests need it free";
+  ::setenv("QN_FB30_PORT", std::to_string(kServicePort).c_str(), 1);
+  Spawned service({"--service"});
+  ASSERT_TRUE(Eventually([] { return PortAnswers(kServicePort) && IsFb30Running(); }));
+  EXPECT_TRUE(platform::RegistryKeyExists(kFb30UninstallKey));
+  EXPECT_EQ(GuardPid(), std::to_string(service.Pid()) + "\n") << "the service's own process is the guard";
+  Spawned second({"--service"});
+  EXPECT_EQ(second.Wait(), 1) << "a second service of the instance must refuse";
+  std::string out;
+  EXPECT_EQ(Shell("fbsvcmgr localhost/" + std::to_string(kServicePort) +
+                      ":service_mgr -user SYSDBA -password quillfern -info_server_version",
+                  dir_.File("svc.out"), &out),
+            0)
+      << out;
+
+  ::kill(service.Pid(), SIGTERM);
+  EXPECT_EQ(service.Wait(), 0);
+  EXPECT_FALSE(IsFb30Running());
+  EXPECT_TRUE(Eventually([] { return !PortAnswers(kServicePort); })) << "the server ends with the service";
 }
 
 TEST_F(Fb30Test, TheInstallerAdoptsARunningServerWithTheSameLogin) {

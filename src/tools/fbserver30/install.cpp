@@ -17,6 +17,7 @@
 #include "firebird/fb30_server.h"
 #include "platform/files.h"
 #include "platform/system.h"
+#include "tools/fbserver30/guard.h"
 #include "tools/fbserver30/process.h"
 
 namespace fbserver30 {
@@ -152,6 +153,27 @@ int RunInstall(const TInstance& instance) {
   Note(qn::Format("Firebird SQL 3.0 QN %s on port %d (guard pid %d, folder %s)", adopt ? "adopted" : "runs",
                   instance.port, static_cast<int>(guard), instance.base.c_str()));
   return 0;
+}
+
+int RunService(const TInstance& instance) {
+  bool adopt = false;
+  {
+    qn::platform::ForceDirectories(instance.base);
+    BaseLock lock(instance.base + "/.install.lock");
+    if (qn::IsFb30Running()) return Failure("Firebird SQL 3.0 QN is running already");
+    if (PortAnswers(instance.port)) {
+      if (!ServerAcceptsSysdba(instance.port))
+        return Failure(qn::Format("port %d on 127.0.0.1 is taken by a program that is not a Firebird server with "
+                                  "the SYSDBA login of this instance; stop it first",
+                                  instance.port));
+      adopt = true;
+    } else {
+      PrepareInstance(instance);
+    }
+    qn::platform::RegistryCreateKey(qn::kFb30UninstallKey);
+    AppendLogHeader(instance, adopt);
+  }
+  return RunGuard(instance, adopt);
 }
 
 int RunStop(const TInstance& instance) {

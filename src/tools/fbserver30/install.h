@@ -15,6 +15,12 @@ namespace fbserver30 {
 // Returns the exit code; failures are told on stderr.
 int RunInstall(const TInstance& instance);
 
+// Service mode, for the system's service manager: prepares the instance
+// (or adopts a server that answers on its port, as install does), marks it
+// installed, and then is the guard itself, in the foreground, until the
+// server ends or SIGTERM stops it. Fails when the instance runs already.
+int RunService(const TInstance& instance);
+
 // Stops the instance's guard (and with it its server): SIGTERM, then SIGKILL
 // after 20 s. Returns 0 also when nothing ran.
 int RunStop(const TInstance& instance);

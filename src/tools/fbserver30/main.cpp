@@ -4,6 +4,8 @@
 //
 //   fbserver30                    install: prepare, start and wait (see install.h)
 //   fbserver30 --stop             stop the instance's guard and its server
+//   fbserver30 --service          prepare, then guard in the foreground (the
+//                                 system service's way of running it)
 //   fbserver30 --guard --dir D --port P [--adopt]
 //                                 the guard process itself (see guard.h)
 //
@@ -21,7 +23,7 @@
 namespace {
 
 int Usage() {
-  std::fprintf(stderr, "usage: fbserver30 [--stop | --guard --dir FOLDER --port PORT [--adopt]]\n");
+  std::fprintf(stderr, "usage: fbserver30 [--stop | --service | --guard --dir FOLDER --port PORT [--adopt]]\n");
   return 2;
 }
 
@@ -29,6 +31,7 @@ int Run(const std::vector<std::string>& args) {
   using namespace fbserver30;
   if (args.empty()) return RunInstall(TInstance::FromEnvironment());
   if (args.size() == 1 && args[0] == "--stop") return RunStop(TInstance::FromEnvironment());
+  if (args.size() == 1 && args[0] == "--service") return RunService(TInstance::FromEnvironment());
   if (args[0] != "--guard") return Usage();
   TInstance instance;
   bool adopt = false;

@@ -1,0 +1,24 @@
+// The process an administrator starts with a command: it asks the restore
+// question on its own terminal, then hands the command to the running
+// instance of this user, or, when none runs, has it run by a short-lived
+// instance of its own; it prints progress on standard error and the result
+// on standard output (UTF-8), and gives the exit code: 0 on success, 1 on
+// any failure.
+#pragma once
+
+#include <functional>
+#include <optional>
+
+#include "cli/command_executor.h"
+#include "cli/command_line.h"
+
+namespace qn {
+
+// Runs the command in an instance of this process; nothing when another
+// instance took the channel first (the command is then handed to it).
+using TqnOwnInstanceRunner = std::function<std::optional<TqnCommandResult>(const TqnCommand& command)>;
+
+// Help, version and the commands; returns the exit code.
+int RunAdministratorCommand(const TqnCommand& command, const TqnOwnInstanceRunner& runOwnInstance);
+
+}  // namespace qn

@@ -1,0 +1,146 @@
+#include "cli/command_executor.h"
+
+#include "backup/backup_names.h"
+#include "backup/zip_stream.h"
+#include "base/error.h"
+#include "base/text.h"
+#include "cli/command_record.h"
+#include "firebird/fb_paths.h"
+#include "platform/files.h"
+#include "settings/register.h"
+
+namespace qn {
+
+namespace {
+
+std::string ExtensionOf(const std::string& file) {
+  const std::string name = platform::ExtractFileName(file);
+  const size_t dot = name.rfind('.');
+  return dot == std::string::npos ? std::string() : LowerCase(name.substr(dot));
+}
+
+// An entry's element name ("db0003") or its number ("3").
+int EntryNumber(const std::string& key) {
+  int number = 0;
+  if (ParseEntryName(key, number)) return number;
+  bool digits = !key.empty() && key.size() <= 4;
+  for (char c : key) digits = digits && c >= '0' && c <= '9';
+  if (!digits) throw Exception(Format(Win1251("Неправильный ключ базы данных \"%s\"").c_str(), key.c_str()));
+  return std::stoi(key);
+}
+
+// Whether the members a dump restore reads first are all there. The restore
+// itself would only show a box, which a command line never sees.
+bool DumpArchiveReadable(const std::string& file) {
+  try {
+    UclsZipArchive archive(file);
+    for (const char* member : {"tables.sql", "tables_ord.txt", "ddl.sql", "deactivate.sql", "meta.txt"})
+      archive.ReadMember(member);
+    archive.Close();
+    return true;
+  } catch (const std::exception&) {
+    return false;
+  }
+}
+
+}  // namespace
+
+TqnCommandExecutor::TqnCommandExecutor(TqnApplication& app, TqnBackupFeature& backup) : app_(app), backup_(backup) {
+  app_.SetCommandHandler([this](TqnIpcMessage& message) { HandleMessage(message); });
+}
+
+TqnCommandExecutor::~TqnCommandExecutor() { app_.SetCommandHandler(nullptr); }
+
+void TqnCommandExecutor::HandleMessage(TqnIpcMessage& message) {
+  if (message.Command() != kCommandLineMessage) return;
+  if (running_ || closed_ || backup_.Runner().OperationOnThisThread()) {
+    WriteCommandAnswer(message, kCommandBusy, "", 0);
+    return;
+  }
+  const TqnCommandRequest request = ReadCommandRequest(message);
+  const TqnCommand command = CommandFromOptions(request.options);
+  if (command.kind == TqnCommandKind::List) {
+    // A long register is fetched in pieces; each piece from a fresh list.
+    WriteCommandAnswer(message, kCommandDone, ListText(), request.offset);
+    return;
+  }
+  const TqnCommandResult result = Execute(command);
+  WriteCommandAnswer(message, result.ok ? kCommandDone : kCommandFailed, result.text, 0);
+}
+
+TqnCommandResult TqnCommandExecutor::Execute(const TqnCommand& command) {
+  if (!command.error.empty()) return {false, command.error};
+  running_ = true;
+  TqnCommandResult result;
+  try {
+    switch (command.kind) {
+      case TqnCommandKind::List: result = {true, ListText()}; break;
+      case TqnCommandKind::Backup: result = Backup(command); break;
+      case TqnCommandKind::Restore: result = Restore(command); break;
+      default: result = {false, "unknown command"}; break;
+    }
+  } catch (const std::exception& e) {
+    result = {false, e.what()};
+  }
+  running_ = false;
+  if (!result.ok && command.kind != TqnCommandKind::List)
+    app_.Log().LogMessage(CommandActivity(command) + ": " + result.text);
+  return result;
+}
+
+std::string TqnCommandExecutor::ListText() {
+  return app_.Settings().Read([](const TqnNode& root) {
+    std::string text;
+    const TqnNode* data = RegisterOf(root);
+    for (int i = 0; i < data->NodeCount(); ++i) {
+      const TqnNode* e = data->Nodes(i);
+      int number = 0;
+      if (!ParseEntryName(e->Name(), number)) continue;
+      const TqnNode* backup = e->FindNode("backup");
+      text += std::to_string(number) + "\t" + e->Name() + "\t" + e->FindNode("caption")->Content().AsString("") +
+              "\t" + e->FindNode("path")->Content().AsString("") + "\t" +
+              backup->FindNode("path")->Content().AsString("") + "\t" +
+              (backup->FindNode("auto")->Content().AsBoolean(false) ? "on" : "off") + "\n";
+    }
+    return text;
+  });
+}
+
+TqnCommandResult TqnCommandExecutor::Backup(const TqnCommand& command) {
+  backup_.EnsureIdentity();
+  const int number = EntryNumber(command.key);
+  const TqnBackupEntry entry =
+      app_.Settings().Read([&](const TqnNode& root) { return ReadBackupEntry(*FindEntry(root, number)); });
+  const std::string file =
+      !command.file.empty() ? command.file
+                            : BackupFileName(entry.backupFolder, kManualBackupPrefix, app_.GetClock().Now(),
+                                             IsFb30Database(entry.path));
+  app_.Log().LogMessage(Win1251("Архивация базы данных \"") + entry.path + Win1251("\", в файл \"") + file + "\"");
+  backup_.Runner().BackupDatabase(entry, file);
+  return {true, Win1251("Архивация базы данных ") + entry.name + Win1251(" завершена, файл \"") + file + "\""};
+}
+
+TqnCommandResult TqnCommandExecutor::Restore(const TqnCommand& command) {
+  backup_.EnsureIdentity();
+  const int number = EntryNumber(command.key);
+  const TqnBackupEntry entry =
+      app_.Settings().Read([&](const TqnNode& root) { return ReadBackupEntry(*FindEntry(root, number)); });
+  const bool dump = ExtensionOf(command.file) == ".pbz";
+  if (dump && !DumpArchiveReadable(command.file))
+    return {false, Win1251("Формат резервной копии не поддерживается")};
+  // The restore moves the current file aside before the server reads the
+  // backup: a file that is not there must not cost the database its place.
+  if (!dump && IsLocalHost(ParseDatabasePath(entry.path).host, app_.LocalHostName()) &&
+      !platform::FileExists(command.file))
+    return {false, Format(Win1251("Файл \"%s\" не найден").c_str(), command.file.c_str())};
+  if (command.fixCharset && !dump && IsFb30Database(entry.path))
+    return {false, Win1251("Конвертация версии 1.5 для 2.5 возможна только для базы данных сервера версии 2.5")};
+  app_.Log().LogMessage(Win1251("Разархивация базы данных \"") + entry.path + Win1251("\", из файла \"") +
+                        command.file + "\"");
+  backup_.Runner().RestoreDatabase(entry, command.file, command.fixCharset && !dump);
+  const std::string path = app_.Settings().Read(
+      [&](const TqnNode& root) { return FindEntry(root, number)->FindNode("path")->Content().AsString(""); });
+  return {true, Win1251("Разархивация базы данных ") + entry.name + Win1251(" завершена, путь \"") + path + "\""};
+}
+
+}  // namespace qn

@@ -1,0 +1,153 @@
+#include "cli/command_line.h"
+
+#include <filesystem>
+
+#include "base/text.h"
+
+namespace qn {
+
+namespace {
+
+struct TqnOption {
+  std::string name;
+  std::string value;
+};
+
+// "--name=value", or "--name" alone meaning "--name=1"; anything else is not
+// an option and is skipped, as the program has always skipped it.
+std::vector<TqnOption> ReadOptions(const std::vector<std::string>& args) {
+  std::vector<TqnOption> options;
+  for (const std::string& arg : args) {
+    if (arg.size() < 3 || arg.compare(0, 2, "--") != 0) continue;
+    const size_t equals = arg.find('=');
+    if (equals == std::string::npos)
+      options.push_back({TrimBlanks(arg.substr(2)), "1"});
+    else
+      options.push_back({TrimBlanks(arg.substr(2, equals - 2)), arg.substr(equals + 1)});
+  }
+  return options;
+}
+
+const TqnOption* Find(const std::vector<TqnOption>& options, const char* name) {
+  for (const TqnOption& o : options)
+    if (o.name == name) return &o;
+  return nullptr;
+}
+
+std::string ValueOf(const std::vector<TqnOption>& options, const char* name) {
+  const TqnOption* o = Find(options, name);
+  return o ? o->value : std::string();
+}
+
+// The terminal's UTF-8 as the program's Windows-1251; bytes that are not
+// UTF-8 are taken as they are.
+std::string FromTerminal(const std::string& text) {
+  std::string out;
+  return Utf8ToWin1251(text, out) ? out : text;
+}
+
+// A file named relative to the administrator's working folder names the same
+// file for the instance that runs the command, whose folder differs.
+std::string Absolute(const std::string& file) {
+  if (file.empty() || file[0] == '/' || file.find(':') != std::string::npos) return file;
+  std::error_code ec;
+  std::filesystem::path full = std::filesystem::absolute(file, ec);
+  return ec ? file : full.lexically_normal().string();
+}
+
+TqnCommand Build(const std::vector<TqnOption>& options, bool fromTerminal) {
+  TqnCommand c;
+  auto text = [&](const char* name) {
+    std::string v = ValueOf(options, name);
+    return fromTerminal ? FromTerminal(v) : v;
+  };
+  if (Find(options, "help")) {
+    c.kind = TqnCommandKind::Help;
+  } else if (Find(options, "version")) {
+    c.kind = TqnCommandKind::Version;
+  } else if (Find(options, "list")) {
+    c.kind = TqnCommandKind::List;
+  } else if (Find(options, "backup")) {
+    c.kind = TqnCommandKind::Backup;
+    c.key = text("backup");
+    c.file = text("to");
+    if (fromTerminal) c.file = Absolute(c.file);
+  } else if (Find(options, "restore")) {
+    c.kind = TqnCommandKind::Restore;
+    c.key = text("restore");
+    c.file = text("from");
+    if (fromTerminal) c.file = Absolute(c.file);
+    c.fixCharset = ValueOf(options, "fix-charset") == "1";
+    c.yes = ValueOf(options, "yes") == "1";
+    if (c.file.empty()) c.error = Win1251("Не указан файл резервной копии: --from=ФАЙЛ");
+  }
+  if ((c.kind == TqnCommandKind::Backup || c.kind == TqnCommandKind::Restore) && c.key.empty())
+    c.error = Win1251("Не указана база данных: ключ из списка --list, например db0000");
+  return c;
+}
+
+}  // namespace
+
+TqnCommand ParseCommand(const std::vector<std::string>& args) { return Build(ReadOptions(args), true); }
+
+std::vector<std::string> CommandOptions(const TqnCommand& c) {
+  switch (c.kind) {
+    case TqnCommandKind::List: return {"list=1"};
+    case TqnCommandKind::Backup: return {"backup=" + c.key, "to=" + c.file};
+    case TqnCommandKind::Restore:
+      return {"restore=" + c.key, "from=" + c.file, std::string("fix-charset=") + (c.fixCharset ? "1" : "0"), "yes=1"};
+    default: return {};
+  }
+}
+
+TqnCommand CommandFromOptions(const std::vector<std::string>& options) {
+  std::vector<std::string> args;
+  for (const std::string& o : options) args.push_back("--" + o);
+  return Build(ReadOptions(args), false);
+}
+
+std::string CommandActivity(const TqnCommand& c) {
+  switch (c.kind) {
+    case TqnCommandKind::List: return Win1251("Список баз данных");
+    case TqnCommandKind::Backup: return Win1251("Архивация базы данных ") + c.key;
+    case TqnCommandKind::Restore: return Win1251("Разархивация базы данных ") + c.key;
+    default: return {};
+  }
+}
+
+std::string CommandLineHelp() {
+  return
+      "qndbmgr — Менеджер баз данных / Database Manager\n"
+      "\n"
+      "Запуск / Start:\n"
+      "  qndbmgr [--hidden=1] [--headless=1]\n"
+      "      программа с окном и значком (--hidden=1: только значок) или без экрана (--headless=1)\n"
+      "      the program with its window and tray icon (--hidden=1: icon only), or without a display\n"
+      "\n"
+      "Команды администратора / Administrator's commands:\n"
+      "  --help            эта справка / this help\n"
+      "  --version         версия файла программы / the program's file version\n"
+      "  --list            список баз данных: номер, ключ, заголовок, путь, каталог резервных копий,\n"
+      "                    автоматическая архивация (on/off), через табуляцию\n"
+      "                    the register: number, key, caption, path, backup folder, auto backup\n"
+      "                    (on/off), separated by tabs\n"
+      "  --backup=KEY [--to=FILE]\n"
+      "                    архивация базы KEY (db0000 или 0) в FILE, по умолчанию в её каталог\n"
+      "                    резервных копий как backup-<время>.fbk|.bk3\n"
+      "                    backs up database KEY into FILE, by default into its backup folder\n"
+      "  --restore=KEY --from=FILE [--fix-charset=1] [--yes=1]\n"
+      "                    разархивация базы KEY из FILE (.fbk, .bk3 или архив .pbz);\n"
+      "                    --fix-charset=1: конвертация версии 1.5 для 2.5; --yes=1: не спрашивать\n"
+      "                    подтверждение (без терминала обязательно)\n"
+      "                    restores database KEY from FILE (.fbk, .bk3 or a .pbz archive);\n"
+      "                    --fix-charset=1: the 1.5-to-2.5 conversion; --yes=1: do not ask\n"
+      "                    (required without a terminal)\n"
+      "\n"
+      "Если программа уже запущена, команда выполняется в ней; иначе программа запускается\n"
+      "на время команды. Ход работы — в stderr, итог — в stdout; код выхода 0 — успех, 1 — ошибка.\n"
+      "When the program runs already, the command runs in it; otherwise the program runs for\n"
+      "the command's duration. Progress on stderr, the result on stdout; exit code 0 on success,\n"
+      "1 on failure.\n";
+}
+
+}  // namespace qn

@@ -1,0 +1,50 @@
+// The administrator's commands on the program's command line, in its own
+// option form "--name=value" (a bare "--name" counts as "--name=1"):
+//
+//   --help                       the options, in Russian and English
+//   --version                    the file version
+//   --list                       the register, one entry a line
+//   --backup=KEY [--to=FILE]     a backup as the "Архивация" button makes it
+//   --restore=KEY --from=FILE [--fix-charset=1] [--yes=1]
+//                                a restore as "Разархивация" does it
+//
+// KEY is an entry's element name ("db0003") or its number ("3"). Texts here
+// are Windows-1251: the arguments are converted from the terminal's UTF-8
+// when they are read.
+#pragma once
+
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace qn {
+
+enum class TqnCommandKind { None, Help, Version, List, Backup, Restore };
+
+struct TqnCommand {
+  TqnCommandKind kind = TqnCommandKind::None;
+  std::string key;          // backup and restore
+  std::string file;         // --to of a backup ("" for the default name), --from of a restore
+  bool fixCharset = false;  // restore: the 1.5-to-2.5 conversion mode
+  bool yes = false;         // restore: the question is answered Yes
+  std::string error;        // why the arguments cannot be used ("" when they can)
+};
+
+// Reads the command among the program's arguments (without the program
+// name). Kind None: no administrator's command, the program starts as usual.
+TqnCommand ParseCommand(const std::vector<std::string>& args);
+
+// The options a command travels with to the instance that runs it
+// ("backup=db0000", "to=/srv/b.fbk" ...), and back again. The question has
+// been asked before a command travels, so a restore always goes answered.
+std::vector<std::string> CommandOptions(const TqnCommand& command);
+TqnCommand CommandFromOptions(const std::vector<std::string>& options);
+
+// What an operation is doing, for the progress lines ("Архивация базы
+// данных db0000").
+std::string CommandActivity(const TqnCommand& command);
+
+// The --help text (UTF-8, for the terminal).
+std::string CommandLineHelp();
+
+}  // namespace qn

@@ -1,0 +1,76 @@
+// An administrator's command when no instance runs: a short-lived instance
+// of this process holds the channel for the command's duration (a start
+// meanwhile hands it "activate", which it answers, and other commands wait
+// their turn), loads the settings, runs the command on its main thread and
+// ends. Settings are saved where the operations save them.
+#include <QCoreApplication>
+
+#include <chrono>
+#include <future>
+#include <memory>
+
+#include "app/application.h"
+#include "app/run_services.h"
+#include "backup/backup_feature.h"
+#include "cli/command_client.h"
+#include "main/program.h"
+#include "platform/files.h"
+#include "platform/system.h"
+#include "shell/headless_ui.h"
+#include "shell/main_thread.h"
+
+namespace qn {
+
+namespace {
+
+// The channel's listener may be waiting for the main thread: the main thread
+// serves it while another thread takes the channel down.
+void CloseChannel(std::unique_ptr<TqnIpcServer>& channel) {
+  channel->SetOnMessage(nullptr);
+  auto done = std::async(std::launch::async, [&channel] { channel.reset(); });
+  while (done.wait_for(std::chrono::milliseconds(10)) != std::future_status::ready)
+    QCoreApplication::processEvents();
+  done.get();
+}
+
+std::optional<TqnCommandResult> RunInOwnInstance(int argc, char** argv, const TqnCommand& command) {
+  QCoreApplication app(argc, argv);
+  auto channel = std::make_unique<TqnIpcServer>(TqnApplication::kChannelName, RunOnMainThread);
+  // Another process took the channel between the look and the claim.
+  if (ListIpcInstances(TqnApplication::kChannelName).front() != channel->Slot()) {
+    CloseChannel(channel);
+    return std::nullopt;
+  }
+  channel->Start();
+  platform::SystemClock clock;
+  TqnHeadlessUi ui;
+  TqnNoView view;
+  TqnCommandResult result;
+  {
+    TqnApplication core(platform::ProgramFolder(), ui, view, clock);
+    ui.SetLog([&core](const std::string& text) { core.Log().LogMessage(text); });
+    core.SetChannelServer(channel.get());
+    TqnRunServices services(core, RunOnMainThread);
+    TqnBackupFeature backup(core, services, view);
+    TqnCommandExecutor executor(core, backup);
+    core.StartupForCommand();
+    result = executor.Execute(command);
+    executor.Close();
+    // Messages that came meanwhile are answered before the channel goes.
+    QCoreApplication::processEvents();
+    CloseChannel(channel);
+    core.SetChannelServer(nullptr);
+    services.Stop();
+    ui.SetLog(nullptr);
+  }
+  return result;
+}
+
+}  // namespace
+
+int RunCommand(int argc, char** argv, const TqnCommand& command) {
+  return RunAdministratorCommand(command,
+                                 [&](const TqnCommand& c) { return RunInOwnInstance(argc, argv, c); });
+}
+
+}  // namespace qn
