@@ -7,6 +7,8 @@
 #include "base/error.h"
 #include "base/text.h"
 #include "dump/db_meta.h"
+#include "dump/dump_batch.h"
+#include "dump/dump_block.h"
 #include "dump/dump_params.h"
 #include "dump/dump_text.h"
 #include "firebird/fb_connection.h"
@@ -48,11 +50,12 @@ enum class SectionKind { None, Generators, Database, Unknown, Table };
 class TqnDumpLoader {
  public:
   TqnDumpLoader(TqnFbConnection& connection, const std::string& metaText, const TqnLoadProgress& progress,
-                const Clock& clock)
+                const Clock& clock, const TqnDumpLoadOptions& options)
       : connection_(connection), progress_(progress), transaction_(connection) {
     document_ = ParseSExp(metaText);
     meta_.LoadFromTree(*document_);
-    loadTime_ = FormatDateTime("yyyy-mm-dd hh:nn:ss.zzz", clock.Now()) + "0";
+    std::string loadTime = FormatDateTime("yyyy-mm-dd hh:nn:ss.zzz", clock.Now()) + "0";
+    batch_ = std::make_unique<TqnDumpBatch>(connection_, transaction_, progress_, loadTime, options, values_);
   }
 
   void Load(const TqnDumpDataOpener& openData, bool disableTriggers) {
@@ -65,6 +68,7 @@ class TqnDumpLoader {
       }
       std::unique_ptr<std::istream> data = openData();
       ReadAll(*data);
+      batch_->EndSection();
       data.reset();
       FreeStatements();
       transaction_.Commit();
@@ -88,10 +92,8 @@ class TqnDumpLoader {
     }
   }
   void FreeStatements() {
+    batch_->Discard();
     insert_.reset();
-    deleteRow_.reset();
-    deleteObject_.reset();
-    registerObject_.reset();
     updateDoc_.reset();
   }
 
@@ -107,13 +109,24 @@ class TqnDumpLoader {
           StartSection(SplitTabs(std::string_view(line).substr(1)));
           break;
         case TqnDumpLineKind::Row:
-          Row(line);
+          try {
+            Row(line);
+          } catch (...) {
+            // The rows before this one are stored first, as one by one
+            // they would have been: a failure among them is the one to
+            // report, and the progress has counted them.
+            std::vector<std::string> row = std::move(values_);
+            batch_->Flush();
+            values_ = std::move(row);
+            throw;
+          }
           break;
       }
     }
   }
 
   void StartSection(std::vector<std::string> names) {
+    batch_->EndSection();
     FreeStatements();
     values_.clear();
     table_ = names[0];
@@ -153,10 +166,12 @@ class TqnDumpLoader {
     }
     insert_ = std::make_unique<TqnFbStatement>(connection_, transaction_);
     insert_->Prepare("insert into \"t" + table_ + "\" (" + columns + ") values (" + params + ")");
+    std::vector<bool> blobs(next);
     for (SectionField& f : fields_)
-      if (f.position >= 0) f.blob = IsBlobParam(*insert_, f.position);
+      if (f.position >= 0) blobs[f.position] = f.blob = IsBlobParam(*insert_, f.position);
     unmanaged_ = IsUnmanaged(table_);
     sync_ = table_ == "SyncUserActions";
+    batch_->StartSection(table_, *insert_, columns, std::move(blobs), !unmanaged_);
   }
 
   // The table's list in the document has a "tags" list naming "unmanaged".
@@ -185,47 +200,32 @@ class TqnDumpLoader {
     if (kind_ == SectionKind::Generators) return Generators();
 
     if (IsNullObject(values_[0])) {
-      if (table_ == "Doc") UpdateNullDoc();
+      if (table_ == "Doc") {
+        batch_->Flush();
+        UpdateNullDoc();
+      }
       return;
     }
     if (sync_) maxSyncVersion_ = std::max(maxSyncVersion_, DumpInt64(RowValue("Version")));
 
-    std::string id;
+    TqnDumpRow row;
+    row.params.resize(insert_->ParamCount());
     for (size_t i = 0; i < fields_.size(); ++i) {
       const SectionField& f = fields_[i];
       if (f.position < 0) continue;
       std::string value = PrepareDumpValue(values_[i], f.maxLength, f.blob);
-      if (f.position == 0) id = value;
+      if (f.position == 0) row.id = value;
+      if (f.blob) {
+        // Made into a blob only if the row goes alone; a block takes the text.
+        row.params[f.position] = TqnFbParamValue{false, fb::SQL_TEXT, 0, std::move(value)};
+        continue;
+      }
       fbSetParamAsVarchar(*insert_, f.position, value);
+      row.params[f.position] = insert_->ParamValue(f.position);
     }
-    if (id.rfind(kReplacingObjectPrefix, 0) == 0) {
-      if (!deleteRow_) {
-        deleteRow_ = std::make_unique<TqnFbStatement>(connection_, transaction_);
-        deleteRow_->Prepare("delete from \"t" + table_ + "\" where \"fObject\" = :aSpec");
-      }
-      if (!deleteObject_) {
-        deleteObject_ = std::make_unique<TqnFbStatement>(connection_, transaction_);
-        deleteObject_->Prepare("delete from \"tObject\" where \"UID\" = :aSpec");
-      }
-      deleteRow_->SetString("aSpec", id);
-      deleteRow_->Execute();
-      deleteObject_->SetString("aSpec", id);
-      deleteObject_->Execute();
-    }
-    insert_->Execute();
-    if (!unmanaged_) {
-      if (!registerObject_) {
-        registerObject_ = std::make_unique<TqnFbStatement>(connection_, transaction_);
-        registerObject_->Prepare(
-            "insert into \"tObject\"(\"UID\", \"fAge\", \"fCreated\", \"fChanged\", \"fTable\", \"fState\", "
-            "\"fLazy\") values (:aUID, 0, 0, '" +
-            loadTime_ + "', :aTable, 'E', 0)");
-      }
-      registerObject_->SetString("aUID", id);
-      registerObject_->SetString("aTable", table_);
-      registerObject_->Execute();
-    }
-    if (progress_) progress_();
+    row.replacing = row.id.rfind(kReplacingObjectPrefix, 0) == 0;
+    row.values = values_;
+    batch_->Add(std::move(row));
   }
 
   void UpdateNullDoc() {
@@ -269,7 +269,8 @@ class TqnDumpLoader {
       }
       for (const std::string& name : names) {
         TqnFbStatement statement(connection_, transaction_);
-        statement.Execute("SET STATISTICS INDEX " + name);
+        // Quoted: an index created under a quoted mixed-case name is found only so.
+        statement.Execute("SET STATISTICS INDEX " + QuotedIdentifier(name));
         if (progress_) progress_();
       }
       transaction_.Commit();
@@ -287,7 +288,6 @@ class TqnDumpLoader {
   TqnFbTransaction transaction_;
   PqnStringTree document_;
   TqnDbMeta meta_;
-  std::string loadTime_;
 
   char escape_ = kDefaultEscape;
   SectionKind kind_ = SectionKind::None;
@@ -296,24 +296,27 @@ class TqnDumpLoader {
   std::vector<std::string> values_;
   bool unmanaged_ = false, sync_ = false;
   int64_t maxSyncVersion_ = 0;
-  std::unique_ptr<TqnFbStatement> insert_, deleteRow_, deleteObject_, registerObject_, updateDoc_;
+  std::unique_ptr<TqnFbStatement> insert_, updateDoc_;
+  std::unique_ptr<TqnDumpBatch> batch_;
 };
 
 }  // namespace
 
 void LoadDumpData(const TqnDumpDataOpener& openData, TqnFbConnection& connection, const std::string& metaText,
-                  const TqnLoadProgress& progress, bool disableTriggers, const Clock& clock) {
-  TqnDumpLoader loader(connection, metaText, progress, clock);
+                  const TqnLoadProgress& progress, bool disableTriggers, const Clock& clock,
+                  const TqnDumpLoadOptions& options) {
+  TqnDumpLoader loader(connection, metaText, progress, clock, options);
   loader.Load(openData, disableTriggers);
 }
 
 void LoadDumpData(std::istream& data, TqnFbConnection& connection, const std::string& metaText,
-                  const TqnLoadProgress& progress, bool disableTriggers, const Clock& clock) {
+                  const TqnLoadProgress& progress, bool disableTriggers, const Clock& clock,
+                  const TqnDumpLoadOptions& options) {
   struct Borrowed : std::istream {
     explicit Borrowed(std::istream& s) : std::istream(s.rdbuf()) {}
   };
   LoadDumpData([&data] { return std::unique_ptr<std::istream>(std::make_unique<Borrowed>(data)); }, connection,
-               metaText, progress, disableTriggers, clock);
+               metaText, progress, disableTriggers, clock, options);
 }
 
 }  // namespace qn

@@ -1,10 +1,10 @@
 #include "dump/dump_text.h"
 
 #include <charconv>
-#include <cstdlib>
 
 #include "base/error.h"
 #include "base/text.h"
+#include "firebird/fb_values.h"
 
 namespace qn {
 
@@ -167,14 +167,17 @@ int64_t DumpInt64(std::string_view text) { return WholeNumber<int64_t>(text); }
 
 double DumpDouble(std::string_view text) {
   text = Trimmed(text);
-  if (text.empty()) return 0;
-  std::string copy(text);
-  char* end = nullptr;
-  // strtod follows the C locale, whose separator is "."; the program never
-  // switches LC_NUMERIC.
-  double value = std::strtod(copy.c_str(), &end);
-  if (end != copy.c_str() + copy.size()) return 0;
+  double value = 0;
+  // from_chars reads "." whatever the process locale (Qt sets it from the
+  // environment, where strtod would stop at the point under a Russian one).
+  auto [ptr, ec] = std::from_chars(text.data(), text.data() + text.size(), value, std::chars_format::general);
+  if (text.empty() || ec != std::errc() || ptr != text.data() + text.size()) return 0;
   return value;
+}
+
+int64_t DumpScaled(std::string_view text, int scale) {
+  int64_t value = 0;
+  return ParseScaledDecimal(Trimmed(text), scale, value) ? value : 0;
 }
 
 TqnDumpDateTime ClassifyDumpDate(const std::string& text) {

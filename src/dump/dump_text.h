@@ -110,6 +110,11 @@ std::string PrepareDumpValue(std::string value, int maxLength, bool blob);
 int32_t DumpInt32(std::string_view text);
 int64_t DumpInt64(std::string_view text);
 double DumpDouble(std::string_view text);
+// A NUMERIC or DECIMAL value as the integer of its scale (scale <= 0:
+// "12.50" with scale -2 gives 1250), exactly, rounded half away from zero
+// when the text has more fraction digits; 0 when it is no number or out
+// of the 64-bit range.
+int64_t DumpScaled(std::string_view text, int scale);
 
 // A date, time or time stamp value classified by its length:
 //   10 characters "yyyy-mm-dd"               a date
