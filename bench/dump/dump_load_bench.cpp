@@ -15,6 +15,7 @@
 // With --blocks, the load is repeated for each largest block size given
 // (1 sends every row alone), to see where the optimum lies.
 #include <minizip/zip.h>
+#include <sys/resource.h>
 #include <unistd.h>
 
 #include <charconv>
@@ -181,8 +182,14 @@ std::unique_ptr<qn::TqnFbConnection> NewDatabase(const std::string& file) {
   return connection;
 }
 
+double CpuSeconds() {
+  rusage usage{};
+  ::getrusage(RUSAGE_SELF, &usage);
+  return usage.ru_utime.tv_sec + usage.ru_stime.tv_sec + (usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
+}
+
 struct LoadResult {
-  double seconds = 0;
+  double seconds = 0, cpu = 0;
   std::string peak;
   qn::TqnDumpLoadStats stats;
 };
@@ -196,9 +203,11 @@ LoadResult Load(const std::string& archive, const std::string& file, int maxBloc
   options.stats = &result.stats;
   ResetPeakMemory();
   auto start = SteadyClock::now();
+  double cpu = CpuSeconds();
   qn::LoadDumpData([&] { return std::make_unique<qn::UclsZipStream>(archive, "data.txt"); }, *connection, kMeta,
                    [] {}, true, clock, options);
   result.seconds = Seconds(SteadyClock::now() - start).count();
+  result.cpu = CpuSeconds() - cpu;
   result.peak = ReadProcStatus("VmHWM:");
   connection->Detach();
   return result;
@@ -285,8 +294,8 @@ int main(int argc, char** argv) {
     for (size_t k = 0; k < sweep.size(); ++k) {
       std::string file = dir + "/sweep" + std::to_string(k) + ".fd3";
       LoadResult r = Load(archive, file, sweep[k]);
-      std::printf("blocks of at most %3d rows: %8.0f rows/s  (%ld blocks, %ld rows alone, peak %s)\n", sweep[k],
-                  rows / r.seconds, r.stats.blocks, r.stats.aloneRows, r.peak.c_str());
+      std::printf("blocks of at most %3d rows: %8.0f rows/s  (%ld blocks, %ld rows alone, client CPU %.0f %%)\n",
+                  sweep[k], rows / r.seconds, r.stats.blocks, r.stats.aloneRows, 100 * r.cpu / r.seconds);
       std::filesystem::remove(file);
     }
     if (!sweep.empty()) return 0;
@@ -296,7 +305,8 @@ int main(int argc, char** argv) {
     double program = rows / load.seconds;
     std::printf("program (LoadDumpData): %.2f s, %.0f rows/s; %ld blocks, %ld rows in blocks, %ld rows alone\n",
                 load.seconds, program, load.stats.blocks, load.stats.blockRows, load.stats.aloneRows);
-    std::printf("program peak resident memory during the load: %s\n", load.peak.c_str());
+    std::printf("program peak resident memory during the load: %s; client CPU %.2f s (%.0f %% of the load)\n",
+                load.peak.c_str(), load.cpu, 100 * load.cpu / load.seconds);
 
     const std::string service = std::string(" -se ") + kServer + ":service_mgr -user " + kUser + " -pas " + kPassword;
     const std::string backup = dir + "/loaded.fbk", restored = dir + "/restored.fd3";

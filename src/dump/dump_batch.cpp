@@ -161,11 +161,16 @@ bool TqnDumpBatch::FitsInline(const TqnDumpRow& row) const {
 }
 
 void TqnDumpBatch::Add(TqnDumpRow row) {
-  if (!shaped_) BuildShape();
-  if (row.replacing && replacingCapacity_ == 0) {
-    PrepareDeletes();
-    bool same = plainCapacity_ > 1 && SameTextType(*insert_, 0, *deleteObject_, 0);
-    replacingCapacity_ = same ? DumpBlockCapacity(shape_, true, maxBlockRows_) : 1;
+  try {
+    if (!shaped_) BuildShape();
+    if (row.replacing && replacingCapacity_ == 0) {
+      PrepareDeletes();
+      bool same = plainCapacity_ > 1 && SameTextType(*insert_, 0, *deleteObject_, 0);
+      replacingCapacity_ = same ? DumpBlockCapacity(shape_, true, maxBlockRows_) : 1;
+    }
+  } catch (...) {
+    context_ = std::move(row.values);
+    throw;
   }
   if (Capacity(row.replacing) <= 1 || !FitsInline(row)) {
     Flush();

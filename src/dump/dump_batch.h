@@ -54,7 +54,8 @@ class TqnDumpBatch {
   // and whether it is managed. The previous section must have been ended.
   void StartSection(const std::string& table, TqnFbStatement& insert, std::string columns, std::vector<bool> blobs,
                     bool managed);
-  // Takes the section's next row; may store it and rows before it.
+  // Takes the section's next row; may store it and rows before it. The
+  // row's values are the context of a failure from here on.
   void Add(TqnDumpRow row);
   // Stores every row taken and not yet stored.
   void Flush();

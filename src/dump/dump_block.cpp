@@ -102,7 +102,10 @@ std::string DumpBlockSql(const TqnDumpBlockShape& shape, int rows, bool replacin
   if (shape.managed) declare("tb", shape.tableParamType);
   for (int r = 0; r < rows; ++r)
     for (size_t p = 0; p < shape.params.size(); ++p) declare(ParamName(r, p), shape.params[p].sqlType);
-  sql += ") as begin\n";
+  sql += ") as\n";
+  // The load time is read from its text once per block rather than per row.
+  if (shape.managed) sql += "declare variable lt timestamp = '" + shape.loadTime + "';\n";
+  sql += "begin\n";
   const std::string table = QuotedIdentifier("t" + shape.table);
   for (int r = 0; r < rows; ++r) {
     const std::string id = ":" + ParamName(r, 0);
@@ -113,8 +116,7 @@ std::string DumpBlockSql(const TqnDumpBlockShape& shape, int rows, bool replacin
     for (size_t p = 0; p < shape.params.size(); ++p) sql += (p ? ", :" : ":") + ParamName(r, p);
     sql += ");\n";
     if (shape.managed)
-      sql += std::string("insert into ") + kRegisterColumns + " values (" + id + ", 0, 0, '" + shape.loadTime +
-             "', :tb, 'E', 0);\n";
+      sql += std::string("insert into ") + kRegisterColumns + " values (" + id + ", 0, 0, :lt, :tb, 'E', 0);\n";
   }
   return sql + "end";
 }

@@ -224,7 +224,7 @@ class TqnDumpLoader {
       row.params[f.position] = insert_->ParamValue(f.position);
     }
     row.replacing = row.id.rfind(kReplacingObjectPrefix, 0) == 0;
-    row.values = values_;
+    row.values = std::move(values_);  // the batch keeps them for the failure context
     batch_->Add(std::move(row));
   }
 

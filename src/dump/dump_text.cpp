@@ -33,30 +33,45 @@ std::string EncodeObjectId(uint64_t value) {
 
 bool IsNullObject(std::string_view id) { return id == kNullObject; }
 
+bool TqnReadBuffer::Fill() {
+  if (pos_ < size_) return true;
+  if (last_) return false;
+  stream_.read(block_.data(), static_cast<std::streamsize>(block_.size()));
+  size_ = static_cast<size_t>(stream_.gcount());
+  pos_ = 0;
+  if (size_ < block_.size()) last_ = true;
+  return size_ != 0;
+}
+
 bool TqnReadBuffer::Next(char& c) {
-  if (pos_ == size_) {
-    if (last_) return false;
-    stream_.read(block_.data(), static_cast<std::streamsize>(block_.size()));
-    size_ = static_cast<size_t>(stream_.gcount());
-    pos_ = 0;
-    if (size_ < block_.size()) last_ = true;
-    if (size_ == 0) return false;
-  }
+  if (!Fill()) return false;
   c = block_[pos_++];
   return true;
 }
 
+std::string_view TqnReadBuffer::Run() {
+  if (!Fill()) return {};
+  std::string_view rest(block_.data() + pos_, size_ - pos_);
+  size_t end = rest.find_first_of("\r\n");
+  if (end == std::string_view::npos) end = rest.size();
+  return rest.substr(0, end);
+}
+
 bool TqnDumpLineReader::ReadLine(std::string& line) {
   line.clear();
-  char c;
-  while (buffer_.Next(c)) {
-    if (c == '\r' || c == '\n') {
-      if (!line.empty()) return true;
-    } else {
-      line += c;
+  // Whole runs of the block up to the next line end at a time; the bytes
+  // and the end of the stream are those that Next would hand out.
+  for (;;) {
+    std::string_view run = buffer_.Run();
+    if (run.empty()) {
+      char c;
+      if (!buffer_.Next(c)) return false;  // an unended last line is dropped
+      if (!line.empty()) return true;      // c ended the line
+      continue;                            // an empty line
     }
+    line.append(run);
+    buffer_.Skip(run.size());
   }
-  return false;  // an unended last line is dropped
 }
 
 TqnDumpLineKind DumpLineKind(std::string_view line) {

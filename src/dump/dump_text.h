@@ -48,8 +48,14 @@ class TqnReadBuffer {
   explicit TqnReadBuffer(std::istream& stream) : stream_(stream) {}
   // The next byte; false at the end.
   bool Next(char& c);
+  // The bytes Next would hand out next, up to the block's end or the next
+  // CR or LF (not included); empty at the end or when a line end comes
+  // next. Skip(n) passes over n of them.
+  std::string_view Run();
+  void Skip(size_t n) { pos_ += n; }
 
  private:
+  bool Fill();
   std::istream& stream_;
   std::vector<char> block_ = std::vector<char>(kBlockSize);
   size_t size_ = 0, pos_ = 0;
