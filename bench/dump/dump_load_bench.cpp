@@ -1,7 +1,7 @@
 // Restore speed of a logical dump's data, run by hand against the Firebird
 // 3.0 server on 127.0.0.1:53030 (scripts/firebird-servers.sh start):
 //
-//   dump_load_bench [rows] [--blocks 1,16,64,...]      (default 200000 rows)
+//   dump_load_bench [rows] [--blocks 1,16,64,...] [--async]   (default 200000 rows)
 //
 // Writes a ".pbz" archive whose "data.txt" holds the rows, a third each in
 // a managed table, an unmanaged one and a managed one with a text blob, and
@@ -13,7 +13,8 @@
 // on the last line, the ratio of the loader's rate to gbak's.
 //
 // With --blocks, the load is repeated for each largest block size given
-// (1 sends every row alone), to see where the optimum lies.
+// (1 sends every row alone), to see where the optimum lies. With --async
+// the new databases have forced writes off (gbak -c restores so).
 #include <minizip/zip.h>
 #include <sys/resource.h>
 #include <unistd.h>
@@ -171,6 +172,11 @@ void ResetPeakMemory() {
   clear << "5";
 }
 
+// Forced writes off (--async): what synchronous page writes cost.
+bool g_async = false;
+
+double RunTimed(const std::string& command);
+
 std::unique_ptr<qn::TqnFbConnection> NewDatabase(const std::string& file) {
   auto connection = std::make_unique<qn::TqnFbConnection>();
   connection->SetDatabaseName(std::string(kServer) + ":" + file);
@@ -179,6 +185,11 @@ std::unique_ptr<qn::TqnFbConnection> NewDatabase(const std::string& file) {
   connection->CreateDatabase();
   qn::RunScript(*connection, connection->DefaultTransaction(), kSchema);
   connection->DefaultTransaction().Commit();
+  if (g_async) {
+    connection->Detach();
+    RunTimed(std::string("gfix -write async -user ") + kUser + " -pas " + kPassword + " " + kServer + ":" + file);
+    connection->Attach();
+  }
   return connection;
 }
 
@@ -276,6 +287,8 @@ int main(int argc, char** argv) {
     std::string arg = argv[i];
     if (arg == "--blocks" && i + 1 < argc)
       sweep = ParseList(argv[++i]);
+    else if (arg == "--async")
+      g_async = true;
     else
       std::from_chars(arg.data(), arg.data() + arg.size(), rows);
   }

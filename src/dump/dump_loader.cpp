@@ -47,6 +47,37 @@ struct SectionField {
 
 enum class SectionKind { None, Generators, Database, Unknown, Table };
 
+// Forced writes off for the life of the guard, when they were on.
+class TqnWriteModeGuard {
+ public:
+  explicit TqnWriteModeGuard(TqnFbConnection& connection) : connection_(connection) {
+    try {
+      if (connection_.ForcedWrites()) {
+        connection_.SetForcedWrites(false);
+        switched_ = true;
+      }
+    } catch (const std::exception&) {
+      // Not the owner, or a server that refuses: the load only runs slower.
+    }
+  }
+  ~TqnWriteModeGuard() {
+    try {
+      Restore();
+    } catch (const std::exception&) {
+      // the failure that ends the load is the one to report
+    }
+  }
+  void Restore() {
+    if (!switched_) return;
+    switched_ = false;
+    connection_.SetForcedWrites(true);
+  }
+
+ private:
+  TqnFbConnection& connection_;
+  bool switched_ = false;
+};
+
 class TqnDumpLoader {
  public:
   TqnDumpLoader(TqnFbConnection& connection, const std::string& metaText, const TqnLoadProgress& progress,
@@ -59,6 +90,16 @@ class TqnDumpLoader {
   }
 
   void Load(const TqnDumpDataOpener& openData, bool disableTriggers) {
+    // As a server restore does, pages are written without waiting for the
+    // disk while the load runs; the flag is set again at the end.
+    TqnWriteModeGuard writeMode(connection_);
+    LoadData(openData, disableTriggers);
+    UpdateIndexStatistics();
+    writeMode.Restore();
+  }
+
+ private:
+  void LoadData(const TqnDumpDataOpener& openData, bool disableTriggers) {
     transaction_.Start();
     try {
       if (disableTriggers) {
@@ -79,10 +120,8 @@ class TqnDumpLoader {
       RollBack();
       throw;
     }
-    UpdateIndexStatistics();
   }
 
- private:
   void RollBack() {
     FreeStatements();
     try {

@@ -78,6 +78,13 @@ class TqnFbConnection {
   int OdsMajorVersion();
   int OdsMinorVersion();
 
+  // Whether the server writes every changed page through to the disk at
+  // once (forced writes) for the attached database; SetForcedWrites changes
+  // that flag of the database through an attachment of its own (the user
+  // must own the database). Throw EqnFbError.
+  bool ForcedWrites();
+  void SetForcedWrites(bool on);
+
   // The default transaction trnAuto.
   TqnFbTransaction& DefaultTransaction() { return *trnAuto_; }
 

@@ -315,6 +315,17 @@ TEST_F(DumpLoaderTest, BlocksEndAtSectionChangesAndTheLastRowAndLongBlobsGoAlone
   EXPECT_EQ(Rows("select count(*) from \"tObject\" where \"fTable\" = 'Log'"), std::vector<std::string>{"0"});
 }
 
+TEST_F(DumpLoaderTest, PagesAreWrittenWithoutWaitingForTheDiskDuringTheLoadOnly) {
+  ASSERT_TRUE(connection_.ForcedWrites());
+  std::vector<bool> during;
+  std::istringstream data("&Person\tObject\tName\n00000000000A\tfirst\n");
+  LoadDumpData(data, connection_, kMeta, [&] { during.push_back(connection_.ForcedWrites()); }, true, clock_);
+  EXPECT_EQ(during, (std::vector<bool>{false, false}));  // the row, the index statistics
+  EXPECT_TRUE(connection_.ForcedWrites());
+  EXPECT_NE(LoadError("&Person\tObject\tName\n00000000000A\tagain\n"), "(no failure)");
+  EXPECT_TRUE(connection_.ForcedWrites());
+}
+
 TEST_F(DumpLoaderTest, IndexStatisticsFindAnIndexOfAQuotedMixedCaseName) {
   RunScript(connection_, connection_.DefaultTransaction(), "CREATE INDEX \"iPerson \"\"Age\"\"\" ON \"tPerson\" (\"fAge\");\n");
   connection_.DefaultTransaction().Commit();
