@@ -10,6 +10,7 @@
 #include "dump/dump_batch.h"
 #include "dump/dump_block.h"
 #include "dump/dump_params.h"
+#include "dump/dump_reader.h"
 #include "dump/dump_text.h"
 #include "firebird/fb_connection.h"
 #include "firebird/fb_statement.h"
@@ -47,17 +48,21 @@ struct SectionField {
 
 enum class SectionKind { None, Generators, Database, Unknown, Table };
 
-// Forced writes off for the life of the guard, when they were on.
+// Forced writes off for the life of the guard, when they were on and the
+// connection is the database's only one (as for a database just created)
+// with no transaction active. The connection is detached while the flag
+// changes, so that no page is being written when the server reopens the
+// file, and attached again.
 class TqnWriteModeGuard {
  public:
   explicit TqnWriteModeGuard(TqnFbConnection& connection) : connection_(connection) {
     try {
-      if (connection_.ForcedWrites()) {
-        connection_.SetForcedWrites(false);
-        switched_ = true;
-      }
+      if (connection_.InTransaction() || !connection_.ForcedWrites() || OtherAttachments()) return;
+      Switch(false);
+      switched_ = true;
     } catch (const std::exception&) {
       // Not the owner, or a server that refuses: the load only runs slower.
+      if (!connection_.Attached()) connection_.Attach();
     }
   }
   ~TqnWriteModeGuard() {
@@ -70,10 +75,32 @@ class TqnWriteModeGuard {
   void Restore() {
     if (!switched_) return;
     switched_ = false;
-    connection_.SetForcedWrites(true);
+    Switch(true);
   }
 
  private:
+  bool OtherAttachments() {
+    TqnFbTransaction transaction(connection_);
+    TqnFbStatement query(connection_, transaction);
+    query.Execute(
+        "select count(*) from mon$attachments where mon$attachment_id <> current_connection and "
+        "mon$system_flag = 0");
+    bool others = query.Fetch() && query.AsInteger(0) > 0;
+    query.Close();
+    transaction.Commit();
+    return others;
+  }
+  void Switch(bool on) {
+    connection_.Detach();
+    try {
+      connection_.SetForcedWrites(on);
+    } catch (...) {
+      connection_.Attach();
+      throw;
+    }
+    connection_.Attach();
+  }
+
   TqnFbConnection& connection_;
   bool switched_ = false;
 };
@@ -137,19 +164,16 @@ class TqnDumpLoader {
   }
 
   void ReadAll(std::istream& data) {
-    TqnDumpLineReader reader(data);
-    std::string line, version;
-    while (reader.ReadLine(line)) {
-      switch (DumpLineKind(line)) {
-        case TqnDumpLineKind::Directive:
-          if (ParseVersionDirective(std::string_view(line).substr(1), version)) escape_ = EscapeForVersion(version);
+    TqnDumpReader reader(data, meta_);
+    TqnDumpItem item;
+    while (reader.Next(item)) {
+      switch (item.kind) {
+        case TqnDumpItem::Kind::Header:
+          StartSection(std::move(item.values));
           break;
-        case TqnDumpLineKind::Header:
-          StartSection(SplitTabs(std::string_view(line).substr(1)));
-          break;
-        case TqnDumpLineKind::Row:
+        case TqnDumpItem::Kind::Row:
           try {
-            Row(line);
+            Row(std::move(item.values));
           } catch (...) {
             // The rows before this one are stored first, as one by one
             // they would have been: a failure among them is the one to
@@ -160,6 +184,11 @@ class TqnDumpLoader {
             throw;
           }
           break;
+        case TqnDumpItem::Kind::Failure:
+          // A value that does not decode, or the stream: after the rows before it.
+          batch_->Flush();
+          values_ = std::move(item.values);
+          std::rethrow_exception(item.error);
       }
     }
   }
@@ -229,12 +258,11 @@ class TqnDumpLoader {
     throw Exception("field \"" + field + "\" not found (r)");
   }
 
-  void Row(const std::string& line) {
-    values_.clear();
+  // values: decoded by the reader, one per header field; none for a section
+  // whose rows are not loaded.
+  void Row(std::vector<std::string> values) {
+    values_ = std::move(values);
     if (kind_ != SectionKind::Generators && kind_ != SectionKind::Table) return;
-    std::vector<std::string> raw = SplitTabs(line);
-    for (size_t i = 0; i < fields_.size(); ++i)
-      values_.push_back(i < raw.size() ? DecodeDumpValue(raw[i], escape_) : std::string());
     if (fields_.empty()) return;
     if (kind_ == SectionKind::Generators) return Generators();
 
@@ -328,7 +356,6 @@ class TqnDumpLoader {
   PqnStringTree document_;
   TqnDbMeta meta_;
 
-  char escape_ = kDefaultEscape;
   SectionKind kind_ = SectionKind::None;
   std::string table_;
   std::vector<SectionField> fields_;

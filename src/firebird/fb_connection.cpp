@@ -169,6 +169,10 @@ int TqnFbConnection::DatabaseInfoNumber(char item) {
   return static_cast<int>(value);
 }
 
+bool TqnFbConnection::InTransaction() const {
+  return std::any_of(transactions_.begin(), transactions_.end(), [](const TqnFbTransaction* t) { return t->Active(); });
+}
+
 bool TqnFbConnection::ForcedWrites() { return DatabaseInfoNumber(fb::isc_info_forced_writes) != 0; }
 
 void TqnFbConnection::SetForcedWrites(bool on) {
