@@ -256,7 +256,8 @@ double ServerCeiling(const std::string& file, long rows) {
           " 'событие ' || :i, :i * 0.25); i = i + 1; end end",
       loop + std::to_string(rows - 2 * third) +
           ") do begin id = 'M' || lpad(i, 11, '0');"
-          " insert into \"tMemo\" values (:id, 'Записка ' || :i, rpad('Приход товара по накладной ', 40 + mod(:i * 7919, 560), 'x'));" +
+          " insert into \"tMemo\" values (:id, 'Записка ' || :i,"
+          " rpad('Приход товара по накладной ', 40 + mod(:i * 7919, 560), 'x'));" +
           reg + "'Memo', 'E', 0); i = i + 1; end end",
   };
   auto start = SteadyClock::now();

@@ -23,7 +23,8 @@ bool IsText(int type) { return type == fb::SQL_TEXT || type == fb::SQL_VARYING; 
 
 // Two text parameters that take an identifier the same way.
 bool SameTextType(const TqnFbStatement& a, int i, const TqnFbStatement& b, int j) {
-  return IsText(a.ParamSqlType(i)) && IsText(b.ParamSqlType(j)) && (a.ParamSubType(i) & 0xFF) == (b.ParamSubType(j) & 0xFF);
+  return IsText(a.ParamSqlType(i)) && IsText(b.ParamSqlType(j)) &&
+         (a.ParamSubType(i) & 0xFF) == (b.ParamSubType(j) & 0xFF);
 }
 
 }  // namespace
@@ -198,7 +199,8 @@ void TqnDumpBatch::Run(std::vector<TqnDumpRow>& rows) {
   while (done < rows.size()) {
     size_t left = rows.size() - done;
     auto replacingIn = [&](size_t count) {
-      return std::any_of(rows.begin() + done, rows.begin() + done + count, [](const TqnDumpRow& r) { return r.replacing; });
+      return std::any_of(rows.begin() + done, rows.begin() + done + count,
+                         [](const TqnDumpRow& r) { return r.replacing; });
     };
     bool replacing = replacingIn(std::min<size_t>(left, plainCapacity_));
     int capacity = std::max(1, Capacity(replacing));

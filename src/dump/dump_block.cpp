@@ -20,7 +20,8 @@ constexpr int kMaxContexts = 255;
 constexpr size_t kBlrPerParam = 40;
 constexpr size_t kBlrPerStatement = 24;
 
-const char* const kRegisterColumns = "\"tObject\"(\"UID\",\"fAge\",\"fCreated\",\"fChanged\",\"fTable\",\"fState\",\"fLazy\")";
+const char* const kRegisterColumns =
+    "\"tObject\"(\"UID\", \"fAge\", \"fCreated\", \"fChanged\", \"fTable\", \"fState\", \"fLazy\")";
 
 std::string ParamName(int row, size_t position) { return "a" + std::to_string(row) + "_" + std::to_string(position); }
 

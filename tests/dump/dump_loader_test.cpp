@@ -289,7 +289,8 @@ TEST_F(DumpLoaderTest, BlocksEndAtSectionChangesAndTheLastRowAndLongBlobsGoAlone
   options.maxBlockRows = 4;
   options.stats = &stats;
   // Written with escapes in the member; the blob keeps every byte.
-  std::string note = Win1251("Запись ") + "\x98\xFF\r\n \n", written = Win1251("Запись ") + "\x98\xFF~0D~0A ~0A";
+  std::string note = Win1251("Запись ") + "\x98\xFF\r\n \n";
+  std::string written = Win1251("Запись ") + "\x98\xFF~0D~0A ~0A";
   std::string longNote(40000, 'n');
   std::string data = "&Person\tObject\tName\tNote\n";
   for (int i = 1; i <= 5; ++i) data += EncodeObjectId(i) + "\tp" + std::to_string(i) + "\t" + written + "\n";
@@ -327,7 +328,8 @@ TEST_F(DumpLoaderTest, PagesAreWrittenWithoutWaitingForTheDiskDuringTheLoadOnly)
 }
 
 TEST_F(DumpLoaderTest, IndexStatisticsFindAnIndexOfAQuotedMixedCaseName) {
-  RunScript(connection_, connection_.DefaultTransaction(), "CREATE INDEX \"iPerson \"\"Age\"\"\" ON \"tPerson\" (\"fAge\");\n");
+  RunScript(connection_, connection_.DefaultTransaction(),
+            "CREATE INDEX \"iPerson \"\"Age\"\"\" ON \"tPerson\" (\"fAge\");\n");
   connection_.DefaultTransaction().Commit();
   Load("&Person\tObject\tAge\n00000000000A\t42\n");
   // Two rows, two distinct ages (one of them NULL).

@@ -194,7 +194,8 @@ TEST(DumpTextTest, DecimalsAreExactScaledIntegers) {
   EXPECT_EQ(DumpScaled("-92233720368547758.08", -2), INT64_MIN);
   EXPECT_EQ(DumpScaled("92233720368547758.08", -2), 0);
   EXPECT_EQ(DumpScaled("92233720368547758.075", -2), 0);
-  for (const char* text : {"", "12,50", "1.2.3", ".", "-", "1e", "0x10", "nan", "1 2"}) EXPECT_EQ(DumpScaled(text, -2), 0) << text;
+  for (const char* text : {"", "12,50", "1.2.3", ".", "-", "1e", "0x10", "nan", "1 2"})
+    EXPECT_EQ(DumpScaled(text, -2), 0) << text;
 }
 
 TEST(DumpTextTest, DatesAreClassifiedByLength) {
