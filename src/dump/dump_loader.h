@@ -2,12 +2,19 @@
 // database whose tables exist already.
 //
 // One INSERT is prepared per table section from the metadata model, each
-// value converted to its parameter's type; consecutive rows go to the server
-// in blocks (dump_batch.h) that store them as that insert would, one by one;
-// every object of a managed table is recorded in "tObject"; the "Generators" row sets the
-// generators; everything goes in one transaction, committed at the end.
-// Then the statistics of all user indexes are recomputed in a second
-// transaction.
+// value converted to its parameter's type; consecutive rows go to the
+// server in blocks (dump_batch.h) that store them as that insert would, one
+// by one; every object of a managed table is recorded in "tObject"; the
+// "Generators" row sets the generators; everything goes in one transaction,
+// committed at the end. Then the statistics of all user indexes are
+// recomputed in a second transaction. The member is read and decoded ahead
+// on a thread of its own (dump_reader.h).
+//
+// When the connection is the database's only one and has no transaction
+// active (a database just created), the database's forced writes are off
+// for the load and on again at its end, failed or not, as a server restore
+// does; the connection is detached and attached again for each change, so
+// statements prepared on it before the load are dead afterwards.
 //
 // A failure while loading rolls the whole load back. A qn::Exception is
 // raised again with its status code and with CR LF and the row context
