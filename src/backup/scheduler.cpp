@@ -1,6 +1,6 @@
 #include "backup/scheduler.h"
 
-#include <cstdlib>
+#include <charconv>
 #include <string>
 #include <vector>
 
@@ -19,8 +19,8 @@ bool ReadNumber(const std::string& text, int& value) {
   if (i == text.size()) return false;
   for (size_t k = i; k < text.size(); ++k)
     if (text[k] < '0' || text[k] > '9') return false;
-  value = std::atoi(text.c_str());
-  return true;
+  const char* begin = text.data() + (text[0] == '+' ? 1 : 0);
+  return std::from_chars(begin, text.data() + text.size(), value).ec == std::errc();
 }
 
 bool IsLeapYear(int y) { return (y % 4 == 0 && y % 100 != 0) || y % 400 == 0; }

@@ -7,7 +7,10 @@
 #include "base/error.h"
 #include "base/text.h"
 #include "dump/db_meta.h"
+#include "dump/dump_batch.h"
+#include "dump/dump_block.h"
 #include "dump/dump_params.h"
+#include "dump/dump_reader.h"
 #include "dump/dump_text.h"
 #include "firebird/fb_connection.h"
 #include "firebird/fb_statement.h"
@@ -45,17 +48,85 @@ struct SectionField {
 
 enum class SectionKind { None, Generators, Database, Unknown, Table };
 
+// Forced writes off for the life of the guard, when they were on and the
+// connection is the database's only one (as for a database just created)
+// with no transaction active. The connection is detached while the flag
+// changes, so that no page is being written when the server reopens the
+// file, and attached again.
+class TqnWriteModeGuard {
+ public:
+  explicit TqnWriteModeGuard(TqnFbConnection& connection) : connection_(connection) {
+    try {
+      if (connection_.InTransaction() || !connection_.ForcedWrites() || OtherAttachments()) return;
+      Switch(false);
+      switched_ = true;
+    } catch (const std::exception&) {
+      // Not the owner, or a server that refuses: the load only runs slower.
+      if (!connection_.Attached()) connection_.Attach();
+    }
+  }
+  ~TqnWriteModeGuard() {
+    try {
+      Restore();
+    } catch (const std::exception&) {
+      // the failure that ends the load is the one to report
+    }
+  }
+  void Restore() {
+    if (!switched_) return;
+    switched_ = false;
+    Switch(true);
+  }
+
+ private:
+  bool OtherAttachments() {
+    TqnFbTransaction transaction(connection_);
+    TqnFbStatement query(connection_, transaction);
+    query.Execute(
+        "select count(*) from mon$attachments where mon$attachment_id <> current_connection and "
+        "mon$system_flag = 0");
+    bool others = query.Fetch() && query.AsInteger(0) > 0;
+    query.Close();
+    transaction.Commit();
+    return others;
+  }
+  void Switch(bool on) {
+    connection_.Detach();
+    try {
+      connection_.SetForcedWrites(on);
+    } catch (...) {
+      connection_.Attach();
+      throw;
+    }
+    connection_.Attach();
+  }
+
+  TqnFbConnection& connection_;
+  bool switched_ = false;
+};
+
 class TqnDumpLoader {
  public:
   TqnDumpLoader(TqnFbConnection& connection, const std::string& metaText, const TqnLoadProgress& progress,
-                const Clock& clock)
+                const Clock& clock, const TqnDumpLoadOptions& options)
       : connection_(connection), progress_(progress), transaction_(connection) {
     document_ = ParseSExp(metaText);
     meta_.LoadFromTree(*document_);
-    loadTime_ = FormatDateTime("yyyy-mm-dd hh:nn:ss.zzz", clock.Now()) + "0";
+    std::string loadTime = FormatDateTime("yyyy-mm-dd hh:nn:ss.zzz", clock.Now()) + "0";
+    batch_ = std::make_unique<TqnDumpBatch>(connection_, transaction_, progress_, loadTime, options, values_);
   }
 
   void Load(const TqnDumpDataOpener& openData, bool disableTriggers) {
+    // As a server restore does, pages are written without waiting for the
+    // disk while the load runs; the flag is set again at the end.
+    TqnWriteModeGuard writeMode(connection_);
+    LoadData(openData, disableTriggers);
+    UpdateIndexStatistics();
+    writeMode.Restore();
+  }
+
+ private:
+  void LoadData(const TqnDumpDataOpener& openData, bool disableTriggers) {
     transaction_.Start();
     try {
       if (disableTriggers) {
@@ -65,6 +136,7 @@ class TqnDumpLoader {
       }
       std::unique_ptr<std::istream> data = openData();
       ReadAll(*data);
+      batch_->EndSection();
       // The end of reading closes the data (an archive member tests its
       // check sum then): a damaged member fails here, before the commit.
       if (data->rdbuf() && data->rdbuf()->pubsync() != 0) throw Exception("error in closing in the unzipfile");
@@ -78,10 +150,8 @@ class TqnDumpLoader {
       RollBack();
       throw;
     }
-    UpdateIndexStatistics();
   }
 
- private:
   void RollBack() {
     FreeStatements();
     try {
@@ -91,32 +161,43 @@ class TqnDumpLoader {
     }
   }
   void FreeStatements() {
+    batch_->Discard();
     insert_.reset();
-    deleteRow_.reset();
-    deleteObject_.reset();
-    registerObject_.reset();
     updateDoc_.reset();
   }
 
   void ReadAll(std::istream& data) {
-    TqnDumpLineReader reader(data);
-    std::string line, version;
-    while (reader.ReadLine(line)) {
-      switch (DumpLineKind(line)) {
-        case TqnDumpLineKind::Directive:
-          if (ParseVersionDirective(std::string_view(line).substr(1), version)) escape_ = EscapeForVersion(version);
+    TqnDumpReader reader(data, meta_);
+    TqnDumpItem item;
+    while (reader.Next(item)) {
+      switch (item.kind) {
+        case TqnDumpItem::Kind::Header:
+          StartSection(std::move(item.values));
           break;
-        case TqnDumpLineKind::Header:
-          StartSection(SplitTabs(std::string_view(line).substr(1)));
+        case TqnDumpItem::Kind::Row:
+          try {
+            Row(std::move(item.values));
+          } catch (...) {
+            // The rows before this one are stored first, as one by one
+            // they would have been: a failure among them is the one to
+            // report, and the progress has counted them.
+            std::vector<std::string> row = std::move(values_);
+            batch_->Flush();
+            values_ = std::move(row);
+            throw;
+          }
           break;
-        case TqnDumpLineKind::Row:
-          Row(line);
-          break;
+        case TqnDumpItem::Kind::Failure:
+          // A value that does not decode, or the stream: after the rows before it.
+          batch_->Flush();
+          values_ = std::move(item.values);
+          std::rethrow_exception(item.error);
       }
     }
   }
 
   void StartSection(std::vector<std::string> names) {
+    batch_->EndSection();
     FreeStatements();
     values_.clear();
     table_ = names[0];
@@ -156,10 +237,12 @@ class TqnDumpLoader {
     }
     insert_ = std::make_unique<TqnFbStatement>(connection_, transaction_);
     insert_->Prepare("insert into \"t" + table_ + "\" (" + columns + ") values (" + params + ")");
+    std::vector<bool> blobs(next);
     for (SectionField& f : fields_)
-      if (f.position >= 0) f.blob = IsBlobParam(*insert_, f.position);
+      if (f.position >= 0) blobs[f.position] = f.blob = IsBlobParam(*insert_, f.position);
     unmanaged_ = IsUnmanaged(table_);
     sync_ = table_ == "SyncUserActions";
+    batch_->StartSection(table_, *insert_, columns, std::move(blobs), !unmanaged_);
   }
 
   // The table's list in the document has a "tags" list naming "unmanaged".
@@ -178,57 +261,41 @@ class TqnDumpLoader {
     throw Exception("field \"" + field + "\" not found (r)");
   }
 
-  void Row(const std::string& line) {
-    values_.clear();
+  // values: decoded by the reader, one per header field; none for a section
+  // whose rows are not loaded.
+  void Row(std::vector<std::string> values) {
+    values_ = std::move(values);
     if (kind_ != SectionKind::Generators && kind_ != SectionKind::Table) return;
-    std::vector<std::string> raw = SplitTabs(line);
-    for (size_t i = 0; i < fields_.size(); ++i)
-      values_.push_back(i < raw.size() ? DecodeDumpValue(raw[i], escape_) : std::string());
     if (fields_.empty()) return;
     if (kind_ == SectionKind::Generators) return Generators();
 
     if (IsNullObject(values_[0])) {
-      if (table_ == "Doc") UpdateNullDoc();
+      if (table_ == "Doc") {
+        batch_->Flush();
+        UpdateNullDoc();
+      }
       return;
     }
     if (sync_) maxSyncVersion_ = std::max(maxSyncVersion_, DumpInt64(RowValue("Version")));
 
-    std::string id;
+    TqnDumpRow row;
+    row.params.resize(insert_->ParamCount());
     for (size_t i = 0; i < fields_.size(); ++i) {
       const SectionField& f = fields_[i];
       if (f.position < 0) continue;
       std::string value = PrepareDumpValue(values_[i], f.maxLength, f.blob);
-      if (f.position == 0) id = value;
+      if (f.position == 0) row.id = value;
+      if (f.blob) {
+        // Made into a blob only if the row goes alone; a block takes the text.
+        row.params[f.position] = TqnFbParamValue{false, fb::SQL_TEXT, 0, std::move(value)};
+        continue;
+      }
       fbSetParamAsVarchar(*insert_, f.position, value);
+      row.params[f.position] = insert_->ParamValue(f.position);
     }
-    if (id.rfind(kReplacingObjectPrefix, 0) == 0) {
-      if (!deleteRow_) {
-        deleteRow_ = std::make_unique<TqnFbStatement>(connection_, transaction_);
-        deleteRow_->Prepare("delete from \"t" + table_ + "\" where \"fObject\" = :aSpec");
-      }
-      if (!deleteObject_) {
-        deleteObject_ = std::make_unique<TqnFbStatement>(connection_, transaction_);
-        deleteObject_->Prepare("delete from \"tObject\" where \"UID\" = :aSpec");
-      }
-      deleteRow_->SetString("aSpec", id);
-      deleteRow_->Execute();
-      deleteObject_->SetString("aSpec", id);
-      deleteObject_->Execute();
-    }
-    insert_->Execute();
-    if (!unmanaged_) {
-      if (!registerObject_) {
-        registerObject_ = std::make_unique<TqnFbStatement>(connection_, transaction_);
-        registerObject_->Prepare(
-            "insert into \"tObject\"(\"UID\", \"fAge\", \"fCreated\", \"fChanged\", \"fTable\", \"fState\", "
-            "\"fLazy\") values (:aUID, 0, 0, '" +
-            loadTime_ + "', :aTable, 'E', 0)");
-      }
-      registerObject_->SetString("aUID", id);
-      registerObject_->SetString("aTable", table_);
-      registerObject_->Execute();
-    }
-    if (progress_) progress_();
+    row.replacing = row.id.rfind(kReplacingObjectPrefix, 0) == 0;
+    row.values = std::move(values_);  // the batch keeps them for the failure context
+    batch_->Add(std::move(row));
   }
 
   void UpdateNullDoc() {
@@ -272,7 +339,8 @@ class TqnDumpLoader {
       }
       for (const std::string& name : names) {
         TqnFbStatement statement(connection_, transaction_);
-        statement.Execute("SET STATISTICS INDEX " + name);
+        // Quoted: an index created under a quoted mixed-case name is found only so.
+        statement.Execute("SET STATISTICS INDEX " + QuotedIdentifier(name));
         if (progress_) progress_();
       }
       transaction_.Commit();
@@ -290,33 +358,34 @@ class TqnDumpLoader {
   TqnFbTransaction transaction_;
   PqnStringTree document_;
   TqnDbMeta meta_;
-  std::string loadTime_;
 
-  char escape_ = kDefaultEscape;
   SectionKind kind_ = SectionKind::None;
   std::string table_;
   std::vector<SectionField> fields_;
   std::vector<std::string> values_;
   bool unmanaged_ = false, sync_ = false;
   int64_t maxSyncVersion_ = 0;
-  std::unique_ptr<TqnFbStatement> insert_, deleteRow_, deleteObject_, registerObject_, updateDoc_;
+  std::unique_ptr<TqnFbStatement> insert_, updateDoc_;
+  std::unique_ptr<TqnDumpBatch> batch_;
 };
 
 }  // namespace
 
 void LoadDumpData(const TqnDumpDataOpener& openData, TqnFbConnection& connection, const std::string& metaText,
-                  const TqnLoadProgress& progress, bool disableTriggers, const Clock& clock) {
-  TqnDumpLoader loader(connection, metaText, progress, clock);
+                  const TqnLoadProgress& progress, bool disableTriggers, const Clock& clock,
+                  const TqnDumpLoadOptions& options) {
+  TqnDumpLoader loader(connection, metaText, progress, clock, options);
   loader.Load(openData, disableTriggers);
 }
 
 void LoadDumpData(std::istream& data, TqnFbConnection& connection, const std::string& metaText,
-                  const TqnLoadProgress& progress, bool disableTriggers, const Clock& clock) {
+                  const TqnLoadProgress& progress, bool disableTriggers, const Clock& clock,
+                  const TqnDumpLoadOptions& options) {
   struct Borrowed : std::istream {
     explicit Borrowed(std::istream& s) : std::istream(s.rdbuf()) {}
   };
   LoadDumpData([&data] { return std::unique_ptr<std::istream>(std::make_unique<Borrowed>(data)); }, connection,
-               metaText, progress, disableTriggers, clock);
+               metaText, progress, disableTriggers, clock, options);
 }
 
 }  // namespace qn

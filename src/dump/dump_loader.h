@@ -1,12 +1,20 @@
 // Loading a logical dump's data member ("data.txt") into a freshly created
 // database whose tables exist already.
 //
-// One INSERT is prepared per table section from the metadata model and run
-// per row, each value converted to its parameter's type; every object of a
-// managed table is recorded in "tObject"; the "Generators" row sets the
-// generators; everything goes in one transaction, committed at the end.
-// Then the statistics of all user indexes are recomputed in a second
-// transaction.
+// One INSERT is prepared per table section from the metadata model, each
+// value converted to its parameter's type; consecutive rows go to the
+// server in blocks (dump_batch.h) that store them as that insert would, one
+// by one; every object of a managed table is recorded in "tObject"; the
+// "Generators" row sets the generators; everything goes in one transaction,
+// committed at the end. Then the statistics of all user indexes are
+// recomputed in a second transaction. The member is read and decoded ahead
+// on a thread of its own (dump_reader.h).
+//
+// When the connection is the database's only one and has no transaction
+// active (a database just created), the database's forced writes are off
+// for the load and on again at its end, failed or not, as a server restore
+// does; the connection is detached and attached again for each change, so
+// statements prepared on it before the load are dead afterwards.
 //
 // A failure while loading rolls the whole load back. A qn::Exception is
 // raised again with its status code and with CR LF and the row context
@@ -36,15 +44,32 @@ using TqnLoadProgress = std::function<void()>;
 // damaged then (throws or answers -1) fails the load.
 using TqnDumpDataOpener = std::function<std::unique_ptr<std::istream>()>;
 
+// How the rows went to the server, for measurements.
+struct TqnDumpLoadStats {
+  long blocks = 0;          // blocks executed
+  long blockRows = 0;       // rows stored by them
+  long aloneRows = 0;       // rows stored one by one
+  long replayedBlocks = 0;  // blocks that failed and were run again row by row
+};
+
+struct TqnDumpLoadOptions {
+  // The most rows sent in one block (dump_block.h); 1 sends each row alone.
+  int maxBlockRows = 128;
+  // Counted into when given.
+  TqnDumpLoadStats* stats = nullptr;
+};
+
 // The load on an attached connection. metaText is the "meta.txt" member;
 // clock gives the load time written to "fChanged" of the register.
 // disableTriggers sets the context variable 'trigger.disabled' of the
 // transaction first, which the dump's triggers look at.
 void LoadDumpData(const TqnDumpDataOpener& openData, TqnFbConnection& connection, const std::string& metaText,
-                  const TqnLoadProgress& progress, bool disableTriggers, const Clock& clock);
+                  const TqnLoadProgress& progress, bool disableTriggers, const Clock& clock,
+                  const TqnDumpLoadOptions& options = {});
 // The same over a stream the caller holds open.
 void LoadDumpData(std::istream& data, TqnFbConnection& connection, const std::string& metaText,
-                  const TqnLoadProgress& progress, bool disableTriggers, const Clock& clock);
+                  const TqnLoadProgress& progress, bool disableTriggers, const Clock& clock,
+                  const TqnDumpLoadOptions& options = {});
 
 // A progress handler that passes a step on only when at least the interval
 // has passed since the last step it passed on (the first always passes), so

@@ -18,8 +18,11 @@ void fbSetParamAsVarchar(TqnFbStatement& statement, int position, const std::str
     case fb::SQL_SHORT:
     case fb::SQL_LONG:
     case fb::SQL_INT64:
+      // NUMERIC and DECIMAL go as their scaled integer: a double would lose
+      // the last digits of an 18-digit amount.
       if (statement.ParamScale(position) < 0)
-        statement.SetDouble(position, DumpDouble(text));
+        statement.SetScaledInt64(position, DumpScaled(text, statement.ParamScale(position)),
+                                 statement.ParamScale(position));
       else if (type == fb::SQL_INT64)
         statement.SetInt64(position, DumpInt64(text));
       else

@@ -9,8 +9,10 @@ namespace qn {
 class TqnFbStatement;
 
 // By the parameter's described type:
-//   NUMERIC, DECIMAL (scaled integers), FLOAT, DOUBLE PRECISION: the text as
-//     a decimal number with "." as separator, 0 when it is none;
+//   NUMERIC, DECIMAL (scaled integers): the text as a decimal number with
+//     "." as separator, whatever the process locale, passed exactly as the
+//     integer of the parameter's scale (DumpScaled), 0 when it is none;
+//   FLOAT, DOUBLE PRECISION: the same text as a double, 0 when it is none;
 //   CHAR, VARCHAR and BLOB: the text itself (a blob's content);
 //   SMALLINT, INTEGER: a 32-bit integer, BIGINT: a 64-bit one, 0 when none;
 //   DATE, TIME, TIMESTAMP: classified by ClassifyDumpDate (which fails on

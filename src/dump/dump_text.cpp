@@ -1,10 +1,10 @@
 #include "dump/dump_text.h"
 
 #include <charconv>
-#include <cstdlib>
 
 #include "base/error.h"
 #include "base/text.h"
+#include "firebird/fb_values.h"
 
 namespace qn {
 
@@ -33,30 +33,45 @@ std::string EncodeObjectId(uint64_t value) {
 
 bool IsNullObject(std::string_view id) { return id == kNullObject; }
 
+bool TqnReadBuffer::Fill() {
+  if (pos_ < size_) return true;
+  if (last_) return false;
+  stream_.read(block_.data(), static_cast<std::streamsize>(block_.size()));
+  size_ = static_cast<size_t>(stream_.gcount());
+  pos_ = 0;
+  if (size_ < block_.size()) last_ = true;
+  return size_ != 0;
+}
+
 bool TqnReadBuffer::Next(char& c) {
-  if (pos_ == size_) {
-    if (last_) return false;
-    stream_.read(block_.data(), static_cast<std::streamsize>(block_.size()));
-    size_ = static_cast<size_t>(stream_.gcount());
-    pos_ = 0;
-    if (size_ < block_.size()) last_ = true;
-    if (size_ == 0) return false;
-  }
+  if (!Fill()) return false;
   c = block_[pos_++];
   return true;
 }
 
+std::string_view TqnReadBuffer::Run() {
+  if (!Fill()) return {};
+  std::string_view rest(block_.data() + pos_, size_ - pos_);
+  size_t end = rest.find_first_of("\r\n");
+  if (end == std::string_view::npos) end = rest.size();
+  return rest.substr(0, end);
+}
+
 bool TqnDumpLineReader::ReadLine(std::string& line) {
   line.clear();
-  char c;
-  while (buffer_.Next(c)) {
-    if (c == '\r' || c == '\n') {
-      if (!line.empty()) return true;
-    } else {
-      line += c;
+  // Whole runs of the block up to the next line end at a time; the bytes
+  // and the end of the stream are those that Next would hand out.
+  for (;;) {
+    std::string_view run = buffer_.Run();
+    if (run.empty()) {
+      char c;
+      if (!buffer_.Next(c)) return false;  // an unended last line is dropped
+      if (!line.empty()) return true;      // c ended the line
+      continue;                            // an empty line
     }
+    line.append(run);
+    buffer_.Skip(run.size());
   }
-  return false;  // an unended last line is dropped
 }
 
 TqnDumpLineKind DumpLineKind(std::string_view line) {
@@ -167,14 +182,17 @@ int64_t DumpInt64(std::string_view text) { return WholeNumber<int64_t>(text); }
 
 double DumpDouble(std::string_view text) {
   text = Trimmed(text);
-  if (text.empty()) return 0;
-  std::string copy(text);
-  char* end = nullptr;
-  // strtod follows the C locale, whose separator is "."; the program never
-  // switches LC_NUMERIC.
-  double value = std::strtod(copy.c_str(), &end);
-  if (end != copy.c_str() + copy.size()) return 0;
+  double value = 0;
+  // from_chars reads "." whatever the process locale (Qt sets it from the
+  // environment, where strtod would stop at the point under a Russian one).
+  auto [ptr, ec] = std::from_chars(text.data(), text.data() + text.size(), value, std::chars_format::general);
+  if (text.empty() || ec != std::errc() || ptr != text.data() + text.size()) return 0;
   return value;
+}
+
+int64_t DumpScaled(std::string_view text, int scale) {
+  int64_t value = 0;
+  return ParseScaledDecimal(Trimmed(text), scale, value) ? value : 0;
 }
 
 TqnDumpDateTime ClassifyDumpDate(const std::string& text) {

@@ -48,8 +48,14 @@ class TqnReadBuffer {
   explicit TqnReadBuffer(std::istream& stream) : stream_(stream) {}
   // The next byte; false at the end.
   bool Next(char& c);
+  // The bytes Next would hand out next, up to the block's end or the next
+  // CR or LF (not included); empty at the end or when a line end comes
+  // next. Skip(n) passes over n of them.
+  std::string_view Run();
+  void Skip(size_t n) { pos_ += n; }
 
  private:
+  bool Fill();
   std::istream& stream_;
   std::vector<char> block_ = std::vector<char>(kBlockSize);
   size_t size_ = 0, pos_ = 0;
@@ -110,6 +116,11 @@ std::string PrepareDumpValue(std::string value, int maxLength, bool blob);
 int32_t DumpInt32(std::string_view text);
 int64_t DumpInt64(std::string_view text);
 double DumpDouble(std::string_view text);
+// A NUMERIC or DECIMAL value as the integer of its scale (scale <= 0:
+// "12.50" with scale -2 gives 1250), exactly, rounded half away from zero
+// when the text has more fraction digits; 0 when it is no number or out
+// of the 64-bit range.
+int64_t DumpScaled(std::string_view text, int scale);
 
 // A date, time or time stamp value classified by its length:
 //   10 characters "yyyy-mm-dd"               a date

@@ -108,6 +108,7 @@ inline constexpr char isc_dpb_user_name = 28;
 inline constexpr char isc_dpb_password = 29;
 inline constexpr char isc_dpb_lc_ctype = 48;
 inline constexpr char isc_dpb_sql_dialect = 63;
+inline constexpr char isc_dpb_force_write = 24;
 inline constexpr char isc_dpb_utf8_filename = 77;
 
 // ---- transaction parameter block --------------------------------------------
@@ -125,6 +126,7 @@ inline constexpr char isc_info_end = 1;
 inline constexpr char isc_info_truncated = 2;
 inline constexpr char isc_info_error = 3;
 inline constexpr char isc_info_ods_version = 32;
+inline constexpr char isc_info_forced_writes = 52;
 inline constexpr char isc_info_ods_minor_version = 33;
 inline constexpr char isc_info_sql_stmt_type = 21;
 inline constexpr int isc_info_sql_stmt_select = 1;

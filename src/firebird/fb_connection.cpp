@@ -176,6 +176,27 @@ int TqnFbConnection::DatabaseInfoNumber(char item) {
   return static_cast<int>(value);
 }
 
+bool TqnFbConnection::InTransaction() const {
+  return std::any_of(transactions_.begin(), transactions_.end(), [](const TqnFbTransaction* t) { return t->Active(); });
+}
+
+bool TqnFbConnection::ForcedWrites() { return DatabaseInfoNumber(fb::isc_info_forced_writes) != 0; }
+
+void TqnFbConnection::SetForcedWrites(bool on) {
+  const fb::TqnFbApi& api = Client()->Api();
+  std::string dpb = DatabaseParameterBlock();
+  dpb += fb::isc_dpb_force_write;
+  dpb += static_cast<char>(1);
+  dpb += static_cast<char>(on ? 1 : 0);
+  fb::ISC_STATUS_ARRAY status = {};
+  fb::isc_db_handle handle = 0;
+  api.isc_attach_database(status, static_cast<short>(databaseName_.size()), databaseName_.data(), &handle,
+                          static_cast<short>(dpb.size()), dpb.data());
+  CheckStatus(api, status);
+  api.isc_detach_database(status, &handle);
+  CheckStatus(api, status);
+}
+
 int TqnFbConnection::OdsMajorVersion() { return DatabaseInfoNumber(fb::isc_info_ods_version); }
 int TqnFbConnection::OdsMinorVersion() { return DatabaseInfoNumber(fb::isc_info_ods_minor_version); }
 

@@ -66,6 +66,8 @@ class TqnFbConnection {
   // Does nothing when not attached.
   void Detach();
   bool Attached() const { return handle_ != 0; }
+  // Whether a transaction of the connection is active.
+  bool InTransaction() const;
 
   // Creates DatabaseName with the user name and password by the statement
   // of CreateDatabaseSql, executed immediately in dialect 3, after
@@ -77,6 +79,16 @@ class TqnFbConnection {
   // or Exception when not attached.
   int OdsMajorVersion();
   int OdsMinorVersion();
+
+  // Whether the server writes every changed page through to the disk at
+  // once (forced writes) for the attached database; SetForcedWrites changes
+  // that flag of the database through an attachment of its own (the user
+  // must own the database). The server reopens the database's file for
+  // that, which pages being written by other attachments at that moment
+  // do not survive: change it only while no other attachment is open.
+  // Throw EqnFbError.
+  bool ForcedWrites();
+  void SetForcedWrites(bool on);
 
   // The default transaction trnAuto.
   TqnFbTransaction& DefaultTransaction() { return *trnAuto_; }

@@ -196,6 +196,7 @@ std::vector<int> TqnFbStatement::Positions(const std::string& name) const {
 
 int TqnFbStatement::ParamSqlType(int index) const { return params_[CheckParam(index)].type; }
 int TqnFbStatement::ParamScale(int index) const { return params_[CheckParam(index)].scale; }
+int TqnFbStatement::ParamSubType(int index) const { return params_[CheckParam(index)].subtype; }
 int TqnFbStatement::ParamLength(int index) const { return params_[CheckParam(index)].length; }
 
 void TqnFbStatement::SetRaw(int index, int sqlType, int scale, const void* bytes, size_t size) {
@@ -225,6 +226,26 @@ void TqnFbStatement::SetString(int index, const std::string& value) {
 void TqnFbStatement::SetInteger(int index, int32_t value) { SetRaw(index, fb::SQL_LONG, 0, &value, sizeof value); }
 void TqnFbStatement::SetInt64(int index, int64_t value) { SetRaw(index, fb::SQL_INT64, 0, &value, sizeof value); }
 void TqnFbStatement::SetDouble(int index, double value) { SetRaw(index, fb::SQL_DOUBLE, 0, &value, sizeof value); }
+void TqnFbStatement::SetScaledInt64(int index, int64_t value, int scale) {
+  SetRaw(index, fb::SQL_INT64, scale, &value, sizeof value);
+}
+
+TqnFbParamValue TqnFbStatement::ParamValue(int index) const {
+  const Value& p = params_[CheckParam(index)];
+  const fb::XSQLVAR& v = in_.Var(index);
+  TqnFbParamValue value;
+  value.null = p.indicator < 0;
+  if (value.null) return value;
+  value.type = static_cast<int16_t>(v.sqltype & ~1);
+  value.scale = v.sqlscale;
+  value.data.assign(p.data.data(), static_cast<size_t>(v.sqllen));
+  return value;
+}
+
+void TqnFbStatement::SetParamValue(int index, const TqnFbParamValue& value) {
+  if (value.null) return SetNull(index);
+  SetRaw(index, value.type, value.scale, value.data.data(), value.data.size());
+}
 
 void TqnFbStatement::SetDate(int index, int year, int month, int day) {
   fb::ISC_DATE date = EncodeIscDate(year, month, day);
@@ -444,8 +465,9 @@ std::string TqnFbStatement::AsString(int index) {
       int64_t value = ScaledInt64(index, scale);
       return ScaledIntegerText(value, scale);
     }
-    case fb::SQL_FLOAT: return Format("%.7g", static_cast<double>(Read<float>(f.data)));
-    case fb::SQL_DOUBLE: case fb::SQL_D_FLOAT: return Format("%.15g", Read<double>(f.data));
+    // "%g" would follow the process locale's decimal separator.
+    case fb::SQL_FLOAT: return DoubleText(static_cast<double>(Read<float>(f.data)), 7);
+    case fb::SQL_DOUBLE: case fb::SQL_D_FLOAT: return DoubleText(Read<double>(f.data), 15);
     case fb::SQL_TYPE_DATE: return FormatIscDate(Read<fb::ISC_DATE>(f.data));
     case fb::SQL_TYPE_TIME: return FormatIscTime(Read<fb::ISC_TIME>(f.data));
     case fb::SQL_TIMESTAMP: return FormatIscTimestamp(Read<fb::ISC_TIMESTAMP>(f.data));

@@ -26,6 +26,15 @@ namespace qn {
 class TqnFbConnection;
 class TqnFbTransaction;
 
+// A parameter's value in the form it was set in (not a blob's), kept apart
+// from its statement so that it can be set again on a parameter of the
+// same described type, of this statement or another.
+struct TqnFbParamValue {
+  bool null = true;
+  int16_t type = 0, scale = 0;  // the form set: SQL_TEXT, SQL_INT64, ...
+  std::string data;
+};
+
 class TqnFbStatement {
  public:
   // On the connection's default transaction, or on the one given (which
@@ -56,6 +65,9 @@ class TqnFbStatement {
   // the NULL bit), its scale and length.
   int ParamSqlType(int index) const;
   int ParamScale(int index) const;
+  // Its subtype: the character set (low byte) and collation of a text, the
+  // subtype of a blob.
+  int ParamSubType(int index) const;
   int ParamLength(int index) const;
 
   // By position, or by name (all positions of the name; Exception
@@ -64,6 +76,8 @@ class TqnFbStatement {
   void SetInteger(int index, int32_t value);
   void SetInt64(int index, int64_t value);
   void SetDouble(int index, double value);
+  // The integer value * 10^scale, passed exactly (NUMERIC and DECIMAL).
+  void SetScaledInt64(int index, int64_t value, int scale);
   void SetDate(int index, int year, int month, int day);
   void SetTime(int index, int hour, int minute, int second, int tenThousandths);
   void SetTimestamp(int index, int year, int month, int day, int hour, int minute, int second, int tenThousandths);
@@ -75,6 +89,9 @@ class TqnFbStatement {
   void SetNull(const std::string& name);
   // Makes every parameter NULL again.
   void ClearParams();
+  // The value as set; SetParamValue sets it again (a NULL one as NULL).
+  TqnFbParamValue ParamValue(int index) const;
+  void SetParamValue(int index, const TqnFbParamValue& value);
 
   // ---- execution ---------------------------------------------------------
   // Runs the prepared statement; a query's cursor is opened (closing an

@@ -102,4 +102,74 @@ bool ParseDouble(const std::string& text, double& value) {
   return ec == std::errc() && end == t.data() + t.size() && begin != end;
 }
 
+bool ParseScaledDecimal(std::string_view text, int scale, int64_t& value) {
+  size_t i = 0;
+  bool negative = false;
+  if (i < text.size() && (text[i] == '+' || text[i] == '-')) negative = text[i++] == '-';
+  // The digits without the point, and how many of them follow the point.
+  std::string_view integer, fraction;
+  size_t start = i;
+  while (i < text.size() && text[i] >= '0' && text[i] <= '9') ++i;
+  integer = text.substr(start, i - start);
+  if (i < text.size() && text[i] == '.') {
+    start = ++i;
+    while (i < text.size() && text[i] >= '0' && text[i] <= '9') ++i;
+    fraction = text.substr(start, i - start);
+  }
+  if (integer.empty() && fraction.empty()) return false;
+  int exponent = 0;
+  if (i < text.size() && (text[i] == 'e' || text[i] == 'E')) {
+    ++i;
+    bool expNegative = false;
+    if (i < text.size() && (text[i] == '+' || text[i] == '-')) expNegative = text[i++] == '-';
+    start = i;
+    while (i < text.size() && text[i] >= '0' && text[i] <= '9') ++i;
+    // Four digits move any digit beyond a 64-bit value or below its unit.
+    if (i == start || i - start > 4) return false;
+    std::from_chars(text.data() + start, text.data() + i, exponent);
+    if (expNegative) exponent = -exponent;
+  }
+  if (i != text.size()) return false;
+
+  // The value is digits * 10^shift units of the scale.
+  const int shift = exponent - static_cast<int>(fraction.size()) - scale;
+  const uint64_t limit = negative ? uint64_t{1} << 63 : (uint64_t{1} << 63) - 1;
+  unsigned __int128 magnitude = 0;
+  // Digits kept: all when shift >= 0, else all but the last -shift.
+  const long total = static_cast<long>(integer.size() + fraction.size());
+  const long kept = shift >= 0 ? total : total + shift;
+  bool roundUp = false;
+  for (long k = 0; k < total; ++k) {
+    char c = k < static_cast<long>(integer.size()) ? integer[k] : fraction[k - integer.size()];
+    if (k >= kept) {
+      // The first digit dropped decides, half away from zero; when even the
+      // digits before it are dropped, the value rounds to 0.
+      roundUp = k == kept && c >= '5';
+      break;
+    }
+    magnitude = magnitude * 10 + static_cast<unsigned>(c - '0');
+    if (magnitude > limit) return false;
+  }
+  if (magnitude != 0)
+    for (int k = 0; k < shift; ++k) {
+      magnitude *= 10;
+      if (magnitude > limit) return false;
+    }
+  if (roundUp && ++magnitude > limit) return false;
+  value = negative ? static_cast<int64_t>(0 - static_cast<uint64_t>(magnitude)) : static_cast<int64_t>(magnitude);
+  return true;
+}
+
+std::string DoubleText(double value) {
+  char buffer[64];
+  auto [end, ec] = std::to_chars(buffer, buffer + sizeof buffer, value);
+  return std::string(buffer, end);
+}
+
+std::string DoubleText(double value, int precision) {
+  char buffer[512];
+  auto [end, ec] = std::to_chars(buffer, buffer + sizeof buffer, value, std::chars_format::general, precision);
+  return std::string(buffer, end);
+}
+
 }  // namespace qn

@@ -6,6 +6,7 @@
 
 #include <cstdint>
 #include <string>
+#include <string_view>
 
 #include "firebird/fb_api.h"
 
@@ -30,5 +31,20 @@ std::string ScaledIntegerText(int64_t value, int scale);
 // decimal number with "." as separator; false when it is not one.
 bool ParseInt64(const std::string& text, int64_t& value);
 bool ParseDouble(const std::string& text, double& value);
+
+// Reads a whole decimal text, [sign] digits [. digits] [e|E [sign] digits],
+// with "." as separator whatever the process locale, as the scaled integer
+// of a NUMERIC or DECIMAL value: value = text * 10^-scale (scale <= 0 as
+// described by the server), exactly, with no floating point on the way.
+// More fraction digits than the scale keeps are rounded half away from
+// zero. False when the text is no such number or the result does not fit
+// in 64 bits. Nothing around the number is allowed (trimming is the
+// caller's).
+bool ParseScaledDecimal(std::string_view text, int scale, int64_t& value);
+
+// Shortest text that reads back as the same double, "." as separator.
+std::string DoubleText(double value);
+// printf's "%.<precision>g" in the C locale, whatever the process locale.
+std::string DoubleText(double value, int precision);
 
 }  // namespace qn

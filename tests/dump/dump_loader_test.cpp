@@ -5,18 +5,29 @@
 
 #include <gtest/gtest.h>
 
+#include <clocale>
+#include <cstdlib>
 #include <sstream>
 
 #include "base/error.h"
 #include "base/text.h"
+#include "dump/dump_text.h"
 #include "firebird/fb_connection.h"
 #include "firebird/fb_script.h"
 #include "firebird/fb_statement.h"
 #include "firebird/fb_test_support.h"
+#include "firebird/fb_values.h"
 #include "test_support/fake_clock.h"
 
 namespace qn {
 namespace {
+
+// A number the server wrote, read the same under any process locale.
+double Number(const std::string& text) {
+  double value = -1;
+  EXPECT_TRUE(ParseDouble(text, value)) << text;
+  return value;
+}
 
 const char* kSchema =
     "CREATE TABLE \"tObject\" (\"UID\" CHAR(12) NOT NULL PRIMARY KEY, \"fAge\" INTEGER, \"fCreated\" INTEGER,"
@@ -29,6 +40,8 @@ const char* kSchema =
     "CREATE TABLE \"tLog\" (\"fObject\" CHAR(12) NOT NULL, \"fText\" VARCHAR(20));\n"
     "CREATE TABLE \"tSyncUserActions\" (\"fObject\" CHAR(12) NOT NULL, \"fVersion\" BIGINT);\n"
     "CREATE TABLE \"tClock\" (\"fObject\" CHAR(12) NOT NULL, \"fAt\" TIME, \"fWhen\" TIMESTAMP, \"fFlag\" BOOLEAN);\n"
+    "CREATE TABLE \"tLedger\" (\"fObject\" CHAR(12) NOT NULL, \"fSum\" NUMERIC(18,2), \"fPrice\" DECIMAL(9,3),"
+    " \"fRate\" DOUBLE PRECISION);\n"
     "CREATE GENERATOR \"gDoc\";\n"
     "CREATE GENERATOR \"gCounter\";\n"
     "CREATE GENERATOR \"gSyncUserActionsVersion\";\n"
@@ -47,7 +60,7 @@ const char* kMeta =
     "(meta"
     " (types (TUid (d CHAR 12)) (TName (d VARCHAR 40)) (TInt (d INTEGER)) (TBig (d BIGINT)) (TMoney (d NUMERIC 15))"
     "  (TDate (d DATE)) (TStamp (d TIMESTAMP)) (TText (d BLOB)) (TReal (d DOUBLE)) (TShort (d VARCHAR 20))"
-    "  (TTime (d TIME)) (TBool (d BOOLEAN)))"
+    "  (TTime (d TIME)) (TBool (d BOOLEAN)) (TAmount (d NUMERIC)))"
     " (tables"
     "  (Person (fields (Object (type TUid)) (Name (type TName)) (Age (type TInt)) (Big (type TBig))"
     "   (Amount (type TMoney)) (Born (type TDate)) (Seen (type TStamp)) (Note (type TText)) (Rate (type TReal))"
@@ -55,7 +68,8 @@ const char* kMeta =
     "  (Doc (fields (Object (type TUid)) (Name (type TName)) (Date (type TDate))))"
     "  (Log (tags other unmanaged) (fields (Object (type TUid)) (Text (type TShort))))"
     "  (SyncUserActions (fields (Object (type TUid)) (Version (type TBig))))"
-    "  (Clock (tags unmanaged) (fields (Object (type TUid)) (At (type TTime)) (When (type TStamp)) (Flag (type TBool)))))"
+    "  (Clock (tags unmanaged) (fields (Object (type TUid)) (At (type TTime)) (When (type TStamp)) (Flag (type TBool))))"
+    "  (Ledger (tags unmanaged) (fields (Object (type TUid)) (Sum (type TAmount)) (Price (type TMoney)) (Rate (type TReal)))))"
     " (generators (Doc) (Counter)))";
 
 class DumpLoaderTest : public fbtest::ServerTest {
@@ -69,13 +83,13 @@ class DumpLoaderTest : public fbtest::ServerTest {
     connection_.DefaultTransaction().Commit();
   }
 
-  void Load(const std::string& data, bool disableTriggers = true) {
+  void Load(const std::string& data, bool disableTriggers = true, const TqnDumpLoadOptions& options = {}) {
     std::istringstream stream(data);
-    LoadDumpData(stream, connection_, kMeta, [this] { ++progressCalls_; }, disableTriggers, clock_);
+    LoadDumpData(stream, connection_, kMeta, [this] { ++progressCalls_; }, disableTriggers, clock_, options);
   }
-  std::string LoadError(const std::string& data) {
+  std::string LoadError(const std::string& data, const TqnDumpLoadOptions& options = {}) {
     try {
-      Load(data);
+      Load(data, true, options);
     } catch (const Exception& e) {
       return e.what();
     }
@@ -163,7 +177,7 @@ TEST_F(DumpLoaderTest, LoadsEveryKindOfValueRegisterAndGenerators) {
   std::vector<std::string> statistics =
       Rows("select rdb$statistics from rdb$indices where rdb$index_name = 'IPERSONNAME'");
   ASSERT_EQ(statistics.size(), 1u);
-  EXPECT_NEAR(std::stod(statistics[0]), 1.0 / 3, 1e-6);
+  EXPECT_NEAR(Number(statistics[0]), 1.0 / 3, 1e-6);
 }
 
 TEST_F(DumpLoaderTest, ReplacingIdentifiersDeleteTheirRowAndRegisterEntryFirst) {
@@ -219,6 +233,119 @@ TEST_F(DumpLoaderTest, TimesDatesIntoTimeStampsAndUnknownParameterTypes) {
   EXPECT_EQ(LoadError("&Clock\tObject\tFlag\n00000000000U\ttrue\n"),
             Format("fbSetParamAsVarchar: data type \"%d\" unknown", fb::SQL_BOOLEAN) +
                 "\r\nClock: 00000000000U; true;");
+}
+
+TEST_F(DumpLoaderTest, NumbersAreExactAndIndependentOfTheProcessLocale) {
+  // Qt sets the process locale from the environment; a Russian one has the
+  // comma as its decimal separator.
+  ASSERT_NE(std::setlocale(LC_ALL, "ru_RU.UTF-8"), nullptr)
+      << "the locale ru_RU.UTF-8 is missing: localedef -i ru_RU -f UTF-8 ru_RU.UTF-8";
+  struct RestoreLocale {
+    ~RestoreLocale() { std::setlocale(LC_ALL, "C"); }
+  } restore;
+  ASSERT_EQ(std::strtod("12.50", nullptr), 12.0) << "the locale does not change the separator";
+  Load("&Ledger\tObject\tSum\tPrice\tRate\n"
+       "00000000000L\t12.50\t1.0005\t0.25\n"
+       "00000000000M\t1234567890123456.78\t-2.0005\t-1e3\n"
+       "00000000000N\t12,50\t\tx\n");
+  EXPECT_EQ(Rows("select \"fObject\", \"fSum\", \"fPrice\", \"fRate\" from \"tLedger\" order by 1"),
+            (std::vector<std::string>{"00000000000L|12.50|1.001|0.25", "00000000000M|1234567890123456.78|-2.001|-1000",
+                                      "00000000000N|0.00|0.000|0"}));
+  EXPECT_EQ(Rows("select count(*) from \"tLedger\" where \"fSum\" = 1234567890123456.78"),
+            std::vector<std::string>{"1"});
+}
+
+TEST_F(DumpLoaderTest, AFailureInsideABlockNamesItsRowAndCommitsNothing) {
+  TqnDumpLoadStats stats;
+  TqnDumpLoadOptions options;
+  options.stats = &stats;
+  // The fourth row repeats the first one's key: its block fails as a whole.
+  std::string message = LoadError(
+      "&Person\tObject\tName\n00000000000A\tfirst\n00000000000B\tsecond\n00000000000C\tthird\n"
+      "00000000000A\tagain\n00000000000D\tfifth\n",
+      options);
+  EXPECT_NE(message.find("\r\nPerson: 00000000000A; again;"), std::string::npos) << message;
+  EXPECT_EQ(stats.replayedBlocks, 1);
+  // The rows before it were stored and counted once each, then all undone.
+  EXPECT_EQ(progressCalls_, 3);
+  EXPECT_EQ(Rows("select count(*) from \"tPerson\""), std::vector<std::string>{"1"});
+  EXPECT_EQ(Rows("select count(*) from \"tObject\""), std::vector<std::string>{"1"});
+}
+
+TEST_F(DumpLoaderTest, ReplacingRowsReplaceRowsOfTheirOwnAndOfEarlierBlocks) {
+  TqnDumpLoadStats stats;
+  TqnDumpLoadOptions options;
+  options.maxBlockRows = 4;
+  options.stats = &stats;
+  Load("&Person\tObject\tName\n"
+       "070000000002\ta\n00000000000B\tb\n070000000002\tc\n070000000001\td\n"  // one block
+       "00000000000C\te\n070000000002\tf\n",                                       // the last, of two
+       true, options);
+  EXPECT_EQ(stats.blocks, 2);
+  EXPECT_EQ(stats.blockRows, 6);
+  EXPECT_EQ(Rows("select \"fObject\", \"fName\" from \"tPerson\" order by 1"),
+            (std::vector<std::string>{"00000000000B|b", "00000000000C|e", "070000000001|d", "070000000002|f"}));
+  EXPECT_EQ(Rows("select \"UID\", \"fTable\" from \"tObject\" order by 1"),
+            (std::vector<std::string>{"00000000000B|Person", "00000000000C|Person", "070000000001|Person",
+                                      "070000000002|Person"}));
+  EXPECT_EQ(progressCalls_, 6 + 1);
+}
+
+TEST_F(DumpLoaderTest, BlocksEndAtSectionChangesAndTheLastRowAndLongBlobsGoAlone) {
+  TqnDumpLoadStats stats;
+  TqnDumpLoadOptions options;
+  options.maxBlockRows = 4;
+  options.stats = &stats;
+  // Written with escapes in the member; the blob keeps every byte.
+  std::string note = Win1251("Запись ") + "\x98\xFF\r\n \n";
+  std::string written = Win1251("Запись ") + "\x98\xFF~0D~0A ~0A";
+  std::string longNote(40000, 'n');
+  std::string data = "&Person\tObject\tName\tNote\n";
+  for (int i = 1; i <= 5; ++i) data += EncodeObjectId(i) + "\tp" + std::to_string(i) + "\t" + written + "\n";
+  data = "#VERSION 0.1.0.0\n" + data + "&Log\tObject\tText\n";
+  for (int i = 6; i <= 8; ++i) data += EncodeObjectId(i) + "\tlog" + std::to_string(i) + "\n";
+  data += "&Person\tObject\tName\tNote\n" + EncodeObjectId(9) + "\tp9\t" + longNote + "\n" + EncodeObjectId(10) +
+          "\tp10\tshort\n";
+  Load(data, true, options);
+  // Person 4 + 1 alone, Log 2 + 1 alone, Person: the long note alone, then 1 alone.
+  EXPECT_EQ(stats.blocks, 2);
+  EXPECT_EQ(stats.blockRows, 6);
+  EXPECT_EQ(stats.aloneRows, 4);
+  EXPECT_EQ(progressCalls_, 10 + 1);
+  std::vector<std::string> expected;
+  for (int i = 1; i <= 5; ++i) expected.push_back(EncodeObjectId(i) + "|p" + std::to_string(i) + "|" + note);
+  expected.push_back(EncodeObjectId(9) + "|p9|" + longNote);
+  expected.push_back(EncodeObjectId(10) + "|p10|short");
+  expected.push_back("070000000001|old|<null>");
+  EXPECT_EQ(Rows("select \"fObject\", \"fName\", \"fNote\" from \"tPerson\" order by 1"), expected);
+  EXPECT_EQ(Rows("select count(*), min(\"fText\"), max(\"fText\") from \"tLog\""),
+            std::vector<std::string>{"3|log6|log8"});
+  EXPECT_EQ(Rows("select count(*) from \"tObject\" where \"fTable\" = 'Person'"), std::vector<std::string>{"7"});
+  EXPECT_EQ(Rows("select count(*) from \"tObject\" where \"fTable\" = 'Log'"), std::vector<std::string>{"0"});
+}
+
+TEST_F(DumpLoaderTest, PagesAreWrittenWithoutWaitingForTheDiskDuringTheLoadOnly) {
+  ASSERT_TRUE(connection_.ForcedWrites());
+  std::vector<bool> during;
+  std::istringstream data("&Person\tObject\tName\n00000000000A\tfirst\n");
+  LoadDumpData(data, connection_, kMeta, [&] { during.push_back(connection_.ForcedWrites()); }, true, clock_);
+  EXPECT_EQ(during, (std::vector<bool>{false, false}));  // the row, the index statistics
+  EXPECT_TRUE(connection_.ForcedWrites());
+  EXPECT_NE(LoadError("&Person\tObject\tName\n00000000000A\tagain\n"), "(no failure)");
+  EXPECT_TRUE(connection_.ForcedWrites());
+}
+
+TEST_F(DumpLoaderTest, IndexStatisticsFindAnIndexOfAQuotedMixedCaseName) {
+  RunScript(connection_, connection_.DefaultTransaction(),
+            "CREATE INDEX \"iPerson \"\"Age\"\"\" ON \"tPerson\" (\"fAge\");\n");
+  connection_.DefaultTransaction().Commit();
+  Load("&Person\tObject\tAge\n00000000000A\t42\n");
+  // Two rows, two distinct ages (one of them NULL).
+  std::vector<std::string> statistics =
+      Rows("select rdb$statistics from rdb$indices where rdb$index_name = 'iPerson \"Age\"'");
+  ASSERT_EQ(statistics.size(), 1u);
+  EXPECT_NEAR(Number(statistics[0]), 0.5, 1e-6);
+  EXPECT_EQ(progressCalls_, 1 + 2);
 }
 
 TEST(ProgressThrottleTest, PassesAStepOnlyAfterTheInterval) {

@@ -176,6 +176,28 @@ TEST(DumpTextTest, NumbersAreZeroWhenNotNumbers) {
   EXPECT_DOUBLE_EQ(DumpDouble(""), 0);
 }
 
+TEST(DumpTextTest, DecimalsAreExactScaledIntegers) {
+  // 18 digits survive to the last one (a double keeps about 16).
+  EXPECT_EQ(DumpScaled("1234567890123456.78", -2), 123456789012345678LL);
+  EXPECT_EQ(DumpScaled(" -12.5 ", -2), -1250);
+  EXPECT_EQ(DumpScaled("+.5", -1), 5);
+  EXPECT_EQ(DumpScaled("7", -3), 7000);
+  EXPECT_EQ(DumpScaled("1.5e2", -2), 15000);
+  // More fraction digits than the scale: half away from zero.
+  EXPECT_EQ(DumpScaled("0.125", -2), 13);
+  EXPECT_EQ(DumpScaled("-0.125", -2), -13);
+  EXPECT_EQ(DumpScaled("0.1249999", -2), 12);
+  EXPECT_EQ(DumpScaled("0.004", -2), 0);
+  EXPECT_EQ(DumpScaled("5e-3", -2), 1);
+  EXPECT_EQ(DumpScaled("4e-9", -2), 0);
+  // The 64-bit range, and texts that are no numbers.
+  EXPECT_EQ(DumpScaled("-92233720368547758.08", -2), INT64_MIN);
+  EXPECT_EQ(DumpScaled("92233720368547758.08", -2), 0);
+  EXPECT_EQ(DumpScaled("92233720368547758.075", -2), 0);
+  for (const char* text : {"", "12,50", "1.2.3", ".", "-", "1e", "0x10", "nan", "1 2"})
+    EXPECT_EQ(DumpScaled(text, -2), 0) << text;
+}
+
 TEST(DumpTextTest, DatesAreClassifiedByLength) {
   using K = TqnDumpDateTime::Kind;
   struct Case {

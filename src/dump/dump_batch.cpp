@@ -1,0 +1,288 @@
+#include "dump/dump_batch.h"
+
+#include <algorithm>
+#include <bit>
+
+#include "base/error.h"
+#include "dump/dump_params.h"
+#include "dump/dump_text.h"
+#include "firebird/fb_api.h"
+
+namespace qn {
+
+namespace {
+
+// A blob value up to this many bytes goes inside a block, unless the
+// section's other parameters leave less room: blocks of a table with a blob
+// should still hold this many rows.
+constexpr int kInlineBlobRows = 64;
+constexpr int kMaxInlineBlob = 32765;  // the longest VARCHAR of one-byte characters
+constexpr int kMinInlineBlob = 256;
+
+bool IsText(int type) { return type == fb::SQL_TEXT || type == fb::SQL_VARYING; }
+
+// Two text parameters that take an identifier the same way.
+bool SameTextType(const TqnFbStatement& a, int i, const TqnFbStatement& b, int j) {
+  return IsText(a.ParamSqlType(i)) && IsText(b.ParamSqlType(j)) &&
+         (a.ParamSubType(i) & 0xFF) == (b.ParamSubType(j) & 0xFF);
+}
+
+}  // namespace
+
+TqnDumpBatch::TqnDumpBatch(TqnFbConnection& connection, TqnFbTransaction& transaction,
+                           const TqnLoadProgress& progress, std::string loadTime,
+                           const TqnDumpLoadOptions& options, std::vector<std::string>& context)
+    : connection_(connection),
+      transaction_(transaction),
+      progress_(progress),
+      loadTime_(std::move(loadTime)),
+      maxBlockRows_(options.maxBlockRows),
+      stats_(options.stats ? *options.stats : ownStats_),
+      context_(context) {}
+
+TqnDumpBatch::~TqnDumpBatch() = default;
+
+void TqnDumpBatch::StartSection(const std::string& table, TqnFbStatement& insert, std::string columns,
+                                std::vector<bool> blobs, bool managed) {
+  Discard();
+  table_ = table;
+  columns_ = std::move(columns);
+  insert_ = &insert;
+  blobs_ = std::move(blobs);
+  managed_ = managed;
+}
+
+void TqnDumpBatch::Discard() {
+  pending_.clear();
+  pendingReplacing_ = false;
+  blocks_.clear();
+  deleteRow_.reset();
+  deleteObject_.reset();
+  insert_ = nullptr;
+  shaped_ = false;
+  plainCapacity_ = 1;
+  replacingCapacity_ = 0;
+}
+
+void TqnDumpBatch::EndSection() {
+  Flush();
+  Discard();
+}
+
+// The register insert and the deletes are prepared when a row first needs
+// them, as the row-by-row load does, so that a failure to prepare them
+// names the same row.
+void TqnDumpBatch::PrepareDeletes() {
+  if (!deleteRow_) {
+    deleteRow_ = std::make_unique<TqnFbStatement>(connection_, transaction_);
+    deleteRow_->Prepare("delete from \"t" + table_ + "\" where \"fObject\" = :aSpec");
+  }
+  if (!deleteObject_) {
+    deleteObject_ = std::make_unique<TqnFbStatement>(connection_, transaction_);
+    deleteObject_->Prepare("delete from \"tObject\" where \"UID\" = :aSpec");
+  }
+}
+
+TqnFbStatement& TqnDumpBatch::Register() {
+  if (!registerObject_) {
+    registerObject_ = std::make_unique<TqnFbStatement>(connection_, transaction_);
+    registerObject_->Prepare(
+        "insert into \"tObject\"(\"UID\", \"fAge\", \"fCreated\", \"fChanged\", \"fTable\", \"fState\", "
+        "\"fLazy\") values (:aUID, 0, 0, '" +
+        loadTime_ + "', :aTable, 'E', 0)");
+  }
+  return *registerObject_;
+}
+
+void TqnDumpBatch::BuildShape() {
+  shaped_ = true;
+  plainCapacity_ = 1;
+  if (maxBlockRows_ < 2 || insert_->ParamCount() == 0) return;
+  if (managed_) Register();
+  // The block passes the identifier on from the insert's parameter to the
+  // register's: both must take a text the same way.
+  if (!IsText(insert_->ParamSqlType(0))) return;
+  if (!charsetsRead_) {
+    charsets_ = ReadCharsets(connection_, transaction_);
+    charsetsRead_ = true;
+  }
+  shape_ = TqnDumpBlockShape{};
+  shape_.table = table_;
+  shape_.managed = managed_;
+  shape_.loadTime = loadTime_;
+  if (managed_) {
+    const TqnFbStatement& r = *registerObject_;  // prepared above
+    int table = r.ParamIndex("aTable");
+    if (!SameTextType(*insert_, 0, r, r.ParamIndex("aUID")) || !IsText(r.ParamSqlType(table))) return;
+    shape_.tableParamType = DeclaredParamType(r.ParamSqlType(table), 0, r.ParamSubType(table), r.ParamLength(table),
+                                              charsets_);
+    if (shape_.tableParamType.empty()) return;
+  }
+  size_t otherBytes = 0;
+  int blobCount = 0;
+  for (int p = 0; p < insert_->ParamCount(); ++p) {
+    if (blobs_[p]) {
+      ++blobCount;
+      continue;
+    }
+    int type = insert_->ParamSqlType(p);
+    std::string declared =
+        DeclaredParamType(type, insert_->ParamScale(p), insert_->ParamSubType(p), insert_->ParamLength(p), charsets_);
+    if (declared.empty()) return;
+    otherBytes += BlockParam(type, insert_->ParamLength(p), declared).bytes;
+  }
+  if (blobCount > 0) {
+    long room = static_cast<long>(kBlockMessageBudget / kInlineBlobRows) - static_cast<long>(otherBytes);
+    shape_.inlineBlobLimit =
+        static_cast<int>(std::clamp<long>(room / blobCount - 8, kMinInlineBlob, kMaxInlineBlob));
+  }
+  for (int p = 0; p < insert_->ParamCount(); ++p) {
+    if (blobs_[p]) {
+      // Text blobs take the text's bytes as they are, whatever the blob's
+      // character set; other blobs take plain bytes.
+      const char* charset = insert_->ParamSubType(p) == 1 ? "NONE" : "OCTETS";
+      shape_.params.push_back(BlockParam(fb::SQL_VARYING, shape_.inlineBlobLimit,
+                                         "VARCHAR(" + std::to_string(shape_.inlineBlobLimit) + ") CHARACTER SET " +
+                                             charset));
+    } else {
+      int type = insert_->ParamSqlType(p);
+      shape_.params.push_back(BlockParam(type, insert_->ParamLength(p),
+                                         DeclaredParamType(type, insert_->ParamScale(p), insert_->ParamSubType(p),
+                                                           insert_->ParamLength(p), charsets_)));
+    }
+  }
+  shape_.columns = columns_;
+  plainCapacity_ = DumpBlockCapacity(shape_, false, maxBlockRows_);
+}
+
+bool TqnDumpBatch::FitsInline(const TqnDumpRow& row) const {
+  for (size_t p = 0; p < blobs_.size(); ++p)
+    if (blobs_[p] && row.params[p].data.size() > static_cast<size_t>(shape_.inlineBlobLimit)) return false;
+  return true;
+}
+
+void TqnDumpBatch::Add(TqnDumpRow row) {
+  try {
+    if (!shaped_) BuildShape();
+    if (row.replacing && replacingCapacity_ == 0) {
+      PrepareDeletes();
+      bool same = plainCapacity_ > 1 && SameTextType(*insert_, 0, *deleteObject_, 0);
+      replacingCapacity_ = same ? DumpBlockCapacity(shape_, true, maxBlockRows_) : 1;
+    }
+  } catch (...) {
+    context_ = std::move(row.values);
+    throw;
+  }
+  if (Capacity(row.replacing) <= 1 || !FitsInline(row)) {
+    Flush();
+    RunAlone(row);
+    return;
+  }
+  if (row.replacing && !pendingReplacing_ && pending_.size() >= static_cast<size_t>(replacingCapacity_)) Flush();
+  pendingReplacing_ = pendingReplacing_ || row.replacing;
+  pending_.push_back(std::move(row));
+  if (pending_.size() >= static_cast<size_t>(Capacity(pendingReplacing_))) Flush();
+}
+
+void TqnDumpBatch::Flush() {
+  // Taken out first: a failure must not leave the rows to be stored again.
+  std::vector<TqnDumpRow> rows = std::move(pending_);
+  pending_.clear();
+  pendingReplacing_ = false;
+  if (!rows.empty()) Run(rows);
+}
+
+// Blocks of the largest size the rows fill, then of the powers of two below,
+// so that a section prepares few block sizes.
+void TqnDumpBatch::Run(std::vector<TqnDumpRow>& rows) {
+  size_t done = 0;
+  while (done < rows.size()) {
+    size_t left = rows.size() - done;
+    auto replacingIn = [&](size_t count) {
+      return std::any_of(rows.begin() + done, rows.begin() + done + count,
+                         [](const TqnDumpRow& r) { return r.replacing; });
+    };
+    bool replacing = replacingIn(std::min<size_t>(left, plainCapacity_));
+    int capacity = std::max(1, Capacity(replacing));
+    int count = left >= static_cast<size_t>(capacity) ? capacity : static_cast<int>(std::bit_floor(left));
+    replacing = replacingIn(count);
+    if (count == 1) {
+      RunAlone(rows[done]);
+    } else if (!RunBlock(rows, done, count, replacing)) {
+      continue;  // the block could not be prepared: its capacity was lowered
+    }
+    done += count;
+  }
+}
+
+TqnFbStatement* TqnDumpBatch::BlockStatement(int count, bool replacing) {
+  std::unique_ptr<TqnFbStatement>& block = blocks_[{count, replacing}];
+  if (block) return block.get();
+  block = std::make_unique<TqnFbStatement>(connection_, transaction_);
+  block->SetParamCheck(false);  // ":a0_1" are the block's variables
+  try {
+    block->Prepare(DumpBlockSql(shape_, count, replacing));
+    if (block->ParamCount() == BlockParamBase(shape_, count)) return block.get();
+  } catch (const Exception&) {
+    // A limit of the server the estimate missed: smaller blocks below.
+  }
+  block.reset();
+  int& capacity = replacing ? replacingCapacity_ : plainCapacity_;
+  capacity = std::max(1, std::min(capacity, count / 2));
+  return nullptr;
+}
+
+bool TqnDumpBatch::RunBlock(std::vector<TqnDumpRow>& rows, size_t first, int count, bool replacing) {
+  TqnFbStatement* block = BlockStatement(count, replacing);
+  if (!block) return false;
+  if (managed_) block->SetString(0, table_);
+  for (int r = 0; r < count; ++r) {
+    const TqnDumpRow& row = rows[first + r];
+    int base = BlockParamBase(shape_, r);
+    for (size_t p = 0; p < row.params.size(); ++p) block->SetParamValue(base + static_cast<int>(p), row.params[p]);
+  }
+  try {
+    block->Execute();
+  } catch (const Exception&) {
+    // Undone by the server; the rows alone give the row-by-row failure.
+    ++stats_.replayedBlocks;
+    for (int r = 0; r < count; ++r) RunAlone(rows[first + r]);
+    // They went through alone although their block failed: the rest of the
+    // section goes alone too rather than trusting blocks again.
+    plainCapacity_ = replacingCapacity_ = 1;
+    return true;
+  }
+  ++stats_.blocks;
+  stats_.blockRows += count;
+  if (progress_)
+    for (int r = 0; r < count; ++r) progress_();
+  return true;
+}
+
+void TqnDumpBatch::RunAlone(const TqnDumpRow& row) {
+  context_ = row.values;
+  for (size_t p = 0; p < row.params.size(); ++p) {
+    if (blobs_[p])
+      fbSetParamAsVarchar(*insert_, static_cast<int>(p), row.params[p].data);
+    else
+      insert_->SetParamValue(static_cast<int>(p), row.params[p]);
+  }
+  if (row.replacing) {
+    PrepareDeletes();
+    deleteRow_->SetString("aSpec", row.id);
+    deleteRow_->Execute();
+    deleteObject_->SetString("aSpec", row.id);
+    deleteObject_->Execute();
+  }
+  insert_->Execute();
+  if (managed_) {
+    TqnFbStatement& registerObject = Register();
+    registerObject.SetString("aUID", row.id);
+    registerObject.SetString("aTable", table_);
+    registerObject.Execute();
+  }
+  ++stats_.aloneRows;
+  if (progress_) progress_();
+}
+
+}  // namespace qn

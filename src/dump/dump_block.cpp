@@ -1,0 +1,140 @@
+#include "dump/dump_block.h"
+
+#include <algorithm>
+
+#include "base/text.h"
+#include "firebird/fb_api.h"
+#include "firebird/fb_statement.h"
+
+namespace qn {
+
+namespace {
+
+// Kept a little below the server's limits.
+constexpr size_t kTextBudget = 64000;
+constexpr size_t kBlrBudget = 60000;
+constexpr int kMaxContexts = 255;
+
+// What one parameter adds to the compiled request: its message field and
+// null flag, the variable it is copied into, and its use in the insert.
+constexpr size_t kBlrPerParam = 40;
+constexpr size_t kBlrPerStatement = 24;
+
+const char* const kRegisterColumns =
+    "\"tObject\"(\"UID\", \"fAge\", \"fCreated\", \"fChanged\", \"fTable\", \"fState\", \"fLazy\")";
+
+std::string ParamName(int row, size_t position) { return "a" + std::to_string(row) + "_" + std::to_string(position); }
+
+size_t RowBlr(const TqnDumpBlockShape& shape, bool replacing) {
+  size_t blr = kBlrPerStatement + shape.table.size() + shape.columns.size();
+  blr += shape.params.size() * kBlrPerParam;
+  if (shape.managed) blr += kBlrPerStatement + 80 + shape.loadTime.size();
+  if (replacing) blr += 3 * kBlrPerStatement + 40 + shape.table.size();
+  return blr;
+}
+
+}  // namespace
+
+TqnCharsetMap ReadCharsets(TqnFbConnection& connection, TqnFbTransaction& transaction) {
+  TqnCharsetMap charsets;
+  TqnFbStatement query(connection, transaction);
+  query.Execute(
+      "select rdb$character_set_id, rdb$character_set_name, rdb$bytes_per_character from rdb$character_sets");
+  while (query.Fetch())
+    charsets[query.AsInteger(0)] = TqnCharset{TrimControl(query.AsString(1)), std::max(1, query.AsInteger(2))};
+  return charsets;
+}
+
+std::string QuotedIdentifier(const std::string& name) {
+  std::string quoted = "\"";
+  for (char c : name) quoted += c == '"' ? std::string("\"\"") : std::string(1, c);
+  return quoted + "\"";
+}
+
+std::string DeclaredParamType(int type, int scale, int subtype, int length, const TqnCharsetMap& charsets) {
+  auto numeric = [scale](const char* integer, int precision) {
+    return scale < 0 ? "NUMERIC(" + std::to_string(precision) + "," + std::to_string(-scale) + ")"
+                     : std::string(integer);
+  };
+  switch (type) {
+    case fb::SQL_TEXT:
+    case fb::SQL_VARYING: {
+      auto charset = charsets.find(subtype & 0xFF);
+      if (charset == charsets.end() || length <= 0) return {};
+      int chars = length / charset->second.bytesPerChar;
+      return std::string(type == fb::SQL_TEXT ? "CHAR(" : "VARCHAR(") + std::to_string(chars) +
+             ") CHARACTER SET " + charset->second.name;
+    }
+    case fb::SQL_SHORT: return numeric("SMALLINT", 4);
+    case fb::SQL_LONG: return numeric("INTEGER", 9);
+    case fb::SQL_INT64: return numeric("BIGINT", 18);
+    case fb::SQL_FLOAT: return "FLOAT";
+    case fb::SQL_DOUBLE: case fb::SQL_D_FLOAT: return "DOUBLE PRECISION";
+    case fb::SQL_TYPE_DATE: return "DATE";
+    case fb::SQL_TYPE_TIME: return "TIME";
+    case fb::SQL_TIMESTAMP: return "TIMESTAMP";
+    default: return {};
+  }
+}
+
+TqnBlockParam BlockParam(int type, int length, std::string sqlType) {
+  TqnBlockParam param{std::move(sqlType), 0, 1};
+  switch (type) {
+    case fb::SQL_TEXT: param.bytes = static_cast<size_t>(length); break;
+    case fb::SQL_VARYING: param.bytes = static_cast<size_t>(length) + 2, param.align = 2; break;
+    case fb::SQL_SHORT: param.bytes = param.align = 2; break;
+    case fb::SQL_LONG: case fb::SQL_FLOAT: case fb::SQL_TYPE_DATE: case fb::SQL_TYPE_TIME:
+      param.bytes = param.align = 4;
+      break;
+    case fb::SQL_TIMESTAMP: param.bytes = 8, param.align = 4; break;
+    default: param.bytes = param.align = 8; break;
+  }
+  param.bytes += 2;  // the null flag
+  return param;
+}
+
+std::string DumpBlockSql(const TqnDumpBlockShape& shape, int rows, bool replacing) {
+  std::string sql = "execute block (";
+  bool first = true;
+  auto declare = [&](const std::string& name, const std::string& type) {
+    sql += (first ? "" : ", ") + name + " " + type + " = ?";
+    first = false;
+  };
+  if (shape.managed) declare("tb", shape.tableParamType);
+  for (int r = 0; r < rows; ++r)
+    for (size_t p = 0; p < shape.params.size(); ++p) declare(ParamName(r, p), shape.params[p].sqlType);
+  sql += ") as\n";
+  // The load time is read from its text once per block rather than per row.
+  if (shape.managed) sql += "declare variable lt timestamp = '" + shape.loadTime + "';\n";
+  sql += "begin\n";
+  const std::string table = QuotedIdentifier("t" + shape.table);
+  for (int r = 0; r < rows; ++r) {
+    const std::string id = ":" + ParamName(r, 0);
+    if (replacing)
+      sql += "if (" + id + " starting with '070000') then begin delete from " + table + " where \"fObject\" = " + id +
+             "; delete from \"tObject\" where \"UID\" = " + id + "; end\n";
+    sql += "insert into " + table + " (" + shape.columns + ") values (";
+    for (size_t p = 0; p < shape.params.size(); ++p) sql += (p ? ", :" : ":") + ParamName(r, p);
+    sql += ");\n";
+    if (shape.managed)
+      sql += std::string("insert into ") + kRegisterColumns + " values (" + id + ", 0, 0, :lt, :tb, 'E', 0);\n";
+  }
+  return sql + "end";
+}
+
+int DumpBlockCapacity(const TqnDumpBlockShape& shape, bool replacing, int maxRows) {
+  const int contexts = 1 + (shape.managed ? 1 : 0) + (replacing ? 2 : 0);
+  int rows = std::min(maxRows, kMaxContexts / contexts);
+
+  // The input message, laid out as the server lays it out.
+  size_t row = 0;
+  for (const TqnBlockParam& p : shape.params) row = (row + p.align - 1) / p.align * p.align + p.bytes;
+  size_t fixed = shape.managed ? 256 : 0;
+  if (row > 0) rows = std::min<int>(rows, static_cast<int>((kBlockMessageBudget - fixed) / (row + 8)));
+  rows = std::min<int>(rows, static_cast<int>(kBlrBudget / RowBlr(shape, replacing)));
+
+  while (rows > 1 && DumpBlockSql(shape, rows, replacing).size() > kTextBudget) rows = rows * 7 / 8;
+  return std::max(rows, 1);
+}
+
+}  // namespace qn

@@ -1,0 +1,83 @@
+// The parameterised blocks in which the data loader sends consecutive rows
+// of one section to the server: one EXECUTE BLOCK that runs, for each of its
+// rows in file order, what the row-by-row load runs for that row (the two
+// deletes of a replacing identifier, the section insert, the register
+// insert). One round trip then carries many rows.
+//
+// The block's input parameters are declared with the types the server
+// describes for the section insert's parameters, so that every value goes
+// through the same conversion as when it is set on the insert itself. Blob
+// parameters are declared as texts of a bounded length (the inline limit):
+// a value that fits is sent inside the block, the server making the blob.
+//
+// How many rows one block holds follows the server's limits (Firebird 3.0):
+// 64 KB of statement text, 64 KB of compiled request, 64 KB for the input
+// message (so the row width counts) and at most 255 relation contexts in
+// one request, each insert or delete taking one.
+#pragma once
+
+#include <cstddef>
+#include <map>
+#include <string>
+#include <vector>
+
+namespace qn {
+
+class TqnFbConnection;
+class TqnFbStatement;
+class TqnFbTransaction;
+
+// Character set id -> name and bytes per character.
+struct TqnCharset {
+  std::string name;
+  int bytesPerChar = 1;
+};
+using TqnCharsetMap = std::map<int, TqnCharset>;
+TqnCharsetMap ReadCharsets(TqnFbConnection& connection, TqnFbTransaction& transaction);
+
+// One input parameter of a block row.
+struct TqnBlockParam {
+  std::string sqlType;  // its declaration, e.g. "VARCHAR(40) CHARACTER SET WIN1251"
+  size_t bytes = 0;     // room in the input message, with its null flag
+  size_t align = 1;
+};
+
+// What the blocks of one section are made of.
+struct TqnDumpBlockShape {
+  std::string table;                  // as in the section header (without "t")
+  std::string columns;                // the section insert's column list
+  std::vector<TqnBlockParam> params;  // one per insert parameter, in position order
+  bool managed = false;               // a register insert per row
+  std::string tableParamType;         // declaration of the register's table name
+  std::string loadTime;               // "fChanged" of the register, as in its insert
+  // Blob parameters are declared as texts of this many bytes at most.
+  int inlineBlobLimit = 0;
+};
+
+// The declaration of a parameter as the server describes it (SQL type
+// without the NULL bit, scale, subtype, length), for a parameter of an
+// EXECUTE BLOCK; "" for a type it cannot declare.
+std::string DeclaredParamType(int type, int scale, int subtype, int length, const TqnCharsetMap& charsets);
+// The message room of a parameter of that type.
+TqnBlockParam BlockParam(int type, int length, std::string sqlType);
+
+// The room of one input message, kept a little below the server's 64 KB.
+inline constexpr size_t kBlockMessageBudget = 64000;
+
+// The block for rows rows. replacing adds the deletes, guarded by the
+// identifier's prefix, before each row's insert. Parameters: the table name
+// of the register first when the section is managed, then for each row its
+// insert's parameters in position order.
+std::string DumpBlockSql(const TqnDumpBlockShape& shape, int rows, bool replacing);
+// Position of a row's first parameter in its block.
+inline int BlockParamBase(const TqnDumpBlockShape& shape, int row) {
+  return (shape.managed ? 1 : 0) + row * static_cast<int>(shape.params.size());
+}
+// The most rows a block may hold within the server's limits, at most
+// maxRows; 1 means no block (the rows go one by one).
+int DumpBlockCapacity(const TqnDumpBlockShape& shape, bool replacing, int maxRows);
+
+// "\"" + name + "\"", each inner quote doubled: the name as a quoted identifier.
+std::string QuotedIdentifier(const std::string& name);
+
+}  // namespace qn
