@@ -109,6 +109,23 @@ int KeyOnly() {
   return 0;
 }
 
+// A Firebird that already serves the port with our login (such as the dev
+// server) is adopted, not doubled; a free port gets the instance prepared.
+// Returns the exit code of a refusal, else 0.
+int PrepareOrAdopt(const TInstance& instance, bool& adopt) {
+  adopt = false;
+  if (!PortAnswers(instance.port)) {
+    PrepareInstance(instance);
+    return 0;
+  }
+  if (!ServerAcceptsSysdba(instance.port))
+    return Failure(qn::Format("port %d on 127.0.0.1 is taken by a program that is not a Firebird server with "
+                              "the SYSDBA login of this instance; stop it first",
+                              instance.port));
+  adopt = true;
+  return 0;
+}
+
 }  // namespace
 
 int RunInstall(const TInstance& instance) {
@@ -118,16 +135,7 @@ int RunInstall(const TInstance& instance) {
   if (qn::IsFb30Running()) return KeyOnly();
 
   bool adopt = false;
-  // A Firebird that already serves the port with our login (such as the dev server) is adopted, not doubled.
-  if (PortAnswers(instance.port)) {
-    if (!ServerAcceptsSysdba(instance.port))
-      return Failure(qn::Format("port %d on 127.0.0.1 is taken by a program that is not a Firebird server with "
-                                "the SYSDBA login of this instance; stop it first",
-                                instance.port));
-    adopt = true;
-  } else {
-    PrepareInstance(instance);
-  }
+  if (int refused = PrepareOrAdopt(instance, adopt)) return refused;
 
   AppendLogHeader(instance, adopt);
   std::vector<std::string> args = {"--guard", "--dir", instance.base, "--port", std::to_string(instance.port)};
@@ -161,15 +169,7 @@ int RunService(const TInstance& instance) {
     qn::platform::ForceDirectories(instance.base);
     BaseLock lock(instance.base + "/.install.lock");
     if (qn::IsFb30Running()) return Failure("Firebird SQL 3.0 QN is running already");
-    if (PortAnswers(instance.port)) {
-      if (!ServerAcceptsSysdba(instance.port))
-        return Failure(qn::Format("port %d on 127.0.0.1 is taken by a program that is not a Firebird server with "
-                                  "the SYSDBA login of this instance; stop it first",
-                                  instance.port));
-      adopt = true;
-    } else {
-      PrepareInstance(instance);
-    }
+    if (int refused = PrepareOrAdopt(instance, adopt)) return refused;
     qn::platform::RegistryCreateKey(qn::kFb30UninstallKey);
     AppendLogHeader(instance, adopt);
   }
