@@ -1,7 +1,7 @@
 // File-system services on Windows. The "A" functions take the system's
 // Windows-1251 names as they are, so names cross into the kernel unchanged.
 
-#include <windows.h>
+#include "platform/win32.h"
 
 #include "base/error.h"
 #include "base/text.h"

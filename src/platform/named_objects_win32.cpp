@@ -2,7 +2,7 @@
 // events and paging-file sections. Names go to the kernel as they are, so
 // "Global\" and "Local\" keep their meaning there.
 
-#include <windows.h>
+#include "platform/win32.h"
 
 #include "base/error.h"
 #include "platform/files.h"

@@ -2,9 +2,7 @@
 // watches the socket with select() in short slices and the cancel's event
 // between them, so a cancel releases every waiter within one slice.
 
-#include <winsock2.h>
-#include <ws2tcpip.h>
-#include <windows.h>
+#include "platform/win32.h"
 
 #include <chrono>
 #include <mutex>

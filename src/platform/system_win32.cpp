@@ -1,7 +1,6 @@
 // Process, host and library services on Windows.
 
-#include <winsock2.h>
-#include <windows.h>
+#include "platform/win32.h"
 #include <shellapi.h>
 
 #include <mutex>
