@@ -2,13 +2,19 @@
 # Builds build-windows/ and runs its tests under Wine: a fresh Wine prefix
 # and one persistent wineserver for the run, both under build-windows/wine,
 # ended and removed afterwards, so nothing is left on the machine. Exit 0
-# only when every test passed.
+# only when every test passed. When the Linux program has been built
+# (build/bin/qndbmgr, scripts/test.sh), the Windows program's answers to a
+# workstation are compared with its answers.
 set -euo pipefail
 here="$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)"
 root="$(dirname "$here")"
 out="$root/build-windows"
 
 bash "$here/build-windows.sh"
+if ! locale -a 2>/dev/null | grep -qix 'ru_RU.utf8'; then
+  echo "test-windows: generating the locale ru_RU.UTF-8"
+  if ((EUID == 0)); then localedef -i ru_RU -f UTF-8 ru_RU.UTF-8; else sudo localedef -i ru_RU -f UTF-8 ru_RU.UTF-8; fi
+fi
 
 # The Windows of the program's users is Russian: the ANSI code page the "A"
 # functions use is Windows-1251.

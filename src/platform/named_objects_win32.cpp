@@ -17,8 +17,6 @@ namespace {
   throw EqnOsError(ErrorText(code), code);
 }
 
-HANDLE AsHandle(const std::shared_ptr<NamedObjectState>& state);
-
 WaitResult ToWaitResult(DWORD rc) {
   switch (rc) {
     case WAIT_OBJECT_0: return WaitResult::Signaled;

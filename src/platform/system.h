@@ -60,6 +60,8 @@ struct FileVersion {
   int major = 0, minor = 0, release = 0, build = 0;
 };
 bool GetFileVersion(const std::string& path, FileVersion& version);
+// The version resource of the running program's own file.
+bool GetProgramFileVersion(FileVersion& version);
 
 // A shared library loaded at run time by path.
 class Library {

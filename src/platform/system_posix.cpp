@@ -106,6 +106,7 @@ void RegistryDeleteKey(const std::string& key) {
 }
 
 bool GetFileVersion(const std::string&, FileVersion&) { return false; }
+bool GetProgramFileVersion(FileVersion&) { return false; }
 
 std::unique_ptr<Library> Library::Load(const std::string& path, std::string* error) {
   void* h = ::dlopen(KernelFileName(path).c_str(), RTLD_NOW | RTLD_LOCAL);

@@ -177,6 +177,12 @@ bool GetFileVersion(const std::string& path, FileVersion& version) {
   return true;
 }
 
+bool GetProgramFileVersion(FileVersion& version) {
+  char path[MAX_PATH + 1] = {};
+  const DWORD n = ::GetModuleFileNameA(nullptr, path, MAX_PATH);
+  return n > 0 && n < MAX_PATH && GetFileVersion(std::string(path, n), version);
+}
+
 std::unique_ptr<Library> Library::Load(const std::string& path, std::string* error) {
   HMODULE h = ::LoadLibraryA(path.c_str());
   if (!h) {
