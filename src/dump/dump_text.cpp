@@ -168,12 +168,13 @@ int64_t DumpInt64(std::string_view text) { return WholeNumber<int64_t>(text); }
 double DumpDouble(std::string_view text) {
   text = Trimmed(text);
   if (text.empty()) return 0;
-  std::string copy(text);
-  char* end = nullptr;
-  // strtod follows the C locale, whose separator is "."; the program never
-  // switches LC_NUMERIC.
-  double value = std::strtod(copy.c_str(), &end);
-  if (end != copy.c_str() + copy.size()) return 0;
+  // The dump's separator is "." whatever the locale: under a Russian one
+  // (which Qt and the C runtime take from the environment) strtod would
+  // want ",". from_chars never looks at the locale.
+  if (text.front() == '+') text.remove_prefix(1);
+  double value = 0;
+  const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value);
+  if (error != std::errc() || end != text.data() + text.size()) return 0;
   return value;
 }
 
