@@ -1,6 +1,6 @@
 // IPv4 sockets on Windows (Winsock 2). Sockets are non-blocking; a wait
-// watches the socket with select() in short slices and the cancel's event
-// between them, so a cancel releases every waiter within one slice.
+// sleeps on the socket's network events and the cancel's event together,
+// so a cancel releases every waiter at once.
 
 #include "platform/win32.h"
 
@@ -21,7 +21,7 @@ namespace {
 
 using SteadyClock = std::chrono::steady_clock;
 
-constexpr int kSliceMs = 20;
+constexpr DWORD kRecheckMs = 250;
 
 [[noreturn]] void ThrowError(int code) { throw EqnOsError(ErrorText(code), code); }
 [[noreturn]] void ThrowSocketError() { ThrowError(::WSAGetLastError()); }
@@ -40,29 +40,60 @@ intptr_t Handle(SOCKET s) { return static_cast<intptr_t>(s); }
 
 enum class WaitOutcome { Ready, TimedOut, Cancelled };
 
-// Waits until the socket can be read (or accepted from) or written, the
-// deadline passes (none: no limit) or the cancel is set. Errors count as
-// ready so that the following call reports them.
+// True when the socket can be read (or accepted from) or written now;
+// errors count as ready so that the following call reports them.
+bool ReadyNow(SOCKET s, bool write) {
+  fd_set ready, failed;
+  FD_ZERO(&ready);
+  FD_ZERO(&failed);
+  FD_SET(s, &ready);
+  FD_SET(s, &failed);
+  timeval none{0, 0};
+  const int rc = ::select(0, write ? nullptr : &ready, write ? &ready : nullptr, &failed, &none);
+  if (rc == SOCKET_ERROR) ThrowSocketError();
+  return rc > 0;
+}
+
+// Waits until the socket is ready, the deadline passes (none: no limit) or
+// the cancel is set. The socket's network events and the cancel's event
+// wake the wait; it also looks again every kRecheckMs, as a write's event
+// is only recorded after a send that found the buffer full.
 WaitOutcome WaitFor(SOCKET s, bool write, const SteadyClock::time_point* deadline, const SocketCancel* cancel) {
+  if (cancel && cancel->IsSet()) return WaitOutcome::Cancelled;
+  if (ReadyNow(s, write)) return WaitOutcome::Ready;
+  WSAEVENT event = ::WSACreateEvent();
+  if (event == WSA_INVALID_EVENT) ThrowSocketError();
+  const long events = write ? (FD_WRITE | FD_CLOSE) : (FD_READ | FD_ACCEPT | FD_CLOSE);
+  if (::WSAEventSelect(s, event, events) != 0) {
+    const int e = ::WSAGetLastError();
+    ::WSACloseEvent(event);
+    ThrowError(e);
+  }
+  HANDLE handles[2] = {event, cancel ? reinterpret_cast<HANDLE>(cancel->WaitHandle()) : nullptr};
+  WaitOutcome outcome = WaitOutcome::TimedOut;
   for (;;) {
-    if (cancel && cancel->IsSet()) return WaitOutcome::Cancelled;
-    long sliceMs = kSliceMs;
+    if (cancel && cancel->IsSet()) {
+      outcome = WaitOutcome::Cancelled;
+      break;
+    }
+    if (ReadyNow(s, write)) {
+      outcome = WaitOutcome::Ready;
+      break;
+    }
+    DWORD waitMs = kRecheckMs;
     if (deadline) {
       auto left = std::chrono::duration_cast<std::chrono::milliseconds>(*deadline - SteadyClock::now()).count();
-      if (left <= 0) return WaitOutcome::TimedOut;
-      if (left + 1 < sliceMs) sliceMs = static_cast<long>(left) + 1;
+      if (left <= 0) break;
+      // Rounded up so that the last wait does not end a little early.
+      if (left + 1 < waitMs) waitMs = static_cast<DWORD>(left) + 1;
     }
-    if (!cancel && !deadline) sliceMs = 1000;
-    fd_set ready, failed;
-    FD_ZERO(&ready);
-    FD_ZERO(&failed);
-    FD_SET(s, &ready);
-    FD_SET(s, &failed);
-    timeval tv{sliceMs / 1000, (sliceMs % 1000) * 1000};
-    const int rc = ::select(0, write ? nullptr : &ready, write ? &ready : nullptr, &failed, &tv);
-    if (rc == SOCKET_ERROR) ThrowSocketError();
-    if (rc > 0) return WaitOutcome::Ready;
+    ::WaitForMultipleObjects(cancel ? 2 : 1, handles, FALSE, waitMs);
+    ::WSAResetEvent(event);
   }
+  // The socket stays non-blocking without its event.
+  ::WSAEventSelect(s, nullptr, 0);
+  ::WSACloseEvent(event);
+  return outcome;
 }
 
 in_addr ParseAddress(const std::string& address) {
