@@ -56,7 +56,13 @@ TqnApplication::~TqnApplication() {
   if (channel_) channel_->SetOnMessage(nullptr);
 }
 
-std::string TqnApplication::FileVersion() { return QN_FILE_VERSION; }
+std::string TqnApplication::FileVersion() {
+  // The program file's own version resource where files carry one; the
+  // version it was built as otherwise (the two agree).
+  platform::FileVersion v;
+  if (platform::GetProgramFileVersion(v)) return Format("%d.%d.%d.%d", v.major, v.minor, v.release, v.build);
+  return QN_FILE_VERSION;
+}
 std::string TqnApplication::Caption() { return Win1251("Менеджер баз данных"); }
 
 void TqnApplication::Guarded(const std::function<void()>& action) {

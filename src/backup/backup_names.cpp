@@ -7,9 +7,11 @@ namespace qn {
 
 std::string NormalizeBackupFolder(const std::string& folder) {
   if (folder.empty()) return folder;
-  // A folder written with "/" is completed with "/" too: left bare, the file
-  // name would be glued onto the folder's last name on this platform.
-  const char separator = folder.find('/') != std::string::npos ? '/' : '\\';
+  // Where paths are written with "/", a folder written so is completed with
+  // "/" too: left bare, the file name would be glued onto the folder's last
+  // name. Elsewhere the folder always gets "\".
+  const char separator =
+      platform::kPathSeparator == '/' && folder.find('/') != std::string::npos ? '/' : '\\';
   if (folder.back() == separator) return folder;
   return folder + separator;
 }

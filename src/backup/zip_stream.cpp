@@ -16,7 +16,9 @@ unzFile Zip(void* handle) { return static_cast<unzFile>(handle); }
 
 // Finds the member and tells its uncompressed size; the member is current.
 uint64_t LocateMember(unzFile zip, const std::string& name) {
-  if (unzLocateFile(zip, name.c_str(), 0) != UNZ_OK) throw Exception("file " + name + " not found in zipfile");
+  // Names match exactly: minizip's default (0) ignores case where it is
+  // built for Windows and not elsewhere.
+  if (unzLocateFile(zip, name.c_str(), 1) != UNZ_OK) throw Exception("file " + name + " not found in zipfile");
   unz_file_info64 info{};
   if (unzGetCurrentFileInfo64(zip, &info, nullptr, 0, nullptr, 0, nullptr, 0) != UNZ_OK)
     throw Exception("bad file info");

@@ -20,8 +20,12 @@ std::string Win1251ToUtf8(std::string_view cp1251);
 // input is not valid UTF-8 (out then holds '?' for each such character).
 bool Utf8ToWin1251(std::string_view utf8, std::string& out);
 
-// printf-style formatting into a std::string.
-std::string Format(const char* fmt, ...) __attribute__((format(printf, 1, 2)));
+// printf-style formatting into a std::string. A build whose C library
+// formats differently from its compiler's "printf" names the archetype.
+#ifndef QN_PRINTF_ARCHETYPE
+#define QN_PRINTF_ARCHETYPE printf
+#endif
+std::string Format(const char* fmt, ...) __attribute__((format(QN_PRINTF_ARCHETYPE, 1, 2)));
 
 // Trims bytes with codes 0..32 at both ends.
 std::string TrimControl(std::string_view s);

@@ -15,8 +15,8 @@ namespace qn {
 std::string SelectClientLibrary(const std::string& programFolder, bool fb30) {
   std::string folder = fb30 ? platform::JoinPath(programFolder, kFb30ClientFolder) : programFolder;
   std::string path = platform::JoinPath(folder, kFbClientFileName);
-  if (platform::FileExists(path)) return path;
-  // Linux stand-in for the two client files shipped beside the program: the system's client.
+  if (platform::FileExists(path) || !platform::kSystemLibraryFallback) return path;
+  // Stand-in for the two client files shipped beside the program: the system's client.
   return kSystemFbClient;
 }
 
@@ -127,6 +127,13 @@ bool ParseClientVersionText(const std::string& text, TqnFbVersion& version) {
 }
 
 bool GetClientVersion(const TqnFbClient& client, TqnFbVersion& version) {
+  // The version resource of the file, where the platform gives files one, is
+  // what the client was released as.
+  platform::FileVersion file;
+  if (platform::GetFileVersion(client.Path(), file)) {
+    version = {file.major, file.minor, file.release, file.build, true};
+    return true;
+  }
   const fb::TqnFbApi& api = client.Api();
   if (api.isc_get_client_version) {
     char text[256] = {};

@@ -10,16 +10,18 @@
 
 namespace qn {
 
-inline constexpr const char* kFbClientFileName = "libfbclient.so";
+inline constexpr const char* kFbClientFileName = QN_LIBRARY_FILE("fbclient");
 // The subfolder of the program folder holding the Firebird 3.0 client.
 inline constexpr const char* kFb30ClientFolder = "fb30c";
 // The system's client, used when the program folder holds none.
-inline constexpr const char* kSystemFbClient = "libfbclient.so.2";
+inline constexpr const char* kSystemFbClient = QN_SYSTEM_LIBRARY("fbclient", 2);
 
 // The client library file for a server generation: kFbClientFileName in the
 // program folder (classic server) or in its subfolder "fb30c" (fb30). When
 // that file does not exist the result is kSystemFbClient, a bare name that
-// the system's library search resolves.
+// the system's library search resolves, where the system has a client of
+// its own; elsewhere the missing file stays the answer, and loading it fails
+// with the message a user must see.
 std::string SelectClientLibrary(const std::string& programFolder, bool fb30);
 
 // One loaded client library. Shared by the objects that work through it
@@ -52,8 +54,9 @@ struct TqnFbVersion {
 // (e.g. "LI-V3.0.11.33703 Firebird 3.0"); false when there is none.
 bool ParseClientVersionText(const std::string& text, TqnFbVersion& version);
 
-// The library's own version: from its version text, else from its major and
-// minor version calls (full = false). False when it offers neither.
+// The library's own version: from its file's version resource, else from
+// its version text, else from its major and minor version calls (full =
+// false). False when it offers none of them.
 bool GetClientVersion(const TqnFbClient& client, TqnFbVersion& version);
 
 // True when the library's version is at least the one given. A library that

@@ -40,6 +40,29 @@ bool RegistryKeyExists(const std::string& key);
 void RegistryCreateKey(const std::string& key);
 void RegistryDeleteKey(const std::string& key);
 
+// Shared library file names on this platform: the file a program ships
+// beside itself ("libNAME.so" here, "NAME.dll" on Windows) and the name by
+// which the system's library search finds its own copy. Where the system
+// offers no copy of its own (Windows), the shipped file is the only one.
+#ifdef _WIN32
+#define QN_LIBRARY_FILE(name) name ".dll"
+#define QN_SYSTEM_LIBRARY(name, soVersion) name ".dll"
+inline constexpr bool kSystemLibraryFallback = false;
+#else
+#define QN_LIBRARY_FILE(name) "lib" name ".so"
+#define QN_SYSTEM_LIBRARY(name, soVersion) "lib" name ".so." #soVersion
+inline constexpr bool kSystemLibraryFallback = true;
+#endif
+
+// The four numbers of a file's version resource. Windows programs and
+// libraries carry one; false when the file has none (always here).
+struct FileVersion {
+  int major = 0, minor = 0, release = 0, build = 0;
+};
+bool GetFileVersion(const std::string& path, FileVersion& version);
+// The version resource of the running program's own file.
+bool GetProgramFileVersion(FileVersion& version);
+
 // A shared library loaded at run time by path.
 class Library {
  public:

@@ -105,6 +105,9 @@ void RegistryDeleteKey(const std::string& key) {
   if (RegistryKeyExists(key)) DeleteFile(KeyFile(key));
 }
 
+bool GetFileVersion(const std::string&, FileVersion&) { return false; }
+bool GetProgramFileVersion(FileVersion&) { return false; }
+
 std::unique_ptr<Library> Library::Load(const std::string& path, std::string* error) {
   void* h = ::dlopen(KernelFileName(path).c_str(), RTLD_NOW | RTLD_LOCAL);
   if (!h) {

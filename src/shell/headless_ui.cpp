@@ -1,8 +1,7 @@
 #include "shell/headless_ui.h"
 
-#include <QCoreApplication>
-
 #include "base/text.h"
+#include "shell/main_thread.h"
 
 namespace qn {
 
@@ -36,6 +35,6 @@ std::optional<std::string> TqnHeadlessUi::PickFolder(const std::string&, const s
   return std::nullopt;
 }
 
-void TqnHeadlessUi::ProcessEvents() { QCoreApplication::processEvents(); }
+void TqnHeadlessUi::ProcessEvents() { ProcessMainThreadEvents(); }
 
 }  // namespace qn

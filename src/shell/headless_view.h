@@ -2,15 +2,14 @@
 // exiting ends the event loop.
 #pragma once
 
-#include <QCoreApplication>
-
 #include "app/main_view.h"
+#include "shell/main_thread.h"
 
 namespace qn {
 
 class TqnHeadlessView : public TqnNoView {
  public:
-  void Quit() override { QCoreApplication::quit(); }
+  void Quit() override { QuitMainThreadLoop(); }
 };
 
 }  // namespace qn

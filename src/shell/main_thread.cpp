@@ -15,6 +15,10 @@ void RunOnMainThread(const std::function<void()>& work) {
   QMetaObject::invokeMethod(app, [&work] { work(); }, Qt::BlockingQueuedConnection);
 }
 
+void ProcessMainThreadEvents() { QCoreApplication::processEvents(); }
+
+void QuitMainThreadLoop() { QCoreApplication::quit(); }
+
 void PostToMainThread(std::function<void()> work) {
   QCoreApplication* app = QCoreApplication::instance();
   if (!app) {

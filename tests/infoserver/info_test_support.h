@@ -1,15 +1,31 @@
 // Shared pieces of the info server tests: a settings register built from XML
 // text, a context around it with a log that the test can read back, and
-// workstation-side clients written with plain POSIX sockets, so that the
-// server's own socket layer is not used to check itself.
+// workstation-side clients written with the system's plain BSD sockets
+// (Winsock on Windows), so that the server's own socket layer is not used to
+// check itself.
 #pragma once
 
+#ifdef _WIN32
+#include <winsock2.h>
+#include <ws2tcpip.h>
+// Not the Win32 macros, but the functions of the code under test.
+#undef CopyFile
+#undef DeleteFile
+#undef GetDriveType
+#undef MoveFile
+#define MSG_NOSIGNAL 0
+#define SOCK_CLOEXEC 0
+#define SHUT_WR SD_SEND
+inline int poll(pollfd* fds, unsigned long count, int timeoutMs) { return ::WSAPoll(fds, count, timeoutMs); }
+#else
 #include <arpa/inet.h>
 #include <netinet/in.h>
 #include <poll.h>
 #include <sys/socket.h>
 #include <unistd.h>
+#endif
 
+#include <cerrno>
 #include <cstdint>
 #include <memory>
 #include <shared_mutex>
@@ -117,7 +133,20 @@ inline std::string Request(const std::string& payload, int32_t number = 0x2A) {
   return qn::EncodePacket(payload, kKey, number);
 }
 
-// ---- plain POSIX clients
+// ---- plain clients
+
+#ifdef _WIN32
+inline const bool kWinsockStarted = [] {
+  WSADATA data;
+  return ::WSAStartup(MAKEWORD(2, 2), &data) == 0;
+}();
+inline int CloseSocket(int fd) { return ::closesocket(static_cast<SOCKET>(fd)); }
+// The system's code for a port that is taken.
+inline constexpr int kAddressInUse = WSAEADDRINUSE;
+#else
+inline int CloseSocket(int fd) { return ::close(fd); }
+inline constexpr int kAddressInUse = EADDRINUSE;
+#endif
 
 inline sockaddr_in Loopback(uint16_t port) {
   sockaddr_in sa{};
@@ -138,13 +167,13 @@ inline int Connect(uint16_t port, const char* source = nullptr) {
     from.sin_family = AF_INET;
     ::inet_pton(AF_INET, source, &from.sin_addr);
     if (::bind(fd, reinterpret_cast<sockaddr*>(&from), sizeof from) != 0) {
-      ::close(fd);
+      CloseSocket(fd);
       return -1;
     }
   }
   sockaddr_in sa = Loopback(port);
   if (::connect(fd, reinterpret_cast<sockaddr*>(&sa), sizeof sa) != 0) {
-    ::close(fd);
+    CloseSocket(fd);
     return -1;
   }
   return fd;
@@ -166,8 +195,10 @@ inline std::string ReadToEnd(int fd, int limitMs = 30000) {
   std::string out;
   char buf[4096];
   for (;;) {
-    pollfd p{fd, POLLIN, 0};
-    if (::poll(&p, 1, limitMs) <= 0) return out + "<no close>";
+    pollfd p{};
+    p.fd = fd;
+    p.events = POLLIN;
+    if (poll(&p, 1, limitMs) <= 0) return out + "<no close>";
     ssize_t n = ::recv(fd, buf, sizeof buf, 0);
     if (n <= 0) return out;
     out.append(buf, static_cast<size_t>(n));
@@ -180,7 +211,7 @@ inline std::string TcpExchange(uint16_t port, const std::string& bytes) {
   if (fd < 0) return "<no connect>";
   SendAll(fd, bytes);
   std::string reply = ReadToEnd(fd);
-  ::close(fd);
+  CloseSocket(fd);
   return reply;
 }
 
@@ -196,7 +227,7 @@ class UdpPeer {
     ::getsockname(fd_, reinterpret_cast<sockaddr*>(&sa), &len);
     port_ = ntohs(sa.sin_port);
   }
-  ~UdpPeer() { ::close(fd_); }
+  ~UdpPeer() { CloseSocket(fd_); }
   UdpPeer(const UdpPeer&) = delete;
   UdpPeer& operator=(const UdpPeer&) = delete;
 
@@ -208,8 +239,10 @@ class UdpPeer {
   }
   // The next datagram, or "<none>" after limitMs.
   std::string Receive(int limitMs = 20000) {
-    pollfd p{fd_, POLLIN, 0};
-    if (::poll(&p, 1, limitMs) <= 0) return "<none>";
+    pollfd p{};
+    p.fd = fd_;
+    p.events = POLLIN;
+    if (poll(&p, 1, limitMs) <= 0) return "<none>";
     char buf[65536];
     ssize_t n = ::recv(fd_, buf, sizeof buf, 0);
     return n < 0 ? "<error>" : std::string(buf, static_cast<size_t>(n));

@@ -24,7 +24,7 @@ struct Pair {
     server = listener->Accept(nullptr);
   }
   ~Pair() {
-    if (client >= 0) ::close(client);
+    if (client >= 0) infotest::CloseSocket(client);
   }
   std::unique_ptr<TcpListener> listener;
   int client = -1;
@@ -111,8 +111,8 @@ TEST(Sockets, SecondListenerOnABusyPortFailsWithTheSystemsText) {
     TcpListener::Listen("127.0.0.1", first->Port(), 16);
     FAIL() << "bound twice";
   } catch (const qn::EqnOsError& e) {
-    EXPECT_EQ(e.what(), qn::platform::ErrorText(EADDRINUSE));
-    EXPECT_EQ(e.Code(), EADDRINUSE);
+    EXPECT_EQ(e.what(), qn::platform::ErrorText(infotest::kAddressInUse));
+    EXPECT_EQ(e.Code(), infotest::kAddressInUse);
   }
   EXPECT_THROW(TcpListener::Listen("no.such.address", 0, 16), qn::Exception);
 }

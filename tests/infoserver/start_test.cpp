@@ -23,8 +23,8 @@ uint16_t FreePort() {
     ::getsockname(tcp, reinterpret_cast<sockaddr*>(&sa), &len);
     int udp = ::socket(AF_INET, SOCK_DGRAM, 0);
     const bool udpFree = ::bind(udp, reinterpret_cast<sockaddr*>(&sa), sizeof sa) == 0;
-    ::close(udp);
-    ::close(tcp);
+    infotest::CloseSocket(udp);
+    infotest::CloseSocket(tcp);
     if (udpFree) return ntohs(sa.sin_port);
   }
 }
@@ -124,7 +124,7 @@ TEST(StartInfoServers, PortsThatCannotBeBoundAreLoggedAndTheRestGoesOn) {
     auto servers = Start(f);
     EXPECT_FALSE(servers.udp);
     EXPECT_TRUE(servers.tcp);
-    const std::string inUse = qn::platform::ErrorText(EADDRINUSE);
+    const std::string inUse = qn::platform::ErrorText(infotest::kAddressInUse);
     EXPECT_EQ(StartLines(f), (std::vector<std::string>{"can not start info server on UDP port " + p + ": " + inUse,
                                                        "started info server on TCP port " + p}));
     // Now the TCP port is taken too, by the server above.
@@ -133,7 +133,7 @@ TEST(StartInfoServers, PortsThatCannotBeBoundAreLoggedAndTheRestGoesOn) {
     EXPECT_FALSE(second.udp || second.tcp);
     EXPECT_EQ(StartLines(g).back(), "can not start info server on TCP port " + p + ": " + inUse);
   }
-  ::close(udp);
+  infotest::CloseSocket(udp);
   Fixture h(PortsXml("70000", ""), false);
   Start(h);
   EXPECT_EQ(StartLines(h).front(), "can not start info server on UDP port 70000: port out of range");

@@ -88,7 +88,7 @@ TEST(TcpServer, GarbageNeverStopsTheServer) {
   // A peer that hangs up halfway through its line.
   int fd = infotest::Connect(server.Port());
   infotest::SendAll(fd, Request("get-active-servers").substr(0, 30));
-  ::close(fd);
+  infotest::CloseSocket(fd);
   EXPECT_EQ(TcpExchange(server.Port(), Request("get-fb30-support") + "\n"), Expected("fb30-support 0"));
 }
 
@@ -112,7 +112,7 @@ TEST(TcpServer, SilentConnectionIsClosedAfterTenSeconds) {
   ASSERT_GE(fd, 0);
   // The client's own wait is longer than the server's limit.
   EXPECT_EQ(infotest::ReadToEnd(fd, 60000), "");
-  ::close(fd);
+  infotest::CloseSocket(fd);
   EXPECT_TRUE(f.Logged("msg = "));
   EXPECT_TRUE(f.Logged("invalid reply while handling command "));
 }
@@ -125,7 +125,7 @@ TEST(TcpServer, ConnectionsBeyondTheBoundAreClosedAtOnce) {
   AwaitConnections(server, 3);
   // The silent ones would hold a fourth for ten minutes; it is closed instead.
   EXPECT_EQ(TcpExchange(server.Port(), Request("get-fb30-support") + "\n"), "");
-  for (int fd : silent) ::close(fd);
+  for (int fd : silent) infotest::CloseSocket(fd);
   AwaitConnections(server, 0);
   EXPECT_EQ(TcpExchange(server.Port(), Request("get-fb30-support") + "\n"), Expected("fb30-support 0"));
 }
@@ -156,11 +156,11 @@ TEST(TcpServer, ThousandSimultaneousClientsAllAnsweredWhileOneStaysSilent) {
     const std::string expected = Expected("database-info " + qn::HexUpper(static_cast<uint32_t>(i), 8) +
                                           " 0 db0000 Main#20base OFFICE1:C:\\Data\\tx.fdb SYSDBA pass word");
     if (infotest::ReadToEnd(fds[i]) == expected) ++answered;
-    ::close(fds[i]);
+    infotest::CloseSocket(fds[i]);
   }
   EXPECT_EQ(answered, kClients);
   EXPECT_GE(server.ActiveConnections(), 1u);  // the silent client is still held
-  ::close(silent);
+  infotest::CloseSocket(silent);
 }
 
 // One machine that opens connections and stays silent holds at most its
@@ -177,14 +177,14 @@ TEST(TcpServer, ASilentMachineCannotTakeEveryConnection) {
   const int other = infotest::Connect(server.Port(), "127.0.2.2");
   ASSERT_TRUE(infotest::SendAll(other, Request("get-fb30-support") + "\n"));
   EXPECT_EQ(infotest::ReadToEnd(other), Expected("fb30-support 0"));
-  ::close(other);
+  infotest::CloseSocket(other);
   EXPECT_EQ(server.ActiveConnections(), 8u);
-  for (int fd : silent) ::close(fd);
+  for (int fd : silent) infotest::CloseSocket(fd);
   AwaitConnections(server, 0);
   const int again = infotest::Connect(server.Port(), "127.0.2.1");
   ASSERT_TRUE(infotest::SendAll(again, Request("get-fb30-support") + "\n"));
   EXPECT_EQ(infotest::ReadToEnd(again), Expected("fb30-support 0"));
-  ::close(again);
+  infotest::CloseSocket(again);
 }
 
 // A flood of bad packets from one peer leaves a few short lines and one
@@ -215,8 +215,8 @@ TEST(TcpServer, ShutdownClosesWaitingConnections) {
   server.reset();
   EXPECT_EQ(infotest::ReadToEnd(a, 60000), "");
   EXPECT_EQ(infotest::ReadToEnd(b, 60000), "");
-  ::close(a);
-  ::close(b);
+  infotest::CloseSocket(a);
+  infotest::CloseSocket(b);
 }
 
 }  // namespace

@@ -81,13 +81,14 @@ TEST(MessagePane, ClearsWhenTheNextRecordFindsMoreThanAThousandLines) {
 TEST(Log, FallsBackToTheTemporaryFolder) {
   TempDir dir, tmp;
   platform::WriteFileReplacing(dir.File("log"), "a file where the folder should be");
-  setenv("TMPDIR", tmp.path().c_str(), 1);
-  FakeClock clock(2026, 3, 4, 5, 6, 7);
-  TqnLog log(dir.path(), false, clock, nullptr);
-  log.WriteLog("one");
-  log.WriteLog("two");
-  log.WriteNamedLog("backup", "gbak: line");
-  unsetenv("TMPDIR");
+  {
+    TempFolderOverride redirect(tmp.path());
+    FakeClock clock(2026, 3, 4, 5, 6, 7);
+    TqnLog log(dir.path(), false, clock, nullptr);
+    log.WriteLog("one");
+    log.WriteLog("two");
+    log.WriteNamedLog("backup", "gbak: line");
+  }
   EXPECT_EQ(platform::ReadFile(tmp.File("log-2026.03.04.txt")),
             "\r\n2026.03.04 05.06.07 can not create local error log file\r\n"
             "\r\n2026.03.04 05.06.07 one\r\n"

@@ -3,10 +3,20 @@
 // that both sides of an exchange run the production code.
 #pragma once
 
+#ifdef _WIN32
+#include <process.h>
+#include <windows.h>
+// Not the Win32 macros, but the functions of the code under test.
+#undef CopyFile
+#undef DeleteFile
+#undef GetDriveType
+#undef MoveFile
+#else
 #include <signal.h>
 #include <spawn.h>
 #include <sys/wait.h>
 #include <unistd.h>
+#endif
 
 #include <chrono>
 #include <filesystem>
@@ -16,7 +26,15 @@
 #include <thread>
 #include <vector>
 
+#ifdef _WIN32
+// Windows has no signals: a kill is TerminateProcess with the exit code a
+// POSIX shell reports for a killed process, so tests read the same numbers.
+#ifndef SIGKILL
+#define SIGKILL 9
+#endif
+#else
 extern char** environ;
+#endif
 
 namespace qntest {
 
@@ -36,6 +54,66 @@ struct ChildModeRegistrar {
   static ::qntest::ChildModeRegistrar childModeRegistrar_##name(#name, ChildMode_##name); \
   static int ChildMode_##name([[maybe_unused]] const std::vector<std::string>& args)
 
+#ifdef _WIN32
+// A child process running this executable in a child mode.
+class ChildProcess {
+ public:
+  ChildProcess(const std::string& mode, const std::vector<std::string>& args) {
+    char self[MAX_PATH + 1] = {};
+    ::GetModuleFileNameA(nullptr, self, MAX_PATH);
+    std::string line = Quote(self) + " " + Quote("--qn-child=" + mode);
+    for (const auto& a : args) line += " " + Quote(a);
+    STARTUPINFOA si{};
+    si.cb = sizeof si;
+    PROCESS_INFORMATION pi{};
+    if (::CreateProcessA(self, line.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &si, &pi)) {
+      ::CloseHandle(pi.hThread);
+      process_ = pi.hProcess;
+      pid_ = static_cast<int>(pi.dwProcessId);
+    }
+  }
+  ~ChildProcess() {
+    if (!process_) return;
+    if (!reaped_) {
+      ::TerminateProcess(process_, 128 + SIGKILL);
+      ::WaitForSingleObject(process_, INFINITE);
+    }
+    ::CloseHandle(process_);
+  }
+  ChildProcess(const ChildProcess&) = delete;
+  ChildProcess& operator=(const ChildProcess&) = delete;
+
+  bool Started() const { return process_ != nullptr; }
+  int Pid() const { return pid_; }
+  void Kill(int sig = SIGKILL) { ::TerminateProcess(process_, 128 + sig); }
+  // Exit code, 128 + signal when killed, -1 when it did not end in time.
+  int Wait(int timeoutMs = 30000) {
+    if (reaped_) return status_;
+    if (!process_ || ::WaitForSingleObject(process_, static_cast<DWORD>(timeoutMs)) != WAIT_OBJECT_0) return -1;
+    DWORD code = 0;
+    ::GetExitCodeProcess(process_, &code);
+    reaped_ = true;
+    status_ = static_cast<int>(code);
+    return status_;
+  }
+
+ private:
+  static std::string Quote(const std::string& arg) {
+    if (!arg.empty() && arg.find_first_of(" \t\"") == std::string::npos) return arg;
+    std::string out = "\"";
+    for (char c : arg) {
+      if (c == '"') out += '\\';
+      out += c;
+    }
+    return out + "\"";
+  }
+  HANDLE process_ = nullptr;
+  int pid_ = -1;
+  bool reaped_ = false;
+  int status_ = -1;
+};
+
+#else
 // A child process running this executable in a child mode.
 class ChildProcess {
  public:
@@ -81,6 +159,8 @@ class ChildProcess {
   bool reaped_ = false;
   int status_ = -1;
 };
+
+#endif
 
 // Waits until a file exists; false after the time-out.
 inline bool WaitForFile(const std::string& path, int timeoutMs = 10000) {

@@ -1,10 +1,5 @@
 // Reading and writing files: the safe loader with its backup copy, and saves
 // that never leave a damaged file behind.
-#include <signal.h>
-#include <sys/resource.h>
-#include <sys/wait.h>
-#include <unistd.h>
-
 #include <gtest/gtest.h>
 
 #include <random>
@@ -16,8 +11,8 @@
 #include "base/text.h"
 #include "platform/files.h"
 #include "test_support/child_process.h"
-#include "test_support/file_size_limit.h"
 #include "test_support/temp_dir.h"
+#include "xml/settings_sample.h"
 #include "xml/xml_utils.h"
 
 using namespace qn;
@@ -41,20 +36,6 @@ SafeLoad LoadSafe(const std::string& file, const std::string& failure = Win1251(
 }
 
 void WriteRaw(const std::string& path, const std::string& bytes) { platform::WriteFileReplacing(path, bytes); }
-
-std::unique_ptr<TqnNode> Settings(const std::string& marker, int entries = 3) {
-  auto root = std::make_unique<TqnNode>("settings");
-  root->Node("marker")->Content().SetString(marker);
-  TqnNode* data = root->Node("data");
-  for (int i = 0; i < entries; ++i) {
-    TqnNode* db = data->Node(Format("db%04d", i));
-    db->Node("path")->Content().SetString(Format("localhost:c:\\data\\tx%d.fd3", i));
-    db->Node("caption")->Content().SetString(Win1251("База ") + std::to_string(i) + " <&>\r\n");
-  }
-  return root;
-}
-
-std::string Marker(const TqnNode& root) { return root.FindNode("marker")->Content().AsString("<none>"); }
 
 }  // namespace
 
@@ -146,25 +127,6 @@ TEST(XmlSafeLoad, BackupThatCannotBeWrittenIsLoggedAndTheTreeStillReturned) {
   EXPECT_EQ(r.log[0].first.substr(0, prefix.size()), prefix);
   EXPECT_GT(r.log[0].first.size(), prefix.size());
   EXPECT_FALSE(r.log[0].second);
-}
-
-// A save that fails half-way (here: the file size limit) must leave the old
-// file readable and unchanged.
-TEST(XmlSave, FailedSaveLeavesTheOldFile) {
-  TempDir dir;
-  std::string file = dir.File("settings.xml");
-  XmlSaveFile(*Settings("old"), file);
-  const std::string before = ReadFile(file);
-  EXPECT_TRUE(FailsUnderFileSizeLimit(4096, [&] {
-    try {
-      XmlSaveFile(*Settings("new", 2000), file);
-    } catch (const Exception&) {
-      return true;
-    }
-    return false;
-  })) << "the failed save was not reported";
-  EXPECT_EQ(ReadFile(file), before);
-  EXPECT_EQ(Marker(*XmlLoadFile(file, "settings")), "old");
 }
 
 // Saves the settings over and over, each time with a new marker.

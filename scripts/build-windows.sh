@@ -1,0 +1,42 @@
+#!/usr/bin/env bash
+# Installs the Windows cross toolchain and builds the Windows program and its
+# core tests into build-windows/ (program in build-windows/bin/qndbmgr.exe,
+# tests in build-windows/tests). Targets may be named; without any,
+# everything is built. Needs root for apt-get, like scripts/build.sh.
+set -euo pipefail
+here="$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)"
+root="$(dirname "$here")"
+out="$root/build-windows"
+
+readonly PACKAGES=(
+  cmake make
+  # mingw-w64 with POSIX threads (std::thread), zlib for Windows, windres
+  g++-mingw-w64-x86-64-posix mingw-w64-tools libz-mingw-w64-dev binutils-mingw-w64-x86-64
+  # GoogleTest's sources, built with the cross compiler
+  googletest
+  # Wine runs the tests; the Russian locale gives it the Windows-1251 code page
+  wine wine64 locales
+  # the program's test drives it from Linux with a small client
+  python3
+)
+
+missing=()
+for pkg in "${PACKAGES[@]}"; do
+  [[ $(dpkg-query -W -f='${db:Status-Status}' "$pkg" 2>/dev/null) == installed ]] || missing+=("$pkg")
+done
+if ((${#missing[@]} > 0)); then
+  sudo_prefix=()
+  ((EUID == 0)) || sudo_prefix=(sudo)
+  apt() {
+    "${sudo_prefix[@]}" env DEBIAN_FRONTEND=noninteractive apt-get -q -o DPkg::Lock::Timeout=600 "$@" </dev/null
+  }
+  echo "build-windows: installing: ${missing[*]}"
+  apt install -y --no-install-recommends "${missing[@]}" || { apt update && apt install -y --no-install-recommends "${missing[@]}"; }
+fi
+
+bash "$here/fetch-minizip.sh" "$out/_deps"
+cmake -S "$root" -B "$out" -DCMAKE_TOOLCHAIN_FILE="$root/cmake/mingw-w64.cmake" \
+  -DCMAKE_BUILD_TYPE="${QN_BUILD_TYPE:-RelWithDebInfo}" -DQN_MINIZIP_SOURCE_DIR="$out/_deps/minizip" >/dev/null
+targets=()
+for t in "$@"; do targets+=(--target "$t"); done
+cmake --build "$out" -j "$(nproc 2>/dev/null || echo 2)" "${targets[@]}"

@@ -1,0 +1,201 @@
+// Process, host and library services on Windows.
+
+#include "platform/win32.h"
+#include <shellapi.h>
+
+#include <mutex>
+
+#include "base/error.h"
+#include "base/text.h"
+#include "platform/files.h"
+#include "platform/system.h"
+
+#ifndef ERROR_ELEVATION_REQUIRED
+#define ERROR_ELEVATION_REQUIRED 740L
+#endif
+
+namespace qn::platform {
+
+namespace {
+
+[[noreturn]] void ThrowLastError() {
+  const int code = LastErrorCode();
+  throw EqnOsError(ErrorText(code), code);
+}
+
+// One command-line word, quoted the way the C runtime splits it again.
+std::string QuoteArgument(const std::string& arg) {
+  if (!arg.empty() && arg.find_first_of(" \t\n\v\"") == std::string::npos) return arg;
+  std::string out = "\"";
+  size_t backslashes = 0;
+  for (char c : arg) {
+    if (c == '\\') {
+      ++backslashes;
+      continue;
+    }
+    if (c == '"') out.append(backslashes * 2 + 1, '\\');
+    else out.append(backslashes, '\\');
+    backslashes = 0;
+    out += c;
+  }
+  out.append(backslashes * 2, '\\');
+  return out + "\"";
+}
+
+std::string CommandLine(const std::string& program, const std::vector<std::string>& args) {
+  std::string line = QuoteArgument(program);
+  for (const auto& a : args) line += " " + QuoteArgument(a);
+  return line;
+}
+
+int WaitForExit(HANDLE process) {
+  ::WaitForSingleObject(process, INFINITE);
+  DWORD code = 0;
+  ::GetExitCodeProcess(process, &code);
+  ::CloseHandle(process);
+  return static_cast<int>(code);
+}
+
+}  // namespace
+
+std::string HostName() {
+  static std::once_flag started;
+  std::call_once(started, [] {
+    WSADATA data;
+    ::WSAStartup(MAKEWORD(2, 2), &data);
+  });
+  char buf[1024];
+  if (::gethostname(buf, sizeof buf) != 0) return "(unknown)";
+  buf[sizeof buf - 1] = 0;
+  std::string name(buf);
+  return name.empty() ? "(unknown)" : name;
+}
+
+uint32_t CurrentProcessId() { return static_cast<uint32_t>(::GetCurrentProcessId()); }
+
+DateTime SystemClock::Now() const {
+  SYSTEMTIME st;
+  ::GetLocalTime(&st);
+  DateTime t;
+  t.year = st.wYear;
+  t.month = st.wMonth;
+  t.day = st.wDay;
+  t.hour = st.wHour;
+  t.minute = st.wMinute;
+  t.second = st.wSecond;
+  t.msec = st.wMilliseconds;
+  t.weekday = st.wDayOfWeek == 0 ? 7 : st.wDayOfWeek;
+  return t;
+}
+
+int RunProcessAndWait(const std::string& program, const std::vector<std::string>& args) {
+  std::string line = CommandLine(program, args);
+  STARTUPINFOA si{};
+  si.cb = sizeof si;
+  PROCESS_INFORMATION pi{};
+  // The child gets the system's default error mode, not ours: its own
+  // failures may show the system's boxes.
+  if (!::CreateProcessA(program.c_str(), line.data(), nullptr, nullptr, FALSE, CREATE_DEFAULT_ERROR_MODE, nullptr,
+                        nullptr, &si, &pi))
+    ThrowLastError();
+  ::CloseHandle(pi.hThread);
+  return WaitForExit(pi.hProcess);
+}
+
+int RunAsAdministratorAndWait(const std::string& program, const std::vector<std::string>& args) {
+  try {
+    return RunProcessAndWait(program, args);
+  } catch (const EqnOsError& e) {
+    if (e.Code() != ERROR_ELEVATION_REQUIRED) throw;
+  }
+  // The program's manifest asks for administrator rights: the shell shows
+  // the system's consent prompt.
+  std::string params;
+  for (const auto& a : args) params += (params.empty() ? "" : " ") + QuoteArgument(a);
+  SHELLEXECUTEINFOA info{};
+  info.cbSize = sizeof info;
+  info.fMask = SEE_MASK_NOCLOSEPROCESS;
+  info.lpVerb = "runas";
+  info.lpFile = program.c_str();
+  info.lpParameters = params.c_str();
+  info.nShow = SW_SHOWNORMAL;
+  if (!::ShellExecuteExA(&info)) {
+    if (::GetLastError() == ERROR_CANCELLED) return kNoAdministratorRights;
+    ThrowLastError();
+  }
+  if (!info.hProcess) return 0;
+  return WaitForExit(info.hProcess);
+}
+
+namespace {
+
+// Keys are named from the root of HKEY_LOCAL_MACHINE, with or without a
+// leading "\".
+std::string SubKey(const std::string& key) {
+  size_t start = 0;
+  while (start < key.size() && key[start] == '\\') ++start;
+  return key.substr(start);
+}
+
+}  // namespace
+
+bool RegistryKeyExists(const std::string& key) {
+  HKEY h = nullptr;
+  if (::RegOpenKeyExA(HKEY_LOCAL_MACHINE, SubKey(key).c_str(), 0, KEY_READ, &h) != ERROR_SUCCESS) return false;
+  ::RegCloseKey(h);
+  return true;
+}
+
+void RegistryCreateKey(const std::string& key) {
+  HKEY h = nullptr;
+  const LONG rc = ::RegCreateKeyExA(HKEY_LOCAL_MACHINE, SubKey(key).c_str(), 0, nullptr, 0, KEY_WRITE, nullptr, &h,
+                                    nullptr);
+  if (rc != ERROR_SUCCESS) throw EqnOsError(ErrorText(rc), rc);
+  ::RegCloseKey(h);
+}
+
+void RegistryDeleteKey(const std::string& key) {
+  const LONG rc = ::RegDeleteKeyA(HKEY_LOCAL_MACHINE, SubKey(key).c_str());
+  if (rc != ERROR_SUCCESS && rc != ERROR_FILE_NOT_FOUND) throw EqnOsError(ErrorText(rc), rc);
+}
+
+bool GetFileVersion(const std::string& path, FileVersion& version) {
+  DWORD ignored = 0;
+  const DWORD size = ::GetFileVersionInfoSizeA(path.c_str(), &ignored);
+  if (size == 0) return false;
+  std::string block(size, '\0');
+  if (!::GetFileVersionInfoA(path.c_str(), 0, size, block.data())) return false;
+  VS_FIXEDFILEINFO* info = nullptr;
+  UINT length = 0;
+  if (!::VerQueryValueA(block.data(), "\\", reinterpret_cast<void**>(&info), &length) || !info ||
+      length < sizeof *info)
+    return false;
+  version.major = HIWORD(info->dwFileVersionMS);
+  version.minor = LOWORD(info->dwFileVersionMS);
+  version.release = HIWORD(info->dwFileVersionLS);
+  version.build = LOWORD(info->dwFileVersionLS);
+  return true;
+}
+
+bool GetProgramFileVersion(FileVersion& version) {
+  char path[MAX_PATH + 1] = {};
+  const DWORD n = ::GetModuleFileNameA(nullptr, path, MAX_PATH);
+  return n > 0 && n < MAX_PATH && GetFileVersion(std::string(path, n), version);
+}
+
+std::unique_ptr<Library> Library::Load(const std::string& path, std::string* error) {
+  HMODULE h = ::LoadLibraryA(path.c_str());
+  if (!h) {
+    if (error) *error = LastErrorText();
+    return nullptr;
+  }
+  return std::unique_ptr<Library>(new Library(reinterpret_cast<void*>(h), path));
+}
+
+Library::~Library() { ::FreeLibrary(static_cast<HMODULE>(handle_)); }
+
+void* Library::Symbol(const char* name) const {
+  return reinterpret_cast<void*>(::GetProcAddress(static_cast<HMODULE>(handle_), name));
+}
+
+}  // namespace qn::platform

@@ -1,0 +1,94 @@
+// The Win32 side of the platform layer against the real system: drive types,
+// file calls and their errors, Windows-1251 names, processes, the registry,
+// libraries and version resources.
+#include <filesystem>
+
+#include <gtest/gtest.h>
+
+#include "base/error.h"
+#include "base/text.h"
+#include "platform/files.h"
+#include "platform/system.h"
+#include "test_support/child_process.h"
+#include "test_support/temp_dir.h"
+
+using namespace qn;
+using namespace qn::platform;
+
+QN_CHILD_MODE(exit_with) { return std::stoi(args.at(0)); }
+
+TEST(Win32Files, DriveTypesAreTheSystems) {
+  EXPECT_EQ(GetDriveType("C:\\"), DriveType::Fixed);
+  // A letter that names no drive on a test machine.
+  EXPECT_EQ(GetDriveType("Q:\\"), DriveType::NoRootDir);
+  EXPECT_EQ(kPathSeparator, '\\');
+  EXPECT_EQ(ExtractFileDir("C:\\base.fdb"), "C:\\");
+  EXPECT_EQ(JoinPath("C:\\Data", "x.fdb"), "C:\\Data\\x.fdb");
+}
+
+TEST(Win32Files, MoveRefusesAnExistingTargetAndCopyOverwrites) {
+  TempDir dir;
+  const std::string a = dir.File("a"), b = dir.File("b");
+  WriteFileReplacing(a, "one");
+  WriteFileReplacing(b, "two");
+  try {
+    MoveFile(a, b);
+    ADD_FAILURE() << "moved over an existing file";
+  } catch (const EqnOsError& e) {
+    EXPECT_EQ(e.Code(), 183) << e.what();  // ERROR_ALREADY_EXISTS
+  }
+  CopyFile(a, b, false);
+  EXPECT_EQ(ReadFile(b), "one");
+  EXPECT_THROW(CopyFile(a, b, true), EqnOsError);
+  DeleteFile(b);
+  MoveFile(a, b);
+  EXPECT_FALSE(FileExists(a));
+  EXPECT_EQ(ReadFile(b), "one");
+  EXPECT_TRUE(DirectoryExists(ProgramFolder()));
+  EXPECT_EQ(TempFolder().back(), '\\');
+}
+
+// The "A" functions take the Windows-1251 names as they are: on a Russian
+// system those are the names a person sees.
+TEST(Win32Files, Windows1251NamesAreTheRealNames) {
+  TempDir dir;
+  const std::string folder = JoinPath(dir.path(), Win1251("Базы\\Архив"));
+  ForceDirectories(folder);
+  WriteFileReplacing(JoinPath(folder, Win1251("тест.txt")), "x");
+  EXPECT_EQ(KernelFileName(folder), folder);
+  EXPECT_FALSE(kUtf8FileNames);
+  const std::filesystem::path wide = std::filesystem::path(dir.path()) / L"Базы" / L"Архив" / L"тест.txt";
+  EXPECT_TRUE(std::filesystem::is_regular_file(wide));
+}
+
+TEST(Win32System, RunsAProcessAndReturnsItsExitCode) {
+  char self[MAX_PATH + 1] = {};
+  ::GetModuleFileNameA(nullptr, self, MAX_PATH);
+  EXPECT_EQ(RunProcessAndWait(self, {"--qn-child=exit_with", "7"}), 7);
+  EXPECT_THROW(RunProcessAndWait("C:\\nonexistent\\program.exe", {}), EqnOsError);
+}
+
+TEST(Win32System, RegistryKeysUnderTheMachineRoot) {
+  const std::string key = "\\SOFTWARE\\QnTest\\" + qntest::UniqueName("Key_is1");
+  EXPECT_FALSE(RegistryKeyExists(key));
+  RegistryCreateKey(key);
+  EXPECT_TRUE(RegistryKeyExists(key));
+  RegistryDeleteKey(key);
+  EXPECT_FALSE(RegistryKeyExists(key));
+}
+
+TEST(Win32System, LibrariesAndTheirVersionResources) {
+  std::string err;
+  EXPECT_EQ(Library::Load("C:\\nonexistent\\fbclient.dll", &err), nullptr);
+  EXPECT_FALSE(err.empty());
+  auto lib = Library::Load("kernel32.dll");
+  ASSERT_TRUE(lib);
+  EXPECT_NE(lib->Symbol("GetTickCount"), nullptr);
+  EXPECT_EQ(lib->Symbol("no_such_symbol_here"), nullptr);
+  FileVersion version;
+  char system[MAX_PATH + 1] = {};
+  ::GetSystemDirectoryA(system, MAX_PATH);
+  ASSERT_TRUE(GetFileVersion(JoinPath(system, "kernel32.dll"), version));
+  EXPECT_GT(version.major, 0);
+  EXPECT_FALSE(GetFileVersion("C:\\nonexistent\\fbclient.dll", version));
+}
