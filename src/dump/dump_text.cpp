@@ -184,7 +184,7 @@ double DumpDouble(std::string_view text) {
   text = Trimmed(text);
   double value = 0;
   // from_chars reads "." whatever the process locale (Qt sets it from the
-  // environment, where strtod would stop at the point under a Russian one).
+  // environment, and the C conversions would stop at the point under a Russian one).
   auto [ptr, ec] = std::from_chars(text.data(), text.data() + text.size(), value, std::chars_format::general);
   if (text.empty() || ec != std::errc() || ptr != text.data() + text.size()) return 0;
   return value;
