@@ -10,6 +10,7 @@
 
 #include "base/error.h"
 #include "platform/files.h"
+#include "platform/socket_address.h"
 #include "platform/sockets.h"
 
 namespace qn::platform {
@@ -47,30 +48,6 @@ WaitOutcome WaitFor(int fd, short events, const SteadyClock::time_point* deadlin
     if (cancel && (fds[1].revents != 0 || cancel->IsSet())) return WaitOutcome::Cancelled;
     if (fds[0].revents != 0) return WaitOutcome::Ready;
   }
-}
-
-in_addr ParseAddress(const std::string& address) {
-  in_addr a{};
-  if (address.empty()) {
-    a.s_addr = htonl(INADDR_ANY);
-  } else if (::inet_pton(AF_INET, address.c_str(), &a) != 1) {
-    throw Exception("invalid IPv4 address " + address);
-  }
-  return a;
-}
-
-sockaddr_in MakeAddress(const std::string& address, uint16_t port) {
-  sockaddr_in sa{};
-  sa.sin_family = AF_INET;
-  sa.sin_addr = ParseAddress(address);
-  sa.sin_port = htons(port);
-  return sa;
-}
-
-std::string AddressText(const sockaddr_in& sa) {
-  char buf[INET_ADDRSTRLEN] = {0};
-  if (!::inet_ntop(AF_INET, &sa.sin_addr, buf, sizeof buf)) return "";
-  return buf;
 }
 
 uint16_t LocalPort(int fd) {

@@ -9,6 +9,7 @@
 
 #include "base/error.h"
 #include "platform/files.h"
+#include "platform/socket_address.h"
 #include "platform/sockets.h"
 
 #ifndef SIO_UDP_CONNRESET
@@ -94,30 +95,6 @@ WaitOutcome WaitFor(SOCKET s, bool write, const SteadyClock::time_point* deadlin
   ::WSAEventSelect(s, nullptr, 0);
   ::WSACloseEvent(event);
   return outcome;
-}
-
-in_addr ParseAddress(const std::string& address) {
-  in_addr a{};
-  if (address.empty()) {
-    a.s_addr = htonl(INADDR_ANY);
-  } else if (::inet_pton(AF_INET, address.c_str(), &a) != 1) {
-    throw Exception("invalid IPv4 address " + address);
-  }
-  return a;
-}
-
-sockaddr_in MakeAddress(const std::string& address, uint16_t port) {
-  sockaddr_in sa{};
-  sa.sin_family = AF_INET;
-  sa.sin_addr = ParseAddress(address);
-  sa.sin_port = htons(port);
-  return sa;
-}
-
-std::string AddressText(const sockaddr_in& sa) {
-  char buf[INET_ADDRSTRLEN] = {0};
-  if (!::inet_ntop(AF_INET, &sa.sin_addr, buf, sizeof buf)) return "";
-  return buf;
 }
 
 uint16_t LocalPort(SOCKET s) {
