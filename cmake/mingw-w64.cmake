@@ -19,6 +19,7 @@ set(CMAKE_FIND_ROOT_PATH_MODE_PACKAGE ONLY)
 
 set(CMAKE_EXE_LINKER_FLAGS_INIT "-static")
 
-# Test programs and test discovery run through Wine.
+# Test programs and test discovery run through Wine, by a script that starts
+# again a program Wine ended before it ran.
 find_program(QN_WINE wine REQUIRED)
-set(CMAKE_CROSSCOMPILING_EMULATOR ${QN_WINE})
+set(CMAKE_CROSSCOMPILING_EMULATOR ${CMAKE_CURRENT_LIST_DIR}/../scripts/wine-run.sh)

@@ -49,5 +49,13 @@ detached wineserver -p
 detached wine wineboot --init >/dev/null 2>&1
 echo "test-windows: Wine prefix ready in $((SECONDS - started)) s"
 
+export QN_WINE_RESTARTS="$out/wine-restarts.txt"
+rm -f "$QN_WINE_RESTARTS"
 cd "$out"
-ctest --output-on-failure --timeout 600 -j "$(nproc 2>/dev/null || echo 2)"
+status=0
+ctest --output-on-failure --timeout 600 -j "$(nproc 2>/dev/null || echo 2)" || status=$?
+if [[ -s $QN_WINE_RESTARTS ]]; then
+  echo "test-windows: Wine ended $(wc -l <"$QN_WINE_RESTARTS") program(s) before they ran; each was started again:"
+  cat "$QN_WINE_RESTARTS"
+fi
+exit "$status"

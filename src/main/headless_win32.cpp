@@ -4,6 +4,7 @@
 #include "app/application.h"
 #include "app/run_services.h"
 #include "backup/backup_feature.h"
+#include "cli/command_executor.h"
 #include "main/program.h"
 #include "platform/files.h"
 #include "platform/system.h"
@@ -25,9 +26,12 @@ int RunHeadless(int, char**) {
   core.SetChannelServer(&channel);
   TqnRunServices services(core, RunOnMainThread);
   TqnBackupFeature backup(core, services, view);
+  TqnCommandExecutor commands(core, backup);
   core.Startup();
   loop.StartTimers();
   loop.Exec();
+  // Commands that come from now on wait for the next instance.
+  commands.Close();
   // A start from now on finds no one answering and waits for this
   // process to end, then becomes the instance.
   channel.StopServing();

@@ -2,7 +2,8 @@
 """The Windows program, run headless under Wine, seen from Linux.
 
 A workstation client on the Linux side asks it over TCP and UDP on loopback,
-a second Windows instance hands "activate" to the first and ends, and Ctrl+C
+a second Windows instance hands "activate" to the first and ends, a third
+hands it "--list" and prints the register it answers, and Ctrl+C
 ends the first in order. With the Linux program given as well, both answer
 the same requests and the answers must be the same bytes, but for the
 instance number each run draws at random and the check sum over it.
@@ -119,6 +120,13 @@ def run_windows(program, work, udp, port):
         check(second.wait(60) == 0, "the second instance did not end with 0")
         wait_for_log(folder, b" intercom activate\r\n")
         check(first.poll() is None, "the first instance must still run")
+
+        # An administrator's command is carried out by the running instance.
+        listed = subprocess.run(wine + [exe, "--list"], cwd=folder, stdin=subprocess.DEVNULL,
+                                stdout=subprocess.PIPE, stderr=subprocess.PIPE, timeout=120)
+        check(listed.returncode == 0, "--list failed: %r" % (listed.stdout + listed.stderr))
+        check(b"0\tdb0000\tMain base\tlocalhost/53030:C:\\srv\\tx.fd3\t" in listed.stdout,
+              "--list printed %r" % listed.stdout)
 
         # Ctrl+C reaches the program as a console event: an orderly exit.
         first.send_signal(signal.SIGINT)

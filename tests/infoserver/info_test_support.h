@@ -19,6 +19,7 @@
 inline int poll(pollfd* fds, unsigned long count, int timeoutMs) { return ::WSAPoll(fds, count, timeoutMs); }
 #else
 #include <arpa/inet.h>
+#include <fcntl.h>
 #include <netinet/in.h>
 #include <poll.h>
 #include <sys/socket.h>
@@ -179,14 +180,47 @@ inline int Connect(uint16_t port, const char* source = nullptr) {
   return fd;
 }
 
-inline bool SendAll(int fd, const std::string& bytes) {
+inline void SetBlocking(int fd, bool blocking) {
+#ifdef _WIN32
+  u_long nonBlocking = blocking ? 0 : 1;
+  ::ioctlsocket(static_cast<SOCKET>(fd), FIONBIO, &nonBlocking);
+#else
+  int flags = ::fcntl(fd, F_GETFL);
+  ::fcntl(fd, F_SETFL, blocking ? flags & ~O_NONBLOCK : flags | O_NONBLOCK);
+#endif
+}
+
+inline bool SendWouldBlock() {
+#ifdef _WIN32
+  return ::WSAGetLastError() == WSAEWOULDBLOCK;
+#else
+  return errno == EAGAIN || errno == EWOULDBLOCK;
+#endif
+}
+
+// Sends the bytes; false when the peer closed, reset or took nothing for
+// limitMs. Sent without blocking: a blocking send of more than the socket
+// buffers hold may never return under Wine when the peer resets meanwhile.
+inline bool SendAll(int fd, const std::string& bytes, int limitMs = 30000) {
+  SetBlocking(fd, false);
   size_t done = 0;
+  bool sent = true;
   while (done < bytes.size()) {
-    ssize_t n = ::send(fd, bytes.data() + done, bytes.size() - done, MSG_NOSIGNAL);
-    if (n <= 0) return false;
-    done += static_cast<size_t>(n);
+    ssize_t n = ::send(fd, bytes.data() + done, static_cast<int>(bytes.size() - done), MSG_NOSIGNAL);
+    if (n > 0) {
+      done += static_cast<size_t>(n);
+      continue;
+    }
+    pollfd p{};
+    p.fd = fd;
+    p.events = POLLOUT;
+    if (n == 0 || !SendWouldBlock() || poll(&p, 1, limitMs) <= 0) {
+      sent = false;
+      break;
+    }
   }
-  return true;
+  SetBlocking(fd, true);
+  return sent;
 }
 
 // Everything the server sends until it closes (a reset counts as closed);
