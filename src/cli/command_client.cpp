@@ -32,7 +32,7 @@ constexpr auto kRetryEvery = 500ms;
 constexpr auto kStartingInstanceWait = 120s;
 
 void PrintLine(std::FILE* to, const std::string& cp1251) {
-  std::string line = Win1251ToUtf8(cp1251);
+  std::string line = platform::ToTerminal(cp1251);
   if (line.empty() || line.back() != '\n') line += '\n';
   std::fputs(line.c_str(), to);
   std::fflush(to);
@@ -131,13 +131,11 @@ bool ConfirmRestore(const TqnCommand& command, std::string& refusal) {
   }
   PrintLine(stderr, Win1251("Предупреждение: При разархивации файла все текущие данные будут заменены данными из "
                             "открываемого файла. Продолжить?"));
-  std::fputs(Win1251ToUtf8(Win1251("Да/Нет (y/n): ")).c_str(), stderr);
+  std::fputs(platform::ToTerminal(Win1251("Да/Нет (y/n): ")).c_str(), stderr);
   std::fflush(stderr);
   std::string answer;
   std::getline(std::cin, answer);
-  std::string word = LowerCase(TrimBlanks(answer));
-  std::string cp1251;
-  if (Utf8ToWin1251(TrimBlanks(answer), cp1251)) word = LowerCase(cp1251);
+  const std::string word = LowerCase(platform::FromTerminal(TrimBlanks(answer)));
   for (const char* yes : {"y", "yes", "д", "да"})
     if (word == Win1251(yes)) return true;
   refusal = Win1251("Разархивация отменена");
@@ -191,7 +189,7 @@ TqnHandOver HandOver(const TqnCommand& command, TqnProgressLines* progress, TqnC
 
 int RunAdministratorCommand(const TqnCommand& command, const TqnOwnInstanceRunner& runOwnInstance) {
   if (command.kind == TqnCommandKind::Help) {
-    std::fputs(CommandLineHelp().c_str(), stdout);
+    std::fputs(platform::ToTerminal(Win1251(CommandLineHelp())).c_str(), stdout);
     return 0;
   }
   if (command.kind == TqnCommandKind::Version) {

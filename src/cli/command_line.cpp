@@ -3,6 +3,8 @@
 #include <filesystem>
 
 #include "base/text.h"
+#include "platform/files.h"
+#include "platform/system.h"
 
 namespace qn {
 
@@ -39,27 +41,22 @@ std::string ValueOf(const std::vector<TqnOption>& options, const char* name) {
   return o ? o->value : std::string();
 }
 
-// The terminal's UTF-8 as the program's Windows-1251; bytes that are not
-// UTF-8 are taken as they are.
-std::string FromTerminal(const std::string& text) {
-  std::string out;
-  return Utf8ToWin1251(text, out) ? out : text;
-}
-
 // A file named relative to the administrator's working folder names the same
-// file for the instance that runs the command, whose folder differs.
+// file for the instance that runs the command, whose folder differs. The
+// working folder comes in the kernel's form of names, the file name in the
+// program's: both meet in the kernel's.
 std::string Absolute(const std::string& file) {
   if (file.empty() || file[0] == '/' || file.find(':') != std::string::npos) return file;
   std::error_code ec;
-  std::filesystem::path full = std::filesystem::absolute(file, ec);
-  return ec ? file : full.lexically_normal().string();
+  std::filesystem::path full = std::filesystem::absolute(platform::KernelFileName(file), ec);
+  return ec ? file : platform::FromKernelFileName(full.lexically_normal().string());
 }
 
 TqnCommand Build(const std::vector<TqnOption>& options, bool fromTerminal) {
   TqnCommand c;
   auto text = [&](const char* name) {
     std::string v = ValueOf(options, name);
-    return fromTerminal ? FromTerminal(v) : v;
+    return fromTerminal ? platform::FromCommandLine(v) : v;
   };
   if (Find(options, "help")) {
     c.kind = TqnCommandKind::Help;

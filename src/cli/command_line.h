@@ -44,7 +44,7 @@ TqnCommand CommandFromOptions(const std::vector<std::string>& options);
 // данных db0000").
 std::string CommandActivity(const TqnCommand& command);
 
-// The --help text (UTF-8, for the terminal).
+// The --help text, in UTF-8 as written here; printed in the terminal's encoding.
 std::string CommandLineHelp();
 
 }  // namespace qn

@@ -33,6 +33,14 @@ int RunProcessAndWait(const std::string& program, const std::vector<std::string>
 inline constexpr int kNoAdministratorRights = -1;
 int RunAsAdministratorAndWait(const std::string& program, const std::vector<std::string>& args);
 
+// Text crossing this process's terminal. Linux terminals read and write
+// UTF-8; a Windows console has code pages of its own (866 on a Russian
+// desktop), and a program's arguments come in the ANSI code page. Text that
+// does not convert is taken as it is.
+std::string ToTerminal(const std::string& cp1251);
+std::string FromTerminal(const std::string& text);
+std::string FromCommandLine(const std::string& argument);
+
 // The registry of the platform. Linux has none: a small persistent key store
 // under /var/lib stands for the machine's keys; the only question asked of it
 // is whether a key exists.

@@ -121,4 +121,13 @@ Library::~Library() { ::dlclose(handle_); }
 
 void* Library::Symbol(const char* name) const { return ::dlsym(handle_, name); }
 
+std::string ToTerminal(const std::string& cp1251) { return Win1251ToUtf8(cp1251); }
+
+std::string FromTerminal(const std::string& text) {
+  std::string cp1251;
+  return Utf8ToWin1251(text, cp1251) ? cp1251 : text;
+}
+
+std::string FromCommandLine(const std::string& argument) { return FromTerminal(argument); }
+
 }  // namespace qn::platform

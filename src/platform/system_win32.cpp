@@ -198,4 +198,30 @@ void* Library::Symbol(const char* name) const {
   return reinterpret_cast<void*>(::GetProcAddress(static_cast<HMODULE>(handle_), name));
 }
 
+namespace {
+
+constexpr UINT kWindows1251 = 1251;
+
+// From one code page to another through UTF-16; the text as it is when it
+// is not valid in the first or either is unknown (0: no console).
+std::string Recode(const std::string& text, UINT from, UINT to) {
+  if (text.empty() || from == 0 || to == 0 || from == to) return text;
+  const int size = static_cast<int>(text.size());
+  const int wide = ::MultiByteToWideChar(from, MB_ERR_INVALID_CHARS, text.data(), size, nullptr, 0);
+  if (wide <= 0) return text;
+  std::wstring utf16(static_cast<size_t>(wide), L'\0');
+  ::MultiByteToWideChar(from, MB_ERR_INVALID_CHARS, text.data(), size, utf16.data(), wide);
+  const int bytes = ::WideCharToMultiByte(to, 0, utf16.data(), wide, nullptr, 0, nullptr, nullptr);
+  if (bytes <= 0) return text;
+  std::string out(static_cast<size_t>(bytes), '\0');
+  ::WideCharToMultiByte(to, 0, utf16.data(), wide, out.data(), bytes, nullptr, nullptr);
+  return out;
+}
+
+}  // namespace
+
+std::string ToTerminal(const std::string& cp1251) { return Recode(cp1251, kWindows1251, ::GetConsoleOutputCP()); }
+std::string FromTerminal(const std::string& text) { return Recode(text, ::GetConsoleCP(), kWindows1251); }
+std::string FromCommandLine(const std::string& argument) { return Recode(argument, ::GetACP(), kWindows1251); }
+
 }  // namespace qn::platform

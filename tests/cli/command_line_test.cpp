@@ -2,6 +2,7 @@
 // a program folder of its own, the real Firebird servers, with and without
 // a running instance of the program.
 #include <atomic>
+#include <filesystem>
 #include <future>
 #include <fstream>
 
@@ -63,12 +64,12 @@ class CommandLine : public fbtest::ServerTest {
     return {"QN_OBJECTS_DIR=" + objects_.path(), "QN_REGISTRY_DIR=" + objects_.path() + "/registry"};
   }
 
-  // Runs the program in the test's folder (relative file names are read
-  // there), without a terminal.
-  Outcome Run(const std::string& args) const {
+  // Runs the program in the test's folder or a folder in it (relative file
+  // names are read there), without a terminal.
+  Outcome Run(const std::string& args, const std::string& folder = "") const {
     static std::atomic<int> counter{0};
     const std::string err = dir_.File("stderr" + std::to_string(++counter));
-    std::string command = "cd " + fbtest::ShellQuote(dir_.path()) + " && env";
+    std::string command = "cd " + fbtest::ShellQuote(folder.empty() ? dir_.path() : dir_.File(folder)) + " && env";
     for (const std::string& e : Env()) command += " " + fbtest::ShellQuote(e);
     command += " " + fbtest::ShellQuote(exe_) + " " + args + " </dev/null 2>" + fbtest::ShellQuote(err);
     Outcome o;
@@ -131,13 +132,14 @@ TEST_F(CommandLine, WithoutAnInstanceEachCommandRunsInAShortLivedOneAndTwoAtOnce
                           ListLine("1", "db0001", "", classicPath_, "on"));
 
   // Two backups at once: one into the backup folder under its default name,
-  // one into a file named relative to the caller's folder.
+  // one into a file named relative to the caller's folder, a Russian one.
+  std::filesystem::create_directory(dir_.File("Архив"));
   auto first = std::async(std::launch::async, [&] { return Run("--backup=db0000"); });
-  const Outcome second = Run("--backup=0 --to=copy.bk3");
+  const Outcome second = Run("--backup=0 --to=копия.bk3", "Архив");
   const Outcome one = first.get();
   EXPECT_EQ(one.code, 0) << one.out << one.err;
   EXPECT_EQ(second.code, 0) << second.out << second.err;
-  EXPECT_NE(second.out.find("Архивация базы данных db0000 завершена, файл \"" + dir_.File("copy.bk3") + "\""),
+  EXPECT_NE(second.out.find("Архивация базы данных db0000 завершена, файл \"" + dir_.File("Архив/копия.bk3") + "\""),
             std::string::npos)
       << second.out;
   const std::vector<std::string> inFolder = TempDir::ListDir(dir_.File("bk"));
@@ -149,7 +151,7 @@ TEST_F(CommandLine, WithoutAnInstanceEachCommandRunsInAShortLivedOneAndTwoAtOnce
   // gbak itself restores the backup.
   std::string out;
   const std::string copy = fbtest::Fb30Path(dir_.File("copy.fd3"));
-  ASSERT_EQ(fbtest::RunCommand("env -u FIREBIRD gbak -c -user SYSDBA -password quillfern " + dir_.File("copy.bk3") +
+  ASSERT_EQ(fbtest::RunCommand("env -u FIREBIRD gbak -c -user SYSDBA -password quillfern " + dir_.File("Архив/копия.bk3") +
                                    " " + copy,
                                out),
             0)
@@ -158,7 +160,7 @@ TEST_F(CommandLine, WithoutAnInstanceEachCommandRunsInAShortLivedOneAndTwoAtOnce
 
   // The backup restored in place: the current file goes to "prev" first.
   ASSERT_EQ(fbtest::RunIsql("delete from t; commit;", out, database_, fbtest::kUser, fbtest::kPassword), 0) << out;
-  const Outcome restore = Run("--restore=db0000 --from=copy.bk3 --yes=1");
+  const Outcome restore = Run("--restore=db0000 --from=копия.bk3 --yes=1", "Архив");
   EXPECT_EQ(restore.code, 0) << restore.out << restore.err;
   EXPECT_NE(Query(database_, "select x from t;").find(" 7"), std::string::npos);
   EXPECT_EQ(TempDir::ListDir(dir_.File("prev")).size(), 1u);

@@ -92,3 +92,36 @@ TEST(Win32System, LibrariesAndTheirVersionResources) {
   EXPECT_GT(version.major, 0);
   EXPECT_FALSE(GetFileVersion("C:\\nonexistent\\fbclient.dll", version));
 }
+
+// args: a file. Writes what the terminal functions make of Russian text in
+// this process's console, set to a Russian desktop's code page 866.
+QN_CHILD_MODE(console_text) {
+  if (!::SetConsoleOutputCP(866) || !::SetConsoleCP(866)) return 2;
+  const std::string text = Win1251("Архивация: ёж");
+  WriteFileReplacing(args.at(0), ToTerminal(text) + "|" + FromTerminal(ToTerminal(text)) + "|" +
+                                     FromCommandLine(text));
+  return 0;
+}
+
+TEST(Win32System, RussianTextCrossesTheConsoleInItsCodePage) {
+  // A child with a console of its own (without a window, as under a service
+  // or Wine): its console text is in code page 866, its arguments in 1251.
+  TempDir dir;
+  char self[MAX_PATH + 1] = {};
+  ::GetModuleFileNameA(nullptr, self, MAX_PATH);
+  const std::string file = dir.File("text");
+  std::string line = std::string("\"") + self + "\" --qn-child=console_text \"" + file + "\"";
+  STARTUPINFOA si{};
+  si.cb = sizeof si;
+  PROCESS_INFORMATION pi{};
+  ASSERT_TRUE(
+      ::CreateProcessA(self, line.data(), nullptr, nullptr, FALSE, CREATE_NO_WINDOW, nullptr, nullptr, &si, &pi));
+  ::WaitForSingleObject(pi.hProcess, 30000);
+  DWORD code = 99;
+  ::GetExitCodeProcess(pi.hProcess, &code);
+  ::CloseHandle(pi.hThread);
+  ::CloseHandle(pi.hProcess);
+  ASSERT_EQ(code, 0u) << "2: the child had no console";
+  const std::string text = Win1251("Архивация: ёж");
+  EXPECT_EQ(ReadFile(file), "\x80\xE0\xE5\xA8\xA2\xA0\xE6\xA8\xEF: \xF1\xA6|" + text + "|" + text);
+}
