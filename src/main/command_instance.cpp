@@ -2,8 +2,14 @@
 // of this process holds the channel for the command's duration (a start
 // meanwhile hands it "activate", which it answers, and other commands wait
 // their turn), loads the settings, runs the command on its main thread and
-// ends. Settings are saved where the operations save them.
+// ends. Settings are saved where the operations save them. The main thread's
+// event loop is Qt's, or on Windows, where this build has no Qt, a Win32
+// message loop.
+#ifdef _WIN32
+#include "shell/win32_loop.h"
+#else
 #include <QCoreApplication>
+#endif
 
 #include <chrono>
 #include <future>
@@ -28,26 +34,31 @@ namespace {
 void CloseChannel(std::unique_ptr<TqnIpcServer>& channel) {
   channel->SetOnMessage(nullptr);
   auto done = std::async(std::launch::async, [&channel] { channel.reset(); });
-  while (done.wait_for(std::chrono::milliseconds(10)) != std::future_status::ready)
-    QCoreApplication::processEvents();
+  while (done.wait_for(std::chrono::milliseconds(10)) != std::future_status::ready) ProcessMainThreadEvents();
   done.get();
 }
 
-std::optional<TqnCommandResult> RunInOwnInstance(int argc, char** argv, const TqnCommand& command) {
+std::optional<TqnCommandResult> RunInOwnInstance([[maybe_unused]] int argc, [[maybe_unused]] char** argv,
+                                                 const TqnCommand& command) {
+#ifndef _WIN32
   QCoreApplication app(argc, argv);
+#endif
   auto channel = std::make_unique<TqnIpcServer>(TqnApplication::kChannelName, RunOnMainThread);
   // Another process took the channel between the look and the claim.
   if (ListIpcInstances(TqnApplication::kChannelName).front() != channel->Slot()) {
     CloseChannel(channel);
     return std::nullopt;
   }
-  channel->Start();
   platform::SystemClock clock;
   TqnHeadlessUi ui;
   TqnNoView view;
   TqnCommandResult result;
   {
     TqnApplication core(platform::ProgramFolder(), ui, view, clock);
+#ifdef _WIN32
+    TqnWin32RunLoop loop(core);  // this thread becomes the main thread
+#endif
+    channel->Start();
     ui.SetLog([&core](const std::string& text) { core.Log().LogMessage(text); });
     core.SetChannelServer(channel.get());
     TqnRunServices services(core, RunOnMainThread);
@@ -57,7 +68,7 @@ std::optional<TqnCommandResult> RunInOwnInstance(int argc, char** argv, const Tq
     result = executor.Execute(command);
     executor.Close();
     // Messages that came meanwhile are answered before the channel goes.
-    QCoreApplication::processEvents();
+    ProcessMainThreadEvents();
     CloseChannel(channel);
     core.SetChannelServer(nullptr);
     services.Stop();

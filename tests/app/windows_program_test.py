@@ -1,9 +1,10 @@
 #!/usr/bin/env python3
 """The Windows program, run headless under Wine, seen from Linux.
 
-A workstation client on the Linux side asks it over TCP and UDP on loopback,
-a second Windows instance hands "activate" to the first and ends, a third
-hands it "--list" and prints the register it answers, and Ctrl+C
+An administrator's "--list" runs in a short-lived instance of its own, a
+workstation client on the Linux side asks the program over TCP and UDP on
+loopback, a second Windows instance hands "activate" to the first and ends,
+a third hands it "--list" and prints the register it answers, and Ctrl+C
 ends the first in order. With the Linux program given as well, both answer
 the same requests and the answers must be the same bytes, but for the
 instance number each run draws at random and the check sum over it.
@@ -100,11 +101,22 @@ def ask(port, udp):
     return (tcp_request(port, frame("get-active-servers", 0x2A)), udp_request(udp, port, frame("get-active-servers", 7)))
 
 
+def check_list(command, folder):
+    """An administrator's --list prints the register."""
+    listed = subprocess.run(command + ["--list"], cwd=folder, stdin=subprocess.DEVNULL,
+                            stdout=subprocess.PIPE, stderr=subprocess.PIPE, timeout=120)
+    check(listed.returncode == 0, "--list failed: %r" % (listed.stdout + listed.stderr))
+    check(b"0\tdb0000\tMain base\tlocalhost/53030:C:\\srv\\tx.fd3\t" in listed.stdout,
+          "--list printed %r" % listed.stdout)
+
+
 def run_windows(program, work, udp, port):
     wine = ["wine"]
     folder = os.path.join(work, "windows")
     os.mkdir(folder)
     exe = install(program, folder, port)
+    # Without a running instance the command runs in a short-lived one.
+    check_list(wine + [exe], folder)
     first = start(wine + [exe], folder)
     try:
         wait_for_log(folder, b"started info server on TCP port %d" % port)
@@ -122,11 +134,7 @@ def run_windows(program, work, udp, port):
         check(first.poll() is None, "the first instance must still run")
 
         # An administrator's command is carried out by the running instance.
-        listed = subprocess.run(wine + [exe, "--list"], cwd=folder, stdin=subprocess.DEVNULL,
-                                stdout=subprocess.PIPE, stderr=subprocess.PIPE, timeout=120)
-        check(listed.returncode == 0, "--list failed: %r" % (listed.stdout + listed.stderr))
-        check(b"0\tdb0000\tMain base\tlocalhost/53030:C:\\srv\\tx.fd3\t" in listed.stdout,
-              "--list printed %r" % listed.stdout)
+        check_list(wine + [exe], folder)
 
         # Ctrl+C reaches the program as a console event: an orderly exit.
         first.send_signal(signal.SIGINT)
