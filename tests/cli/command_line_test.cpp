@@ -207,6 +207,12 @@ TEST_F(CommandLine, ARunningInstanceRunsTheHandedOverCommandsAndKeepsItsRegister
   EXPECT_EQ(ReadAll(program_.File("settings.xml")), settings);
   EXPECT_EQ(TempDir::ListDir(dir_.File("prev")).size(), moved);
   EXPECT_FALSE(platform::FileExists(program_.File("data/tx.fd3")));
+  // The 1.5-to-2.5 conversion is for the older server's databases: refused
+  // for a Firebird 3.0 one before anything is moved.
+  const Outcome convert = Run("--restore=db0000 --from=copy.bk3 --fix-charset=1 --yes=1");
+  EXPECT_EQ(convert.code, 1);
+  EXPECT_EQ(convert.out, "Конвертация версии 1.5 для 2.5 возможна только для базы данных сервера версии 2.5\n");
+  EXPECT_EQ(TempDir::ListDir(dir_.File("prev")).size(), moved);
 
   const Outcome dump = Run("--restore=db0001 --from=dump.pbz --yes=1");
   EXPECT_EQ(dump.code, 0) << dump.out << dump.err;
