@@ -10,6 +10,7 @@
 #include "base/error.h"
 #include "platform/files.h"
 #include "platform/socket_address.h"
+#include "platform/socket_lines.h"
 #include "platform/sockets.h"
 
 #ifndef SIO_UDP_CONNRESET
@@ -192,21 +193,9 @@ TcpConnection::LineResult TcpConnection::ReadLine(std::string& line, size_t maxL
   const auto deadline = SteadyClock::now() + std::chrono::milliseconds(timeoutMs);
   char buf[4096];
   for (;;) {
-    size_t lf = pending_.find('\n');
-    if (lf != std::string::npos) {
-      if (lf > maxLength) return LineResult::TooLong;
-      size_t end = lf;
-      if (end > 0 && pending_[end - 1] == '\r') --end;
-      line.assign(pending_, 0, end);
-      pending_.erase(0, lf + 1);
-      return LineResult::Line;
-    }
-    if (pending_.size() > maxLength) return LineResult::TooLong;
+    if (auto decided = TakePendingLine(pending_, maxLength, line)) return *decided;
     if (cancel && cancel->IsSet()) return LineResult::Cancelled;
-    // Never hold more than one byte past the limit: that byte already
-    // decides the outcome, and a flood of data stays in the kernel.
-    size_t want = maxLength + 1 - pending_.size();
-    if (want > sizeof buf) want = sizeof buf;
+    const size_t want = NextReadSize(pending_, maxLength, sizeof buf);
     const int n = ::recv(Sock(handle_), buf, static_cast<int>(want), 0);
     if (n == 0) return LineResult::Closed;
     if (n == SOCKET_ERROR) {
