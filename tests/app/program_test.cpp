@@ -122,7 +122,7 @@ std::string Frame(const std::string& payload, uint32_t number, const std::string
 // A workstation finds the databases of a running program over TCP and UDP.
 TEST(Program, AnswersWorkstationsOverTcpAndUdp) {
   Installed app(/*infoServers=*/true);
-  int port = 20000 + getpid() % 20000;
+  int port = ListeningPort();
   std::ofstream(app.dir.File("settings.xml"), std::ios::binary)
       << "<?xml version=\"1.0\" encoding=\"Windows-1251\"?>\r\n<settings>\r\n  <PIN>K9</PIN>\r\n"
       << "  <tcp-port>" << port << "</tcp-port>\r\n  <udp-port>" << port << "</udp-port>\r\n"
@@ -206,7 +206,7 @@ TEST(Program, AnOrdinaryUserSeesTheServerThatRootRuns) {
   Installed app(/*infoServers=*/true);
   ASSERT_EQ(chmod(app.objects.path().c_str(), 01777), 0);
   ASSERT_EQ(chown(app.dir.path().c_str(), 65534, 65534), 0);
-  const int port = 20000 + (getpid() + 3) % 20000;
+  const int port = ListeningPort();
   std::ofstream(app.dir.File("ignore-udp.txt")) << "";
   std::ofstream(app.dir.File("settings.xml"), std::ios::binary)
       << "<?xml version=\"1.0\" encoding=\"Windows-1251\"?>\r\n<settings>\r\n  <PIN>K9</PIN>\r\n"

@@ -14,6 +14,7 @@ Needs WINEPREFIX of a running wineserver (scripts/test-windows.sh).
 """
 import hashlib
 import os
+import random
 import shutil
 import signal
 import socket
@@ -64,6 +65,25 @@ def install(program, folder, port):
 def start(command, folder, env=None):
     return subprocess.Popen(command + ["--headless=1"], cwd=folder, env=env, stdin=subprocess.DEVNULL,
                             stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+
+
+def port_is_free(port):
+    for kind in (socket.SOCK_STREAM, socket.SOCK_DGRAM):
+        with socket.socket(socket.AF_INET, kind) as s:
+            try:
+                s.bind(("0.0.0.0", port))
+            except OSError:
+                return False
+    return True
+
+
+def listening_ports():
+    """Two neighbouring ports free for TCP and UDP, below the kernel's
+    ephemeral range so that no outgoing connection takes them meanwhile."""
+    while True:
+        port = random.randrange(20000, 32000)
+        if port_is_free(port) and port_is_free(port + 1):
+            return port
 
 
 def tcp_request(port, line):
@@ -172,7 +192,7 @@ def run_linux(program, work, udp, port):
 def main():
     program = sys.argv[1]
     linux = sys.argv[2] if len(sys.argv) > 2 and os.path.isfile(sys.argv[2]) else None
-    port = 20000 + os.getpid() % 20000
+    port = listening_ports()
     udp = socket.socket(socket.AF_INET, socket.SOCK_DGRAM)
     udp.bind(("127.0.0.1", REPLY_PORT))
     udp.settimeout(20)

@@ -30,7 +30,7 @@ TEST_F(ProgramBackup, AnswersARemoteBackupRequestOnceTheFileIsComplete) {
   TempDir program, objects;
   const std::string exe = InstallProgram(QN_PROGRAM_PATH, program.path());
   std::ofstream(program.File("ignore-udp.txt")) << "";
-  const int port = 20000 + (getpid() + 7) % 20000;
+  const int port = ListeningPort();
   std::ofstream(program.File("settings.xml"), std::ios::binary)
       << "<?xml version=\"1.0\" encoding=\"Windows-1251\"?>\r\n<settings>\r\n  <PIN>K9</PIN>\r\n"
       << "  <tcp-port>" << port << "</tcp-port>\r\n"
@@ -74,7 +74,7 @@ TEST_F(ProgramBackup, WorksFromAFolderWithARussianName) {
   std::filesystem::create_directory(folder);
   const std::string exe = InstallProgram(QN_PROGRAM_PATH, folder);
   std::ofstream(folder + "/ignore-udp.txt") << "";
-  const int port = 20000 + (getpid() + 11) % 20000;
+  const int port = ListeningPort();
   std::ofstream(folder + "/settings.xml", std::ios::binary)
       << "<?xml version=\"1.0\" encoding=\"Windows-1251\"?>\r\n<settings>\r\n  <PIN>K9</PIN>\r\n"
       << "  <tcp-port>" << port << "</tcp-port>\r\n</settings>\r\n";
