@@ -8,26 +8,11 @@
 #include "info_test_support.h"
 #include "infoserver/info_servers.h"
 #include "platform/files.h"
+#include "test_support/listening_port.h"
 
 namespace {
 
 using infotest::Fixture;
-
-// A port free for both TCP and UDP on loopback right now.
-uint16_t FreePort() {
-  for (;;) {
-    int tcp = ::socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in sa = infotest::Loopback(0);
-    ::bind(tcp, reinterpret_cast<sockaddr*>(&sa), sizeof sa);
-    socklen_t len = sizeof sa;
-    ::getsockname(tcp, reinterpret_cast<sockaddr*>(&sa), &len);
-    int udp = ::socket(AF_INET, SOCK_DGRAM, 0);
-    const bool udpFree = ::bind(udp, reinterpret_cast<sockaddr*>(&sa), sizeof sa) == 0;
-    infotest::CloseSocket(udp);
-    infotest::CloseSocket(tcp);
-    if (udpFree) return ntohs(sa.sin_port);
-  }
-}
 
 // A register whose settings name the ports.
 std::string PortsXml(const std::string& udp, const std::string& tcp) {
@@ -54,7 +39,7 @@ std::vector<std::string> StartLines(const Fixture& f) {
 }
 
 TEST(StartInfoServers, BothOnTheConfiguredPorts) {
-  const std::string port = std::to_string(FreePort());
+  const std::string port = std::to_string(ListeningPort());
   Fixture f(PortsXml(port, port), /*debug=*/false);
   auto servers = Start(f);
   ASSERT_TRUE(servers.udp && servers.tcp);
@@ -67,7 +52,7 @@ TEST(StartInfoServers, BothOnTheConfiguredPorts) {
 }
 
 TEST(StartInfoServers, FlagFilesSkipOneServerEach) {
-  const std::string port = std::to_string(FreePort());
+  const std::string port = std::to_string(ListeningPort());
   {
     Fixture f(PortsXml(port, port), false);
     Touch(f.dir.File("ignore-udp.txt"));
@@ -87,7 +72,7 @@ TEST(StartInfoServers, FlagFilesSkipOneServerEach) {
 }
 
 TEST(StartInfoServers, PortsAtOrBelow1024AndNonNumbersStayOff) {
-  const std::string port = std::to_string(FreePort());
+  const std::string port = std::to_string(ListeningPort());
   {
     Fixture f(PortsXml("1024", port), false);
     auto servers = Start(f);
@@ -113,7 +98,7 @@ TEST(StartInfoServers, WithoutPortSettingsThePortIs7983) {
 }
 
 TEST(StartInfoServers, PortsThatCannotBeBoundAreLoggedAndTheRestGoesOn) {
-  const uint16_t port = FreePort();
+  const uint16_t port = ListeningPort();
   const std::string p = std::to_string(port);
   // Take the UDP port; TCP on the same number still starts.
   int udp = ::socket(AF_INET, SOCK_DGRAM, 0);

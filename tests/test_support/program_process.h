@@ -13,13 +13,13 @@
 
 #include <chrono>
 #include <filesystem>
-#include <random>
 #include <fstream>
 #include <sstream>
 #include <string>
 #include <thread>
 #include <vector>
 
+#include "test_support/listening_port.h"
 #include "test_support/temp_dir.h"
 
 extern char** environ;
@@ -99,31 +99,6 @@ inline bool WaitForLog(const TempDir& dir, const std::string& text, int timeoutM
     std::this_thread::sleep_for(std::chrono::milliseconds(20));
   }
   return true;
-}
-
-// Whether a socket of this type can be bound to the port on every address
-// now (no SO_REUSEADDR: a lingering connection counts as taken).
-inline bool PortIsFree(int type, int port) {
-  int fd = socket(AF_INET, type, 0);
-  sockaddr_in a{};
-  a.sin_family = AF_INET;
-  a.sin_port = htons(static_cast<uint16_t>(port));
-  a.sin_addr.s_addr = htonl(INADDR_ANY);
-  const bool free = bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof a) == 0;
-  close(fd);
-  return free;
-}
-
-// A port for the program's info servers, free for TCP and UDP. It lies
-// below the kernel's ephemeral range (32768 and up), so an outgoing
-// connection of a test running beside this one cannot take it between this
-// check and the program's bind.
-inline int ListeningPort() {
-  std::mt19937 pick(std::random_device{}() ^ static_cast<unsigned>(getpid()));
-  for (;;) {
-    const int port = 20000 + static_cast<int>(pick() % 12000);
-    if (PortIsFree(SOCK_STREAM, port) && PortIsFree(SOCK_DGRAM, port)) return port;
-  }
 }
 
 // A workstation's TCP request: one line out, everything until the close in.
