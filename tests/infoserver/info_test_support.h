@@ -250,12 +250,14 @@ inline std::string TcpExchange(uint16_t port, const std::string& bytes) {
 }
 
 // A UDP socket bound to a free loopback port, to send requests from and
-// receive replies on.
+// receive replies on; with a source, on that address of the loopback range
+// (and port, when given), as a machine of its own.
 class UdpPeer {
  public:
-  UdpPeer() {
+  explicit UdpPeer(const char* source = nullptr, uint16_t port = 0) {
     fd_ = ::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
-    sockaddr_in sa = Loopback(0);
+    sockaddr_in sa = Loopback(port);
+    if (source) ::inet_pton(AF_INET, source, &sa.sin_addr);
     ::bind(fd_, reinterpret_cast<sockaddr*>(&sa), sizeof sa);
     socklen_t len = sizeof sa;
     ::getsockname(fd_, reinterpret_cast<sockaddr*>(&sa), &len);

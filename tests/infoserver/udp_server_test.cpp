@@ -88,6 +88,29 @@ TEST(UdpServer, DatagramsAreHandledOnTheMainThreadWithThePeerAddress) {
   EXPECT_EQ(backupPeer, "127.0.0.1");
 }
 
+// A datagram from outside "allow-peers" is dropped unread; the machines of
+// the list are answered as before.
+TEST(UdpServer, PeersOutsideTheAllowedNetworksGetNoAnswer) {
+  Fixture f(infotest::kRegisterXml, /*debug=*/false);
+  MainThread main;
+  infotest::UdpPeer inside("127.0.5.1");
+  infotest::UdpPeer outside("127.0.5.2", inside.Port());
+  ASSERT_NE(inside.Port(), 0);
+  qn::TqnUdpServerOptions o;
+  o.address = "127.0.0.1";
+  o.port = 0;
+  o.replyPort = inside.Port();
+  o.peers = qn::TqnPeerFilter::FromSetting("127.0.5.1/32");
+  qn::TqnInfoUdpServer server(f.ctx, main.Runner(), o);
+  // Datagrams are taken in order: once the second is answered, the first
+  // has been dealt with.
+  ASSERT_TRUE(outside.SendTo(server.Port(), Request("get-active-servers", 1)));
+  ASSERT_TRUE(inside.SendTo(server.Port(), Request("get-active-servers", 2)));
+  EXPECT_EQ(ReplyPayload(inside.Receive()), "active-server 00000002 OFFICE1 4");
+  EXPECT_EQ(outside.Receive(300), "<none>");
+  EXPECT_EQ(f.LogTexts(), std::vector<std::string>{"refused datagram from 127.0.5.2, not in allow-peers"});
+}
+
 TEST(UdpServer, DatagramLimitIs2048Bytes) {
   Fixture f;
   MainThread main;
