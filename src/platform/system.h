@@ -15,6 +15,12 @@ std::string HostName();
 
 uint32_t CurrentProcessId();
 
+// Raises this process's soft limit of open files to its hard limit, as a
+// server that holds many connections does (Linux desktops and services
+// start programs with a soft limit of 1024). Returns the limit now in force,
+// 0 where the system has no such limit (Windows).
+uint64_t RaiseOpenFileLimit();
+
 // The local date and time of this machine.
 class SystemClock : public Clock {
  public:

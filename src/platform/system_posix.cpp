@@ -1,6 +1,7 @@
 #include <dlfcn.h>
 #include <errno.h>
 #include <spawn.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/time.h>
 #include <sys/wait.h>
@@ -25,6 +26,23 @@ std::string HostName() {
 }
 
 uint32_t CurrentProcessId() { return static_cast<uint32_t>(::getpid()); }
+
+uint64_t RaiseOpenFileLimit() {
+  rlimit limit{};
+  if (::getrlimit(RLIMIT_NOFILE, &limit) != 0) return 0;
+  if (limit.rlim_cur < limit.rlim_max) {
+    rlimit wanted = limit;
+    wanted.rlim_cur = limit.rlim_max;
+    // An unlimited hard limit is not taken as it stands: the kernel's own
+    // ceiling (fs.nr_open) bounds what a process may ask for.
+    if (::setrlimit(RLIMIT_NOFILE, &wanted) != 0 && limit.rlim_max == RLIM_INFINITY) {
+      wanted.rlim_cur = 1048576;
+      ::setrlimit(RLIMIT_NOFILE, &wanted);
+    }
+    ::getrlimit(RLIMIT_NOFILE, &limit);
+  }
+  return limit.rlim_cur == RLIM_INFINITY ? UINT64_MAX : static_cast<uint64_t>(limit.rlim_cur);
+}
 
 DateTime SystemClock::Now() const {
   struct timeval tv;

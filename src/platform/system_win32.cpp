@@ -73,6 +73,9 @@ std::string HostName() {
 
 uint32_t CurrentProcessId() { return static_cast<uint32_t>(::GetCurrentProcessId()); }
 
+// Windows bounds sockets by memory, not by a per-process count.
+uint64_t RaiseOpenFileLimit() { return 0; }
+
 DateTime SystemClock::Now() const {
   SYSTEMTIME st;
   ::GetLocalTime(&st);
