@@ -71,15 +71,23 @@ TEST(Program, AStartDuringTheFirstOnesShutdownNeverHangs) {
          "</settings>\r\n";
   std::ofstream(app.dir.File("fb.ini")) << "[default]\r\nhost=localhost\r\n";
   ProgramProcess first(app.program, {"--headless=1"}, app.env);
+  // Its termination signal is taken from before this line on (it ends the
+  // run through the event loop once that runs).
   ASSERT_TRUE(WaitForLog(app.dir, "hostname is ")) << MainLog(app.dir);
-  std::this_thread::sleep_for(std::chrono::milliseconds(300));
 
   ::setenv("QN_OBJECTS_DIR", app.objects.path().c_str(), 1);
   auto logLock = qn::platform::NamedMutex::Create("RU.QUORVEN.RAZAD.LOGSYNC", true);
   first.Signal(SIGTERM);
+  // The first stops answering the channel before its exit line, where the
+  // lock holds it; the program shows no sign of having got there, so this
+  // one pause stays.
   std::this_thread::sleep_for(std::chrono::milliseconds(500));
   ProgramProcess second(app.program, {"--headless=1"}, app.env);
-  std::this_thread::sleep_for(std::chrono::milliseconds(500));
+  // The second has posted its "activate" once its answer event exists.
+  const auto posted = std::chrono::steady_clock::now() + std::chrono::seconds(15);
+  while (!qn::platform::NamedEvent::Open("RU.QUORVEN.RAZAD.INTERCOM.00.reply") && second.Wait(0) == -1 &&
+         std::chrono::steady_clock::now() < posted)
+    std::this_thread::sleep_for(std::chrono::milliseconds(5));
   logLock->Release();
   logLock.reset();
   ::unsetenv("QN_OBJECTS_DIR");
