@@ -130,8 +130,8 @@ std::optional<TqnPeerFilter::Rule> TqnPeerFilter::ParseRule(std::string_view ite
   const size_t slash = item.find('/');
   auto address = ParseIpAddress(item.substr(0, slash));
   if (!address) return std::nullopt;
-  // A mapped address is an IPv4 one: its prefix counts IPv4 bits when it
-  // was written as IPv4 text or as a mapped IPv6 prefix of 96 or more.
+  // An IPv4 network's prefix counts IPv4 bits; held as a mapped IPv6
+  // network it moves past the mapping's 96.
   const bool v4Text = item.substr(0, slash).find(':') == std::string_view::npos;
   Rule rule;
   rule.network = *address;
