@@ -63,14 +63,23 @@ void TqnInfoTcpServer::AcceptFailed(const Exception& error) {
   if (acceptFailures_++ > 0) return;
   firstAcceptFailure_ = std::chrono::steady_clock::now();
   const auto* os = dynamic_cast<const EqnOsError*>(&error);
+  const bool shortage = os && platform::IsDescriptorShortage(os->Code());
   std::string line = "can not accept connections on TCP port " + std::to_string(Port()) + ": " + error.what();
-  if (os && platform::IsDescriptorShortage(os->Code()))
+  if (shortage)
     line += " (" + std::to_string(ActiveConnections()) + " connections open; the open files limit is reached)";
-  InfoLog(ctx_, line, 0);
+  // The log takes descriptors of its own: without the reserve this very
+  // line would be lost for want of them.
+  if (shortage) reserve_.Release();
+  try {
+    InfoLog(ctx_, line, 0);
+  } catch (...) {
+  }
+  if (shortage) reserve_.Refill();
 }
 
 void TqnInfoTcpServer::AcceptWorks() {
   if (acceptFailures_ == 0) return;
+  reserve_.Refill();
   const auto seconds =
       std::chrono::duration_cast<std::chrono::seconds>(std::chrono::steady_clock::now() - firstAcceptFailure_).count();
   InfoLog(ctx_,

@@ -29,6 +29,7 @@
 #include "infoserver/peer_filter.h"
 #include "infoserver/refusal_log.h"
 #include "platform/sockets.h"
+#include "platform/system.h"
 
 namespace qn {
 
@@ -68,8 +69,11 @@ class TqnInfoTcpServer {
   const TqnTcpServerOptions options_;
   platform::SocketCancel cancel_;
   TqnRefusalLog refusals_;
-  int64_t acceptFailures_ = 0;  // listener thread only
+  // Listener thread only: the current run of failed accepts, and the
+  // descriptors that let its log line be written when they ran out.
+  int64_t acceptFailures_ = 0;
   std::chrono::steady_clock::time_point firstAcceptFailure_;
+  platform::DescriptorReserve reserve_{8};
   std::mutex peersMutex_;
   std::map<std::string, size_t> peers_;  // open connections per peer address
   std::unique_ptr<platform::TcpListener> listener_;

@@ -1,5 +1,6 @@
 #include <dlfcn.h>
 #include <errno.h>
+#include <fcntl.h>
 #include <spawn.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
@@ -42,6 +43,23 @@ uint64_t RaiseOpenFileLimit() {
     ::getrlimit(RLIMIT_NOFILE, &limit);
   }
   return limit.rlim_cur == RLIM_INFINITY ? UINT64_MAX : static_cast<uint64_t>(limit.rlim_cur);
+}
+
+DescriptorReserve::DescriptorReserve(int count) : count_(count) { Refill(); }
+
+DescriptorReserve::~DescriptorReserve() { Release(); }
+
+void DescriptorReserve::Release() {
+  for (intptr_t fd : held_) ::close(static_cast<int>(fd));
+  held_.clear();
+}
+
+void DescriptorReserve::Refill() {
+  while (static_cast<int>(held_.size()) < count_) {
+    const int fd = ::open("/dev/null", O_RDONLY | O_CLOEXEC);
+    if (fd < 0) return;
+    held_.push_back(fd);
+  }
 }
 
 DateTime SystemClock::Now() const {
