@@ -250,14 +250,12 @@ inline std::string TcpExchange(uint16_t port, const std::string& bytes) {
 }
 
 // A UDP socket bound to a free loopback port, to send requests from and
-// receive replies on; with a source, on that address of the loopback range
-// (and port, when given), as a machine of its own.
+// receive replies on.
 class UdpPeer {
  public:
-  explicit UdpPeer(const char* source = nullptr, uint16_t port = 0) {
+  UdpPeer() {
     fd_ = ::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
-    sockaddr_in sa = Loopback(port);
-    if (source) ::inet_pton(AF_INET, source, &sa.sin_addr);
+    sockaddr_in sa = Loopback(0);
     ::bind(fd_, reinterpret_cast<sockaddr*>(&sa), sizeof sa);
     socklen_t len = sizeof sa;
     ::getsockname(fd_, reinterpret_cast<sockaddr*>(&sa), &len);
