@@ -149,29 +149,30 @@ TEST(TcpServer, ThousandSimultaneousClientsAllAnsweredWhileOneStaysSilent) {
   // takes a descriptor on both ends here; a process whose hard limit of open
   // files is too low for that (ulimit -n 1024) runs as many as it can.
   const uint64_t limit = qn::platform::RaiseOpenFileLimit();
-  int kClients = 1000;
-  if (limit != 0 && limit < 2 * 1000 + 100) kClients = static_cast<int>((limit - 100) / 2);
-  if (kClients < 1000) std::printf("open files limit %llu: %d clients\n", static_cast<unsigned long long>(limit), kClients);
+  int clients = 1000;
+  if (limit != 0 && limit < 2 * 1000 + 100) clients = static_cast<int>((limit - 100) / 2);
+  if (clients < 1000)
+    std::printf("open files limit %llu: %d clients\n", static_cast<unsigned long long>(limit), clients);
   std::vector<int> fds;
-  for (int i = 0; i < kClients; ++i) {
+  for (int i = 0; i < clients; ++i) {
     const std::string source = "127.0.1." + std::to_string(1 + i % 50);
     int fd = infotest::Connect(server.Port(), source.c_str());
     ASSERT_GE(fd, 0) << "connection " << i << " refused";
     fds.push_back(fd);
   }
   // All are open at once before any sends its request.
-  AwaitConnections(server, kClients + 1);
-  for (int i = 0; i < kClients; ++i)
+  AwaitConnections(server, clients + 1);
+  for (int i = 0; i < clients; ++i)
     ASSERT_TRUE(infotest::SendAll(fds[i], Request("get-database-info-by-num 0 V3", i) + "\r\n"));
 
   int answered = 0;
-  for (int i = 0; i < kClients; ++i) {
+  for (int i = 0; i < clients; ++i) {
     const std::string expected = Expected("database-info " + qn::HexUpper(static_cast<uint32_t>(i), 8) +
                                           " 0 db0000 Main#20base OFFICE1:C:\\Data\\tx.fdb SYSDBA pass word");
     if (infotest::ReadToEnd(fds[i]) == expected) ++answered;
     infotest::CloseSocket(fds[i]);
   }
-  EXPECT_EQ(answered, kClients);
+  EXPECT_EQ(answered, clients);
   EXPECT_GE(server.ActiveConnections(), 1u);  // the silent client is still held
   infotest::CloseSocket(silent);
 }
