@@ -81,6 +81,7 @@ void TqnApplication::Startup() {
     settings_.Load([this](const std::string& text, bool show) { log_.ReportError(text, show); });
     ReadFbIni(programFolder_, address_);
     packetKey_ = settings_.EnsurePacketKey();
+    if (IsDefaultPacketKey(packetKey_)) log_.LogMessage(DefaultPacketKeyWarning());
     address_.localHostName = platform::HostName();
     log_.LogMessage("hostname is " + address_.localHostName);
     FillList();
@@ -112,7 +113,9 @@ void TqnApplication::StartupForCommand() {
 
 void TqnApplication::Shutdown(bool saveWindowState) {
   log_.LogMessage(Win1251("Выход из программы"));
-  if (saveWindowState) {
+  // A run never shown (started hidden) knows no screen and no geometry of
+  // its own: what an earlier run saved stays as it was.
+  if (saveWindowState && screenWidth_ > 0) {
     TqnWindowGeometry g = view_.Geometry();
     settings_.Change([&](TqnNode& root) { WriteWindowState(root, screenWidth_, g); });
   }

@@ -69,7 +69,8 @@ void TqnRunServices::CreateEntryDatabase(TqnNode& entry) {
   TqnDbCredentials used = CreateDatabase(connection_, wanted, app_.ProgramFolder(),
                                          [this](std::string& user, std::string& password) {
                                            return app_.Ui().AskLogin(user, password);
-                                         });
+                                         },
+                                         [this](const std::string& text) { app_.Log().LogMessage(text); });
   // The credentials that finally worked stay with the entry.
   app_.Settings().Change([&](TqnNode&) {
     entry.FindNode("path")->Content().SetString(used.path);

@@ -64,17 +64,29 @@ void CreateAttachedDatabase(TqnFbConnection& connection, const TqnLoginCallback&
   }
 }
 
+TqnDbCredentials FinishDatabaseCreation(TqnFbConnection& connection,
+                                        const std::function<void(const std::string&)>& logError) {
+  TqnDbCredentials result{connection.DatabaseName(), connection.UserName(), connection.Password()};
+  try {
+    connection.Detach();
+  } catch (const std::exception& e) {
+    // The database and its marker are committed: it exists, whatever the
+    // goodbye to the server said.
+    if (logError) logError("detaching the new database " + result.path + " failed: " + e.what());
+  }
+  return result;
+}
+
 TqnDbCredentials CreateDatabase(TqnFbConnection& connection, const TqnDbCredentials& credentials,
-                                const std::string& programFolder, const TqnLoginCallback& askLogin) {
+                                const std::string& programFolder, const TqnLoginCallback& askLogin,
+                                const std::function<void(const std::string&)>& logError) {
   connection.UnloadLibrary();
   connection.SetDatabaseName(credentials.path);
   connection.SetUserName(credentials.user);
   connection.SetPassword(credentials.password);
   connection.SetLibraryName(SelectClientLibrary(programFolder, true));
   CreateAttachedDatabase(connection, askLogin, CreateMarkerTable);
-  TqnDbCredentials result{connection.DatabaseName(), connection.UserName(), connection.Password()};
-  connection.Detach();
-  return result;
+  return FinishDatabaseCreation(connection, logError);
 }
 
 }  // namespace qn

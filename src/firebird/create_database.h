@@ -42,8 +42,15 @@ void CreateAttachedDatabase(TqnFbConnection& connection, const TqnLoginCallback&
 // on a transaction of its own), and detaches in every case. Returns the
 // path, user name and password that finally worked. Failures as
 // CreateAttachedDatabase; a database file created before a later step
-// failed is left in place.
+// failed is left in place. A failure of the last detach, once everything is
+// committed, is no failure of the creation: it goes to logError.
 TqnDbCredentials CreateDatabase(TqnFbConnection& connection, const TqnDbCredentials& credentials,
-                                const std::string& programFolder, const TqnLoginCallback& askLogin);
+                                const std::string& programFolder, const TqnLoginCallback& askLogin,
+                                const std::function<void(const std::string&)>& logError = {});
+
+// The last step of CreateDatabase: the connection's name and credentials,
+// then the detach; a detach that fails is told to logError, not thrown.
+TqnDbCredentials FinishDatabaseCreation(TqnFbConnection& connection,
+                                        const std::function<void(const std::string&)>& logError);
 
 }  // namespace qn

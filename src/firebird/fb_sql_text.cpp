@@ -6,9 +6,13 @@ namespace qn {
 
 namespace {
 
+// Bytes from 128 up are the Windows-1251 letters of Russian names (a
+// parameter named after a field, ":aИмя"); outside quotes they can stand
+// nowhere else in a statement.
 bool IsNameChar(char c) {
   unsigned char u = static_cast<unsigned char>(c);
-  return (u >= 'A' && u <= 'Z') || (u >= 'a' && u <= 'z') || (u >= '0' && u <= '9') || u == '_' || u == '$';
+  return (u >= 'A' && u <= 'Z') || (u >= 'a' && u <= 'z') || (u >= '0' && u <= '9') || u == '_' || u == '$' ||
+         u >= 0x80;
 }
 
 // When text[i] opens a string or comment, returns the position just after

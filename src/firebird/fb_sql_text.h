@@ -10,7 +10,8 @@
 
 namespace qn {
 
-// Replaces every parameter ":name" (a name of letters, digits, "_" and "$")
+// Replaces every parameter ":name" (a name of letters, Windows-1251 letters
+// included, digits, "_" and "$")
 // outside strings and comments by "?" and lists the names in order of
 // position; a name used twice appears twice, and a "?" already in the text
 // holds its position with an empty name. Text without names is returned

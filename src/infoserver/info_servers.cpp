@@ -19,6 +19,22 @@ int ConfiguredPort(const TqnInfoContext& ctx, const char* name) {
   return port;
 }
 
+// "allow-peers"; items that are no address or network are logged and left out.
+TqnPeerFilter ConfiguredPeers(const TqnInfoContext& ctx) {
+  std::string list;
+  if (ctx.readSettings)
+    ctx.readSettings([&](const TqnNode& root) {
+      list = root.FindNode(TqnPeerFilter::kSettingName)->Content().AsString("");
+    });
+  std::vector<std::string> rejected;
+  TqnPeerFilter filter = TqnPeerFilter::FromSetting(list, &rejected);
+  for (const auto& item : rejected)
+    InfoLog(ctx, std::string(TqnPeerFilter::kSettingName) + ": \"" + item + "\" is no address or network, left out", 0);
+  if (!rejected.empty() && filter.IsDefault())
+    InfoLog(ctx, std::string(TqnPeerFilter::kSettingName) + ": only the local networks are answered", 0);
+  return filter;
+}
+
 // Builds one server; a failure to bind is logged and gives null.
 template <class Make>
 auto StartOne(const TqnInfoContext& ctx, const TqnInfoServersOptions& options, const char* ignoreFile,
@@ -45,17 +61,20 @@ auto StartOne(const TqnInfoContext& ctx, const TqnInfoServersOptions& options, c
 
 TqnInfoServers StartInfoServers(const TqnInfoContext& ctx, const TqnInfoServersOptions& options) {
   TqnInfoServers servers;
+  const TqnPeerFilter peers = ConfiguredPeers(ctx);
   servers.udp = StartOne(ctx, options, "ignore-udp.txt", "udp-port", "UDP", [&](uint16_t port) {
     TqnUdpServerOptions udp;
     udp.address = options.address;
     udp.port = port;
     udp.replyPort = options.replyPort;
+    udp.peers = peers;
     return std::make_unique<TqnInfoUdpServer>(ctx, options.runner, udp);
   });
   servers.tcp = StartOne(ctx, options, "ignore-tcp.txt", "tcp-port", "TCP", [&](uint16_t port) {
     TqnTcpServerOptions tcp;
     tcp.address = options.address;
     tcp.port = port;
+    tcp.peers = peers;
     return std::make_unique<TqnInfoTcpServer>(ctx, tcp);
   });
   return servers;

@@ -3,7 +3,8 @@
 // program folder; its port is 7983 unless the settings root has "udp-port"
 // or "tcp-port" (an integer, 0 when it is not a number), and it starts only
 // on a port above 1024. A port that cannot be bound is logged and the rest
-// goes on: the program works without the info server.
+// goes on: the program works without the info server. Both answer only the
+// peers that "allow-peers" lets in (the local networks when it is empty).
 #pragma once
 
 #include <memory>

@@ -16,6 +16,18 @@ TqnRefusalLog::Window& TqnRefusalLog::WindowOf(const std::string& peer, Clock::t
 
 void TqnRefusalLog::Refused(const TqnInfoContext& ctx, const std::string& peer, const std::string& packet,
                             Clock::time_point now) {
+  std::string shown = packet.substr(0, kLoggedPacketLimit);
+  if (packet.size() > kLoggedPacketLimit) shown += "...";
+  Log(ctx, peer, "invalid reply while handling command " + shown, now);
+}
+
+void TqnRefusalLog::OutsidePeer(const TqnInfoContext& ctx, const std::string& peer, const char* what,
+                                Clock::time_point now) {
+  Log(ctx, peer, std::string("refused ") + what + " from " + peer + ", not in allow-peers", now);
+}
+
+void TqnRefusalLog::Log(const TqnInfoContext& ctx, const std::string& peer, const std::string& line,
+                        Clock::time_point now) {
   std::string summary;
   {
     std::lock_guard<std::mutex> lock(mutex_);
@@ -36,9 +48,7 @@ void TqnRefusalLog::Refused(const TqnInfoContext& ctx, const std::string& peer, 
     ++w.logged;
   }
   if (!summary.empty()) InfoLog(ctx, summary, 0);
-  std::string shown = packet.substr(0, kLoggedPacketLimit);
-  if (packet.size() > kLoggedPacketLimit) shown += "...";
-  InfoLog(ctx, "invalid reply while handling command " + shown, 0);
+  InfoLog(ctx, line, 0);
 }
 
 }  // namespace qn

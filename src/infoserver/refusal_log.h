@@ -27,6 +27,9 @@ class TqnRefusalLog {
   // Logs "invalid reply while handling command " and the packet, or counts it.
   void Refused(const TqnInfoContext& ctx, const std::string& peer, const std::string& packet,
                Clock::time_point now = Clock::now());
+  // Logs "refused <what> from <peer>, not in allow-peers", or counts it.
+  void OutsidePeer(const TqnInfoContext& ctx, const std::string& peer, const char* what,
+                   Clock::time_point now = Clock::now());
 
  private:
   struct Window {
@@ -35,6 +38,8 @@ class TqnRefusalLog {
     size_t folded = 0;
   };
   Window& WindowOf(const std::string& peer, Clock::time_point now);
+  // The line, unless the peer's window is full; then it is counted.
+  void Log(const TqnInfoContext& ctx, const std::string& peer, const std::string& line, Clock::time_point now);
 
   std::mutex mutex_;
   std::map<std::string, Window> peers_;

@@ -32,13 +32,20 @@ void TqnInfoTcpServer::ListenLoop() {
     std::shared_ptr<platform::TcpConnection> connection;
     try {
       connection = listener_->Accept(&cancel_);
-    } catch (const Exception&) {
+    } catch (const Exception& e) {
+      AcceptFailed(e);
       if (cancel_.Wait(kAcceptRetryMs)) return;
       continue;
     }
     if (!connection) return;
-    // Over a limit the connection is dropped here, closed unanswered.
+    AcceptWorks();
     const std::string peer = connection->PeerAddress();
+    // Database passwords go only to the office's own machines.
+    if (!options_.peers.Allows(peer)) {
+      refusals_.OutsidePeer(ctx_, peer, "connection");
+      continue;
+    }
+    // Over a limit the connection is dropped here, closed unanswered.
     if (!EnterPeer(peer)) continue;
     const bool started = threads_.Start([this, connection, peer] {
       struct Leave {
@@ -50,6 +57,36 @@ void TqnInfoTcpServer::ListenLoop() {
     });
     if (!started) LeavePeer(peer);
   }
+}
+
+void TqnInfoTcpServer::AcceptFailed(const Exception& error) {
+  if (acceptFailures_++ > 0) return;
+  firstAcceptFailure_ = std::chrono::steady_clock::now();
+  const auto* os = dynamic_cast<const EqnOsError*>(&error);
+  const bool shortage = os && platform::IsDescriptorShortage(os->Code());
+  std::string line = "can not accept connections on TCP port " + std::to_string(Port()) + ": " + error.what();
+  if (shortage)
+    line += " (" + std::to_string(ActiveConnections()) + " connections open; the open files limit is reached)";
+  // The log takes descriptors of its own: without the reserve this very
+  // line would be lost for want of them.
+  if (shortage) reserve_.Release();
+  try {
+    InfoLog(ctx_, line, 0);
+  } catch (...) {
+  }
+  if (shortage) reserve_.Refill();
+}
+
+void TqnInfoTcpServer::AcceptWorks() {
+  if (acceptFailures_ == 0) return;
+  reserve_.Refill();
+  const auto seconds =
+      std::chrono::duration_cast<std::chrono::seconds>(std::chrono::steady_clock::now() - firstAcceptFailure_).count();
+  InfoLog(ctx_,
+          "accepting connections again after " + std::to_string(acceptFailures_) + " failed attempts in " +
+              std::to_string(seconds) + " s",
+          0);
+  acceptFailures_ = 0;
 }
 
 bool TqnInfoTcpServer::EnterPeer(const std::string& peer) {

@@ -4,6 +4,8 @@
 // client never holds up another; beyond maxConnections at once new
 // connections are closed unanswered, and so are those of one peer address
 // beyond maxConnectionsPerPeer, so that one machine cannot take them all.
+// A connection from a peer the filter does not allow is closed at once,
+// before a byte of it is read.
 //
 // Shutdown: the destructor stops the listener, wakes every connection that
 // is waiting for its line and waits for requests in progress to end. A
@@ -13,6 +15,7 @@
 #pragma once
 
 #include <cstddef>
+#include <chrono>
 #include <cstdint>
 #include <map>
 #include <memory>
@@ -20,10 +23,13 @@
 #include <string>
 #include <thread>
 
+#include "base/error.h"
 #include "infoserver/connection_threads.h"
 #include "infoserver/info_context.h"
+#include "infoserver/peer_filter.h"
 #include "infoserver/refusal_log.h"
 #include "platform/sockets.h"
+#include "platform/system.h"
 
 namespace qn {
 
@@ -35,6 +41,7 @@ struct TqnTcpServerOptions {
   size_t maxConnections = 4096;
   size_t maxConnectionsPerPeer = 64;
   int backlog = 4096;
+  TqnPeerFilter peers;             // the local networks unless configured
 };
 
 class TqnInfoTcpServer {
@@ -50,6 +57,9 @@ class TqnInfoTcpServer {
 
  private:
   void ListenLoop();
+  // Logs the first failure of a run of failed accepts, and the run's end.
+  void AcceptFailed(const Exception& error);
+  void AcceptWorks();
   // Counts a connection of the peer in; false when the peer has its limit.
   bool EnterPeer(const std::string& peer);
   void LeavePeer(const std::string& peer);
@@ -59,6 +69,11 @@ class TqnInfoTcpServer {
   const TqnTcpServerOptions options_;
   platform::SocketCancel cancel_;
   TqnRefusalLog refusals_;
+  // Listener thread only: the current run of failed accepts, and the
+  // descriptors that let its log line be written when they ran out.
+  int64_t acceptFailures_ = 0;
+  std::chrono::steady_clock::time_point firstAcceptFailure_;
+  platform::DescriptorReserve reserve_{8};
   std::mutex peersMutex_;
   std::map<std::string, size_t> peers_;  // open connections per peer address
   std::unique_ptr<platform::TcpListener> listener_;

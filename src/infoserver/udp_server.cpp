@@ -21,6 +21,7 @@ struct TqnInfoUdpServer::State {
   TqnInfoContext ctx;
   TqnMainThreadRunner runner;
   uint16_t replyPort;
+  TqnPeerFilter peers;
   std::unique_ptr<platform::UdpSocket> server;
   platform::SocketCancel cancel;
   std::atomic<bool> stopped{false};
@@ -69,6 +70,10 @@ struct TqnInfoUdpServer::State {
       }
       if (result == Result::Cancelled) return;
       if (result == Result::Truncated) continue;
+      if (!self->peers.Allows(peer)) {
+        self->refusals.OutsidePeer(self->ctx, peer, "datagram");
+        continue;
+      }
       {
         std::lock_guard<std::mutex> lock(self->mutex);
         if (self->stopped) return;
@@ -106,6 +111,7 @@ TqnInfoUdpServer::TqnInfoUdpServer(TqnInfoContext ctx, TqnMainThreadRunner runne
   state_->ctx = std::move(ctx);
   state_->runner = std::move(runner);
   state_->replyPort = options.replyPort;
+  state_->peers = options.peers;
   state_->server = platform::UdpSocket::Bind(options.address, options.port, true);
   thread_ = std::thread([state = state_] { State::Listen(state); });
 }

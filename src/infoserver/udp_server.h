@@ -3,7 +3,9 @@
 // the owner's runner, waiting until it has been handled, so datagrams are
 // handled one at a time on the main thread. Replies leave from a separate,
 // unbound client socket for the sender's IP address on the reply port.
-// Errors while handling a datagram are swallowed; the loop goes on.
+// Errors while handling a datagram are swallowed; the loop goes on. A
+// datagram from a peer the filter does not allow is dropped on the listener
+// thread, unread.
 #pragma once
 
 #include <cstdint>
@@ -13,6 +15,7 @@
 #include <thread>
 
 #include "infoserver/info_context.h"
+#include "infoserver/peer_filter.h"
 
 namespace qn {
 
@@ -24,6 +27,7 @@ struct TqnUdpServerOptions {
   std::string address;       // "" = all local IPv4 addresses
   uint16_t port = 7983;      // 0 = a port the system picks (tests)
   uint16_t replyPort = 7985;
+  TqnPeerFilter peers;       // the local networks unless configured
 };
 
 class TqnInfoUdpServer {

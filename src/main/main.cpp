@@ -1,15 +1,19 @@
 // Program entry of the Database Manager.
 #include <cstdio>
 #include <cstdlib>
+#include <exception>
 #include <string>
 #include <vector>
 
 #include "firebird/fb_paths.h"
 #include "main/program.h"
+#include "platform/system.h"
 
 namespace {
 
 int Run(int argc, char** argv) {
+  // The info server holds a descriptor per connection (up to 4096).
+  qn::platform::RaiseOpenFileLimit();
   std::vector<std::string> args(argv + (argc > 0 ? 1 : 0), argv + argc);
   const qn::TqnCommand command = qn::ParseCommand(args);
   if (command.kind != qn::TqnCommandKind::None) return qn::RunCommand(argc, argv, command);
@@ -22,7 +26,14 @@ int Run(int argc, char** argv) {
 }  // namespace
 
 int main(int argc, char** argv) {
-  int code = Run(argc, argv);
+  int code = 1;
+  try {
+    code = Run(argc, argv);
+  } catch (const std::exception& e) {
+    // What keeps the program from starting at all (its instance channel)
+    // is said, never a silent end.
+    std::fprintf(stderr, "qndbmgr: %s\n", qn::platform::ToTerminal(e.what()).c_str());
+  }
   // The run has ended in order: settings saved, logs closed, servers and
   // channel gone. Libraries may still have threads of their own (the
   // Firebird client does), which the exit-time destructors would race, so

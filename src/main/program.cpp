@@ -2,9 +2,12 @@
 
 #include <chrono>
 #include <cstdlib>
+#include <memory>
 #include <thread>
 
 #include "app/application.h"
+#include "base/error.h"
+#include "base/text.h"
 #include "firebird/fb_paths.h"
 #include "ipc/channel.h"
 
@@ -12,9 +15,15 @@ namespace qn {
 
 namespace {
 constexpr int kHandOverAttempts = 100;
-}  // namespace
 
-bool HandOverToRunningInstance() {
+// The channel is how a second start finds this one: without it the program
+// must not run at all, and says why.
+[[noreturn]] void ChannelFailed(const std::exception& e) {
+  throw Exception(Format(Win1251("Невозможно создать канал связи между копиями программы \"%s\": %s").c_str(),
+                         TqnApplication::kChannelName, e.what()));
+}
+
+bool HandOver() {
   // An instance that is shutting down answers no more and soon ends; this
   // one then becomes the instance, so that a start is never lost.
   for (int attempt = 0; attempt < kHandOverAttempts; ++attempt) {
@@ -33,12 +42,26 @@ bool HandOverToRunningInstance() {
   return true;
 }
 
+}  // namespace
+
+bool HandOverToRunningInstance() {
+  try {
+    return HandOver();
+  } catch (const std::exception& e) {
+    ChannelFailed(e);
+  }
+}
+
 TqnIpcServer& StartChannelServer(TqnMainThreadRunner mainThread) {
   // Never destroyed: it serves until the process ends (destroying it would
   // wait for its listener, which may be waiting for the main thread).
-  auto* server = new TqnIpcServer(TqnApplication::kChannelName, std::move(mainThread));
-  server->Start();
-  return *server;
+  try {
+    auto server = std::make_unique<TqnIpcServer>(TqnApplication::kChannelName, std::move(mainThread));
+    server->Start();
+    return *server.release();
+  } catch (const std::exception& e) {
+    ChannelFailed(e);
+  }
 }
 
 bool WantsHeadless(const std::vector<std::string>& args) {

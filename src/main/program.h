@@ -13,10 +13,13 @@ namespace qn {
 // True when another instance runs under the channel: "activate" has then
 // been handed to the first one found and this process must end. An
 // instance that ends without answering (it was shutting down) does not
-// count: the listing is asked again.
+// count: the listing is asked again. Throws Exception "Невозможно создать
+// канал связи между копиями программы ..." when the channel's objects
+// cannot be reached at all.
 bool HandOverToRunningInstance();
 
 // The run's channel server, started; it lives until the process ends.
+// Throws the same Exception as above when it cannot be created.
 TqnIpcServer& StartChannelServer(TqnMainThreadRunner mainThread);
 
 // "--headless=1", or no display to show a window on.

@@ -49,7 +49,7 @@ class TcpConnection {
     Line,       // a line was read
     TimedOut,   // the time ran out; the line is empty
     TooLong,    // more than maxLength bytes came before a line feed
-    Closed,     // the peer closed before a line feed
+    Closed,     // the peer closed (or reset) the connection before a line feed
     Cancelled,  // the SocketCancel was set
   };
 
@@ -79,6 +79,10 @@ class TcpConnection {
   std::string peer_;
   std::string pending_;  // bytes received after the last line feed
 };
+
+// True for the code of an EqnOsError that says the process or the system
+// has no descriptor (socket handle) left for a new connection.
+bool IsDescriptorShortage(int osErrorCode);
 
 // A listening TCP socket, SO_REUSEADDR set.
 class TcpListener {

@@ -142,6 +142,8 @@ TcpConnection::LineResult TcpConnection::ReadLine(std::string& line, size_t maxL
     if (n == 0) return LineResult::Closed;
     if (n < 0) {
       if (errno == EINTR) continue;
+      // A peer that resets the connection has closed it, abruptly.
+      if (errno == ECONNRESET) return LineResult::Closed;
       if (errno != EAGAIN && errno != EWOULDBLOCK) ThrowErrno(errno);
       switch (WaitFor(Fd(handle_), POLLIN, &deadline, cancel)) {
         case WaitOutcome::TimedOut: return LineResult::TimedOut;
@@ -173,6 +175,8 @@ void TcpConnection::Write(const std::string& bytes, uint32_t timeoutMs, const So
     }
   }
 }
+
+bool IsDescriptorShortage(int osErrorCode) { return osErrorCode == EMFILE || osErrorCode == ENFILE; }
 
 // ---- TcpListener
 

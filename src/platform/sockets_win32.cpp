@@ -200,6 +200,7 @@ TcpConnection::LineResult TcpConnection::ReadLine(std::string& line, size_t maxL
     if (n == 0) return LineResult::Closed;
     if (n == SOCKET_ERROR) {
       const int e = ::WSAGetLastError();
+      // A peer that resets the connection has closed it, abruptly.
       if (e == WSAECONNRESET || e == WSAECONNABORTED) return LineResult::Closed;
       if (e != WSAEWOULDBLOCK) ThrowError(e);
       switch (WaitFor(Sock(handle_), false, &deadline, cancel)) {
@@ -234,6 +235,8 @@ void TcpConnection::Write(const std::string& bytes, uint32_t timeoutMs, const So
     }
   }
 }
+
+bool IsDescriptorShortage(int osErrorCode) { return osErrorCode == WSAEMFILE || osErrorCode == WSAENOBUFS; }
 
 // ---- TcpListener
 

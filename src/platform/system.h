@@ -15,6 +15,31 @@ std::string HostName();
 
 uint32_t CurrentProcessId();
 
+// Raises this process's soft limit of open files to its hard limit, as a
+// server that holds many connections does (Linux desktops and services
+// start programs with a soft limit of 1024). Returns the limit now in force,
+// 0 where the system has no such limit (Windows).
+uint64_t RaiseOpenFileLimit();
+
+// A few descriptors held back so that a process that has run out of them
+// can still do a little (take its log lock, write its log line) before it
+// gives them up again. Windows has no such limit; nothing is held there.
+// One thread at a time.
+class DescriptorReserve {
+ public:
+  explicit DescriptorReserve(int count);
+  ~DescriptorReserve();
+  DescriptorReserve(const DescriptorReserve&) = delete;
+  DescriptorReserve& operator=(const DescriptorReserve&) = delete;
+
+  void Release();  // frees them for what comes next
+  void Refill();   // holds as many again as can be had
+
+ private:
+  const int count_;
+  std::vector<intptr_t> held_;
+};
+
 // The local date and time of this machine.
 class SystemClock : public Clock {
  public:

@@ -1,6 +1,8 @@
 #include <dlfcn.h>
 #include <errno.h>
+#include <fcntl.h>
 #include <spawn.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/time.h>
 #include <sys/wait.h>
@@ -25,6 +27,40 @@ std::string HostName() {
 }
 
 uint32_t CurrentProcessId() { return static_cast<uint32_t>(::getpid()); }
+
+uint64_t RaiseOpenFileLimit() {
+  rlimit limit{};
+  if (::getrlimit(RLIMIT_NOFILE, &limit) != 0) return 0;
+  if (limit.rlim_cur < limit.rlim_max) {
+    rlimit wanted = limit;
+    wanted.rlim_cur = limit.rlim_max;
+    // An unlimited hard limit is not taken as it stands: the kernel's own
+    // ceiling (fs.nr_open) bounds what a process may ask for.
+    if (::setrlimit(RLIMIT_NOFILE, &wanted) != 0 && limit.rlim_max == RLIM_INFINITY) {
+      wanted.rlim_cur = 1048576;
+      ::setrlimit(RLIMIT_NOFILE, &wanted);
+    }
+    ::getrlimit(RLIMIT_NOFILE, &limit);
+  }
+  return limit.rlim_cur == RLIM_INFINITY ? UINT64_MAX : static_cast<uint64_t>(limit.rlim_cur);
+}
+
+DescriptorReserve::DescriptorReserve(int count) : count_(count) { Refill(); }
+
+DescriptorReserve::~DescriptorReserve() { Release(); }
+
+void DescriptorReserve::Release() {
+  for (intptr_t fd : held_) ::close(static_cast<int>(fd));
+  held_.clear();
+}
+
+void DescriptorReserve::Refill() {
+  while (static_cast<int>(held_.size()) < count_) {
+    const int fd = ::open("/dev/null", O_RDONLY | O_CLOEXEC);
+    if (fd < 0) return;
+    held_.push_back(fd);
+  }
+}
 
 DateTime SystemClock::Now() const {
   struct timeval tv;

@@ -73,6 +73,14 @@ std::string HostName() {
 
 uint32_t CurrentProcessId() { return static_cast<uint32_t>(::GetCurrentProcessId()); }
 
+// Windows bounds sockets by memory, not by a per-process count.
+uint64_t RaiseOpenFileLimit() { return 0; }
+
+DescriptorReserve::DescriptorReserve(int count) : count_(count) {}
+DescriptorReserve::~DescriptorReserve() = default;
+void DescriptorReserve::Release() {}
+void DescriptorReserve::Refill() {}
+
 DateTime SystemClock::Now() const {
   SYSTEMTIME st;
   ::GetLocalTime(&st);

@@ -5,6 +5,15 @@
 
 namespace qn {
 
+bool IsDefaultPacketKey(const std::string& key) { return key == TqnSettingsStore::kDefaultPin; }
+
+std::string DefaultPacketKeyWarning() {
+  return Win1251(
+      "Внимание: ключ пакетов (PIN) имеет значение по умолчанию \"JD_LW4\", известное всем; любой компьютер, "
+      "которому доступен порт сервера информации, может получить пароли баз данных. Задайте свой ключ в "
+      "settings.xml на этом компьютере и на рабочих местах");
+}
+
 TqnSettingsStore::TqnSettingsStore(std::string programFolder)
     : programFolder_(std::move(programFolder)), root_(std::make_unique<TqnNode>(kRootName)) {}
 

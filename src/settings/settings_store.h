@@ -16,6 +16,14 @@
 
 namespace qn {
 
+// True while the packet key is the one every installation starts with: any
+// machine that can reach the info server can then ask it for the databases'
+// passwords.
+bool IsDefaultPacketKey(const std::string& key);
+// The warning said once at start-up (log, message pane) and by the status
+// command while the key is the default.
+std::string DefaultPacketKeyWarning();
+
 class TqnSettingsStore {
  public:
   static constexpr const char* kFileName = "settings.xml";

@@ -7,6 +7,7 @@
 #include "platform/files.h"
 #include "platform/system.h"
 #include "settings/register.h"
+#include "settings/settings_store.h"
 #include "test_support/fake_clock.h"
 #include "test_support/scripted_ui.h"
 #include "test_support/temp_dir.h"
@@ -181,6 +182,46 @@ TEST(Shutdown, WritesTheWindowStateAndTheSettings) {
                                 "</settings>\r\n");
   EXPECT_NE(platform::ReadFile(run.dir.File("log/log-2026.12.06.txt")).find(Win1251("Выход из программы")),
             std::string::npos);
+}
+
+TEST(Shutdown, ARunNeverShownSavesNoGeometry) {
+  CoreRun run;
+  run.WriteSettings(Register(""));
+  run.ui.answers = {false};
+  run.Start();
+  run.app->Shutdown(true);
+  EXPECT_EQ(run.Settings(), kHeader +
+                                "<settings>\r\n"
+                                "  <PIN>KEY1</PIN>\r\n"
+                                "  <data/>\r\n"
+                                "  <data_state>initialized</data_state>\r\n"
+                                "</settings>\r\n");
+}
+
+// Every installation starts with the same packet key: the administrator is
+// told once per start while it is still in use, and never once it is changed.
+TEST(Startup, TheDefaultPacketKeyIsNamedAsARiskOnce) {
+  auto warnings = [](const std::string& log) {
+    size_t n = 0;
+    for (size_t at = log.find(DefaultPacketKeyWarning()); at != std::string::npos;
+         at = log.find(DefaultPacketKeyWarning(), at + 1))
+      ++n;
+    return n;
+  };
+  CoreRun fresh;
+  fresh.WriteSettings(kHeader + "<settings>\r\n  <data_state>initialized</data_state>\r\n</settings>\r\n");
+  fresh.Start();
+  EXPECT_EQ(fresh.app->PacketKey(), "JD_LW4");
+  EXPECT_EQ(warnings(platform::ReadFile(fresh.dir.File("log/log-2026.12.06.txt"))), 1u);
+  size_t inPane = 0;
+  for (const auto& line : fresh.app->Pane().Lines()) inPane += warnings(line);
+  EXPECT_EQ(inPane, 1u);
+
+  CoreRun own;
+  own.WriteSettings(Register(""));
+  own.ui.answers = {false};
+  own.Start();
+  EXPECT_EQ(warnings(platform::ReadFile(own.dir.File("log/log-2026.12.06.txt"))), 0u);
 }
 
 TEST(DatabaseList, RowsShowTheShortAddressCaptionAndPath) {

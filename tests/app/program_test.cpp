@@ -3,9 +3,11 @@
 #include <netinet/in.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <chrono>
+#include <cstdlib>
 #include <fstream>
 #include <thread>
 #include <sstream>
@@ -69,15 +71,23 @@ TEST(Program, AStartDuringTheFirstOnesShutdownNeverHangs) {
          "</settings>\r\n";
   std::ofstream(app.dir.File("fb.ini")) << "[default]\r\nhost=localhost\r\n";
   ProgramProcess first(app.program, {"--headless=1"}, app.env);
+  // Its termination signal is taken from before this line on (it ends the
+  // run through the event loop once that runs).
   ASSERT_TRUE(WaitForLog(app.dir, "hostname is ")) << MainLog(app.dir);
-  std::this_thread::sleep_for(std::chrono::milliseconds(300));
 
   ::setenv("QN_OBJECTS_DIR", app.objects.path().c_str(), 1);
   auto logLock = qn::platform::NamedMutex::Create("RU.QUORVEN.RAZAD.LOGSYNC", true);
   first.Signal(SIGTERM);
+  // The first stops answering the channel before its exit line, where the
+  // lock holds it; the program shows no sign of having got there, so this
+  // one pause stays.
   std::this_thread::sleep_for(std::chrono::milliseconds(500));
   ProgramProcess second(app.program, {"--headless=1"}, app.env);
-  std::this_thread::sleep_for(std::chrono::milliseconds(500));
+  // The second has posted its "activate" once its answer event exists.
+  const auto posted = std::chrono::steady_clock::now() + std::chrono::seconds(15);
+  while (!qn::platform::NamedEvent::Open("RU.QUORVEN.RAZAD.INTERCOM.00.reply") && second.Wait(0) == -1 &&
+         std::chrono::steady_clock::now() < posted)
+    std::this_thread::sleep_for(std::chrono::milliseconds(5));
   logLock->Release();
   logLock.reset();
   ::unsetenv("QN_OBJECTS_DIR");
@@ -96,6 +106,27 @@ TEST(Program, AStartDuringTheFirstOnesShutdownNeverHangs) {
   EXPECT_EQ(starts(), 2u) << "the second start did not become the instance\n" << log;
   second.Signal(SIGTERM);
   EXPECT_EQ(second.Wait(15000), 0);
+}
+
+// Without its instance channel the program could never be found by a second
+// start: it does not run, and says why instead of vanishing.
+TEST(Program, AChannelThatCannotBeMadeIsSaidAndTheRunEnds) {
+  Installed app;
+  // The namespace of named objects lies under a file, where no folder can be made.
+  std::ofstream(app.dir.File("blocked")) << "";
+  const std::string err = app.dir.File("stderr.txt");
+  const std::string cmd = "QN_OBJECTS_DIR='" + app.dir.File("blocked") + "' '" + app.program +
+                          "' --headless=1 </dev/null >/dev/null 2>'" + err + "'";
+  const int status = std::system(cmd.c_str());
+  ASSERT_TRUE(WIFEXITED(status)) << status;
+  EXPECT_EQ(WEXITSTATUS(status), 1);
+  const std::string said = ReadAll(err);
+  EXPECT_EQ(said.rfind("qndbmgr: " + qn::Win1251ToUtf8(qn::Win1251("Невозможно создать канал связи между копиями "
+                                                                  "программы \"RU.QUORVEN.RAZAD.INTERCOM\": ")),
+                       0),
+            0u)
+      << said;
+  EXPECT_FALSE(std::filesystem::exists(app.dir.File("settings.xml"))) << "the run went on";
 }
 
 TEST(Program, AFreshHeadlessStartTakesTheFirstRunOfferAndLogsItsQuestion) {
@@ -129,13 +160,20 @@ TEST(Program, AnswersWorkstationsOverTcpAndUdp) {
       << "  <data>\r\n    <db0000>\r\n      <path>localhost/53030:/srv/tx.fd3</path>\r\n"
       << "      <user>SYSDBA</user>\r\n      <pwd>quillfern</pwd>\r\n      <caption>Main base</caption>\r\n"
       << "    </db0000>\r\n  </data>\r\n  <data_state>initialized</data_state>\r\n</settings>\r\n";
-  // The program answers datagrams on the workstation's port 7985.
+  // The program answers datagrams on the workstation's fixed port 7985, at
+  // the sender's address: an address of the loopback range of this run's
+  // own keeps runs at the same time (and the ordinary user's) apart.
   int udp = socket(AF_INET, SOCK_DGRAM, 0);
   sockaddr_in me{};
   me.sin_family = AF_INET;
   me.sin_port = htons(7985);
-  me.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  bool haveReplyPort = bind(udp, reinterpret_cast<sockaddr*>(&me), sizeof me) == 0;
+  bool haveReplyPort = false;
+  for (uint32_t n = static_cast<uint32_t>(getpid()) * 2654435761u, tries = 0; !haveReplyPort && tries < 100;
+       ++tries, n = n * 1103515245u + 12345u) {
+    me.sin_addr.s_addr = htonl(0x7F000000u | (n >> 8 & 0xFFFFFFu) | 1u);
+    haveReplyPort = bind(udp, reinterpret_cast<sockaddr*>(&me), sizeof me) == 0;
+  }
+  ASSERT_TRUE(haveReplyPort) << "no loopback address has port 7985 free";
 
   ProgramProcess run(app.program, {"--headless=1"}, app.env);
   ASSERT_TRUE(WaitForLog(app.dir, "started info server on TCP port " + std::to_string(port))) << MainLog(app.dir);
@@ -155,7 +193,7 @@ TEST(Program, AnswersWorkstationsOverTcpAndUdp) {
   EXPECT_EQ(packet.substr(0, 40), qn::Sha1Hex(packet.substr(41) + "K9")) << "the reply's check sum";
   EXPECT_EQ(TcpRequest(port, Frame("GET-ACTIVE-SERVERS", 1, "K9")), "") << "commands are case-sensitive";
 
-  if (haveReplyPort) {
+  {
     std::string datagram = Frame("get-active-servers", 7, "K9");
     sockaddr_in to = me;
     to.sin_port = htons(static_cast<uint16_t>(port));

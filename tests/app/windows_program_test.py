@@ -67,6 +67,22 @@ def start(command, folder, env=None):
                             stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
 
 
+def reply_socket():
+    """A UDP socket on the program's reply port, on a loopback address of
+    this run's own (the program answers the sender's address on that fixed
+    port), so that runs at the same time never share it."""
+    rng = random.Random(os.getpid())
+    for _ in range(100):
+        address = "127.%d.%d.%d" % (rng.randrange(1, 255), rng.randrange(0, 256), rng.randrange(1, 255))
+        s = socket.socket(socket.AF_INET, socket.SOCK_DGRAM)
+        try:
+            s.bind((address, REPLY_PORT))
+            return s
+        except OSError:
+            s.close()
+    raise AssertionError("no loopback address has the reply port %d free" % REPLY_PORT)
+
+
 def port_is_free(port):
     for kind in (socket.SOCK_STREAM, socket.SOCK_DGRAM):
         with socket.socket(socket.AF_INET, kind) as s:
@@ -193,8 +209,7 @@ def main():
     program = sys.argv[1]
     linux = sys.argv[2] if len(sys.argv) > 2 and os.path.isfile(sys.argv[2]) else None
     port = listening_ports()
-    udp = socket.socket(socket.AF_INET, socket.SOCK_DGRAM)
-    udp.bind(("127.0.0.1", REPLY_PORT))
+    udp = reply_socket()
     udp.settimeout(20)
     with tempfile.TemporaryDirectory(prefix="qnwin.") as work:
         windows = run_windows(program, work, udp, port)

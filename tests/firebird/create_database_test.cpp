@@ -121,6 +121,36 @@ TEST_F(CreateDatabaseTest, ExistingFileOrMissingFolderGivesTheFolderMessage) {
   EXPECT_TRUE(shown_.empty());
 }
 
+// The server may refuse the goodbye of the new database's attachment (here
+// a transaction the connection does not know of is still open, so the
+// server answers "cannot disconnect database with open transactions"):
+// everything of the creation was committed, so the database counts as
+// created and the failed detach is only logged.
+TEST_F(CreateDatabaseTest, AFailedLastDetachStillReportsTheDatabaseCreated) {
+  TqnDbCredentials in{fbtest::Fb30Path(dir_.File("tx.fd3")), kUser, kPassword};
+  connection_.SetDatabaseName(in.path);
+  connection_.SetUserName(in.user);
+  connection_.SetPassword(in.password);
+  connection_.SetLibraryName(SelectClientLibrary(program_.path(), true));
+  CreateAttachedDatabase(connection_, Dialog({}), [](TqnFbConnection&) {});
+  const fb::TqnFbApi& api = connection_.Api();
+  fb::isc_db_handle database = *connection_.Handle();
+  fb::isc_tr_handle open = 0;
+  fb::TqnTeb teb{&database, 0, nullptr};
+  fb::ISC_STATUS_ARRAY status = {};
+  ASSERT_EQ(api.isc_start_multiple(status, &open, 1, &teb), 0);
+
+  std::vector<std::string> logged;
+  TqnDbCredentials out = FinishDatabaseCreation(connection_, [&](const std::string& text) { logged.push_back(text); });
+  EXPECT_EQ(out.path, in.path);
+  EXPECT_EQ(out.password, in.password);
+  EXPECT_FALSE(connection_.Attached());
+  ASSERT_EQ(logged.size(), 1u) << "the detach did not fail";
+  EXPECT_EQ(logged[0].rfind("detaching the new database " + in.path + " failed: ", 0), 0u) << logged[0];
+  api.isc_rollback_transaction(status, &open);
+  api.isc_detach_database(status, &database);
+}
+
 TEST_F(CreateDatabaseTest, QuoteInTheFolderName) {
   std::string folder = dir_.File("it's");
   std::filesystem::create_directories(folder);

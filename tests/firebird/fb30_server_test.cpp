@@ -28,6 +28,7 @@
 #include "platform/named_objects.h"
 #include "platform/system.h"
 #include "test_support/child_process.h"
+#include "test_support/listening_port.h"
 #include "test_support/temp_dir.h"
 
 using namespace qn;
@@ -36,9 +37,6 @@ namespace {
 
 const std::string kInstaller = QN_FB30_INSTALLER;
 const std::string kServersScript = QN_SERVERS_SCRIPT;
-constexpr int kTestPort = 53130;  // the installed instances of these tests: this
-constexpr int kKillPort = 53131;  // and this, so that the two may run side by side
-constexpr int kServicePort = 53132;  // the instance run as a system service
 constexpr int kDevPort = 53030;   // the dev server of scripts/firebird-servers.sh
 
 bool PortAnswers(int port) {
@@ -366,7 +364,10 @@ TEST_F(Fb30Test, WithoutRootRightsOrADesktopTheInstallerIsNotStartedAndTheReason
 
 // ---- the real installer ----
 
+// Each installed instance takes a port free now, so that runs side by side
+// and ports a killed run left bound never meet.
 TEST_F(Fb30Test, TheInstallerSetsUpAServerThatTakesDatabases) {
+  const int kTestPort = ListeningPort();
   ASSERT_FALSE(PortAnswers(kTestPort)) << "port " << kTestPort << " is taken; these tests need it free";
   ::setenv("QN_FB30_PORT", std::to_string(kTestPort).c_str(), 1);
   StopAtEnd stop;
@@ -405,6 +406,7 @@ TEST_F(Fb30Test, TheInstallerSetsUpAServerThatTakesDatabases) {
 }
 
 TEST_F(Fb30Test, AKilledGuardTakesItsServerAlongAndAReinstallRecovers) {
+  const int kKillPort = ListeningPort();
   ASSERT_FALSE(PortAnswers(kKillPort)) << "port " << kKillPort << " is taken; these tests need it free";
   ::setenv("QN_FB30_PORT", std::to_string(kKillPort).c_str(), 1);
   StopAtEnd stop;
@@ -412,7 +414,7 @@ TEST_F(Fb30Test, AKilledGuardTakesItsServerAlongAndAReinstallRecovers) {
   const pid_t guard = static_cast<pid_t>(std::stol(GuardPid()));
   ASSERT_EQ(::kill(guard, SIGKILL), 0);
   ASSERT_TRUE(Eventually([] { return !IsFb30Running(); }));
-  EXPECT_TRUE(Eventually([] { return !PortAnswers(kKillPort); })) << "the server outlived its guard";
+  EXPECT_TRUE(Eventually([kKillPort] { return !PortAnswers(kKillPort); })) << "the server outlived its guard";
 
   ASSERT_EQ(RunInstaller(), 0);
   EXPECT_TRUE(IsFb30Running());
@@ -423,10 +425,11 @@ TEST_F(Fb30Test, AKilledGuardTakesItsServerAlongAndAReinstallRecovers) {
 // As the system's service manager runs it: prepared, then guarded in the
 // foreground, the program's running test true exactly while it runs.
 TEST_F(Fb30Test, TheServiceModeGuardsTheInstanceInTheForegroundUntilSigterm) {
+  const int kServicePort = ListeningPort();
   ASSERT_FALSE(PortAnswers(kServicePort)) << "port " << kServicePort << " is taken; these tests need it free";
   ::setenv("QN_FB30_PORT", std::to_string(kServicePort).c_str(), 1);
   Spawned service({"--service"});
-  ASSERT_TRUE(Eventually([] { return PortAnswers(kServicePort) && IsFb30Running(); }));
+  ASSERT_TRUE(Eventually([kServicePort] { return PortAnswers(kServicePort) && IsFb30Running(); }));
   EXPECT_TRUE(platform::RegistryKeyExists(kFb30UninstallKey));
   EXPECT_EQ(GuardPid(), std::to_string(service.Pid()) + "\n") << "the service's own process is the guard";
   Spawned second({"--service"});
@@ -441,7 +444,7 @@ TEST_F(Fb30Test, TheServiceModeGuardsTheInstanceInTheForegroundUntilSigterm) {
   ::kill(service.Pid(), SIGTERM);
   EXPECT_EQ(service.Wait(), 0);
   EXPECT_FALSE(IsFb30Running());
-  EXPECT_TRUE(Eventually([] { return !PortAnswers(kServicePort); })) << "the server ends with the service";
+  EXPECT_TRUE(Eventually([kServicePort] { return !PortAnswers(kServicePort); })) << "the server ends with the service";
 }
 
 TEST_F(Fb30Test, TheInstallerAdoptsARunningServerWithTheSameLogin) {

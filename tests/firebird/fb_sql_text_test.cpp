@@ -1,6 +1,8 @@
 // The lexical rules: named parameters and the splitting of scripts.
 #include "firebird/fb_sql_text.h"
 
+#include "base/text.h"
+
 #include <gtest/gtest.h>
 
 #include <string>
@@ -33,6 +35,18 @@ TEST(TranslateNamedParams, StringsCommentsAndIdentifiersAreLeftAlone) {
   // A colon not followed by a name character is no parameter.
   EXPECT_EQ(TranslateNamedParams("select a[1 : 2] from t", names), "select a[1 : 2] from t");
   EXPECT_TRUE(names.empty());
+}
+
+// Fields of a dump may have Russian names; their parameters are named after
+// them, in Windows-1251.
+TEST(TranslateNamedParams, RussianNamesAreWholeParameters) {
+  Names names;
+  const std::string a = Win1251("aИмя"), b = Win1251("aСумма_1");
+  EXPECT_EQ(TranslateNamedParams("insert into t values (:aObject, :" + a + ", :" + b + ")", names),
+            "insert into t values (?, ?, ?)");
+  EXPECT_EQ(names, (Names{"aObject", a, b}));
+  EXPECT_EQ(TranslateNamedParams("where x = :" + Win1251("Ё") + "", names), "where x = ?");
+  EXPECT_EQ(names, (Names{Win1251("Ё")}));
 }
 
 TEST(TranslateNamedParams, QuestionMarksKeepTheirPositions) {

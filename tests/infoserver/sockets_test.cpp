@@ -74,6 +74,24 @@ TEST(Sockets, SilencePartialLinesAndHangUps) {
   }
 }
 
+// A workstation that is switched off mid-request resets its connection
+// (RST, no FIN): that is a closed connection on every platform, not an error.
+TEST(Sockets, APeerThatResetsHasClosed) {
+  Pair p;
+  ASSERT_TRUE(p.server);
+  infotest::SendAll(p.client, "half");
+  linger abort{};
+  abort.l_onoff = 1;
+  abort.l_linger = 0;
+  ASSERT_EQ(::setsockopt(p.client, SOL_SOCKET, SO_LINGER, reinterpret_cast<const char*>(&abort), sizeof abort), 0);
+  infotest::CloseSocket(p.client);
+  p.client = -1;
+  std::string line;
+  Line result = Line::Line;
+  EXPECT_NO_THROW(result = p.server->ReadLine(line, 100, 20000));
+  EXPECT_EQ(result, Line::Closed);
+}
+
 TEST(Sockets, WriteReachesThePeerAndCloseEndsTheStream) {
   Pair p;
   p.server->Write("reply\r\n", 10000);

@@ -4,8 +4,10 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <chrono>
 #include <mutex>
 #include <thread>
+#include <vector>
 
 #include "base/error.h"
 #include "info_test_support.h"
@@ -86,6 +88,36 @@ TEST(UdpServer, DatagramsAreHandledOnTheMainThreadWithThePeerAddress) {
   EXPECT_EQ(handledOn, main.Id());
   EXPECT_EQ(ReplyPayload(s.Ask(Request("perform-database-backup db0000"))), "database-backup-info 0000002A success");
   EXPECT_EQ(backupPeer, "127.0.0.1");
+}
+
+// A datagram from outside "allow-peers" is dropped unread; a peer the list
+// names is answered as before. (One sender on 127.0.0.1 and two servers
+// that differ in their lists: Wine binds datagram sockets to no other
+// loopback address.)
+TEST(UdpServer, PeersOutsideTheAllowedNetworksGetNoAnswer) {
+  Fixture f(infotest::kRegisterXml, /*debug=*/false);
+  MainThread main;
+  infotest::UdpPeer peer;
+  auto serverFor = [&](const char* allowed) {
+    qn::TqnUdpServerOptions o;
+    o.address = "127.0.0.1";
+    o.port = 0;
+    o.replyPort = peer.Port();
+    o.peers = qn::TqnPeerFilter::FromSetting(allowed);
+    return std::make_unique<qn::TqnInfoUdpServer>(f.ctx, main.Runner(), o);
+  };
+  auto refusing = serverFor("127.0.0.2/32, 10.0.0.0/8");
+  auto answering = serverFor("127.0.0.1/32");
+  ASSERT_TRUE(peer.SendTo(refusing->Port(), Request("get-active-servers", 1)));
+  const std::vector<std::string> refused{"refused datagram from 127.0.0.1, not in allow-peers"};
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+  while (f.LogTexts() != refused && std::chrono::steady_clock::now() < deadline)
+    std::this_thread::sleep_for(std::chrono::milliseconds(5));
+  EXPECT_EQ(f.LogTexts(), refused);
+  // Had the first been answered, its reply would come before this one.
+  ASSERT_TRUE(peer.SendTo(answering->Port(), Request("get-active-servers", 2)));
+  EXPECT_EQ(ReplyPayload(peer.Receive()), "active-server 00000002 OFFICE1 4");
+  EXPECT_EQ(f.LogTexts(), refused);
 }
 
 TEST(UdpServer, DatagramLimitIs2048Bytes) {
