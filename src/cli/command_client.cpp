@@ -97,6 +97,11 @@ class TqnProgressLines {
     thread_.join();
   }
   void SetWaiting(bool waiting) { waiting_ = waiting; }
+  // The handling instance's own latest line, when it reports one.
+  void SetServerLine(const std::string& line) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    serverLine_ = line;
+  }
 
  private:
   using Clock = std::chrono::steady_clock;
@@ -107,7 +112,7 @@ class TqnProgressLines {
       std::string line = activity_ + (waiting_ ? Win1251(": ждёт окончания другой операции, ")
                                                : Win1251(": выполняется, ")) +
                          std::to_string(seconds) + Win1251(" с");
-      const std::string latest = waiting_ ? std::string() : tail_.Latest();
+      const std::string latest = waiting_ ? std::string() : !serverLine_.empty() ? serverLine_ : tail_.Latest();
       if (!latest.empty()) line += Win1251(" — ") + latest;
       PrintLine(stderr, line);
     }
@@ -118,6 +123,7 @@ class TqnProgressLines {
   std::atomic<bool> waiting_{false};
   std::mutex mutex_;
   std::condition_variable wake_;
+  std::string serverLine_;
   bool stop_ = false;
   std::thread thread_;
 };
@@ -144,32 +150,49 @@ bool ConfirmRestore(const TqnCommand& command, std::string& refusal) {
 
 enum class TqnHandOver { Done, NoInstance };
 
+// One exchange with the slot; false when the instance went away meanwhile.
+bool Exchange(int slot, TqnIpcMessage& message, TqnProgressLines* progress) {
+  try {
+    SendIpcMessage(TqnApplication::kChannelName, slot, message, kIpcReplyTimeoutMs,
+                   [progress](const std::string& line) {
+                     if (progress) progress->SetServerLine(line);
+                   });
+    return true;
+  } catch (const std::exception&) {
+    return false;
+  }
+}
+
 // Sends the command to the first running instance, tries again while it is
-// busy or still starting; fills result when an instance answered.
+// busy or still starting; fills result when an instance answered. A long
+// answer comes in pieces of the one result.
 TqnHandOver HandOver(const TqnCommand& command, TqnProgressLines* progress, TqnCommandResult& result) {
   const auto startedWaiting = std::chrono::steady_clock::now();
   for (;;) {
     const std::vector<int> slots = ListIpcInstances(TqnApplication::kChannelName);
     if (slots.empty()) return TqnHandOver::NoInstance;
-    TqnCommandRequest request;
-    request.options = CommandOptions(command);
-    std::string text;
-    TqnCommandAnswer answer;
-    do {
-      request.offset = static_cast<uint32_t>(text.size());
-      TqnIpcMessage message;
-      WriteCommandRequest(message, request);
-      try {
-        SendIpcMessage(TqnApplication::kChannelName, slots.front(), message);
-      } catch (const std::exception&) {
-        answer.status.clear();  // the instance went away meanwhile
-        break;
-      }
-      answer = ReadCommandAnswer(message);
-      text += answer.text;
-    } while (answer.status == kCommandDone && !answer.text.empty() && text.size() < answer.totalLength);
+    TqnIpcMessage message;
+    WriteCommandRequest(message, CommandOptions(command));
+    if (!Exchange(slots.front(), message, progress)) continue;  // gone: look again
+    TqnCommandAnswer answer = ReadCommandAnswer(message);
     if (answer.status == kCommandDone || answer.status == kCommandFailed) {
-      result = {answer.status == kCommandDone, text};
+      const bool ok = answer.status == kCommandDone;
+      std::string text = answer.text;
+      while (text.size() < answer.totalLength && !answer.text.empty()) {
+        WritePageRequest(message, answer.answerNumber, static_cast<uint32_t>(text.size()));
+        if (!Exchange(slots.front(), message, nullptr)) {
+          result = {false, Win1251("Запущенная программа завершилась, не передав ответ целиком")};
+          return TqnHandOver::Done;
+        }
+        answer = ReadCommandAnswer(message);
+        if (answer.status != (ok ? kCommandDone : kCommandFailed)) {
+          result = {false, answer.status == kCommandFailed ? answer.text
+                                                           : Win1251("Запущенная программа не передала ответ целиком")};
+          return TqnHandOver::Done;
+        }
+        text += answer.text;
+      }
+      result = {ok, text};
       return TqnHandOver::Done;
     }
     if (answer.status == "fail") {
@@ -197,12 +220,12 @@ int RunAdministratorCommand(const TqnCommand& command, const TqnOwnInstanceRunne
     return 0;
   }
   if (!command.error.empty()) {
-    PrintLine(stdout, command.error);
+    PrintLine(stderr, command.error);
     return 1;
   }
   std::string refusal;
   if (command.kind == TqnCommandKind::Restore && !ConfirmRestore(command, refusal)) {
-    PrintLine(stdout, refusal);
+    PrintLine(stderr, refusal);
     return 1;
   }
   std::optional<TqnProgressLines> progress;
@@ -220,7 +243,8 @@ int RunAdministratorCommand(const TqnCommand& command, const TqnOwnInstanceRunne
     result = {false, e.what()};
   }
   progress.reset();
-  if (!result.text.empty()) PrintLine(stdout, result.text);
+  // Results on standard output, failures on standard error.
+  if (!result.text.empty()) PrintLine(result.ok ? stdout : stderr, result.text);
   return result.ok ? 0 : 1;
 }
 

@@ -52,20 +52,31 @@ TqnCommandExecutor::TqnCommandExecutor(TqnApplication& app, TqnBackupFeature& ba
 TqnCommandExecutor::~TqnCommandExecutor() { app_.SetCommandHandler(nullptr); }
 
 void TqnCommandExecutor::HandleMessage(TqnIpcMessage& message) {
-  if (message.Command() != kCommandLineMessage) return;
+  const std::string kind = message.Command();
+  if (kind == kCommandPageMessage) {
+    // Only the stored result is read: a page may come at any time.
+    const TqnCommandRequest request = ReadCommandRequest(message);
+    for (const TqnKeptAnswer& kept : answers_)
+      if (kept.number == request.answerNumber) {
+        WriteCommandAnswer(message, kept.status, kept.text, request.offset, kept.number);
+        return;
+      }
+    WriteCommandAnswer(message, kCommandFailed, Win1251("Ответ на команду больше недоступен"), 0);
+    return;
+  }
+  if (kind != kCommandLineMessage) return;
   if (running_ || closed_ || backup_.Runner().OperationOnThisThread()) {
     WriteCommandAnswer(message, kCommandBusy, "", 0);
     return;
   }
-  const TqnCommandRequest request = ReadCommandRequest(message);
-  const TqnCommand command = CommandFromOptions(request.options);
-  if (command.kind == TqnCommandKind::List) {
-    // A long register is fetched in pieces; each piece from a fresh list.
-    WriteCommandAnswer(message, kCommandDone, ListText(), request.offset);
-    return;
-  }
+  const TqnCommand command = CommandFromOptions(ReadCommandRequest(message).options);
   const TqnCommandResult result = Execute(command);
-  WriteCommandAnswer(message, result.ok ? kCommandDone : kCommandFailed, result.text, 0);
+  // The whole answer is kept for the pieces that do not fit this record.
+  TqnKeptAnswer kept{++lastAnswerNumber_, result.ok ? kCommandDone : kCommandFailed, result.text};
+  if (kept.number == 0) kept.number = ++lastAnswerNumber_;
+  WriteCommandAnswer(message, kept.status, kept.text, 0, kept.number);
+  answers_.push_back(std::move(kept));
+  if (answers_.size() > kKeptAnswers) answers_.pop_front();
 }
 
 TqnCommandResult TqnCommandExecutor::Execute(const TqnCommand& command) {

@@ -57,6 +57,11 @@ std::string ReadFile(const std::string& path);
 // (Exception "Cannot create file <path>" or EqnOsError) propagates.
 void WriteFileReplacing(const std::string& path, const std::string& bytes);
 
+// Leaves a file that holds secrets readable and writable by its owner only
+// (a no-op where the folder's access rules decide, as on Windows). False
+// when the file is missing or its mode cannot be changed.
+bool RestrictToOwner(const std::string& path);
+
 // A file opened for appending records, shared with other writers.
 class AppendFile {
  public:

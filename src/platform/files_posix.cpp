@@ -7,6 +7,8 @@
 
 #include <climits>
 #include <cstdio>
+#include <cstdlib>
+#include <fstream>
 
 #include <langinfo.h>
 
@@ -162,6 +164,21 @@ std::string ReadFile(const std::string& path) {
   return data;
 }
 
+namespace {
+
+// The process's file mode mask, read without changing it: setting it to
+// learn it would, for that moment, open the files other threads create.
+mode_t CurrentUmask() {
+  std::ifstream status("/proc/self/status");
+  for (std::string line; std::getline(status, line);)
+    if (line.rfind("Umask:", 0) == 0) return static_cast<mode_t>(std::strtoul(line.c_str() + 6, nullptr, 8) & 0777);
+  return 022;
+}
+
+}  // namespace
+
+bool RestrictToOwner(const std::string& path) { return ::chmod(KernelFileName(path).c_str(), 0600) == 0; }
+
 void WriteFileReplacing(const std::string& path, const std::string& bytes) {
   const std::string target = KernelFileName(path);
   std::string dir = ExtractFileDir(target);
@@ -171,7 +188,7 @@ void WriteFileReplacing(const std::string& path, const std::string& bytes) {
   struct stat st;
   // Keep the permissions of the file being replaced.
   if (::stat(target.c_str(), &st) == 0) ::fchmod(fd, st.st_mode & 07777);
-  else ::fchmod(fd, 0666 & ~[] { mode_t m = ::umask(0); ::umask(m); return m; }());
+  else ::fchmod(fd, 0666 & ~CurrentUmask());
   bool ok = WriteAll(fd, bytes.data(), bytes.size()) && ::fsync(fd) == 0;
   int err = errno;
   if (::close(fd) != 0 && ok) {
