@@ -150,10 +150,20 @@ bool ConfirmRestore(const TqnCommand& command, std::string& refusal) {
 
 enum class TqnHandOver { Done, NoInstance };
 
+}  // namespace
+
+std::string ServiceOnlyMessage() {
+  return Win1251(
+      "Базы данных на этом компьютере обслуживает служба qndbmgr. Команды ей передают root и члены группы "
+      "qndbmgr (sudo adduser ИМЯ qndbmgr, затем войти снова)");
+}
+
+namespace {
+
 // One exchange with the slot; false when the instance went away meanwhile.
-bool Exchange(int slot, TqnIpcMessage& message, TqnProgressLines* progress) {
+bool Exchange(const char* channel, int slot, TqnIpcMessage& message, TqnProgressLines* progress) {
   try {
-    SendIpcMessage(TqnApplication::kChannelName, slot, message, kIpcReplyTimeoutMs,
+    SendIpcMessage(channel, slot, message, kIpcReplyTimeoutMs,
                    [progress](const std::string& line) {
                      if (progress) progress->SetServerLine(line);
                    });
@@ -166,21 +176,22 @@ bool Exchange(int slot, TqnIpcMessage& message, TqnProgressLines* progress) {
 // Sends the command to the first running instance, tries again while it is
 // busy or still starting; fills result when an instance answered. A long
 // answer comes in pieces of the one result.
-TqnHandOver HandOver(const TqnCommand& command, TqnProgressLines* progress, TqnCommandResult& result) {
+TqnHandOver HandOver(const char* channel, const TqnCommand& command, TqnProgressLines* progress,
+                     TqnCommandResult& result) {
   const auto startedWaiting = std::chrono::steady_clock::now();
   for (;;) {
-    const std::vector<int> slots = ListIpcInstances(TqnApplication::kChannelName);
+    const std::vector<int> slots = ListIpcInstances(channel);
     if (slots.empty()) return TqnHandOver::NoInstance;
     TqnIpcMessage message;
     WriteCommandRequest(message, CommandOptions(command));
-    if (!Exchange(slots.front(), message, progress)) continue;  // gone: look again
+    if (!Exchange(channel, slots.front(), message, progress)) continue;  // gone: look again
     TqnCommandAnswer answer = ReadCommandAnswer(message);
     if (answer.status == kCommandDone || answer.status == kCommandFailed) {
       const bool ok = answer.status == kCommandDone;
       std::string text = answer.text;
       while (text.size() < answer.totalLength && !answer.text.empty()) {
         WritePageRequest(message, answer.answerNumber, static_cast<uint32_t>(text.size()));
-        if (!Exchange(slots.front(), message, nullptr)) {
+        if (!Exchange(channel, slots.front(), message, nullptr)) {
           result = {false, Win1251("Запущенная программа завершилась, не передав ответ целиком")};
           return TqnHandOver::Done;
         }
@@ -233,7 +244,21 @@ int RunAdministratorCommand(const TqnCommand& command, const TqnOwnInstanceRunne
   TqnCommandResult result;
   try {
     for (;;) {
-      if (HandOver(command, progress ? &*progress : nullptr, result) == TqnHandOver::Done) break;
+      // Where the system's service looks after the databases, commands go
+      // to it, and no instance of this user's runs beside it.
+      if (IpcChannelInUse(TqnApplication::kServiceChannelName)) {
+        if (ListIpcInstances(TqnApplication::kServiceChannelName).empty()) {
+          result = {false, ServiceOnlyMessage()};
+          break;
+        }
+        if (HandOver(TqnApplication::kServiceChannelName, command, progress ? &*progress : nullptr, result) ==
+            TqnHandOver::Done)
+          break;
+        continue;
+      }
+      if (HandOver(TqnApplication::kChannelName, command, progress ? &*progress : nullptr, result) ==
+          TqnHandOver::Done)
+        break;
       if (auto own = runOwnInstance(command)) {
         result = *own;
         break;

@@ -18,6 +18,9 @@ namespace qn {
 // instance took the channel first (the command is then handed to it).
 using TqnOwnInstanceRunner = std::function<std::optional<TqnCommandResult>(const TqnCommand& command)>;
 
+// What a user who may not reach the machine's service is told.
+std::string ServiceOnlyMessage();
+
 // Help, version and the commands; returns the exit code.
 int RunAdministratorCommand(const TqnCommand& command, const TqnOwnInstanceRunner& runOwnInstance);
 

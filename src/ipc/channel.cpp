@@ -217,6 +217,12 @@ std::vector<int> ListIpcInstances(const std::string& channelName) {
   return slots;
 }
 
+bool IpcChannelInUse(const std::string& channelName) {
+  for (int s = 0; s < kIpcMaxSlots; ++s)
+    if (platform::NamedMutex::Open(IpcObjectName(channelName, s, "mutex"))) return true;
+  return false;
+}
+
 void SendIpcMessage(const std::string& channelName, int slot, TqnIpcMessage& message, uint32_t timeoutMs,
                     const TqnIpcProgress& progress) {
   auto mutex = platform::NamedMutex::Open(IpcObjectName(channelName, slot, "mutex"));

@@ -119,8 +119,12 @@ class TqnIpcListener {
 // The name of one of a slot's objects, e.g. "C.00.event".
 std::string IpcObjectName(const std::string& channelName, int slot, const char* suffix);
 
-// Slots 0..9, ascending, whose message event exists.
+// Slots 0..9, ascending, whose message event exists and may be used.
 std::vector<int> ListIpcInstances(const std::string& channelName);
+
+// True when some server holds a slot of the channel, also one this process
+// may not reach (another user's machine-wide channel).
+bool IpcChannelInUse(const std::string& channelName);
 
 // Called while the server handles the message, with its latest progress
 // line ("" until the handler reports one), about every 200 ms.

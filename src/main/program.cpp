@@ -1,12 +1,16 @@
 #include "main/program.h"
 
 #include <chrono>
+#include <cstdio>
 #include <cstdlib>
 #include <thread>
 
 #include "app/application.h"
 #include "firebird/fb_paths.h"
+#include "base/text.h"
+#include "cli/command_client.h"
 #include "ipc/channel.h"
+#include "platform/system.h"
 
 namespace qn {
 
@@ -14,21 +18,49 @@ namespace {
 constexpr int kHandOverAttempts = 100;
 }  // namespace
 
+namespace {
+const char* gChannelName = TqnApplication::kChannelName;
+}  // namespace
+
+void SetServiceRun(bool service) {
+  gChannelName = service ? TqnApplication::kServiceChannelName : TqnApplication::kChannelName;
+}
+
+bool ServiceRunsHere() { return IpcChannelInUse(TqnApplication::kServiceChannelName); }
+
+int TellServiceRuns(int argc, char** argv, bool quiet) {
+  // Who may reach the service sees it through the command line; no one is
+  // greeted at login with an error.
+  const std::string text =
+      ListIpcInstances(TqnApplication::kServiceChannelName).empty()
+          ? ServiceOnlyMessage()
+          : Win1251("Базы данных на этом компьютере обслуживает служба qndbmgr. Её реестр: qndbmgr --list; "
+                    "архивация и разархивация: qndbmgr --backup=КЛЮЧ, qndbmgr --restore=КЛЮЧ --from=ФАЙЛ");
+  std::fputs((platform::ToTerminal(text) + "\n").c_str(), stderr);
+  if (!quiet) ShowNotice(argc, argv, text);
+  return 0;
+}
+
 bool HandOverToRunningInstance() {
   // An instance that is shutting down answers no more and soon ends; this
-  // one then becomes the instance, so that a start is never lost.
+  // one then becomes the instance, so that a start is never lost. A
+  // short-lived instance that runs an administrator's command ends when the
+  // command is done: this start waits for it, then starts.
   for (int attempt = 0; attempt < kHandOverAttempts; ++attempt) {
-    std::vector<int> slots = ListIpcInstances(TqnApplication::kChannelName);
+    std::vector<int> slots = ListIpcInstances(gChannelName);
     if (slots.empty()) return false;
     TqnIpcMessage message{};
     message.SetCommand("activate");
     try {
-      SendIpcMessage(TqnApplication::kChannelName, slots.front(), message);
-      return true;
+      SendIpcMessage(gChannelName, slots.front(), message);
     } catch (const std::exception&) {
       // The instance went away; its names go with the last handle to them.
       std::this_thread::sleep_for(std::chrono::milliseconds(50));
+      continue;
     }
+    if (message.Status() != TqnApplication::kCommandInstanceStatus) return true;
+    while (ListIpcInstances(gChannelName) == slots) std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    attempt = -1;
   }
   return true;
 }
@@ -36,7 +68,7 @@ bool HandOverToRunningInstance() {
 TqnIpcServer& StartChannelServer(TqnMainThreadRunner mainThread) {
   // Never destroyed: it serves until the process ends (destroying it would
   // wait for its listener, which may be waiting for the main thread).
-  auto* server = new TqnIpcServer(TqnApplication::kChannelName, std::move(mainThread));
+  auto* server = new TqnIpcServer(gChannelName, std::move(mainThread));
   server->Start();
   return *server;
 }

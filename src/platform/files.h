@@ -31,6 +31,12 @@ bool DirectoryExists(const std::string& path);  // a folder
 void ForceDirectories(const std::string& path);
 
 // The folder of the running executable, without a trailing separator.
+std::string ExecutableFolder();
+// The program folder (settings, data, backup, log), without a trailing
+// separator: the executable's folder, as a program copied into a folder of
+// its own expects. On Linux, QNDBMGR_HOME names it explicitly (a service's
+// state folder); an executable in the system's folders (/usr/bin) uses the
+// user's own, $XDG_DATA_HOME/qndbmgr (~/.local/share/qndbmgr).
 std::string ProgramFolder();
 // The user's temporary folder, with a trailing separator.
 std::string TempFolder();

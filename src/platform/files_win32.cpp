@@ -80,7 +80,9 @@ void ForceDirectories(const std::string& path) {
   if (!::CreateDirectoryA(folder.c_str(), nullptr) && ::GetLastError() != ERROR_ALREADY_EXISTS) ThrowLastError();
 }
 
-std::string ProgramFolder() {
+std::string ProgramFolder() { return ExecutableFolder(); }
+
+std::string ExecutableFolder() {
   char buf[MAX_PATH + 1];
   const DWORD n = ::GetModuleFileNameA(nullptr, buf, MAX_PATH);
   if (n == 0 || n >= MAX_PATH) return ".";

@@ -1,8 +1,13 @@
 // POSIX stand-in for Windows named kernel objects.
 //
-// Each object is a small file in a namespace folder (one per user, in the
-// user's runtime folder or on /dev/shm, and one for "Global\" names on
-// /dev/shm, whose files every user may open). A handle holds a shared
+// Each object is a small file in a namespace folder: one per user on
+// /dev/shm, the same for every process of the user whatever its session,
+// and one for "Global\" names, /run/qndbmgr-objects, which only root makes
+// (the package at boot, or the first root process) and which is accepted
+// only while root owns it and other users cannot write it. Its files are
+// for root and the group "qndbmgr" (the services and the administrators);
+// other users may only learn that a name exists. Files are opened relative
+// to the checked folder's descriptor, never through a link. A handle holds a shared
 // open-file-description lock on byte 0 of the file; a name "exists" exactly
 // while some handle holds that lock, so the kernel forgets a name when the
 // last process holding it ends, however it ends. Creation and opening are
@@ -17,6 +22,7 @@
 
 #include <errno.h>
 #include <fcntl.h>
+#include <grp.h>
 #include <linux/futex.h>
 #include <sys/file.h>
 #include <sys/mman.h>
@@ -29,6 +35,7 @@
 #include <chrono>
 #include <condition_variable>
 #include <map>
+#include <optional>
 #include <mutex>
 #include <thread>
 
@@ -58,65 +65,94 @@ std::string OverrideFolder() {
   return (over && *over) ? std::string(over) : std::string();
 }
 
-// True for a real folder (no link) that belongs to this user alone.
-bool PrivateFolder(const std::string& dir) {
-  struct stat st;
-  return ::lstat(dir.c_str(), &st) == 0 && S_ISDIR(st.st_mode) && st.st_uid == ::geteuid() &&
-         (st.st_mode & 077) == 0;
-}
+constexpr const char* kGlobalFolder = "/run/qndbmgr-objects";
+constexpr const char* kGlobalGroup = "qndbmgr";
 
-// True for a real folder open to every user like /tmp (sticky, writable by all).
-bool SharedFolder(const std::string& dir) {
-  struct stat st;
-  return ::lstat(dir.c_str(), &st) == 0 && S_ISDIR(st.st_mode) && (st.st_mode & 01777) == 01777;
+// Who may be trusted with a namespace folder: the user's own is this user's
+// alone; the machine-wide one is root's and no other user may write it.
+bool TrustedFolder(const struct stat& st, bool global) {
+  if (!S_ISDIR(st.st_mode)) return false;
+  if (global) return st.st_uid == 0 && (st.st_mode & S_IWOTH) == 0;
+  return st.st_uid == ::geteuid() && (st.st_mode & 077) == 0;
 }
 
 // Makes dir (its parent must exist) unless it exists; true when dir is then
-// a folder that passes the check. A folder that someone else made in advance
+// a folder this user may trust. A folder that someone else made in advance
 // with another owner or mode is left alone and fails the check.
-bool MakeFolder(const std::string& dir, bool shared) {
-  if (::mkdir(dir.c_str(), shared ? 01777 : 0700) == 0) {
-    if (shared) ::chmod(dir.c_str(), 01777);  // past the umask
-  } else if (errno != EEXIST) {
-    return false;
-  }
-  return shared ? SharedFolder(dir) : PrivateFolder(dir);
+bool MakePrivateFolder(const std::string& dir) {
+  if (::mkdir(dir.c_str(), 0700) != 0 && errno != EEXIST) return false;
+  struct stat st;
+  return ::lstat(dir.c_str(), &st) == 0 && TrustedFolder(st, false);
+}
+
+// The group of the machine-wide names: "qndbmgr" where the package made it.
+gid_t GlobalGroup() {
+  struct group* g = ::getgrnam(kGlobalGroup);
+  return g ? g->gr_gid : 0;
+}
+
+// Root makes the machine-wide folder: its group may add names (setgid, so
+// that they are the group's; sticky, so that no one removes another's).
+void MakeGlobalFolder(const std::string& dir) {
+  if (::geteuid() != 0) return;
+  if (::mkdir(dir.c_str(), 0700) != 0) return;  // exists: checked when opened
+  if (::chown(dir.c_str(), 0, GlobalGroup()) != 0 || ::chmod(dir.c_str(), 03775) != 0) ::rmdir(dir.c_str());
 }
 
 // The first usable folder of a fixed sequence of candidates, so that every
 // process that asks lands on the same one, and one planted by another user
 // costs a step of the sequence, not the namespace.
-std::string FirstUsable(const std::string& base, const std::string& name, bool shared) {
+std::string FirstUsable(const std::string& base, const std::string& name) {
   for (int i = 0; i < 10; ++i) {
     std::string dir = JoinPath(base, i == 0 ? name : Format("%s.%d", name.c_str(), i));
-    if (MakeFolder(dir, shared)) return dir;
+    if (MakePrivateFolder(dir)) return dir;
   }
   ThrowErrno(EACCES);
 }
 
-// The folder of a namespace, in the kernel's form, made on first use. The
-// per-user one is the user's own runtime folder where the system provides
-// one, else a private folder on /dev/shm; the machine-wide one is open to all.
+// The folder of a namespace, in the kernel's form. The per-user one is made
+// on first use; the machine-wide one only by root.
 std::string NamespaceFolder(bool global) {
   const std::string over = OverrideFolder();
   if (!over.empty()) {
     struct stat st;
     if (::stat(over.c_str(), &st) != 0 && ::mkdir(over.c_str(), 0777) != 0 && errno != EEXIST) ThrowErrno(errno);
-    return FirstUsable(over, global ? ".qn-objects-global" : Format(".qn-objects-%u", ::geteuid()), global);
+    if (global) {
+      const std::string dir = JoinPath(over, ".qn-objects-global");
+      MakeGlobalFolder(dir);
+      return dir;
+    }
+    return FirstUsable(over, Format(".qn-objects-%u", ::geteuid()));
+  }
+  if (global) {
+    MakeGlobalFolder(kGlobalFolder);
+    return kGlobalFolder;
   }
   const std::string shm = [] {
     struct stat st;
     return ::stat("/dev/shm", &st) == 0 && S_ISDIR(st.st_mode) ? std::string("/dev/shm")
                                                                 : KernelFileName(TempFolder());
   }();
-  if (global) return FirstUsable(shm, ".qn-objects-global", true);
-  const std::string runtime = Format("/run/user/%u", ::geteuid());
-  if (PrivateFolder(runtime)) {
-    std::string dir = JoinPath(runtime, "qn-objects");
-    if (MakeFolder(dir, false)) return dir;
-  }
-  return FirstUsable(shm, Format(".qn-objects-%u", ::geteuid()), false);
+  return FirstUsable(shm, Format(".qn-objects-%u", ::geteuid()));
 }
+
+// The namespace folder opened as a descriptor and checked through it, so
+// that the folder checked is the folder used. -1 with errno: ENOENT when it
+// is not there, EACCES when it may not be trusted.
+int OpenNamespace(const std::string& folder, bool global) {
+  const int fd = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+  if (fd < 0) return (errno == ENOENT) ? -1 : (errno = EACCES, -1);
+  struct stat st;
+  if (::fstat(fd, &st) != 0 || !TrustedFolder(st, global)) {
+    ::close(fd);
+    errno = EACCES;
+    return -1;
+  }
+  return fd;
+}
+
+// The mode of a name's file: the user's alone, or root's and its group's.
+mode_t FileMode(bool global) { return global ? 0660 : 0600; }
 
 std::string EscapeName(const std::string& name) {
   std::string out;
@@ -137,7 +173,8 @@ std::string EscapeName(const std::string& name) {
 
 struct ObjectPath {
   std::string folder;
-  std::string file;
+  std::string file;  // the whole path: this process's key of the name
+  std::string base;  // the file's name in the folder
   bool global = false;
 };
 
@@ -153,7 +190,8 @@ ObjectPath PathOf(const char* kind, const std::string& name) {
   ObjectPath p;
   p.global = global;
   p.folder = NamespaceFolder(global);
-  p.file = JoinPath(p.folder, std::string(kind) + "." + EscapeName(bare));
+  p.base = std::string(kind) + "." + EscapeName(bare);
+  p.file = JoinPath(p.folder, p.base);
   return p;
 }
 
@@ -182,16 +220,15 @@ bool HeldElsewhere(int fd) {
 }
 
 // Exclusive hold of a namespace's ".guard" file, per thread and per process,
-// for at most kGuardWaitMs. Read access is enough for the lock, so a guard
-// file that another user made is still usable.
+// for at most kGuardWaitMs. Only those who may use the namespace can open
+// it: the user, or in the machine-wide one root and its group.
 class NamespaceGuard {
  public:
-  explicit NamespaceGuard(const std::string& folder) {
-    const std::string file = JoinPath(folder, ".guard");
-    fd_ = ::open(file.c_str(), O_RDONLY | O_CREAT | O_NOFOLLOW | O_CLOEXEC, 0666);
+  NamespaceGuard(int folderFd, bool global) {
+    fd_ = ::openat(folderFd, ".guard", O_RDONLY | O_CREAT | O_NOFOLLOW | O_CLOEXEC, FileMode(global));
     if (fd_ < 0) ThrowErrno(errno);
     struct stat st;
-    if (::fstat(fd_, &st) == 0 && st.st_uid == ::geteuid()) ::fchmod(fd_, 0666);
+    if (::fstat(fd_, &st) == 0 && st.st_uid == ::geteuid()) ::fchmod(fd_, FileMode(global));  // past the umask
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(kGuardWaitMs);
     auto pause = std::chrono::microseconds(50);
     while (::flock(fd_, LOCK_EX | LOCK_NB) != 0) {
@@ -205,6 +242,23 @@ class NamespaceGuard {
     }
   }
   ~NamespaceGuard() { ::close(fd_); }
+  NamespaceGuard(const NamespaceGuard&) = delete;
+  NamespaceGuard& operator=(const NamespaceGuard&) = delete;
+
+ private:
+  int fd_;
+};
+
+// An open namespace folder, closed at the end of the scope.
+class FolderFd {
+ public:
+  FolderFd(const std::string& folder, bool global) : fd_(OpenNamespace(folder, global)) {}
+  ~FolderFd() {
+    if (fd_ >= 0) ::close(fd_);
+  }
+  FolderFd(const FolderFd&) = delete;
+  FolderFd& operator=(const FolderFd&) = delete;
+  int get() const { return fd_; }
 
  private:
   int fd_;
@@ -227,7 +281,8 @@ long Futex(std::atomic<uint32_t>* addr, int op, uint32_t val, const struct times
 
 // One open object of this process, shared by all of its handles to the name.
 struct NamedObjectState {
-  std::string folder, file;
+  std::string folder, file, base;
+  bool global = false;
   int fd = -1;
   void* map = nullptr;
   size_t mapSize = 0;
@@ -252,8 +307,9 @@ enum class OpenMode { CreateOrOpen, OpenExisting };
 // rights (another user's object): it exists while a holder's lock is on it,
 // which the kernel tells whoever may read the file; a file that cannot be
 // read at all counts as existing. The handle can only be closed.
-std::shared_ptr<NamedObjectState> ExistenceOnly(const ObjectPath& path) {
-  int fd = ::open(path.file.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW);
+std::shared_ptr<NamedObjectState> ExistenceOnly(int folderFd, const ObjectPath& path) {
+  int fd = ::openat(folderFd, path.base.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW);
+  if (fd < 0 && errno == ENOENT) return nullptr;
   bool held = true;
   if (fd >= 0) {
     try {
@@ -281,19 +337,33 @@ std::shared_ptr<NamedObjectState> Acquire(const char* kind, const std::string& n
       return live;
     }
   }
-  NamespaceGuard guard(path.folder);
-  int flags = O_RDWR | O_CLOEXEC | O_NOFOLLOW | (mode == OpenMode::CreateOrOpen ? O_CREAT : 0);
-  // Machine-wide names are for every user, as the Windows objects that they
-  // stand for are; a user's own names are the user's alone.
-  int fd = ::open(path.file.c_str(), flags, path.global ? 0666 : 0600);
+  FolderFd folder(path.folder, path.global);
+  if (folder.get() < 0) {
+    // No machine-wide folder, or one root may not trust: no such names.
+    if (mode == OpenMode::OpenExisting && (errno == ENOENT || errno == EACCES)) return nullptr;
+    ThrowErrno(errno == ENOENT ? EACCES : errno);
+  }
+  std::optional<NamespaceGuard> guard;
+  try {
+    guard.emplace(folder.get(), path.global);
+  } catch (const EqnOsError& e) {
+    if (e.Code() != EACCES || !path.global) throw;
+    // Root's and its group's names: another user learns only whether one
+    // exists, and can neither make nor hold one.
+    auto known = ExistenceOnly(folder.get(), path);
+    if (existed) *existed = known != nullptr;
+    if (known || mode == OpenMode::OpenExisting) return known;
+    throw;
+  }
+  const int flags = O_RDWR | O_CLOEXEC | O_NOFOLLOW | (mode == OpenMode::CreateOrOpen ? O_CREAT : 0);
+  int fd = ::openat(folder.get(), path.base.c_str(), flags, FileMode(path.global));
   if (fd < 0) {
     if (mode == OpenMode::OpenExisting && errno == ENOENT) return nullptr;
-    if (mode == OpenMode::OpenExisting && errno == EACCES) return ExistenceOnly(path);
     ThrowErrno(errno);
   }
-  if (path.global) {
+  {
     struct stat st;
-    if (::fstat(fd, &st) == 0 && st.st_uid == ::geteuid()) ::fchmod(fd, 0666);  // past the umask
+    if (::fstat(fd, &st) == 0 && st.st_uid == ::geteuid()) ::fchmod(fd, FileMode(path.global));  // past the umask
   }
   void* map = MAP_FAILED;
   size_t mapSize = ((size < kPage ? kPage : size) + kPage - 1) / kPage * kPage;
@@ -324,6 +394,8 @@ std::shared_ptr<NamedObjectState> Acquire(const char* kind, const std::string& n
   auto state = std::make_shared<NamedObjectState>();
   state->folder = path.folder;
   state->file = path.file;
+  state->base = path.base;
+  state->global = path.global;
   state->fd = fd;
   state->map = map;
   state->mapSize = mapSize;
@@ -339,14 +411,16 @@ NamedObjectState::~NamedObjectState() {
   if (fd < 0) return;
   // The last holder on the machine tidies the folder.
   try {
-    NamespaceGuard guard(folder);
+    FolderFd dir(folder, global);
+    if (dir.get() < 0) throw EqnOsError(ErrorText(errno), errno);
+    NamespaceGuard guard(dir.get(), global);
     struct flock fl = {};
     fl.l_type = F_UNLCK;
     fl.l_whence = SEEK_SET;
     fl.l_start = 0;
     fl.l_len = 0;
     ::fcntl(fd, F_OFD_SETLK, &fl);
-    if (!HeldElsewhere(fd)) ::unlink(file.c_str());
+    if (!HeldElsewhere(fd)) ::unlinkat(dir.get(), base.c_str(), 0);
     ::close(fd);
   } catch (...) {
     ::close(fd);

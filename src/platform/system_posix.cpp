@@ -77,7 +77,7 @@ namespace {
 // QN_REGISTRY_DIR moves the key store, so that tests do not touch the machine's.
 std::string RegistryFolder() {
   const char* d = ::getenv("QN_REGISTRY_DIR");
-  return (d && *d) ? FromKernelFileName(d) : "/var/lib/qndbmgr/registry";
+  return (d && *d) ? FromKernelFileName(d) : "/var/lib/qndbmgr-fb30/registry";
 }
 
 std::string KeyFile(const std::string& key) {
