@@ -10,6 +10,8 @@
 #include "base/text.h"
 #include "firebird/fb_connection.h"
 #include "firebird/fb_test_support.h"
+#include "ipc/channel.h"
+#include "platform/named_objects.h"
 #include "test_support/program_process.h"
 
 namespace qn {
@@ -73,10 +75,11 @@ class CommandLine : public fbtest::ServerTest {
 
   // Runs the program in the test's folder or a folder in it (relative file
   // names are read there), without a terminal.
-  Outcome Run(const std::string& args, const std::string& folder = "") const {
+  Outcome Run(const std::string& args, const std::string& folder = "", const std::string& as = "") const {
     static std::atomic<int> counter{0};
     const std::string err = dir_.File("stderr" + std::to_string(++counter));
-    std::string command = "cd " + fbtest::ShellQuote(folder.empty() ? dir_.path() : dir_.File(folder)) + " && env";
+    std::string command =
+        "cd " + fbtest::ShellQuote(folder.empty() ? dir_.path() : dir_.File(folder)) + " && " + as + " env";
     for (const std::string& e : Env()) command += " " + fbtest::ShellQuote(e);
     command += " " + fbtest::ShellQuote(exe_) + " " + args + " </dev/null 2>" + fbtest::ShellQuote(err);
     Outcome o;
@@ -273,6 +276,65 @@ TEST_F(CommandLine, ALongListComesInPiecesOfTheOneRun) {
   EXPECT_GE(count(log, " intercom command-page\r\n"), 2u) << log;
   instance.Signal(SIGTERM);
   EXPECT_EQ(instance.Wait(20000), 0);
+}
+
+// A start that comes while a short-lived instance runs a command waits for
+// it to end and then starts as the instance. The command instance is held in
+// its work by holding the log's mutex meanwhile.
+TEST_F(CommandLine, AStartDuringACommandInstanceWaitsAndThenRuns) {
+  ::setenv("QN_OBJECTS_DIR", objects_.path().c_str(), 1);
+  auto logLock = platform::NamedMutex::Create("RU.QUORVEN.RAZAD.LOGSYNC", true);
+  auto backup = std::async(std::launch::async, [&] { return Run("--backup=db0000"); });
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+  while (ListIpcInstances("RU.QUORVEN.RAZAD.INTERCOM").empty() && std::chrono::steady_clock::now() < deadline)
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+  ASSERT_FALSE(ListIpcInstances("RU.QUORVEN.RAZAD.INTERCOM").empty()) << "no command instance came up";
+  ProgramProcess start(exe_, {"--headless=1"}, Env());
+  std::this_thread::sleep_for(std::chrono::milliseconds(1500));
+  logLock->Release();
+  logLock.reset();
+  ::unsetenv("QN_OBJECTS_DIR");
+  const Outcome done = backup.get();
+  EXPECT_EQ(done.code, 0) << done.out << done.err;
+  EXPECT_EQ(start.Wait(0), -1) << "the start ended instead of waiting";
+  EXPECT_TRUE(WaitForLog(program_, "hostname is ")) << MainLog(program_);
+  const Outcome list = Run("--list");
+  EXPECT_EQ(list.code, 0);
+  EXPECT_TRUE(WaitForLog(program_, " intercom command-line\r\n", 5000)) << "the started program took the command";
+  start.Signal(SIGTERM);
+  EXPECT_EQ(start.Wait(20000), 0);
+}
+
+// The system's service instance: an administrator's commands reach it, a
+// plain start beside it only says so, and a user who may not reach it is
+// told whom to ask instead of getting an instance of its own.
+TEST_F(CommandLine, TheServiceInstanceTakesTheCommandsAndNoOtherInstanceRunsBesideIt) {
+  ProgramProcess service(exe_, {"--headless=1", "--service=1"}, Env());
+  ASSERT_TRUE(service.Started());
+  ASSERT_TRUE(WaitForLog(program_, "hostname is ")) << MainLog(program_);
+
+  const Outcome list = Run("--list");
+  EXPECT_EQ(list.code, 0) << list.err;
+  EXPECT_EQ(list.out, ListLine("0", "db0000", "Главная", database_, "off") +
+                          ListLine("1", "db0001", "", classicPath_, "on"));
+  EXPECT_TRUE(WaitForLog(program_, " intercom command-line\r\n", 5000)) << MainLog(program_);
+
+  const Outcome start = Run("--headless=1");
+  EXPECT_EQ(start.code, 0);
+  EXPECT_NE(start.err.find("обслуживает служба qndbmgr"), std::string::npos) << start.err;
+  const std::string log = MainLog(program_);
+  EXPECT_EQ(log.find("hostname is "), log.rfind("hostname is ")) << "a second instance started\n" << log;
+
+  if (::getuid() == 0) {
+    // The user nobody, in no group of the service's.
+    for (const std::string& d : {dir_.path(), program_.path(), objects_.path()}) ::chmod(d.c_str(), 0755);
+    const Outcome refused = Run("--list", "", "setpriv --reuid=65534 --regid=65534 --clear-groups");
+    EXPECT_EQ(refused.code, 1);
+    EXPECT_EQ(refused.out, "");
+    EXPECT_NE(refused.err.find("члены группы qndbmgr"), std::string::npos) << refused.err;
+  }
+  service.Signal(SIGTERM);
+  EXPECT_EQ(service.Wait(20000), 0);
 }
 
 }  // namespace
