@@ -70,6 +70,7 @@ class TqnApplication {
   // The channel server of the run, whose messages the core handles from
   // start-up step 11 on. May be null.
   void SetChannelServer(TqnIpcServer* server) { channel_ = server; }
+  TqnIpcServer* ChannelServer() const { return channel_; }
   // Channel messages other than "activate" (the administrator's commands
   // handed over by another process). Main thread.
   void SetCommandHandler(std::function<void(TqnIpcMessage&)> handler) { commandHandler_ = std::move(handler); }

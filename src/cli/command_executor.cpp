@@ -1,10 +1,17 @@
 #include "cli/command_executor.h"
 
+#include <chrono>
+#include <condition_variable>
+#include <mutex>
+#include <optional>
+#include <thread>
+
 #include "backup/backup_names.h"
 #include "backup/zip_stream.h"
 #include "base/error.h"
 #include "base/text.h"
 #include "cli/command_record.h"
+#include "cli/verbose_tail.h"
 #include "firebird/fb_paths.h"
 #include "platform/files.h"
 #include "settings/register.h"
@@ -43,6 +50,47 @@ bool DumpArchiveReadable(const std::string& file) {
   }
 }
 
+// While a handed-over backup or restore runs, its latest verbose line goes
+// to the waiting sender, whose own program folder may be another (the
+// service's sender is an administrator's command).
+class TqnProgressReporter {
+ public:
+  TqnProgressReporter(TqnIpcServer* server, const std::string& programFolder)
+      : server_(server), tail_(programFolder) {
+    if (server_) thread_ = std::thread([this] { Run(); });
+  }
+  ~TqnProgressReporter() {
+    {
+      std::lock_guard<std::mutex> lock(mutex_);
+      stop_ = true;
+    }
+    wake_.notify_all();
+    if (thread_.joinable()) thread_.join();
+  }
+
+ private:
+  void Run() {
+    std::unique_lock<std::mutex> lock(mutex_);
+    std::string sent;
+    while (!wake_.wait_for(lock, std::chrono::seconds(1), [this] { return stop_; })) {
+      const std::string line = tail_.Latest();
+      if (line.empty() || line == sent) continue;
+      try {
+        server_->ReportProgress(line);
+        sent = line;
+      } catch (const std::exception&) {
+        // a line that does not reach the sender is only a line
+      }
+    }
+  }
+  TqnIpcServer* server_;
+  TqnVerboseTail tail_;
+  std::mutex mutex_;
+  std::condition_variable wake_;
+  bool stop_ = false;
+  std::thread thread_;
+};
+
 }  // namespace
 
 TqnCommandExecutor::TqnCommandExecutor(TqnApplication& app, TqnBackupFeature& backup) : app_(app), backup_(backup) {
@@ -70,7 +118,10 @@ void TqnCommandExecutor::HandleMessage(TqnIpcMessage& message) {
     return;
   }
   const TqnCommand command = CommandFromOptions(ReadCommandRequest(message).options);
+  std::optional<TqnProgressReporter> reporter;
+  if (command.kind != TqnCommandKind::List) reporter.emplace(app_.ChannelServer(), app_.ProgramFolder());
   const TqnCommandResult result = Execute(command);
+  reporter.reset();
   // The whole answer is kept for the pieces that do not fit this record.
   TqnKeptAnswer kept{++lastAnswerNumber_, result.ok ? kCommandDone : kCommandFailed, result.text};
   if (kept.number == 0) kept.number = ++lastAnswerNumber_;

@@ -40,6 +40,7 @@ else
   mirror=$(awk '/^URIs:/ { print $2; exit }' /etc/apt/sources.list.d/debian.sources)
   debootstrap --variant=minbase bookworm "$root" "$mirror" >"$work/debootstrap.log"
 fi
+rm -f "$root/etc/apt/sources.list"
 cp /etc/apt/sources.list.d/debian.sources "$root/etc/apt/sources.list.d/"
 mount -t proc proc "$root/proc"
 mkdir -p "$root/dev/shm" && mount -t tmpfs -o mode=1777 tmpfs "$root/dev/shm"
@@ -63,7 +64,7 @@ echo "installed: $(in_root dpkg-query -W -f='${Version}' qndbmgr)"
 in_root getent passwd qndbmgr >/dev/null || fail "no user qndbmgr"
 [[ $(in_root id -u qndbmgr) -lt 1000 ]] || fail "qndbmgr is no system user"
 in_root id -nG firebird | grep -qw qndbmgr || fail "firebird is not in the group qndbmgr"
-mode() { stat -c '%a %U:%G' "$root$1"; }
+mode() { in_root stat -c '%a %U:%G' "$1"; }
 [[ $(mode /var/lib/qndbmgr) == "2770 qndbmgr:qndbmgr" ]] || fail "/var/lib/qndbmgr: $(mode /var/lib/qndbmgr)"
 [[ $(mode /var/lib/qndbmgr-fb30) == "751 firebird:firebird" ]] || fail "/var/lib/qndbmgr-fb30: $(mode /var/lib/qndbmgr-fb30)"
 [[ ! -e $root/opt/qndbmgr ]] || fail "/opt/qndbmgr is still there: $(ls -A "$root/opt/qndbmgr")"
@@ -90,8 +91,8 @@ for _ in $(seq 150); do
   bash -c "exec 3<>/dev/tcp/127.0.0.1/$port" 2>/dev/null && break
   sleep 0.2
 done
-server=$(pgrep -f "^/usr/sbin/firebird$" | while read -r pid; do
-  [[ $(readlink "/proc/$pid/root") == "$root" ]] && echo "$pid"; done | head -1)
+server=$( (pgrep -f "^/usr/sbin/firebird$" || true) | while read -r pid; do
+  [[ $(readlink "/proc/$pid/root") != "$root" ]] || echo "$pid"; done | head -1)
 if [[ -n $server ]]; then
   echo "the private server runs as uid $(stat -c %u "/proc/$server") (pid $server); firebird is $(in_root id -u firebird)"
   [[ $(stat -c %u "/proc/$server") == $(in_root id -u firebird) ]] || fail "the private server does not run as firebird"
@@ -115,8 +116,8 @@ in_root env HOME=/root qndbmgr --headless=1 >"$work/second.out" 2>&1 || fail "a 
 [[ $(log | grep -c 'hostname is') == 1 ]] || fail "a second instance started beside the service's"
 [[ $(stat -c '%a' "$root/var/lib/qndbmgr/settings.xml") == 600 ]] || fail "settings.xml is not 0600"
 # Ended as their service manager ends them.
-for pid in $(pgrep -f '^(/usr/bin/qndbmgr --headless=1 --service=1|/usr/lib/qndbmgr/fbserver30 --service)$'); do
-  [[ $(readlink "/proc/$pid/root") == "$root" ]] && kill -TERM "$pid"
+for pid in $(pgrep -f '^(/usr/bin/qndbmgr --headless=1 --service=1|/usr/lib/qndbmgr/fbserver30 --service)$' || true); do
+  [[ $(readlink "/proc/$pid/root") != "$root" ]] || kill -TERM "$pid"
 done
 sleep 3
 

@@ -27,7 +27,7 @@ field() { dpkg-deb -f "$deb" "$1"; }
 [[ $(field Version) == "$version" ]] || fail "Version: $(field Version)"
 [[ $(field Architecture) == amd64 ]] || fail "Architecture: $(field Architecture)"
 depends=", $(field Depends),"
-for dep in adduser init-system-helpers libfbclient2 firebird3.0-server firebird3.0-utils libqt6core6 libqt6widgets6 libminizip1 libssl3 zlib1g; do
+for dep in adduser libfbclient2 firebird3.0-server firebird3.0-utils libqt6core6 libqt6widgets6 libminizip1 libssl3 zlib1g; do
   [[ $depends == *", $dep,"* || $depends == *", $dep ("* ]] || fail "Depends lacks $dep: $depends"
 done
 dpkg-deb -e "$deb" "$work/control"
@@ -69,7 +69,7 @@ done <<'LIST'
 -rw-r--r-- ./usr/share/man/man1/qndbmgr.1.gz
 -rw-r--r-- ./usr/share/man/man8/fbserver30.8.gz
 -rw-r--r-- ./usr/share/doc/qndbmgr/copyright
--rw-r--r-- ./usr/share/doc/qndbmgr/changelog.Debian.gz
+-rw-r--r-- ./usr/share/doc/qndbmgr/changelog.gz
 LIST
 grep -q ' ./opt/' <<<"$contents" && fail "the package still puts files in /opt"
 
@@ -98,7 +98,7 @@ if command -v systemd-analyze >/dev/null; then
   # own units beside them for the targets they name.
   mkdir -p "$root/usr/lib/systemd"
   cp -a /lib/systemd/system "$root/usr/lib/systemd/"
-  systemd-analyze verify --root="$root" /lib/systemd/system/qndbmgr.service /lib/systemd/system/qndbmgr-fb30.service ||
+  systemd-analyze verify --man=no --root="$root" /lib/systemd/system/qndbmgr.service /lib/systemd/system/qndbmgr-fb30.service ||
     fail "systemd-analyze verify"
   # How much of the system each unit is exposed to (0 safe .. 10 unsafe).
   exposure() { systemd-analyze security --offline=true "$1" | sed -n 's/.*Overall exposure level for [^:]*: \([0-9.]*\).*/\1/p'; }
