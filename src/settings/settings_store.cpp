@@ -16,7 +16,11 @@ void TqnSettingsStore::Load(const XmlLogCallback& log) {
     loaded = XmlLoadFileSafe(FileName(), kBackupName, kRootName,
                              Win1251("Ошибка чтения файла настроек, программа запущена с настройками по умолчанию"),
                              log);
-    platform::RestrictToOwner(platform::JoinPath(programFolder_, kBackupName));  // the copy the load refreshed
+    // The register holds passwords in clear: a file that an older program or
+    // a hand left readable by others is narrowed now, with the copy the load
+    // refreshed.
+    platform::RestrictToOwner(FileName());
+    platform::RestrictToOwner(platform::JoinPath(programFolder_, kBackupName));
   } else {
     loaded = std::make_unique<TqnNode>(kRootName);
   }

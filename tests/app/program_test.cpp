@@ -59,6 +59,10 @@ TEST(Program, ASecondStartHandsActivateToTheFirstAndEnds) {
   EXPECT_EQ(settings.rfind("<?xml version=\"1.0\" encoding=\"Windows-1251\"?>\r\n<settings>\r\n  <PIN>JD_LW4</PIN>", 0),
             0u)
       << settings;
+  // The register holds passwords: its file and its copy are the owner's alone.
+  struct stat st;
+  ASSERT_EQ(stat(app.dir.File("settings.xml").c_str(), &st), 0);
+  EXPECT_EQ(st.st_mode & 0777, 0600u);
 }
 
 // A start that comes while the first instance shuts down: the first ends,
