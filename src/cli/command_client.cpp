@@ -118,18 +118,25 @@ std::string ServiceOnlyMessage() {
 
 namespace {
 
-// One exchange with the slot; false when the instance went away meanwhile.
-bool Exchange(const char* channel, int slot, TqnIpcMessage& message, TqnProgressLines* progress) {
+// One exchange with the slot; false, with the reason, when the instance
+// went away meanwhile or cannot be reached.
+bool Exchange(const char* channel, int slot, TqnIpcMessage& message, TqnProgressLines* progress,
+              std::string* failure = nullptr) {
   try {
     SendIpcMessage(channel, slot, message, kIpcReplyTimeoutMs,
                    [progress](const std::string& line) {
                      if (progress) progress->SetServerLine(line);
                    });
     return true;
-  } catch (const std::exception&) {
+  } catch (const std::exception& e) {
+    if (failure) *failure = e.what();
     return false;
   }
 }
+
+// An instance that stays listed but cannot be reached is given this many
+// tries before the command gives up.
+constexpr int kUnreachableTries = 20;
 
 // Sends the command to the first running instance, tries again while it is
 // busy or still starting; fills result when an instance answered. A long
@@ -137,12 +144,23 @@ bool Exchange(const char* channel, int slot, TqnIpcMessage& message, TqnProgress
 TqnHandOver HandOver(const char* channel, const TqnCommand& command, TqnProgressLines* progress,
                      TqnCommandResult& result) {
   const auto startedWaiting = std::chrono::steady_clock::now();
+  int unreachable = 0;
   for (;;) {
     const std::vector<int> slots = ListIpcInstances(channel);
     if (slots.empty()) return TqnHandOver::NoInstance;
     TqnIpcMessage message;
     WriteCommandRequest(message, CommandOptions(command));
-    if (!Exchange(channel, slots.front(), message, progress)) continue;  // gone: look again
+    std::string failure;
+    if (!Exchange(channel, slots.front(), message, progress, &failure)) {
+      // Gone: look again; still there but not answering: give up in time.
+      if (++unreachable >= kUnreachableTries) {
+        result = {false, Win1251("Запущенная программа недоступна: ") + failure};
+        return TqnHandOver::Done;
+      }
+      std::this_thread::sleep_for(kRetryEvery);
+      continue;
+    }
+    unreachable = 0;
     TqnCommandAnswer answer = ReadCommandAnswer(message);
     if (answer.status == kCommandDone || answer.status == kCommandFailed) {
       const bool ok = answer.status == kCommandDone;

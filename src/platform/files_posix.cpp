@@ -96,8 +96,8 @@ namespace {
 // An executable in the system's folders (the package's /usr/bin) shares no
 // writable folder with its users.
 bool SystemFolder(const std::string& kernelDir) {
-  for (const char* system : {"/usr/", "/bin", "/sbin", "/lib"})
-    if (kernelDir.rfind(system, 0) == 0) return true;
+  for (const std::string system : {"/usr", "/bin", "/sbin", "/lib", "/lib64"})
+    if (kernelDir == system || kernelDir.rfind(system + "/", 0) == 0) return true;
   return false;
 }
 

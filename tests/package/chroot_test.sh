@@ -112,6 +112,8 @@ for _ in $(seq 100); do log | grep -q 'hostname is' && break; sleep 0.2; done
 log | grep -q 'hostname is' || fail "the service's instance did not start: $(tail -5 "$work/service.log")"
 in_root env HOME=/root qndbmgr --list >"$work/list.out" 2>&1 || fail "root's --list: $(cat "$work/list.out")"
 log | grep -q 'intercom command-line' || fail "root's command did not reach the service's instance"
+# Root's own program, started from /usr/bin, keeps its folder in its home.
+[[ $(mode /root/.local/share/qndbmgr) == "700 root:root" ]] || fail "root's program folder: $(mode /root/.local/share/qndbmgr)"
 in_root env HOME=/root qndbmgr --headless=1 >"$work/second.out" 2>&1 || fail "a second start failed"
 [[ $(log | grep -c 'hostname is') == 1 ]] || fail "a second instance started beside the service's"
 [[ $(stat -c '%a' "$root/var/lib/qndbmgr/settings.xml") == 600 ]] || fail "settings.xml is not 0600"
