@@ -112,8 +112,8 @@ for _ in $(seq 100); do log | grep -q 'hostname is' && break; sleep 0.2; done
 log | grep -q 'hostname is' || fail "the service's instance did not start: $(tail -5 "$work/service.log")"
 in_root env HOME=/root qndbmgr --list >"$work/list.out" 2>&1 || fail "root's --list: $(cat "$work/list.out")"
 log | grep -q 'intercom command-line' || fail "root's command did not reach the service's instance"
-# Root's own program, started from /usr/bin, keeps its folder in its home.
-[[ $(mode /root/.local/share/qndbmgr) == "700 root:root" ]] || fail "root's program folder: $(mode /root/.local/share/qndbmgr)"
+# A program started from /usr/bin never keeps its files there.
+[[ ! -e $root/usr/bin/log && ! -e $root/usr/bin/settings.xml ]] || fail "the program wrote into /usr/bin"
 in_root env HOME=/root qndbmgr --headless=1 >"$work/second.out" 2>&1 || fail "a second start failed"
 [[ $(log | grep -c 'hostname is') == 1 ]] || fail "a second instance started beside the service's"
 [[ $(stat -c '%a' "$root/var/lib/qndbmgr/settings.xml") == 600 ]] || fail "settings.xml is not 0600"
@@ -122,6 +122,11 @@ for pid in $(pgrep -f '^(/usr/bin/qndbmgr --headless=1 --service=1|/usr/lib/qndb
   [[ $(readlink "/proc/$pid/root") != "$root" ]] || kill -TERM "$pid"
 done
 sleep 3
+
+# Without the service, root's own program from /usr/bin keeps its program
+# folder in its home.
+in_root env HOME=/root qndbmgr --list >"$work/own-list.out" 2>&1 || fail "root's own --list: $(cat "$work/own-list.out")"
+[[ $(mode /root/.local/share/qndbmgr) == "700 root:root" ]] || fail "root's program folder: $(mode /root/.local/share/qndbmgr)"
 
 # Remove keeps the data and the users; purge removes both.
 in_root env DEBIAN_FRONTEND=noninteractive apt-get -q -y remove qndbmgr >>"$work/apt.log" 2>&1 || fail "remove"
