@@ -209,6 +209,12 @@ TEST_F(CommandLine, ARunningInstanceRunsTheHandedOverCommandsAndKeepsItsRegister
   EXPECT_EQ(restore.code, 0) << restore.out << restore.err;
   EXPECT_NE(Query(database_, "select x from t;").find(" 7"), std::string::npos);
 
+  // A backup file that is not there: the message on standard error only.
+  const Outcome missing = Run("--restore=db0000 --from=missing.bk3 --yes=1");
+  EXPECT_EQ(missing.code, 1);
+  EXPECT_EQ(missing.out, "");
+  EXPECT_TRUE(EndsWith(missing.err, "\nФайл \"" + dir_.File("missing.bk3") + "\" не найден\n")) << missing.err;
+
   // A file that is no archive: the message, and nothing changed.
   const std::string settings = ReadAll(program_.File("settings.xml"));
   const size_t moved = TempDir::ListDir(dir_.File("prev")).size();
