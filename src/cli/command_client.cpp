@@ -197,6 +197,16 @@ TqnHandOver HandOver(const char* channel, const TqnCommand& command, TqnProgress
 
 }  // namespace
 
+std::optional<TqnCommandResult> RunInService(const TqnCommand& command) {
+  TqnCommandResult result;
+  try {
+    if (HandOver(TqnApplication::kServiceChannelName, command, nullptr, result) == TqnHandOver::Done) return result;
+  } catch (const std::exception& e) {
+    return TqnCommandResult{false, e.what()};
+  }
+  return std::nullopt;
+}
+
 int RunAdministratorCommand(const TqnCommand& command, const TqnOwnInstanceRunner& runOwnInstance) {
   if (command.kind == TqnCommandKind::Help) {
     std::fputs(platform::ToTerminal(Win1251(CommandLineHelp())).c_str(), stdout);

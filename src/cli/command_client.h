@@ -21,6 +21,10 @@ using TqnOwnInstanceRunner = std::function<std::optional<TqnCommandResult>(const
 // What a user who may not reach the machine's service is told.
 std::string ServiceOnlyMessage();
 
+// Runs the command in the machine's service instance; nothing when no
+// service runs that this user may reach.
+std::optional<TqnCommandResult> RunInService(const TqnCommand& command);
+
 // Help, version and the commands; returns the exit code.
 int RunAdministratorCommand(const TqnCommand& command, const TqnOwnInstanceRunner& runOwnInstance);
 

@@ -1,5 +1,6 @@
 #include "main/program.h"
 
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -31,11 +32,19 @@ bool ServiceRunsHere() { return IpcChannelInUse(TqnApplication::kServiceChannelN
 int TellServiceRuns(int argc, char** argv, bool quiet) {
   // Who may reach the service sees it through the command line; no one is
   // greeted at login with an error.
-  const std::string text =
-      ListIpcInstances(TqnApplication::kServiceChannelName).empty()
-          ? ServiceOnlyMessage()
-          : Win1251("Базы данных на этом компьютере обслуживает служба qndbmgr. Её реестр: qndbmgr --list; "
-                    "архивация и разархивация: qndbmgr --backup=КЛЮЧ, qndbmgr --restore=КЛЮЧ --from=ФАЙЛ");
+  std::string text = ServiceOnlyMessage();
+  if (!ListIpcInstances(TqnApplication::kServiceChannelName).empty()) {
+    text = Win1251("Базы данных на этом компьютере обслуживает служба qndbmgr. Архивация и разархивация: "
+                   "qndbmgr --backup=КЛЮЧ, qndbmgr --restore=КЛЮЧ --from=ФАЙЛ");
+    // Its register, asked the way the command line asks it.
+    TqnCommand list;
+    list.kind = TqnCommandKind::List;
+    if (auto answer = RunInService(list); answer && answer->ok) {
+      std::string lines = answer->text;
+      std::replace(lines.begin(), lines.end(), '\t', ' ');
+      text += Win1251("\n\nРеестр службы (номер, ключ, описание, путь, папка архивов, автоархивация):\n") + lines;
+    }
+  }
   std::fputs((platform::ToTerminal(text) + "\n").c_str(), stderr);
   if (!quiet) ShowNotice(argc, argv, text);
   return 0;

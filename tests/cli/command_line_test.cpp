@@ -328,6 +328,8 @@ TEST_F(CommandLine, TheServiceInstanceTakesTheCommandsAndNoOtherInstanceRunsBesi
   const Outcome start = Run("--headless=1");
   EXPECT_EQ(start.code, 0);
   EXPECT_NE(start.err.find("обслуживает служба qndbmgr"), std::string::npos) << start.err;
+  EXPECT_NE(start.err.find("0 db0000 Главная " + database_), std::string::npos) << "the service's register\n"
+                                                                               << start.err;
   const std::string log = MainLog(program_);
   EXPECT_EQ(log.find("hostname is "), log.rfind("hostname is ")) << "a second instance started\n" << log;
 
