@@ -23,8 +23,10 @@ readonly PACKAGES=(
   locales libc-l10n
   # Firebird server, tools, headers and client
   firebird3.0-server firebird3.0-utils firebird-dev libfbclient2
-  # the package check: systemd-analyze verifies the units
-  systemd
+  # the package check: systemd-analyze verifies and scores the units, lintian
+  # and desktop-file-validate check the package; debootstrap makes the clean
+  # root of tests/package/chroot_test.sh (run by hand)
+  systemd lintian desktop-file-utils debootstrap
   # what scripts/firebird-servers.sh uses: setsid, unshare, flock, timeout, ss
   util-linux coreutils procps iproute2
 )

@@ -362,7 +362,9 @@ std::optional<TqnWindowGeometry> TqnApplication::WindowActivated(int screenWidth
 void TqnApplication::HandleIntercom(TqnIpcMessage& message) {
   std::string command = message.Command();
   log_.LogMessage(("intercom " + command).substr(0, 40), 2);
-  if (command == "activate")
+  if (command == "activate" && commandInstance_)
+    message.SetStatus(kCommandInstanceStatus);
+  else if (command == "activate")
     view_.ShowMainWindow(false);
   else if (commandHandler_)
     commandHandler_(message);

@@ -47,6 +47,12 @@ struct TqnStartupHooks {
 class TqnApplication {
  public:
   static constexpr const char* kChannelName = "RU.QUORVEN.RAZAD.INTERCOM";
+  // The channel of the machine's service instance (the headless program the
+  // system runs as its own user): root and the group "qndbmgr" reach it.
+  static constexpr const char* kServiceChannelName = "Global\\RU.QUORVEN.RAZAD.INTERCOM";
+  // The answer of a short-lived command instance to "activate": the start
+  // that sent it waits for the instance to end and then starts.
+  static constexpr const char* kCommandInstanceStatus = "command-instance";
   static constexpr int kStarterIntervalMs = 600000;
   static constexpr int kBackupIntervalMs = 10000;
 
@@ -64,6 +70,7 @@ class TqnApplication {
   // The channel server of the run, whose messages the core handles from
   // start-up step 11 on. May be null.
   void SetChannelServer(TqnIpcServer* server) { channel_ = server; }
+  TqnIpcServer* ChannelServer() const { return channel_; }
   // Channel messages other than "activate" (the administrator's commands
   // handed over by another process). Main thread.
   void SetCommandHandler(std::function<void(TqnIpcMessage&)> handler) { commandHandler_ = std::move(handler); }
@@ -78,6 +85,9 @@ class TqnApplication {
   // "fb.ini", the host name, the list and the channel's handler; no info
   // servers, tray, server check or first-run offer.
   void StartupForCommand();
+  // A short-lived instance for one command: "activate" is answered with
+  // kCommandInstanceStatus instead of showing a window.
+  void SetCommandInstance(bool commandInstance) { commandInstance_ = commandInstance; }
 
   // ---- the database list ----
   const std::vector<TqnListRow>& Rows() const { return rows_; }
@@ -189,6 +199,7 @@ class TqnApplication {
   std::function<void(TqnNode& entry)> createDatabase_;
   std::function<void()> backupCheck_;
   std::function<void(TqnIpcMessage&)> commandHandler_;
+  bool commandInstance_ = false;
   std::function<void(bool)> backupTimer_;
 };
 

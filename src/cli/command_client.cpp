@@ -15,6 +15,7 @@
 #include "base/error.h"
 #include "base/text.h"
 #include "cli/command_record.h"
+#include "cli/verbose_tail.h"
 #include "ipc/log.h"
 #include "platform/files.h"
 #include "platform/system.h"
@@ -38,49 +39,6 @@ void PrintLine(std::FILE* to, const std::string& cp1251) {
   std::fflush(to);
 }
 
-// The latest line the server has written to the named log of backups and
-// restores of this program folder since the command began: what the
-// operation is doing now ("" until a line comes).
-class TqnVerboseTail {
- public:
-  TqnVerboseTail() : log_(platform::ProgramFolder(), false, clock_, nullptr), file_(Path()), start_(SizeOf(file_)) {}
-
-  std::string Latest() {
-    const std::string path = Path();
-    if (path != file_) {  // past midnight: a new day's file
-      file_ = path;
-      start_ = 0;
-    }
-    std::ifstream in(file_, std::ios::binary);
-    if (!in) return "";
-    in.seekg(0, std::ios::end);
-    const std::streamoff size = in.tellg();
-    const std::streamoff from = std::max<std::streamoff>(start_, size - 4096);
-    if (size <= from) return "";
-    std::string tail(static_cast<size_t>(size - from), '\0');
-    in.seekg(from);
-    in.read(tail.data(), static_cast<std::streamsize>(tail.size()));
-    const size_t end = tail.find_last_not_of(" \r\n\t");
-    if (end == std::string::npos) return "";
-    const size_t newline = tail.find_last_of("\r\n", end);
-    const size_t begin = newline == std::string::npos ? 0 : newline + 1;
-    return tail.substr(begin, end + 1 - begin);
-  }
-
- private:
-  std::string Path() const {
-    return platform::JoinPath(log_.LogFolder(), log_.NamedLogFileName("backup", clock_.Now()));
-  }
-  static std::streamoff SizeOf(const std::string& path) {
-    std::ifstream in(path, std::ios::binary | std::ios::ate);
-    return in ? static_cast<std::streamoff>(in.tellg()) : 0;
-  }
-  platform::SystemClock clock_;
-  TqnLog log_;
-  std::string file_;
-  std::streamoff start_;
-};
-
 // A line on standard error every few seconds while a command runs: what it
 // is, how long it has run, and the server's latest line.
 class TqnProgressLines {
@@ -97,6 +55,11 @@ class TqnProgressLines {
     thread_.join();
   }
   void SetWaiting(bool waiting) { waiting_ = waiting; }
+  // The handling instance's own latest line, when it reports one.
+  void SetServerLine(const std::string& line) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    serverLine_ = line;
+  }
 
  private:
   using Clock = std::chrono::steady_clock;
@@ -107,17 +70,18 @@ class TqnProgressLines {
       std::string line = activity_ + (waiting_ ? Win1251(": ждёт окончания другой операции, ")
                                                : Win1251(": выполняется, ")) +
                          std::to_string(seconds) + Win1251(" с");
-      const std::string latest = waiting_ ? std::string() : tail_.Latest();
+      const std::string latest = waiting_ ? std::string() : !serverLine_.empty() ? serverLine_ : tail_.Latest();
       if (!latest.empty()) line += Win1251(" — ") + latest;
       PrintLine(stderr, line);
     }
   }
   std::string activity_;
   Clock::time_point start_;
-  TqnVerboseTail tail_;
+  TqnVerboseTail tail_{platform::ProgramFolder()};
   std::atomic<bool> waiting_{false};
   std::mutex mutex_;
   std::condition_variable wake_;
+  std::string serverLine_;
   bool stop_ = false;
   std::thread thread_;
 };
@@ -144,32 +108,78 @@ bool ConfirmRestore(const TqnCommand& command, std::string& refusal) {
 
 enum class TqnHandOver { Done, NoInstance };
 
+}  // namespace
+
+std::string ServiceOnlyMessage() {
+  return Win1251(
+      "Базы данных на этом компьютере обслуживает служба qndbmgr. Команды ей передают root и члены группы "
+      "qndbmgr (sudo adduser ИМЯ qndbmgr, затем войти снова)");
+}
+
+namespace {
+
+// One exchange with the slot; false, with the reason, when the instance
+// went away meanwhile or cannot be reached.
+bool Exchange(const char* channel, int slot, TqnIpcMessage& message, TqnProgressLines* progress,
+              std::string* failure = nullptr) {
+  try {
+    SendIpcMessage(channel, slot, message, kIpcReplyTimeoutMs,
+                   [progress](const std::string& line) {
+                     if (progress) progress->SetServerLine(line);
+                   });
+    return true;
+  } catch (const std::exception& e) {
+    if (failure) *failure = e.what();
+    return false;
+  }
+}
+
+// An instance that stays listed but cannot be reached is given this many
+// tries before the command gives up.
+constexpr int kUnreachableTries = 20;
+
 // Sends the command to the first running instance, tries again while it is
-// busy or still starting; fills result when an instance answered.
-TqnHandOver HandOver(const TqnCommand& command, TqnProgressLines* progress, TqnCommandResult& result) {
+// busy or still starting; fills result when an instance answered. A long
+// answer comes in pieces of the one result.
+TqnHandOver HandOver(const char* channel, const TqnCommand& command, TqnProgressLines* progress,
+                     TqnCommandResult& result) {
   const auto startedWaiting = std::chrono::steady_clock::now();
+  int unreachable = 0;
   for (;;) {
-    const std::vector<int> slots = ListIpcInstances(TqnApplication::kChannelName);
+    const std::vector<int> slots = ListIpcInstances(channel);
     if (slots.empty()) return TqnHandOver::NoInstance;
-    TqnCommandRequest request;
-    request.options = CommandOptions(command);
-    std::string text;
-    TqnCommandAnswer answer;
-    do {
-      request.offset = static_cast<uint32_t>(text.size());
-      TqnIpcMessage message;
-      WriteCommandRequest(message, request);
-      try {
-        SendIpcMessage(TqnApplication::kChannelName, slots.front(), message);
-      } catch (const std::exception&) {
-        answer.status.clear();  // the instance went away meanwhile
-        break;
+    TqnIpcMessage message;
+    WriteCommandRequest(message, CommandOptions(command));
+    std::string failure;
+    if (!Exchange(channel, slots.front(), message, progress, &failure)) {
+      // Gone: look again; still there but not answering: give up in time.
+      if (++unreachable >= kUnreachableTries) {
+        result = {false, Win1251("Запущенная программа недоступна: ") + failure};
+        return TqnHandOver::Done;
       }
-      answer = ReadCommandAnswer(message);
-      text += answer.text;
-    } while (answer.status == kCommandDone && !answer.text.empty() && text.size() < answer.totalLength);
+      std::this_thread::sleep_for(kRetryEvery);
+      continue;
+    }
+    unreachable = 0;
+    TqnCommandAnswer answer = ReadCommandAnswer(message);
     if (answer.status == kCommandDone || answer.status == kCommandFailed) {
-      result = {answer.status == kCommandDone, text};
+      const bool ok = answer.status == kCommandDone;
+      std::string text = answer.text;
+      while (text.size() < answer.totalLength && !answer.text.empty()) {
+        WritePageRequest(message, answer.answerNumber, static_cast<uint32_t>(text.size()));
+        if (!Exchange(channel, slots.front(), message, nullptr)) {
+          result = {false, Win1251("Запущенная программа завершилась, не передав ответ целиком")};
+          return TqnHandOver::Done;
+        }
+        answer = ReadCommandAnswer(message);
+        if (answer.status != (ok ? kCommandDone : kCommandFailed)) {
+          result = {false, answer.status == kCommandFailed ? answer.text
+                                                           : Win1251("Запущенная программа не передала ответ целиком")};
+          return TqnHandOver::Done;
+        }
+        text += answer.text;
+      }
+      result = {ok, text};
       return TqnHandOver::Done;
     }
     if (answer.status == "fail") {
@@ -187,6 +197,16 @@ TqnHandOver HandOver(const TqnCommand& command, TqnProgressLines* progress, TqnC
 
 }  // namespace
 
+std::optional<TqnCommandResult> RunInService(const TqnCommand& command) {
+  TqnCommandResult result;
+  try {
+    if (HandOver(TqnApplication::kServiceChannelName, command, nullptr, result) == TqnHandOver::Done) return result;
+  } catch (const std::exception& e) {
+    return TqnCommandResult{false, e.what()};
+  }
+  return std::nullopt;
+}
+
 int RunAdministratorCommand(const TqnCommand& command, const TqnOwnInstanceRunner& runOwnInstance) {
   if (command.kind == TqnCommandKind::Help) {
     std::fputs(platform::ToTerminal(Win1251(CommandLineHelp())).c_str(), stdout);
@@ -197,12 +217,12 @@ int RunAdministratorCommand(const TqnCommand& command, const TqnOwnInstanceRunne
     return 0;
   }
   if (!command.error.empty()) {
-    PrintLine(stdout, command.error);
+    PrintLine(stderr, command.error);
     return 1;
   }
   std::string refusal;
   if (command.kind == TqnCommandKind::Restore && !ConfirmRestore(command, refusal)) {
-    PrintLine(stdout, refusal);
+    PrintLine(stderr, refusal);
     return 1;
   }
   std::optional<TqnProgressLines> progress;
@@ -210,7 +230,21 @@ int RunAdministratorCommand(const TqnCommand& command, const TqnOwnInstanceRunne
   TqnCommandResult result;
   try {
     for (;;) {
-      if (HandOver(command, progress ? &*progress : nullptr, result) == TqnHandOver::Done) break;
+      // Where the system's service looks after the databases, commands go
+      // to it, and no instance of this user's runs beside it.
+      if (IpcChannelInUse(TqnApplication::kServiceChannelName)) {
+        if (ListIpcInstances(TqnApplication::kServiceChannelName).empty()) {
+          result = {false, ServiceOnlyMessage()};
+          break;
+        }
+        if (HandOver(TqnApplication::kServiceChannelName, command, progress ? &*progress : nullptr, result) ==
+            TqnHandOver::Done)
+          break;
+        continue;
+      }
+      if (HandOver(TqnApplication::kChannelName, command, progress ? &*progress : nullptr, result) ==
+          TqnHandOver::Done)
+        break;
       if (auto own = runOwnInstance(command)) {
         result = *own;
         break;
@@ -220,7 +254,8 @@ int RunAdministratorCommand(const TqnCommand& command, const TqnOwnInstanceRunne
     result = {false, e.what()};
   }
   progress.reset();
-  if (!result.text.empty()) PrintLine(stdout, result.text);
+  // Results on standard output, failures on standard error.
+  if (!result.text.empty()) PrintLine(result.ok ? stdout : stderr, result.text);
   return result.ok ? 0 : 1;
 }
 

@@ -18,6 +18,13 @@ namespace qn {
 // instance took the channel first (the command is then handed to it).
 using TqnOwnInstanceRunner = std::function<std::optional<TqnCommandResult>(const TqnCommand& command)>;
 
+// What a user who may not reach the machine's service is told.
+std::string ServiceOnlyMessage();
+
+// Runs the command in the machine's service instance; nothing when no
+// service runs that this user may reach.
+std::optional<TqnCommandResult> RunInService(const TqnCommand& command);
+
 // Help, version and the commands; returns the exit code.
 int RunAdministratorCommand(const TqnCommand& command, const TqnOwnInstanceRunner& runOwnInstance);
 

@@ -1,10 +1,17 @@
 #include "cli/command_executor.h"
 
+#include <chrono>
+#include <condition_variable>
+#include <mutex>
+#include <optional>
+#include <thread>
+
 #include "backup/backup_names.h"
 #include "backup/zip_stream.h"
 #include "base/error.h"
 #include "base/text.h"
 #include "cli/command_record.h"
+#include "cli/verbose_tail.h"
 #include "firebird/fb_paths.h"
 #include "platform/files.h"
 #include "settings/register.h"
@@ -43,6 +50,47 @@ bool DumpArchiveReadable(const std::string& file) {
   }
 }
 
+// While a handed-over backup or restore runs, its latest verbose line goes
+// to the waiting sender, whose own program folder may be another (the
+// service's sender is an administrator's command).
+class TqnProgressReporter {
+ public:
+  TqnProgressReporter(TqnIpcServer* server, const std::string& programFolder)
+      : server_(server), tail_(programFolder) {
+    if (server_) thread_ = std::thread([this] { Run(); });
+  }
+  ~TqnProgressReporter() {
+    {
+      std::lock_guard<std::mutex> lock(mutex_);
+      stop_ = true;
+    }
+    wake_.notify_all();
+    if (thread_.joinable()) thread_.join();
+  }
+
+ private:
+  void Run() {
+    std::unique_lock<std::mutex> lock(mutex_);
+    std::string sent;
+    while (!wake_.wait_for(lock, std::chrono::seconds(1), [this] { return stop_; })) {
+      const std::string line = tail_.Latest();
+      if (line.empty() || line == sent) continue;
+      try {
+        server_->ReportProgress(line);
+        sent = line;
+      } catch (const std::exception&) {
+        // a line that does not reach the sender is only a line
+      }
+    }
+  }
+  TqnIpcServer* server_;
+  TqnVerboseTail tail_;
+  std::mutex mutex_;
+  std::condition_variable wake_;
+  bool stop_ = false;
+  std::thread thread_;
+};
+
 }  // namespace
 
 TqnCommandExecutor::TqnCommandExecutor(TqnApplication& app, TqnBackupFeature& backup) : app_(app), backup_(backup) {
@@ -52,20 +100,34 @@ TqnCommandExecutor::TqnCommandExecutor(TqnApplication& app, TqnBackupFeature& ba
 TqnCommandExecutor::~TqnCommandExecutor() { app_.SetCommandHandler(nullptr); }
 
 void TqnCommandExecutor::HandleMessage(TqnIpcMessage& message) {
-  if (message.Command() != kCommandLineMessage) return;
+  const std::string kind = message.Command();
+  if (kind == kCommandPageMessage) {
+    // Only the stored result is read: a page may come at any time.
+    const TqnCommandRequest request = ReadCommandRequest(message);
+    for (const TqnKeptAnswer& kept : answers_)
+      if (kept.number == request.answerNumber) {
+        WriteCommandAnswer(message, kept.status, kept.text, request.offset, kept.number);
+        return;
+      }
+    WriteCommandAnswer(message, kCommandFailed, Win1251("Ответ на команду больше недоступен"), 0);
+    return;
+  }
+  if (kind != kCommandLineMessage) return;
   if (running_ || closed_ || backup_.Runner().OperationOnThisThread()) {
     WriteCommandAnswer(message, kCommandBusy, "", 0);
     return;
   }
-  const TqnCommandRequest request = ReadCommandRequest(message);
-  const TqnCommand command = CommandFromOptions(request.options);
-  if (command.kind == TqnCommandKind::List) {
-    // A long register is fetched in pieces; each piece from a fresh list.
-    WriteCommandAnswer(message, kCommandDone, ListText(), request.offset);
-    return;
-  }
+  const TqnCommand command = CommandFromOptions(ReadCommandRequest(message).options);
+  std::optional<TqnProgressReporter> reporter;
+  if (command.kind != TqnCommandKind::List) reporter.emplace(app_.ChannelServer(), app_.ProgramFolder());
   const TqnCommandResult result = Execute(command);
-  WriteCommandAnswer(message, result.ok ? kCommandDone : kCommandFailed, result.text, 0);
+  reporter.reset();
+  // The whole answer is kept for the pieces that do not fit this record.
+  TqnKeptAnswer kept{++lastAnswerNumber_, result.ok ? kCommandDone : kCommandFailed, result.text};
+  if (kept.number == 0) kept.number = ++lastAnswerNumber_;
+  WriteCommandAnswer(message, kept.status, kept.text, 0, kept.number);
+  answers_.push_back(std::move(kept));
+  if (answers_.size() > kKeptAnswers) answers_.pop_front();
 }
 
 TqnCommandResult TqnCommandExecutor::Execute(const TqnCommand& command) {

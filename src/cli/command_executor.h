@@ -10,6 +10,8 @@
 // tries again: commands are carried out one after the other.
 #pragma once
 
+#include <cstdint>
+#include <deque>
 #include <string>
 
 #include "app/application.h"
@@ -47,8 +49,18 @@ class TqnCommandExecutor {
   TqnCommandResult Backup(const TqnCommand& command);
   TqnCommandResult Restore(const TqnCommand& command);
 
+  struct TqnKeptAnswer {
+    uint32_t number;
+    std::string status;
+    std::string text;
+  };
+  // Answers of the latest commands, for senders that page through them.
+  static constexpr size_t kKeptAnswers = 8;
+
   TqnApplication& app_;
   TqnBackupFeature& backup_;
+  std::deque<TqnKeptAnswer> answers_;
+  uint32_t lastAnswerNumber_ = 0;
   bool running_ = false;
   bool closed_ = false;
 };

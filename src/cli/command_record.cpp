@@ -39,17 +39,25 @@ std::string GetText(const TqnIpcMessage& m) {
 
 }  // namespace
 
-void WriteCommandRequest(TqnIpcMessage& message, const TqnCommandRequest& request) {
+void WriteCommandRequest(TqnIpcMessage& message, const std::vector<std::string>& options) {
   std::string joined;
-  for (const std::string& o : request.options) joined += o + '\0';
+  for (const std::string& o : options) joined += o + '\0';
   if (joined.size() > kCommandTextRoom) throw Exception(Win1251("Слишком длинная команда"));
   message = TqnIpcMessage{};
   message.SetCommand(kCommandLineMessage);
-  PutText(message, request.offset, joined);
+  PutText(message, 0, joined);
+}
+
+void WritePageRequest(TqnIpcMessage& message, uint32_t answerNumber, uint32_t offset) {
+  message = TqnIpcMessage{};
+  message.SetCommand(kCommandPageMessage);
+  PutNumber(message.reserved, answerNumber, 4);
+  PutText(message, offset, "");
 }
 
 TqnCommandRequest ReadCommandRequest(const TqnIpcMessage& message) {
   TqnCommandRequest request;
+  request.answerNumber = GetNumber(message.reserved, 4);
   request.offset = GetNumber(Area(message), 4);
   const std::string joined = GetText(message);
   size_t start = 0;
@@ -59,14 +67,16 @@ TqnCommandRequest ReadCommandRequest(const TqnIpcMessage& message) {
 }
 
 void WriteCommandAnswer(TqnIpcMessage& message, const std::string& status, const std::string& text,
-                        uint32_t offset) {
+                        uint32_t offset, uint32_t answerNumber) {
   message.SetStatus(status);
+  PutNumber(message.reserved, answerNumber, 4);
   PutText(message, static_cast<uint32_t>(text.size()), offset < text.size() ? text.substr(offset) : std::string());
 }
 
 TqnCommandAnswer ReadCommandAnswer(const TqnIpcMessage& message) {
   TqnCommandAnswer answer;
   answer.status = message.Status();
+  answer.answerNumber = GetNumber(message.reserved, 4);
   answer.totalLength = GetNumber(Area(message), 4);
   answer.text = GetText(message);
   return answer;

@@ -58,8 +58,10 @@ class TqnWriteModeGuard {
   explicit TqnWriteModeGuard(TqnFbConnection& connection) : connection_(connection) {
     try {
       if (connection_.InTransaction() || !connection_.ForcedWrites() || OtherAttachments()) return;
-      Switch(false);
+      // Counted as switched before the switch: whatever fails after it
+      // (the attachment again, say), the destructor puts the flag back.
       switched_ = true;
+      Switch(false);
     } catch (const std::exception&) {
       // Not the owner, or a server that refuses: the load only runs slower.
       if (!connection_.Attached()) connection_.Attach();
@@ -90,12 +92,17 @@ class TqnWriteModeGuard {
     transaction.Commit();
     return others;
   }
+  // The flag is set through an attachment of its own; a detach that fails
+  // (a connection already lost) must not keep the flag from being set.
   void Switch(bool on) {
-    connection_.Detach();
+    try {
+      if (connection_.Attached()) connection_.Detach();
+    } catch (const std::exception&) {
+    }
     try {
       connection_.SetForcedWrites(on);
     } catch (...) {
-      connection_.Attach();
+      if (!connection_.Attached()) connection_.Attach();
       throw;
     }
     connection_.Attach();

@@ -17,7 +17,13 @@ bool IsFb30Running() {
 bool IsFb30Installed() { return IsFb30Running() || platform::RegistryKeyExists(kFb30UninstallKey); }
 
 std::string Fb30InstallerPath(const std::string& programFolder) {
-  return platform::JoinPath(programFolder, kFb30InstallerName);
+  // In the program folder; else beside the executable, or where the
+  // package keeps it, when the program folder is a user's or a service's.
+  const std::string own = platform::JoinPath(programFolder, kFb30InstallerName);
+  for (const std::string& candidate : {own, platform::JoinPath(platform::ExecutableFolder(), kFb30InstallerName),
+                                       std::string(kFb30PackageInstaller)})
+    if (!candidate.empty() && platform::FileExists(candidate)) return candidate;
+  return own;
 }
 
 std::string Fb30InstallQuestion() {

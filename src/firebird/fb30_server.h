@@ -23,8 +23,10 @@ inline constexpr const char* kFb30UninstallKey =
 // The installer beside the program.
 #ifdef _WIN32
 inline constexpr const char* kFb30InstallerName = "fbserver30.exe";
+inline constexpr const char* kFb30PackageInstaller = "";
 #else
 inline constexpr const char* kFb30InstallerName = "fbserver30";
+inline constexpr const char* kFb30PackageInstaller = "/usr/lib/qndbmgr/fbserver30";
 #endif
 
 // True when either running-test mutex exists (opened and closed at once).

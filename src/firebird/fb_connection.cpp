@@ -190,7 +190,9 @@ void TqnFbConnection::SetForcedWrites(bool on) {
   dpb += static_cast<char>(on ? 1 : 0);
   fb::ISC_STATUS_ARRAY status = {};
   fb::isc_db_handle handle = 0;
-  api.isc_attach_database(status, static_cast<short>(databaseName_.size()), databaseName_.data(), &handle,
+  // The same name as the attachment's: a Cyrillic path travels as UTF-8.
+  const std::string name = platform::KernelFileName(databaseName_);
+  api.isc_attach_database(status, static_cast<short>(name.size()), name.data(), &handle,
                           static_cast<short>(dpb.size()), dpb.data());
   CheckStatus(api, status);
   api.isc_detach_database(status, &handle);

@@ -45,6 +45,42 @@ bool ServerGone(platform::NamedMutex& mutex) {
 
 TqnIpcMessage* RecordIn(platform::SharedMemory& section) { return static_cast<TqnIpcMessage*>(section.Data()); }
 
+// Behind the record in the section: which exchange the record holds, which
+// one the server handles and which one it answered last, and the handler's
+// latest progress line. Read and written only under the slot's record lock.
+struct TqnIpcControl {
+  uint32_t lastNumber;  // the number given to the latest exchange (0 is none)
+  uint32_t posted;      // the exchange whose request is in the record; 0 when withdrawn
+  uint32_t taken;       // the exchange whose handler runs
+  uint32_t answered;    // the latest exchange whose answer is in the record
+  uint8_t progress[256];
+};
+
+constexpr size_t kSectionSize = sizeof(TqnIpcMessage) + sizeof(TqnIpcControl);
+
+TqnIpcControl* ControlIn(platform::SharedMemory& section) {
+  return reinterpret_cast<TqnIpcControl*>(static_cast<uint8_t*>(section.Data()) + sizeof(TqnIpcMessage));
+}
+
+// The record lock is held only for copies; a holder that never lets go
+// (a process stopped in a debugger) costs the caller this long at most.
+constexpr uint32_t kRecordLockMs = 15000;
+
+class TqnRecordHold {
+ public:
+  explicit TqnRecordHold(platform::NamedMutex& lock) : lock_(lock) {
+    const platform::WaitResult got = lock_.Wait(kRecordLockMs);
+    if (got != platform::WaitResult::Signaled && got != platform::WaitResult::Abandoned)
+      throw EqnOsError(platform::ErrorText(ETIMEDOUT), ETIMEDOUT);
+  }
+  ~TqnRecordHold() { lock_.Release(); }
+  TqnRecordHold(const TqnRecordHold&) = delete;
+  TqnRecordHold& operator=(const TqnRecordHold&) = delete;
+
+ private:
+  platform::NamedMutex& lock_;
+};
+
 }  // namespace
 
 std::string TqnIpcMessage::Command() const { return ReadCounted(command, sizeof command); }
@@ -68,7 +104,8 @@ TqnIpcServer::TqnIpcServer(const std::string& channelName, TqnMainThreadRunner m
   }
   if (slot_ < 0)
     throw Exception("TqnIpcServer.Create: too many instances of TqnIpcServer with name \"" + channelName + "\"");
-  section_ = platform::SharedMemory::Create(IpcObjectName(channelName, slot_, "mapping"), sizeof(TqnIpcMessage));
+  recordLock_ = platform::NamedMutex::Create(IpcObjectName(channelName, slot_, "record"), false);
+  section_ = platform::SharedMemory::Create(IpcObjectName(channelName, slot_, "mapping"), kSectionSize);
   event_ = platform::NamedEvent::Create(IpcObjectName(channelName, slot_, "event"), true, false);
   listener_ = std::make_unique<TqnIpcListener>(*this);
 }
@@ -78,6 +115,7 @@ TqnIpcServer::~TqnIpcServer() {
   listener_.reset();
   event_.reset();
   section_.reset();
+  recordLock_.reset();
   mutex_->Release();
 }
 
@@ -88,25 +126,54 @@ void TqnIpcServer::SetOnMessage(TqnIpcMessageHandler handler) {
   onMessage_ = std::move(handler);
 }
 
+void TqnIpcServer::ReportProgress(const std::string& line) {
+  TqnRecordHold hold(*recordLock_);
+  TqnIpcControl* control = ControlIn(*section_);
+  if (control->taken != 0) WriteCounted(control->progress, 255, line);
+}
+
 void TqnIpcServer::Dispatch() {
   if (!serving_) return;
   auto reply = platform::NamedEvent::Open(IpcObjectName(channelName_, slot_, "reply"));
   if (!reply) return;
-  TqnIpcMessage* record = RecordIn(*section_);
-  record->SetStatus("unassigned");
+  // The handler works on a copy: the record stays the sender's until the
+  // answer is written back, and only while this exchange still waits.
+  TqnIpcMessage record;
+  uint32_t number = 0, outer = 0;
+  {
+    TqnRecordHold hold(*recordLock_);
+    TqnIpcControl* control = ControlIn(*section_);
+    number = control->posted;
+    if (number == 0 || number == control->answered || number == control->taken) return;
+    std::memcpy(&record, RecordIn(*section_), sizeof record);
+    outer = control->taken;  // a dispatch from the progress steps of another's handler
+    control->taken = number;
+    control->progress[0] = 0;
+  }
+  record.SetStatus("unassigned");
   TqnIpcMessageHandler handler;
   {
     std::lock_guard<std::mutex> lock(handlerMutex_);
     handler = onMessage_;
   }
-  // A failing handler must still answer, or its sender would wait 50 minutes.
+  auto answer = [&] {
+    TqnRecordHold hold(*recordLock_);
+    TqnIpcControl* control = ControlIn(*section_);
+    if (control->posted == number && control->answered != number) {
+      std::memcpy(RecordIn(*section_), &record, sizeof record);
+      control->answered = number;
+      reply->Set();
+    }
+    control->taken = outer;
+  };
+  // A failing handler must still answer, or its sender would wait on.
   try {
-    if (handler) handler(*this, *record);
+    if (handler) handler(*this, record);
   } catch (...) {
-    reply->Set();
+    answer();
     throw;
   }
-  reply->Set();
+  answer();
 }
 
 TqnIpcListener::~TqnIpcListener() { Stop(); }
@@ -150,11 +217,19 @@ std::vector<int> ListIpcInstances(const std::string& channelName) {
   return slots;
 }
 
-void SendIpcMessage(const std::string& channelName, int slot, TqnIpcMessage& message, uint32_t timeoutMs) {
+bool IpcChannelInUse(const std::string& channelName) {
+  for (int s = 0; s < kIpcMaxSlots; ++s)
+    if (platform::NamedMutex::Open(IpcObjectName(channelName, s, "mutex"))) return true;
+  return false;
+}
+
+void SendIpcMessage(const std::string& channelName, int slot, TqnIpcMessage& message, uint32_t timeoutMs,
+                    const TqnIpcProgress& progress) {
   auto mutex = platform::NamedMutex::Open(IpcObjectName(channelName, slot, "mutex"));
   auto event = platform::NamedEvent::Open(IpcObjectName(channelName, slot, "event"));
   auto section = platform::SharedMemory::Open(IpcObjectName(channelName, slot, "mapping"));
-  if (!mutex || !event || !section || section->Size() < sizeof(TqnIpcMessage)) ThrowMissing();
+  auto recordLock = platform::NamedMutex::Open(IpcObjectName(channelName, slot, "record"));
+  if (!mutex || !event || !section || !recordLock || section->Size() < kSectionSize) ThrowMissing();
   // Two senders at once would overwrite each other's record and share the
   // reply event, so senders to one slot take turns.
   auto turn = platform::NamedMutex::Create(IpcObjectName(channelName, slot, "sender"), false);
@@ -168,22 +243,44 @@ void SendIpcMessage(const std::string& channelName, int slot, TqnIpcMessage& mes
     ~TurnRelease() { m.Release(); }
   } release{*turn};
   auto reply = platform::NamedEvent::Create(IpcObjectName(channelName, slot, "reply"), true, false);
-  reply->Reset();
   TqnIpcMessage* record = RecordIn(*section);
-  std::memcpy(record, &message, sizeof message);
-  record->SetStatus("unprocessed");
+  TqnIpcControl* control = ControlIn(*section);
+  uint32_t number = 0;
+  {
+    TqnRecordHold hold(*recordLock);
+    number = ++control->lastNumber;
+    if (number == 0) number = ++control->lastNumber;
+    std::memcpy(record, &message, sizeof message);
+    record->SetStatus("unprocessed");
+    control->posted = number;
+    reply->Reset();
+  }
   event->Set();
-  // The server may end without answering (it was shutting down): its slot's
-  // mutex is then free, and the message will never be answered.
+  // Until the server takes the message the time-out runs; once its handler
+  // runs, the wait lasts while the server lives. A server that ends without
+  // answering (it was shutting down) leaves its slot's mutex free.
   const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
   for (;;) {
     const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
-    if (left.count() <= 0) break;
-    const uint32_t slice = static_cast<uint32_t>(std::min<int64_t>(left.count(), kServerCheckMs));
-    if (reply->Wait(slice) == platform::WaitResult::Signaled) {
-      std::memcpy(&message, record, sizeof message);
-      return;
+    const uint32_t slice = static_cast<uint32_t>(std::clamp<int64_t>(left.count(), 1, kServerCheckMs));
+    const bool signaled = reply->Wait(slice) == platform::WaitResult::Signaled;
+    bool taken = false;
+    std::string line;
+    {
+      TqnRecordHold hold(*recordLock);
+      if (control->answered == number) {
+        std::memcpy(&message, record, sizeof message);
+        return;
+      }
+      if (signaled) reply->Reset();  // another exchange's answer, long given up
+      taken = control->taken == number;
+      if (taken) line = ReadCounted(control->progress, sizeof control->progress);
+      if (!taken && std::chrono::steady_clock::now() >= deadline) {
+        control->posted = 0;  // withdrawn: a late handler's answer goes nowhere
+        break;
+      }
     }
+    if (taken && progress) progress(line);
     if (ServerGone(*mutex)) ThrowMissing();
   }
   message.SetStatus("fail");

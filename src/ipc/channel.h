@@ -7,6 +7,14 @@
 // C.XX.mutex (the claim of the slot), C.XX.mapping (the record),
 // C.XX.event (a message is waiting), C.XX.reply (created by the sender for
 // one exchange, set when the message has been handled).
+//
+// Each exchange carries a number, kept in a small block behind the record
+// in the section (C.XX.record guards it and the record): the server hands
+// its handler a copy and writes the answer back only while that very
+// exchange still waits, so a sender that gave up never receives another
+// sender's answer, and a late answer never overwrites the next request.
+// While the handler runs, the sender waits as long as the server lives, and
+// may read the latest progress line the handler publishes.
 #pragma once
 
 #include <atomic>
@@ -70,6 +78,8 @@ class TqnIpcServer {
   // Runs on the main thread; a message that arrives while none is assigned
   // is answered with the status "unassigned".
   void SetOnMessage(TqnIpcMessageHandler handler);
+  // From the handler, while it runs: a line the waiting sender may show.
+  void ReportProgress(const std::string& line);
   int Slot() const { return slot_; }
   const std::string& ChannelName() const { return channelName_; }
 
@@ -82,6 +92,7 @@ class TqnIpcServer {
   std::unique_ptr<platform::NamedMutex> mutex_;
   std::unique_ptr<platform::NamedEvent> event_;
   std::unique_ptr<platform::SharedMemory> section_;
+  std::unique_ptr<platform::NamedMutex> recordLock_;
   std::unique_ptr<TqnIpcListener> listener_;
   TqnMainThreadRunner mainThread_;
   std::atomic<bool> serving_{true};
@@ -108,15 +119,25 @@ class TqnIpcListener {
 // The name of one of a slot's objects, e.g. "C.00.event".
 std::string IpcObjectName(const std::string& channelName, int slot, const char* suffix);
 
-// Slots 0..9, ascending, whose message event exists.
+// Slots 0..9, ascending, whose message event exists and may be used.
 std::vector<int> ListIpcInstances(const std::string& channelName);
 
+// True when some server holds a slot of the channel, also one this process
+// may not reach (another user's machine-wide channel).
+bool IpcChannelInUse(const std::string& channelName);
+
+// Called while the server handles the message, with its latest progress
+// line ("" until the handler reports one), about every 200 ms.
+using TqnIpcProgress = std::function<void(const std::string& line)>;
+
 // Posts the record to the slot and waits for the answer, which is left in
-// the record; after the time-out the record's status is "fail". Throws
-// EqnOsError when the slot's server is gone, also when it goes while the
-// message waits (its process ended without answering). Senders to one slot
-// take turns.
+// the record. The time-out bounds the wait for the server to take the
+// message; once taken, the sender waits while the server lives. After the
+// time-out the message is withdrawn and the record's status is "fail".
+// Throws EqnOsError when the slot's server is gone, also when it goes while
+// the message waits (its process ended without answering). Senders to one
+// slot take turns.
 void SendIpcMessage(const std::string& channelName, int slot, TqnIpcMessage& message,
-                    uint32_t timeoutMs = kIpcReplyTimeoutMs);
+                    uint32_t timeoutMs = kIpcReplyTimeoutMs, const TqnIpcProgress& progress = nullptr);
 
 }  // namespace qn

@@ -58,6 +58,11 @@ std::optional<TqnCommandResult> RunInOwnInstance([[maybe_unused]] int argc, [[ma
 #ifdef _WIN32
     TqnWin32RunLoop loop(core);  // this thread becomes the main thread
 #endif
+    // A start meanwhile learns that this instance ends soon, and waits.
+    channel->SetOnMessage([](TqnIpcServer&, TqnIpcMessage& m) {
+      if (m.Command() == "activate") m.SetStatus(TqnApplication::kCommandInstanceStatus);
+    });
+    core.SetCommandInstance(true);
     channel->Start();
     ui.SetLog([&core](const std::string& text) { core.Log().LogMessage(text); });
     core.SetChannelServer(channel.get());

@@ -31,7 +31,10 @@ int RunHeadless(int argc, char** argv) {
   TqnRunLoop loop(core);
   core.Startup();
   loop.StartTimers();
+  // Started: the info servers are bound and commands are taken.
+  platform::NotifyServiceManager("READY=1");
   app.exec();
+  platform::NotifyServiceManager("STOPPING=1");
   // Commands that come from now on wait for the next instance.
   commands.Close();
   // A start from now on finds no one answering and waits for this

@@ -43,4 +43,6 @@ int RunHeadless(int, char**) {
 // The window program is not built for Windows yet: it runs without one.
 int RunWindowed(int argc, char** argv, bool) { return RunHeadless(argc, argv); }
 
+void ShowNotice(int, char**, const std::string&) {}  // the line on standard error is all
+
 }  // namespace qn

@@ -17,10 +17,16 @@ int Run(int argc, char** argv) {
   std::vector<std::string> args(argv + (argc > 0 ? 1 : 0), argv + argc);
   const qn::TqnCommand command = qn::ParseCommand(args);
   if (command.kind != qn::TqnCommandKind::None) return qn::RunCommand(argc, argv, command);
+  std::string value;
+  const bool service = qn::GetCmdOption(args, "service", value) && value == "1";
+  const bool hidden = qn::GetCmdOption(args, "hidden", value) && value == "1";
+  qn::SetServiceRun(service);
+  // Where the system's service looks after the databases, a second register
+  // and info server never run beside it.
+  if (!service && qn::ServiceRunsHere()) return qn::TellServiceRuns(argc, argv, hidden || qn::WantsHeadless(args));
   if (qn::HandOverToRunningInstance()) return 0;
-  if (qn::WantsHeadless(args)) return qn::RunHeadless(argc, argv);
-  std::string hidden;
-  return qn::RunWindowed(argc, argv, qn::GetCmdOption(args, "hidden", hidden) && hidden == "1");
+  if (service || qn::WantsHeadless(args)) return qn::RunHeadless(argc, argv);
+  return qn::RunWindowed(argc, argv, hidden);
 }
 
 }  // namespace

@@ -1,6 +1,8 @@
 #include "main/program.h"
 
+#include <algorithm>
 #include <chrono>
+#include <cstdio>
 #include <cstdlib>
 #include <memory>
 #include <thread>
@@ -9,39 +11,75 @@
 #include "base/error.h"
 #include "base/text.h"
 #include "firebird/fb_paths.h"
+#include "cli/command_client.h"
 #include "ipc/channel.h"
+#include "platform/system.h"
 
 namespace qn {
 
 namespace {
 constexpr int kHandOverAttempts = 100;
+const char* gChannelName = TqnApplication::kChannelName;
 
 // The channel is how a second start finds this one: without it the program
 // must not run at all, and says why.
 [[noreturn]] void ChannelFailed(const std::exception& e) {
   throw Exception(Format(Win1251("Невозможно создать канал связи между копиями программы \"%s\": %s").c_str(),
-                         TqnApplication::kChannelName, e.what()));
+                         gChannelName, e.what()));
+}
+}  // namespace
+
+void SetServiceRun(bool service) {
+  gChannelName = service ? TqnApplication::kServiceChannelName : TqnApplication::kChannelName;
 }
 
+bool ServiceRunsHere() { return IpcChannelInUse(TqnApplication::kServiceChannelName); }
+
+int TellServiceRuns(int argc, char** argv, bool quiet) {
+  // Who may reach the service sees it through the command line; no one is
+  // greeted at login with an error.
+  std::string text = ServiceOnlyMessage();
+  if (!ListIpcInstances(TqnApplication::kServiceChannelName).empty()) {
+    text = Win1251("Базы данных на этом компьютере обслуживает служба qndbmgr. Архивация и разархивация: "
+                   "qndbmgr --backup=КЛЮЧ, qndbmgr --restore=КЛЮЧ --from=ФАЙЛ");
+    // Its register, asked the way the command line asks it.
+    TqnCommand list;
+    list.kind = TqnCommandKind::List;
+    if (auto answer = RunInService(list); answer && answer->ok) {
+      std::string lines = answer->text;
+      std::replace(lines.begin(), lines.end(), '\t', ' ');
+      text += Win1251("\n\nРеестр службы (номер, ключ, описание, путь, папка архивов, автоархивация):\n") + lines;
+    }
+  }
+  std::fputs((platform::ToTerminal(text) + "\n").c_str(), stderr);
+  if (!quiet) ShowNotice(argc, argv, text);
+  return 0;
+}
+
+namespace {
 bool HandOver() {
   // An instance that is shutting down answers no more and soon ends; this
-  // one then becomes the instance, so that a start is never lost.
+  // one then becomes the instance, so that a start is never lost. A
+  // short-lived instance that runs an administrator's command ends when the
+  // command is done: this start waits for it, then starts.
   for (int attempt = 0; attempt < kHandOverAttempts; ++attempt) {
-    std::vector<int> slots = ListIpcInstances(TqnApplication::kChannelName);
+    std::vector<int> slots = ListIpcInstances(gChannelName);
     if (slots.empty()) return false;
     TqnIpcMessage message{};
     message.SetCommand("activate");
     try {
-      SendIpcMessage(TqnApplication::kChannelName, slots.front(), message);
-      return true;
+      SendIpcMessage(gChannelName, slots.front(), message);
     } catch (const std::exception&) {
       // The instance went away; its names go with the last handle to them.
       std::this_thread::sleep_for(std::chrono::milliseconds(50));
+      continue;
     }
+    if (message.Status() != TqnApplication::kCommandInstanceStatus) return true;
+    while (ListIpcInstances(gChannelName) == slots) std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    attempt = -1;
   }
   return true;
 }
-
 }  // namespace
 
 bool HandOverToRunningInstance() {
@@ -56,7 +94,7 @@ TqnIpcServer& StartChannelServer(TqnMainThreadRunner mainThread) {
   // Never destroyed: it serves until the process ends (destroying it would
   // wait for its listener, which may be waiting for the main thread).
   try {
-    auto server = std::make_unique<TqnIpcServer>(TqnApplication::kChannelName, std::move(mainThread));
+    auto server = std::make_unique<TqnIpcServer>(gChannelName, std::move(mainThread));
     server->Start();
     return *server.release();
   } catch (const std::exception& e) {

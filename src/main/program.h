@@ -10,6 +10,17 @@
 
 namespace qn {
 
+// The machine's service instance ("--service=1") serves the machine-wide
+// channel; every other run serves its user's.
+void SetServiceRun(bool service);
+
+// True when the machine's service instance runs.
+bool ServiceRunsHere();
+// Says that the service looks after the databases here (a box with a
+// window, a line on standard error without one; nothing when the start
+// was hidden, as an autostart at login is) and returns the exit code, 0.
+int TellServiceRuns(int argc, char** argv, bool quiet);
+
 // True when another instance runs under the channel: "activate" has then
 // been handed to the first one found and this process must end. An
 // instance that ends without answering (it was shutting down) does not
@@ -30,6 +41,8 @@ bool WantsHeadless(const std::vector<std::string>& args);
 int RunCommand(int argc, char** argv, const TqnCommand& command);
 
 int RunHeadless(int argc, char** argv);
+// An information box with the text (Windows-1251), where there is a window.
+void ShowNotice(int argc, char** argv, const std::string& text);
 int RunWindowed(int argc, char** argv, bool hidden);
 
 }  // namespace qn

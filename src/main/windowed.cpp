@@ -1,11 +1,13 @@
 // The program with its window and tray icon.
 #include <QApplication>
+#include <QMessageBox>
 
 #include "app/application.h"
 #include "app/run_services.h"
 #include "backup/backup_feature.h"
 #include "cli/command_executor.h"
 #include "gui/frm_main.h"
+#include "gui/qt_text.h"
 #include "gui/qt_user_interface.h"
 #include "main/program.h"
 #include "platform/files.h"
@@ -14,6 +16,11 @@
 #include "shell/run_loop.h"
 
 namespace qn {
+
+void ShowNotice(int argc, char** argv, const std::string& text) {
+  QApplication app(argc, argv);
+  QMessageBox::information(nullptr, QString::fromUtf8("Информация"), ToQString(text));
+}
 
 int RunWindowed(int argc, char** argv, bool hidden) {
   QApplication app(argc, argv);

@@ -31,6 +31,12 @@ bool DirectoryExists(const std::string& path);  // a folder
 void ForceDirectories(const std::string& path);
 
 // The folder of the running executable, without a trailing separator.
+std::string ExecutableFolder();
+// The program folder (settings, data, backup, log), without a trailing
+// separator: the executable's folder, as a program copied into a folder of
+// its own expects. On Linux, QNDBMGR_HOME names it explicitly (a service's
+// state folder); an executable in the system's folders (/usr/bin) uses the
+// user's own, $XDG_DATA_HOME/qndbmgr (~/.local/share/qndbmgr).
 std::string ProgramFolder();
 // The user's temporary folder, with a trailing separator.
 std::string TempFolder();
@@ -56,6 +62,11 @@ std::string ReadFile(const std::string& path);
 // the target is untouched, the temporary file is removed and the error
 // (Exception "Cannot create file <path>" or EqnOsError) propagates.
 void WriteFileReplacing(const std::string& path, const std::string& bytes);
+
+// Leaves a file that holds secrets readable and writable by its owner only
+// (a no-op where the folder's access rules decide, as on Windows). False
+// when the file is missing or its mode cannot be changed.
+bool RestrictToOwner(const std::string& path);
 
 // A file opened for appending records, shared with other writers.
 class AppendFile {

@@ -7,6 +7,9 @@
 
 #include <climits>
 #include <cstdio>
+#include <cstdlib>
+#include <fstream>
+#include <mutex>
 
 #include <langinfo.h>
 
@@ -81,11 +84,64 @@ void ForceDirectories(const std::string& path) {
   if (::mkdir(KernelFileName(path).c_str(), 0777) != 0 && errno != EEXIST) ThrowErrno(errno);
 }
 
-std::string ProgramFolder() {
+std::string ExecutableFolder() {
   char buf[PATH_MAX + 1];
   ssize_t n = ::readlink("/proc/self/exe", buf, PATH_MAX);
   if (n <= 0) return ".";
   return ExtractFileDir(FromKernelFileName(std::string(buf, static_cast<size_t>(n))));
+}
+
+namespace {
+
+// An executable in the system's folders (the package's /usr/bin) shares no
+// writable folder with its users.
+bool SystemFolder(const std::string& kernelDir) {
+  for (const std::string system : {"/usr", "/bin", "/sbin", "/lib", "/lib64"})
+    if (kernelDir == system || kernelDir.rfind(system + "/", 0) == 0) return true;
+  return false;
+}
+
+std::string WithoutTrailingSeparators(std::string dir) {
+  while (dir.size() > 1 && dir.back() == kPathSeparator) dir.pop_back();
+  return dir;
+}
+
+// The user's own program folder: $XDG_DATA_HOME/qndbmgr, by default
+// ~/.local/share/qndbmgr, made (for this user alone) on first use; "" when
+// the user has no home.
+std::string UserDataFolder() {
+  const char* xdg = ::getenv("XDG_DATA_HOME");
+  const char* home = ::getenv("HOME");
+  std::string base;
+  if (xdg && *xdg == '/') base = xdg;
+  else if (home && *home == '/') base = std::string(home) + "/.local/share";
+  else return "";
+  const std::string dir = WithoutTrailingSeparators(base) + "/qndbmgr";
+  static std::once_flag made;
+  std::call_once(made, [&] {
+    std::string partial;
+    for (size_t at = 1; at != std::string::npos;) {
+      at = dir.find('/', at + 1);
+      partial = dir.substr(0, at);
+      ::mkdir(partial.c_str(), at == std::string::npos ? 0700 : 0755);
+    }
+  });
+  return FromKernelFileName(dir);
+}
+
+}  // namespace
+
+std::string ProgramFolder() {
+  // Named explicitly: a service's state folder (its executable's folder is
+  // not writable).
+  const char* home = ::getenv("QNDBMGR_HOME");
+  if (home && *home) return FromKernelFileName(WithoutTrailingSeparators(home));
+  const std::string exe = ExecutableFolder();
+  if (SystemFolder(KernelFileName(exe))) {
+    const std::string own = UserDataFolder();
+    if (!own.empty()) return own;
+  }
+  return exe;
 }
 
 std::string TempFolder() {
@@ -162,6 +218,21 @@ std::string ReadFile(const std::string& path) {
   return data;
 }
 
+namespace {
+
+// The process's file mode mask, read without changing it: setting it to
+// learn it would, for that moment, open the files other threads create.
+mode_t CurrentUmask() {
+  std::ifstream status("/proc/self/status");
+  for (std::string line; std::getline(status, line);)
+    if (line.rfind("Umask:", 0) == 0) return static_cast<mode_t>(std::strtoul(line.c_str() + 6, nullptr, 8) & 0777);
+  return 022;
+}
+
+}  // namespace
+
+bool RestrictToOwner(const std::string& path) { return ::chmod(KernelFileName(path).c_str(), 0600) == 0; }
+
 void WriteFileReplacing(const std::string& path, const std::string& bytes) {
   const std::string target = KernelFileName(path);
   std::string dir = ExtractFileDir(target);
@@ -171,7 +242,7 @@ void WriteFileReplacing(const std::string& path, const std::string& bytes) {
   struct stat st;
   // Keep the permissions of the file being replaced.
   if (::stat(target.c_str(), &st) == 0) ::fchmod(fd, st.st_mode & 07777);
-  else ::fchmod(fd, 0666 & ~[] { mode_t m = ::umask(0); ::umask(m); return m; }());
+  else ::fchmod(fd, 0666 & ~CurrentUmask());
   bool ok = WriteAll(fd, bytes.data(), bytes.size()) && ::fsync(fd) == 0;
   int err = errno;
   if (::close(fd) != 0 && ok) {

@@ -80,7 +80,9 @@ void ForceDirectories(const std::string& path) {
   if (!::CreateDirectoryA(folder.c_str(), nullptr) && ::GetLastError() != ERROR_ALREADY_EXISTS) ThrowLastError();
 }
 
-std::string ProgramFolder() {
+std::string ProgramFolder() { return ExecutableFolder(); }
+
+std::string ExecutableFolder() {
   char buf[MAX_PATH + 1];
   const DWORD n = ::GetModuleFileNameA(nullptr, buf, MAX_PATH);
   if (n == 0 || n >= MAX_PATH) return ".";
@@ -133,6 +135,8 @@ std::string ReadFile(const std::string& path) {
   ::CloseHandle(h);
   return data;
 }
+
+bool RestrictToOwner(const std::string& path) { return FileExists(path); }
 
 void WriteFileReplacing(const std::string& path, const std::string& bytes) {
   const std::string dir = ExtractFileDir(path);

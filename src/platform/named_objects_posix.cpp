@@ -1,8 +1,13 @@
 // POSIX stand-in for Windows named kernel objects.
 //
-// Each object is a small file in a namespace folder (one per user, in the
-// user's runtime folder or on /dev/shm, and one for "Global\" names on
-// /dev/shm, whose files every user may open). A handle holds a shared
+// Each object is a small file in a namespace folder: one per user on
+// /dev/shm, the same for every process of the user whatever its session,
+// and one for "Global\" names, /run/qndbmgr-objects, which only root makes
+// (the package at boot, or the first root process) and which is accepted
+// only while root owns it and other users cannot write it. Its files are
+// for root and the group "qndbmgr" (the services and the administrators);
+// other users may only learn that a name exists. Files are opened relative
+// to the checked folder's descriptor, never through a link. A handle holds a shared
 // open-file-description lock on byte 0 of the file; a name "exists" exactly
 // while some handle holds that lock, so the kernel forgets a name when the
 // last process holding it ends, however it ends. Creation and opening are
@@ -29,6 +34,7 @@
 #include <chrono>
 #include <condition_variable>
 #include <map>
+#include <optional>
 #include <mutex>
 #include <thread>
 
@@ -36,6 +42,7 @@
 #include "base/text.h"
 #include "platform/files.h"
 #include "platform/named_objects.h"
+#include "platform/named_objects_folders_posix.h"
 
 namespace qn::platform {
 
@@ -47,76 +54,10 @@ constexpr const char* kLocalPrefix = "Local\\";
 
 [[noreturn]] void ThrowErrno(int code) { throw EqnOsError(ErrorText(code), code); }
 
-// Waits on the cross-process locks of this layer are bounded like the log's
-// wait, so that a lock file another user holds forever delays, never hangs.
-constexpr int kGuardWaitMs = 15000;
-
-// The folder given by QN_OBJECTS_DIR (tests give each run namespaces of its
-// own), in the kernel's form.
-std::string OverrideFolder() {
-  const char* over = ::getenv("QN_OBJECTS_DIR");
-  return (over && *over) ? std::string(over) : std::string();
-}
-
-// True for a real folder (no link) that belongs to this user alone.
-bool PrivateFolder(const std::string& dir) {
-  struct stat st;
-  return ::lstat(dir.c_str(), &st) == 0 && S_ISDIR(st.st_mode) && st.st_uid == ::geteuid() &&
-         (st.st_mode & 077) == 0;
-}
-
-// True for a real folder open to every user like /tmp (sticky, writable by all).
-bool SharedFolder(const std::string& dir) {
-  struct stat st;
-  return ::lstat(dir.c_str(), &st) == 0 && S_ISDIR(st.st_mode) && (st.st_mode & 01777) == 01777;
-}
-
-// Makes dir (its parent must exist) unless it exists; true when dir is then
-// a folder that passes the check. A folder that someone else made in advance
-// with another owner or mode is left alone and fails the check.
-bool MakeFolder(const std::string& dir, bool shared) {
-  if (::mkdir(dir.c_str(), shared ? 01777 : 0700) == 0) {
-    if (shared) ::chmod(dir.c_str(), 01777);  // past the umask
-  } else if (errno != EEXIST) {
-    return false;
-  }
-  return shared ? SharedFolder(dir) : PrivateFolder(dir);
-}
-
-// The first usable folder of a fixed sequence of candidates, so that every
-// process that asks lands on the same one, and one planted by another user
-// costs a step of the sequence, not the namespace.
-std::string FirstUsable(const std::string& base, const std::string& name, bool shared) {
-  for (int i = 0; i < 10; ++i) {
-    std::string dir = JoinPath(base, i == 0 ? name : Format("%s.%d", name.c_str(), i));
-    if (MakeFolder(dir, shared)) return dir;
-  }
-  ThrowErrno(EACCES);
-}
-
-// The folder of a namespace, in the kernel's form, made on first use. The
-// per-user one is the user's own runtime folder where the system provides
-// one, else a private folder on /dev/shm; the machine-wide one is open to all.
-std::string NamespaceFolder(bool global) {
-  const std::string over = OverrideFolder();
-  if (!over.empty()) {
-    struct stat st;
-    if (::stat(over.c_str(), &st) != 0 && ::mkdir(over.c_str(), 0777) != 0 && errno != EEXIST) ThrowErrno(errno);
-    return FirstUsable(over, global ? ".qn-objects-global" : Format(".qn-objects-%u", ::geteuid()), global);
-  }
-  const std::string shm = [] {
-    struct stat st;
-    return ::stat("/dev/shm", &st) == 0 && S_ISDIR(st.st_mode) ? std::string("/dev/shm")
-                                                                : KernelFileName(TempFolder());
-  }();
-  if (global) return FirstUsable(shm, ".qn-objects-global", true);
-  const std::string runtime = Format("/run/user/%u", ::geteuid());
-  if (PrivateFolder(runtime)) {
-    std::string dir = JoinPath(runtime, "qn-objects");
-    if (MakeFolder(dir, false)) return dir;
-  }
-  return FirstUsable(shm, Format(".qn-objects-%u", ::geteuid()), false);
-}
+using detail::FileMode;
+using detail::FolderFd;
+using detail::NamespaceFolder;
+using detail::NamespaceGuard;
 
 std::string EscapeName(const std::string& name) {
   std::string out;
@@ -137,7 +78,8 @@ std::string EscapeName(const std::string& name) {
 
 struct ObjectPath {
   std::string folder;
-  std::string file;
+  std::string file;  // the whole path: this process's key of the name
+  std::string base;  // the file's name in the folder
   bool global = false;
 };
 
@@ -153,7 +95,8 @@ ObjectPath PathOf(const char* kind, const std::string& name) {
   ObjectPath p;
   p.global = global;
   p.folder = NamespaceFolder(global);
-  p.file = JoinPath(p.folder, std::string(kind) + "." + EscapeName(bare));
+  p.base = std::string(kind) + "." + EscapeName(bare);
+  p.file = JoinPath(p.folder, p.base);
   return p;
 }
 
@@ -181,35 +124,6 @@ bool HeldElsewhere(int fd) {
   return fl.l_type != F_UNLCK;
 }
 
-// Exclusive hold of a namespace's ".guard" file, per thread and per process,
-// for at most kGuardWaitMs. Read access is enough for the lock, so a guard
-// file that another user made is still usable.
-class NamespaceGuard {
- public:
-  explicit NamespaceGuard(const std::string& folder) {
-    const std::string file = JoinPath(folder, ".guard");
-    fd_ = ::open(file.c_str(), O_RDONLY | O_CREAT | O_NOFOLLOW | O_CLOEXEC, 0666);
-    if (fd_ < 0) ThrowErrno(errno);
-    struct stat st;
-    if (::fstat(fd_, &st) == 0 && st.st_uid == ::geteuid()) ::fchmod(fd_, 0666);
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(kGuardWaitMs);
-    auto pause = std::chrono::microseconds(50);
-    while (::flock(fd_, LOCK_EX | LOCK_NB) != 0) {
-      const int e = errno;
-      if ((e != EWOULDBLOCK && e != EINTR) || std::chrono::steady_clock::now() >= deadline) {
-        ::close(fd_);
-        ThrowErrno(e == EWOULDBLOCK ? ETIMEDOUT : e);
-      }
-      std::this_thread::sleep_for(pause);
-      if (pause < std::chrono::milliseconds(5)) pause *= 2;
-    }
-  }
-  ~NamespaceGuard() { ::close(fd_); }
-
- private:
-  int fd_;
-};
-
 struct MutexPage {
   std::atomic<uint32_t> ownedFlag;  // 1 while some process owns the mutex
 };
@@ -227,7 +141,8 @@ long Futex(std::atomic<uint32_t>* addr, int op, uint32_t val, const struct times
 
 // One open object of this process, shared by all of its handles to the name.
 struct NamedObjectState {
-  std::string folder, file;
+  std::string folder, file, base;
+  bool global = false;
   int fd = -1;
   void* map = nullptr;
   size_t mapSize = 0;
@@ -252,8 +167,9 @@ enum class OpenMode { CreateOrOpen, OpenExisting };
 // rights (another user's object): it exists while a holder's lock is on it,
 // which the kernel tells whoever may read the file; a file that cannot be
 // read at all counts as existing. The handle can only be closed.
-std::shared_ptr<NamedObjectState> ExistenceOnly(const ObjectPath& path) {
-  int fd = ::open(path.file.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW);
+std::shared_ptr<NamedObjectState> ExistenceOnly(int folderFd, const ObjectPath& path) {
+  int fd = ::openat(folderFd, path.base.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW);
+  if (fd < 0 && errno == ENOENT) return nullptr;
   bool held = true;
   if (fd >= 0) {
     try {
@@ -281,19 +197,33 @@ std::shared_ptr<NamedObjectState> Acquire(const char* kind, const std::string& n
       return live;
     }
   }
-  NamespaceGuard guard(path.folder);
-  int flags = O_RDWR | O_CLOEXEC | O_NOFOLLOW | (mode == OpenMode::CreateOrOpen ? O_CREAT : 0);
-  // Machine-wide names are for every user, as the Windows objects that they
-  // stand for are; a user's own names are the user's alone.
-  int fd = ::open(path.file.c_str(), flags, path.global ? 0666 : 0600);
+  FolderFd folder(path.folder, path.global);
+  if (folder.get() < 0) {
+    // No machine-wide folder, or one root may not trust: no such names.
+    if (mode == OpenMode::OpenExisting && (errno == ENOENT || errno == EACCES)) return nullptr;
+    ThrowErrno(errno == ENOENT ? EACCES : errno);
+  }
+  std::optional<NamespaceGuard> guard;
+  try {
+    guard.emplace(folder.get(), path.global);
+  } catch (const EqnOsError& e) {
+    if (e.Code() != EACCES || !path.global) throw;
+    // Root's and its group's names: another user learns only whether one
+    // exists, and can neither make nor hold one.
+    auto known = ExistenceOnly(folder.get(), path);
+    if (existed) *existed = known != nullptr;
+    if (known || mode == OpenMode::OpenExisting) return known;
+    throw;
+  }
+  const int flags = O_RDWR | O_CLOEXEC | O_NOFOLLOW | (mode == OpenMode::CreateOrOpen ? O_CREAT : 0);
+  int fd = ::openat(folder.get(), path.base.c_str(), flags, FileMode(path.global));
   if (fd < 0) {
     if (mode == OpenMode::OpenExisting && errno == ENOENT) return nullptr;
-    if (mode == OpenMode::OpenExisting && errno == EACCES) return ExistenceOnly(path);
     ThrowErrno(errno);
   }
-  if (path.global) {
+  {
     struct stat st;
-    if (::fstat(fd, &st) == 0 && st.st_uid == ::geteuid()) ::fchmod(fd, 0666);  // past the umask
+    if (::fstat(fd, &st) == 0 && st.st_uid == ::geteuid()) ::fchmod(fd, FileMode(path.global));  // past the umask
   }
   void* map = MAP_FAILED;
   size_t mapSize = ((size < kPage ? kPage : size) + kPage - 1) / kPage * kPage;
@@ -324,6 +254,8 @@ std::shared_ptr<NamedObjectState> Acquire(const char* kind, const std::string& n
   auto state = std::make_shared<NamedObjectState>();
   state->folder = path.folder;
   state->file = path.file;
+  state->base = path.base;
+  state->global = path.global;
   state->fd = fd;
   state->map = map;
   state->mapSize = mapSize;
@@ -339,14 +271,16 @@ NamedObjectState::~NamedObjectState() {
   if (fd < 0) return;
   // The last holder on the machine tidies the folder.
   try {
-    NamespaceGuard guard(folder);
+    FolderFd dir(folder, global);
+    if (dir.get() < 0) throw EqnOsError(ErrorText(errno), errno);
+    NamespaceGuard guard(dir.get(), global);
     struct flock fl = {};
     fl.l_type = F_UNLCK;
     fl.l_whence = SEEK_SET;
     fl.l_start = 0;
     fl.l_len = 0;
     ::fcntl(fd, F_OFD_SETLK, &fl);
-    if (!HeldElsewhere(fd)) ::unlink(file.c_str());
+    if (!HeldElsewhere(fd)) ::unlinkat(dir.get(), base.c_str(), 0);
     ::close(fd);
   } catch (...) {
     ::close(fd);

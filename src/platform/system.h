@@ -96,6 +96,11 @@ bool GetFileVersion(const std::string& path, FileVersion& version);
 // The version resource of the running program's own file.
 bool GetProgramFileVersion(FileVersion& version);
 
+// Tells the system's service manager the run's state ("READY=1",
+// "STOPPING=1") when it started this process and asked to be told; nothing
+// otherwise, and nothing on Windows.
+void NotifyServiceManager(const std::string& state);
+
 // A shared library loaded at run time by path.
 class Library {
  public:

@@ -3,11 +3,16 @@
 #include <fcntl.h>
 #include <spawn.h>
 #include <sys/resource.h>
+#include <sys/socket.h>
 #include <sys/stat.h>
+#include <sys/un.h>
 #include <sys/time.h>
 #include <sys/wait.h>
 #include <time.h>
 #include <unistd.h>
+
+#include <cstddef>
+#include <cstring>
 
 #include "base/error.h"
 #include "base/text.h"
@@ -113,7 +118,7 @@ namespace {
 // QN_REGISTRY_DIR moves the key store, so that tests do not touch the machine's.
 std::string RegistryFolder() {
   const char* d = ::getenv("QN_REGISTRY_DIR");
-  return (d && *d) ? FromKernelFileName(d) : "/var/lib/qndbmgr/registry";
+  return (d && *d) ? FromKernelFileName(d) : "/var/lib/qndbmgr-fb30/registry";
 }
 
 std::string KeyFile(const std::string& key) {
@@ -143,6 +148,23 @@ void RegistryDeleteKey(const std::string& key) {
 
 bool GetFileVersion(const std::string&, FileVersion&) { return false; }
 bool GetProgramFileVersion(FileVersion&) { return false; }
+
+void NotifyServiceManager(const std::string& state) {
+  // The socket systemd names: a path, or with '@' an abstract name.
+  const char* socketName = ::getenv("NOTIFY_SOCKET");
+  if (!socketName || (socketName[0] != '/' && socketName[0] != '@')) return;
+  struct sockaddr_un address = {};
+  address.sun_family = AF_UNIX;
+  const size_t length = std::strlen(socketName);
+  if (length >= sizeof address.sun_path) return;
+  std::memcpy(address.sun_path, socketName, length);
+  if (address.sun_path[0] == '@') address.sun_path[0] = '\0';
+  const int fd = ::socket(AF_UNIX, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+  if (fd < 0) return;
+  ::sendto(fd, state.data(), state.size(), MSG_NOSIGNAL, reinterpret_cast<const struct sockaddr*>(&address),
+           static_cast<socklen_t>(offsetof(struct sockaddr_un, sun_path) + length));
+  ::close(fd);
+}
 
 std::unique_ptr<Library> Library::Load(const std::string& path, std::string* error) {
   void* h = ::dlopen(KernelFileName(path).c_str(), RTLD_NOW | RTLD_LOCAL);

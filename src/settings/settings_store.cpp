@@ -21,12 +21,18 @@ std::string TqnSettingsStore::FileName() const { return platform::JoinPath(progr
 
 void TqnSettingsStore::Load(const XmlLogCallback& log) {
   std::unique_ptr<TqnNode> loaded;
-  if (platform::FileExists(FileName()))
+  if (platform::FileExists(FileName())) {
     loaded = XmlLoadFileSafe(FileName(), kBackupName, kRootName,
                              Win1251("Ошибка чтения файла настроек, программа запущена с настройками по умолчанию"),
                              log);
-  else
+    // The register holds passwords in clear: a file that an older program or
+    // a hand left readable by others is narrowed now, with the copy the load
+    // refreshed.
+    platform::RestrictToOwner(FileName());
+    platform::RestrictToOwner(platform::JoinPath(programFolder_, kBackupName));
+  } else {
     loaded = std::make_unique<TqnNode>(kRootName);
+  }
   std::unique_lock<std::shared_mutex> lock(mutex_);
   root_ = std::move(loaded);
 }
@@ -34,6 +40,9 @@ void TqnSettingsStore::Load(const XmlLogCallback& log) {
 void TqnSettingsStore::Save() const {
   std::shared_lock<std::shared_mutex> lock(mutex_);
   XmlSaveFile(*root_, FileName());
+  // The register holds the databases' passwords in clear.
+  platform::RestrictToOwner(FileName());
+  platform::RestrictToOwner(platform::JoinPath(programFolder_, kBackupName));
 }
 
 std::string TqnSettingsStore::EnsurePacketKey() {

@@ -3,11 +3,13 @@
 #include <netinet/in.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
+#include <sys/un.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <chrono>
 #include <cstdlib>
+#include <cstring>
 #include <fstream>
 #include <thread>
 #include <sstream>
@@ -15,7 +17,6 @@
 #include <gtest/gtest.h>
 
 #include "base/sha1.h"
-#include "platform/named_objects.h"
 #include "base/text.h"
 #include "platform/named_objects.h"
 #include "test_support/program_process.h"
@@ -59,6 +60,10 @@ TEST(Program, ASecondStartHandsActivateToTheFirstAndEnds) {
   EXPECT_EQ(settings.rfind("<?xml version=\"1.0\" encoding=\"Windows-1251\"?>\r\n<settings>\r\n  <PIN>JD_LW4</PIN>", 0),
             0u)
       << settings;
+  // The register holds passwords: its file and its copy are the owner's alone.
+  struct stat st;
+  ASSERT_EQ(stat(app.dir.File("settings.xml").c_str(), &st), 0);
+  EXPECT_EQ(st.st_mode & 0777, 0600u);
 }
 
 // A start that comes while the first instance shuts down: the first ends,
@@ -267,4 +272,45 @@ TEST(Program, AnOrdinaryUserSeesTheServerThatRootRuns) {
   EXPECT_EQ(log.find(qn::Win1251("Ошибка")), std::string::npos) << log;
   run.Signal(SIGTERM);
   EXPECT_EQ(run.Wait(15000), 0);
+}
+
+// Started by the system's service manager with a notification socket: it
+// says it is ready once its info server takes connections, and says when it
+// stops.
+TEST(Program, TellsTheServiceManagerItIsReadyOnceItsInfoServerIsBound) {
+  Installed app(/*infoServers=*/true);
+  const int port = ListeningPort();
+  std::ofstream(app.dir.File("settings.xml"), std::ios::binary)
+      << "<?xml version=\"1.0\" encoding=\"Windows-1251\"?>\r\n<settings>\r\n"
+      << "  <tcp-port>" << port << "</tcp-port>\r\n  <udp-port>" << port << "</udp-port>\r\n"
+      << "  <data_state>initialized</data_state>\r\n</settings>\r\n";
+  const std::string socketPath = app.objects.File("notify");
+  int notify = socket(AF_UNIX, SOCK_DGRAM, 0);
+  sockaddr_un address{};
+  address.sun_family = AF_UNIX;
+  std::snprintf(address.sun_path, sizeof address.sun_path, "%s", socketPath.c_str());
+  ASSERT_EQ(bind(notify, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
+  timeval wait{20, 0};
+  setsockopt(notify, SOL_SOCKET, SO_RCVTIMEO, &wait, sizeof wait);
+
+  std::vector<std::string> env = app.env;
+  env.push_back("NOTIFY_SOCKET=" + socketPath);
+  ProgramProcess run(app.program, {"--headless=1"}, env);
+  char got[64] = {};
+  ASSERT_GT(recv(notify, got, sizeof got - 1, 0), 0) << "no notification\n" << MainLog(app.dir);
+  EXPECT_STREQ(got, "READY=1");
+  int client = socket(AF_INET, SOCK_STREAM, 0);
+  sockaddr_in server{};
+  server.sin_family = AF_INET;
+  server.sin_port = htons(static_cast<uint16_t>(port));
+  server.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  EXPECT_EQ(connect(client, reinterpret_cast<sockaddr*>(&server), sizeof server), 0)
+      << "ready before its info server took connections";
+  close(client);
+  run.Signal(SIGTERM);
+  std::memset(got, 0, sizeof got);
+  ASSERT_GT(recv(notify, got, sizeof got - 1, 0), 0);
+  EXPECT_STREQ(got, "STOPPING=1");
+  EXPECT_EQ(run.Wait(10000), 0);
+  close(notify);
 }

@@ -10,10 +10,19 @@
 #include "base/text.h"
 #include "firebird/fb_connection.h"
 #include "firebird/fb_test_support.h"
+#include "ipc/channel.h"
+#include "platform/named_objects.h"
 #include "test_support/program_process.h"
 
 namespace qn {
 namespace {
+
+// The last line of standard error is the failure's message (progress lines
+// may come before it).
+bool EndsWith(const std::string& text, const std::string& tail) {
+  const std::string line = tail.substr(1);
+  return text == line || (text.size() >= tail.size() && text.compare(text.size() - tail.size(), tail.size(), tail) == 0);
+}
 
 struct Outcome {
   int code = -1;
@@ -66,10 +75,11 @@ class CommandLine : public fbtest::ServerTest {
 
   // Runs the program in the test's folder or a folder in it (relative file
   // names are read there), without a terminal.
-  Outcome Run(const std::string& args, const std::string& folder = "") const {
+  Outcome Run(const std::string& args, const std::string& folder = "", const std::string& as = "") const {
     static std::atomic<int> counter{0};
     const std::string err = dir_.File("stderr" + std::to_string(++counter));
-    std::string command = "cd " + fbtest::ShellQuote(folder.empty() ? dir_.path() : dir_.File(folder)) + " && env";
+    std::string command =
+        "cd " + fbtest::ShellQuote(folder.empty() ? dir_.path() : dir_.File(folder)) + " && " + as + " env";
     for (const std::string& e : Env()) command += " " + fbtest::ShellQuote(e);
     command += " " + fbtest::ShellQuote(exe_) + " " + args + " </dev/null 2>" + fbtest::ShellQuote(err);
     Outcome o;
@@ -189,7 +199,8 @@ TEST_F(CommandLine, ARunningInstanceRunsTheHandedOverCommandsAndKeepsItsRegister
   // Without a terminal the restore question cannot be asked: refused.
   const Outcome unasked = Run("--restore=db0000 --from=copy.bk3");
   EXPECT_EQ(unasked.code, 1);
-  EXPECT_EQ(unasked.out, "Разархивация отменена: нет терминала для подтверждения, укажите --yes=1\n");
+  EXPECT_EQ(unasked.out, "");
+  EXPECT_EQ(unasked.err, "Разархивация отменена: нет терминала для подтверждения, укажите --yes=1\n");
   EXPECT_FALSE(std::filesystem::exists(dir_.File("prev")));
 
   std::string out;
@@ -198,12 +209,19 @@ TEST_F(CommandLine, ARunningInstanceRunsTheHandedOverCommandsAndKeepsItsRegister
   EXPECT_EQ(restore.code, 0) << restore.out << restore.err;
   EXPECT_NE(Query(database_, "select x from t;").find(" 7"), std::string::npos);
 
+  // A backup file that is not there: the message on standard error only.
+  const Outcome missing = Run("--restore=db0000 --from=missing.bk3 --yes=1");
+  EXPECT_EQ(missing.code, 1);
+  EXPECT_EQ(missing.out, "");
+  EXPECT_TRUE(EndsWith(missing.err, "\nФайл \"" + dir_.File("missing.bk3") + "\" не найден\n")) << missing.err;
+
   // A file that is no archive: the message, and nothing changed.
   const std::string settings = ReadAll(program_.File("settings.xml"));
   const size_t moved = TempDir::ListDir(dir_.File("prev")).size();
   const Outcome bad = Run("--restore=db0001 --from=bad.pbz --yes=1");
   EXPECT_EQ(bad.code, 1);
-  EXPECT_EQ(bad.out, "Формат резервной копии не поддерживается\n");
+  EXPECT_EQ(bad.out, "");
+  EXPECT_TRUE(EndsWith(bad.err, "\nФормат резервной копии не поддерживается\n")) << bad.err;
   EXPECT_EQ(ReadAll(program_.File("settings.xml")), settings);
   EXPECT_EQ(TempDir::ListDir(dir_.File("prev")).size(), moved);
   EXPECT_FALSE(platform::FileExists(program_.File("data/tx.fd3")));
@@ -211,7 +229,9 @@ TEST_F(CommandLine, ARunningInstanceRunsTheHandedOverCommandsAndKeepsItsRegister
   // for a Firebird 3.0 one before anything is moved.
   const Outcome convert = Run("--restore=db0000 --from=copy.bk3 --fix-charset=1 --yes=1");
   EXPECT_EQ(convert.code, 1);
-  EXPECT_EQ(convert.out, "Конвертация версии 1.5 для 2.5 возможна только для базы данных сервера версии 2.5\n");
+  EXPECT_EQ(convert.out, "");
+  EXPECT_TRUE(EndsWith(convert.err, "\nКонвертация версии 1.5 для 2.5 возможна только для базы данных сервера версии 2.5\n"))
+      << convert.err;
   EXPECT_EQ(TempDir::ListDir(dir_.File("prev")).size(), moved);
 
   const Outcome dump = Run("--restore=db0001 --from=dump.pbz --yes=1");
@@ -229,6 +249,100 @@ TEST_F(CommandLine, ARunningInstanceRunsTheHandedOverCommandsAndKeepsItsRegister
   instance.Signal(SIGTERM);
   EXPECT_EQ(instance.Wait(20000), 0);
   EXPECT_NE(ReadAll(program_.File("settings.xml")).find("<path>" + MovedPath() + "</path>"), std::string::npos);
+}
+
+// A register whose list does not fit one record: the running instance runs
+// --list once and the rest of its one answer comes in pieces.
+TEST_F(CommandLine, ALongListComesInPiecesOfTheOneRun) {
+  std::string entries, expected;
+  for (int i = 0; i < 40; ++i) {
+    const std::string key = "db" + std::string(i < 10 ? "000" : "00") + std::to_string(i);
+    const std::string caption = "Филиал " + std::to_string(i) + " — бухгалтерия и склад";
+    entries += Entry(key, database_, Win1251(caption), "0");
+    expected += ListLine(std::to_string(i), key, caption, database_, "off");
+  }
+  std::ofstream(program_.File("settings.xml"), std::ios::binary)
+      << "<?xml version=\"1.0\" encoding=\"Windows-1251\"?>\r\n<settings>\r\n  <data>\r\n"
+      << entries << "  </data>\r\n  <data_state>initialized</data_state>\r\n</settings>\r\n";
+  ASSERT_GT(Win1251(expected).size(), 2u * 1818u) << "three records at least";
+  ProgramProcess instance(exe_, {"--headless=1"}, Env());
+  ASSERT_TRUE(instance.Started());
+  ASSERT_TRUE(WaitForLog(program_, "hostname is ")) << MainLog(program_);
+
+  const Outcome list = Run("--list");
+  EXPECT_EQ(list.code, 0) << list.err;
+  EXPECT_EQ(list.out, expected);
+  auto count = [](const std::string& text, const std::string& what) {
+    size_t n = 0;
+    for (size_t at = 0; (at = text.find(what, at)) != std::string::npos; at += what.size()) ++n;
+    return n;
+  };
+  const std::string log = MainLog(program_);
+  EXPECT_EQ(count(log, " intercom command-line\r\n"), 1u) << log;
+  EXPECT_GE(count(log, " intercom command-page\r\n"), 2u) << log;
+  instance.Signal(SIGTERM);
+  EXPECT_EQ(instance.Wait(20000), 0);
+}
+
+// A start that comes while a short-lived instance runs a command waits for
+// it to end and then starts as the instance. The command instance is held in
+// its work by holding the log's mutex meanwhile.
+TEST_F(CommandLine, AStartDuringACommandInstanceWaitsAndThenRuns) {
+  ::setenv("QN_OBJECTS_DIR", objects_.path().c_str(), 1);
+  auto logLock = platform::NamedMutex::Create("RU.QUORVEN.RAZAD.LOGSYNC", true);
+  auto backup = std::async(std::launch::async, [&] { return Run("--backup=db0000"); });
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+  while (ListIpcInstances("RU.QUORVEN.RAZAD.INTERCOM").empty() && std::chrono::steady_clock::now() < deadline)
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+  ASSERT_FALSE(ListIpcInstances("RU.QUORVEN.RAZAD.INTERCOM").empty()) << "no command instance came up";
+  ProgramProcess start(exe_, {"--headless=1"}, Env());
+  std::this_thread::sleep_for(std::chrono::milliseconds(1500));
+  logLock->Release();
+  logLock.reset();
+  ::unsetenv("QN_OBJECTS_DIR");
+  const Outcome done = backup.get();
+  EXPECT_EQ(done.code, 0) << done.out << done.err;
+  EXPECT_EQ(start.Wait(0), -1) << "the start ended instead of waiting";
+  EXPECT_TRUE(WaitForLog(program_, "hostname is ")) << MainLog(program_);
+  const Outcome list = Run("--list");
+  EXPECT_EQ(list.code, 0);
+  EXPECT_TRUE(WaitForLog(program_, " intercom command-line\r\n", 5000)) << "the started program took the command";
+  start.Signal(SIGTERM);
+  EXPECT_EQ(start.Wait(20000), 0);
+}
+
+// The system's service instance: an administrator's commands reach it, a
+// plain start beside it only says so, and a user who may not reach it is
+// told whom to ask instead of getting an instance of its own.
+TEST_F(CommandLine, TheServiceInstanceTakesTheCommandsAndNoOtherInstanceRunsBesideIt) {
+  ProgramProcess service(exe_, {"--headless=1", "--service=1"}, Env());
+  ASSERT_TRUE(service.Started());
+  ASSERT_TRUE(WaitForLog(program_, "hostname is ")) << MainLog(program_);
+
+  const Outcome list = Run("--list");
+  EXPECT_EQ(list.code, 0) << list.err;
+  EXPECT_EQ(list.out, ListLine("0", "db0000", "Главная", database_, "off") +
+                          ListLine("1", "db0001", "", classicPath_, "on"));
+  EXPECT_TRUE(WaitForLog(program_, " intercom command-line\r\n", 5000)) << MainLog(program_);
+
+  const Outcome start = Run("--headless=1");
+  EXPECT_EQ(start.code, 0);
+  EXPECT_NE(start.err.find("обслуживает служба qndbmgr"), std::string::npos) << start.err;
+  EXPECT_NE(start.err.find("0 db0000 Главная " + database_), std::string::npos) << "the service's register\n"
+                                                                               << start.err;
+  const std::string log = MainLog(program_);
+  EXPECT_EQ(log.find("hostname is "), log.rfind("hostname is ")) << "a second instance started\n" << log;
+
+  if (::getuid() == 0) {
+    // The user nobody, in no group of the service's.
+    for (const std::string& d : {dir_.path(), program_.path(), objects_.path()}) ::chmod(d.c_str(), 0755);
+    const Outcome refused = Run("--list", "", "setpriv --reuid=65534 --regid=65534 --clear-groups");
+    EXPECT_EQ(refused.code, 1);
+    EXPECT_EQ(refused.out, "");
+    EXPECT_NE(refused.err.find("члены группы qndbmgr"), std::string::npos) << refused.err;
+  }
+  service.Signal(SIGTERM);
+  EXPECT_EQ(service.Wait(20000), 0);
 }
 
 }  // namespace

@@ -447,20 +447,24 @@ TEST_F(Fb30Test, TheServiceModeGuardsTheInstanceInTheForegroundUntilSigterm) {
   EXPECT_TRUE(Eventually([kServicePort] { return !PortAnswers(kServicePort); })) << "the server ends with the service";
 }
 
-TEST_F(Fb30Test, TheInstallerAdoptsARunningServerWithTheSameLogin) {
+// The developer's server on the port takes the same login, but it is not
+// this instance: it is refused, never adopted, and left alone.
+TEST_F(Fb30Test, TheInstallerNeverAdoptsAServerThatIsNotItsOwn) {
   if (!PortAnswers(kDevPort)) {
     std::string out;
     ASSERT_EQ(Shell("bash '" + kServersScript + "' start fb30", dir_.File("servers.out"), &out), 0) << out;
   }
   StopAtEnd stop;
-  ASSERT_EQ(RunInstaller(), 0);
-  EXPECT_TRUE(IsFb30Running());
-  EXPECT_TRUE(platform::RegistryKeyExists(kFb30UninstallKey));
-  EXPECT_FALSE(std::filesystem::exists(InstanceDir() + "/root")) << "no second server was prepared";
-
-  ASSERT_EQ(RunInstaller({"--stop"}), 0);
+  std::string err;
+  EXPECT_NE(Shell("'" + kInstaller + "'", dir_.File("install.out"), &err), 0);
+  EXPECT_NE(err.find(std::to_string(kDevPort)), std::string::npos) << err;
   EXPECT_FALSE(IsFb30Running());
-  EXPECT_TRUE(PortAnswers(kDevPort)) << "stopping the guard leaves the adopted server alone";
+  EXPECT_FALSE(platform::RegistryKeyExists(kFb30UninstallKey));
+  EXPECT_FALSE(std::filesystem::exists(InstanceDir() + "/root")) << "no second server was prepared";
+  Spawned service({"--service"});
+  EXPECT_EQ(service.Wait(), 1) << "the service refuses the stranger too";
+  EXPECT_FALSE(IsFb30Running());
+  EXPECT_TRUE(PortAnswers(kDevPort)) << "the stranger is left alone";
 }
 
 TEST_F(Fb30Test, TheInstallerRefusesAPortTakenByAnotherProgram) {

@@ -8,6 +8,7 @@
 #include "base/text.h"
 #include "firebird/fb_error.h"
 #include "firebird/fb_statement.h"
+#include "platform/files.h"
 #include "fb_test_support.h"
 
 namespace qn {
@@ -85,6 +86,25 @@ TEST_F(ConnectionTest, OdsVersionMatchesWhatTheServerReports) {
             std::string::npos)
       << output;
   EXPECT_EQ(connection_.OdsMajorVersion(), 12);
+}
+
+// Forced writes are switched through an attachment of their own, which
+// must name a database in a Russian folder as the connection does.
+TEST_F(ConnectionTest, ForcedWritesSwitchForADatabaseInARussianFolder) {
+  platform::ForceDirectories(dir_.File(Win1251("Бухгалтерия")));
+  TqnFbConnection russian;
+  russian.SetDatabaseName(fbtest::Fb30Path(dir_.File(Win1251("Бухгалтерия/база.fd3"))));
+  russian.CreateDatabase();
+  russian.DefaultTransaction().Commit();
+  ASSERT_TRUE(russian.ForcedWrites());
+  russian.Detach();
+  russian.SetForcedWrites(false);
+  russian.Attach();
+  EXPECT_FALSE(russian.ForcedWrites());
+  russian.Detach();
+  russian.SetForcedWrites(true);
+  russian.Attach();
+  EXPECT_TRUE(russian.ForcedWrites());
 }
 
 TEST_F(ConnectionTest, AttachesWithTheFixedParameters) {

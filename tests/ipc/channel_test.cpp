@@ -161,3 +161,55 @@ TEST(IpcChannel, SendingToAnEmptySlotFails) {
   TqnIpcMessage m{};
   EXPECT_THROW(SendIpcMessage(UniqueName("QN.TEST.NONE"), 0, m), EqnOsError);
 }
+
+// A sender that gave up before its message was taken never gets another
+// sender's answer, and its withdrawn message is never handled; a sender
+// whose message is being handled waits past its time-out and sees the
+// handler's progress line meanwhile.
+TEST(IpcChannel, EachSenderGetsTheAnswerToItsOwnMessage) {
+  const std::string channel = UniqueName("QN.TEST.OWN");
+  TestMainLoop loop;
+  std::thread mainThread([&] { loop.Run(); });
+  std::vector<std::string> handled;  // main thread only
+  {
+    TqnIpcServer server(channel, [&](const std::function<void()>& w) { loop.RunAndWait(w); });
+    server.SetOnMessage([&](TqnIpcServer& s, TqnIpcMessage& m) {
+      handled.push_back(m.Command());
+      if (m.Command() == "slow") {
+        s.ReportProgress("half way");
+        std::this_thread::sleep_for(std::chrono::milliseconds(1500));
+      }
+      m.SetStatus("answer to " + m.Command());
+    });
+    server.Start();
+    // The main thread is busy: the first sender gives up before its
+    // message is taken, the second waits, and the main thread then serves.
+    std::thread busy([&] { loop.RunAndWait([] { std::this_thread::sleep_for(std::chrono::milliseconds(1500)); }); });
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    TqnIpcMessage first{};
+    first.SetCommand("first");
+    SendIpcMessage(channel, 0, first, 300);
+    EXPECT_EQ(first.Status(), "fail");
+    TqnIpcMessage second{};
+    second.SetCommand("second");
+    SendIpcMessage(channel, 0, second, 60000);
+    EXPECT_EQ(second.Status(), "answer to second");
+    busy.join();
+
+    TqnIpcMessage slow{};
+    slow.SetCommand("slow");
+    std::vector<std::string> lines;
+    SendIpcMessage(channel, 0, slow, 300, [&](const std::string& line) { lines.push_back(line); });
+    EXPECT_EQ(slow.Status(), "answer to slow") << "taken, so the time-out no longer ran";
+    ASSERT_FALSE(lines.empty());
+    EXPECT_EQ(lines.back(), "half way");
+
+    TqnIpcMessage third{};
+    third.SetCommand("third");
+    SendIpcMessage(channel, 0, third);
+    EXPECT_EQ(third.Status(), "answer to third");
+  }
+  loop.Quit();
+  mainThread.join();
+  EXPECT_EQ(handled, (std::vector<std::string>{"second", "slow", "third"}));
+}

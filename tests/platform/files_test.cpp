@@ -31,6 +31,18 @@ TEST(Files, PathsAndFolders) {
   EXPECT_NE(HostName(), "");
 }
 
+// The program folder: the executable's (a program copied into a folder of
+// its own), or the one QNDBMGR_HOME names, given in the kernel's form.
+TEST(Files, TheProgramFolderIsTheExecutablesUnlessNamed) {
+  ::unsetenv("QNDBMGR_HOME");
+  EXPECT_EQ(ProgramFolder(), ExecutableFolder());
+  TempDir dir;
+  const std::string named = dir.File("Служба");
+  ::setenv("QNDBMGR_HOME", (named + "//").c_str(), 1);
+  EXPECT_EQ(ProgramFolder(), FromKernelFileName(named));
+  ::unsetenv("QNDBMGR_HOME");
+}
+
 TEST(Files, MoveRefusesAnExistingTargetAndCopyOverwrites) {
   TempDir dir;
   std::string a = JoinPath(dir.path(), "a"), b = JoinPath(dir.path(), "b");

@@ -65,14 +65,13 @@ std::string Tail(const std::string& path, size_t lines) {
   return text.substr(p + 1);
 }
 
-void AppendLogHeader(const TInstance& instance, bool adopt) {
+void AppendLogHeader(const TInstance& instance) {
   char when[32];
   std::time_t now = std::time(nullptr);
   std::strftime(when, sizeof when, "%Y-%m-%d %H:%M:%S", std::localtime(&now));
   auto log = qn::platform::AppendFile::Open(instance.LogFile());
   if (log)
-    log->Append(qn::Format("\n==== %s %s Firebird SQL 3.0 QN on port %d\n", when, adopt ? "adopting" : "starting",
-                           instance.port));
+    log->Append(qn::Format("\n==== %s starting Firebird SQL 3.0 QN on port %d\n", when, instance.port));
 }
 
 pid_t ReadPidFile(const TInstance& instance) {
@@ -109,20 +108,18 @@ int KeyOnly() {
   return 0;
 }
 
-// A Firebird that already serves the port with our login (such as the dev
-// server) is adopted, not doubled; a free port gets the instance prepared.
-// Returns the exit code of a refusal, else 0.
-int PrepareOrAdopt(const TInstance& instance, bool& adopt) {
-  adopt = false;
-  if (!PortAnswers(instance.port)) {
-    PrepareInstance(instance);
-    return 0;
-  }
-  if (!ServerAcceptsSysdba(instance.port))
-    return Failure(qn::Format("port %d on 127.0.0.1 is taken by a program that is not a Firebird server with "
-                              "the SYSDBA login of this instance; stop it first",
-                              instance.port));
-  adopt = true;
+// Only this instance's own server is ever this instance: its guard (whose
+// mutexes the callers asked about first) proves it. Any other program on the
+// port, a Firebird server with the same login included (a developer's, bound
+// to loopback, with its own security database), is a stranger: adopting it
+// would hand the program's databases to a server that is not the one
+// installed here. Returns the exit code of a refusal, else 0.
+int PrepareOrRefuse(const TInstance& instance) {
+  if (PortAnswers(instance.port))
+    return Failure(qn::Format("port %d is taken by a program that is not this instance's server (its guard does not "
+                              "run from %s); stop it first, or choose another port with QN_FB30_PORT",
+                              instance.port, instance.base.c_str()));
+  PrepareInstance(instance);
   return 0;
 }
 
@@ -134,12 +131,10 @@ int RunInstall(const TInstance& instance) {
   BaseLock lock(instance.base + "/.install.lock");
   if (qn::IsFb30Running()) return KeyOnly();
 
-  bool adopt = false;
-  if (int refused = PrepareOrAdopt(instance, adopt)) return refused;
+  if (int refused = PrepareOrRefuse(instance)) return refused;
 
-  AppendLogHeader(instance, adopt);
+  AppendLogHeader(instance);
   std::vector<std::string> args = {"--guard", "--dir", instance.base, "--port", std::to_string(instance.port)};
-  if (adopt) args.push_back("--adopt");
   const pid_t guard = StartDetachedSelf(args, instance.LogFile());
 
   for (int waited = 0;; waited += 200) {
@@ -158,22 +153,21 @@ int RunInstall(const TInstance& instance) {
     SleepMs(200);
   }
   qn::platform::RegistryCreateKey(qn::kFb30UninstallKey);
-  Note(qn::Format("Firebird SQL 3.0 QN %s on port %d (guard pid %d, folder %s)", adopt ? "adopted" : "runs",
-                  instance.port, static_cast<int>(guard), instance.base.c_str()));
+  Note(qn::Format("Firebird SQL 3.0 QN runs on port %d (guard pid %d, folder %s)", instance.port,
+                  static_cast<int>(guard), instance.base.c_str()));
   return 0;
 }
 
 int RunService(const TInstance& instance) {
-  bool adopt = false;
   {
     qn::platform::ForceDirectories(instance.base);
     BaseLock lock(instance.base + "/.install.lock");
     if (qn::IsFb30Running()) return Failure("Firebird SQL 3.0 QN is running already");
-    if (int refused = PrepareOrAdopt(instance, adopt)) return refused;
+    if (int refused = PrepareOrRefuse(instance)) return refused;
     qn::platform::RegistryCreateKey(qn::kFb30UninstallKey);
-    AppendLogHeader(instance, adopt);
+    AppendLogHeader(instance);
   }
-  return RunGuard(instance, adopt);
+  return RunGuard(instance, false);
 }
 
 int RunStop(const TInstance& instance) {

@@ -7,16 +7,15 @@ namespace fbserver30 {
 
 // Install mode: leaves the instance running and its uninstall key created.
 //   - running already (its mutexes exist): only the key is made sure of;
-//   - the port answers and accepts SYSDBA / quillfern: that server is
-//     adopted by a guard in adopt mode instead of starting a second one;
-//   - the port is taken by something else: failure;
+//   - the port is taken by anything else, a Firebird server with the same
+//     login included: failure (a stranger is never adopted);
 //   - otherwise: the instance is prepared, a detached guard starts the server,
 //     and the installer waits until the port answers (at most 30 s).
 // Returns the exit code; failures are told on stderr.
 int RunInstall(const TInstance& instance);
 
 // Service mode, for the system's service manager: prepares the instance
-// (or adopts a server that answers on its port, as install does), marks it
+// (refusing a port taken by another program, as install does), marks it
 // installed, and then is the guard itself, in the foreground, until the
 // server ends or SIGTERM stops it. Fails when the instance runs already.
 int RunService(const TInstance& instance);

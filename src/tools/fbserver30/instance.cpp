@@ -220,13 +220,5 @@ void ResetLockFolder(const TInstance& instance) {
   }
 }
 
-bool ServerAcceptsSysdba(int port) {
-  std::string out;
-  int rc = RunCaptured(kSvcmgrBinary,
-                       {qn::Format("127.0.0.1/%d:service_mgr", port), "user", "SYSDBA", "password", kSysdbaPassword,
-                        "info_server_version"},
-                       {{"PATH", "/usr/bin:/bin"}}, "", &out, 15000);
-  return rc == 0 && out.find("Server version") != std::string::npos;
-}
 
 }  // namespace fbserver30

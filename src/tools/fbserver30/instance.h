@@ -23,7 +23,7 @@ inline constexpr const char* kSvcmgrBinary = "/usr/bin/fbsvcmgr";
 inline constexpr const char* kSystemSecurityDb = "/var/lib/firebird/3.0/system/security3.fdb";
 inline constexpr const char* kSysdbaPassword = "quillfern";
 inline constexpr int kDefaultPort = 53030;
-inline constexpr const char* kDefaultBaseFolder = "/var/lib/qndbmgr/fb30";
+inline constexpr const char* kDefaultBaseFolder = "/var/lib/qndbmgr-fb30";
 
 struct TInstance {
   std::string base;  // absolute
@@ -52,8 +52,5 @@ void PrepareInstance(const TInstance& instance);
 // Empties the lock folder (leftovers must not pass for a live lock table)
 // and makes sure the lock and temporary folders exist.
 void ResetLockFolder(const TInstance& instance);
-
-// True when a Firebird server on 127.0.0.1:port accepts SYSDBA / quillfern.
-bool ServerAcceptsSysdba(int port);
 
 }  // namespace fbserver30

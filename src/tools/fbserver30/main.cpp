@@ -9,7 +9,7 @@
 //   fbserver30 --guard --dir D --port P [--adopt]
 //                                 the guard process itself (see guard.h)
 //
-// QN_FB30_DIR (default /var/lib/qndbmgr/fb30) and QN_FB30_PORT (default
+// QN_FB30_DIR (default /var/lib/qndbmgr-fb30) and QN_FB30_PORT (default
 // 53030) choose the instance's folder and port for install and stop.
 #include <cstdio>
 #include <cstdlib>
