@@ -84,6 +84,7 @@ void TqnApplication::Startup() {
     address_.localHostName = platform::HostName();
     log_.LogMessage("hostname is " + address_.localHostName);
     FillList();
+    if (afterLoad_) afterLoad_();
     if (hooks_.startInfoServers) hooks_.startInfoServers();
     view_.AddTrayIcon(Caption());
     trayIconAdded_ = true;

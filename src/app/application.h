@@ -61,6 +61,9 @@ class TqnApplication {
   // creates the database, completes the entry and saves; throws on failure.
   void SetDatabaseCreator(std::function<void(TqnNode& entry)> creator) { createDatabase_ = std::move(creator); }
   void SetStartupHooks(TqnStartupHooks hooks) { hooks_ = std::move(hooks); }
+  // Runs at start-up once the register is loaded (the backup feature
+  // removes what a run that ended abruptly left behind).
+  void SetAfterLoad(std::function<void()> afterLoad) { afterLoad_ = std::move(afterLoad); }
   // The channel server of the run, whose messages the core handles from
   // start-up step 11 on. May be null.
   void SetChannelServer(TqnIpcServer* server) { channel_ = server; }
@@ -188,6 +191,7 @@ class TqnApplication {
   TqnStartupHooks hooks_;
   std::function<void(TqnNode& entry)> createDatabase_;
   std::function<void()> backupCheck_;
+  std::function<void()> afterLoad_;
   std::function<void(TqnIpcMessage&)> commandHandler_;
   std::function<void(bool)> backupTimer_;
 };

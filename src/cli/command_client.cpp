@@ -1,4 +1,5 @@
 #include "cli/command_client.h"
+#include "cli/command_local.h"
 
 #include <unistd.h>
 
@@ -200,6 +201,7 @@ int RunAdministratorCommand(const TqnCommand& command, const TqnOwnInstanceRunne
     PrintLine(stdout, command.error);
     return 1;
   }
+  if (auto local = RunLocalCommand(command)) return *local;
   std::string refusal;
   if (command.kind == TqnCommandKind::Restore && !ConfirmRestore(command, refusal)) {
     PrintLine(stdout, refusal);
@@ -220,7 +222,9 @@ int RunAdministratorCommand(const TqnCommand& command, const TqnOwnInstanceRunne
     result = {false, e.what()};
   }
   progress.reset();
-  if (!result.text.empty()) PrintLine(stdout, result.text);
+  // A verification's reason goes where scripts look for reasons.
+  if (!result.text.empty())
+    PrintLine(!result.ok && command.kind == TqnCommandKind::Verify ? stderr : stdout, result.text);
   return result.ok ? 0 : 1;
 }
 

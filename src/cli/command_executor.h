@@ -46,6 +46,7 @@ class TqnCommandExecutor {
   void HandleMessage(TqnIpcMessage& message);
   TqnCommandResult Backup(const TqnCommand& command);
   TqnCommandResult Restore(const TqnCommand& command);
+  TqnCommandResult Verify(const TqnCommand& command);
 
   TqnApplication& app_;
   TqnBackupFeature& backup_;

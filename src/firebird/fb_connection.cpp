@@ -136,6 +136,26 @@ void TqnFbConnection::Detach() {
   CheckStatus(api, status);
 }
 
+void TqnFbConnection::DropDatabase() {
+  const fb::TqnFbApi& api = Api();
+  for (TqnFbTransaction* t : transactions_) {
+    if (!t->handle_) continue;
+    fb::ISC_STATUS_ARRAY status = {};
+    api.isc_rollback_transaction(status, &t->handle_);
+    t->handle_ = 0;
+  }
+  fb::ISC_STATUS_ARRAY status = {};
+  fb::isc_db_handle handle = handle_;
+  api.isc_drop_database(status, &handle);
+  if (handle) {
+    // Refused: the attachment stays, and is let go.
+    fb::ISC_STATUS_ARRAY ignored = {};
+    api.isc_detach_database(ignored, &handle);
+  }
+  ForgetHandle();
+  CheckStatus(api, status);
+}
+
 void TqnFbConnection::CreateDatabase(int pageSize, const std::string& characterSet) {
   Detach();
   const fb::TqnFbApi& api = Client()->Api();

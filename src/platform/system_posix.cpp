@@ -60,6 +60,31 @@ int RunProcessAndWait(const std::string& program, const std::vector<std::string>
   return 128 + (WIFSIGNALED(status) ? WTERMSIG(status) : 0);
 }
 
+int RunShellCommand(const std::string& command, const std::vector<std::pair<std::string, std::string>>& environment) {
+  std::vector<std::string> variables;
+  for (char** e = environ; *e; ++e) {
+    bool replaced = false;
+    for (const auto& [name, value] : environment)
+      replaced = replaced || std::string(*e).rfind(name + "=", 0) == 0;
+    if (!replaced) variables.push_back(*e);
+  }
+  for (const auto& [name, value] : environment) variables.push_back(name + "=" + value);
+  std::vector<char*> envp;
+  for (auto& v : variables) envp.push_back(v.data());
+  envp.push_back(nullptr);
+  std::string shell = "/bin/sh", dashC = "-c", line = KernelFileName(command);
+  char* argv[] = {shell.data(), dashC.data(), line.data(), nullptr};
+  pid_t pid = 0;
+  int rc = ::posix_spawn(&pid, shell.c_str(), nullptr, nullptr, argv, envp.data());
+  if (rc != 0) throw EqnOsError(ErrorText(rc), rc);
+  int status = 0;
+  while (::waitpid(pid, &status, 0) < 0) {
+    if (errno != EINTR) throw EqnOsError(LastErrorText(), errno);
+  }
+  if (WIFEXITED(status)) return WEXITSTATUS(status);
+  return 128 + (WIFSIGNALED(status) ? WTERMSIG(status) : 0);
+}
+
 int RunAsAdministratorAndWait(const std::string& program, const std::vector<std::string>& args) {
   if (::geteuid() == 0) return RunProcessAndWait(program, args);
   // pkexec asks through the desktop's authentication agent; without a desktop

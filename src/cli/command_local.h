@@ -1,0 +1,32 @@
+// The commands that only read what the program keeps and so run in the
+// administrator's own process, whether or not the program runs: --status
+// (for people and monitoring agents), --backups and --test-alert. They
+// read "settings.xml" and the backup folders' catalogues directly; the
+// running program saves an entry's state after every backup.
+#pragma once
+
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "base/clock.h"
+#include "cli/command_line.h"
+#include "xml/xml_dom.h"
+
+namespace qn {
+
+// The exit code of a local command; nothing for a command that is not one.
+std::optional<int> RunLocalCommand(const TqnCommand& command);
+
+// --status over a settings tree: the text (Windows-1251) or JSON (UTF-8),
+// and the exit code (0 ok, 1 stale, 2 failed). Notice lines come first.
+struct TqnStatusReport {
+  std::string text;
+  int exitCode = 0;
+};
+TqnStatusReport StatusReport(const TqnNode& root, const DateTime& now, bool json);
+// Lines printed before the entries: warnings about the program's own
+// settings that monitoring should see.
+std::vector<std::string> StatusNotices(const TqnNode& root);
+
+}  // namespace qn
