@@ -30,6 +30,7 @@ struct TqnListRow {
   int number;        // the entry's number, the row's data
   std::string text;  // "<n>@<host>" and "  (<caption>)" when there is one
   std::string path;  // the entry's decoded path
+  std::string lastBackup;  // the latest backup's time and state ("" for none)
 };
 
 // Orders keys without regard to letter case (entry keys, as in the register).
@@ -84,6 +85,10 @@ class TqnApplication {
 
   // ---- the database list ----
   const std::vector<TqnListRow>& Rows() const { return rows_; }
+  // While an entry's latest backup failed, or an entry that has backed up
+  // has had no verified backup for longer than the limit: a line naming
+  // them, for the tray icon; "" otherwise. Rebuilt with the list.
+  const std::string& BackupAlarm() const { return backupAlarm_; }
   int SelectedRow() const { return selectedRow_; }
   bool EntryButtonsEnabled() const { return entryButtonsEnabled_; }
   // "Создать": off while an operation or a creation runs.
@@ -179,6 +184,7 @@ class TqnApplication {
   std::set<std::string> failureList_;
   TqnNoCaseKeySet convertLockList_;
   std::vector<TqnListRow> rows_;
+  std::string backupAlarm_;
   int selectedRow_ = -1;
   bool entryButtonsEnabled_ = false;
   bool exiting_ = false;

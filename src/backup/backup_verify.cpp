@@ -124,7 +124,7 @@ TqnVerifyResult TqnBackupRunner::VerifyBackupHeld(const TqnBackupEntry& entry, c
         },
         [&](const std::string& line) {
           counts.Feed(line);
-          Verbose({}, line, "backup");
+          Verbose({}, line, "verify");
         },
         false);
     result.restoreMs =
