@@ -79,7 +79,12 @@ void TqnBackupFeature::btnBackupClick() {
   auto file = app_.Ui().PickSaveFile(BackupSaveDialog(IsFb30Database(values.path), values.backupFolder,
                                                       app_.GetClock().Now()));
   if (!file) return;
-  keeper_.Make(values, *file);
+  const TqnBackupOutcome outcome = keeper_.Make(values, *file);
+  // The person who asked sees at once that the copy would not restore.
+  if (outcome.verify.state == TqnVerifyResult::State::Failed)
+    app_.Ui().ShowMessage(TqnMessageKind::Warning,
+                          Win1251("Резервная копия создана, но не прошла проверку восстановлением: ") +
+                              outcome.verify.reason);
 }
 
 void TqnBackupFeature::btnRestoreClick() {

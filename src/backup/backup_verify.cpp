@@ -2,6 +2,7 @@
 // server, an attachment to it, and the record counts compared with the
 // backup's. The server's own "verify" switch only makes its output verbose;
 // only a restore shows that a backup can be restored.
+#include <atomic>
 #include <chrono>
 
 #include "backup/backup_names.h"
@@ -90,8 +91,11 @@ TqnVerifyResult TqnBackupRunner::VerifyBackupHeld(const TqnBackupEntry& entry, c
   const bool local = IsLocalHost(location.host, options_.localHostName);
   const std::string folder =
       WithSeparator(entry.verifyFolder.empty() ? platform::ExtractFileDir(file) : entry.verifyFolder);
-  const std::string scratch = folder + kScratchPrefix + FormatDateTime(kBackupTimeFormat, clock_.Now()) +
-                              (fb30 ? ".fd3" : ".fdb");
+  // A name of its own even when a scratch database of the same second
+  // could not be dropped.
+  static std::atomic<unsigned> serial{0};
+  const std::string scratch = folder + kScratchPrefix + FormatDateTime(kBackupTimeFormat, clock_.Now()) + "-" +
+                              std::to_string(++serial) + (fb30 ? ".fd3" : ".fdb");
   if (local) {
     const long long size = platform::FileSize(file);
     if (size < 0) {

@@ -108,6 +108,8 @@ class TqnFbConnection {
  private:
   friend class TqnFbTransaction;
   void ForgetHandle();
+  // Rolls back the connection's active transactions, ignoring failures.
+  void RollbackAll(const fb::TqnFbApi& api);
   int DatabaseInfoNumber(char item);
 
   std::string libraryName_;
