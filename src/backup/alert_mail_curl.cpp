@@ -2,6 +2,7 @@
 // login when a user is set. The message is plain text in UTF-8.
 #include <curl/curl.h>
 
+#include <algorithm>
 #include <cstring>
 #include <ctime>
 
@@ -27,6 +28,20 @@ std::string Base64(const std::string& bytes) {
   } else if (i + 2 == bytes.size()) {
     const unsigned v = (static_cast<unsigned char>(bytes[i]) << 16) | (static_cast<unsigned char>(bytes[i + 1]) << 8);
     out += {kAlphabet[v >> 18], kAlphabet[(v >> 12) & 63], kAlphabet[(v >> 6) & 63], '='};
+  }
+  return out;
+}
+
+// A header text as encoded words of at most 75 characters each, split
+// between characters, folded onto continuation lines.
+std::string EncodedWords(const std::string& utf8) {
+  std::string out;
+  for (size_t i = 0; i < utf8.size();) {
+    size_t n = std::min<size_t>(45, utf8.size() - i);
+    while (i + n < utf8.size() && (static_cast<unsigned char>(utf8[i + n]) & 0xC0) == 0x80) --n;
+    if (!out.empty()) out += "\r\n ";
+    out += "=?UTF-8?B?" + Base64(utf8.substr(i, n)) + "?=";
+    i += n;
   }
   return out;
 }
@@ -79,9 +94,9 @@ std::string SendAlertMail(const TqnAlertSettings& s, const std::string& subject,
   std::string toHeader;
   for (const std::string& a : to) toHeader += (toHeader.empty() ? "" : ", ") + a;
   Payload payload;
-  payload.text = "Date: " + MailDate() + "\r\nFrom: " + from + "\r\nTo: " + toHeader + "\r\nSubject: =?UTF-8?B?" +
-                 Base64(subject) +
-                 "?=\r\nMIME-Version: 1.0\r\nContent-Type: text/plain; charset=UTF-8\r\n"
+  payload.text = "Date: " + MailDate() + "\r\nFrom: " + from + "\r\nTo: " + toHeader +
+                 "\r\nSubject: " + EncodedWords(subject) +
+                 "\r\nMIME-Version: 1.0\r\nContent-Type: text/plain; charset=UTF-8\r\n"
                  "Content-Transfer-Encoding: 8bit\r\n\r\n" +
                  body;
   const bool ssl = s.security == "ssl";

@@ -5,7 +5,10 @@
 #include <gtest/gtest.h>
 
 #include "backup/backup_catalogue.h"
+#include "backup/backup_keeper.h"
 #include "base/text.h"
+#include "platform/files.h"
+#include "test_support/temp_dir.h"
 
 namespace qn {
 namespace {
@@ -57,6 +60,15 @@ TEST(Catalogue, ItsTextKeepsEveryFieldAndSkipsWhatItCannotRead) {
   EXPECT_EQ(back[1].counts, "T2=2");
   EXPECT_EQ(back[1].message, Win1251("мало места  ")) << "tabs and line breaks in a field become blanks";
   EXPECT_EQ(CatalogueFilePath("/srv/bk/", back[0]), "/srv/bk/" + r.file);
+}
+
+TEST(Catalogue, FilesAreHashedWithSha256PieceByPiece) {
+  TempDir dir;
+  platform::WriteFileReplacing(dir.File("abc"), "abc");
+  EXPECT_EQ(FileSha256(dir.File("abc")), "ba7816bf8f01cfea414140de5dae2223b00361a396177a9cb410ff61f20015ad");
+  // Longer than one piece read: a million "a".
+  platform::WriteFileReplacing(dir.File("million"), std::string(1000000, 'a'));
+  EXPECT_EQ(FileSha256(dir.File("million")), "cdc76e5c9914fb9281a1c7e284d73e67f1809a48a497200e046d39ccc7112cd0");
 }
 
 }  // namespace
