@@ -66,7 +66,7 @@ TEST(Catalogue, FilesAreHashedWithSha256PieceByPiece) {
   TempDir dir;
   platform::WriteFileReplacing(dir.File("abc"), "abc");
   EXPECT_EQ(FileSha256(dir.File("abc")), "ba7816bf8f01cfea414140de5dae2223b00361a396177a9cb410ff61f20015ad");
-  // Longer than one piece read: a million "a".
+  // The standard long vector: a million "a".
   platform::WriteFileReplacing(dir.File("million"), std::string(1000000, 'a'));
   EXPECT_EQ(FileSha256(dir.File("million")), "cdc76e5c9914fb9281a1c7e284d73e67f1809a48a497200e046d39ccc7112cd0");
 }
