@@ -236,6 +236,7 @@ void TqnBackupFeature::CheckStale() {
   } catch (const std::exception& e) {
     app_.Log().LogMessage(e.what());
   }
+  app_.FillList();  // the tray shows the entry now
   for (const auto& [entry, message] : stale) Alert(TqnAlertEvent::Stale, entry, message);
 }
 

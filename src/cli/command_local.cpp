@@ -97,6 +97,8 @@ int TestAlert() {
 
 }  // namespace
 
+// The one place for warnings about the program's own settings that
+// --status shows before the entries (text and JSON alike). None yet.
 std::vector<std::string> StatusNotices(const TqnNode&) { return {}; }
 
 TqnStatusReport StatusReport(const TqnNode& root, const DateTime& now, bool json) {
