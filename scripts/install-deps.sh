@@ -17,6 +17,8 @@ readonly PACKAGES=(
   clang libclang-rt-14-dev
   # libraries the program links
   libssl-dev zlib1g-dev libminizip-dev qt6-base-dev
+  # alert mail (SMTP through libcurl), and the small SMTP server its test runs
+  libcurl4-openssl-dev python3-aiosmtpd
   # the user interface under a virtual display in tests
   fonts-dejavu-core xvfb xauth
   # the office's Russian locale (ru_RU.UTF-8), with the system's Russian messages

@@ -8,6 +8,7 @@
 #include "firebird/new_database_name.h"
 #include "platform/files.h"
 #include "platform/system.h"
+#include "settings/backup_state.h"
 #include "settings/register.h"
 
 #ifndef QN_FILE_VERSION
@@ -85,6 +86,7 @@ void TqnApplication::Startup() {
     address_.localHostName = platform::HostName();
     log_.LogMessage("hostname is " + address_.localHostName);
     FillList();
+    if (afterLoad_) afterLoad_();
     if (hooks_.startInfoServers) hooks_.startInfoServers();
     view_.AddTrayIcon(Caption());
     trayIconAdded_ = true;
@@ -152,10 +154,21 @@ void TqnApplication::FillList(const TqnNode* entry) {
     std::string caption = e->FindNode("caption")->Content().AsString("");
     if (!caption.empty()) row.text += "  (" + caption + ")";
     row.path = e->FindNode("path")->Content().AsString("");
+    row.lastBackup = LastBackupText(ReadBackupState(*e));
     if (number == target && target >= 0 && selectedRow_ < 0) selectedRow_ = static_cast<int>(rows_.size());
     rows_.push_back(std::move(row));
   }
   if (selectedRow_ < 0 && !rows_.empty()) selectedRow_ = 0;
+  backupAlarm_.clear();
+  for (const TqnStatusLine& line : BackupStatus(settings_.Root(), clock_.Now())) {
+    // An entry that never tried a backup is new, not neglected.
+    if (line.health == TqnBackupHealth::Ok ||
+        ReadBackupState(*RegisterOf(settings_.Root())->FindNode(line.key)).state.empty())
+      continue;
+    backupAlarm_ += (backupAlarm_.empty() ? Win1251("Резервные копии: ") : "; ") + line.key +
+                    (line.health == TqnBackupHealth::Failed ? Win1251(" — ошибка")
+                                                            : Win1251(" — нет свежей проверенной копии"));
+  }
   UpdateButtons(selectedRow_);
   view_.ListChanged();
 }

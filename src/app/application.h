@@ -30,6 +30,7 @@ struct TqnListRow {
   int number;        // the entry's number, the row's data
   std::string text;  // "<n>@<host>" and "  (<caption>)" when there is one
   std::string path;  // the entry's decoded path
+  std::string lastBackup;  // the latest backup's time and state ("" for none)
 };
 
 // Orders keys without regard to letter case (entry keys, as in the register).
@@ -67,6 +68,9 @@ class TqnApplication {
   // creates the database, completes the entry and saves; throws on failure.
   void SetDatabaseCreator(std::function<void(TqnNode& entry)> creator) { createDatabase_ = std::move(creator); }
   void SetStartupHooks(TqnStartupHooks hooks) { hooks_ = std::move(hooks); }
+  // Runs at start-up once the register is loaded (the backup feature
+  // removes what a run that ended abruptly left behind).
+  void SetAfterLoad(std::function<void()> afterLoad) { afterLoad_ = std::move(afterLoad); }
   // The channel server of the run, whose messages the core handles from
   // start-up step 11 on. May be null.
   void SetChannelServer(TqnIpcServer* server) { channel_ = server; }
@@ -91,6 +95,10 @@ class TqnApplication {
 
   // ---- the database list ----
   const std::vector<TqnListRow>& Rows() const { return rows_; }
+  // While an entry's latest backup failed, or an entry that has backed up
+  // has had no verified backup for longer than the limit: a line naming
+  // them, for the tray icon; "" otherwise. Rebuilt with the list.
+  const std::string& BackupAlarm() const { return backupAlarm_; }
   int SelectedRow() const { return selectedRow_; }
   bool EntryButtonsEnabled() const { return entryButtonsEnabled_; }
   // "Создать": off while an operation or a creation runs.
@@ -186,6 +194,7 @@ class TqnApplication {
   std::set<std::string> failureList_;
   TqnNoCaseKeySet convertLockList_;
   std::vector<TqnListRow> rows_;
+  std::string backupAlarm_;
   int selectedRow_ = -1;
   bool entryButtonsEnabled_ = false;
   bool exiting_ = false;
@@ -198,6 +207,7 @@ class TqnApplication {
   TqnStartupHooks hooks_;
   std::function<void(TqnNode& entry)> createDatabase_;
   std::function<void()> backupCheck_;
+  std::function<void()> afterLoad_;
   std::function<void(TqnIpcMessage&)> commandHandler_;
   bool commandInstance_ = false;
   std::function<void(bool)> backupTimer_;

@@ -35,6 +35,8 @@ class TqnRunServices {
   // Held by every user of the main connection for a whole operation.
   TqnOperationLock& OperationLock() { return operationLock_; }
   const TqnInfoServers& InfoServers() const { return servers_; }
+  // Runs work on the main thread and waits (directly when called there).
+  void OnMainThread(const std::function<void()>& work) { runner_(work); }
 
   // The info server's remote backup and how the backup feature completes a
   // backup folder; set before start-up (the servers copy them then).

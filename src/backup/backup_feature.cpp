@@ -1,8 +1,12 @@
 #include "backup/backup_feature.h"
 
+#include <optional>
+
 #include "backup/backup_names.h"
 #include "backup/scheduler.h"
+#include "settings/backup_state.h"
 #include "settings/register.h"
+#include "platform/files.h"
 #include "base/error.h"
 #include "base/text.h"
 #include "firebird/fb_paths.h"
@@ -29,9 +33,14 @@ TqnFileDialog RestoreOpenDialog(bool fb30, const std::string& backupFolder) {
 
 TqnBackupFeature::TqnBackupFeature(TqnApplication& app, TqnRunServices& services, IqnMainView& view)
     : app_(app),
+      services_(services),
       view_(view),
       runner_(services.Connection(), app.Log(), &app.Ui(), app.GetClock(),
-              {app.ProgramFolder(), app.LocalHostName(), app.PacketKey()}) {
+              {app.ProgramFolder(), app.LocalHostName(), app.PacketKey()}),
+      keeper_(runner_, app.Log(), app.GetClock()),
+      startMinutes_(DateTimeMinutes(app.GetClock().Now())) {
+  keeper_.SetObserver([this](const TqnBackupOutcome& outcome) { Recorded(outcome); });
+  app_.SetAfterLoad([this] { RemoveLeftovers(); });
   runner_.ShareOperationLock(services.OperationLock());
   // Progress leaves from the UDP info server, framed with this instance's number.
   runner_.SetProgressSender([&services](const std::string& address, const std::string& payload, int32_t) {
@@ -56,7 +65,10 @@ TqnBackupFeature::TqnBackupFeature(TqnApplication& app, TqnRunServices& services
 }
 
 void TqnBackupFeature::EnsureIdentity() {
-  std::call_once(identity_, [this] { runner_.SetIdentity(app_.LocalHostName(), app_.PacketKey()); });
+  std::call_once(identity_, [this] {
+    runner_.SetIdentity(app_.LocalHostName(), app_.PacketKey());
+    keeper_.SetLocalHostName(app_.LocalHostName());
+  });
 }
 
 void TqnBackupFeature::btnBackupClick() {
@@ -67,7 +79,12 @@ void TqnBackupFeature::btnBackupClick() {
   auto file = app_.Ui().PickSaveFile(BackupSaveDialog(IsFb30Database(values.path), values.backupFolder,
                                                       app_.GetClock().Now()));
   if (!file) return;
-  runner_.BackupDatabase(values, *file);
+  const TqnBackupOutcome outcome = keeper_.Make(values, *file);
+  // The person who asked sees at once that the copy would not restore.
+  if (outcome.verify.state == TqnVerifyResult::State::Failed)
+    app_.Ui().ShowMessage(TqnMessageKind::Warning,
+                          Win1251("Резервная копия создана, но не прошла проверку восстановлением: ") +
+                              outcome.verify.reason);
 }
 
 void TqnBackupFeature::btnRestoreClick() {
@@ -97,12 +114,22 @@ void TqnBackupFeature::timBackupTimer() {
   ctx.root = &app_.Settings().Root();
   ctx.failures = &app_.FailureList();
   ctx.clock = &app_.GetClock();
-  ctx.backup = [this](const TqnNode& entry) { runner_.AutoBackupEntry(ReadBackupEntry(entry)); };
+  ctx.backup = [this](const TqnNode& entry) {
+    const TqnBackupEntry values = ReadBackupEntry(entry);
+    keeper_.Make(values, runner_.PrepareAutoBackup(values));
+  };
   ctx.change = [this](const std::function<void()>& change) { app_.Settings().Change([&](TqnNode&) { change(); }); };
   ctx.save = [this] { app_.SaveSettings(); };
+  ctx.failedAt = &failedAt_;
+  ctx.unreadable = &unreadable_;
+  ctx.report = [this](const std::string& message) {
+    app_.Log().LogMessage(Win1251("Ошибка! ") + message);
+    view_.ShowMessagesPage();
+  };
   std::string failure;
   try {
     RunSchedulerPass(ctx);
+    CheckStale();
     return;
   } catch (const std::exception& e) {
     failure = e.what();
@@ -128,7 +155,111 @@ void TqnBackupFeature::PerformRemoteBackup(const TqnRemoteBackupRequest& request
   job.requesterAddress = request.peer;
   job.senderNumber = app_.InstanceNumber();
   job.requestNumber = static_cast<int32_t>(request.requestNumber);
-  runner_.BackupDatabase(entry, request.fileName, job);
+  keeper_.Make(entry, request.fileName, job);
+}
+
+void TqnBackupFeature::Recorded(const TqnBackupOutcome& outcome) {
+  // The entry's state is changed and saved by the main thread, the
+  // settings' only writer; a workstation's backup ends on its own thread.
+  std::optional<TqnAlertEvent> event;
+  services_.OnMainThread([&] {
+    bool found = app_.Settings().Change([&](TqnNode& root) {
+      TqnNode* entry = RegisterOf(root)->FindNode(outcome.entry);
+      if (!entry->Exists()) return false;
+      TqnEntryBackupState state = ReadBackupState(*entry);
+      state.state = outcome.State();
+      state.time = outcome.time;
+      state.message = outcome.message;
+      if (state.state == "verified") state.verified = outcome.time;
+      if (state.state == "failed" && state.alert != "failed") {
+        event = TqnAlertEvent::Failed;
+        state.alert = "failed";
+      } else if (state.state == "verified" && !state.alert.empty()) {
+        event = TqnAlertEvent::Recovered;
+        state.alert.clear();
+      }
+      WriteBackupState(*entry, state);
+      return true;
+    });
+    if (!found) return;
+    try {
+      app_.SaveSettings();
+    } catch (const std::exception& e) {
+      app_.Log().LogMessage(e.what());
+    }
+    app_.FillList();
+  });
+  if (event) Alert(*event, outcome.entry, outcome.message);
+}
+
+void TqnBackupFeature::Alert(TqnAlertEvent event, const std::string& entryName, const std::string& message) {
+  TqnAlert alert;
+  alert.event = event;
+  alert.host = app_.LocalHostName();
+  alert.entry = entryName;
+  alert.message = message;
+  const TqnAlertSettings settings = app_.Settings().Read([&](const TqnNode& root) {
+    const TqnNode* entry = RegisterOf(root)->FindNode(entryName);
+    alert.caption = entry->FindNode("caption")->Content().AsString("");
+    alert.path = entry->FindNode("path")->Content().AsString("");
+    return ReadAlertSettings(root);
+  });
+  const TqnAlertReport report = SendAlert(settings, alert);
+  for (const std::string& line : report.lines)
+    app_.Log().LogMessage(entryName + " (" + AlertEventWord(event) + "): " + line);
+}
+
+void TqnBackupFeature::CheckStale() {
+  const DateTime now = app_.GetClock().Now();
+  const long long nowMinutes = DateTimeMinutes(now);
+  std::vector<std::pair<std::string, std::string>> stale;  // entry, message
+  app_.Settings().Change([&](TqnNode& root) {
+    const long long limit = static_cast<long long>(StaleHours(root)) * 60;
+    for (const TqnStatusLine& line : BackupStatus(root, now)) {
+      if (line.health != TqnBackupHealth::Stale) continue;
+      // With no verified backup at all, the limit counts from the run's start.
+      if (line.lastVerified.empty() && nowMinutes - startMinutes_ <= limit) continue;
+      TqnNode* entry = RegisterOf(root)->FindNode(line.key);
+      TqnEntryBackupState state = ReadBackupState(*entry);
+      if (!state.alert.empty()) continue;
+      state.alert = "stale";
+      WriteBackupState(*entry, state);
+      stale.emplace_back(line.key,
+                         line.lastVerified.empty()
+                             ? Win1251("нет ни одной проверенной резервной копии")
+                             : Win1251("последняя проверенная резервная копия: ") + line.lastVerified);
+    }
+  });
+  if (stale.empty()) return;
+  try {
+    app_.SaveSettings();
+  } catch (const std::exception& e) {
+    app_.Log().LogMessage(e.what());
+  }
+  app_.FillList();  // the tray shows the entry now
+  for (const auto& [entry, message] : stale) Alert(TqnAlertEvent::Stale, entry, message);
+}
+
+void TqnBackupFeature::RemoveLeftovers() {
+  std::set<std::string> folders;
+  app_.Settings().Read([&](const TqnNode& root) {
+    const TqnNode* data = RegisterOf(root);
+    for (int i = 0; i < data->NodeCount(); ++i) {
+      int number;
+      if (!ParseEntryName(data->Nodes(i)->Name(), number)) continue;
+      const TqnBackupEntry entry = ReadBackupEntry(*data->Nodes(i));
+      for (const std::string& folder : {entry.backupFolder, entry.verifyFolder})
+        if (!folder.empty()) folders.insert(folder);
+    }
+    return 0;
+  });
+  for (const std::string& folder : folders) {
+    const int removed = RemoveScratchLeftovers(folder);
+    if (removed > 0)
+      app_.Log().LogMessage(Format(Win1251("Удалено проверочных копий, оставшихся от прошлого запуска, в \"%s\": %d")
+                                       .c_str(),
+                                   folder.c_str(), removed));
+  }
 }
 
 }  // namespace qn

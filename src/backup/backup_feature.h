@@ -7,12 +7,16 @@
 // start-up). Everything except PerformRemoteBackup runs on the main thread.
 #pragma once
 
+#include <map>
 #include <mutex>
+#include <set>
 #include <string>
 
 #include "app/application.h"
 #include "app/main_view.h"
 #include "app/run_services.h"
+#include "backup/alerts.h"
+#include "backup/backup_keeper.h"
 #include "backup/backup_runner.h"
 #include "infoserver/info_context.h"
 
@@ -25,6 +29,9 @@ class TqnBackupFeature {
   TqnBackupFeature& operator=(const TqnBackupFeature&) = delete;
 
   TqnBackupRunner& Runner() { return runner_; }
+  // Every backup of the run goes through the keeper (proof, catalogue,
+  // pruning) and its outcome into the entry's state and the alerts.
+  TqnBackupKeeper& Keeper() { return keeper_; }
 
   // "Архивация": a save dialog for the selected entry, then the backup.
   void btnBackupClick();
@@ -43,12 +50,32 @@ class TqnBackupFeature {
   // packet key; the first operation hands them over, once, from any thread.
   void EnsureIdentity();
 
+  // Looks for entries with automatic backups that have had no verified
+  // backup for longer than "alerts" / "stale_hours", and alerts once per
+  // entry. Part of every scheduler tick; main thread.
+  void CheckStale();
+  // Removes scratch databases left in the backup and verification folders
+  // by a run that ended abruptly. Start-up, main thread.
+  void RemoveLeftovers();
+
  private:
+  // Records an outcome in the entry's state, saves, and alerts on a change.
+  void Recorded(const TqnBackupOutcome& outcome);
+  void Alert(TqnAlertEvent event, const std::string& entryName, const std::string& message);
 
   TqnApplication& app_;
+  TqnRunServices& services_;
   IqnMainView& view_;
   TqnBackupRunner runner_;
+  TqnBackupKeeper keeper_;
   std::once_flag identity_;
+  // When each entry of the failure list failed, for its cool-down.
+  std::map<std::string, long long> failedAt_;
+  // Entries whose schedule state cannot be read, reported once each.
+  std::set<std::string> unreadable_;
+  // Minutes (StampMinutes' scale) when the run began: an entry with no
+  // verified backup at all is stale once the run is older than the limit.
+  long long startMinutes_;
 };
 
 // The dialog texts of the manual commands.

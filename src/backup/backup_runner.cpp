@@ -44,7 +44,12 @@ TqnBackupEntry ReadBackupEntry(const TqnNode& entry) {
   e.path = entry.FindNode("path")->Content().AsString("");
   e.user = entry.FindNode("user")->Content().AsString("");
   e.password = entry.FindNode("pwd")->Content().AsString("");
-  e.backupFolder = entry.FindNode("backup")->FindNode("path")->Content().AsString("");
+  const TqnNode* backup = entry.FindNode("backup");
+  e.backupFolder = backup->FindNode("path")->Content().AsString("");
+  e.verify = backup->FindNode("verify")->Content().AsBoolean(true);
+  e.verifyFolder = backup->FindNode("verify_path")->Content().AsString("");
+  e.prune = backup->FindNode("prune")->Content().AsBoolean(false);
+  e.rest = backup->FindNode("rest")->Content().AsInteger(10);
   return e;
 }
 
@@ -124,6 +129,11 @@ void TqnBackupRunner::RunService(const TqnBackupEntry& entry,
 void TqnBackupRunner::BackupDatabase(const TqnBackupEntry& entry, const std::string& fileName,
                                      const TqnBackupJob& job) {
   TqnOperationLock::Hold operation(*lock_);
+  BackupDatabaseHeld(entry, fileName, job);
+}
+
+void TqnBackupRunner::BackupDatabaseHeld(const TqnBackupEntry& entry, const std::string& fileName,
+                                         const TqnBackupJob& job) {
   const TFbLocation location = ParseDatabasePath(entry.path);
   RunService(
       entry,
@@ -136,6 +146,7 @@ void TqnBackupRunner::BackupDatabase(const TqnBackupEntry& entry, const std::str
         return BackupRequestBlock(request);
       },
       [&](const std::string& line) {
+        if (job.counts) job.counts->Feed(line);
         if (job.remote)
           OnRemoteBackupVerbose(job, line);
         else
@@ -185,7 +196,9 @@ void TqnBackupRunner::StepProgress() {
   if (ui_ && OnUiThread()) ui_->ProcessEvents();
 }
 
-void TqnBackupRunner::AutoBackupEntry(const TqnBackupEntry& entry) {
+void TqnBackupRunner::AutoBackupEntry(const TqnBackupEntry& entry) { BackupDatabase(entry, PrepareAutoBackup(entry)); }
+
+std::string TqnBackupRunner::PrepareAutoBackup(const TqnBackupEntry& entry) {
   const bool fb30 = IsFb30Database(entry.path);
   const std::string folder = NormalizeBackupFolder(entry.backupFolder);
   if (!IsUsableBackupFolder(folder)) {
@@ -195,7 +208,7 @@ void TqnBackupRunner::AutoBackupEntry(const TqnBackupEntry& entry) {
   const std::string fileName = BackupFileName(folder, kAutoBackupPrefix, clock_.Now(), fb30);
   log_.LogMessage(Win1251("Автоматическая архивация базы данных \"") + entry.path + Win1251("\", в файл \"") +
                   fileName + "\"");
-  BackupDatabase(entry, fileName);
+  return fileName;
 }
 
 void TqnBackupRunner::MoveAsideCurrentFile(const std::string& entryPath) {

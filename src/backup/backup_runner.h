@@ -24,6 +24,7 @@
 #include "app/operation_lock.h"
 #include "app/user_interface.h"
 #include "backup/dump_restore_hooks.h"
+#include "backup/record_counts.h"
 #include "base/clock.h"
 #include "dump/dump_loader.h"
 #include "firebird/fb_connection.h"
@@ -40,8 +41,32 @@ struct TqnBackupEntry {
   std::string user;          // "user", decoded
   std::string password;      // "pwd", decoded
   std::string backupFolder;  // "backup" / "path", decoded
+  bool verify = true;        // "backup" / "verify": every backup restored once to prove it
+  std::string verifyFolder{};  // "backup" / "verify_path": where the scratch copy goes ("" beside the backup)
+  bool prune = false;        // "backup" / "prune": keep at most "rest" of the program's backups
+  int rest = 10;             // "backup" / "rest"
 };
 TqnBackupEntry ReadBackupEntry(const TqnNode& entry);
+
+// What a verification found: the backup restored into a scratch database
+// that could be attached and held the same number of records per table as
+// the backup wrote (Verified); the check could not be made, e.g. too little
+// space for the scratch copy (Unverified); the backup did not restore, or
+// restored different counts (Failed). reason says why when not verified.
+struct TqnVerifyResult {
+  enum class State { Verified, Unverified, Failed };
+  State state = State::Unverified;
+  std::string reason;
+  long long restoreMs = 0;  // the restore's duration: the time to recover
+  TqnRecordCounts restored;
+};
+const char* VerifyStateWord(TqnVerifyResult::State state);  // "verified", "unverified", "failed"
+
+// The scratch databases of verifications are named with this prefix; one
+// left behind by a run that ended abruptly is removed at the next start.
+inline constexpr const char* kScratchPrefix = "qnverify-";
+// Removes the scratch databases left in a folder; returns how many.
+int RemoveScratchLeftovers(const std::string& folder);
 
 // The remote fields of a backup job; all empty or 0 for a local backup.
 struct TqnBackupJob {
@@ -49,6 +74,8 @@ struct TqnBackupJob {
   std::string requesterAddress;  // the UDP requester, "" for TCP and local
   int32_t senderNumber = 0;      // this instance's number, frames progress
   int32_t requestNumber = 0;     // the workstation's request number
+  // Receives the per-table record counts of the backup's verbose output.
+  TqnRecordCountReader* counts = nullptr;
 };
 
 // Sends an unframed progress payload to the requester (framed with the
@@ -93,6 +120,17 @@ class TqnBackupRunner {
 
   // One backup of the entry into fileName (a server-side name).
   void BackupDatabase(const TqnBackupEntry& entry, const std::string& fileName, const TqnBackupJob& job = {});
+  // The same, with OperationLock() already held by the caller (a backup and
+  // its verification form one operation).
+  void BackupDatabaseHeld(const TqnBackupEntry& entry, const std::string& fileName, const TqnBackupJob& job);
+  // Proves a backup file of the entry: restores it through the entry's
+  // server into a scratch database (in entry.verifyFolder, or beside the
+  // file), attaches to it, checks that it is online and compares the
+  // restored record counts with expected (when given). The scratch
+  // database is dropped whatever happens. The caller holds OperationLock().
+  // Never throws for a bad backup: the result says what was found.
+  TqnVerifyResult VerifyBackupHeld(const TqnBackupEntry& entry, const std::string& file,
+                                   const TqnRecordCounts* expected);
   // One restore of the entry's database from file; conversionMode adds the
   // WIN1251 metadata fix. A ".pbz" file is a logical dump: restored with
   // RestoreLogicalDump under the same operation lock (conversionMode does
@@ -100,6 +138,9 @@ class TqnBackupRunner {
   void RestoreDatabase(const TqnBackupEntry& entry, const std::string& file, bool conversionMode);
   // A scheduled backup into the entry's folder as "auto-<stamp>.bk3|.fbk".
   void AutoBackupEntry(const TqnBackupEntry& entry);
+  // Its first steps: checks the folder, names the file and writes the
+  // pane's line; returns the file name. Throws for an unusable folder.
+  std::string PrepareAutoBackup(const TqnBackupEntry& entry);
   // Moves the entry's database file into "prev" beside it, with the time
   // stamp before its extension, when it is on this computer and exists.
   // The main connection must be prepared for the entry: the server is asked
@@ -131,6 +172,7 @@ class TqnBackupRunner {
   void RunService(const TqnBackupEntry& entry, const std::function<std::string(bool fb30, bool oldClient)>& request,
                   const TqnServiceLineHandler& onLine, bool moveAside);
   void Verbose(const TqnBackupJob& job, const std::string& line, const char* logName);
+  void DropScratch(const std::string& connectName, const std::string& localFile);
   bool OnUiThread() const { return std::this_thread::get_id() == uiThread_; }
   // One step of the indicator, serving the window on the main thread.
   void StepProgress();

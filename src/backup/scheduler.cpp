@@ -66,6 +66,15 @@ TqnScheduleStamp ParseLastRun(const std::string& text) {
 
 std::string FormatLastRun(const DateTime& t) { return FormatDateTime("yyyy-mm-dd hh:nn", t); }
 
+int FailureCoolDown(int interval) { return interval > 60 ? interval : 60; }
+
+namespace {
+
+// Minutes on one scale for the cool-down (days since 0001-01-01).
+long long MinutesOf(const DateTime& t) { return DayNumber(t.year, t.month, t.day) * 1440LL + t.hour * 60 + t.minute; }
+
+}  // namespace
+
 void RunSchedulerPass(const TqnSchedulerContext& ctx) {
   const DateTime now = ctx.clock->Now();
   const int minutes = now.hour * 60 + now.minute;
@@ -78,8 +87,17 @@ void RunSchedulerPass(const TqnSchedulerContext& ctx) {
   for (const std::string& name : names) {
     TqnNode* entry = data->FindNode(name);
     int number;
-    if (!entry->Exists() || ctx.failures->count(name) || !ParseEntryName(name, number)) continue;
+    if (!entry->Exists() || !ParseEntryName(name, number)) continue;
     TqnNode* backup = entry->FindNode("backup");
+    if (ctx.failures->count(name)) {
+      if (!ctx.failedAt) continue;
+      auto failed = ctx.failedAt->find(name);
+      if (failed == ctx.failedAt->end() ||
+          MinutesOf(now) - failed->second < FailureCoolDown(backup->FindNode("interval")->Content().AsInteger(60)))
+        continue;
+      ctx.failures->erase(name);
+      ctx.failedAt->erase(failed);
+    }
     if (!backup->FindNode("auto")->Content().AsBoolean(false)) continue;
     const std::string weekdays = backup->FindNode("weekdays")->Content().AsString("0000000");
     if (!ValidWeekdays(weekdays) || now.weekday < 1 || now.weekday > 7 || weekdays[now.weekday - 1] != '1') continue;
@@ -92,7 +110,17 @@ void RunSchedulerPass(const TqnSchedulerContext& ctx) {
       numDone = stat->Node("num_done");
       last = stat->Node("last");
     });
-    const TqnScheduleStamp previous = ParseLastRun(last->Content().AsString(""));
+    TqnScheduleStamp previous;
+    try {
+      previous = ParseLastRun(last->Content().AsString(""));
+      if (ctx.unreadable) ctx.unreadable->erase(name);
+    } catch (const std::exception& e) {
+      if (!ctx.unreadable) throw;
+      // Reported once; it stays skipped until its state reads again.
+      if (ctx.unreadable->insert(name).second && ctx.report)
+        ctx.report(name + ": \"stat\" / \"last\" = \"" + last->Content().AsString("") + "\": " + e.what());
+      continue;
+    }
     if (previous.day > today) continue;
     bool due = false;
     if (previous.day < today) {
@@ -111,7 +139,10 @@ void RunSchedulerPass(const TqnSchedulerContext& ctx) {
     } catch (...) {
       // An entry removed meanwhile is not recorded as failing: a later
       // entry of the same name must not be skipped for it.
-      if (data->FindNode(name)->Exists()) ctx.failures->insert(name);
+      if (data->FindNode(name)->Exists()) {
+        ctx.failures->insert(name);
+        if (ctx.failedAt) (*ctx.failedAt)[name] = MinutesOf(ctx.clock->Now());
+      }
       throw;
     }
     const DateTime finished = ctx.clock->Now();

@@ -8,6 +8,7 @@
 #pragma once
 
 #include <functional>
+#include <map>
 #include <set>
 #include <string>
 
@@ -25,11 +26,25 @@ struct TqnSchedulerContext {
   // Runs a change of the tree under the settings lock.
   std::function<void(const std::function<void()>& change)> change;
   std::function<void()> save;              // SaveSettings
+  // When each entry of the failure list failed (minutes, StampMinutes'
+  // scale). An entry whose cool-down has passed leaves the failure list and
+  // is due again by the normal rules: a failed backup must not stop an
+  // unattended run's backups for good. Without it the failure list holds
+  // until the properties dialog clears it.
+  std::map<std::string, long long>* failedAt = nullptr;
+  // Entries whose state could not be read, already reported; and where a
+  // report goes (the message pane). Such an entry is skipped, the others go on.
+  std::set<std::string>* unreadable = nullptr;
+  std::function<void(const std::string& message)> report;
 };
 
+// The cool-down after a failed backup: the larger of the entry's interval
+// and an hour, in minutes.
+int FailureCoolDown(int interval);
+
 // One pass. A failing backup puts the entry in the failure list and ends
-// the pass by rethrowing; an impossible "last" date or time fails the pass
-// without a failure-list entry.
+// the pass by rethrowing; an entry whose "last" date or time does not exist
+// is reported once (through report) and skipped, and the pass goes on.
 void RunSchedulerPass(const TqnSchedulerContext& ctx);
 
 // A "yyyy-mm-dd hh:nn" text as a day number and minutes of the day. Any

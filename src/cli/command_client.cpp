@@ -1,4 +1,5 @@
 #include "cli/command_client.h"
+#include "cli/command_local.h"
 
 #include <unistd.h>
 
@@ -220,6 +221,7 @@ int RunAdministratorCommand(const TqnCommand& command, const TqnOwnInstanceRunne
     PrintLine(stderr, command.error);
     return 1;
   }
+  if (auto local = RunLocalCommand(command)) return *local;
   std::string refusal;
   if (command.kind == TqnCommandKind::Restore && !ConfirmRestore(command, refusal)) {
     PrintLine(stderr, refusal);

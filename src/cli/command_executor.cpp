@@ -10,6 +10,7 @@
 #include "backup/zip_stream.h"
 #include "base/error.h"
 #include "base/text.h"
+#include "cli/command_local.h"
 #include "cli/command_record.h"
 #include "cli/verbose_tail.h"
 #include "firebird/fb_paths.h"
@@ -119,7 +120,7 @@ void TqnCommandExecutor::HandleMessage(TqnIpcMessage& message) {
   }
   const TqnCommand command = CommandFromOptions(ReadCommandRequest(message).options);
   std::optional<TqnProgressReporter> reporter;
-  if (command.kind != TqnCommandKind::List) reporter.emplace(app_.ChannelServer(), app_.ProgramFolder());
+  if (command.kind != TqnCommandKind::List && !IsReadingCommand(command.kind)) reporter.emplace(app_.ChannelServer(), app_.ProgramFolder());
   const TqnCommandResult result = Execute(command);
   reporter.reset();
   // The whole answer is kept for the pieces that do not fit this record.
@@ -139,6 +140,17 @@ TqnCommandResult TqnCommandExecutor::Execute(const TqnCommand& command) {
       case TqnCommandKind::List: result = {true, ListText()}; break;
       case TqnCommandKind::Backup: result = Backup(command); break;
       case TqnCommandKind::Restore: result = Restore(command); break;
+      case TqnCommandKind::Verify: result = Verify(command); break;
+      case TqnCommandKind::Status:
+      case TqnCommandKind::Backups:
+      case TqnCommandKind::TestAlert: {
+        // The service answers for its own register, as a local run would.
+        const DateTime now = app_.GetClock().Now();
+        const TqnReadingAnswer answer = app_.Settings().Read(
+            [&](const TqnNode& root) { return AnswerReadingCommand(command, root, now); });
+        result = {true, EncodeReadingAnswer(answer)};
+        break;
+      }
       default: result = {false, "unknown command"}; break;
     }
   } catch (const std::exception& e) {
@@ -178,8 +190,29 @@ TqnCommandResult TqnCommandExecutor::Backup(const TqnCommand& command) {
                             : BackupFileName(entry.backupFolder, kManualBackupPrefix, app_.GetClock().Now(),
                                              IsFb30Database(entry.path));
   app_.Log().LogMessage(Win1251("Архивация базы данных \"") + entry.path + Win1251("\", в файл \"") + file + "\"");
-  backup_.Runner().BackupDatabase(entry, file);
-  return {true, Win1251("Архивация базы данных ") + entry.name + Win1251(" завершена, файл \"") + file + "\""};
+  const TqnBackupOutcome outcome = backup_.Keeper().Make(entry, file);
+  std::string text = Win1251("Архивация базы данных ") + entry.name + Win1251(" завершена, файл \"") + file + "\"";
+  switch (outcome.verify.state) {
+    case TqnVerifyResult::State::Verified:
+      text += Format(Win1251("; проверена восстановлением за %lld мс").c_str(), outcome.verify.restoreMs);
+      break;
+    case TqnVerifyResult::State::Unverified: text += Win1251("; не проверена: ") + outcome.verify.reason; break;
+    case TqnVerifyResult::State::Failed: text += Win1251("; не прошла проверку: ") + outcome.verify.reason; break;
+  }
+  return {outcome.verify.state != TqnVerifyResult::State::Failed, text};
+}
+
+TqnCommandResult TqnCommandExecutor::Verify(const TqnCommand& command) {
+  backup_.EnsureIdentity();
+  const int number = EntryNumber(command.key);
+  const TqnBackupEntry entry =
+      app_.Settings().Read([&](const TqnNode& root) { return ReadBackupEntry(*FindEntry(root, number)); });
+  std::string file = command.file;
+  const TqnVerifyResult result = backup_.Keeper().VerifyFile(entry, file);
+  if (result.state == TqnVerifyResult::State::Verified)
+    return {true, Format(Win1251("Резервная копия \"%s\" проверена: восстановлена за %lld мс").c_str(), file.c_str(),
+                         result.restoreMs)};
+  return {false, Win1251("Резервная копия \"") + file + Win1251("\" не проверена: ") + result.reason};
 }
 
 TqnCommandResult TqnCommandExecutor::Restore(const TqnCommand& command) {

@@ -48,6 +48,7 @@ class TqnCommandExecutor {
   void HandleMessage(TqnIpcMessage& message);
   TqnCommandResult Backup(const TqnCommand& command);
   TqnCommandResult Restore(const TqnCommand& command);
+  TqnCommandResult Verify(const TqnCommand& command);
 
   struct TqnKeptAnswer {
     uint32_t number;

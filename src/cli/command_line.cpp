@@ -77,8 +77,23 @@ TqnCommand Build(const std::vector<TqnOption>& options, bool fromTerminal) {
     c.fixCharset = ValueOf(options, "fix-charset") == "1";
     c.yes = ValueOf(options, "yes") == "1";
     if (c.file.empty()) c.error = Win1251("Не указан файл резервной копии: --from=ФАЙЛ");
+  } else if (Find(options, "verify")) {
+    c.kind = TqnCommandKind::Verify;
+    c.key = text("verify");
+    c.file = text("from");
+    if (fromTerminal) c.file = Absolute(c.file);
+  } else if (Find(options, "backups")) {
+    c.kind = TqnCommandKind::Backups;
+    c.key = text("backups");
+  } else if (Find(options, "status")) {
+    c.kind = TqnCommandKind::Status;
+    c.json = ValueOf(options, "json") == "1";
+  } else if (Find(options, "test-alert")) {
+    c.kind = TqnCommandKind::TestAlert;
   }
-  if ((c.kind == TqnCommandKind::Backup || c.kind == TqnCommandKind::Restore) && c.key.empty())
+  if ((c.kind == TqnCommandKind::Backup || c.kind == TqnCommandKind::Restore || c.kind == TqnCommandKind::Verify ||
+       c.kind == TqnCommandKind::Backups) &&
+      c.key.empty())
     c.error = Win1251("Не указана база данных: ключ из списка --list, например db0000");
   return c;
 }
@@ -93,6 +108,10 @@ std::vector<std::string> CommandOptions(const TqnCommand& c) {
     case TqnCommandKind::Backup: return {"backup=" + c.key, "to=" + c.file};
     case TqnCommandKind::Restore:
       return {"restore=" + c.key, "from=" + c.file, std::string("fix-charset=") + (c.fixCharset ? "1" : "0"), "yes=1"};
+    case TqnCommandKind::Verify: return {"verify=" + c.key, "from=" + c.file};
+    case TqnCommandKind::Backups: return {"backups=" + c.key};
+    case TqnCommandKind::Status: return {"status=1", std::string("json=") + (c.json ? "1" : "0")};
+    case TqnCommandKind::TestAlert: return {"test-alert=1"};
     default: return {};
   }
 }
@@ -108,6 +127,7 @@ std::string CommandActivity(const TqnCommand& c) {
     case TqnCommandKind::List: return Win1251("Список баз данных");
     case TqnCommandKind::Backup: return Win1251("Архивация базы данных ") + c.key;
     case TqnCommandKind::Restore: return Win1251("Разархивация базы данных ") + c.key;
+    case TqnCommandKind::Verify: return Win1251("Проверка резервной копии базы данных ") + c.key;
     default: return {};
   }
 }
@@ -139,6 +159,16 @@ std::string CommandLineHelp() {
       "                    restores database KEY from FILE (.fbk, .bk3 or a .pbz archive);\n"
       "                    --fix-charset=1: the 1.5-to-2.5 conversion; --yes=1: do not ask\n"
       "                    (required without a terminal)\n"
+      "  --verify=KEY [--from=FILE]\n"
+      "                    проверка резервной копии восстановлением во временную базу (по умолчанию\n"
+      "                    последней); код 0 — проверена, 1 — нет, причина в stderr\n"
+      "                    proves a backup by restoring it into a scratch database (the newest by\n"
+      "                    default); exit 0 when verified, 1 when not, the reason on stderr\n"
+      "  --backups=KEY     каталог резервных копий базы KEY / the catalogue of KEY's backups\n"
+      "  --status [--json] состояние автоматической архивации; код 0 — всё в порядке, 1 — нет свежей\n"
+      "                    проверенной копии, 2 — ошибка последней архивации, 3 — состояние не прочитано\n"
+      "                    the automatic backups' state; exit 0 ok, 1 stale, 2 failed, 3 unreadable\n"
+      "  --test-alert      проверочное оповещение по почте и командой / a test alert by mail and command\n"
       "\n"
       "Если программа уже запущена, команда выполняется в ней; иначе программа запускается\n"
       "на время команды. Ход работы — в stderr, итог — в stdout; код выхода 0 — успех, 1 — ошибка.\n"

@@ -7,6 +7,11 @@
 //   --backup=KEY [--to=FILE]     a backup as the "Архивация" button makes it
 //   --restore=KEY --from=FILE [--fix-charset=1] [--yes=1]
 //                                a restore as "Разархивация" does it
+//   --verify=KEY [--from=FILE]   proves a backup (the newest by default)
+//   --backups=KEY                the entry's catalogued backups
+//   --status [--json]            the state of the automatic backups, for
+//                                people and monitoring (exit 0, 1, 2, 3)
+//   --test-alert                 one test alert by mail and command
 //
 // KEY is an entry's element name ("db0003") or its number ("3"). Texts here
 // are Windows-1251: the arguments are converted from the terminal's UTF-8
@@ -19,7 +24,7 @@
 
 namespace qn {
 
-enum class TqnCommandKind { None, Help, Version, List, Backup, Restore };
+enum class TqnCommandKind { None, Help, Version, List, Backup, Restore, Verify, Backups, Status, TestAlert };
 
 struct TqnCommand {
   TqnCommandKind kind = TqnCommandKind::None;
@@ -27,6 +32,7 @@ struct TqnCommand {
   std::string file;         // --to of a backup ("" for the default name), --from of a restore
   bool fixCharset = false;  // restore: the 1.5-to-2.5 conversion mode
   bool yes = false;         // restore: the question is answered Yes
+  bool json = false;        // status: as JSON
   std::string error;        // why the arguments cannot be used ("" when they can)
 };
 

@@ -171,6 +171,7 @@ inline constexpr int kBlobSegmentMax = 32767;
 extern "C" {
 using isc_attach_database_t = ISC_STATUS (*)(ISC_STATUS*, short, const char*, isc_db_handle*, short, const char*);
 using isc_detach_database_t = ISC_STATUS (*)(ISC_STATUS*, isc_db_handle*);
+using isc_drop_database_t = ISC_STATUS (*)(ISC_STATUS*, isc_db_handle*);
 using isc_database_info_t = ISC_STATUS (*)(ISC_STATUS*, isc_db_handle*, short, const char*, short, char*);
 using isc_start_multiple_t = ISC_STATUS (*)(ISC_STATUS*, isc_tr_handle*, short, void*);
 using isc_commit_transaction_t = ISC_STATUS (*)(ISC_STATUS*, isc_tr_handle*);
@@ -220,6 +221,7 @@ using isc_cancel_blob_t = ISC_STATUS (*)(ISC_STATUS*, isc_blob_handle*);
 struct TqnFbApi {
   isc_attach_database_t isc_attach_database = nullptr;
   isc_detach_database_t isc_detach_database = nullptr;
+  isc_drop_database_t isc_drop_database = nullptr;
   isc_database_info_t isc_database_info = nullptr;
   isc_start_multiple_t isc_start_multiple = nullptr;
   isc_commit_transaction_t isc_commit_transaction = nullptr;

@@ -56,6 +56,7 @@ std::shared_ptr<TqnFbClient> TqnFbClient::LoadUncached(const std::string& path) 
 #define QN_BIND(name, required) Bind(lib, #name, a.name, required)
   QN_BIND(isc_attach_database, true);
   QN_BIND(isc_detach_database, true);
+  QN_BIND(isc_drop_database, true);
   QN_BIND(isc_database_info, true);
   QN_BIND(isc_start_multiple, true);
   QN_BIND(isc_commit_transaction, true);

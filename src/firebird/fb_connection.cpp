@@ -121,17 +121,36 @@ void TqnFbConnection::ForgetHandle() {
   handle_ = 0;
 }
 
-void TqnFbConnection::Detach() {
-  if (!handle_) return;
-  const fb::TqnFbApi& api = client_->Api();
+void TqnFbConnection::RollbackAll(const fb::TqnFbApi& api) {
   for (TqnFbTransaction* t : transactions_) {
     if (!t->handle_) continue;
     fb::ISC_STATUS_ARRAY status = {};
     api.isc_rollback_transaction(status, &t->handle_);
     t->handle_ = 0;
   }
+}
+
+void TqnFbConnection::Detach() {
+  if (!handle_) return;
+  const fb::TqnFbApi& api = client_->Api();
+  RollbackAll(api);
   fb::ISC_STATUS_ARRAY status = {};
   api.isc_detach_database(status, &handle_);
+  ForgetHandle();
+  CheckStatus(api, status);
+}
+
+void TqnFbConnection::DropDatabase() {
+  const fb::TqnFbApi& api = Api();
+  RollbackAll(api);
+  fb::ISC_STATUS_ARRAY status = {};
+  fb::isc_db_handle handle = handle_;
+  api.isc_drop_database(status, &handle);
+  if (handle) {
+    // Refused: the attachment stays, and is let go.
+    fb::ISC_STATUS_ARRAY ignored = {};
+    api.isc_detach_database(ignored, &handle);
+  }
   ForgetHandle();
   CheckStatus(api, status);
 }

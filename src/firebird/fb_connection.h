@@ -66,6 +66,10 @@ class TqnFbConnection {
   // Does nothing when not attached.
   void Detach();
   bool Attached() const { return handle_ != 0; }
+  // Deletes the attached database (its file, on the server) and detaches;
+  // the server refuses while other attachments use it. Throws EqnFbError;
+  // the connection counts as detached all the same.
+  void DropDatabase();
   // Whether a transaction of the connection is active.
   bool InTransaction() const;
 
@@ -104,6 +108,8 @@ class TqnFbConnection {
  private:
   friend class TqnFbTransaction;
   void ForgetHandle();
+  // Rolls back the connection's active transactions, ignoring failures.
+  void RollbackAll(const fb::TqnFbApi& api);
   int DatabaseInfoNumber(char item);
 
   std::string libraryName_;

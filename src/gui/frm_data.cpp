@@ -52,6 +52,8 @@ void TfrmData::SetForm(const TqnEntryForm& form) {
   spnNum_->SetPosition(form.num);
   spnInterval_->SetPosition(form.interval);
   spnRest_->SetPosition(form.rest);
+  chkPrune_->setChecked(form.prune);
+  chkVerify_->setChecked(form.verifyBackup);
   edtUser_->setText(ToQString(form.user));
   edtPwd_->setText(ToQString(form.password));
   chkSendPwd_->setChecked(form.sendPassword);
@@ -72,6 +74,8 @@ TqnEntryForm TfrmData::Form() const {
   f.num = spnNum_->Position();
   f.interval = spnInterval_->Position();
   f.rest = spnRest_->Position();
+  f.prune = chkPrune_->isChecked();
+  f.verifyBackup = chkVerify_->isChecked();
   f.user = FromQString(edtUser_->text());
   f.password = FromQString(edtPwd_->text());
   f.sendPassword = chkSendPwd_->isChecked();

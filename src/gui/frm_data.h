@@ -77,6 +77,8 @@ class TfrmData : public QDialog {
   TqnUpDown* spnInterval_ = nullptr;
   TqnNumEdit* edtBackupRest_ = nullptr;
   TqnUpDown* spnRest_ = nullptr;
+  QCheckBox* chkPrune_ = nullptr;
+  QCheckBox* chkVerify_ = nullptr;
   // "Дополнительно"
   QLineEdit* edtUser_ = nullptr;
   QLineEdit* edtPwd_ = nullptr;

@@ -108,15 +108,21 @@ QWidget* TfrmData::BuildBackupPage() {
   numRow->addWidget(Named(new QLabel(QStringLiteral("минут")), "lblMinutes"));
   numRow->addStretch();
 
-  // Stored and edited by the core but acted on by nothing: kept, not shown.
+  // The count acts only with its box ticked: older backups are then pruned.
   auto* restRow = new QHBoxLayout;
-  QLabel* restLabel = Label(QStringLiteral("Сохранять не более"), "lblBackupRest", edtBackupRest_);
+  chkPrune_ = Named(new QCheckBox(QStringLiteral("Сохранять не более")), "chkPrune");
   QLabel* restTail = Named(new QLabel(QStringLiteral("резервных копий")), "lblBackupRestTail");
-  restRow->addWidget(restLabel);
+  restRow->addWidget(chkPrune_);
   restRow->addLayout(NumberPair(edtBackupRest_, spnRest_, kRestLimits));
   restRow->addWidget(restTail);
   restRow->addStretch();
-  for (QWidget* w : std::initializer_list<QWidget*>{restLabel, edtBackupRest_, spnRest_, restTail}) w->hide();
+  auto enableRest = [this](bool on) {
+    edtBackupRest_->setEnabled(on);
+    spnRest_->setEnabled(on);
+  };
+  connect(chkPrune_, &QCheckBox::toggled, this, enableRest);
+  enableRest(false);
+  chkVerify_ = Named(new QCheckBox(QStringLiteral("Проверять каждую резервную копию восстановлением")), "chkVerify");
 
   auto* layout = new QVBoxLayout(page);
   layout->addWidget(chkAutoBackup_);
@@ -127,6 +133,7 @@ QWidget* TfrmData::BuildBackupPage() {
   layout->addLayout(timeRow);
   layout->addLayout(numRow);
   layout->addLayout(restRow);
+  layout->addWidget(chkVerify_);
   layout->addStretch();
   return page;
 }

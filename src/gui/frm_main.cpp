@@ -11,6 +11,7 @@
 #include <QPushButton>
 #include <QScreen>
 #include <QSignalBlocker>
+#include <QStyle>
 #include <QSystemTrayIcon>
 #include <QTabWidget>
 #include <QTimer>
@@ -111,8 +112,9 @@ TfrmMainQNDBMGR::~TfrmMainQNDBMGR() = default;
 void TfrmMainQNDBMGR::BuildDataPage(QWidget* page) {
   lvwBase_ = new QTreeWidget;
   lvwBase_->setObjectName(QStringLiteral("lvwBase"));
-  lvwBase_->setColumnCount(2);
-  lvwBase_->setHeaderLabels({QStringLiteral("Адрес подключения"), QStringLiteral("Путь")});
+  lvwBase_->setColumnCount(3);
+  lvwBase_->setHeaderLabels(
+      {QStringLiteral("Адрес подключения"), QStringLiteral("Путь"), QStringLiteral("Последняя резервная копия")});
   lvwBase_->setRootIsDecorated(false);
   lvwBase_->setItemsExpandable(false);
   lvwBase_->setUniformRowHeights(true);
@@ -127,6 +129,7 @@ void TfrmMainQNDBMGR::BuildDataPage(QWidget* page) {
   header->setSectionResizeMode(0, QHeaderView::Stretch);
   header->setSectionResizeMode(1, QHeaderView::Interactive);
   header->resizeSection(1, kPathColumnWidth);
+  header->setSectionResizeMode(2, QHeaderView::ResizeToContents);
   // The selection keeps its colour when the list loses the focus.
   QPalette palette = lvwBase_->palette();
   palette.setColor(QPalette::Inactive, QPalette::Highlight, palette.color(QPalette::Active, QPalette::Highlight));
@@ -273,11 +276,12 @@ void TfrmMainQNDBMGR::ListChanged() {
     lvwBase_->setUpdatesEnabled(false);
     lvwBase_->clear();
     for (const TqnListRow& row : core_->Rows()) {
-      auto* item = new QTreeWidgetItem({ToQString(row.text), ToQString(row.path)});
+      auto* item = new QTreeWidgetItem({ToQString(row.text), ToQString(row.path), ToQString(row.lastBackup)});
       item->setData(0, Qt::UserRole, row.number);
       lvwBase_->addTopLevelItem(item);
     }
     lvwBase_->setUpdatesEnabled(true);
+    ShowBackupAlarm();
     if (QTreeWidgetItem* selected = lvwBase_->topLevelItem(core_->SelectedRow())) {
       lvwBase_->setCurrentItem(selected);
       lvwBase_->scrollToItem(selected);
@@ -302,8 +306,18 @@ void TfrmMainQNDBMGR::UpdateButtons() {
 // ---- the tray and the window ----
 
 void TfrmMainQNDBMGR::AddTrayIcon(const std::string& tip) {
-  tray_->setToolTip(ToQString(tip.substr(0, kMaxTipLength)));
+  trayTip_ = tip;
+  ShowBackupAlarm();
   tray_->show();
+}
+
+void TfrmMainQNDBMGR::ShowBackupAlarm() {
+  // A failed or stale entry shows in the tray: a warning icon, and the tip
+  // names the entry.
+  const std::string alarm = core_ ? core_->BackupAlarm() : std::string();
+  tray_->setIcon(alarm.empty() ? ApplicationIcon() : style()->standardIcon(QStyle::SP_MessageBoxWarning));
+  const std::string tip = alarm.empty() ? trayTip_ : trayTip_ + "\n" + alarm;
+  tray_->setToolTip(ToQString(tip.substr(0, kMaxTipLength)));
 }
 
 void TfrmMainQNDBMGR::RemoveTrayIcon() { tray_->hide(); }

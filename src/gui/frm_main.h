@@ -89,6 +89,7 @@ class TfrmMainQNDBMGR : public QWidget, public IqnMainView {
  private:
   void BuildDataPage(QWidget* page);
   void BuildTray();
+  void ShowBackupAlarm();
   void UpdateButtons();
   // Runs a core action with its failure shown in an error box.
   void Run(const std::function<void()>& action);
@@ -126,6 +127,7 @@ class TfrmMainQNDBMGR : public QWidget, public IqnMainView {
   QPushButton* btnTest_;
   QPushButton* Button5_;
   QSystemTrayIcon* tray_;
+  std::string trayTip_;
   QMenu* trayMenu_;
 };
 

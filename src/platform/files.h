@@ -4,8 +4,10 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
+#include <vector>
 
 namespace qn::platform {
 
@@ -55,6 +57,17 @@ void DeleteFile(const std::string& path);  // throws EqnOsError
 
 // Reads a whole file; throws Exception("Cannot open file <path>").
 std::string ReadFile(const std::string& path);
+// Reads a file piece by piece (a backup may be larger than memory); throws
+// as ReadFile does.
+void ReadFileChunks(const std::string& path, const std::function<void(const char* data, size_t size)>& onChunk);
+// The size of a regular file in bytes, -1 when there is none.
+int64_t FileSize(const std::string& path);
+// The bytes free for this user on the file system of a folder; -1 when it
+// cannot be asked.
+int64_t FreeDiskSpace(const std::string& folder);
+// The names of the regular files in a folder (no path), empty when the
+// folder cannot be read.
+std::vector<std::string> ListFiles(const std::string& folder);
 
 // Replaces the content of a file so that a reader only ever sees the old or
 // the new content in full: the bytes go to a temporary file in the same

@@ -2,7 +2,9 @@
 #include <fcntl.h>
 #include <stdlib.h>
 #include <string.h>
+#include <dirent.h>
 #include <sys/stat.h>
+#include <sys/statvfs.h>
 #include <unistd.h>
 
 #include <climits>
@@ -293,6 +295,55 @@ std::string ErrorText(int code) {
   if (std::string_view(::nl_langinfo(CODESET)) == "UTF-8") Utf8ToWin1251(s, text);
   else text = s;
   return text;
+}
+
+void ReadFileChunks(const std::string& path, const std::function<void(const char* data, size_t size)>& onChunk) {
+  int fd = ::open(KernelFileName(path).c_str(), O_RDONLY | O_CLOEXEC);
+  struct stat st;
+  if (fd < 0 || ::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+    if (fd >= 0) ::close(fd);
+    throw Exception("Cannot open file " + path);
+  }
+  std::vector<char> buf(1 << 20);
+  try {
+    for (;;) {
+      ssize_t n = ::read(fd, buf.data(), buf.size());
+      if (n < 0 && errno == EINTR) continue;
+      if (n < 0) ThrowErrno(errno);
+      if (n == 0) break;
+      onChunk(buf.data(), static_cast<size_t>(n));
+    }
+  } catch (...) {
+    ::close(fd);
+    throw;
+  }
+  ::close(fd);
+}
+
+int64_t FileSize(const std::string& path) {
+  struct stat st;
+  if (::stat(KernelFileName(path).c_str(), &st) != 0 || !S_ISREG(st.st_mode)) return -1;
+  return static_cast<int64_t>(st.st_size);
+}
+
+int64_t FreeDiskSpace(const std::string& folder) {
+  struct statvfs vfs;
+  if (::statvfs(KernelFileName(folder).c_str(), &vfs) != 0) return -1;
+  return static_cast<int64_t>(vfs.f_bavail) * static_cast<int64_t>(vfs.f_frsize);
+}
+
+std::vector<std::string> ListFiles(const std::string& folder) {
+  std::vector<std::string> names;
+  const std::string kernel = KernelFileName(folder);
+  DIR* dir = ::opendir(kernel.c_str());
+  if (!dir) return names;
+  while (struct dirent* e = ::readdir(dir)) {
+    struct stat st;
+    const std::string full = kernel + "/" + e->d_name;
+    if (::stat(full.c_str(), &st) == 0 && S_ISREG(st.st_mode)) names.push_back(FromKernelFileName(e->d_name));
+  }
+  ::closedir(dir);
+  return names;
 }
 
 }  // namespace qn::platform

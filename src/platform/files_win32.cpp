@@ -206,4 +206,49 @@ std::string ErrorText(int code) {
   return out;
 }
 
+void ReadFileChunks(const std::string& path, const std::function<void(const char* data, size_t size)>& onChunk) {
+  HANDLE h = ::CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                           nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (h == INVALID_HANDLE_VALUE) throw Exception("Cannot open file " + path);
+  std::vector<char> buf(1 << 20);
+  try {
+    for (;;) {
+      DWORD n = 0;
+      if (!::ReadFile(h, buf.data(), static_cast<DWORD>(buf.size()), &n, nullptr)) ThrowLastError();
+      if (n == 0) break;
+      onChunk(buf.data(), n);
+    }
+  } catch (...) {
+    ::CloseHandle(h);
+    throw;
+  }
+  ::CloseHandle(h);
+}
+
+int64_t FileSize(const std::string& path) {
+  WIN32_FILE_ATTRIBUTE_DATA data;
+  if (!::GetFileAttributesExA(path.c_str(), GetFileExInfoStandard, &data) ||
+      (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY))
+    return -1;
+  return (static_cast<int64_t>(data.nFileSizeHigh) << 32) | data.nFileSizeLow;
+}
+
+int64_t FreeDiskSpace(const std::string& folder) {
+  ULARGE_INTEGER available;
+  if (!::GetDiskFreeSpaceExA(folder.c_str(), &available, nullptr, nullptr)) return -1;
+  return static_cast<int64_t>(available.QuadPart);
+}
+
+std::vector<std::string> ListFiles(const std::string& folder) {
+  std::vector<std::string> names;
+  WIN32_FIND_DATAA data;
+  HANDLE h = ::FindFirstFileA(JoinPath(folder, "*").c_str(), &data);
+  if (h == INVALID_HANDLE_VALUE) return names;
+  do {
+    if (!(data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)) names.push_back(data.cFileName);
+  } while (::FindNextFileA(h, &data));
+  ::FindClose(h);
+  return names;
+}
+
 }  // namespace qn::platform

@@ -4,6 +4,7 @@
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "base/clock.h"
@@ -49,6 +50,12 @@ class SystemClock : public Clock {
 // Starts a program with arguments and waits for it to end; returns its exit
 // code. Throws EqnOsError when it cannot be started.
 int RunProcessAndWait(const std::string& program, const std::vector<std::string>& args);
+
+// Runs a command line through the system's shell (/bin/sh -c here,
+// cmd.exe /c on Windows) with these variables added to this process's
+// environment (values passed as given), waits for it and returns its exit
+// code. Throws EqnOsError when the shell cannot be started.
+int RunShellCommand(const std::string& command, const std::vector<std::pair<std::string, std::string>>& environment);
 
 // Starts a program that needs administrator rights and waits for it; returns
 // its exit code. A caller without those rights goes through the desktop's

@@ -84,14 +84,12 @@ DateTime SystemClock::Now() const {
   return t;
 }
 
-int RunProcessAndWait(const std::string& program, const std::vector<std::string>& args) {
-  std::vector<std::string> words = {KernelFileName(program)};
-  for (const auto& a : args) words.push_back(KernelFileName(a));
-  std::vector<char*> argv;
-  for (auto& w : words) argv.push_back(w.data());
-  argv.push_back(nullptr);
+namespace {
+
+// Starts a program and waits for it: its exit code, or 128 + the signal.
+int SpawnAndWait(const std::string& program, char* const* argv, char* const* envp) {
   pid_t pid = 0;
-  int rc = ::posix_spawn(&pid, words[0].c_str(), nullptr, nullptr, argv.data(), environ);
+  int rc = ::posix_spawn(&pid, program.c_str(), nullptr, nullptr, argv, envp);
   if (rc != 0) throw EqnOsError(ErrorText(rc), rc);
   int status = 0;
   while (::waitpid(pid, &status, 0) < 0) {
@@ -99,6 +97,34 @@ int RunProcessAndWait(const std::string& program, const std::vector<std::string>
   }
   if (WIFEXITED(status)) return WEXITSTATUS(status);
   return 128 + (WIFSIGNALED(status) ? WTERMSIG(status) : 0);
+}
+
+}  // namespace
+
+int RunProcessAndWait(const std::string& program, const std::vector<std::string>& args) {
+  std::vector<std::string> words = {KernelFileName(program)};
+  for (const auto& a : args) words.push_back(KernelFileName(a));
+  std::vector<char*> argv;
+  for (auto& w : words) argv.push_back(w.data());
+  argv.push_back(nullptr);
+  return SpawnAndWait(words[0], argv.data(), environ);
+}
+
+int RunShellCommand(const std::string& command, const std::vector<std::pair<std::string, std::string>>& environment) {
+  std::vector<std::string> variables;
+  for (char** e = environ; *e; ++e) {
+    bool replaced = false;
+    for (const auto& [name, value] : environment)
+      replaced = replaced || std::string(*e).rfind(name + "=", 0) == 0;
+    if (!replaced) variables.push_back(*e);
+  }
+  for (const auto& [name, value] : environment) variables.push_back(name + "=" + value);
+  std::vector<char*> envp;
+  for (auto& v : variables) envp.push_back(v.data());
+  envp.push_back(nullptr);
+  std::string shell = "/bin/sh", dashC = "-c", line = KernelFileName(command);
+  char* argv[] = {shell.data(), dashC.data(), line.data(), nullptr};
+  return SpawnAndWait(shell, argv, envp.data());
 }
 
 int RunAsAdministratorAndWait(const std::string& program, const std::vector<std::string>& args) {

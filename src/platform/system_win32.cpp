@@ -1,6 +1,8 @@
 // Process, host and library services on Windows.
 
 #include "platform/win32.h"
+
+#include <cstring>
 #include <shellapi.h>
 
 #include <mutex>
@@ -105,6 +107,31 @@ int RunProcessAndWait(const std::string& program, const std::vector<std::string>
   // failures may show the system's boxes.
   if (!::CreateProcessA(program.c_str(), line.data(), nullptr, nullptr, FALSE, CREATE_DEFAULT_ERROR_MODE, nullptr,
                         nullptr, &si, &pi))
+    ThrowLastError();
+  ::CloseHandle(pi.hThread);
+  return WaitForExit(pi.hProcess);
+}
+
+int RunShellCommand(const std::string& command, const std::vector<std::pair<std::string, std::string>>& environment) {
+  // This process's variables, those of the same names left out, then the new ones.
+  std::string block;
+  if (char* current = ::GetEnvironmentStringsA()) {
+    for (const char* v = current; *v; v += std::strlen(v) + 1) {
+      bool replaced = false;
+      for (const auto& [name, value] : environment)
+        replaced = replaced || _strnicmp(v, (name + "=").c_str(), name.size() + 1) == 0;
+      if (!replaced) block.append(v, std::strlen(v) + 1);
+    }
+    ::FreeEnvironmentStringsA(current);
+  }
+  for (const auto& [name, value] : environment) block += name + "=" + value + '\0';
+  block += '\0';
+  std::string line = "cmd.exe /c " + command;
+  STARTUPINFOA si{};
+  si.cb = sizeof si;
+  PROCESS_INFORMATION pi{};
+  if (!::CreateProcessA(nullptr, line.data(), nullptr, nullptr, FALSE, CREATE_DEFAULT_ERROR_MODE | CREATE_NO_WINDOW,
+                        block.data(), nullptr, &si, &pi))
     ThrowLastError();
   ::CloseHandle(pi.hThread);
   return WaitForExit(pi.hProcess);

@@ -60,6 +60,8 @@ TqnEntryForm LoadEntryForm(const TqnNode& entry, bool creationMode, const std::s
   f.interval =
       ClampToLimits(backup->FindNode("interval")->Content().AsInteger(kDefaultBackupInterval), kIntervalLimits);
   f.rest = ClampToLimits(backup->FindNode("rest")->Content().AsInteger(kDefaultBackupRest), kRestLimits);
+  f.verifyBackup = backup->FindNode("verify")->Content().AsBoolean(true);
+  f.prune = backup->FindNode("prune")->Content().AsBoolean(false);
   f.creationMode = creationMode;
   f.createDatabase = creationMode;
   return f;
@@ -81,6 +83,11 @@ void StoreEntryForm(const TqnEntryForm& form, TqnNode& entry) {
   backup->Node("num")->Content().SetInteger(form.num);
   backup->Node("interval")->Content().SetInteger(form.interval);
   backup->Node("rest")->Content().SetInteger(form.rest);
+  // Written once they are set or differ from what a missing key means, so
+  // that confirming an older entry unchanged leaves its file as it was.
+  if (backup->FindNode("verify")->Exists() || !form.verifyBackup)
+    backup->Node("verify")->Content().SetBoolean(form.verifyBackup);
+  if (backup->FindNode("prune")->Exists() || form.prune) backup->Node("prune")->Content().SetBoolean(form.prune);
 }
 
 TqnEntryForm MergeEntryForm(const TqnEntryForm& opened, const TqnEntryForm& confirmed, const TqnEntryForm& current) {
@@ -100,6 +107,8 @@ TqnEntryForm MergeEntryForm(const TqnEntryForm& opened, const TqnEntryForm& conf
   take(f.num, opened.num, confirmed.num);
   take(f.interval, opened.interval, confirmed.interval);
   take(f.rest, opened.rest, confirmed.rest);
+  take(f.verifyBackup, opened.verifyBackup, confirmed.verifyBackup);
+  take(f.prune, opened.prune, confirmed.prune);
   f.createDatabase = confirmed.createDatabase;
   return f;
 }

@@ -24,6 +24,8 @@ struct TqnEntryForm {
   int num = 1;                     // 1..100
   int interval = 60;               // 5..1440, step 5
   int rest = 10;                   // 1..30000
+  bool verifyBackup = true;        // "verify": each backup proven by a restore
+  bool prune = false;              // "prune": keep at most "rest" backups
   bool creationMode = false;       // shows the "create" box
   bool createDatabase = false;
 };

@@ -49,12 +49,14 @@ class FeatureRun : public fbtest::ServerTest {
            "</path>\r\n" + backupExtra + "      </backup>\r\n    </" + name + ">\r\n";
   }
 
-  // Writes the register with these entries and runs the start-up.
-  void StartWithEntries(const std::string& entries) {
+  // Writes the register with these entries (and more elements of the
+  // settings root, already in their stored form) and runs the start-up.
+  void StartWithEntries(const std::string& entries, const std::string& moreSettings = "") {
     for (const char* flag : {"ignore-udp.txt", "ignore-tcp.txt"}) std::ofstream(program_.File(flag)) << "";
     std::ofstream(program_.File("settings.xml"), std::ios::binary)
         << "<?xml version=\"1.0\" encoding=\"Windows-1251\"?>\r\n<settings>\r\n  <data>\r\n"
-        << entries << "  </data>\r\n  <data_state>initialized</data_state>\r\n</settings>\r\n";
+        << entries << "  </data>\r\n  <data_state>initialized</data_state>\r\n"
+        << moreSettings << "</settings>\r\n";
     app_ = std::make_unique<TqnApplication>(program_.path(), ui_, view_, clock_);
     services_ = std::make_unique<TqnRunServices>(*app_, [](const std::function<void()>& w) { w(); });
     feature_ = std::make_unique<TqnBackupFeature>(*app_, *services_, view_);

@@ -3,6 +3,7 @@
 
 #include <gtest/gtest.h>
 
+#include <map>
 #include <memory>
 #include <vector>
 
@@ -47,6 +48,11 @@ class Schedule : public ::testing::Test {
     };
     ctx.change = [](const std::function<void()>& f) { f(); };
     ctx.save = [&] { ++saves_; };
+    if (unattended_) {
+      ctx.failedAt = &failedAt_;
+      ctx.unreadable = &unreadable_;
+      ctx.report = [&](const std::string& message) { reports_.push_back(message); };
+    }
     RunSchedulerPass(ctx);
     return done;
   }
@@ -67,6 +73,11 @@ class Schedule : public ::testing::Test {
   std::set<std::string> failures_;
   std::string failing_;
   int saves_ = 0;
+  // The run's way: failed entries cool down, unreadable states are reported.
+  bool unattended_ = false;
+  std::map<std::string, long long> failedAt_;
+  std::set<std::string> unreadable_;
+  std::vector<std::string> reports_;
 };
 
 using V = std::vector<std::string>;
@@ -165,6 +176,46 @@ TEST_F(Schedule, AnImpossibleDateFailsThePassWithoutAFailureListEntry) {
   root_->FindNode("data")->FindNode("db0000")->FindNode("backup")->FindNode("stat")->FindNode("last")->Content().SetString(
       "2024-03-01 25:30");
   EXPECT_THROW(Pass(), Exception);
+}
+
+TEST_F(Schedule, AFailedEntryIsTriedAgainAfterItsCoolDownNotBefore) {
+  unattended_ = true;
+  Entry("db0000", "1111111", 0, 1, 90);  // cool-down: the interval, 90 minutes
+  Entry("db0001", "1111111", 0, 1, 5);   // cool-down: an hour
+  failing_ = "db0000";
+  At(4, 12, 0);
+  EXPECT_THROW(Pass(), Exception);
+  failing_ = "db0001";
+  EXPECT_THROW(Pass(), Exception);
+  EXPECT_EQ(failures_, (std::set<std::string>{"db0000", "db0001"}));
+  failing_.clear();  // the disk has been emptied
+  At(4, 12, 59);
+  EXPECT_EQ(Pass(), V{});
+  At(4, 13, 0);
+  EXPECT_EQ(Pass(), V{"db0001"});
+  At(4, 13, 29);
+  EXPECT_EQ(Pass(), V{});
+  At(4, 13, 30);
+  EXPECT_EQ(Pass(), V{"db0000"});
+  EXPECT_TRUE(failures_.empty());
+  At(4, 18, 0);
+  EXPECT_EQ(Pass(), V{}) << "once recovered, the normal rules hold: one a day";
+}
+
+TEST_F(Schedule, AnUnreadableLastStopsOnlyItsOwnEntryAndIsReportedOnce) {
+  unattended_ = true;
+  TqnNode* bad = Entry("db0000", "1111111");
+  bad->FindNode("backup")->Node("stat")->Node("last")->Content().SetString("2024-13-01 06:30");
+  Entry("db0001", "1111111");
+  At(4, 12, 0);
+  EXPECT_EQ(Pass(), V{"db0001"});
+  At(5, 12, 0);
+  EXPECT_EQ(Pass(), V{"db0001"});
+  ASSERT_EQ(reports_.size(), 1u);
+  EXPECT_NE(reports_[0].find("db0000"), std::string::npos);
+  EXPECT_TRUE(failures_.empty());
+  bad->FindNode("backup")->FindNode("stat")->FindNode("last")->Content().SetString("2024-03-01 06:30");
+  EXPECT_EQ(Pass(), V{"db0000"}) << "a mended state is read again";
 }
 
 TEST(ScheduleStamp, DayNumbersAreConsecutiveAcrossMonthsAndYears) {

@@ -117,6 +117,13 @@ class CommandLine : public fbtest::ServerTest {
     return order;
   }
 
+  // The backup folder's files but its catalogue.
+  std::vector<std::string> BackupFiles() const {
+    std::vector<std::string> files = TempDir::ListDir(dir_.File("bk"));
+    files.erase(std::remove(files.begin(), files.end(), "catalogue.txt"), files.end());
+    return files;
+  }
+
   std::string MovedPath() const { return "localhost/53030:" + program_.File("data/tx.fd3"); }
 
   // The restore of the dump onto db0001 re-pointed the entry, saved it, and
@@ -152,7 +159,7 @@ TEST_F(CommandLine, WithoutAnInstanceEachCommandRunsInAShortLivedOneAndTwoAtOnce
   EXPECT_NE(second.out.find("Архивация базы данных db0000 завершена, файл \"" + dir_.File("Архив/копия.bk3") + "\""),
             std::string::npos)
       << second.out;
-  const std::vector<std::string> inFolder = TempDir::ListDir(dir_.File("bk"));
+  const std::vector<std::string> inFolder = BackupFiles();
   ASSERT_EQ(inFolder.size(), 1u);
   EXPECT_EQ(inFolder[0].rfind("backup-", 0), 0u);
   EXPECT_EQ(inFolder[0].substr(inFolder[0].size() - 4), ".bk3");
@@ -192,7 +199,7 @@ TEST_F(CommandLine, ARunningInstanceRunsTheHandedOverCommandsAndKeepsItsRegister
   EXPECT_EQ(first.get().code, 0);
   EXPECT_EQ(backup.code, 0) << backup.out << backup.err;
   ASSERT_TRUE(platform::FileExists(dir_.File("copy.bk3")));
-  EXPECT_EQ(TempDir::ListDir(dir_.File("bk")).size(), 1u);
+  EXPECT_EQ(BackupFiles().size(), 1u);
   EXPECT_EQ(BackupOrder(), "RCRC");
   EXPECT_TRUE(WaitForLog(program_, " intercom command-line\r\n", 1000)) << "the instance ran them";
 
@@ -325,6 +332,20 @@ TEST_F(CommandLine, TheServiceInstanceTakesTheCommandsAndNoOtherInstanceRunsBesi
                           ListLine("1", "db0001", "", classicPath_, "on"));
   EXPECT_TRUE(WaitForLog(program_, " intercom command-line\r\n", 5000)) << MainLog(program_);
 
+  // Monitoring reads the service's own state, answered by the service: an
+  // entry that backs up automatically and has never been backed up is stale.
+  const auto commandsTaken = [&] {
+    const std::string text = MainLog(program_), what = " intercom command-line\r\n";
+    size_t n = 0;
+    for (size_t at = 0; (at = text.find(what, at)) != std::string::npos; at += what.size()) ++n;
+    return n;
+  };
+  const size_t before = commandsTaken();
+  const Outcome status = Run("--status");
+  EXPECT_EQ(status.code, 1) << status.out << status.err;
+  EXPECT_NE(status.out.find("db0001\t\t-\tstale"), std::string::npos) << status.out;
+  EXPECT_EQ(commandsTaken(), before + 1) << "--status was not answered by the service";
+
   const Outcome start = Run("--headless=1");
   EXPECT_EQ(start.code, 0);
   EXPECT_NE(start.err.find("обслуживает служба qndbmgr"), std::string::npos) << start.err;
@@ -340,9 +361,44 @@ TEST_F(CommandLine, TheServiceInstanceTakesTheCommandsAndNoOtherInstanceRunsBesi
     EXPECT_EQ(refused.code, 1);
     EXPECT_EQ(refused.out, "");
     EXPECT_NE(refused.err.find("члены группы qndbmgr"), std::string::npos) << refused.err;
+    const Outcome unknown = Run("--status", "", "setpriv --reuid=65534 --regid=65534 --clear-groups");
+    EXPECT_EQ(unknown.code, 3) << "a state it cannot reach is not a state it knows\n" << unknown.out;
   }
   service.Signal(SIGTERM);
   EXPECT_EQ(service.Wait(20000), 0);
+}
+
+// What monitoring and an administrator ask: every backup proven, a changed
+// byte caught, the state in exit codes.
+TEST_F(CommandLine, BackupsAreProvenAChangedByteFailsVerifyAndStatusTellsMonitoring) {
+  const Outcome stale = Run("--status");
+  EXPECT_EQ(stale.code, 1) << "db0001 backs up automatically and has no verified backup:\n" << stale.out;
+  EXPECT_NE(stale.out.find("db0001\t\t-\tstale"), std::string::npos) << stale.out;
+  EXPECT_NE(stale.out.find("\"JD_LW4\""), std::string::npos) << "the well-known packet key is named\n" << stale.out;
+
+  const Outcome backup = Run("--backup=db0000 --to=" + dir_.File("bk/one.bk3"));
+  ASSERT_EQ(backup.code, 0) << backup.out << backup.err;
+  EXPECT_NE(backup.out.find("проверена восстановлением"), std::string::npos) << backup.out;
+  const Outcome verify = Run("--verify=db0000");
+  EXPECT_EQ(verify.code, 0) << verify.out << verify.err;
+  const Outcome listed = Run("--backups=db0000");
+  EXPECT_NE(listed.out.find(dir_.File("bk/one.bk3") + "\t"), std::string::npos) << listed.out;
+  EXPECT_NE(listed.out.find("\tok\tverified\t"), std::string::npos) << listed.out;
+
+  std::string bytes = ReadAll(dir_.File("bk/one.bk3"));
+  bytes[bytes.size() / 2] ^= 0x20;
+  std::ofstream(dir_.File("bk/one.bk3"), std::ios::binary | std::ios::trunc) << bytes;
+  const Outcome changed = Run("--verify=db0000 --from=" + dir_.File("bk/one.bk3"));
+  EXPECT_EQ(changed.code, 1) << changed.out;
+  EXPECT_NE(changed.err.find("SHA-256"), std::string::npos) << changed.err;
+  EXPECT_NE(Query(database_, "select x from t;").find("7"), std::string::npos) << "the live database is untouched";
+
+  // db0001's database file is not there: its backup fails, and that is worse than stale.
+  EXPECT_EQ(Run("--backup=db0001").code, 1);
+  const Outcome failed = Run("--status --json");
+  EXPECT_EQ(failed.code, 2) << failed.out;
+  EXPECT_NE(failed.out.find("\"key\":\"db0001\""), std::string::npos) << failed.out;
+  EXPECT_NE(failed.out.find("\"state\":\"failed\""), std::string::npos) << failed.out;
 }
 
 }  // namespace

@@ -173,14 +173,24 @@ TEST(GuiFrmData, NumbersStayWithinTheirLimits) {
   EXPECT_EQ(num->Position(), 1);
 }
 
-TEST(GuiFrmData, TheKeptCountIsHiddenButStoredUnchanged) {
+TEST(GuiFrmData, TheKeptCountActsOnlyWithItsPruneBoxAndAnOlderEntryIsStoredUnchanged) {
   Shown s([](TqnNode& e) { e.FindNode("backup")->FindNode("rest")->SetText("25"); });
-  EXPECT_TRUE(s.Get<QWidget>("edtBackupRest")->isHidden());
-  EXPECT_TRUE(s.Get<QWidget>("spnRest")->isHidden());
-  EXPECT_TRUE(s.Get<QWidget>("lblBackupRest")->isHidden());
-  EXPECT_TRUE(s.Get<QWidget>("lblBackupRestTail")->isHidden());
+  auto* prune = s.Get<QCheckBox>("chkPrune");
+  EXPECT_EQ(prune->text(), QStringLiteral("Сохранять не более"));
+  EXPECT_FALSE(prune->isChecked()) << "a missing \"prune\" means no pruning";
+  EXPECT_FALSE(s.Get<QWidget>("edtBackupRest")->isEnabled());
+  EXPECT_TRUE(s.Get<QCheckBox>("chkVerify")->isChecked()) << "a missing \"verify\" means verifying";
   s.Store();
   EXPECT_EQ(s.Backup("rest"), "25");
+  EXPECT_FALSE(s.entry->FindNode("backup")->FindNode("prune")->Exists());
+  EXPECT_FALSE(s.entry->FindNode("backup")->FindNode("verify")->Exists());
+
+  prune->setChecked(true);
+  EXPECT_TRUE(s.Get<QWidget>("edtBackupRest")->isEnabled());
+  s.Get<QCheckBox>("chkVerify")->setChecked(false);
+  s.Store();
+  EXPECT_EQ(s.Backup("prune"), "1");
+  EXPECT_EQ(s.Backup("verify"), "0");
 }
 
 TEST(GuiFrmData, TypedCyrillicIsStoredAsWindows1251) {

@@ -5,6 +5,7 @@
 #include <QLineEdit>
 #include <QMessageBox>
 #include <QPushButton>
+#include <QSystemTrayIcon>
 #include <QTest>
 #include <QTreeWidget>
 
@@ -66,6 +67,24 @@ TEST(GuiMainList, RowsShowNumberHostCaptionAndPath) {
   EXPECT_EQ(list->topLevelItem(1)->data(0, Qt::UserRole).toInt(), 3);
   EXPECT_EQ(run.SelectedRow(), 0) << "the first row is selected";
   EXPECT_TRUE(run.EntryButtonsEnabled());
+}
+
+TEST(GuiMainList, TheLastBackupColumnAndTheTrayShowAFailedEntry) {
+  ListRun run;
+  auto root = NewSettings();
+  AddTestEntry(*root, 1, "", "localhost:/srv/db/one.fdb");
+  TqnNode* failed = AddTestEntry(*root, 2, "", "localhost:/srv/db/two.fdb");
+  failed->Node("backup")->Node("auto")->SetText("1");
+  TqnNode* result = failed->Node("backup")->Node("result");
+  result->Node("state")->SetText("failed");
+  result->Node("time")->SetText("2026-12-08 06:30:12");
+  run.WriteSettings(*root);
+  run.Start(false);
+  EXPECT_EQ(run.list()->headerItem()->text(2), QStringLiteral("Последняя резервная копия"));
+  EXPECT_EQ(run.RowText(0, 2), "");
+  EXPECT_EQ(run.RowText(1, 2), QStringLiteral("2026-12-08 06:30 ошибка"));
+  EXPECT_NE(run.window.TrayIcon()->toolTip().indexOf(QStringLiteral("db0002 — ошибка")), -1)
+      << run.window.TrayIcon()->toolTip().toStdString();
 }
 
 TEST(GuiMainList, AnEmptyRegisterDisablesTheEntryButtonsButNotCreate) {

@@ -27,7 +27,7 @@ field() { dpkg-deb -f "$deb" "$1"; }
 [[ $(field Version) == "$version" ]] || fail "Version: $(field Version)"
 [[ $(field Architecture) == amd64 ]] || fail "Architecture: $(field Architecture)"
 depends=", $(field Depends),"
-for dep in adduser libfbclient2 firebird3.0-server firebird3.0-utils libqt6core6 libqt6widgets6 libminizip1 libssl3 zlib1g; do
+for dep in adduser libfbclient2 firebird3.0-server firebird3.0-utils libqt6core6 libqt6widgets6 libminizip1 libssl3 libcurl4 zlib1g; do
   [[ $depends == *", $dep,"* || $depends == *", $dep ("* ]] || fail "Depends lacks $dep: $depends"
 done
 dpkg-deb -e "$deb" "$work/control"

@@ -97,6 +97,36 @@ TEST(System, RunsAProcessAndReturnsItsExitCode) {
   EXPECT_THROW(RunProcessAndWait("/nonexistent/program", {}), EqnOsError);
 }
 
+TEST(System, AShellCommandSeesTheAddedVariablesInUtf8) {
+  TempDir dir;
+  const std::string out = dir.File("out.txt");
+  ::setenv("QN_EVENT", "old", 1);
+  EXPECT_EQ(RunShellCommand("printf '%s %s' \"$QN_EVENT\" \"$QN_CAPTION\" > '" + out + "'; exit 3",
+                            {{"QN_EVENT", "failed"}, {"QN_CAPTION", "Склад"}}),
+            3);
+  ::unsetenv("QN_EVENT");
+  EXPECT_EQ(ReadFile(out), "failed Склад") << "an added variable replaces one of the same name";
+}
+
+TEST(Files, SizesFreeSpaceListingAndChunks) {
+  TempDir dir;
+  const std::string file = dir.File(Win1251("копия.bk3"));
+  WriteFileReplacing(file, std::string(3 << 20, 'x'));
+  EXPECT_EQ(FileSize(file), 3 << 20);
+  EXPECT_EQ(FileSize(dir.File("missing")), -1);
+  EXPECT_EQ(ListFiles(dir.path()), std::vector<std::string>{Win1251("копия.bk3")});
+  EXPECT_TRUE(ListFiles(dir.File("missing")).empty());
+  EXPECT_GT(FreeDiskSpace(dir.path()), 0);
+  EXPECT_EQ(FreeDiskSpace(dir.File("missing")), -1);
+  size_t total = 0, pieces = 0;
+  ReadFileChunks(file, [&](const char*, size_t size) {
+    total += size;
+    ++pieces;
+  });
+  EXPECT_EQ(total, 3u << 20);
+  EXPECT_GT(pieces, 1u) << "read piece by piece, not whole";
+}
+
 TEST(System, RegistryKeysPersistInTheirStore) {
   TempDir dir;
   setenv("QN_REGISTRY_DIR", dir.path().c_str(), 1);

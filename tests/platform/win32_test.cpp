@@ -125,3 +125,14 @@ TEST(Win32System, RussianTextCrossesTheConsoleInItsCodePage) {
   const std::string text = Win1251("Архивация: ёж");
   EXPECT_EQ(ReadFile(file), "\x80\xE0\xE5\xA8\xA2\xA0\xE6\xA8\xEF: \xF1\xA6|" + text + "|" + text);
 }
+
+TEST(Win32System, AShellCommandSeesTheAddedVariables) {
+  TempDir dir;
+  const std::string out = dir.File("out.txt");
+  EXPECT_EQ(RunShellCommand("echo %QN_EVENT% %QN_ENTRY%> \"" + out + "\" & exit 3", {{"QN_EVENT", "failed"}, {"QN_ENTRY", "db0000"}}),
+            3);
+  EXPECT_EQ(ReadFile(out).substr(0, 14), "failed db0000 ") << "cmd's echo keeps the blank before \">\"";
+  EXPECT_GT(FreeDiskSpace(dir.path()), 0);
+  EXPECT_EQ(ListFiles(dir.path()), std::vector<std::string>{"out.txt"});
+  EXPECT_EQ(FileSize(out), static_cast<int64_t>(ReadFile(out).size()));
+}

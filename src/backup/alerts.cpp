@@ -1,0 +1,98 @@
+#include "backup/alerts.h"
+
+#include "base/text.h"
+#include "platform/system.h"
+
+namespace qn {
+
+namespace {
+
+std::string Text(const TqnNode* node) { return node->Content().AsString(""); }
+
+}  // namespace
+
+TqnAlertSettings ReadAlertSettings(const TqnNode& root) {
+  const TqnNode* alerts = root.FindNode("alerts");
+  const TqnNode* smtp = alerts->FindNode("smtp");
+  TqnAlertSettings s;
+  s.smtpHost = TrimBlanks(Text(smtp->FindNode("host")));
+  s.smtpPort = smtp->FindNode("port")->Content().AsInteger(25);
+  s.security = LowerCase(TrimBlanks(Text(smtp->FindNode("security"))));
+  if (s.security.empty()) s.security = "none";
+  s.user = Text(smtp->FindNode("user"));
+  s.password = Text(smtp->FindNode("pwd"));
+  s.from = TrimBlanks(Text(smtp->FindNode("from")));
+  s.to = Text(smtp->FindNode("to"));
+  s.command = TrimBlanks(Text(alerts->FindNode("command")));
+  return s;
+}
+
+const char* AlertEventWord(TqnAlertEvent event) {
+  switch (event) {
+    case TqnAlertEvent::Failed: return "failed";
+    case TqnAlertEvent::Recovered: return "recovered";
+    case TqnAlertEvent::Stale: return "stale";
+    default: return "test";
+  }
+}
+
+std::string AlertSubject(const TqnAlert& a) {
+  const std::string host = Win1251ToUtf8(a.host);
+  const std::string entry = Win1251ToUtf8(a.entry);
+  switch (a.event) {
+    case TqnAlertEvent::Failed: return "[" + host + "] Ошибка резервного копирования " + entry;
+    case TqnAlertEvent::Recovered: return "[" + host + "] Резервное копирование " + entry + " восстановлено";
+    case TqnAlertEvent::Stale: return "[" + host + "] Нет проверенной резервной копии " + entry;
+    default: return "[" + host + "] Проверка оповещений Менеджера баз данных";
+  }
+}
+
+std::string AlertBody(const TqnAlert& a) {
+  std::string what;
+  switch (a.event) {
+    case TqnAlertEvent::Failed: what = "Резервное копирование базы данных завершилось ошибкой."; break;
+    case TqnAlertEvent::Recovered: what = "Резервное копирование базы данных снова работает."; break;
+    case TqnAlertEvent::Stale: what = "Давно нет проверенной резервной копии базы данных."; break;
+    default: what = "Это проверочное сообщение: оповещения настроены."; break;
+  }
+  std::string body = what + "\r\n\r\nКомпьютер: " + Win1251ToUtf8(a.host) + "\r\n";
+  if (!a.entry.empty()) {
+    body += "База данных: " + Win1251ToUtf8(a.entry) + "\r\n";
+    body += "Комментарий: " + Win1251ToUtf8(a.caption) + "\r\n";
+    body += "Путь: " + Win1251ToUtf8(a.path) + "\r\n";
+  }
+  if (!a.message.empty()) body += "Сообщение: " + Win1251ToUtf8(a.message) + "\r\n";
+  return body + "\r\n-- \r\nМенеджер баз данных\r\n";
+}
+
+TqnAlertReport SendAlert(const TqnAlertSettings& settings, const TqnAlert& alert) {
+  TqnAlertReport report;
+  if (!settings.smtpHost.empty()) {
+    const std::string error = SendAlertMail(settings, AlertSubject(alert), AlertBody(alert));
+    if (error.empty()) {
+      report.lines.push_back(Win1251("Оповещение отправлено по почте: ") + settings.to);
+    } else {
+      report.ok = false;
+      report.lines.push_back(Win1251("Оповещение по почте не отправлено: ") + error);
+    }
+  }
+  if (!settings.command.empty()) {
+    try {
+      const int code = platform::RunShellCommand(settings.command, {{"QN_EVENT", AlertEventWord(alert.event)},
+                                                                    {"QN_ENTRY", Win1251ToUtf8(alert.entry)},
+                                                                    {"QN_CAPTION", Win1251ToUtf8(alert.caption)},
+                                                                    {"QN_PATH", Win1251ToUtf8(alert.path)},
+                                                                    {"QN_MESSAGE", Win1251ToUtf8(alert.message)}});
+      if (code != 0) report.ok = false;
+      report.lines.push_back(Format(Win1251("Команда оповещения выполнена, код %d").c_str(), code));
+    } catch (const std::exception& e) {
+      report.ok = false;
+      report.lines.push_back(Win1251("Команда оповещения не запущена: ") + e.what());
+    }
+  }
+  if (settings.smtpHost.empty() && settings.command.empty())
+    report.lines.push_back(Win1251("Оповещения не настроены: нет \"alerts\" / \"smtp\" / \"host\" и \"alerts\" / \"command\""));
+  return report;
+}
+
+}  // namespace qn

@@ -1,0 +1,102 @@
+#include "backup/backup_catalogue.h"
+
+#include <cstdlib>
+
+#include "base/text.h"
+#include "platform/files.h"
+
+namespace qn {
+
+namespace {
+
+constexpr const char* kHeader =
+    "file\tentry\tsize\tsha256\tstart\tduration_ms\toutcome\tverification\trestore_ms\tcounts\tmessage";
+
+// A field never holds a tab or a line break: they become blanks.
+std::string Field(const std::string& text) {
+  std::string out = text;
+  for (char& c : out)
+    if (static_cast<unsigned char>(c) < 32) c = ' ';
+  return out;
+}
+
+std::vector<std::string> SplitTabs(const std::string& line) {
+  std::vector<std::string> fields;
+  size_t begin = 0;
+  for (;;) {
+    const size_t tab = line.find('\t', begin);
+    fields.push_back(line.substr(begin, tab == std::string::npos ? std::string::npos : tab - begin));
+    if (tab == std::string::npos) return fields;
+    begin = tab + 1;
+  }
+}
+
+}  // namespace
+
+std::string FormatCatalogue(const std::vector<TqnCatalogueRecord>& records) {
+  std::string text = Win1251("# Каталог резервных копий Менеджера баз данных; поля разделены табуляцией\r\n");
+  text += std::string(kHeader) + "\r\n";
+  for (const TqnCatalogueRecord& r : records)
+    text += Field(r.file) + "\t" + Field(r.entry) + "\t" + std::to_string(r.size) + "\t" + Field(r.sha256) + "\t" +
+            Field(r.start) + "\t" + std::to_string(r.durationMs) + "\t" + Field(r.outcome) + "\t" +
+            Field(r.verification) + "\t" + std::to_string(r.restoreMs) + "\t" + Field(r.counts) + "\t" +
+            Field(r.message) + "\r\n";
+  return text;
+}
+
+std::vector<TqnCatalogueRecord> ParseCatalogue(const std::string& text) {
+  std::vector<TqnCatalogueRecord> records;
+  size_t begin = 0;
+  while (begin < text.size()) {
+    size_t end = text.find('\n', begin);
+    if (end == std::string::npos) end = text.size();
+    std::string line = text.substr(begin, end - begin);
+    begin = end + 1;
+    if (!line.empty() && line.back() == '\r') line.pop_back();
+    if (line.empty() || line[0] == '#' || line == kHeader) continue;
+    const std::vector<std::string> f = SplitTabs(line);
+    if (f.size() < 11) continue;
+    TqnCatalogueRecord r;
+    r.file = f[0];
+    r.entry = f[1];
+    r.size = std::strtoll(f[2].c_str(), nullptr, 10);
+    r.sha256 = f[3];
+    r.start = f[4];
+    r.durationMs = std::strtoll(f[5].c_str(), nullptr, 10);
+    r.outcome = f[6];
+    r.verification = f[7];
+    r.restoreMs = std::strtoll(f[8].c_str(), nullptr, 10);
+    r.counts = f[9];
+    r.message = f[10];
+    records.push_back(r);
+  }
+  return records;
+}
+
+std::vector<TqnCatalogueRecord> ReadCatalogue(const std::string& folder) {
+  const std::string file = folder + kCatalogueFileName;
+  if (!platform::FileExists(file)) return {};
+  try {
+    return ParseCatalogue(platform::ReadFile(file));
+  } catch (const std::exception&) {
+    return {};
+  }
+}
+
+void WriteCatalogue(const std::string& folder, const std::vector<TqnCatalogueRecord>& records) {
+  platform::WriteFileReplacing(folder + kCatalogueFileName, FormatCatalogue(records));
+}
+
+std::string CatalogueFilePath(const std::string& folder, const TqnCatalogueRecord& record) {
+  const bool bare = record.file.find('/') == std::string::npos && record.file.find('\\') == std::string::npos;
+  return bare ? folder + record.file : record.file;
+}
+
+const TqnCatalogueRecord* FindCatalogued(const std::vector<TqnCatalogueRecord>& records, const std::string& folder,
+                                         const std::string& file) {
+  for (auto it = records.rbegin(); it != records.rend(); ++it)
+    if (CatalogueFilePath(folder, *it) == file) return &*it;
+  return nullptr;
+}
+
+}  // namespace qn

@@ -1,0 +1,54 @@
+// The catalogue of the backups the program made: one file in the backup
+// folder, "catalogue.txt", so that it survives a reinstall and travels with
+// the folder. A person can read it: a comment line, a header line, then one
+// line per backup with tab-separated fields (Windows-1251):
+//
+//   file  entry  size  sha256  start  duration_ms  outcome  verification
+//   restore_ms  counts  message
+//
+// "file" is the name within the folder, or the full name of a backup made
+// elsewhere; "start" is "yyyy-mm-dd hh:nn:ss" local time; "outcome" is "ok"
+// or "failed"; "verification" is "verified", "unverified" (not checked, the
+// message says why) or "failed" (checked and found bad); "counts" are the
+// per-table record counts of the backup. The file is replaced as a whole,
+// so a reader sees the old or the new catalogue, never half of one.
+#pragma once
+
+#include <string>
+#include <vector>
+
+namespace qn {
+
+inline constexpr const char* kCatalogueFileName = "catalogue.txt";
+
+struct TqnCatalogueRecord {
+  std::string file;
+  std::string entry;
+  long long size = -1;
+  std::string sha256;
+  std::string start;  // "yyyy-mm-dd hh:nn:ss"
+  long long durationMs = 0;
+  std::string outcome;       // "ok" or "failed"
+  std::string verification;  // "verified", "unverified" or "failed"
+  long long restoreMs = 0;
+  std::string counts;   // FormatRecordCounts
+  std::string message;  // why it failed or is not verified
+};
+
+// The text of a catalogue and back; lines that do not parse are skipped.
+std::string FormatCatalogue(const std::vector<TqnCatalogueRecord>& records);
+std::vector<TqnCatalogueRecord> ParseCatalogue(const std::string& text);
+
+// The catalogue of a folder (normalised, with its separator); empty when it
+// has none or it cannot be read.
+std::vector<TqnCatalogueRecord> ReadCatalogue(const std::string& folder);
+// Replaces the folder's catalogue; throws when it cannot be written.
+void WriteCatalogue(const std::string& folder, const std::vector<TqnCatalogueRecord>& records);
+
+// The full name of a record's file: a bare name lies in the folder.
+std::string CatalogueFilePath(const std::string& folder, const TqnCatalogueRecord& record);
+// The newest record of an entry whose file is this one, or nullptr.
+const TqnCatalogueRecord* FindCatalogued(const std::vector<TqnCatalogueRecord>& records, const std::string& folder,
+                                         const std::string& file);
+
+}  // namespace qn

@@ -1,0 +1,212 @@
+#include "cli/command_local.h"
+
+#include <cstdio>
+#include <cstdlib>
+#include <memory>
+
+#include "backup/alerts.h"
+#include "backup/backup_catalogue.h"
+#include "backup/backup_names.h"
+#include "app/application.h"
+#include "base/text.h"
+#include "cli/command_client.h"
+#include "ipc/channel.h"
+#include "platform/files.h"
+#include "platform/system.h"
+#include "settings/backup_state.h"
+#include "settings/register.h"
+#include "settings/settings_store.h"
+#include "xml/xml_utils.h"
+
+namespace qn {
+
+namespace {
+
+// --status exit code when the state cannot be read.
+constexpr int kStatusUnreadable = 3;
+
+void Print(std::FILE* to, const std::string& cp1251) {
+  std::fputs(platform::ToTerminal(cp1251).c_str(), to);
+  std::fflush(to);
+}
+
+std::string JsonString(const std::string& cp1251) {
+  std::string out = "\"";
+  for (unsigned char c : Win1251ToUtf8(cp1251)) {
+    if (c == '"' || c == '\\')
+      out += std::string("\\") + static_cast<char>(c);
+    else if (c < 32)
+      out += Format("\\u%04x", c);
+    else
+      out += static_cast<char>(c);
+  }
+  return out + "\"";
+}
+
+std::unique_ptr<TqnNode> LoadSettings() {
+  return XmlLoadFile(platform::JoinPath(platform::ProgramFolder(), TqnSettingsStore::kFileName),
+                     TqnSettingsStore::kRootName);
+}
+
+TqnReadingAnswer Backups(const TqnNode& root, const std::string& key) {
+  int number = 0;
+  if (!ParseEntryName(key, number)) number = std::atoi(key.c_str());
+  const TqnNode* entry = FindEntry(root, number);
+  const std::string folder = NormalizeBackupFolder(entry->FindNode("backup")->FindNode("path")->Content().AsString(""));
+  std::string text;
+  for (const TqnCatalogueRecord& r : ReadCatalogue(folder)) {
+    if (r.entry != entry->Name()) continue;
+    text += r.start + "\t" + CatalogueFilePath(folder, r) + "\t" + std::to_string(r.size) + "\t" + r.outcome + "\t" +
+            r.verification + "\t" + std::to_string(r.restoreMs) + "\t" + r.sha256 + "\t" + r.message + "\n";
+  }
+  if (text.empty()) text = Win1251("В каталоге \"") + folder + kCatalogueFileName + Win1251("\" нет резервных копий ") +
+                           entry->Name() + "\n";
+  return {0, text, {}};
+}
+
+TqnReadingAnswer TestAlert(const TqnNode& root) {
+  TqnAlert alert;
+  alert.event = TqnAlertEvent::Test;
+  alert.host = platform::HostName();
+  alert.message = Win1251("Проверочное сообщение");
+  const TqnAlertReport report = SendAlert(ReadAlertSettings(root), alert);
+  std::string text;
+  for (const std::string& line : report.lines) text += line + "\n";
+  if (report.ok) return {0, text, {}};
+  return {1, {}, text};
+}
+
+TqnReadingAnswer Unreadable(const TqnCommand& command, const std::string& why) {
+  if (command.kind != TqnCommandKind::Status) return {1, {}, why + "\n"};
+  if (command.json) return {kStatusUnreadable, "{\"status\":3,\"error\":" + JsonString(why) + "}\n", {}};
+  return {kStatusUnreadable, Win1251("Состояние не прочитано: ") + why + "\n", {}};
+}
+
+void PrintAnswer(const TqnCommand& command, const TqnReadingAnswer& answer) {
+  // JSON is UTF-8 already; text goes in the terminal's encoding.
+  if (command.kind == TqnCommandKind::Status && command.json) {
+    std::fputs(answer.out.c_str(), stdout);
+    std::fflush(stdout);
+  } else if (!answer.out.empty()) {
+    Print(stdout, answer.out);
+  }
+  if (!answer.err.empty()) Print(stderr, answer.err);
+}
+
+// Where the system's service looks after this machine's databases, its
+// register is the one an administrator or a monitoring agent asks about
+// (unless a program folder is named explicitly).
+bool ServiceLooksAfterThisMachine() {
+  const char* home = std::getenv("QNDBMGR_HOME");
+  return !(home && *home) && IpcChannelInUse(TqnApplication::kServiceChannelName);
+}
+
+TqnReadingAnswer AskTheService(const TqnCommand& command) {
+  std::optional<TqnCommandResult> result;
+  if (!ListIpcInstances(TqnApplication::kServiceChannelName).empty()) result = RunInService(command);
+  if (!result) return Unreadable(command, ServiceOnlyMessage());
+  if (!result->ok) return Unreadable(command, result->text);
+  TqnReadingAnswer answer;
+  if (!DecodeReadingAnswer(result->text, answer)) return Unreadable(command, result->text);
+  return answer;
+}
+
+}  // namespace
+
+// What puts the office at risk without being a backup's state: told, but it
+// leaves the exit code to the backups.
+std::vector<std::string> StatusNotices(const TqnNode& root) {
+  std::vector<std::string> notices;
+  const TqnNode* pin = root.FindNode("PIN");
+  if (!pin || pin->Text().empty() || IsDefaultPacketKey(pin->Text())) notices.push_back(DefaultPacketKeyWarning());
+  return notices;
+}
+
+TqnStatusReport StatusReport(const TqnNode& root, const DateTime& now, bool json) {
+  const std::vector<TqnStatusLine> lines = BackupStatus(root, now);
+  TqnStatusReport report;
+  report.exitCode = static_cast<int>(WorstHealth(lines));
+  const std::vector<std::string> notices = StatusNotices(root);
+  if (json) {
+    std::string text = "{\"status\":" + std::to_string(report.exitCode) + ",\"notices\":[";
+    for (size_t i = 0; i < notices.size(); ++i) text += (i ? "," : "") + JsonString(notices[i]);
+    text += "],\"entries\":[";
+    for (size_t i = 0; i < lines.size(); ++i) {
+      const TqnStatusLine& l = lines[i];
+      text += std::string(i ? "," : "") + "{\"key\":" + JsonString(l.key) + ",\"caption\":" + JsonString(l.caption) +
+              ",\"last_verified\":" + (l.lastVerified.empty() ? "null" : JsonString(l.lastVerified)) +
+              ",\"state\":\"" + HealthWord(l.health) + "\",\"message\":" + JsonString(l.message) + "}";
+    }
+    report.text = text + "]}\n";
+    return report;
+  }
+  for (const std::string& notice : notices) report.text += notice + "\n";
+  for (const TqnStatusLine& l : lines) {
+    report.text += l.key + "\t" + l.caption + "\t" + (l.lastVerified.empty() ? "-" : l.lastVerified) + "\t" +
+                   HealthWord(l.health);
+    if (!l.message.empty()) report.text += "\t" + l.message;
+    report.text += "\n";
+  }
+  if (lines.empty()) report.text += Win1251("Нет баз данных с автоматической архивацией\n");
+  return report;
+}
+
+bool IsReadingCommand(TqnCommandKind kind) {
+  return kind == TqnCommandKind::Status || kind == TqnCommandKind::Backups || kind == TqnCommandKind::TestAlert;
+}
+
+TqnReadingAnswer AnswerReadingCommand(const TqnCommand& command, const TqnNode& root, const DateTime& now) {
+  try {
+    switch (command.kind) {
+      case TqnCommandKind::Status: {
+        const TqnStatusReport report = StatusReport(root, now, command.json);
+        return {report.exitCode, report.text, {}};
+      }
+      case TqnCommandKind::Backups: return Backups(root, command.key);
+      case TqnCommandKind::TestAlert: return TestAlert(root);
+      default: return {1, {}, "not a reading command\n"};
+    }
+  } catch (const std::exception& e) {
+    return Unreadable(command, e.what());
+  }
+}
+
+// The exit code on a line of its own, the length of what goes to standard
+// output on the next, then both texts: one answer through the channel.
+std::string EncodeReadingAnswer(const TqnReadingAnswer& answer) {
+  return std::to_string(answer.code) + "\n" + std::to_string(answer.out.size()) + "\n" + answer.out + answer.err;
+}
+
+bool DecodeReadingAnswer(const std::string& text, TqnReadingAnswer& answer) {
+  const size_t first = text.find('\n');
+  const size_t second = first == std::string::npos ? first : text.find('\n', first + 1);
+  if (second == std::string::npos) return false;
+  char* end = nullptr;
+  const long code = std::strtol(text.c_str(), &end, 10);
+  const unsigned long long length = std::strtoull(text.c_str() + first + 1, nullptr, 10);
+  if (end != text.c_str() + first || code < 0 || code > 255 || length > text.size() - second - 1) return false;
+  answer.code = static_cast<int>(code);
+  answer.out = text.substr(second + 1, length);
+  answer.err = text.substr(second + 1 + length);
+  return true;
+}
+
+std::optional<int> RunLocalCommand(const TqnCommand& command) {
+  if (!IsReadingCommand(command.kind)) return std::nullopt;
+  TqnReadingAnswer answer;
+  if (ServiceLooksAfterThisMachine()) {
+    answer = AskTheService(command);
+  } else {
+    std::unique_ptr<TqnNode> root;
+    try {
+      root = LoadSettings();
+    } catch (const std::exception& e) {
+      answer = Unreadable(command, e.what());
+    }
+    if (root) answer = AnswerReadingCommand(command, *root, platform::SystemClock().Now());
+  }
+  PrintAnswer(command, answer);
+  return answer.code;
+}
+
+}  // namespace qn

@@ -1,0 +1,125 @@
+#include "settings/backup_state.h"
+
+#include <cstdlib>
+
+#include "base/text.h"
+#include "settings/register.h"
+
+namespace qn {
+
+namespace {
+
+// Days from 1970-01-01 of a proleptic Gregorian date.
+long long DaysFromCivil(long long y, unsigned m, unsigned d) {
+  y -= m <= 2;
+  const long long era = (y >= 0 ? y : y - 399) / 400;
+  const unsigned yoe = static_cast<unsigned>(y - era * 400);
+  const unsigned doy = (153 * (m + (m > 2 ? -3 : 9)) + 2) / 5 + d - 1;
+  const unsigned doe = yoe * 365 + yoe / 4 - yoe / 100 + doy;
+  return era * 146097 + static_cast<long long>(doe) - 719468;
+}
+
+bool Digits(const std::string& s, size_t at, size_t count, int& value) {
+  if (at + count > s.size()) return false;
+  value = 0;
+  for (size_t i = at; i < at + count; ++i) {
+    if (s[i] < '0' || s[i] > '9') return false;
+    value = value * 10 + (s[i] - '0');
+  }
+  return true;
+}
+
+std::string Text(const TqnNode* node) { return node->Content().AsString(""); }
+
+}  // namespace
+
+TqnEntryBackupState ReadBackupState(const TqnNode& entry) {
+  const TqnNode* result = entry.FindNode("backup")->FindNode("result");
+  TqnEntryBackupState s;
+  s.state = Text(result->FindNode("state"));
+  s.time = Text(result->FindNode("time"));
+  s.verified = Text(result->FindNode("verified"));
+  s.message = Text(result->FindNode("message"));
+  s.alert = Text(result->FindNode("alert"));
+  return s;
+}
+
+void WriteBackupState(TqnNode& entry, const TqnEntryBackupState& state) {
+  TqnNode* result = entry.Node("backup")->Node("result");
+  result->Node("state")->Content().SetString(state.state);
+  result->Node("time")->Content().SetString(state.time);
+  result->Node("verified")->Content().SetString(state.verified);
+  result->Node("message")->Content().SetString(state.message);
+  result->Node("alert")->Content().SetString(state.alert);
+}
+
+int StaleHours(const TqnNode& root) {
+  const int hours = root.FindNode("alerts")->FindNode("stale_hours")->Content().AsInteger(kDefaultStaleHours);
+  return hours > 0 ? hours : kDefaultStaleHours;
+}
+
+long long StampMinutes(const std::string& stamp) {
+  int y, mo, d, h, mi;
+  if (stamp.size() < 16 || !Digits(stamp, 0, 4, y) || !Digits(stamp, 5, 2, mo) || !Digits(stamp, 8, 2, d) ||
+      !Digits(stamp, 11, 2, h) || !Digits(stamp, 14, 2, mi) || mo < 1 || mo > 12 || d < 1 || d > 31 || h > 23 ||
+      mi > 59)
+    return -1;
+  return DaysFromCivil(y, mo, d) * 1440 + h * 60 + mi;
+}
+
+long long DateTimeMinutes(const DateTime& t) {
+  return DaysFromCivil(t.year, t.month, t.day) * 1440 + t.hour * 60 + t.minute;
+}
+
+const char* HealthWord(TqnBackupHealth health) {
+  switch (health) {
+    case TqnBackupHealth::Stale: return "stale";
+    case TqnBackupHealth::Failed: return "failed";
+    default: return "ok";
+  }
+}
+
+std::vector<TqnStatusLine> BackupStatus(const TqnNode& root, const DateTime& now) {
+  std::vector<TqnStatusLine> lines;
+  const long long limit = static_cast<long long>(StaleHours(root)) * 60;
+  const long long nowMinutes = DateTimeMinutes(now);
+  const TqnNode* data = RegisterOf(root);
+  for (int i = 0; i < data->NodeCount(); ++i) {
+    const TqnNode* entry = data->Nodes(i);
+    int number;
+    if (!ParseEntryName(entry->Name(), number)) continue;
+    if (!entry->FindNode("backup")->FindNode("auto")->Content().AsBoolean(false)) continue;
+    const TqnEntryBackupState state = ReadBackupState(*entry);
+    TqnStatusLine line;
+    line.key = entry->Name();
+    line.caption = Text(entry->FindNode("caption"));
+    line.lastVerified = state.verified;
+    const long long verified = StampMinutes(state.verified);
+    if (state.state == "failed") {
+      line.health = TqnBackupHealth::Failed;
+      line.message = state.message;
+    } else if (verified < 0 || nowMinutes - verified > limit) {
+      line.health = TqnBackupHealth::Stale;
+      line.message = state.state == "unverified" ? state.message : std::string();
+    }
+    lines.push_back(line);
+  }
+  return lines;
+}
+
+TqnBackupHealth WorstHealth(const std::vector<TqnStatusLine>& lines) {
+  TqnBackupHealth worst = TqnBackupHealth::Ok;
+  for (const TqnStatusLine& l : lines)
+    if (static_cast<int>(l.health) > static_cast<int>(worst)) worst = l.health;
+  return worst;
+}
+
+std::string LastBackupText(const TqnEntryBackupState& state) {
+  if (state.state.empty() || state.time.size() < 16) return {};
+  const std::string when = state.time.substr(0, 16);
+  if (state.state == "verified") return when + Win1251(" проверена");
+  if (state.state == "failed") return when + Win1251(" ошибка");
+  return when + Win1251(" не проверена");
+}
+
+}  // namespace qn

@@ -1,0 +1,62 @@
+// What the run knows of each entry's backups, kept in the entry beside its
+// schedule so that the window, the service and the command line read the
+// same: under "backup" / "result",
+//
+//   "state"    "verified", "unverified" or "failed": the latest backup
+//   "time"     when it ended, "yyyy-mm-dd hh:nn:ss"
+//   "verified" when the latest verified backup ended
+//   "message"  why the latest is failed or not verified
+//   "alert"    the state last announced ("failed", "stale" or empty)
+//
+// and the health that monitoring reads from it: an entry with automatic
+// backups is stale when its latest verified backup is older than
+// "alerts" / "stale_hours" (36 when missing), or when it has none.
+#pragma once
+
+#include <string>
+#include <vector>
+
+#include "base/clock.h"
+#include "xml/xml_dom.h"
+
+namespace qn {
+
+struct TqnEntryBackupState {
+  std::string state;
+  std::string time;
+  std::string verified;
+  std::string message;
+  std::string alert;
+};
+TqnEntryBackupState ReadBackupState(const TqnNode& entry);
+// Writes the keys (creating them); call inside a settings change.
+void WriteBackupState(TqnNode& entry, const TqnEntryBackupState& state);
+
+inline constexpr int kDefaultStaleHours = 36;
+int StaleHours(const TqnNode& root);
+
+// Minutes since a fixed day for a "yyyy-mm-dd hh:nn[:ss]" text, -1 when it
+// is not one; and for a date and time.
+long long StampMinutes(const std::string& stamp);
+long long DateTimeMinutes(const DateTime& t);
+
+// The health of an entry, worst last: the exit codes of --status.
+enum class TqnBackupHealth { Ok = 0, Stale = 1, Failed = 2 };
+const char* HealthWord(TqnBackupHealth health);  // "ok", "stale", "failed"
+
+struct TqnStatusLine {
+  std::string key;
+  std::string caption;
+  std::string lastVerified;  // "" when none
+  TqnBackupHealth health = TqnBackupHealth::Ok;
+  std::string message;
+};
+// One line per entry with automatic backups, in register order.
+std::vector<TqnStatusLine> BackupStatus(const TqnNode& root, const DateTime& now);
+TqnBackupHealth WorstHealth(const std::vector<TqnStatusLine>& lines);
+
+// The list's column: the latest backup's time and state, e.g.
+// "2026-12-08 06:30 проверена"; "" when there has been none.
+std::string LastBackupText(const TqnEntryBackupState& state);
+
+}  // namespace qn
