@@ -21,6 +21,7 @@
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
@@ -156,6 +157,32 @@ std::string ReadFile(const std::string& path) {
   return text.str();
 }
 
+// The process of the server on 53030 (0 when not found) and the CPU
+// seconds it has used, to see which side bounds a restore.
+long ServerPid() {
+  FILE* pipe = ::popen("ss -ltnpH 'sport = :53030' 2>/dev/null", "r");
+  char line[512] = {};
+  long pid = 0;
+  if (pipe && std::fgets(line, sizeof line, pipe)) {
+    const char* at = std::strstr(line, "pid=");
+    if (at) pid = std::atol(at + 4);
+  }
+  if (pipe) ::pclose(pipe);
+  return pid;
+}
+
+double ProcessCpu(long pid) {
+  std::string stat = ReadFile("/proc/" + std::to_string(pid) + "/stat");
+  size_t at = stat.rfind(')');
+  if (pid == 0 || at == std::string::npos) return 0;
+  std::istringstream fields(stat.substr(at + 2));
+  std::string field;
+  double ticks = 0;
+  for (int i = 3; i <= 15 && fields >> field; ++i)
+    if (i == 14 || i == 15) ticks += std::atof(field.c_str());
+  return ticks / static_cast<double>(::sysconf(_SC_CLK_TCK));
+}
+
 // A value of /usr/bin/time -v's report.
 std::string TimeField(const std::string& report, const std::string& key) {
   size_t at = report.find(key + ": ");
@@ -188,12 +215,15 @@ void Bench(const std::string& dir, long rows) {
       << "</path>\r\n      </backup>\r\n    </db0000>\r\n  </data>\r\n  <data_state>initialized</data_state>\r\n"
       << "</settings>\r\n";
 
+  const long server = ServerPid();
   const std::string report = dir + "/restore.txt";
+  double serverCpu = ProcessCpu(server);
   const double restoreSeconds =
       RunTimed("QN_OBJECTS_DIR=" + Quote(objects) + " QN_REGISTRY_DIR=" + Quote(objects + "/registry") +
                    " /usr/bin/time -v " + Quote(program + "/qndbmgr") + " --restore=db0000 --from=" + Quote(archive) +
                    " --yes=1 </dev/null",
                report);
+  serverCpu = ProcessCpu(server) - serverCpu;
   const std::string usage = ReadFile(report);
   const double peakMb = std::atof(TimeField(usage, "Maximum resident set size (kbytes)").c_str()) / 1024;
   const double cpu = std::atof(TimeField(usage, "User time (seconds)").c_str()) +
@@ -202,15 +232,18 @@ void Bench(const std::string& dir, long rows) {
   const std::string backup = dir + "/restored.fbk", again = dir + "/gbak.fd3";
   const double backupSeconds = RunTimed("gbak -b" + std::string(kService) + Quote(database) + " " + Quote(backup),
                                         dir + "/gbak-b.txt");
+  double gbakCpu = ProcessCpu(server);
   const double gbakSeconds =
       RunTimed("gbak -c" + std::string(kService) + Quote(backup) + " " + Quote(again), dir + "/gbak-c.txt");
+  gbakCpu = ProcessCpu(server) - gbakCpu;
 
   std::printf("program (qndbmgr --restore ... --yes=1): %.2f s, %.0f managed rows/s, peak memory %.1f MB,"
-              " program CPU %.2f s\n",
-              restoreSeconds, managed / restoreSeconds, peakMb, cpu);
+              " program CPU %.2f s, server CPU %.2f s\n",
+              restoreSeconds, managed / restoreSeconds, peakMb, cpu, serverCpu);
   std::printf("gbak -b (service) of the result: %.2f s, %.1f MB\n", backupSeconds,
               std::filesystem::file_size(backup) / 1e6);
-  std::printf("gbak -c (service): %.2f s, %.0f managed rows/s\n", gbakSeconds, managed / gbakSeconds);
+  std::printf("gbak -c (service): %.2f s, %.0f managed rows/s, server CPU %.2f s\n", gbakSeconds,
+              managed / gbakSeconds, gbakCpu);
   std::printf("ratio program/gbak at %ld rows: %.2f\n", rows, gbakSeconds / restoreSeconds);
   std::fflush(stdout);
 }

@@ -103,12 +103,16 @@ void Restore(const TqnDumpRestoreContext& context, TqnBackupEntry& entry, const 
   };
   try {
     RunScript(connection, connection.DefaultTransaction(), members.tables, onStatement);
+    // The database was just created by "tables.sql": its keys are built
+    // after the rows, as a server restore builds them.
+    TqnDumpLoadOptions options;
+    options.deferIndexes = true;
     LoadDumpData([&archivePath] { return std::make_unique<UclsZipStream>(archivePath, "data.txt"); }, connection,
                  members.meta,
                  [&] {
                    if (context.loadProgress) (*context.loadProgress)();
                  },
-                 wasFb30, *context.clock);
+                 wasFb30, *context.clock, options);
     const bool keepIndexes = wasFb30 && connection.OdsMajorVersion() >= 11;
     RunScript(connection, connection.DefaultTransaction(),
               keepIndexes ? members.ddl : DisableExpressionIndexes(members.ddl), onStatement);

@@ -75,7 +75,7 @@ void TqnDumpBatch::EndSection() {
 void TqnDumpBatch::PrepareDeletes() {
   if (!deleteRow_) {
     deleteRow_ = std::make_unique<TqnFbStatement>(connection_, transaction_);
-    deleteRow_->Prepare("delete from \"t" + table_ + "\" where \"fObject\" = :aSpec");
+    deleteRow_->Prepare("delete from " + QuotedIdentifier("t" + table_) + " where \"fObject\" = :aSpec");
   }
   if (!deleteObject_) {
     deleteObject_ = std::make_unique<TqnFbStatement>(connection_, transaction_);

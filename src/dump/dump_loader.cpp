@@ -2,6 +2,8 @@
 
 #include <algorithm>
 #include <map>
+#include <set>
+#include <unordered_set>
 #include <vector>
 
 #include "base/error.h"
@@ -9,6 +11,7 @@
 #include "dump/db_meta.h"
 #include "dump/dump_batch.h"
 #include "dump/dump_block.h"
+#include "dump/dump_indexes.h"
 #include "dump/dump_params.h"
 #include "dump/dump_reader.h"
 #include "dump/dump_text.h"
@@ -33,8 +36,8 @@ const char* const kIndexQuery =
     "WITH 'RDB$')) ORDER BY RDB$INDICES.RDB$RELATION_NAME";
 
 std::string SetGeneratorSql(const std::string& generator, int64_t value) {
-  return "select gen_id(\"" + generator + "\", " + std::to_string(value) + " - gen_id(\"" + generator +
-         "\", 0)) from rdb$database";
+  const std::string quoted = QuotedIdentifier(generator);
+  return "select gen_id(" + quoted + ", " + std::to_string(value) + " - gen_id(" + quoted + ", 0)) from rdb$database";
 }
 
 // One header field of the current section.
@@ -47,6 +50,20 @@ struct SectionField {
 };
 
 enum class SectionKind { None, Generators, Database, Unknown, Table };
+
+// Whether ":a" + name reads back as a parameter of that name.
+bool IsParamName(const std::string& name) {
+  return !name.empty() && std::all_of(name.begin(), name.end(), [](unsigned char c) {
+    return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || c == '_' || c == '$';
+  });
+}
+
+// Rows held back while the keys are set aside take at most this many bytes;
+// past it they are stored at once, each replacement then searching its
+// table without an index.
+constexpr size_t kHeldBytes = 8 << 20;
+
+using PqnHeader = std::shared_ptr<const std::vector<std::string>>;
 
 // Forced writes off for the life of the guard, when they were on and the
 // connection is the database's only one (as for a database just created)
@@ -109,7 +126,7 @@ class TqnDumpLoader {
  public:
   TqnDumpLoader(TqnFbConnection& connection, const std::string& metaText, const TqnLoadProgress& progress,
                 const Clock& clock, const TqnDumpLoadOptions& options)
-      : connection_(connection), progress_(progress), transaction_(connection) {
+      : connection_(connection), progress_(progress), transaction_(connection), deferIndexes_(options.deferIndexes) {
     document_ = ParseSExp(metaText);
     meta_.LoadFromTree(*document_);
     std::string loadTime = FormatDateTime("yyyy-mm-dd hh:nn:ss.zzz", clock.Now()) + "0";
@@ -120,13 +137,32 @@ class TqnDumpLoader {
     // As a server restore does, pages are written without waiting for the
     // disk while the load runs; the flag is set again at the end.
     TqnWriteModeGuard writeMode(connection_);
-    LoadData(openData, disableTriggers);
+    // And, as it does, the keys and indexes are built after the rows.
+    TqnDeferredIndexes deferred;
+    if (deferIndexes_) {
+      deferred.SetAside(connection_);
+      holding_ = true;
+    }
+    try {
+      InLoadTransaction(disableTriggers, [&] { ReadData(openData); });
+    } catch (...) {
+      // The rows are undone: the keys come back on the tables as they were.
+      try {
+        deferred.Rebuild(connection_);
+      } catch (const std::exception&) {
+      }
+      throw;
+    }
+    deferred.Rebuild(connection_);
+    // The replacements held back, now that the keys find their rows.
+    if (!held_.empty()) InLoadTransaction(disableTriggers, [&] { ReplayHeld(); });
     UpdateIndexStatistics();
     writeMode.Restore();
   }
 
  private:
-  void LoadData(const TqnDumpDataOpener& openData, bool disableTriggers) {
+  template <typename Body>
+  void InLoadTransaction(bool disableTriggers, Body body) {
     transaction_.Start();
     try {
       if (disableTriggers) {
@@ -134,13 +170,7 @@ class TqnDumpLoader {
         disable.Execute("select rdb$set_context('USER_TRANSACTION', 'trigger.disabled', 1) from rdb$database");
         disable.Fetch();
       }
-      std::unique_ptr<std::istream> data = openData();
-      ReadAll(*data);
-      batch_->EndSection();
-      // The end of reading closes the data (an archive member tests its
-      // check sum then): a damaged member fails here, before the commit.
-      if (data->rdbuf() && data->rdbuf()->pubsync() != 0) throw Exception("error in closing in the unzipfile");
-      data.reset();
+      body();
       FreeStatements();
       transaction_.Commit();
     } catch (const Exception& e) {
@@ -150,6 +180,48 @@ class TqnDumpLoader {
       RollBack();
       throw;
     }
+  }
+
+  void ReadData(const TqnDumpDataOpener& openData) {
+    if (holding_) ReadReplacingIds("tObject", "UID");
+    std::unique_ptr<std::istream> data = openData();
+    ReadAll(*data);
+    batch_->EndSection();
+    header_.reset();
+    // The end of reading closes the data (an archive member tests its
+    // check sum then): a damaged member fails here, before the commit.
+    if (data->rdbuf() && data->rdbuf()->pubsync() != 0) throw Exception("error in closing in the unzipfile");
+  }
+
+  // The "070000" identifiers a table holds already (rows the schema script
+  // inserted), which a replacing row of the dump must delete.
+  void ReadReplacingIds(const std::string& relation, const std::string& column) {
+    try {
+      TqnFbStatement query(connection_, transaction_);
+      query.Execute("select " + QuotedIdentifier(column) + " from " + QuotedIdentifier(relation) + " where " +
+                    QuotedIdentifier(column) + " starting with '" + std::string(kReplacingObjectPrefix) + "'");
+      while (query.Fetch()) replacingIds_.insert(TrimControl(query.AsString(0)));
+    } catch (const Exception&) {
+      // No register in this database: the rows of managed tables fail on it.
+    }
+  }
+
+  // Stores the rows held back, in file order, each replacing the rows of
+  // its identifier; the current section goes on afterwards.
+  void ReplayHeld() {
+    PqnHeader current = header_;
+    std::vector<TqnHeldRow> rows = std::move(held_);
+    held_.clear();
+    heldBytes_ = 0;
+    holding_ = false;
+    batch_->EndSection();
+    PqnHeader section;
+    for (TqnHeldRow& row : rows) {
+      if (row.header != section) StartSection(*(section = row.header));
+      Row(std::move(row.values));
+    }
+    batch_->EndSection();
+    if (current) StartSection(*current);
   }
 
   void RollBack() {
@@ -172,7 +244,8 @@ class TqnDumpLoader {
     while (reader.Next(item)) {
       switch (item.kind) {
         case TqnDumpItem::Kind::Header:
-          StartSection(std::move(item.values));
+          header_ = std::make_shared<const std::vector<std::string>>(std::move(item.values));
+          StartSection(*header_);
           break;
         case TqnDumpItem::Kind::Row:
           try {
@@ -196,7 +269,7 @@ class TqnDumpLoader {
     }
   }
 
-  void StartSection(std::vector<std::string> names) {
+  void StartSection(const std::vector<std::string>& names) {
     batch_->EndSection();
     FreeStatements();
     values_.clear();
@@ -232,16 +305,18 @@ class TqnDumpLoader {
       f.position = next++;
       f.maxLength = meta_.ValueLength(field->TypeName());
       f.reference = meta_.IsObjectReference(field->TypeName());
-      columns += ", \"f" + f.name + "\"";
-      params += ", :a" + f.name;
+      columns += ", " + QuotedIdentifier("f" + f.name);
+      // By name where the name can be one; the values are set by position.
+      params += IsParamName(f.name) ? ", :a" + f.name : std::string(", ?");
     }
     insert_ = std::make_unique<TqnFbStatement>(connection_, transaction_);
-    insert_->Prepare("insert into \"t" + table_ + "\" (" + columns + ") values (" + params + ")");
+    insert_->Prepare("insert into " + QuotedIdentifier("t" + table_) + " (" + columns + ") values (" + params + ")");
     std::vector<bool> blobs(next);
     for (SectionField& f : fields_)
       if (f.position >= 0) blobs[f.position] = f.blob = IsBlobParam(*insert_, f.position);
     unmanaged_ = IsUnmanaged(table_);
     sync_ = table_ == "SyncUserActions";
+    if (holding_ && scanned_.insert(table_).second) ReadReplacingIds("t" + table_, "fObject");
     batch_->StartSection(table_, *insert_, columns, std::move(blobs), !unmanaged_);
   }
 
@@ -294,6 +369,19 @@ class TqnDumpLoader {
       row.params[f.position] = insert_->ParamValue(f.position);
     }
     row.replacing = row.id.rfind(kReplacingObjectPrefix, 0) == 0;
+    if (row.replacing && holding_) {
+      // While the keys are set aside, an identifier met for the first time
+      // has nothing to replace; one met again waits for the keys.
+      if (replacingIds_.insert(TrimControl(row.id)).second) {
+        row.replacing = false;
+      } else {
+        for (const std::string& value : values_) heldBytes_ += value.size() + sizeof(std::string);
+        held_.push_back(TqnHeldRow{header_, std::move(values_)});
+        values_.clear();
+        if (heldBytes_ > kHeldBytes) ReplayHeld();
+        return;
+      }
+    }
     row.values = std::move(values_);  // the batch keeps them for the failure context
     batch_->Add(std::move(row));
   }
@@ -367,6 +455,20 @@ class TqnDumpLoader {
   int64_t maxSyncVersion_ = 0;
   std::unique_ptr<TqnFbStatement> insert_, updateDoc_;
   std::unique_ptr<TqnDumpBatch> batch_;
+
+  // With the keys set aside: the "070000" identifiers in the database, the
+  // tables whose own were read, and the rows held back until the keys are
+  // built again (a replacing identifier met again), with their headers.
+  struct TqnHeldRow {
+    PqnHeader header;
+    std::vector<std::string> values;
+  };
+  bool deferIndexes_ = false, holding_ = false;
+  std::unordered_set<std::string> replacingIds_;
+  std::set<std::string> scanned_;
+  PqnHeader header_;
+  std::vector<TqnHeldRow> held_;
+  size_t heldBytes_ = 0;
 };
 
 }  // namespace

@@ -57,6 +57,14 @@ struct TqnDumpLoadOptions {
   int maxBlockRows = 128;
   // Counted into when given.
   TqnDumpLoadStats* stats = nullptr;
+  // The keys and indexes of the tables are set aside for the load and built
+  // again after it (dump_indexes.h), as a server restore does: for a
+  // database just created whose schema script declared them. The rows end
+  // the same; a key the rows break then fails its rebuild, after the rows
+  // are committed, with a message naming the table and the key's value;
+  // a row replacing an identifier met earlier in the load is stored after
+  // the rebuild.
+  bool deferIndexes = false;
 };
 
 // The load on an attached connection. metaText is the "meta.txt" member;
