@@ -5,6 +5,7 @@
 #include "backup/zip_stream.h"
 #include "base/error.h"
 #include "base/text.h"
+#include "dump/dump_write_mode.h"
 #include "firebird/fb_connection.h"
 #include "firebird/fb_paths.h"
 #include "firebird/fb_script.h"
@@ -92,6 +93,10 @@ void Restore(const TqnDumpRestoreContext& context, TqnBackupEntry& entry, const 
   if (context.prepareConnection) context.prepareConnection(entry);
   if (context.moveAside) context.moveAside(entry.path);
   CreateAttachedDatabase(connection, context.hooks.askLogin);
+  // As a server restore does, the new database is filled, its rows and its
+  // indexes, with pages written without waiting for the disk; the flag is
+  // set again at the end, failed or not.
+  TqnWriteModeGuard writeMode(connection);
 
   std::string lastStatement;
   TqnProgressThrottle scriptProgress(
@@ -107,6 +112,7 @@ void Restore(const TqnDumpRestoreContext& context, TqnBackupEntry& entry, const 
     // after the rows, as a server restore builds them.
     TqnDumpLoadOptions options;
     options.deferIndexes = true;
+    options.parallel = true;
     LoadDumpData([&archivePath] { return std::make_unique<UclsZipStream>(archivePath, "data.txt"); }, connection,
                  members.meta,
                  [&] {
@@ -122,6 +128,7 @@ void Restore(const TqnDumpRestoreContext& context, TqnBackupEntry& entry, const 
   }
   if (context.paneLine) context.paneLine("last script statement: " + lastStatement);
   StoreDumpTexts(connection, members);
+  writeMode.Restore();
 }
 
 }  // namespace

@@ -7,6 +7,7 @@
 #include "dump/dump_params.h"
 #include "dump/dump_text.h"
 #include "firebird/fb_api.h"
+#include "firebird/fb_connection.h"
 
 namespace qn {
 
@@ -28,6 +29,8 @@ bool SameTextType(const TqnFbStatement& a, int i, const TqnFbStatement& b, int j
 }
 
 }  // namespace
+
+std::string LoadTransactionParameters() { return DefaultTransactionParameters() + fb::isc_tpb_no_auto_undo; }
 
 TqnDumpBatch::TqnDumpBatch(TqnFbConnection& connection, TqnFbTransaction& transaction,
                            const TqnLoadProgress& progress, std::string loadTime,

@@ -42,6 +42,12 @@ struct TqnDumpRow {
   bool replacing = false;               // the identifier begins with "070000"
 };
 
+// The transaction a load stores its rows in: that of trnAuto, without the
+// undo log a transaction otherwise keeps of every row it changes (a
+// rollback still undoes them all, the server ignoring and then collecting
+// the rows of a rolled back transaction), as a server restore loads.
+std::string LoadTransactionParameters();
+
 class TqnDumpBatch {
  public:
   // context: where the loader keeps the values of the row a failure names.

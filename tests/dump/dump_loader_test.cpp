@@ -105,13 +105,36 @@ class DumpLoaderTest : public fbtest::ServerTest {
     transaction.Commit();
     return rows;
   }
+  // A second database of the same schema (and the extra script), loaded
+  // row by row: what every other way of loading must give.
+  void LoadRowByRow(const std::string& data, const std::string& extra = "") {
+    rowByRow_.SetDatabaseName(fbtest::Fb30Path(dir_.File("rows.fd3")));
+    rowByRow_.CreateDatabase();
+    RunScript(rowByRow_, rowByRow_.DefaultTransaction(), kSchema + extra);
+    rowByRow_.DefaultTransaction().Commit();
+    std::istringstream stream(data);
+    TqnDumpLoadOptions alone;
+    alone.maxBlockRows = 1;
+    LoadDumpData(stream, rowByRow_, kMeta, [this] { ++rowByRowCalls_; }, true, clock_, alone);
+  }
+  // The query's rows, the same in both databases.
+  std::vector<std::string> BothGive(const std::string& sql) {
+    std::vector<std::string> mine = Rows(sql);
+    TqnFbTransaction transaction(rowByRow_);
+    TqnFbStatement query(rowByRow_, transaction);
+    query.Execute(sql);
+    std::vector<std::string> theirs = fbtest::FetchRows(query);
+    transaction.Commit();
+    EXPECT_EQ(mine, theirs) << sql;
+    return mine;
+  }
   int64_t Generator(const std::string& name) {
     return std::stoll(Rows("select gen_id(\"" + name + "\", 0) from rdb$database").at(0));
   }
 
-  TqnFbConnection connection_;
+  TqnFbConnection connection_, rowByRow_;
   FakeClock clock_{2026, 12, 8, 10, 20, 30};
-  int progressCalls_ = 0;
+  int progressCalls_ = 0, rowByRowCalls_ = 0;
 };
 
 TEST_F(DumpLoaderTest, LoadsEveryKindOfValueRegisterAndGenerators) {
@@ -368,14 +391,8 @@ TEST_F(DumpLoaderTest, KeysBuiltAfterTheRowsGiveTheRowByRowResult) {
       " USING DESCENDING INDEX \"iLedger\";\n"
       "CREATE INDEX \"iLog\" ON \"tLog\" (\"fText\", \"fObject\");\n"
       "ALTER TABLE \"tClock\" ADD CONSTRAINT \"fkClock\" FOREIGN KEY (\"fObject\") REFERENCES \"tDoc\";\n";
-  TqnFbConnection rowByRow;
-  rowByRow.SetDatabaseName(fbtest::Fb30Path(dir_.File("rows.fd3")));
-  rowByRow.CreateDatabase();
-  for (TqnFbConnection* c : {&connection_, &rowByRow}) {
-    if (c == &rowByRow) RunScript(*c, c->DefaultTransaction(), kSchema);
-    RunScript(*c, c->DefaultTransaction(), keys);
-    c->DefaultTransaction().Commit();
-  }
+  RunScript(connection_, connection_.DefaultTransaction(), keys);
+  connection_.DefaultTransaction().Commit();
   // Replacing identifiers: new ones, one the schema script stored, one met
   // again in the next block, in another section and in another table.
   std::string data = "&Person\tObject\tName\tAge\n";
@@ -392,41 +409,76 @@ TEST_F(DumpLoaderTest, KeysBuiltAfterTheRowsGiveTheRowByRowResult) {
   deferred.deferIndexes = true;
   deferred.maxBlockRows = 4;
   Load(data, true, deferred);
-  const int deferredCalls = progressCalls_;
-  progressCalls_ = 0;
-  {
-    std::istringstream stream(data);
-    TqnDumpLoadOptions alone;
-    alone.maxBlockRows = 1;
-    LoadDumpData(stream, rowByRow, kMeta, [this] { ++progressCalls_; }, true, clock_, alone);
-  }
-  EXPECT_EQ(deferredCalls, progressCalls_);
+  LoadRowByRow(data, keys);
+  EXPECT_EQ(progressCalls_, rowByRowCalls_);
 
-  auto both = [&](const std::string& sql) {
-    std::vector<std::string> mine = Rows(sql);
-    TqnFbTransaction transaction(rowByRow);
-    TqnFbStatement query(rowByRow, transaction);
-    query.Execute(sql);
-    std::vector<std::string> theirs = fbtest::FetchRows(query);
-    transaction.Commit();
-    EXPECT_EQ(mine, theirs) << sql;
-    return mine;
-  };
-  for (const char* sql : kSchemaQueries) EXPECT_GT(both(sql).size(), 5u);
-  EXPECT_EQ(both("select \"fObject\", \"fName\", \"fAge\" from \"tPerson\" where \"fObject\" starting with '07'"
+  for (const char* sql : kSchemaQueries) EXPECT_GT(BothGive(sql).size(), 5u);
+  EXPECT_EQ(BothGive("select \"fObject\", \"fName\", \"fAge\" from \"tPerson\" where \"fObject\" starting with '07'"
                  " order by 1"),
             (std::vector<std::string>{"070000000001|replaced|1", "070000000002|third|<null>",
                                       "070000000003|three|3", "070000000004|last|<null>"}));
-  EXPECT_EQ(both("select \"UID\", \"fTable\", \"fChanged\" from \"tObject\" order by 1").size(), 20u + 3 + 1);
-  both("select * from \"tPerson\" order by 1");
-  both("select * from \"tLedger\" order by 1");
-  both("select * from \"tLog\" order by 1");
-  both("select * from \"tClock\" order by 1");
+  EXPECT_EQ(BothGive("select \"UID\", \"fTable\", \"fChanged\" from \"tObject\" order by 1").size(), 20u + 3 + 1);
+  BothGive("select * from \"tPerson\" order by 1");
+  BothGive("select * from \"tLedger\" order by 1");
+  BothGive("select * from \"tLog\" order by 1");
+  BothGive("select * from \"tClock\" order by 1");
   // Keys built after the rows have their selectivity from the build, where
   // the statistics step of the row-by-row load leaves the server's zero on
   // the keys of generated names: those are compared by being there above.
-  both("select rdb$index_name, rdb$statistics from rdb$indices where rdb$relation_name starting with 't'"
+  BothGive("select rdb$index_name, rdb$statistics from rdb$indices where rdb$relation_name starting with 't'"
        " and rdb$index_name not starting with 'RDB$' order by 1");
+}
+
+// Rows enough for the second attachment to take some: amounts first (the
+// first chunk of rows always goes to it), then persons with a section of
+// another table between theirs, and replacements new and met again.
+std::string ParallelData(int badLedgerRow) {
+  std::string data = "&Ledger\tObject\tSum\tPrice\tRate\n";
+  for (int i = 1; i <= 600; ++i)
+    data += EncodeObjectId(100000 + i) + "\t1.50\t" + (i == badLedgerRow ? "99999999.5" : "2.5") + "\t0.5\n";
+  data += "&Person\tObject\tName\tAmount\tBorn\n";
+  for (int i = 1; i <= 3000; ++i) {
+    if (i == 1500) data += "&Log\tObject\tText\n00000000ZZZ1\tbetween\n&Person\tObject\tName\tAmount\tBorn\n";
+    data += EncodeObjectId(i) + "\t" + Win1251("Лицо ") + std::to_string(i) + "\t" + std::to_string(i) + ".25\t2020-01-02\n";
+    if (i % 1000 == 0) data += "070000000001\treplaced " + std::to_string(i) + "\t1\t2021-01-01\n";
+  }
+  return data;
+}
+
+TEST_F(DumpLoaderTest, TwoAttachmentsGiveTheRowByRowResult) {
+  TqnDumpLoadStats stats;
+  TqnDumpLoadOptions parallel;
+  parallel.deferIndexes = parallel.parallel = true;
+  parallel.stats = &stats;
+  const std::string data = ParallelData(0);
+  Load(data, true, parallel);
+  EXPECT_GE(stats.laneRows, 256);
+  LoadRowByRow(data);
+  EXPECT_EQ(progressCalls_, rowByRowCalls_);
+  for (const char* sql : kSchemaQueries) BothGive(sql);
+  EXPECT_EQ(BothGive("select * from \"tPerson\" order by 1").size(), 3001u);
+  EXPECT_EQ(BothGive("select * from \"tLedger\" order by 1").size(), 600u);
+  EXPECT_EQ(BothGive("select \"fName\" from \"tPerson\" where \"fObject\" = '070000000001'"),
+            std::vector<std::string>{"replaced 3000"});
+  EXPECT_EQ(BothGive("select \"UID\", \"fTable\", \"fChanged\" from \"tObject\" order by 1").size(), 3001u);
+  BothGive("select * from \"tLog\"");
+}
+
+TEST_F(DumpLoaderTest, AFailureOnTheSecondAttachmentNamesItsRowAndCommitsNothing) {
+  TqnDumpLoadOptions parallel;
+  parallel.deferIndexes = parallel.parallel = true;
+  // The price does not fit DECIMAL(9,3): the server refuses the row on the
+  // second attachment, which took the first chunk.
+  const std::string message = LoadError(ParallelData(100), parallel);
+  EXPECT_NE(message.find("\r\nLedger: " + EncodeObjectId(100100) + "; 1.50; 99999999.5; 0.5;"), std::string::npos)
+      << message;
+  EXPECT_EQ(Rows("select count(*) from \"tLedger\""), std::vector<std::string>{"0"});
+  EXPECT_EQ(Rows("select count(*) from \"tPerson\""), std::vector<std::string>{"1"});
+  EXPECT_EQ(Rows("select count(*) from \"tObject\""), std::vector<std::string>{"1"});
+  EXPECT_EQ(Rows("select count(*) from \"tLog\""), std::vector<std::string>{"0"});
+  // The keys are back.
+  EXPECT_EQ(Rows("select count(*) from rdb$relation_constraints where rdb$constraint_type = 'PRIMARY KEY'"),
+            std::vector<std::string>{"3"});
 }
 
 TEST_F(DumpLoaderTest, AKeyTheRowsBreakFailsItsRebuildNamingTheTableAndTheValue) {
