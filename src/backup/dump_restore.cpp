@@ -112,7 +112,6 @@ void Restore(const TqnDumpRestoreContext& context, TqnBackupEntry& entry, const 
     // after the rows, as a server restore builds them.
     TqnDumpLoadOptions options;
     options.deferIndexes = true;
-    options.parallel = true;
     LoadDumpData([&archivePath] { return std::make_unique<UclsZipStream>(archivePath, "data.txt"); }, connection,
                  members.meta,
                  [&] {

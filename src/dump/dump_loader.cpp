@@ -12,7 +12,6 @@
 #include "dump/dump_batch.h"
 #include "dump/dump_block.h"
 #include "dump/dump_indexes.h"
-#include "dump/dump_lane.h"
 #include "dump/dump_write_mode.h"
 #include "dump/dump_params.h"
 #include "dump/dump_reader.h"
@@ -67,17 +66,6 @@ constexpr size_t kHeldBytes = 8 << 20;
 
 using PqnHeader = std::shared_ptr<const std::vector<std::string>>;
 
-// Rows handed to the second attachment at a time: a few blocks' worth.
-constexpr size_t kLaneChunkRows = 256;
-
-// Foreign keys between user tables, and active triggers of user tables.
-const char* const kParallelQuery =
-    "select (select count(*) from rdb$relation_constraints c join rdb$relations r"
-    " on r.rdb$relation_name = c.rdb$relation_name where c.rdb$constraint_type = 'FOREIGN KEY'"
-    " and coalesce(r.rdb$system_flag, 0) = 0),"
-    " (select count(*) from rdb$triggers t where coalesce(t.rdb$system_flag, 0) = 0"
-    " and coalesce(t.rdb$trigger_inactive, 0) = 0 and t.rdb$relation_name is not null) from rdb$database";
-
 class TqnDumpLoader {
  public:
   TqnDumpLoader(TqnFbConnection& connection, const std::string& metaText, const TqnLoadProgress& progress,
@@ -85,10 +73,7 @@ class TqnDumpLoader {
       : connection_(connection),
         progress_(progress),
         transaction_(connection, LoadTransactionParameters()),
-        maxBlockRows_(options.maxBlockRows),
-        stats_(options.stats),
-        deferIndexes_(options.deferIndexes),
-        parallel_(options.deferIndexes && options.parallel) {
+        deferIndexes_(options.deferIndexes) {
     document_ = ParseSExp(metaText);
     meta_.LoadFromTree(*document_);
     loadTime_ = FormatDateTime("yyyy-mm-dd hh:nn:ss.zzz", clock.Now()) + "0";
@@ -106,7 +91,7 @@ class TqnDumpLoader {
       holding_ = true;
     }
     try {
-      InLoadTransaction(disableTriggers, [&] { ReadData(openData, disableTriggers); });
+      InLoadTransaction(disableTriggers, [&] { ReadData(openData); });
     } catch (...) {
       // The rows are undone: the keys come back on the tables as they were.
       try {
@@ -144,16 +129,12 @@ class TqnDumpLoader {
     }
   }
 
-  void ReadData(const TqnDumpDataOpener& openData, bool disableTriggers) {
+  void ReadData(const TqnDumpDataOpener& openData) {
     if (holding_) ReadReplacingIds("tObject", "UID");
-    if (parallel_ && ParallelSafe(disableTriggers))
-      lane_ = std::make_unique<TqnDumpLane>(connection_, loadTime_, maxBlockRows_, disableTriggers);
     std::unique_ptr<std::istream> data = openData();
     ReadAll(*data);
-    FlushRows();
     batch_->EndSection();
     header_.reset();
-    FinishLane();
     // The end of reading closes the data (an archive member tests its
     // check sum then): a damaged member fails here, before the commit.
     if (data->rdbuf() && data->rdbuf()->pubsync() != 0) throw Exception("error in closing in the unzipfile");
@@ -172,61 +153,10 @@ class TqnDumpLoader {
     }
   }
 
-  // Rows of one transaction are not seen by another before it commits: a
-  // second attachment is used only where no row is looked for while the
-  // load runs (no foreign keys, no triggers at work).
-  bool ParallelSafe(bool disableTriggers) {
-    TqnFbStatement query(connection_, transaction_);
-    query.Execute(kParallelQuery);
-    return query.Fetch() && query.AsInteger(0) == 0 && (disableTriggers || query.AsInteger(1) == 0);
-  }
-
-  // Rows of plain inserts go in chunks to the second attachment while it
-  // has room, and are stored here otherwise; a replacement (which looks
-  // for its rows) is stored here, after the rows before it.
-  void AddRow(TqnDumpRow row) {
-    if (!lane_ || row.replacing) {
-      ChunkToHere();
-      batch_->Add(std::move(row));
-      return;
-    }
-    chunk_.push_back(std::move(row));
-    if (chunk_.size() >= kLaneChunkRows) DispatchChunk();
-  }
-  void DispatchChunk() {
-    lane_->Check(table_, values_);
-    if (!lane_->Ready()) return ChunkToHere();
-    const size_t rows = chunk_.size();
-    lane_->Send(laneSection_, std::move(chunk_));
-    chunk_.clear();
-    if (progress_)
-      for (size_t i = 0; i < rows; ++i) progress_();
-  }
-  void ChunkToHere() {
-    std::vector<TqnDumpRow> rows = std::move(chunk_);
-    chunk_.clear();
-    for (TqnDumpRow& row : rows) batch_->Add(std::move(row));
-  }
-  // Stores every row taken here; the second attachment goes on.
-  void FlushRows() {
-    ChunkToHere();
-    batch_->Flush();
-  }
-  // Waits for the second attachment's rows and commits them.
-  void FinishLane() {
-    if (!lane_) return;
-    std::unique_ptr<TqnDumpLane> lane = std::move(lane_);
-    lane->Finish(table_, values_, stats_);
-  }
-
   // Stores the rows held back, in file order, each replacing the rows of
   // its identifier; the current section goes on afterwards.
   void ReplayHeld() {
     PqnHeader current = header_;
-    // The rows they replace must be seen: the second attachment's are
-    // committed first, and the rest of the load stays here.
-    FlushRows();
-    FinishLane();
     std::vector<TqnHeldRow> rows = std::move(held_);
     held_.clear();
     heldBytes_ = 0;
@@ -242,8 +172,6 @@ class TqnDumpLoader {
   }
 
   void RollBack() {
-    chunk_.clear();
-    lane_.reset();  // its rows are rolled back
     FreeStatements();
     try {
       transaction_.Rollback();
@@ -274,14 +202,14 @@ class TqnDumpLoader {
             // they would have been: a failure among them is the one to
             // report, and the progress has counted them.
             std::vector<std::string> row = std::move(values_);
-            FlushRows();
+            batch_->Flush();
             values_ = std::move(row);
             throw;
           }
           break;
         case TqnDumpItem::Kind::Failure:
           // A value that does not decode, or the stream: after the rows before it.
-          FlushRows();
+          batch_->Flush();
           values_ = std::move(item.values);
           std::rethrow_exception(item.error);
       }
@@ -289,7 +217,7 @@ class TqnDumpLoader {
   }
 
   void StartSection(const std::vector<std::string>& names) {
-    FlushRows();
+    batch_->Flush();
     batch_->EndSection();
     FreeStatements();
     values_.clear();
@@ -339,7 +267,6 @@ class TqnDumpLoader {
     unmanaged_ = IsUnmanaged(table_);
     sync_ = table_ == "SyncUserActions";
     if (holding_ && scanned_.insert(table_).second) ReadReplacingIds("t" + table_, "fObject");
-    if (lane_) laneSection_ = std::make_shared<TqnLaneSection>(TqnLaneSection{table_, insertSql, columns, blobs, !unmanaged_});
     batch_->StartSection(table_, *insert_, columns, std::move(blobs), !unmanaged_);
   }
 
@@ -369,7 +296,7 @@ class TqnDumpLoader {
 
     if (IsNullObject(values_[0])) {
       if (table_ == "Doc") {
-        FlushRows();
+        batch_->Flush();
         UpdateNullDoc();
       }
       return;
@@ -406,7 +333,7 @@ class TqnDumpLoader {
       }
     }
     row.values = std::move(values_);  // the batch keeps them for the failure context
-    AddRow(std::move(row));
+    batch_->Add(std::move(row));
   }
 
   void UpdateNullDoc() {
@@ -486,15 +413,8 @@ class TqnDumpLoader {
     PqnHeader header;
     std::vector<std::string> values;
   };
-  // The second attachment, and the rows gathered for it.
   std::string loadTime_;
-  int maxBlockRows_;
-  TqnDumpLoadStats* stats_;
-  std::unique_ptr<TqnDumpLane> lane_;
-  std::shared_ptr<const TqnLaneSection> laneSection_;
-  std::vector<TqnDumpRow> chunk_;
-
-  bool deferIndexes_ = false, parallel_ = false, holding_ = false;
+  bool deferIndexes_ = false, holding_ = false;
   std::unordered_set<std::string> replacingIds_;
   std::set<std::string> scanned_;
   PqnHeader header_;

@@ -8,7 +8,8 @@
 // "Generators" row sets the generators; everything goes in one transaction,
 // committed at the end. Then the statistics of all user indexes are
 // recomputed in a second transaction. The member is read and decoded ahead
-// on a thread of its own (dump_reader.h).
+// on a thread of its own (dump_reader.h), and each block goes to the server
+// while the next one is made (dump_batch.h).
 //
 // When the connection is the database's only one and has no transaction
 // active (a database just created), the database's forced writes are off
@@ -50,7 +51,6 @@ struct TqnDumpLoadStats {
   long blockRows = 0;       // rows stored by them
   long aloneRows = 0;       // rows stored one by one
   long replayedBlocks = 0;  // blocks that failed and were run again row by row
-  long laneRows = 0;        // rows stored through the second attachment (counted in the above too)
 };
 
 struct TqnDumpLoadOptions {
@@ -66,13 +66,6 @@ struct TqnDumpLoadOptions {
   // a row replacing an identifier met earlier in the load is stored after
   // the rebuild.
   bool deferIndexes = false;
-  // With deferIndexes: rows of plain inserts are also stored through a
-  // second attachment (dump_lane.h), for a database without foreign keys
-  // whose triggers are off or absent, so that the server works on two
-  // cores. Both transactions commit at the end; a failure rolls both back
-  // and names the section and row. The progress handler is called for
-  // those rows when they are handed over.
-  bool parallel = false;
 };
 
 // The load on an attached connection. metaText is the "meta.txt" member;

@@ -429,10 +429,10 @@ TEST_F(DumpLoaderTest, KeysBuiltAfterTheRowsGiveTheRowByRowResult) {
        " and rdb$index_name not starting with 'RDB$' order by 1");
 }
 
-// Rows enough for the second attachment to take some: amounts first (the
-// first chunk of rows always goes to it), then persons with a section of
-// another table between theirs, and replacements new and met again.
-std::string ParallelData(int badLedgerRow) {
+// Rows enough for many blocks, each stored while the next one is made:
+// amounts first, then persons with a section of another table between
+// theirs, and replacements new and met again.
+std::string ManyRows(int badLedgerRow) {
   std::string data = "&Ledger\tObject\tSum\tPrice\tRate\n";
   for (int i = 1; i <= 600; ++i)
     data += EncodeObjectId(100000 + i) + "\t1.50\t" + (i == badLedgerRow ? "99999999.5" : "2.5") + "\t0.5\n";
@@ -445,14 +445,14 @@ std::string ParallelData(int badLedgerRow) {
   return data;
 }
 
-TEST_F(DumpLoaderTest, TwoAttachmentsGiveTheRowByRowResult) {
+TEST_F(DumpLoaderTest, ManyBlocksWithKeysAfterTheRowsGiveTheRowByRowResult) {
   TqnDumpLoadStats stats;
-  TqnDumpLoadOptions parallel;
-  parallel.deferIndexes = parallel.parallel = true;
-  parallel.stats = &stats;
-  const std::string data = ParallelData(0);
-  Load(data, true, parallel);
-  EXPECT_GE(stats.laneRows, 256);
+  TqnDumpLoadOptions deferred;
+  deferred.deferIndexes = true;
+  deferred.stats = &stats;
+  const std::string data = ManyRows(0);
+  Load(data, true, deferred);
+  EXPECT_GT(stats.blocks, 20);
   LoadRowByRow(data);
   EXPECT_EQ(progressCalls_, rowByRowCalls_);
   for (const char* sql : kSchemaQueries) BothGive(sql);
@@ -464,12 +464,12 @@ TEST_F(DumpLoaderTest, TwoAttachmentsGiveTheRowByRowResult) {
   BothGive("select * from \"tLog\"");
 }
 
-TEST_F(DumpLoaderTest, AFailureOnTheSecondAttachmentNamesItsRowAndCommitsNothing) {
-  TqnDumpLoadOptions parallel;
-  parallel.deferIndexes = parallel.parallel = true;
-  // The price does not fit DECIMAL(9,3): the server refuses the row on the
-  // second attachment, which took the first chunk.
-  const std::string message = LoadError(ParallelData(100), parallel);
+TEST_F(DumpLoaderTest, AFailureOfABlockStoredWhileTheNextIsMadeNamesItsRowAndCommitsNothing) {
+  TqnDumpLoadOptions deferred;
+  deferred.deferIndexes = true;
+  // The price does not fit DECIMAL(9,3): the server refuses the row's
+  // block while the loader makes the next one.
+  const std::string message = LoadError(ManyRows(100), deferred);
   EXPECT_NE(message.find("\r\nLedger: " + EncodeObjectId(100100) + "; 1.50; 99999999.5; 0.5;"), std::string::npos)
       << message;
   EXPECT_EQ(Rows("select count(*) from \"tLedger\""), std::vector<std::string>{"0"});
