@@ -27,6 +27,8 @@ readonly PACKAGES=(
   systemd
   # what scripts/firebird-servers.sh uses: setsid, unshare, flock, timeout, ss
   util-linux coreutils procps iproute2
+  # the restore bench: the program's peak memory (/usr/bin/time -v)
+  time
 )
 
 say() { echo "install-deps: $*"; }
