@@ -31,6 +31,8 @@ readonly PACKAGES=(
   systemd lintian desktop-file-utils debootstrap
   # what scripts/firebird-servers.sh uses: setsid, unshare, flock, timeout, ss
   util-linux coreutils procps iproute2
+  # the restore bench: the program's peak memory (/usr/bin/time -v)
+  time
 )
 
 say() { echo "install-deps: $*"; }

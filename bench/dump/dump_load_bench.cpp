@@ -15,7 +15,6 @@
 // With --blocks, the load is repeated for each largest block size given
 // (1 sends every row alone), to see where the optimum lies. With --async
 // the new databases have forced writes off (gbak -c restores so).
-#include <minizip/zip.h>
 #include <sys/resource.h>
 #include <unistd.h>
 
@@ -31,6 +30,7 @@
 #include <vector>
 
 #include "backup/zip_stream.h"
+#include "bench_zip.h"
 #include "base/text.h"
 #include "dump/dump_loader.h"
 #include "dump/dump_text.h"
@@ -89,50 +89,18 @@ std::string MemoBody(long i, size_t length) {
   return body;
 }
 
-class ZipWriter {
- public:
-  ZipWriter(const std::string& path) : zip_(zipOpen64(path.c_str(), APPEND_STATUS_CREATE)) {
-    if (!zip_) throw std::runtime_error("cannot create " + path);
-  }
-  ~ZipWriter() {
-    if (zip_) zipClose(zip_, nullptr);
-  }
-  void Open(const std::string& name) {
-    zip_fileinfo info{};
-    if (zipOpenNewFileInZip64(zip_, name.c_str(), &info, nullptr, 0, nullptr, 0, nullptr, Z_DEFLATED, 1, 1) != ZIP_OK)
-      throw std::runtime_error("cannot add " + name);
-  }
-  void Write(const std::string& text) {
-    if (zipWriteInFileInZip(zip_, text.data(), static_cast<unsigned>(text.size())) != ZIP_OK)
-      throw std::runtime_error("cannot write to the archive");
-  }
-  void CloseMember() { zipCloseFileInZip(zip_); }
-  void Member(const std::string& name, const std::string& text) {
-    Open(name);
-    Write(text);
-    CloseMember();
-  }
-
- private:
-  zipFile zip_;
-};
-
 // Writes the archive, data.txt in pieces so that the bench stays small too.
 void WriteArchive(const std::string& path, long rows) {
-  ZipWriter zip(path);
+  qnbench::ZipWriter zip(path);
   zip.Member("tables.sql", kSchema);
   zip.Member("tables_ord.txt", "");
   zip.Member("ddl.sql", "");
   zip.Member("deactivate.sql", "");
   zip.Member("meta.txt", kMeta);
-  zip.Open("data.txt");
-  std::string chunk = "#VERSION 0.1.0.0\r\n";
-  auto emit = [&](bool force) {
-    if (chunk.size() >= (1 << 20) || (force && !chunk.empty())) {
-      zip.Write(chunk);
-      chunk.clear();
-    }
-  };
+  qnbench::ChunkedMember data(zip, "data.txt");
+  std::string& chunk = data.text();
+  chunk = "#VERSION 0.1.0.0\r\n";
+  auto emit = [&](bool force) { data.Emit(force); };
   const long third = rows / 3;
   chunk += "&Entry\tObject\tName\tAmount\tQty\tDate\tRef\tNote\r\n";
   for (long i = 0; i < third; ++i) {
@@ -154,8 +122,7 @@ void WriteArchive(const std::string& path, long rows) {
     chunk += Id(3, i) + "\t" + qn::Win1251("Записка ") + std::to_string(i) + "\t" + MemoBody(i, length) + "\r\n";
     emit(false);
   }
-  emit(true);
-  zip.CloseMember();
+  data.Close();
 }
 
 std::string ReadProcStatus(const char* key) {

@@ -5,6 +5,7 @@
 #include "backup/zip_stream.h"
 #include "base/error.h"
 #include "base/text.h"
+#include "dump/dump_write_mode.h"
 #include "firebird/fb_connection.h"
 #include "firebird/fb_paths.h"
 #include "firebird/fb_script.h"
@@ -92,6 +93,10 @@ void Restore(const TqnDumpRestoreContext& context, TqnBackupEntry& entry, const 
   if (context.prepareConnection) context.prepareConnection(entry);
   if (context.moveAside) context.moveAside(entry.path);
   CreateAttachedDatabase(connection, context.hooks.askLogin);
+  // As a server restore does, the new database is filled, its rows and its
+  // indexes, with pages written without waiting for the disk; the flag is
+  // set again at the end, failed or not.
+  TqnWriteModeGuard writeMode(connection);
 
   std::string lastStatement;
   TqnProgressThrottle scriptProgress(
@@ -103,12 +108,16 @@ void Restore(const TqnDumpRestoreContext& context, TqnBackupEntry& entry, const 
   };
   try {
     RunScript(connection, connection.DefaultTransaction(), members.tables, onStatement);
+    // The database was just created by "tables.sql": its keys are built
+    // after the rows, as a server restore builds them.
+    TqnDumpLoadOptions options;
+    options.deferIndexes = true;
     LoadDumpData([&archivePath] { return std::make_unique<UclsZipStream>(archivePath, "data.txt"); }, connection,
                  members.meta,
                  [&] {
                    if (context.loadProgress) (*context.loadProgress)();
                  },
-                 wasFb30, *context.clock);
+                 wasFb30, *context.clock, options);
     const bool keepIndexes = wasFb30 && connection.OdsMajorVersion() >= 11;
     RunScript(connection, connection.DefaultTransaction(),
               keepIndexes ? members.ddl : DisableExpressionIndexes(members.ddl), onStatement);
@@ -118,6 +127,7 @@ void Restore(const TqnDumpRestoreContext& context, TqnBackupEntry& entry, const 
   }
   if (context.paneLine) context.paneLine("last script statement: " + lastStatement);
   StoreDumpTexts(connection, members);
+  writeMode.Restore();
 }
 
 }  // namespace

@@ -11,7 +11,9 @@
 // соответствует формату резервной копии". The moved entry points at a new
 // ".fd3" file of the "data" folder and is saved before any data are written;
 // nothing reverts it later. Then the database is created, "tables.sql" is
-// run, "data.txt" loaded, "ddl.sql" run (its expression index lines
+// run, "data.txt" loaded (the keys and indexes of "tables.sql" built after
+// the rows, and forced writes off until the end, as a server restore
+// does), "ddl.sql" run (its expression index lines
 // switched off for a moved entry or an old on-disk structure), the pane
 // told the last script statement, and "tDatabase" given the texts of
 // "deactivate.sql" and "meta.txt". Every failure propagates with its

@@ -2,11 +2,16 @@
 
 #include <algorithm>
 #include <bit>
+#include <condition_variable>
+#include <exception>
+#include <mutex>
+#include <thread>
 
 #include "base/error.h"
 #include "dump/dump_params.h"
 #include "dump/dump_text.h"
 #include "firebird/fb_api.h"
+#include "firebird/fb_connection.h"
 
 namespace qn {
 
@@ -29,6 +34,64 @@ bool SameTextType(const TqnFbStatement& a, int i, const TqnFbStatement& b, int j
 
 }  // namespace
 
+// Executes one statement at a time on a thread of its own.
+class TqnBlockSender {
+ public:
+  TqnBlockSender() : thread_([this] { Serve(); }) {}
+  ~TqnBlockSender() {
+    {
+      std::lock_guard<std::mutex> lock(mutex_);
+      stop_ = true;
+    }
+    changed_.notify_all();
+    thread_.join();
+  }
+  void Start(TqnFbStatement& statement) {
+    {
+      std::lock_guard<std::mutex> lock(mutex_);
+      statement_ = &statement;
+      error_ = nullptr;
+    }
+    changed_.notify_all();
+  }
+  // Waits for the statement started last; its failure, if any.
+  std::exception_ptr Wait() {
+    std::unique_lock<std::mutex> lock(mutex_);
+    changed_.wait(lock, [this] { return statement_ == nullptr; });
+    return error_;
+  }
+
+ private:
+  void Serve() {
+    std::unique_lock<std::mutex> lock(mutex_);
+    for (;;) {
+      changed_.wait(lock, [this] { return stop_ || statement_ != nullptr; });
+      if (stop_) return;
+      TqnFbStatement* statement = statement_;
+      lock.unlock();
+      std::exception_ptr error;
+      try {
+        statement->Execute();
+      } catch (...) {
+        error = std::current_exception();
+      }
+      lock.lock();
+      error_ = error;
+      statement_ = nullptr;
+      changed_.notify_all();
+    }
+  }
+
+  std::mutex mutex_;
+  std::condition_variable changed_;
+  TqnFbStatement* statement_ = nullptr;
+  std::exception_ptr error_;
+  bool stop_ = false;
+  std::thread thread_;
+};
+
+std::string LoadTransactionParameters() { return DefaultTransactionParameters() + fb::isc_tpb_no_auto_undo; }
+
 TqnDumpBatch::TqnDumpBatch(TqnFbConnection& connection, TqnFbTransaction& transaction,
                            const TqnLoadProgress& progress, std::string loadTime,
                            const TqnDumpLoadOptions& options, std::vector<std::string>& context)
@@ -40,7 +103,9 @@ TqnDumpBatch::TqnDumpBatch(TqnFbConnection& connection, TqnFbTransaction& transa
       stats_(options.stats ? *options.stats : ownStats_),
       context_(context) {}
 
-TqnDumpBatch::~TqnDumpBatch() = default;
+TqnDumpBatch::~TqnDumpBatch() {
+  if (sender_) sender_->Wait();
+}
 
 void TqnDumpBatch::StartSection(const std::string& table, TqnFbStatement& insert, std::string columns,
                                 std::vector<bool> blobs, bool managed) {
@@ -53,6 +118,10 @@ void TqnDumpBatch::StartSection(const std::string& table, TqnFbStatement& insert
 }
 
 void TqnDumpBatch::Discard() {
+  if (inFlight_) {
+    sender_->Wait();  // undone with the transaction
+    inFlight_.reset();
+  }
   pending_.clear();
   pendingReplacing_ = false;
   blocks_.clear();
@@ -73,9 +142,10 @@ void TqnDumpBatch::EndSection() {
 // them, as the row-by-row load does, so that a failure to prepare them
 // names the same row.
 void TqnDumpBatch::PrepareDeletes() {
+  Drain();
   if (!deleteRow_) {
     deleteRow_ = std::make_unique<TqnFbStatement>(connection_, transaction_);
-    deleteRow_->Prepare("delete from \"t" + table_ + "\" where \"fObject\" = :aSpec");
+    deleteRow_->Prepare("delete from " + QuotedIdentifier("t" + table_) + " where \"fObject\" = :aSpec");
   }
   if (!deleteObject_) {
     deleteObject_ = std::make_unique<TqnFbStatement>(connection_, transaction_);
@@ -85,6 +155,7 @@ void TqnDumpBatch::PrepareDeletes() {
 
 TqnFbStatement& TqnDumpBatch::Register() {
   if (!registerObject_) {
+    Drain();
     registerObject_ = std::make_unique<TqnFbStatement>(connection_, transaction_);
     registerObject_->Prepare(
         "insert into \"tObject\"(\"UID\", \"fAge\", \"fCreated\", \"fChanged\", \"fTable\", \"fState\", "
@@ -178,13 +249,38 @@ void TqnDumpBatch::Add(TqnDumpRow row) {
     RunAlone(row);
     return;
   }
-  if (row.replacing && !pendingReplacing_ && pending_.size() >= static_cast<size_t>(replacingCapacity_)) Flush();
+  if (row.replacing && !pendingReplacing_ && pending_.size() >= static_cast<size_t>(replacingCapacity_)) Dispatch();
   pendingReplacing_ = pendingReplacing_ || row.replacing;
   pending_.push_back(std::move(row));
-  if (pending_.size() >= static_cast<size_t>(Capacity(pendingReplacing_))) Flush();
+  if (pending_.size() >= static_cast<size_t>(Capacity(pendingReplacing_))) Dispatch();
 }
 
 void TqnDumpBatch::Flush() {
+  Dispatch();
+  Drain();
+}
+
+void TqnDumpBatch::Drain() {
+  if (!inFlight_) return;
+  std::exception_ptr error = sender_->Wait();
+  std::vector<TqnDumpRow> rows = std::move(inFlight_->rows);
+  inFlight_.reset();
+  if (error) {
+    // Undone by the server; the rows alone give the row-by-row failure.
+    ++stats_.replayedBlocks;
+    for (const TqnDumpRow& row : rows) RunAlone(row);
+    // They went through alone although their block failed: the rest of the
+    // section goes alone too rather than trusting blocks again.
+    plainCapacity_ = replacingCapacity_ = 1;
+    return;
+  }
+  ++stats_.blocks;
+  stats_.blockRows += static_cast<long>(rows.size());
+  if (progress_)
+    for (size_t r = 0; r < rows.size(); ++r) progress_();
+}
+
+void TqnDumpBatch::Dispatch() {
   // Taken out first: a failure must not leave the rows to be stored again.
   std::vector<TqnDumpRow> rows = std::move(pending_);
   pending_.clear();
@@ -216,8 +312,11 @@ void TqnDumpBatch::Run(std::vector<TqnDumpRow>& rows) {
 }
 
 TqnFbStatement* TqnDumpBatch::BlockStatement(int count, bool replacing) {
-  std::unique_ptr<TqnFbStatement>& block = blocks_[{count, replacing}];
+  // Not the one on its way, which was taken in the other turn.
+  turn_ = !turn_;
+  std::unique_ptr<TqnFbStatement>& block = blocks_[{count, replacing, turn_}];
   if (block) return block.get();
+  Drain();  // nothing else goes on the connection meanwhile
   block = std::make_unique<TqnFbStatement>(connection_, transaction_);
   block->SetParamCheck(false);  // ":a0_1" are the block's variables
   try {
@@ -241,25 +340,19 @@ bool TqnDumpBatch::RunBlock(std::vector<TqnDumpRow>& rows, size_t first, int cou
     int base = BlockParamBase(shape_, r);
     for (size_t p = 0; p < row.params.size(); ++p) block->SetParamValue(base + static_cast<int>(p), row.params[p]);
   }
-  try {
-    block->Execute();
-  } catch (const Exception&) {
-    // Undone by the server; the rows alone give the row-by-row failure.
-    ++stats_.replayedBlocks;
-    for (int r = 0; r < count; ++r) RunAlone(rows[first + r]);
-    // They went through alone although their block failed: the rest of the
-    // section goes alone too rather than trusting blocks again.
-    plainCapacity_ = replacingCapacity_ = 1;
-    return true;
-  }
-  ++stats_.blocks;
-  stats_.blockRows += count;
-  if (progress_)
-    for (int r = 0; r < count; ++r) progress_();
+  // The block before this one is stored first, then this one starts on its
+  // way while the caller goes on.
+  Drain();
+  if (!sender_) sender_ = std::make_unique<TqnBlockSender>();
+  inFlight_.emplace();
+  inFlight_->rows.assign(std::make_move_iterator(rows.begin() + static_cast<long>(first)),
+                         std::make_move_iterator(rows.begin() + static_cast<long>(first) + count));
+  sender_->Start(*block);
   return true;
 }
 
 void TqnDumpBatch::RunAlone(const TqnDumpRow& row) {
+  Drain();
   context_ = row.values;
   for (size_t p = 0; p < row.params.size(); ++p) {
     if (blobs_[p])

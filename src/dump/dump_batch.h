@@ -11,6 +11,13 @@
 // when one of its blob values is longer than the inline limit, or when a
 // block is left with that one row.
 //
+// A block goes to the server on a thread of the batch's own while the
+// loader makes the next one, so that the program's work and the server's
+// overlap; at most one block is on its way, and nothing else is sent on the
+// connection meanwhile: Flush, EndSection and Discard return with none on
+// its way. The progress handler is called for a block's rows once it is
+// stored, in file order.
+//
 // When a block fails, the server has undone it (every statement is atomic);
 // its rows are then run again one by one, so that the failure is the one of
 // the row-by-row load and names its row: before each row run alone, the
@@ -19,6 +26,8 @@
 
 #include <map>
 #include <memory>
+#include <optional>
+#include <tuple>
 #include <string>
 #include <utility>
 #include <vector>
@@ -31,6 +40,7 @@ namespace qn {
 
 class TqnFbConnection;
 class TqnFbTransaction;
+class TqnBlockSender;
 
 // A row made ready: its values converted as their insert parameters take
 // them. A blob parameter holds its text (SQL_TEXT); the blob is made only
@@ -41,6 +51,12 @@ struct TqnDumpRow {
   std::string id;                       // the object identifier as loaded
   bool replacing = false;               // the identifier begins with "070000"
 };
+
+// The transaction a load stores its rows in: that of trnAuto, without the
+// undo log a transaction otherwise keeps of every row it changes (a
+// rollback still undoes them all, the server ignoring and then collecting
+// the rows of a rolled back transaction), as a server restore loads.
+std::string LoadTransactionParameters();
 
 class TqnDumpBatch {
  public:
@@ -70,6 +86,11 @@ class TqnDumpBatch {
   void PrepareDeletes();
   int Capacity(bool replacing) const { return replacing ? replacingCapacity_ : plainCapacity_; }
   void Run(std::vector<TqnDumpRow>& rows);
+  // Stores the rows taken, the last block possibly still on its way.
+  void Dispatch();
+  // Waits for the block on its way: counts its rows stored, or runs them
+  // again one by one when it failed.
+  void Drain();
   void RunAlone(const TqnDumpRow& row);
   bool RunBlock(std::vector<TqnDumpRow>& rows, size_t first, int count, bool replacing);
   TqnFbStatement* BlockStatement(int count, bool replacing);
@@ -96,7 +117,15 @@ class TqnDumpBatch {
   std::vector<TqnDumpRow> pending_;
   bool pendingReplacing_ = false;
   std::unique_ptr<TqnFbStatement> deleteRow_, deleteObject_, registerObject_;
-  std::map<std::pair<int, bool>, std::unique_ptr<TqnFbStatement>> blocks_;
+  // Two statements of each block size, in turn: one may be on its way while
+  // the other is made.
+  std::map<std::tuple<int, bool, bool>, std::unique_ptr<TqnFbStatement>> blocks_;
+  bool turn_ = false;
+  struct InFlight {
+    std::vector<TqnDumpRow> rows;
+  };
+  std::optional<InFlight> inFlight_;
+  std::unique_ptr<TqnBlockSender> sender_;
 };
 
 }  // namespace qn

@@ -2,6 +2,8 @@
 
 #include <algorithm>
 #include <map>
+#include <set>
+#include <unordered_set>
 #include <vector>
 
 #include "base/error.h"
@@ -9,6 +11,8 @@
 #include "dump/db_meta.h"
 #include "dump/dump_batch.h"
 #include "dump/dump_block.h"
+#include "dump/dump_indexes.h"
+#include "dump/dump_write_mode.h"
 #include "dump/dump_params.h"
 #include "dump/dump_reader.h"
 #include "dump/dump_text.h"
@@ -33,8 +37,8 @@ const char* const kIndexQuery =
     "WITH 'RDB$')) ORDER BY RDB$INDICES.RDB$RELATION_NAME";
 
 std::string SetGeneratorSql(const std::string& generator, int64_t value) {
-  return "select gen_id(\"" + generator + "\", " + std::to_string(value) + " - gen_id(\"" + generator +
-         "\", 0)) from rdb$database";
+  const std::string quoted = QuotedIdentifier(generator);
+  return "select gen_id(" + quoted + ", " + std::to_string(value) + " - gen_id(" + quoted + ", 0)) from rdb$database";
 }
 
 // One header field of the current section.
@@ -48,92 +52,64 @@ struct SectionField {
 
 enum class SectionKind { None, Generators, Database, Unknown, Table };
 
-// Forced writes off for the life of the guard, when they were on and the
-// connection is the database's only one (as for a database just created)
-// with no transaction active. The connection is detached while the flag
-// changes, so that no page is being written when the server reopens the
-// file, and attached again.
-class TqnWriteModeGuard {
- public:
-  explicit TqnWriteModeGuard(TqnFbConnection& connection) : connection_(connection) {
-    try {
-      if (connection_.InTransaction() || !connection_.ForcedWrites() || OtherAttachments()) return;
-      // Counted as switched before the switch: whatever fails after it
-      // (the attachment again, say), the destructor puts the flag back.
-      switched_ = true;
-      Switch(false);
-    } catch (const std::exception&) {
-      // Not the owner, or a server that refuses: the load only runs slower.
-      if (!connection_.Attached()) connection_.Attach();
-    }
-  }
-  ~TqnWriteModeGuard() {
-    try {
-      Restore();
-    } catch (const std::exception&) {
-      // the failure that ends the load is the one to report
-    }
-  }
-  void Restore() {
-    if (!switched_) return;
-    switched_ = false;
-    Switch(true);
-  }
+// Whether ":a" + name reads back as a parameter of that name.
+bool IsParamName(const std::string& name) {
+  return !name.empty() && std::all_of(name.begin(), name.end(), [](unsigned char c) {
+    return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || c == '_' || c == '$';
+  });
+}
 
- private:
-  bool OtherAttachments() {
-    TqnFbTransaction transaction(connection_);
-    TqnFbStatement query(connection_, transaction);
-    query.Execute(
-        "select count(*) from mon$attachments where mon$attachment_id <> current_connection and "
-        "mon$system_flag = 0");
-    bool others = query.Fetch() && query.AsInteger(0) > 0;
-    query.Close();
-    transaction.Commit();
-    return others;
-  }
-  // The flag is set through an attachment of its own; a detach that fails
-  // (a connection already lost) must not keep the flag from being set.
-  void Switch(bool on) {
-    try {
-      if (connection_.Attached()) connection_.Detach();
-    } catch (const std::exception&) {
-    }
-    try {
-      connection_.SetForcedWrites(on);
-    } catch (...) {
-      if (!connection_.Attached()) connection_.Attach();
-      throw;
-    }
-    connection_.Attach();
-  }
+// Rows held back while the keys are set aside take at most this many bytes;
+// past it they are stored at once, each replacement then searching its
+// table without an index.
+constexpr size_t kHeldBytes = 8 << 20;
 
-  TqnFbConnection& connection_;
-  bool switched_ = false;
-};
+using PqnHeader = std::shared_ptr<const std::vector<std::string>>;
 
 class TqnDumpLoader {
  public:
   TqnDumpLoader(TqnFbConnection& connection, const std::string& metaText, const TqnLoadProgress& progress,
                 const Clock& clock, const TqnDumpLoadOptions& options)
-      : connection_(connection), progress_(progress), transaction_(connection) {
+      : connection_(connection),
+        progress_(progress),
+        transaction_(connection, LoadTransactionParameters()),
+        deferIndexes_(options.deferIndexes) {
     document_ = ParseSExp(metaText);
     meta_.LoadFromTree(*document_);
-    std::string loadTime = FormatDateTime("yyyy-mm-dd hh:nn:ss.zzz", clock.Now()) + "0";
-    batch_ = std::make_unique<TqnDumpBatch>(connection_, transaction_, progress_, loadTime, options, values_);
+    loadTime_ = FormatDateTime("yyyy-mm-dd hh:nn:ss.zzz", clock.Now()) + "0";
+    batch_ = std::make_unique<TqnDumpBatch>(connection_, transaction_, progress_, loadTime_, options, values_);
   }
 
   void Load(const TqnDumpDataOpener& openData, bool disableTriggers) {
     // As a server restore does, pages are written without waiting for the
     // disk while the load runs; the flag is set again at the end.
     TqnWriteModeGuard writeMode(connection_);
-    LoadData(openData, disableTriggers);
+    // And, as it does, the keys and indexes are built after the rows.
+    TqnDeferredIndexes deferred;
+    if (deferIndexes_) {
+      deferred.SetAside(connection_);
+      holding_ = true;
+    }
+    try {
+      InLoadTransaction(disableTriggers, [&] { ReadData(openData); });
+    } catch (...) {
+      // The rows are undone: the keys come back on the tables as they were.
+      try {
+        deferred.Rebuild(connection_);
+      } catch (const std::exception&) {
+      }
+      throw;
+    }
+    deferred.Rebuild(connection_);
+    // The replacements held back, now that the keys find their rows.
+    if (!held_.empty()) InLoadTransaction(disableTriggers, [&] { ReplayHeld(); });
     UpdateIndexStatistics();
     writeMode.Restore();
   }
 
  private:
-  void LoadData(const TqnDumpDataOpener& openData, bool disableTriggers) {
+  template <typename Body>
+  void InLoadTransaction(bool disableTriggers, Body body) {
     transaction_.Start();
     try {
       if (disableTriggers) {
@@ -141,13 +117,7 @@ class TqnDumpLoader {
         disable.Execute("select rdb$set_context('USER_TRANSACTION', 'trigger.disabled', 1) from rdb$database");
         disable.Fetch();
       }
-      std::unique_ptr<std::istream> data = openData();
-      ReadAll(*data);
-      batch_->EndSection();
-      // The end of reading closes the data (an archive member tests its
-      // check sum then): a damaged member fails here, before the commit.
-      if (data->rdbuf() && data->rdbuf()->pubsync() != 0) throw Exception("error in closing in the unzipfile");
-      data.reset();
+      body();
       FreeStatements();
       transaction_.Commit();
     } catch (const Exception& e) {
@@ -157,6 +127,48 @@ class TqnDumpLoader {
       RollBack();
       throw;
     }
+  }
+
+  void ReadData(const TqnDumpDataOpener& openData) {
+    if (holding_) ReadReplacingIds("tObject", "UID");
+    std::unique_ptr<std::istream> data = openData();
+    ReadAll(*data);
+    batch_->EndSection();
+    header_.reset();
+    // The end of reading closes the data (an archive member tests its
+    // check sum then): a damaged member fails here, before the commit.
+    if (data->rdbuf() && data->rdbuf()->pubsync() != 0) throw Exception("error in closing in the unzipfile");
+  }
+
+  // The "070000" identifiers a table holds already (rows the schema script
+  // inserted), which a replacing row of the dump must delete.
+  void ReadReplacingIds(const std::string& relation, const std::string& column) {
+    try {
+      TqnFbStatement query(connection_, transaction_);
+      query.Execute("select " + QuotedIdentifier(column) + " from " + QuotedIdentifier(relation) + " where " +
+                    QuotedIdentifier(column) + " starting with '" + std::string(kReplacingObjectPrefix) + "'");
+      while (query.Fetch()) replacingIds_.insert(TrimControl(query.AsString(0)));
+    } catch (const Exception&) {
+      // No register in this database: the rows of managed tables fail on it.
+    }
+  }
+
+  // Stores the rows held back, in file order, each replacing the rows of
+  // its identifier; the current section goes on afterwards.
+  void ReplayHeld() {
+    PqnHeader current = header_;
+    std::vector<TqnHeldRow> rows = std::move(held_);
+    held_.clear();
+    heldBytes_ = 0;
+    holding_ = false;
+    batch_->EndSection();
+    PqnHeader section;
+    for (TqnHeldRow& row : rows) {
+      if (row.header != section) StartSection(*(section = row.header));
+      Row(std::move(row.values));
+    }
+    batch_->EndSection();
+    if (current) StartSection(*current);
   }
 
   void RollBack() {
@@ -179,7 +191,8 @@ class TqnDumpLoader {
     while (reader.Next(item)) {
       switch (item.kind) {
         case TqnDumpItem::Kind::Header:
-          StartSection(std::move(item.values));
+          header_ = std::make_shared<const std::vector<std::string>>(std::move(item.values));
+          StartSection(*header_);
           break;
         case TqnDumpItem::Kind::Row:
           try {
@@ -203,7 +216,8 @@ class TqnDumpLoader {
     }
   }
 
-  void StartSection(std::vector<std::string> names) {
+  void StartSection(const std::vector<std::string>& names) {
+    batch_->Flush();
     batch_->EndSection();
     FreeStatements();
     values_.clear();
@@ -239,16 +253,20 @@ class TqnDumpLoader {
       f.position = next++;
       f.maxLength = meta_.ValueLength(field->TypeName());
       f.reference = meta_.IsObjectReference(field->TypeName());
-      columns += ", \"f" + f.name + "\"";
-      params += ", :a" + f.name;
+      columns += ", " + QuotedIdentifier("f" + f.name);
+      // By name where the name can be one; the values are set by position.
+      params += IsParamName(f.name) ? ", :a" + f.name : std::string(", ?");
     }
+    const std::string insertSql =
+        "insert into " + QuotedIdentifier("t" + table_) + " (" + columns + ") values (" + params + ")";
     insert_ = std::make_unique<TqnFbStatement>(connection_, transaction_);
-    insert_->Prepare("insert into \"t" + table_ + "\" (" + columns + ") values (" + params + ")");
+    insert_->Prepare(insertSql);
     std::vector<bool> blobs(next);
     for (SectionField& f : fields_)
       if (f.position >= 0) blobs[f.position] = f.blob = IsBlobParam(*insert_, f.position);
     unmanaged_ = IsUnmanaged(table_);
     sync_ = table_ == "SyncUserActions";
+    if (holding_ && scanned_.insert(table_).second) ReadReplacingIds("t" + table_, "fObject");
     batch_->StartSection(table_, *insert_, columns, std::move(blobs), !unmanaged_);
   }
 
@@ -301,6 +319,19 @@ class TqnDumpLoader {
       row.params[f.position] = insert_->ParamValue(f.position);
     }
     row.replacing = row.id.rfind(kReplacingObjectPrefix, 0) == 0;
+    if (row.replacing && holding_) {
+      // While the keys are set aside, an identifier met for the first time
+      // has nothing to replace; one met again waits for the keys.
+      if (replacingIds_.insert(TrimControl(row.id)).second) {
+        row.replacing = false;
+      } else {
+        for (const std::string& value : values_) heldBytes_ += value.size() + sizeof(std::string);
+        held_.push_back(TqnHeldRow{header_, std::move(values_)});
+        values_.clear();
+        if (heldBytes_ > kHeldBytes) ReplayHeld();
+        return;
+      }
+    }
     row.values = std::move(values_);  // the batch keeps them for the failure context
     batch_->Add(std::move(row));
   }
@@ -374,6 +405,21 @@ class TqnDumpLoader {
   int64_t maxSyncVersion_ = 0;
   std::unique_ptr<TqnFbStatement> insert_, updateDoc_;
   std::unique_ptr<TqnDumpBatch> batch_;
+
+  // With the keys set aside: the "070000" identifiers in the database, the
+  // tables whose own were read, and the rows held back until the keys are
+  // built again (a replacing identifier met again), with their headers.
+  struct TqnHeldRow {
+    PqnHeader header;
+    std::vector<std::string> values;
+  };
+  std::string loadTime_;
+  bool deferIndexes_ = false, holding_ = false;
+  std::unordered_set<std::string> replacingIds_;
+  std::set<std::string> scanned_;
+  PqnHeader header_;
+  std::vector<TqnHeldRow> held_;
+  size_t heldBytes_ = 0;
 };
 
 }  // namespace

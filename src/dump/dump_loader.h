@@ -8,7 +8,8 @@
 // "Generators" row sets the generators; everything goes in one transaction,
 // committed at the end. Then the statistics of all user indexes are
 // recomputed in a second transaction. The member is read and decoded ahead
-// on a thread of its own (dump_reader.h).
+// on a thread of its own (dump_reader.h), and each block goes to the server
+// while the next one is made (dump_batch.h).
 //
 // When the connection is the database's only one and has no transaction
 // active (a database just created), the database's forced writes are off
@@ -57,6 +58,14 @@ struct TqnDumpLoadOptions {
   int maxBlockRows = 128;
   // Counted into when given.
   TqnDumpLoadStats* stats = nullptr;
+  // The keys and indexes of the tables are set aside for the load and built
+  // again after it (dump_indexes.h), as a server restore does: for a
+  // database just created whose schema script declared them. The rows end
+  // the same; a key the rows break then fails its rebuild, after the rows
+  // are committed, with a message naming the table and the key's value;
+  // a row replacing an identifier met earlier in the load is stored after
+  // the rebuild.
+  bool deferIndexes = false;
 };
 
 // The load on an attached connection. metaText is the "meta.txt" member;

@@ -120,6 +120,7 @@ inline constexpr char isc_tpb_read = 8;
 inline constexpr char isc_tpb_write = 9;
 inline constexpr char isc_tpb_read_committed = 15;
 inline constexpr char isc_tpb_rec_version = 17;
+inline constexpr char isc_tpb_no_auto_undo = 20;
 
 // ---- information items --------------------------------------------------------
 inline constexpr char isc_info_end = 1;
