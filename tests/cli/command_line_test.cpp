@@ -375,6 +375,24 @@ TEST_F(CommandLine, TheServiceViewShowsTheServicesRegisterAndHandsItBackupAndRes
   ProgramProcess service(exe_, {"--headless=1", "--service=1"}, Env());
   ASSERT_TRUE(service.Started());
   ASSERT_TRUE(WaitForLog(program_, "hostname is ")) << MainLog(program_);
+
+  // The program started on a desktop stays up with the service's window,
+  // which asks the service (--list, --status); no instance of its own.
+  std::vector<std::string> desktop = Env();
+  desktop.push_back("QT_QPA_PLATFORM=offscreen");
+  ProgramProcess window(exe_, {}, desktop);
+  const auto asked = [&] {
+    const std::string text = MainLog(program_), what = " intercom command-line\r\n";
+    return text.find(what) != std::string::npos && text.find(what) != text.rfind(what);
+  };
+  for (int i = 0; i < 100 && !asked(); ++i) std::this_thread::sleep_for(std::chrono::milliseconds(100));
+  EXPECT_TRUE(asked()) << MainLog(program_);
+  EXPECT_EQ(window.Wait(0), -1) << "the window did not stay";
+  window.Signal(SIGKILL);
+  window.Wait(5000);
+  const std::string log = MainLog(program_);
+  EXPECT_EQ(log.find("hostname is "), log.rfind("hostname is ")) << "a second instance started\n" << log;
+
   for (const std::string& e : Env()) {
     const size_t eq = e.find('=');
     ::setenv(e.substr(0, eq).c_str(), e.substr(eq + 1).c_str(), 1);

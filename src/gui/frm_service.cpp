@@ -1,0 +1,155 @@
+#include "gui/frm_service.h"
+
+#include <QApplication>
+#include <QEventLoop>
+#include <QFileDialog>
+#include <QHBoxLayout>
+#include <QHeaderView>
+#include <QLabel>
+#include <QMessageBox>
+#include <QPushButton>
+#include <QTimer>
+#include <QTreeWidget>
+#include <QVBoxLayout>
+#include <chrono>
+#include <future>
+
+#include "app/application.h"
+#include "app/user_interface.h"
+#include "base/text.h"
+#include "gui/app_icon.h"
+#include "gui/qt_text.h"
+
+namespace qn {
+
+namespace {
+
+QString W(const char* utf8) { return QString::fromUtf8(utf8); }
+
+// The state word of --status, as the window says it.
+QString StateText(const TqnServiceRow& row) {
+  if (row.state.empty()) return row.autoBackup ? QString() : W("без автоархивации");
+  if (row.state == "ok") return W("в порядке");
+  QString text = row.state == "stale" ? W("устарела") : row.state == "failed" ? W("ошибка") : ToQString(row.state);
+  if (!row.message.empty()) text += W(": ") + ToQString(row.message);
+  return text;
+}
+
+}  // namespace
+
+TfrmServiceView::TfrmServiceView(QWidget* parent) : QWidget(parent) {
+  setWindowTitle(ToQString(TqnApplication::Caption()) + W(" — служба qndbmgr"));
+  setWindowIcon(ApplicationIcon());
+  resize(860, 420);
+  auto* layout = new QVBoxLayout(this);
+  notice_ = new QLabel(this);
+  notice_->setWordWrap(true);
+  layout->addWidget(notice_);
+  list_ = new QTreeWidget(this);
+  list_->setRootIsDecorated(false);
+  list_->setHeaderLabels({W("База данных"), W("Путь"), W("Последняя проверенная копия"), W("Состояние")});
+  list_->header()->setSectionResizeMode(QHeaderView::ResizeToContents);
+  layout->addWidget(list_, 1);
+
+  auto* buttons = new QHBoxLayout;
+  const auto add = [&](const char* text, void (TfrmServiceView::*slot)()) {
+    auto* button = new QPushButton(W(text), this);
+    connect(button, &QPushButton::clicked, this, slot);
+    buttons->addWidget(button);
+    return button;
+  };
+  btnBackup_ = add("Архивация", &TfrmServiceView::Backup);
+  btnRestore_ = add("Разархивация", &TfrmServiceView::Restore);
+  btnRefresh_ = add("Обновить", &TfrmServiceView::Refresh);
+  // What the service's register alone may do: said, not done.
+  add("Создать", &TfrmServiceView::Explain);
+  add("Свойства", &TfrmServiceView::Explain);
+  add("Удалить", &TfrmServiceView::Explain);
+  buttons->addStretch(1);
+  auto* exit = new QPushButton(W("Выход"), this);
+  connect(exit, &QPushButton::clicked, this, &QWidget::close);
+  buttons->addWidget(exit);
+  layout->addLayout(buttons);
+  Refresh();
+}
+
+void TfrmServiceView::Refresh() {
+  const bool asked = view_.Refresh();
+  QString notice = W("Базы данных на этом компьютере обслуживает служба qndbmgr: её реестр, архивация и "
+                     "разархивация через неё.");
+  for (const std::string& line : view_.Notices()) notice += W("\n") + ToQString(line);
+  if (!asked) notice += W("\nСлужба не ответила: ") + ToQString(view_.Error());
+  notice_->setText(notice);
+  const int selected = list_->currentIndex().isValid() ? list_->currentIndex().row() : 0;
+  list_->clear();
+  for (const TqnServiceRow& row : view_.Rows()) {
+    QString name = QString::number(row.number) + W(" ") + ToQString(row.key);
+    if (!row.caption.empty()) name += W("  (") + ToQString(row.caption) + W(")");
+    auto* item = new QTreeWidgetItem(list_, {name, ToQString(row.path), ToQString(row.lastVerified), StateText(row)});
+    item->setToolTip(1, ToQString(row.backupFolder));
+  }
+  if (list_->topLevelItemCount() > 0)
+    list_->setCurrentItem(list_->topLevelItem(std::min(selected, list_->topLevelItemCount() - 1)));
+  btnBackup_->setEnabled(asked && !view_.Rows().empty());
+  btnRestore_->setEnabled(asked && !view_.Rows().empty());
+}
+
+const TqnServiceRow* TfrmServiceView::Selected() const {
+  const int row = list_->currentIndex().isValid() ? list_->currentIndex().row() : -1;
+  if (row < 0 || row >= static_cast<int>(view_.Rows().size())) return nullptr;
+  return &view_.Rows()[row];
+}
+
+void TfrmServiceView::Backup() {
+  if (const TqnServiceRow* row = Selected()) {
+    const std::string key = row->key;
+    RunInService([key] { return TqnServiceView::Backup(key); });
+  }
+}
+
+void TfrmServiceView::Restore() {
+  const TqnServiceRow* row = Selected();
+  if (!row) return;
+  const std::string key = row->key;
+  // The service reads the file as its own user: a file in its backup
+  // folder, or one the group qndbmgr may read outside the home folders.
+  const QString file = QFileDialog::getOpenFileName(
+      this, W("Разархивация"), ToQString(row->backupFolder),
+      W("Файлы резервной копии (*.bk3 *.fbk *.pbz);;Все файлы (*)"));
+  if (file.isEmpty()) return;
+  const QMessageBox::StandardButton answer = QMessageBox::question(
+      this, ToQString(MessageCaption(TqnMessageKind::Warning)),
+      W("При разархивации файла все текущие данные будут заменены данными из открываемого файла. Продолжить?"));
+  if (answer != QMessageBox::Yes) return;
+  const std::string path = FromQString(file);
+  RunInService([key, path] { return TqnServiceView::Restore(key, path, false); });
+}
+
+void TfrmServiceView::Explain() {
+  QMessageBox::information(this, ToQString(MessageCaption(TqnMessageKind::Information)),
+                           ToQString(TqnServiceView::ChangeRegisterText()));
+}
+
+void TfrmServiceView::RunInService(const std::function<TqnCommandResult()>& command) {
+  setEnabled(false);
+  QApplication::setOverrideCursor(Qt::WaitCursor);
+  std::future<TqnCommandResult> running = std::async(std::launch::async, command);
+  QEventLoop wait;
+  QTimer poll;
+  connect(&poll, &QTimer::timeout, &wait, [&] {
+    if (running.wait_for(std::chrono::seconds(0)) == std::future_status::ready) wait.quit();
+  });
+  poll.start(100);
+  wait.exec();
+  const TqnCommandResult result = running.get();
+  QApplication::restoreOverrideCursor();
+  setEnabled(true);
+  const TqnMessageKind kind = result.ok ? TqnMessageKind::Information : TqnMessageKind::Error;
+  if (result.ok)
+    QMessageBox::information(this, ToQString(MessageCaption(kind)), ToQString(result.text));
+  else
+    QMessageBox::critical(this, ToQString(MessageCaption(kind)), ToQString(result.text));
+  Refresh();
+}
+
+}  // namespace qn
