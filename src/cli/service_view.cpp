@@ -3,7 +3,6 @@
 #include <cstdlib>
 
 #include "base/text.h"
-#include "cli/command_client.h"
 #include "cli/command_local.h"
 
 namespace qn {
@@ -35,8 +34,8 @@ std::vector<std::string> Lines(const std::string& text) {
   return lines;
 }
 
-TqnCommandResult InService(const TqnCommand& command) {
-  if (auto result = RunInService(command)) return *result;
+TqnCommandResult InService(const TqnCommand& command, const TqnServerLines& onLine = {}) {
+  if (auto result = RunInService(command, onLine)) return *result;
   return {false, ServiceOnlyMessage()};
 }
 
@@ -96,22 +95,24 @@ bool TqnServiceView::Refresh() {
   return true;
 }
 
-TqnCommandResult TqnServiceView::Backup(const std::string& key, const std::string& file) {
+TqnCommandResult TqnServiceView::Backup(const std::string& key, const std::string& file,
+                                        const TqnServerLines& onLine) {
   TqnCommand command;
   command.kind = TqnCommandKind::Backup;
   command.key = key;
   command.file = file;
-  return InService(command);
+  return InService(command, onLine);
 }
 
-TqnCommandResult TqnServiceView::Restore(const std::string& key, const std::string& file, bool fixCharset) {
+TqnCommandResult TqnServiceView::Restore(const std::string& key, const std::string& file, bool fixCharset,
+                                         const TqnServerLines& onLine) {
   TqnCommand command;
   command.kind = TqnCommandKind::Restore;
   command.key = key;
   command.file = file;
   command.fixCharset = fixCharset;
   command.yes = true;
-  return InService(command);
+  return InService(command, onLine);
 }
 
 std::string TqnServiceView::ChangeRegisterText() {

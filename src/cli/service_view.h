@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "cli/command_client.h"
 #include "cli/command_executor.h"
 
 namespace qn {
@@ -37,11 +38,14 @@ class TqnServiceView {
   const std::string& Error() const { return error_; }
 
   // A backup of the entry by the service, to the file or ("") under the
-  // default name in the entry's backup folder; the service's answer.
-  static TqnCommandResult Backup(const std::string& key, const std::string& file = {});
+  // default name in the entry's backup folder; the service's answer. The
+  // service's progress lines meanwhile go to onLine.
+  static TqnCommandResult Backup(const std::string& key, const std::string& file = {},
+                                 const TqnServerLines& onLine = {});
   // A restore of the file onto the entry by the service (the person has
   // been asked already).
-  static TqnCommandResult Restore(const std::string& key, const std::string& file, bool fixCharset);
+  static TqnCommandResult Restore(const std::string& key, const std::string& file, bool fixCharset,
+                                  const TqnServerLines& onLine = {});
 
   // What the person is told instead of creating, removing or editing an entry.
   static std::string ChangeRegisterText();

@@ -13,6 +13,7 @@
 #include <QVBoxLayout>
 #include <chrono>
 #include <future>
+#include <mutex>
 
 #include "app/application.h"
 #include "app/user_interface.h"
@@ -50,6 +51,8 @@ TfrmServiceView::TfrmServiceView(QWidget* parent) : QWidget(parent) {
   list_->setHeaderLabels({W("База данных"), W("Путь"), W("Последняя проверенная копия"), W("Состояние")});
   list_->header()->setSectionResizeMode(QHeaderView::ResizeToContents);
   layout->addWidget(list_, 1);
+  progress_ = new QLabel(this);
+  layout->addWidget(progress_);
 
   auto* buttons = new QHBoxLayout;
   const auto add = [&](const char* text, void (TfrmServiceView::*slot)()) {
@@ -103,7 +106,7 @@ const TqnServiceRow* TfrmServiceView::Selected() const {
 void TfrmServiceView::Backup() {
   if (const TqnServiceRow* row = Selected()) {
     const std::string key = row->key;
-    RunInService([key] { return TqnServiceView::Backup(key); });
+    RunInService([key](const TqnServerLines& onLine) { return TqnServiceView::Backup(key, {}, onLine); });
   }
 }
 
@@ -122,7 +125,9 @@ void TfrmServiceView::Restore() {
       W("При разархивации файла все текущие данные будут заменены данными из открываемого файла. Продолжить?"));
   if (answer != QMessageBox::Yes) return;
   const std::string path = FromQString(file);
-  RunInService([key, path] { return TqnServiceView::Restore(key, path, false); });
+  RunInService([key, path](const TqnServerLines& onLine) {
+    return TqnServiceView::Restore(key, path, false, onLine);
+  });
 }
 
 void TfrmServiceView::Explain() {
@@ -130,19 +135,31 @@ void TfrmServiceView::Explain() {
                            ToQString(TqnServiceView::ChangeRegisterText()));
 }
 
-void TfrmServiceView::RunInService(const std::function<TqnCommandResult()>& command) {
+void TfrmServiceView::RunInService(const std::function<TqnCommandResult(const TqnServerLines&)>& command) {
   setEnabled(false);
   QApplication::setOverrideCursor(Qt::WaitCursor);
-  std::future<TqnCommandResult> running = std::async(std::launch::async, command);
+  std::mutex mutex;
+  std::string latest;
+  std::future<TqnCommandResult> running = std::async(std::launch::async, [&] {
+    return command([&](const std::string& line) {
+      std::lock_guard<std::mutex> lock(mutex);
+      latest = line;
+    });
+  });
   QEventLoop wait;
   QTimer poll;
   connect(&poll, &QTimer::timeout, &wait, [&] {
+    {
+      std::lock_guard<std::mutex> lock(mutex);
+      progress_->setText(ToQString(latest));
+    }
     if (running.wait_for(std::chrono::seconds(0)) == std::future_status::ready) wait.quit();
   });
   poll.start(100);
   wait.exec();
   const TqnCommandResult result = running.get();
   QApplication::restoreOverrideCursor();
+  progress_->clear();
   setEnabled(true);
   const TqnMessageKind kind = result.ok ? TqnMessageKind::Information : TqnMessageKind::Error;
   if (result.ok)

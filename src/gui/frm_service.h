@@ -34,13 +34,15 @@ class TfrmServiceView : public QWidget {
   void Restore();
   void Explain();
   // Runs the service's command off the window's thread, the window
-  // answering meanwhile; shows its answer and asks the service again.
-  void RunInService(const std::function<TqnCommandResult()>& command);
+  // answering meanwhile and showing the service's latest line; shows the
+  // answer and asks the service again.
+  void RunInService(const std::function<TqnCommandResult(const TqnServerLines&)>& command);
   const TqnServiceRow* Selected() const;
 
   TqnServiceView view_;
   QLabel* notice_;
   QTreeWidget* list_;
+  QLabel* progress_;
   QPushButton* btnBackup_;
   QPushButton* btnRestore_;
   QPushButton* btnRefresh_;
