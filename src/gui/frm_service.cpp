@@ -1,6 +1,7 @@
 #include "gui/frm_service.h"
 
 #include <QApplication>
+#include <QDir>
 #include <QEventLoop>
 #include <QFileDialog>
 #include <QHBoxLayout>
@@ -17,7 +18,9 @@
 
 #include "app/application.h"
 #include "app/user_interface.h"
+#include "backup/backup_feature.h"
 #include "base/text.h"
+#include "firebird/fb_paths.h"
 #include "gui/app_icon.h"
 #include "gui/qt_text.h"
 
@@ -114,19 +117,24 @@ void TfrmServiceView::Restore() {
   const TqnServiceRow* row = Selected();
   if (!row) return;
   const std::string key = row->key;
-  // The service reads the file as its own user: a file in its backup
-  // folder, or one the group qndbmgr may read outside the home folders.
-  const QString file = QFileDialog::getOpenFileName(
-      this, W("Разархивация"), ToQString(row->backupFolder),
-      W("Файлы резервной копии (*.bk3 *.fbk *.pbz);;Все файлы (*)"));
-  if (file.isEmpty()) return;
+  // The same choice as the main window's restore, the conversion of an
+  // older server's copy included. The service reads the file as its own
+  // user: a file in its backup folder, or one the group qndbmgr may read
+  // outside the home folders.
+  const TqnFileDialog d = RestoreOpenDialog(IsFb30Database(row->path), row->backupFolder);
+  QFileDialog dialog(this, W("Разархивация"), ToQString(d.folder));
+  const QStringList filters = QtNameFilters(d.filter);
+  dialog.setNameFilters(filters);
+  dialog.setFileMode(QFileDialog::ExistingFile);
+  if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty()) return;
+  const bool fixCharset = filters.indexOf(dialog.selectedNameFilter()) == 1;
   const QMessageBox::StandardButton answer = QMessageBox::question(
       this, ToQString(MessageCaption(TqnMessageKind::Warning)),
       W("При разархивации файла все текущие данные будут заменены данными из открываемого файла. Продолжить?"));
   if (answer != QMessageBox::Yes) return;
-  const std::string path = FromQString(file);
-  RunInService([key, path](const TqnServerLines& onLine) {
-    return TqnServiceView::Restore(key, path, false, onLine);
+  const std::string path = FromQString(QDir::toNativeSeparators(dialog.selectedFiles().first()));
+  RunInService([key, path, fixCharset](const TqnServerLines& onLine) {
+    return TqnServiceView::Restore(key, path, fixCharset, onLine);
   });
 }
 
