@@ -76,11 +76,16 @@ TfrmServiceView::TfrmServiceView(QWidget* parent) : QWidget(parent) {
   connect(exit, &QPushButton::clicked, this, &QWidget::close);
   buttons->addWidget(exit);
   layout->addLayout(buttons);
-  Refresh();
+  btnBackup_->setEnabled(false);
+  btnRestore_->setEnabled(false);
+  QTimer::singleShot(0, this, &TfrmServiceView::Refresh);
 }
 
 void TfrmServiceView::Refresh() {
-  const bool asked = view_.Refresh();
+  bool asked = false;
+  progress_->setText(W("Запрос к службе qndbmgr…"));
+  Await([&](const TqnServerLines&) { asked = view_.Refresh(); });
+  progress_->clear();
   QString notice = W("Базы данных на этом компьютере обслуживает служба qndbmgr: её реестр, архивация и "
                      "разархивация через неё.");
   for (const std::string& line : view_.Notices()) notice += W("\n") + ToQString(line);
@@ -144,12 +149,24 @@ void TfrmServiceView::Explain() {
 }
 
 void TfrmServiceView::RunInService(const std::function<TqnCommandResult(const TqnServerLines&)>& command) {
+  TqnCommandResult result;
+  Await([&](const TqnServerLines& onLine) { result = command(onLine); });
+  progress_->clear();
+  const TqnMessageKind kind = result.ok ? TqnMessageKind::Information : TqnMessageKind::Error;
+  if (result.ok)
+    QMessageBox::information(this, ToQString(MessageCaption(kind)), ToQString(result.text));
+  else
+    QMessageBox::critical(this, ToQString(MessageCaption(kind)), ToQString(result.text));
+  Refresh();
+}
+
+void TfrmServiceView::Await(const std::function<void(const TqnServerLines&)>& work) {
   setEnabled(false);
   QApplication::setOverrideCursor(Qt::WaitCursor);
   std::mutex mutex;
   std::string latest;
-  std::future<TqnCommandResult> running = std::async(std::launch::async, [&] {
-    return command([&](const std::string& line) {
+  std::future<void> running = std::async(std::launch::async, [&] {
+    work([&](const std::string& line) {
       std::lock_guard<std::mutex> lock(mutex);
       latest = line;
     });
@@ -159,22 +176,15 @@ void TfrmServiceView::RunInService(const std::function<TqnCommandResult(const Tq
   connect(&poll, &QTimer::timeout, &wait, [&] {
     {
       std::lock_guard<std::mutex> lock(mutex);
-      progress_->setText(ToQString(latest));
+      if (!latest.empty()) progress_->setText(ToQString(latest));
     }
     if (running.wait_for(std::chrono::seconds(0)) == std::future_status::ready) wait.quit();
   });
   poll.start(100);
   wait.exec();
-  const TqnCommandResult result = running.get();
+  running.get();
   QApplication::restoreOverrideCursor();
-  progress_->clear();
   setEnabled(true);
-  const TqnMessageKind kind = result.ok ? TqnMessageKind::Information : TqnMessageKind::Error;
-  if (result.ok)
-    QMessageBox::information(this, ToQString(MessageCaption(kind)), ToQString(result.text));
-  else
-    QMessageBox::critical(this, ToQString(MessageCaption(kind)), ToQString(result.text));
-  Refresh();
 }
 
 }  // namespace qn

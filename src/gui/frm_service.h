@@ -24,7 +24,8 @@ class TfrmServiceView : public QWidget {
  public:
   explicit TfrmServiceView(QWidget* parent = nullptr);
 
-  // Asks the service again and redraws the list.
+  // Asks the service again and redraws the list (first when the window
+  // is shown).
   void Refresh();
   QTreeWidget* List() const { return list_; }
   QLabel* Notice() const { return notice_; }
@@ -37,6 +38,9 @@ class TfrmServiceView : public QWidget {
   // answering meanwhile and showing the service's latest line; shows the
   // answer and asks the service again.
   void RunInService(const std::function<TqnCommandResult(const TqnServerLines&)>& command);
+  // Runs the work off the window's thread (the service may be busy with
+  // another operation for long), the window answering but off meanwhile.
+  void Await(const std::function<void(const TqnServerLines&)>& work);
   const TqnServiceRow* Selected() const;
 
   TqnServiceView view_;
