@@ -50,6 +50,7 @@ TfrmServiceView::TfrmServiceView(QWidget* parent) : QWidget(parent) {
   notice_->setWordWrap(true);
   layout->addWidget(notice_);
   list_ = new QTreeWidget(this);
+  list_->setObjectName(QStringLiteral("lvwBase"));
   list_->setRootIsDecorated(false);
   list_->setHeaderLabels({W("База данных"), W("Путь"), W("Последняя проверенная копия"), W("Состояние")});
   list_->header()->setSectionResizeMode(QHeaderView::ResizeToContents);
@@ -58,19 +59,20 @@ TfrmServiceView::TfrmServiceView(QWidget* parent) : QWidget(parent) {
   layout->addWidget(progress_);
 
   auto* buttons = new QHBoxLayout;
-  const auto add = [&](const char* text, void (TfrmServiceView::*slot)()) {
+  const auto add = [&](const char* name, const char* text, void (TfrmServiceView::*slot)()) {
     auto* button = new QPushButton(W(text), this);
+    button->setObjectName(QLatin1String(name));
     connect(button, &QPushButton::clicked, this, slot);
     buttons->addWidget(button);
     return button;
   };
-  btnBackup_ = add("Архивация", &TfrmServiceView::Backup);
-  btnRestore_ = add("Разархивация", &TfrmServiceView::Restore);
-  btnRefresh_ = add("Обновить", &TfrmServiceView::Refresh);
+  btnBackup_ = add("btnBackup", "Архивация", &TfrmServiceView::Backup);
+  btnRestore_ = add("btnRestore", "Разархивация", &TfrmServiceView::Restore);
+  btnRefresh_ = add("btnRefresh", "Обновить", &TfrmServiceView::Refresh);
   // What the service's register alone may do: said, not done.
-  add("Создать", &TfrmServiceView::Explain);
-  add("Свойства", &TfrmServiceView::Explain);
-  add("Удалить", &TfrmServiceView::Explain);
+  add("btnCreate", "Создать", &TfrmServiceView::Explain);
+  add("btnEdit", "Свойства", &TfrmServiceView::Explain);
+  add("btnRemove", "Удалить", &TfrmServiceView::Explain);
   buttons->addStretch(1);
   auto* exit = new QPushButton(W("Выход"), this);
   connect(exit, &QPushButton::clicked, this, &QWidget::close);
