@@ -121,13 +121,12 @@ namespace {
 
 // One exchange with the slot; false, with the reason, when the instance
 // went away meanwhile or cannot be reached.
-bool Exchange(const char* channel, int slot, TqnIpcMessage& message, TqnProgressLines* progress,
+bool Exchange(const char* channel, int slot, TqnIpcMessage& message, const TqnServerLines& onLine,
               std::string* failure = nullptr) {
   try {
-    SendIpcMessage(channel, slot, message, kIpcReplyTimeoutMs,
-                   [progress](const std::string& line) {
-                     if (progress) progress->SetServerLine(line);
-                   });
+    SendIpcMessage(channel, slot, message, kIpcReplyTimeoutMs, [&onLine](const std::string& line) {
+      if (onLine) onLine(line);
+    });
     return true;
   } catch (const std::exception& e) {
     if (failure) *failure = e.what();
@@ -143,7 +142,11 @@ constexpr int kUnreachableTries = 20;
 // busy or still starting; fills result when an instance answered. A long
 // answer comes in pieces of the one result.
 TqnHandOver HandOver(const char* channel, const TqnCommand& command, TqnProgressLines* progress,
-                     TqnCommandResult& result) {
+                     TqnCommandResult& result, const TqnServerLines& serverLines = {}) {
+  const TqnServerLines onLine = [&](const std::string& line) {
+    if (progress) progress->SetServerLine(line);
+    if (serverLines) serverLines(line);
+  };
   const auto startedWaiting = std::chrono::steady_clock::now();
   int unreachable = 0;
   for (;;) {
@@ -152,7 +155,7 @@ TqnHandOver HandOver(const char* channel, const TqnCommand& command, TqnProgress
     TqnIpcMessage message;
     WriteCommandRequest(message, CommandOptions(command));
     std::string failure;
-    if (!Exchange(channel, slots.front(), message, progress, &failure)) {
+    if (!Exchange(channel, slots.front(), message, onLine, &failure)) {
       // Gone: look again; still there but not answering: give up in time.
       if (++unreachable >= kUnreachableTries) {
         result = {false, Win1251("Запущенная программа недоступна: ") + failure};
@@ -168,7 +171,7 @@ TqnHandOver HandOver(const char* channel, const TqnCommand& command, TqnProgress
       std::string text = answer.text;
       while (text.size() < answer.totalLength && !answer.text.empty()) {
         WritePageRequest(message, answer.answerNumber, static_cast<uint32_t>(text.size()));
-        if (!Exchange(channel, slots.front(), message, nullptr)) {
+        if (!Exchange(channel, slots.front(), message, {})) {
           result = {false, Win1251("Запущенная программа завершилась, не передав ответ целиком")};
           return TqnHandOver::Done;
         }
@@ -198,10 +201,11 @@ TqnHandOver HandOver(const char* channel, const TqnCommand& command, TqnProgress
 
 }  // namespace
 
-std::optional<TqnCommandResult> RunInService(const TqnCommand& command) {
+std::optional<TqnCommandResult> RunInService(const TqnCommand& command, const TqnServerLines& onLine) {
   TqnCommandResult result;
   try {
-    if (HandOver(TqnApplication::kServiceChannelName, command, nullptr, result) == TqnHandOver::Done) return result;
+    if (HandOver(TqnApplication::kServiceChannelName, command, nullptr, result, onLine) == TqnHandOver::Done)
+      return result;
   } catch (const std::exception& e) {
     return TqnCommandResult{false, e.what()};
   }

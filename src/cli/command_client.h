@@ -21,9 +21,13 @@ using TqnOwnInstanceRunner = std::function<std::optional<TqnCommandResult>(const
 // What a user who may not reach the machine's service is told.
 std::string ServiceOnlyMessage();
 
+// The handling instance's latest line while a command runs (on the
+// thread that waits for the answer).
+using TqnServerLines = std::function<void(const std::string& line)>;
+
 // Runs the command in the machine's service instance; nothing when no
 // service runs that this user may reach.
-std::optional<TqnCommandResult> RunInService(const TqnCommand& command);
+std::optional<TqnCommandResult> RunInService(const TqnCommand& command, const TqnServerLines& onLine = {});
 
 // Help, version and the commands; returns the exit code.
 int RunAdministratorCommand(const TqnCommand& command, const TqnOwnInstanceRunner& runOwnInstance);

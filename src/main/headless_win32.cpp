@@ -44,5 +44,6 @@ int RunHeadless(int, char**) {
 int RunWindowed(int argc, char** argv, bool) { return RunHeadless(argc, argv); }
 
 void ShowNotice(int, char**, const std::string&) {}  // the line on standard error is all
+bool ShowServiceView(int, char**) { return false; }
 
 }  // namespace qn

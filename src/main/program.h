@@ -16,9 +16,11 @@ void SetServiceRun(bool service);
 
 // True when the machine's service instance runs.
 bool ServiceRunsHere();
-// Says that the service looks after the databases here (a box with a
-// window, a line on standard error without one; nothing when the start
-// was hidden, as an autostart at login is) and returns the exit code, 0.
+// Says that the service looks after the databases here and returns the
+// exit code, 0. Who may reach the service gets, on a desktop, the window of
+// its register with backup and restore through it; otherwise a box with a
+// window, a line on standard error without one; nothing but the line when
+// the start was hidden, as an autostart at login is.
 int TellServiceRuns(int argc, char** argv, bool quiet);
 
 // True when another instance runs under the channel: "activate" has then
@@ -43,6 +45,9 @@ int RunCommand(int argc, char** argv, const TqnCommand& command);
 int RunHeadless(int argc, char** argv);
 // An information box with the text (Windows-1251), where there is a window.
 void ShowNotice(int argc, char** argv, const std::string& text);
+// The window of the service's register, its backup and restore, where there
+// is a window; false when there is none.
+bool ShowServiceView(int argc, char** argv);
 int RunWindowed(int argc, char** argv, bool hidden);
 
 }  // namespace qn

@@ -7,6 +7,7 @@
 #include "backup/backup_feature.h"
 #include "cli/command_executor.h"
 #include "gui/frm_main.h"
+#include "gui/frm_service.h"
 #include "gui/qt_text.h"
 #include "gui/qt_user_interface.h"
 #include "main/program.h"
@@ -20,6 +21,14 @@ namespace qn {
 void ShowNotice(int argc, char** argv, const std::string& text) {
   QApplication app(argc, argv);
   QMessageBox::information(nullptr, QString::fromUtf8("Информация"), ToQString(text));
+}
+
+bool ShowServiceView(int argc, char** argv) {
+  QApplication app(argc, argv);
+  TfrmServiceView window;
+  window.show();
+  app.exec();
+  return true;
 }
 
 int RunWindowed(int argc, char** argv, bool hidden) {

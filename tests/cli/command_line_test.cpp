@@ -8,6 +8,7 @@
 
 #include "backup/dump_archive.h"
 #include "base/text.h"
+#include "cli/service_view.h"
 #include "firebird/fb_connection.h"
 #include "firebird/fb_test_support.h"
 #include "ipc/channel.h"
@@ -364,6 +365,68 @@ TEST_F(CommandLine, TheServiceInstanceTakesTheCommandsAndNoOtherInstanceRunsBesi
     const Outcome unknown = Run("--status", "", "setpriv --reuid=65534 --regid=65534 --clear-groups");
     EXPECT_EQ(unknown.code, 3) << "a state it cannot reach is not a state it knows\n" << unknown.out;
   }
+  service.Signal(SIGTERM);
+  EXPECT_EQ(service.Wait(20000), 0);
+}
+
+// A desktop program beside the service shows the service's register and
+// state, asked through its channel, and hands backup and restore to it.
+TEST_F(CommandLine, TheServiceViewShowsTheServicesRegisterAndHandsItBackupAndRestore) {
+  ProgramProcess service(exe_, {"--headless=1", "--service=1"}, Env());
+  ASSERT_TRUE(service.Started());
+  ASSERT_TRUE(WaitForLog(program_, "hostname is ")) << MainLog(program_);
+
+  // The program started on a desktop stays up with the service's window,
+  // which asks the service (--list, --status); no instance of its own.
+  std::vector<std::string> desktop = Env();
+  desktop.push_back("QT_QPA_PLATFORM=offscreen");
+  ProgramProcess window(exe_, {}, desktop);
+  const auto asked = [&] {
+    const std::string text = MainLog(program_), what = " intercom command-line\r\n";
+    return text.find(what) != std::string::npos && text.find(what) != text.rfind(what);
+  };
+  for (int i = 0; i < 100 && !asked(); ++i) std::this_thread::sleep_for(std::chrono::milliseconds(100));
+  EXPECT_TRUE(asked()) << MainLog(program_);
+  EXPECT_EQ(window.Wait(0), -1) << "the window did not stay";
+  window.Signal(SIGKILL);
+  window.Wait(5000);
+  const std::string log = MainLog(program_);
+  EXPECT_EQ(log.find("hostname is "), log.rfind("hostname is ")) << "a second instance started\n" << log;
+
+  for (const std::string& e : Env()) {
+    const size_t eq = e.find('=');
+    ::setenv(e.substr(0, eq).c_str(), e.substr(eq + 1).c_str(), 1);
+  }
+
+  TqnServiceView view;
+  ASSERT_TRUE(view.Refresh()) << view.Error();
+  ASSERT_EQ(view.Rows().size(), 2u);
+  const TqnServiceRow& main = view.Rows()[0];
+  EXPECT_EQ(main.key + "|" + main.caption + "|" + main.path + "|" + main.backupFolder,
+            "db0000|" + Win1251("Главная") + "|" + database_ + "|" + dir_.File("bk"));
+  EXPECT_FALSE(main.autoBackup);
+  EXPECT_EQ(main.state, "");
+  const TqnServiceRow& second = view.Rows()[1];
+  EXPECT_TRUE(second.autoBackup);
+  EXPECT_EQ(second.state + "|" + second.lastVerified, "stale|");
+  ASSERT_EQ(view.Notices().size(), 1u);
+  EXPECT_NE(view.Notices()[0].find("\"JD_LW4\""), std::string::npos) << view.Notices()[0];
+
+  const std::string file = dir_.File("bk/from-view.bk3");
+  const TqnCommandResult backup = TqnServiceView::Backup("db0000", file);
+  ASSERT_TRUE(backup.ok) << Win1251ToUtf8(backup.text);
+  EXPECT_NE(ReadAll(dir_.File("bk/catalogue.txt")).find("from-view.bk3"), std::string::npos) << "the service's catalogue";
+  EXPECT_NE(MainLog(program_).find(Win1251("Архивация базы данных \"") + database_), std::string::npos);
+
+  Query(database_, "insert into t values (8); commit;");
+  const TqnCommandResult restore = TqnServiceView::Restore("db0000", file, false);
+  EXPECT_TRUE(restore.ok) << Win1251ToUtf8(restore.text);
+  const std::string rows = Query(database_, "select x from t;");
+  EXPECT_TRUE(rows.find("7") != std::string::npos && rows.find("8") == std::string::npos) << rows;
+
+  const TqnCommandResult unknown = TqnServiceView::Backup("db0042");
+  EXPECT_FALSE(unknown.ok) << "a failure is not a success";
+  for (const std::string& e : Env()) ::unsetenv(e.substr(0, e.find('=')).c_str());
   service.Signal(SIGTERM);
   EXPECT_EQ(service.Wait(20000), 0);
 }
