@@ -25,6 +25,12 @@ bool EndsWith(const std::string& text, const std::string& tail) {
   return text == line || (text.size() >= tail.size() && text.compare(text.size() - tail.size(), tail.size(), tail) == 0);
 }
 
+size_t Occurrences(const std::string& text, const std::string& what) {
+  size_t n = 0;
+  for (size_t at = 0; (at = text.find(what, at)) != std::string::npos; at += what.size()) ++n;
+  return n;
+}
+
 struct Outcome {
   int code = -1;
   std::string out;  // standard output, UTF-8
@@ -280,14 +286,9 @@ TEST_F(CommandLine, ALongListComesInPiecesOfTheOneRun) {
   const Outcome list = Run("--list");
   EXPECT_EQ(list.code, 0) << list.err;
   EXPECT_EQ(list.out, expected);
-  auto count = [](const std::string& text, const std::string& what) {
-    size_t n = 0;
-    for (size_t at = 0; (at = text.find(what, at)) != std::string::npos; at += what.size()) ++n;
-    return n;
-  };
   const std::string log = MainLog(program_);
-  EXPECT_EQ(count(log, " intercom command-line\r\n"), 1u) << log;
-  EXPECT_GE(count(log, " intercom command-page\r\n"), 2u) << log;
+  EXPECT_EQ(Occurrences(log, " intercom command-line\r\n"), 1u) << log;
+  EXPECT_GE(Occurrences(log, " intercom command-page\r\n"), 2u) << log;
   instance.Signal(SIGTERM);
   EXPECT_EQ(instance.Wait(20000), 0);
 }
@@ -335,12 +336,7 @@ TEST_F(CommandLine, TheServiceInstanceTakesTheCommandsAndNoOtherInstanceRunsBesi
 
   // Monitoring reads the service's own state, answered by the service: an
   // entry that backs up automatically and has never been backed up is stale.
-  const auto commandsTaken = [&] {
-    const std::string text = MainLog(program_), what = " intercom command-line\r\n";
-    size_t n = 0;
-    for (size_t at = 0; (at = text.find(what, at)) != std::string::npos; at += what.size()) ++n;
-    return n;
-  };
+  const auto commandsTaken = [&] { return Occurrences(MainLog(program_), " intercom command-line\r\n"); };
   const size_t before = commandsTaken();
   const Outcome status = Run("--status");
   EXPECT_EQ(status.code, 1) << status.out << status.err;
