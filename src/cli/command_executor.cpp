@@ -28,15 +28,6 @@ std::string ExtensionOf(const std::string& file) {
 }
 
 // An entry's element name ("db0003") or its number ("3").
-int EntryNumber(const std::string& key) {
-  int number = 0;
-  if (ParseEntryName(key, number)) return number;
-  bool digits = !key.empty() && key.size() <= 4;
-  for (char c : key) digits = digits && c >= '0' && c <= '9';
-  if (!digits) throw Exception(Format(Win1251("Неправильный ключ базы данных \"%s\"").c_str(), key.c_str()));
-  return std::stoi(key);
-}
-
 // Whether the members a dump restore reads first are all there. The restore
 // itself would only show a box, which a command line never sees.
 bool DumpArchiveReadable(const std::string& file) {

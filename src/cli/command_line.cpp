@@ -2,9 +2,11 @@
 
 #include <filesystem>
 
+#include "base/error.h"
 #include "base/text.h"
 #include "platform/files.h"
 #include "platform/system.h"
+#include "settings/register.h"
 
 namespace qn {
 
@@ -99,6 +101,15 @@ TqnCommand Build(const std::vector<TqnOption>& options, bool fromTerminal) {
 }
 
 }  // namespace
+
+int EntryNumber(const std::string& key) {
+  int number = 0;
+  if (ParseEntryName(key, number)) return number;
+  bool digits = !key.empty() && key.size() <= 4;
+  for (char c : key) digits = digits && c >= '0' && c <= '9';
+  if (!digits) throw Exception(Format(Win1251("Неправильный ключ базы данных \"%s\"").c_str(), key.c_str()));
+  return std::stoi(key);
+}
 
 TqnCommand ParseCommand(const std::vector<std::string>& args) { return Build(ReadOptions(args), true); }
 

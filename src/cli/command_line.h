@@ -38,6 +38,10 @@ struct TqnCommand {
 
 // Reads the command among the program's arguments (without the program
 // name). Kind None: no administrator's command, the program starts as usual.
+// An entry's number from a command's KEY, "db0003" or "3"; anything else
+// raises the message the administrator sees.
+int EntryNumber(const std::string& key);
+
 TqnCommand ParseCommand(const std::vector<std::string>& args);
 
 // The options a command travels with to the instance that runs it

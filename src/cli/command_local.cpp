@@ -49,9 +49,7 @@ std::unique_ptr<TqnNode> LoadSettings() {
 }
 
 TqnReadingAnswer Backups(const TqnNode& root, const std::string& key) {
-  int number = 0;
-  if (!ParseEntryName(key, number)) number = std::atoi(key.c_str());
-  const TqnNode* entry = FindEntry(root, number);
+  const TqnNode* entry = FindEntry(root, EntryNumber(key));
   const std::string folder = NormalizeBackupFolder(entry->FindNode("backup")->FindNode("path")->Content().AsString(""));
   std::string text;
   for (const TqnCatalogueRecord& r : ReadCatalogue(folder)) {
