@@ -20,7 +20,7 @@ namespace qn {
 
 void ShowNotice(int argc, char** argv, const std::string& text) {
   QApplication app(argc, argv);
-  QMessageBox::information(nullptr, QString::fromUtf8("Информация"), ToQString(text));
+  QMessageBox::information(nullptr, ToQString(MessageCaption(TqnMessageKind::Information)), ToQString(text));
 }
 
 bool ShowServiceView(int argc, char** argv) {
@@ -44,8 +44,6 @@ int RunWindowed(int argc, char** argv, bool hidden) {
   TqnRunServices services(core, RunOnMainThread);
   TqnBackupFeature backup(core, services, window);
   TqnCommandExecutor commands(core, backup);
-  window.SetBackupAction([&backup] { backup.btnBackupClick(); });
-  window.SetRestoreAction([&backup] { backup.btnRestoreClick(); });
   TqnRunLoop loop(core);
   core.Startup();
   loop.StartTimers();
