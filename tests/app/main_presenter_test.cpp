@@ -62,15 +62,8 @@ struct PresenterRun {
 
 TEST(MainPresenter, RowsShowNumberHostCaptionPathAndTheLastBackup) {
   PresenterRun run;
-  auto root = NewSettings();
-  AddTestEntry(*root, 1, "", "localhost:/srv/db/one.fdb");
-  TqnNode* failed = AddTestEntry(*root, 2, "", "localhost:/srv/db/two.fdb");
-  failed->Node("backup")->Node("auto")->SetText("1");
-  failed->Node("backup")->Node("result")->Node("state")->SetText("failed");
-  failed->Node("backup")->Node("result")->Node("time")->SetText("2026-12-08 06:30:12");
-  AddTestEntry(*root, 3, Win1251("Склад"), "localhost/53030:/srv/db/sklad.fd3");
+  auto root = ListSample();
   root->FindNode("data")->AddNode("db12")->Node("path")->SetText("x");
-  root->FindNode("data")->AddNode("dbx001")->Node("path")->SetText("y");
   run.Start(*root);
 
   const std::vector<TqnListRow>& rows = run.presenter.Rows();

@@ -50,15 +50,7 @@ struct ListRun : CoreRun {
 
 TEST(GuiMainList, TheListDrawsThePresentersRowsColumnsAndTray) {
   ListRun run;
-  auto root = NewSettings();
-  AddTestEntry(*root, 1, "", "localhost:/srv/db/one.fdb");
-  TqnNode* failed = AddTestEntry(*root, 2, "", "localhost:/srv/db/two.fdb");
-  failed->Node("backup")->Node("auto")->SetText("1");
-  TqnNode* result = failed->Node("backup")->Node("result");
-  result->Node("state")->SetText("failed");
-  result->Node("time")->SetText("2026-12-08 06:30:12");
-  AddTestEntry(*root, 3, Win1251("Склад"), "localhost/53030:/srv/db/sklad.fd3");
-  root->FindNode("data")->AddNode("dbx001")->Node("path")->SetText("y");
+  auto root = ListSample();
   run.WriteSettings(*root);
   run.Start(false);
 

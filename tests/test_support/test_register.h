@@ -5,6 +5,7 @@
 #include <memory>
 #include <string>
 
+#include "base/text.h"
 #include "settings/register.h"
 #include "xml/xml_dom.h"
 
@@ -25,4 +26,20 @@ inline qn::TqnNode* AddTestEntry(qn::TqnNode& root, int number, const std::strin
   values.caption = caption;
   values.backupPath = "/srv/backup/" + std::to_string(number);
   return qn::AddEntry(root, number, values);
+}
+
+// The list's sample: db0001 without a caption, db0002 whose latest automatic
+// backup failed at 2026-12-08 06:30:12, db0003 "Склад" on the Firebird 3.0
+// server, and an element whose name is no entry name.
+inline std::unique_ptr<qn::TqnNode> ListSample() {
+  auto root = NewSettings();
+  AddTestEntry(*root, 1, "", "localhost:/srv/db/one.fdb");
+  qn::TqnNode* failed = AddTestEntry(*root, 2, "", "localhost:/srv/db/two.fdb");
+  failed->Node("backup")->Node("auto")->SetText("1");
+  qn::TqnNode* result = failed->Node("backup")->Node("result");
+  result->Node("state")->SetText("failed");
+  result->Node("time")->SetText("2026-12-08 06:30:12");
+  AddTestEntry(*root, 3, qn::Win1251("Склад"), "localhost/53030:/srv/db/sklad.fd3");
+  root->FindNode("data")->AddNode("dbx001")->Node("path")->SetText("y");
+  return root;
 }
