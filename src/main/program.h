@@ -52,8 +52,9 @@ struct TqnRunNotices {
 };
 int RunHeadless(int argc, char** argv, const TqnRunNotices& notices = {});
 // Any thread: asks the running program to exit, as its tray menu's "Выход"
-// does (no question; settings saved, servers stopped). False when no run is
-// under way in this process (not yet, or no longer).
+// does (no question; settings saved, servers stopped). A run that has not
+// begun yet, or is still starting up, ends as soon as its start-up is done.
+// True when a run was under way in this process.
 bool RequestProgramExit();
 // An information box with the text (Windows-1251), where there is a window.
 void ShowNotice(int argc, char** argv, const std::string& text);

@@ -15,6 +15,9 @@ namespace {
 // The core of the run that the main thread is running; read and written on
 // the main thread only, except that RequestProgramExit asks whether one runs.
 std::atomic<TqnApplication*> gRunning{nullptr};
+// An exit was asked for; a run that has not reached its loop yet ends as
+// soon as its start-up is done.
+std::atomic<bool> gExitRequested{false};
 }  // namespace
 
 TqnRunParts::TqnRunParts(TqnApplication& core, IqnMainView& view)
@@ -35,6 +38,7 @@ int RunProgramWith(const TqnRunSkin& skin, const TqnRunLoopFactory& makeLoop) {
     core.Startup();
     loop->StartTimers();
     if (skin.started) skin.started();
+    if (gExitRequested) core.ExitProgram();
     // An exit during start-up (the tray's, a service's stop) came before
     // the loop could end on it.
     if (!core.Exiting()) loop->Exec();
@@ -75,6 +79,7 @@ int RunHeadlessWith(const TqnRunNotices& notices, const TqnRunLoopFactory& makeL
 }
 
 bool RequestProgramExit() {
+  gExitRequested = true;
   if (!gRunning.load()) return false;
   PostToMainThread([] {
     if (TqnApplication* core = gRunning.load()) core->ExitProgram();
