@@ -29,7 +29,11 @@ int RunHeadless(int, char**) {
   TqnCommandExecutor commands(core, backup);
   core.Startup();
   loop.StartTimers();
+  // Started: the info servers are bound and commands are taken (a service
+  // is running from now on, and may be stopped).
+  platform::NotifyServiceManager("READY=1");
   loop.Exec();
+  platform::NotifyServiceManager("STOPPING=1");
   // Commands that come from now on wait for the next instance.
   commands.Close();
   // A start from now on finds no one answering and waits for this
