@@ -1,0 +1,232 @@
+#!/usr/bin/env python3
+"""The Windows installer under Wine, in a Wine prefix of its own.
+
+A silent install into a folder with a Cyrillic name that already holds the
+office's settings: the program, the uninstaller, the Start-menu entry, the
+start at logon and the Uninstall key are there and the settings are kept.
+Installed again with the service, the start at logon goes. The service runs under Wine's service manager: it is
+running, answers a workstation, and "sc stop" ends it in order. Started
+again, it is stopped by the silent uninstall, which removes the installer's
+files, entries and the service and keeps the settings, databases, backups
+and logs.
+
+Usage: windows_installer_test.py QNDBMGR_SETUP_EXE VERSION
+"""
+import hashlib
+import os
+import random
+import shutil
+import socket
+import subprocess
+import sys
+import tempfile
+import time
+
+KEY = "K7"
+FOLDER = "C:\\Учёт\\Менеджер"  # /D= takes no quotes: a name without blanks
+UNINSTALL_KEY = "HKLM\\Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\qndbmgr"
+RUN_KEY = "HKLM\\Software\\Microsoft\\Windows\\CurrentVersion\\Run"
+SHORTCUT = "ProgramData/Microsoft/Windows/Start Menu/Programs/Менеджер баз данных.lnk"
+EXIT_LINE = "Выход из программы".encode("cp1251")
+
+
+def check(condition, message):
+    if not condition:
+        raise AssertionError(message)
+
+
+def free_port():
+    """A port free for TCP and UDP, below the kernel's ephemeral range."""
+    while True:
+        port = random.randrange(20000, 32000)
+        try:
+            for kind in (socket.SOCK_STREAM, socket.SOCK_DGRAM):
+                with socket.socket(socket.AF_INET, kind) as s:
+                    s.bind(("0.0.0.0", port))
+            return port
+        except OSError:
+            continue
+
+
+class Wine:
+    def __init__(self, prefix):
+        self.prefix = prefix
+        # No desktop entries of the shortcut in the real home folder.
+        self.env = dict(os.environ, WINEPREFIX=prefix, WINEARCH="win64", WINEDEBUG="-all",
+                        WINEDLLOVERRIDES="mscoree,mshtml=;winemenubuilder.exe=d")
+
+    def start(self):
+        os.makedirs(self.prefix)
+        self.boot("--init")
+        # Wine 8 leaves two service managers running in a prefix it has just
+        # made, each answering every other request ("sc start" then finds no
+        # service): the prefix is started once more, as it is on a machine.
+        self.stop()
+        self.boot()
+
+    def boot(self, *args):
+        subprocess.run(["wineserver", "-p"], env=self.env, check=True, stdin=subprocess.DEVNULL,
+                       stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+        self.run(["wineboot", *args], timeout=300)
+
+    def stop(self):
+        subprocess.run(["wineserver", "-k"], env=self.env, stderr=subprocess.DEVNULL)
+        subprocess.run(["wineserver", "-w"], env=self.env, stderr=subprocess.DEVNULL)
+
+    def run(self, args, timeout=120):
+        """Output goes through a file: Wine's own processes that a command
+        starts (services, the service itself) would keep a pipe open."""
+        with tempfile.TemporaryFile() as out:
+            done = subprocess.run(["wine"] + args, env=self.env, stdin=subprocess.DEVNULL, stdout=out,
+                                  stderr=subprocess.STDOUT, timeout=timeout)
+            out.seek(0)
+            done.stdout = out.read()
+        return done
+
+    def path(self, windows_path):
+        """The Linux path of a C: path of the prefix."""
+        return os.path.join(self.prefix, "drive_c", *windows_path[3:].split("\\"))
+
+    def key_values(self, key):
+        """A registry key's values as "name"=data lines, or None without it."""
+        exported = self.path("C:\\exported.reg")
+        if os.path.exists(exported):
+            os.remove(exported)
+        if self.run(["reg", "export", key, "C:\\exported.reg", "/y"]).returncode != 0:
+            return None
+        with open(exported, "rb") as f:
+            return f.read().decode("utf-16")
+
+    def service_state(self):
+        """RUNNING, STOPPED, ... or None when there is no such service."""
+        query = self.run(["sc", "query", "qndbmgr"])
+        if query.returncode != 0:
+            return None
+        for word in ("START_PENDING", "STOP_PENDING", "RUNNING", "STOPPED"):
+            if word.encode() in query.stdout:
+                return word
+        raise AssertionError("sc query said %r" % query.stdout)
+
+    def wait_for_state(self, state, seconds=90):
+        deadline = time.monotonic() + seconds
+        while self.service_state() != state:
+            check(time.monotonic() < deadline, "the service is %s, not %s" % (self.service_state(), state))
+            time.sleep(0.5)
+
+
+def log_text(folder):
+    log = os.path.join(folder, "log")
+    if not os.path.isdir(log):
+        return b""
+    return b"".join(open(os.path.join(log, n), "rb").read() for n in sorted(os.listdir(log)) if n.startswith("log-2"))
+
+
+def wait_for(condition, what, seconds=90):
+    deadline = time.monotonic() + seconds
+    while not condition():
+        check(time.monotonic() < deadline, "not within %d s: %s" % (seconds, what))
+        time.sleep(0.25)
+
+
+def ask_active_servers(port):
+    body = "%08X %s" % (0x2A, "get-active-servers")
+    line = hashlib.sha1((body + KEY).encode("cp1251")).hexdigest() + " " + body
+    with socket.create_connection(("127.0.0.1", port), timeout=20) as s:
+        s.sendall(line.encode("cp1251") + b"\r\n")
+        reply = b""
+        while chunk := s.recv(4096):
+            reply += chunk
+    return reply
+
+
+def test(setup, version, wine):
+    folder = wine.path(FOLDER)
+    port = free_port()
+    # The office's settings, databases and backups are in the folder already.
+    os.makedirs(os.path.join(folder, "data"))
+    os.makedirs(os.path.join(folder, "backup", "0000"))
+    settings = ('<?xml version="1.0" encoding="Windows-1251"?>\r\n<settings>\r\n  <PIN>%s</PIN>\r\n'
+                "  <tcp-port>%d</tcp-port>\r\n  <udp-port>%d</udp-port>\r\n  <data/>\r\n"
+                "  <data_state>initialized</data_state>\r\n</settings>\r\n" % (KEY, port, port)).encode("cp1251")
+    with open(os.path.join(folder, "settings.xml"), "wb") as f:
+        f.write(settings)
+    kept = {os.path.join(folder, "data", "tx.fd3"): b"database", os.path.join(folder, "backup", "0000", "a.fbk"): b"bk"}
+    for path, data in kept.items():
+        with open(path, "wb") as f:
+            f.write(data)
+
+    # The tray program's install: started at logon, no service.
+    installed = wine.run([setup, "/S", "/D=" + FOLDER], timeout=300)
+    check(installed.returncode == 0, "the silent install ended with %d" % installed.returncode)
+    run = wine.key_values(RUN_KEY) or ""
+    check('"qndbmgr"="\\"%s\\\\qndbmgr.exe\\" --hidden=1"' % FOLDER.replace("\\", "\\\\") in run,
+          "no hidden start at logon:\n%s" % run)
+    check(wine.service_state() is None, "a service without /SERVICE=1")
+
+    # Installed again with the service, which takes the start at logon's place.
+    installed = wine.run([setup, "/S", "/SERVICE=1", "/D=" + FOLDER], timeout=300)
+    check(installed.returncode == 0, "the silent install ended with %d" % installed.returncode)
+    check("qndbmgr" not in (wine.key_values(RUN_KEY) or ""), "the start at logon beside the service")
+    exe = os.path.join(folder, "qndbmgr.exe")
+    for path in (exe, os.path.join(folder, "uninstall.exe"), os.path.join(wine.prefix, "drive_c", SHORTCUT)):
+        check(os.path.isfile(path), "not installed: %s" % path)
+    with open(os.path.join(folder, "settings.xml"), "rb") as f:
+        check(b"<PIN>%s</PIN>" % KEY.encode() in f.read(), "the settings were replaced")
+    values = wine.key_values(UNINSTALL_KEY)
+    check(values is not None, "no Uninstall key")
+    for expected in ('"DisplayName"="Менеджер баз данных"', '"DisplayVersion"="%s"' % version,
+                     '"InstallLocation"="%s"' % FOLDER.replace("\\", "\\\\"),
+                     '"UninstallString"="\\"%s\\\\uninstall.exe\\""' % FOLDER.replace("\\", "\\\\"),
+                     '"QuietUninstallString"="\\"%s\\\\uninstall.exe\\" /S"' % FOLDER.replace("\\", "\\\\"),
+                     '"Publisher"=', '"EstimatedSize"=dword:'):
+        check(expected in values, "the Uninstall key lacks %s:\n%s" % (expected, values))
+
+    # The installer started the service: the program runs and answers.
+    wine.wait_for_state("RUNNING")
+    wait_for(lambda: b"started info server on TCP port %d" % port in log_text(folder), "the service's info server")
+    reply = ask_active_servers(port)
+    check(b" active-server 0000002A " in reply, "the service answered %r" % reply)
+    check(wine.run(["sc", "stop", "qndbmgr"]).returncode == 0, "sc stop failed")
+    wine.wait_for_state("STOPPED")
+    check(log_text(folder).count(EXIT_LINE) == 1, "the stopped service did not end in order:\n%s"
+          % log_text(folder).decode("cp1251"))
+
+    # The uninstaller stops a running service in order, then removes it.
+    check(wine.run(["sc", "start", "qndbmgr"]).returncode == 0, "sc start failed")
+    wine.wait_for_state("RUNNING")
+    check(wine.run([FOLDER + "\\uninstall.exe", "/S"]).returncode == 0, "the silent uninstall failed")
+    # The uninstaller runs on from a copy of itself in the temporary folder.
+    wait_for(lambda: not os.path.exists(os.path.join(folder, "uninstall.exe")), "the uninstaller's end")
+    check(not os.path.exists(exe), "the program is still there")
+    check(log_text(folder).count(EXIT_LINE) == 2, "the uninstall did not stop the service in order")
+    check(wine.service_state() is None, "the service is still registered")
+    check(wine.key_values(UNINSTALL_KEY) is None, "the Uninstall key is still there")
+    check("qndbmgr" not in (wine.key_values(RUN_KEY) or ""), "the start at logon is still there")
+    check(not os.path.exists(os.path.join(wine.prefix, "drive_c", SHORTCUT)), "the Start-menu entry is still there")
+    for path, data in kept.items():
+        with open(path, "rb") as f:
+            check(f.read() == data, "not kept: %s" % path)
+    check(os.path.isfile(os.path.join(folder, "settings.xml")), "the settings were removed")
+
+
+def main():
+    setup, version = sys.argv[1], sys.argv[2]
+    with tempfile.TemporaryDirectory(prefix="qn-установка.") as work:
+        wine = Wine(os.path.join(work, "prefix"))
+        try:
+            wine.start()
+            shutil.copyfile(setup, wine.path("C:\\setup.exe"))
+            started = time.monotonic()
+            test("C:\\setup.exe", version, wine)
+            print("installed, served, stopped and uninstalled in %.0f s" % (time.monotonic() - started))
+        finally:
+            wine.stop()
+    return 0
+
+
+if __name__ == "__main__":
+    try:
+        sys.exit(main())
+    except AssertionError as e:
+        print("FAILED: %s" % e, file=sys.stderr)
+        sys.exit(1)
