@@ -186,6 +186,13 @@ def test(setup, version, wine):
     wait_for(lambda: b"started info server on TCP port %d" % port in log_text(folder), "the service's info server")
     reply = ask_active_servers(port)
     check(b" active-server 0000002A " in reply, "the service answered %r" % reply)
+    # A user's start beside the service says so and ends: no second register.
+    try:
+        beside = wine.run([FOLDER + "\\qndbmgr.exe", "--headless=1"], timeout=60)
+    except subprocess.TimeoutExpired:
+        raise AssertionError("a start beside the service kept running")
+    check(beside.returncode == 0 and b"qndbmgr --backup=" in beside.stdout,
+          "a start beside the service: %d %r" % (beside.returncode, beside.stdout))
     check(wine.run(["sc", "stop", "qndbmgr"]).returncode == 0, "sc stop failed")
     wine.wait_for_state("STOPPED")
     check(log_text(folder).count(EXIT_LINE) == 1, "the stopped service did not end in order:\n%s"
