@@ -22,17 +22,15 @@ import sys
 import tempfile
 import time
 
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "test_support"))
+from program_checks import check, main_log, run_test, wait_for_log  # noqa: E402
+
 KEY = "K7"
 FOLDER = "C:\\Учёт\\Менеджер"  # /D= takes no quotes: a name without blanks
 UNINSTALL_KEY = "HKLM\\Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\qndbmgr"
 RUN_KEY = "HKLM\\Software\\Microsoft\\Windows\\CurrentVersion\\Run"
 SHORTCUT = "ProgramData/Microsoft/Windows/Start Menu/Programs/Менеджер баз данных.lnk"
 EXIT_LINE = "Выход из программы".encode("cp1251")
-
-
-def check(condition, message):
-    if not condition:
-        raise AssertionError(message)
 
 
 def free_port():
@@ -114,13 +112,6 @@ class Wine:
             time.sleep(0.5)
 
 
-def log_text(folder):
-    log = os.path.join(folder, "log")
-    if not os.path.isdir(log):
-        return b""
-    return b"".join(open(os.path.join(log, n), "rb").read() for n in sorted(os.listdir(log)) if n.startswith("log-2"))
-
-
 def wait_for(condition, what, seconds=90):
     deadline = time.monotonic() + seconds
     while not condition():
@@ -183,7 +174,7 @@ def test(setup, version, wine):
 
     # The installer started the service: the program runs and answers.
     wine.wait_for_state("RUNNING")
-    wait_for(lambda: b"started info server on TCP port %d" % port in log_text(folder), "the service's info server")
+    wait_for_log(folder, b"started info server on TCP port %d" % port, 90)
     reply = ask_active_servers(port)
     check(b" active-server 0000002A " in reply, "the service answered %r" % reply)
     # A user's start beside the service says so and ends: no second register.
@@ -195,8 +186,8 @@ def test(setup, version, wine):
           "a start beside the service: %d %r" % (beside.returncode, beside.stdout))
     check(wine.run(["sc", "stop", "qndbmgr"]).returncode == 0, "sc stop failed")
     wine.wait_for_state("STOPPED")
-    check(log_text(folder).count(EXIT_LINE) == 1, "the stopped service did not end in order:\n%s"
-          % log_text(folder).decode("cp1251"))
+    check(main_log(folder).count(EXIT_LINE) == 1, "the stopped service did not end in order:\n%s"
+          % main_log(folder).decode("cp1251"))
 
     # The uninstaller stops a running service in order, then removes it.
     check(wine.run(["sc", "start", "qndbmgr"]).returncode == 0, "sc start failed")
@@ -205,7 +196,7 @@ def test(setup, version, wine):
     # The uninstaller runs on from a copy of itself in the temporary folder.
     wait_for(lambda: not os.path.exists(os.path.join(folder, "uninstall.exe")), "the uninstaller's end")
     check(not os.path.exists(exe), "the program is still there")
-    check(log_text(folder).count(EXIT_LINE) == 2, "the uninstall did not stop the service in order")
+    check(main_log(folder).count(EXIT_LINE) == 2, "the uninstall did not stop the service in order")
     check(wine.service_state() is None, "the service is still registered")
     check(wine.key_values(UNINSTALL_KEY) is None, "the Uninstall key is still there")
     check("qndbmgr" not in (wine.key_values(RUN_KEY) or ""), "the start at logon is still there")
@@ -232,8 +223,4 @@ def main():
 
 
 if __name__ == "__main__":
-    try:
-        sys.exit(main())
-    except AssertionError as e:
-        print("FAILED: %s" % e, file=sys.stderr)
-        sys.exit(1)
+    run_test(main)
