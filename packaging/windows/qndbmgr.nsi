@@ -97,9 +97,31 @@ FunctionEnd
 !insertmacro StopService ""
 !insertmacro StopService "un."
 
+; A running program's file cannot be replaced or removed: the person is asked
+; to end it (its tray menu "Выход"); a silent run ends with an error instead
+; of leaving the old program in place.
+!macro ProgramEnded
+  StrCpy $4 0
+  ${Do}
+    ClearErrors
+    Delete "$INSTDIR\${EXE}"
+    ${IfNot} ${Errors}
+      ${Break}
+    ${EndIf}
+    IntOp $4 $4 + 1
+    ${If} $4 < 10
+      Sleep 500 ; a stopped service's process may still be ending
+      ${Continue}
+    ${EndIf}
+    MessageBox MB_RETRYCANCEL|MB_ICONEXCLAMATION "Программа $INSTDIR\${EXE} запущена. Завершите её (меню значка в трее: «Выход») и нажмите «Повтор»." /SD IDCANCEL IDRETRY +2
+    Abort "Программа запущена"
+  ${Loop}
+!macroend
+
 Section "-${CAPTION}" SecProgram
   SetShellVarContext all
   Call StopService
+  !insertmacro ProgramEnded
   SetOutPath "$INSTDIR"
   File "/oname=${EXE}" "${PROGRAM}"
   WriteUninstaller "$INSTDIR\uninstall.exe"
@@ -137,6 +159,9 @@ Section /o "Служба Windows (без окна, запуск при загр�
     nsExec::ExecToLog '"$SYSDIR\sc.exe" config ${SERVICE} binPath= "\"$INSTDIR\${EXE}\" --service=1" start= auto'
     Pop $0
   ${EndIf}
+  ; Restarted after a failure, as the Linux service is.
+  nsExec::ExecToLog '"$SYSDIR\sc.exe" failure ${SERVICE} reset= 86400 actions= restart/60000/restart/60000/""/0'
+  Pop $0
   nsExec::ExecToLog '"$SYSDIR\sc.exe" description ${SERVICE} "Базы данных Firebird: реестр, резервные копии, сервер информации для рабочих мест"'
   Pop $0
   nsExec::ExecToLog '"$SYSDIR\sc.exe" start ${SERVICE}'
@@ -193,11 +218,11 @@ FunctionEnd
 Section "Uninstall"
   SetShellVarContext all
   Call un.StopService
+  !insertmacro ProgramEnded
   nsExec::ExecToLog '"$SYSDIR\sc.exe" delete ${SERVICE}'
   Pop $0
   DeleteRegValue HKLM "${RUN_KEY}" "qndbmgr"
   Delete "$SMPROGRAMS\${CAPTION}.lnk"
-  Delete "$INSTDIR\${EXE}"
   Delete "$INSTDIR\uninstall.exe"
   RMDir "$INSTDIR"
   DeleteRegKey HKLM "${UNINSTALL_KEY}"

@@ -5,8 +5,9 @@ A silent install into a folder with a Cyrillic name that already holds the
 office's settings: the program, the uninstaller, the Start-menu entry, the
 start at logon and the Uninstall key are there and the settings are kept.
 Installed again with the service, the start at logon goes. The service runs under Wine's service manager: it is
-running, answers a workstation, and "sc stop" ends it in order. Started
-again, it is stopped by the silent uninstall, which removes the installer's
+running, answers a workstation, and "sc stop" ends it in order. While a
+user's program runs the uninstaller fails and changes nothing. The service,
+started again, is stopped by the silent uninstall, which removes the installer's
 files, entries and the service and keeps the settings, databases, backups
 and logs.
 
@@ -16,6 +17,7 @@ import hashlib
 import os
 import random
 import shutil
+import signal
 import socket
 import subprocess
 import sys
@@ -189,6 +191,21 @@ def test(setup, version, wine):
     check(main_log(folder).count(EXIT_LINE) == 1, "the stopped service did not end in order:\n%s"
           % main_log(folder).decode("cp1251"))
 
+    # A program that runs is never left half removed: the uninstaller, run in
+    # place so that its exit code is seen, fails and changes nothing.
+    program = subprocess.Popen(["wine", FOLDER + "\\qndbmgr.exe", "--headless=1"], env=wine.env,
+                               stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+    try:
+        bound = b"started info server on TCP port %d" % port
+        wait_for(lambda: main_log(folder).count(bound) == 2, "the user's program's info server")
+        refused = wine.run([FOLDER + "\\uninstall.exe", "/S", "_?=" + FOLDER])
+        check(refused.returncode != 0, "the uninstaller removed a running program")
+        check(os.path.isfile(exe) and wine.key_values(UNINSTALL_KEY) is not None and wine.service_state() == "STOPPED",
+              "a refused uninstall changed the installation")
+    finally:
+        program.send_signal(signal.SIGINT)
+        program.wait(60)
+
     # The uninstaller stops a running service in order, then removes it.
     check(wine.run(["sc", "start", "qndbmgr"]).returncode == 0, "sc start failed")
     wine.wait_for_state("RUNNING")
@@ -196,7 +213,7 @@ def test(setup, version, wine):
     # The uninstaller runs on from a copy of itself in the temporary folder.
     wait_for(lambda: not os.path.exists(os.path.join(folder, "uninstall.exe")), "the uninstaller's end")
     check(not os.path.exists(exe), "the program is still there")
-    check(main_log(folder).count(EXIT_LINE) == 2, "the uninstall did not stop the service in order")
+    check(main_log(folder).count(EXIT_LINE) == 3, "the uninstall did not stop the service in order")
     check(wine.service_state() is None, "the service is still registered")
     check(wine.key_values(UNINSTALL_KEY) is None, "the Uninstall key is still there")
     check("qndbmgr" not in (wine.key_values(RUN_KEY) or ""), "the start at logon is still there")
