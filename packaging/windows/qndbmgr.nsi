@@ -41,6 +41,7 @@ InstallDir "$PROGRAMFILES64\qndbmgr"
 InstallDirRegKey HKLM "${UNINSTALL_KEY}" "InstallLocation"
 ShowInstDetails show
 ShowUninstDetails show
+BrandingText "${CAPTION} ${VERSION}"
 
 VIProductVersion "${VERSION}.0"
 VIAddVersionKey /LANG=1049 "ProductName" "${CAPTION}"
@@ -150,7 +151,7 @@ Section "-${CAPTION}" SecProgram
   WriteRegDWORD HKLM "${UNINSTALL_KEY}" "EstimatedSize" $0
 SectionEnd
 
-Section /o "Служба Windows (без окна, запуск при загрузке)" SecService
+Section /o "Служба Windows" SecService
   DeleteRegValue HKLM "${RUN_KEY}" "qndbmgr"
   nsExec::ExecToLog '"$SYSDIR\sc.exe" create ${SERVICE} binPath= "\"$INSTDIR\${EXE}\" --service=1" start= auto DisplayName= "${CAPTION}"'
   Pop $0
@@ -175,7 +176,7 @@ SectionEnd
 ; rights of LocalSystem, which a user's program may be refused, and a tray
 ; program that does not see the service would keep a second register in the
 ; same settings.
-Section "Запуск при входе в систему (значок в трее)" SecAutostart
+Section "Запуск при входе" SecAutostart
   ${If} ${SectionIsSelected} ${SecService}
     DetailPrint "Служба выбрана: программа не запускается при входе пользователей"
   ${Else}
