@@ -65,7 +65,9 @@ class Wine:
         self.boot()
 
     def boot(self, *args):
-        subprocess.run(["wineserver", "-p"], env=self.env, check=True, stdin=subprocess.DEVNULL,
+        # Kept a minute past its last program: one the test could not end
+        # (it was killed) still goes in the end.
+        subprocess.run(["wineserver", "-p60"], env=self.env, check=True, stdin=subprocess.DEVNULL,
                        stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
         self.run(["wineboot", *args], timeout=300)
 
@@ -226,6 +228,8 @@ def test(setup, version, wine):
 
 def main():
     setup, version = sys.argv[1], sys.argv[2]
+    # A test run that is ended still ends its Wine and removes the prefix.
+    signal.signal(signal.SIGTERM, lambda *_: sys.exit(1))
     with tempfile.TemporaryDirectory(prefix="qn-установка.") as work:
         wine = Wine(os.path.join(work, "prefix"))
         try:
