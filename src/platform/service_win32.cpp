@@ -43,7 +43,10 @@ void Report(ServiceRun& s, DWORD state, int exitCode = 0) {
   status.dwCurrentState = state;
   // Controls are taken only while running: before, the run has no loop to
   // end yet; after, it is ending already.
-  status.dwControlsAccepted = state == SERVICE_RUNNING ? SERVICE_ACCEPT_STOP | SERVICE_ACCEPT_SHUTDOWN : 0;
+  // Told before the system shuts down (minutes, not the seconds a service
+  // has at shutdown), so that the orderly exit has the time it needs.
+  status.dwControlsAccepted =
+      state == SERVICE_RUNNING ? SERVICE_ACCEPT_STOP | SERVICE_ACCEPT_PRESHUTDOWN | SERVICE_ACCEPT_SHUTDOWN : 0;
   if (exitCode != 0) {
     status.dwWin32ExitCode = ERROR_SERVICE_SPECIFIC_ERROR;
     status.dwServiceSpecificExitCode = static_cast<DWORD>(exitCode);
@@ -66,6 +69,7 @@ DWORD WINAPI OnControl(DWORD control, DWORD, void*, void* context) {
   auto& s = *static_cast<ServiceRun*>(context);
   switch (control) {
     case SERVICE_CONTROL_STOP:
+    case SERVICE_CONTROL_PRESHUTDOWN:
     case SERVICE_CONTROL_SHUTDOWN:
       // The orderly shutdown, asked once.
       if (Move(s, SERVICE_RUNNING, SERVICE_STOP_PENDING)) (*s.stop)();
