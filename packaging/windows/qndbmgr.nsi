@@ -184,6 +184,16 @@ Section "Запуск при входе" SecAutostart
   ${EndIf}
 SectionEnd
 
+; Left out in an update, the service of an earlier install goes (it was
+; stopped before the program was replaced).
+Section "-"
+  ${IfNot} ${SectionIsSelected} ${SecService}
+    nsExec::ExecToStack '"$SYSDIR\sc.exe" delete ${SERVICE}'
+    Pop $0
+    Pop $1
+  ${EndIf}
+SectionEnd
+
 !insertmacro MUI_FUNCTION_DESCRIPTION_BEGIN
   !insertmacro MUI_DESCRIPTION_TEXT ${SecAutostart} "Программа запускается скрытой при входе любого пользователя; её значок в области уведомлений."
   !insertmacro MUI_DESCRIPTION_TEXT ${SecService} "Программа работает без окна как служба Windows qndbmgr от имени системы, с загрузки компьютера; при входе пользователей тогда не запускается."

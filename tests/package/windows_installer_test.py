@@ -4,12 +4,13 @@
 A silent install into a folder with a Cyrillic name that already holds the
 office's settings: the program, the uninstaller, the Start-menu entry, the
 start at logon and the Uninstall key are there and the settings are kept.
-Installed again with the service, the start at logon goes. The service runs under Wine's service manager: it is
-running, answers a workstation, and "sc stop" ends it in order. While a
-user's program runs the uninstaller fails and changes nothing. The service,
-started again, is stopped by the silent uninstall, which removes the installer's
-files, entries and the service and keeps the settings, databases, backups
-and logs.
+Installed again with the service, the start at logon goes. The service runs
+under Wine's service manager: it is running, answers a workstation, a user's
+start beside it ends, and "sc stop" ends it in order. While a user's program
+runs the uninstaller fails and changes nothing. An update without the service
+removes it, one with it brings it back. The silent uninstall stops it in
+order, removes the installer's files and entries and the service, and keeps
+the settings, databases, backups and logs.
 
 Usage: windows_installer_test.py QNDBMGR_SETUP_EXE VERSION
 """
@@ -208,9 +209,15 @@ def test(setup, version, wine):
         program.send_signal(signal.SIGINT)
         program.wait(60)
 
-    # The uninstaller stops a running service in order, then removes it.
-    check(wine.run(["sc", "start", "qndbmgr"]).returncode == 0, "sc start failed")
+    # An update without the service removes it and starts the program at
+    # logon again; one with it brings it back, running.
+    check(wine.run([setup, "/S", "/SERVICE=0", "/D=" + FOLDER], timeout=300).returncode == 0, "/SERVICE=0 failed")
+    check(wine.service_state() is None, "the service stayed without /SERVICE=1")
+    check("qndbmgr" in (wine.key_values(RUN_KEY) or ""), "no start at logon without the service")
+    check(wine.run([setup, "/S", "/SERVICE=1", "/D=" + FOLDER], timeout=300).returncode == 0, "/SERVICE=1 failed")
     wine.wait_for_state("RUNNING")
+
+    # The uninstaller stops a running service in order, then removes it.
     check(wine.run([FOLDER + "\\uninstall.exe", "/S"]).returncode == 0, "the silent uninstall failed")
     # The uninstaller runs on from a copy of itself in the temporary folder.
     wait_for(lambda: not os.path.exists(os.path.join(folder, "uninstall.exe")), "the uninstaller's end")
