@@ -4,7 +4,8 @@
 ;
 ; It installs the program into a folder of its own where the program keeps
 ; its settings, databases, backups and logs beside itself (the folder is made
-; writable for the machine's users, who run the tray program), a Start-menu
+; writable for the machine's users, who run the tray program, or, beside the
+; service, closed to them), a Start-menu
 ; entry, the hidden start of the tray program at logon and, when chosen,
 ; the Windows service "qndbmgr" (the headless program, --service=1). The
 ; uninstaller removes only what the installer put there.
@@ -31,9 +32,11 @@ ${UnStrStr}
 !define PUBLISHER "Database Manager team"
 !define UNINSTALL_KEY "Software\Microsoft\Windows\CurrentVersion\Uninstall\qndbmgr"
 !define RUN_KEY "Software\Microsoft\Windows\CurrentVersion\Run"
-; The well-known group of the machine's users, whatever the system's language
-; calls it.
+; Well-known accounts, whatever the system's language calls them: the
+; machine's users, its administrators, the system.
 !define USERS_SID "*S-1-5-32-545"
+!define ADMINS_SID "*S-1-5-32-544"
+!define SYSTEM_SID "*S-1-5-18"
 
 Name "${CAPTION} ${VERSION}"
 OutFile "${OUTFILE}"
@@ -127,14 +130,6 @@ Section "-${CAPTION}" SecProgram
   File "/oname=${EXE}" "${PROGRAM}"
   WriteUninstaller "$INSTDIR\uninstall.exe"
 
-  ; The program writes settings.xml, data, backup and log beside itself, run
-  ; by whichever user is logged on: the folder is the users' to change.
-  nsExec::ExecToLog '"$SYSDIR\icacls.exe" "$INSTDIR" /grant ${USERS_SID}:(OI)(CI)M'
-  Pop $0
-  ${If} $0 != 0
-    DetailPrint "Права пользователей на папку $INSTDIR не заданы (icacls: $0)"
-  ${EndIf}
-
   CreateShortcut "$SMPROGRAMS\${CAPTION}.lnk" "$INSTDIR\${EXE}" "" "$INSTDIR\${EXE}" 0
 
   WriteRegStr HKLM "${UNINSTALL_KEY}" "DisplayName" "${CAPTION}"
@@ -184,10 +179,33 @@ Section "Запуск при входе" SecAutostart
   ${EndIf}
 SectionEnd
 
-; Left out in an update, the service of an earlier install goes (it was
-; stopped before the program was replaced).
+!macro Icacls arguments
+  nsExec::ExecToLog '"$SYSDIR\icacls.exe" ${arguments}'
+  Pop $0
+  ${If} $0 != 0
+    DetailPrint `Права не заданы: icacls ${arguments}: $0`
+  ${EndIf}
+!macroend
+
+; Who may change the program folder, where the program keeps settings.xml
+; (with the databases' passwords), data, backup and log beside itself and
+; loads fbclient.dll from.
 Section "-"
-  ${IfNot} ${SectionIsSelected} ${SecService}
+  ${If} ${SectionIsSelected} ${SecService}
+    ; Beside the service, which runs as the system, only the system and the
+    ; administrators: a library a user put there would run as the system.
+    ; Users may start the program, nothing more.
+    !insertmacro Icacls '"$INSTDIR" /inheritance:r /grant:r ${SYSTEM_SID}:(OI)(CI)F ${ADMINS_SID}:(OI)(CI)F ${USERS_SID}:RX'
+    !insertmacro Icacls '"$INSTDIR\${EXE}" /grant:r ${USERS_SID}:RX'
+  ${Else}
+    ; The tray program runs as whichever user is logged on: the folder is
+    ; the users' to change, but for the program's own files.
+    !insertmacro Icacls '"$INSTDIR" /inheritance:e'
+    !insertmacro Icacls '"$INSTDIR" /grant ${USERS_SID}:(OI)(CI)M'
+    !insertmacro Icacls '"$INSTDIR\${EXE}" /inheritance:r /grant:r ${SYSTEM_SID}:F ${ADMINS_SID}:F ${USERS_SID}:RX'
+    !insertmacro Icacls '"$INSTDIR\uninstall.exe" /inheritance:r /grant:r ${SYSTEM_SID}:F ${ADMINS_SID}:F ${USERS_SID}:RX'
+    ; Left out in an update, the service of an earlier install goes (it was
+    ; stopped before the program was replaced).
     nsExec::ExecToStack '"$SYSDIR\sc.exe" delete ${SERVICE}'
     Pop $0
     Pop $1
