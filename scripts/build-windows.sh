@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Installs the Windows cross toolchain and builds the Windows program and its
 # core tests into build-windows/ (program in build-windows/bin/qndbmgr.exe,
-# tests in build-windows/tests). Targets may be named; without any,
+# its installer build-windows/qndbmgr-setup-<version>.exe, tests in
+# build-windows/tests). Targets may be named; without any,
 # everything is built. Needs root for apt-get, like scripts/build.sh.
 set -euo pipefail
 here="$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)"
@@ -18,6 +19,8 @@ readonly PACKAGES=(
   wine wine64 locales
   # the program's test drives it from Linux with a small client
   python3
+  # the installer, qndbmgr-setup-<version>.exe (packaging/windows)
+  nsis
 )
 
 missing=()

@@ -8,6 +8,7 @@
 #include "firebird/fb_paths.h"
 #include "main/program.h"
 #include "platform/system.h"
+#include "shell/main_thread.h"
 
 namespace {
 
@@ -25,6 +26,14 @@ int Run(int argc, char** argv) {
   // and info server never run beside it.
   if (!service && qn::ServiceRunsHere()) return qn::TellServiceRuns(argc, argv, hidden || qn::WantsHeadless(args));
   if (qn::HandOverToRunningInstance()) return 0;
+  if (service) {
+    // Started by Windows' Service Control Manager, its stop and the
+    // system's shutdown end the run in order. Started otherwise (by
+    // systemd, from a console) it is the same headless run.
+    const auto code = qn::platform::RunUnderServiceManager([&] { return qn::RunHeadless(argc, argv); },
+                                                           [] { qn::QuitMainThreadLoop(); });
+    if (code) return *code;
+  }
   if (service || qn::WantsHeadless(args)) return qn::RunHeadless(argc, argv);
   return qn::RunWindowed(argc, argv, hidden);
 }

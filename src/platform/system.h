@@ -2,7 +2,9 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <memory>
+#include <optional>
 #include <string>
 #include <utility>
 #include <vector>
@@ -104,9 +106,20 @@ bool GetFileVersion(const std::string& path, FileVersion& version);
 bool GetProgramFileVersion(FileVersion& version);
 
 // Tells the system's service manager the run's state ("READY=1",
-// "STOPPING=1") when it started this process and asked to be told; nothing
-// otherwise, and nothing on Windows.
+// "STOPPING=1") when it started this process and asked to be told (systemd's
+// notify socket; on Windows the Service Control Manager, while
+// RunUnderServiceManager runs); nothing otherwise.
 void NotifyServiceManager(const std::string& state);
+
+// Runs `run` as this process's one service when the system's service
+// manager started the process (Windows' Service Control Manager): the
+// service starts pending, is running once `run` says "READY=1", and is
+// stopped when `run` returns. A stop or the system's shutdown calls `stop`
+// on another thread; it must make `run` end in order. Returns `run`'s exit
+// code, or std::nullopt when no service manager started the process (a start
+// from a console; always on POSIX, where systemd runs the program itself).
+// What `run` throws is thrown here.
+std::optional<int> RunUnderServiceManager(const std::function<int()>& run, const std::function<void()>& stop);
 
 // A shared library loaded at run time by path.
 class Library {

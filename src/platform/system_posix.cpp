@@ -192,6 +192,10 @@ void NotifyServiceManager(const std::string& state) {
   ::close(fd);
 }
 
+std::optional<int> RunUnderServiceManager(const std::function<int()>&, const std::function<void()>&) {
+  return std::nullopt;
+}
+
 std::unique_ptr<Library> Library::Load(const std::string& path, std::string* error) {
   void* h = ::dlopen(KernelFileName(path).c_str(), RTLD_NOW | RTLD_LOCAL);
   if (!h) {

@@ -212,8 +212,6 @@ bool GetFileVersion(const std::string& path, FileVersion& version) {
   return true;
 }
 
-void NotifyServiceManager(const std::string&) {}
-
 bool GetProgramFileVersion(FileVersion& version) {
   char path[MAX_PATH + 1] = {};
   const DWORD n = ::GetModuleFileNameA(nullptr, path, MAX_PATH);

@@ -21,7 +21,9 @@ import socket
 import subprocess
 import sys
 import tempfile
-import time
+
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "test_support"))
+from program_checks import check, main_log, run_test, wait_for_log  # noqa: E402
 
 KEY = "K9"
 REPLY_PORT = 7985  # where the program answers datagrams
@@ -30,21 +32,6 @@ REPLY_PORT = 7985  # where the program answers datagrams
 def frame(payload, number, key=KEY):
     body = "%08X %s" % (number, payload)
     return hashlib.sha1((body + key).encode("cp1251")).hexdigest() + " " + body
-
-
-def main_log(folder):
-    log = os.path.join(folder, "log")
-    if not os.path.isdir(log):
-        return b""
-    return b"".join(open(os.path.join(log, n), "rb").read() for n in sorted(os.listdir(log)) if n.startswith("log-2"))
-
-
-def wait_for_log(folder, text, seconds=60):
-    deadline = time.monotonic() + seconds
-    while text not in main_log(folder):
-        if time.monotonic() > deadline:
-            raise AssertionError("not in the log within %d s: %r\n%s" % (seconds, text, main_log(folder).decode("cp1251")))
-        time.sleep(0.05)
 
 
 def install(program, folder, port):
@@ -117,11 +104,6 @@ def udp_request(udp, port, datagram):
     udp.sendto(datagram.encode("cp1251"), ("127.0.0.1", port))
     data, _ = udp.recvfrom(4096)
     return data
-
-
-def check(condition, message):
-    if not condition:
-        raise AssertionError(message)
 
 
 def check_frame(packet, payload):
@@ -226,8 +208,4 @@ def main():
 
 
 if __name__ == "__main__":
-    try:
-        sys.exit(main())
-    except AssertionError as e:
-        print("FAILED: %s" % e, file=sys.stderr)
-        sys.exit(1)
+    run_test(main)

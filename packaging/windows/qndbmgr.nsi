@@ -1,0 +1,258 @@
+; The Windows installer of the Database Manager, made on Linux with makensis
+; by packaging/windows/CMakeLists.txt, which defines VERSION (x.y.z),
+; PROGRAM (the stripped qndbmgr.exe) and OUTFILE.
+;
+; It installs the program into a folder of its own where the program keeps
+; its settings, databases, backups and logs beside itself (the folder is made
+; writable for the machine's users, who run the tray program, or, beside the
+; service, closed to them), a Start-menu
+; entry, the hidden start of the tray program at logon and, when chosen,
+; the Windows service "qndbmgr" (the headless program, --service=1). The
+; uninstaller removes only what the installer put there.
+;
+; Silent: qndbmgr-setup-x.y.z.exe /S [/SERVICE=1|0] [/D=folder] (/D last),
+; uninstall.exe /S. Without /SERVICE an update keeps the service as it is.
+
+Unicode true
+Target amd64-unicode
+SetCompressor /SOLID lzma
+RequestExecutionLevel admin
+
+!include MUI2.nsh
+!include LogicLib.nsh
+!include FileFunc.nsh
+!include StrFunc.nsh
+!include Sections.nsh
+${StrStr}
+${UnStrStr}
+
+!define CAPTION "Менеджер баз данных"
+!define EXE "qndbmgr.exe"
+!define SERVICE "qndbmgr"
+!define PUBLISHER "Database Manager team"
+!define UNINSTALL_KEY "Software\Microsoft\Windows\CurrentVersion\Uninstall\qndbmgr"
+!define RUN_KEY "Software\Microsoft\Windows\CurrentVersion\Run"
+; Well-known accounts, whatever the system's language calls them: the
+; machine's users, its administrators, the system.
+!define USERS_SID "*S-1-5-32-545"
+!define ADMINS_SID "*S-1-5-32-544"
+!define SYSTEM_SID "*S-1-5-18"
+
+Name "${CAPTION} ${VERSION}"
+OutFile "${OUTFILE}"
+InstallDir "$PROGRAMFILES64\qndbmgr"
+InstallDirRegKey HKLM "${UNINSTALL_KEY}" "InstallLocation"
+ShowInstDetails show
+ShowUninstDetails show
+BrandingText "${CAPTION} ${VERSION}"
+
+VIProductVersion "${VERSION}.0"
+VIAddVersionKey /LANG=1049 "ProductName" "${CAPTION}"
+VIAddVersionKey /LANG=1049 "FileDescription" "${CAPTION}: установка"
+VIAddVersionKey /LANG=1049 "FileVersion" "${VERSION}.0"
+VIAddVersionKey /LANG=1049 "ProductVersion" "${VERSION}.0"
+VIAddVersionKey /LANG=1049 "CompanyName" "${PUBLISHER}"
+VIAddVersionKey /LANG=1049 "LegalCopyright" "2026 ${PUBLISHER}"
+
+!define MUI_ABORTWARNING
+!insertmacro MUI_PAGE_COMPONENTS
+!insertmacro MUI_PAGE_DIRECTORY
+!insertmacro MUI_PAGE_INSTFILES
+!insertmacro MUI_UNPAGE_CONFIRM
+!insertmacro MUI_UNPAGE_INSTFILES
+!insertmacro MUI_LANGUAGE "Russian"
+
+; Stops the service when it exists and waits, at most a minute, until it has
+; ended its run in order (settings saved, log closed): its file can then be
+; replaced or removed.
+!macro StopService un
+Function ${un}StopService
+  nsExec::ExecToStack '"$SYSDIR\sc.exe" query ${SERVICE}'
+  Pop $0
+  Pop $1
+  ${If} $0 != 0
+    Return ; no such service
+  ${EndIf}
+  nsExec::ExecToLog '"$SYSDIR\sc.exe" stop ${SERVICE}'
+  Pop $0
+  StrCpy $2 0
+  ${Do}
+    nsExec::ExecToStack '"$SYSDIR\sc.exe" query ${SERVICE}'
+    Pop $0
+    Pop $1
+    !if "${un}" == ""
+      ${StrStr} $3 $1 "STOPPED"
+    !else
+      ${UnStrStr} $3 $1 "STOPPED"
+    !endif
+    ${If} $3 != ""
+    ${OrIf} $0 != 0
+      ${Break}
+    ${EndIf}
+    IntOp $2 $2 + 1
+    ${If} $2 >= 120
+      DetailPrint "Служба ${SERVICE} не остановилась за минуту"
+      ${Break}
+    ${EndIf}
+    Sleep 500
+  ${Loop}
+FunctionEnd
+!macroend
+!insertmacro StopService ""
+!insertmacro StopService "un."
+
+; A running program's file cannot be replaced or removed: the person is asked
+; to end it (its tray menu "Выход"); a silent run ends with an error instead
+; of leaving the old program in place.
+!macro ProgramEnded
+  StrCpy $4 0
+  ${Do}
+    ClearErrors
+    Delete "$INSTDIR\${EXE}"
+    ${IfNot} ${Errors}
+      ${Break}
+    ${EndIf}
+    IntOp $4 $4 + 1
+    ${If} $4 < 10
+      Sleep 500 ; a stopped service's process may still be ending
+      ${Continue}
+    ${EndIf}
+    MessageBox MB_RETRYCANCEL|MB_ICONEXCLAMATION "Программа $INSTDIR\${EXE} запущена. Завершите её (меню значка в трее: «Выход») и нажмите «Повтор»." /SD IDCANCEL IDRETRY +2
+    Abort "Программа запущена"
+  ${Loop}
+!macroend
+
+Section "-${CAPTION}" SecProgram
+  SetShellVarContext all
+  Call StopService
+  !insertmacro ProgramEnded
+  SetOutPath "$INSTDIR"
+  File "/oname=${EXE}" "${PROGRAM}"
+  WriteUninstaller "$INSTDIR\uninstall.exe"
+
+  CreateShortcut "$SMPROGRAMS\${CAPTION}.lnk" "$INSTDIR\${EXE}" "" "$INSTDIR\${EXE}" 0
+
+  WriteRegStr HKLM "${UNINSTALL_KEY}" "DisplayName" "${CAPTION}"
+  WriteRegStr HKLM "${UNINSTALL_KEY}" "DisplayVersion" "${VERSION}"
+  WriteRegStr HKLM "${UNINSTALL_KEY}" "Publisher" "${PUBLISHER}"
+  WriteRegStr HKLM "${UNINSTALL_KEY}" "DisplayIcon" "$INSTDIR\${EXE}"
+  WriteRegStr HKLM "${UNINSTALL_KEY}" "InstallLocation" "$INSTDIR"
+  WriteRegStr HKLM "${UNINSTALL_KEY}" "UninstallString" '"$INSTDIR\uninstall.exe"'
+  WriteRegStr HKLM "${UNINSTALL_KEY}" "QuietUninstallString" '"$INSTDIR\uninstall.exe" /S'
+  WriteRegDWORD HKLM "${UNINSTALL_KEY}" "NoModify" 1
+  WriteRegDWORD HKLM "${UNINSTALL_KEY}" "NoRepair" 1
+  ${GetSize} "$INSTDIR" "/M=*.exe /S=0K /G=0" $0 $1 $2
+  IntFmt $0 "0x%08X" $0
+  WriteRegDWORD HKLM "${UNINSTALL_KEY}" "EstimatedSize" $0
+SectionEnd
+
+Section /o "Служба Windows" SecService
+  DeleteRegValue HKLM "${RUN_KEY}" "qndbmgr"
+  nsExec::ExecToLog '"$SYSDIR\sc.exe" create ${SERVICE} binPath= "\"$INSTDIR\${EXE}\" --service=1" start= auto DisplayName= "${CAPTION}"'
+  Pop $0
+  ${If} $0 != 0
+    ; Installed before: its command line follows the folder.
+    nsExec::ExecToLog '"$SYSDIR\sc.exe" config ${SERVICE} binPath= "\"$INSTDIR\${EXE}\" --service=1" start= auto'
+    Pop $0
+  ${EndIf}
+  ; Restarted after a failure, as the Linux service is.
+  nsExec::ExecToLog '"$SYSDIR\sc.exe" failure ${SERVICE} reset= 86400 actions= restart/60000/restart/60000/""/0'
+  Pop $0
+  nsExec::ExecToLog '"$SYSDIR\sc.exe" description ${SERVICE} "Базы данных Firebird: реестр, резервные копии, сервер информации для рабочих мест"'
+  Pop $0
+  nsExec::ExecToLog '"$SYSDIR\sc.exe" start ${SERVICE}'
+  Pop $0
+  ${If} $0 != 0
+    DetailPrint "Служба ${SERVICE} не запущена (sc: $0)"
+  ${EndIf}
+SectionEnd
+
+; Not beside the service: the service's machine-wide objects get the default
+; rights of LocalSystem, which a user's program may be refused, and a tray
+; program that does not see the service would keep a second register in the
+; same settings.
+Section "Запуск при входе" SecAutostart
+  ${If} ${SectionIsSelected} ${SecService}
+    DetailPrint "Служба выбрана: программа не запускается при входе пользователей"
+  ${Else}
+    WriteRegStr HKLM "${RUN_KEY}" "qndbmgr" '"$INSTDIR\${EXE}" --hidden=1'
+  ${EndIf}
+SectionEnd
+
+!macro Icacls arguments
+  nsExec::ExecToLog '"$SYSDIR\icacls.exe" ${arguments}'
+  Pop $0
+  ${If} $0 != 0
+    DetailPrint `Права не заданы: icacls ${arguments}: $0`
+  ${EndIf}
+!macroend
+
+; Who may change the program folder, where the program keeps settings.xml
+; (with the databases' passwords), data, backup and log beside itself and
+; loads fbclient.dll from.
+Section "-"
+  ${If} ${SectionIsSelected} ${SecService}
+    ; Beside the service, which runs as the system, only the system and the
+    ; administrators: a library a user put there would run as the system.
+    ; Users may start the program, nothing more.
+    !insertmacro Icacls '"$INSTDIR" /inheritance:r /grant:r ${SYSTEM_SID}:(OI)(CI)F ${ADMINS_SID}:(OI)(CI)F ${USERS_SID}:RX'
+    !insertmacro Icacls '"$INSTDIR\${EXE}" /grant:r ${USERS_SID}:RX'
+  ${Else}
+    ; The tray program runs as whichever user is logged on: the folder is
+    ; the users' to change, but for the program's own files.
+    !insertmacro Icacls '"$INSTDIR" /inheritance:e'
+    !insertmacro Icacls '"$INSTDIR" /grant ${USERS_SID}:(OI)(CI)M'
+    !insertmacro Icacls '"$INSTDIR\${EXE}" /inheritance:r /grant:r ${SYSTEM_SID}:F ${ADMINS_SID}:F ${USERS_SID}:RX'
+    !insertmacro Icacls '"$INSTDIR\uninstall.exe" /inheritance:r /grant:r ${SYSTEM_SID}:F ${ADMINS_SID}:F ${USERS_SID}:RX'
+    ; Left out in an update, the service of an earlier install goes (it was
+    ; stopped before the program was replaced).
+    nsExec::ExecToStack '"$SYSDIR\sc.exe" delete ${SERVICE}'
+    Pop $0
+    Pop $1
+  ${EndIf}
+SectionEnd
+
+!insertmacro MUI_FUNCTION_DESCRIPTION_BEGIN
+  !insertmacro MUI_DESCRIPTION_TEXT ${SecAutostart} "Программа запускается скрытой при входе любого пользователя; её значок в области уведомлений."
+  !insertmacro MUI_DESCRIPTION_TEXT ${SecService} "Программа работает без окна как служба Windows qndbmgr от имени системы, с загрузки компьютера; при входе пользователей тогда не запускается."
+!insertmacro MUI_FUNCTION_DESCRIPTION_END
+
+Function .onInit
+  SetRegView 64
+  ; An update keeps the service that an earlier install made.
+  nsExec::ExecToStack '"$SYSDIR\sc.exe" query ${SERVICE}'
+  Pop $0
+  Pop $1
+  ${If} $0 == 0
+    SectionSetFlags ${SecService} ${SF_SELECTED}
+  ${EndIf}
+  ${GetParameters} $R0
+  ClearErrors
+  ${GetOptions} $R0 "/SERVICE=" $R1
+  ${IfNot} ${Errors}
+    ${If} $R1 == "1"
+      SectionSetFlags ${SecService} ${SF_SELECTED}
+    ${Else}
+      SectionSetFlags ${SecService} 0
+    ${EndIf}
+  ${EndIf}
+FunctionEnd
+
+Function un.onInit
+  SetRegView 64
+FunctionEnd
+
+; Settings, databases, backups and logs stay: only the installer's own files
+; go, and the folder only when nothing else is left in it.
+Section "Uninstall"
+  SetShellVarContext all
+  Call un.StopService
+  !insertmacro ProgramEnded
+  nsExec::ExecToLog '"$SYSDIR\sc.exe" delete ${SERVICE}'
+  Pop $0
+  DeleteRegValue HKLM "${RUN_KEY}" "qndbmgr"
+  Delete "$SMPROGRAMS\${CAPTION}.lnk"
+  Delete "$INSTDIR\uninstall.exe"
+  RMDir "$INSTDIR"
+  DeleteRegKey HKLM "${UNINSTALL_KEY}"
+SectionEnd
