@@ -1,6 +1,6 @@
-// The program on Windows, where this build has no Qt: the same start-up,
-// servers and timers as the headless program on Linux, around a Win32
-// message loop.
+// The program on Windows without its window (--headless=1 and the
+// service): the same start-up, servers and timers as the headless program
+// on Linux, around a Win32 message loop.
 #include "app/application.h"
 #include "app/run_services.h"
 #include "backup/backup_feature.h"
@@ -39,11 +39,5 @@ int RunHeadless(int, char**) {
   services.Stop();
   return 0;
 }
-
-// The window program is not built for Windows yet: it runs without one.
-int RunWindowed(int argc, char** argv, bool) { return RunHeadless(argc, argv); }
-
-void ShowNotice(int, char**, const std::string&) {}  // the line on standard error is all
-bool ShowServiceView(int, char**) { return false; }
 
 }  // namespace qn

@@ -1,0 +1,106 @@
+// TfrmMainWin: the main window and the tray icon in Win32 controls. Like
+// the Qt window it shows what the core (TqnApplication) holds and passes
+// the person's actions to it; the core owns all state of the run.
+//
+// Use from the program entry (the thread runs a TqnWin32RunLoop):
+//   TfrmMainWin window;                          // before the core
+//   TqnWinUserInterface ui(window);
+//   TqnApplication core(folder, ui, window, clock);
+//   window.Attach(core);                         // before core.Startup()
+//   core.Startup();
+//   window.Started(!hidden);                     // shows unless hidden
+//   loop.Exec();
+//   core.Shutdown(true);                         // the window must still exist
+//   window.Detach();                             // before the core goes
+#pragma once
+
+#include <windows.h>
+#include <commctrl.h>
+
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "app/main_view.h"
+
+namespace qn {
+
+class TqnApplication;
+
+class TfrmMainWin : public IqnMainView {
+ public:
+  // The tray icon's record: its identifier and callback message.
+  static constexpr UINT kTrayIconId = 100500;
+  static constexpr UINT kTrayMessage = WM_USER + 1;
+  // The tip holds at most this many characters.
+  static constexpr size_t kMaxTipLength = 63;
+
+  TfrmMainWin();
+  ~TfrmMainWin() override;
+  TfrmMainWin(const TfrmMainWin&) = delete;
+  TfrmMainWin& operator=(const TfrmMainWin&) = delete;
+
+  HWND Handle() const { return hwnd_; }
+
+  void Attach(TqnApplication& core);
+  void Detach();
+  // After core.Startup(): shows the window unless the program was started
+  // hidden (only the tray icon shows then).
+  void Started(bool showWindow);
+
+  // The manual backup and restore of the selected entry; nothing by default.
+  void SetBackupAction(std::function<void()> action) { onBackup_ = std::move(action); }
+  void SetRestoreAction(std::function<void()> action) { onRestore_ = std::move(action); }
+  // The busy indicator under the list.
+  void SetBusy(bool busy);
+  // Whether the last call to the shell for the tray icon succeeded.
+  bool TrayCallSucceeded() const { return trayCallSucceeded_; }
+  const std::wstring& TrayTip() const { return trayTipShown_; }
+  // The dialog or message box of the program in front, else the main window.
+  HWND DialogOwner() const;
+
+  // ---- IqnMainView ----
+  void ListChanged() override;
+  void AddTrayIcon(const std::string& tip) override;
+  void RemoveTrayIcon() override;
+  void SetTitle(const std::string& title) override;
+  void ShowMainWindow(bool toggle) override;
+  void Quit() override;
+  int ScreenWidth() const override;
+  TqnWindowGeometry Geometry() const override;
+  void ShowMessagesPage() override;
+
+ private:
+  static LRESULT CALLBACK Proc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam);
+  LRESULT OnMessage(UINT message, WPARAM wParam, LPARAM lParam);
+  void Build();
+  void Layout(int width, int height);
+  void ShowPage(int page);
+  void OnCommand(int id);
+  void OnTray(UINT mouseMessage);
+  void OpenTrayMenu();
+  void Run(const std::function<void()>& action);
+  void UpdateButtons();
+  void UpdateTray(DWORD operation);
+  void AppendPane(bool cleared, const std::vector<std::string>& lines);
+  void LoadWindowState();
+  void HideToTray();
+  HWND Item(int id) const { return ::GetDlgItem(hwnd_, id); }
+
+  HWND hwnd_ = nullptr;
+  TqnApplication* core_ = nullptr;
+  std::function<void()> onBackup_;
+  std::function<void()> onRestore_;
+  std::vector<HWND> dataPage_;
+  std::string trayTip_;
+  std::wstring trayTipShown_;
+  bool trayAdded_ = false;
+  bool trayCallSucceeded_ = false;
+  bool fillingList_ = false;
+  // The saved geometry is due at the next activation: at start and after
+  // the window was shown from hidden.
+  bool windowStatePending_ = true;
+  HIMAGELIST images_ = nullptr;
+};
+
+}  // namespace qn

@@ -1,0 +1,83 @@
+// Small pieces shared by the Win32 windows: child controls made from code,
+// their texts, the window font, the application's icon, and modal dialogs
+// built without a resource template.
+#pragma once
+
+#include <windows.h>
+
+#include <string>
+
+namespace qn {
+
+// The window font: "MS Sans Serif", 11 pixels high, Cyrillic character set.
+HFONT WindowFont();
+// Gives every child of the window the window font.
+void ApplyWindowFont(HWND window);
+
+HWND AddControl(HWND parent, const wchar_t* windowClass, const std::wstring& text, DWORD style, int x, int y, int w,
+                int h, int id, DWORD exStyle = 0);
+std::wstring ControlText(HWND control);
+void SetControlText(HWND control, const std::wstring& text);
+bool IsChecked(HWND button);
+void SetChecked(HWND button, bool checked);
+
+// The outer size of a window of the style that gives the client size.
+SIZE FrameSizeForClient(HWND window, int clientWidth, int clientHeight);
+// Places the window centred on its owner, or on the screen without one.
+void CentreOnOwner(HWND window, HWND owner);
+
+// The application's icon (a stack of blue discs), drawn once; and the
+// system's warning icon for the tray's alarm.
+HICON ApplicationIcon(int size);
+
+// A time field of five places "hh:nn" with ":" fixed in the middle: only
+// digits can be typed, each over the place at the caret; a cleared place
+// shows as "_".
+void MakeTimeField(HWND edit);
+// The five places with an unfilled one as a blank.
+std::string TimeFieldText(HWND edit);
+// All required places typed: the last hour digit and both minute digits
+// (the first hour digit may stay empty).
+bool TimeFieldComplete(HWND edit);
+
+// Delivers the thread's pending messages (a WM_QUIT is left for the loop).
+void PumpMessages();
+
+// A modal dialog without a resource template: the subclass makes its
+// controls in OnInit and answers its commands.
+class TqnWinDialog {
+ public:
+  TqnWinDialog(std::wstring caption, int clientWidth, int clientHeight)
+      : caption_(std::move(caption)), clientWidth_(clientWidth), clientHeight_(clientHeight) {}
+  virtual ~TqnWinDialog() = default;
+  TqnWinDialog(const TqnWinDialog&) = delete;
+  TqnWinDialog& operator=(const TqnWinDialog&) = delete;
+
+  // Runs the dialog owned by the window; true when ended by "ОК" (IDOK).
+  bool RunModal(HWND owner);
+  HWND Handle() const { return hwnd_; }
+
+ protected:
+  virtual void OnInit() = 0;
+  // A command of a control; true when handled.
+  virtual bool OnCommand(int id, int code) = 0;
+  virtual bool OnNotify(const NMHDR&) { return false; }
+  // "ОК": true lets the dialog end.
+  virtual bool CanConfirm() { return true; }
+  virtual void OnMessage(UINT, WPARAM, LPARAM) {}
+  HWND Item(int id) const { return ::GetDlgItem(hwnd_, id); }
+  HWND Add(const wchar_t* windowClass, const std::wstring& text, DWORD style, int x, int y, int w, int h, int id,
+           DWORD exStyle = 0) {
+    return AddControl(hwnd_, windowClass, text, style, x, y, w, h, id, exStyle);
+  }
+
+ private:
+  static INT_PTR CALLBACK Proc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam);
+
+  std::wstring caption_;
+  int clientWidth_;
+  int clientHeight_;
+  HWND hwnd_ = nullptr;
+};
+
+}  // namespace qn
