@@ -99,7 +99,7 @@ void TfrmMainWin::Build() {
   ::ImageList_AddIcon(images_, ApplicationIcon(32));
   ::SendMessageW(list, LVM_SETIMAGELIST, LVSIL_SMALL, reinterpret_cast<LPARAM>(images_));
   const char* const kColumns[3] = {"Адрес подключения", "Путь", "Последняя резервная копия"};
-  const int kWidths[3] = {200, kPathColumnWidth, 150};
+  const int kWidths[3] = {200, kPathColumnWidth, 110};
   for (int i = 0; i < 3; ++i) {
     std::wstring text = WideUtf8(kColumns[i]);
     LVCOLUMNW column{};
@@ -160,7 +160,7 @@ void TfrmMainWin::Layout(int width, int height) {
   ::GetClientRect(Item(winid::lvwBase), &list);
   const int last = static_cast<int>(::SendMessageW(Item(winid::lvwBase), LVM_GETCOLUMNWIDTH, 2, 0));
   ::SendMessageW(Item(winid::lvwBase), LVM_SETCOLUMNWIDTH, 0,
-                 std::max(120, static_cast<int>(list.right) - kPathColumnWidth - last));
+                 std::max(150, static_cast<int>(list.right) - kPathColumnWidth - last));
 }
 
 void TfrmMainWin::ShowPage(int page) {

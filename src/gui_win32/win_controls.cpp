@@ -276,6 +276,15 @@ INT_PTR CALLBACK TqnWinDialog::Proc(HWND hwnd, UINT message, WPARAM wParam, LPAR
     }
     case WM_NOTIFY:
       return self->OnNotify(*reinterpret_cast<const NMHDR*>(lParam)) ? TRUE : FALSE;
+    case WM_CTLCOLORSTATIC: {
+      // Labels and boxes take the colour of the page they lie on; read-only
+      // fields keep their own.
+      wchar_t windowClass[16] = {};
+      ::GetClassNameW(reinterpret_cast<HWND>(lParam), windowClass, 16);
+      if (::lstrcmpiW(windowClass, L"Edit") == 0) return FALSE;
+      ::SetBkMode(reinterpret_cast<HDC>(wParam), TRANSPARENT);
+      return reinterpret_cast<INT_PTR>(::GetStockObject(NULL_BRUSH));
+    }
     default:
       self->OnMessage(message, wParam, lParam);
       return FALSE;
