@@ -49,77 +49,92 @@ void TfrmDataWin::OnInit() {
     item.pszText = text.data();
     ::SendMessageW(tabs, TCM_INSERTITEMW, static_cast<WPARAM>(i), reinterpret_cast<LPARAM>(&item));
   }
-  building_ = 0;
+  pages_[0] = BeginPage(tabs);
   BuildConnectionPage();
-  building_ = 1;
+  pages_[1] = BeginPage(tabs);
   BuildBackupPage();
-  building_ = 2;
+  pages_[2] = BeginPage(tabs);
   BuildMorePage();
+  EndPage();
   Add(L"BUTTON", WideUtf8("Создать новую пустую базу данных"), WS_TABSTOP | BS_AUTOCHECKBOX, 10, 217, 300, 18,
       winid::chkCreate);
   Add(L"BUTTON", WideUtf8("ОК"), WS_VISIBLE | WS_TABSTOP | BS_DEFPUSHBUTTON, 392, 214, 75, 23, IDOK);
   Add(L"BUTTON", WideUtf8("Отмена"), kButton, 475, 214, 75, 23, IDCANCEL);
-  // Controls of the pages lie above the tab control in the drawing order.
+  // The pages lie above the tab control in the drawing order.
   ::SetWindowPos(tabs, HWND_BOTTOM, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE | SWP_NOACTIVATE);
   SetForm();
   ShowPage(0);
 }
 
 void TfrmDataWin::BuildConnectionPage() {
-  auto& page = pages_[0];
-  page.push_back(Add(L"STATIC", WideUtf8("Адрес подключения"), kLabel, 16, 34, 400, 14, winid::label));
-  page.push_back(Add(L"EDIT", L"", kEdit | ES_READONLY, 16, 50, 526, 21, winid::edtConnAddr));
-  page.push_back(Add(L"STATIC", WideUtf8("Путь к базе данных"), kLabel, 16, 80, 400, 14, winid::label));
-  page.push_back(Add(L"EDIT", L"", kEdit, 16, 96, 502, 21, winid::edtPath));
-  page.push_back(Add(L"BUTTON", L"...", kButton, 518, 96, 24, 21, winid::btnPath));
-  page.push_back(Add(L"STATIC", WideUtf8("Комментарий (не обязательно)"), kLabel, 16, 126, 400, 14, winid::label));
-  page.push_back(Add(L"EDIT", L"", kEdit, 16, 142, 526, 21, winid::edtCaption));
+  Add(L"STATIC", WideUtf8("Адрес подключения"), kLabel, 16, 34, 400, 14, winid::label);
+  Add(L"EDIT", L"", kEdit | ES_READONLY, 16, 50, 526, 21, winid::edtConnAddr);
+  Add(L"STATIC", WideUtf8("Путь к базе данных"), kLabel, 16, 80, 400, 14, winid::label);
+  Add(L"EDIT", L"", kEdit, 16, 96, 502, 21, winid::edtPath);
+  Add(L"BUTTON", L"...", kButton, 518, 96, 24, 21, winid::btnPath);
+  Add(L"STATIC", WideUtf8("Комментарий (не обязательно)"), kLabel, 16, 126, 400, 14, winid::label);
+  Add(L"EDIT", L"", kEdit, 16, 142, 526, 21, winid::edtCaption);
 }
 
 void TfrmDataWin::BuildBackupPage() {
-  auto& page = pages_[1];
-  page.push_back(Add(L"BUTTON", WideUtf8("Автоматически создавать резервные  копии"), kCheck, 16, 30, 400, 18,
-                     winid::chkAutoBackup));
-  page.push_back(Add(L"STATIC", WideUtf8("Путь для сохранения резервных копий"), kLabel, 16, 51, 400, 14,
-                     winid::label));
-  page.push_back(Add(L"EDIT", L"", kEdit, 16, 66, 502, 21, winid::edtBackupPath));
-  page.push_back(Add(L"BUTTON", L"...", kButton, 518, 66, 24, 21, winid::btnBackupPath));
-  page.push_back(Add(L"STATIC", WideUtf8("Создавать резервные копии в следующие дни недели"), kLabel, 16, 90, 500,
-                     14, winid::label));
+  Add(L"BUTTON", WideUtf8("Автоматически создавать резервные  копии"), kCheck, 16, 30, 400, 18,
+                     winid::chkAutoBackup);
+  Add(L"STATIC", WideUtf8("Путь для сохранения резервных копий"), kLabel, 16, 51, 400, 14,
+                     winid::label);
+  Add(L"EDIT", L"", kEdit, 16, 66, 502, 21, winid::edtBackupPath);
+  Add(L"BUTTON", L"...", kButton, 518, 66, 24, 21, winid::btnBackupPath);
+  Add(L"STATIC", WideUtf8("Создавать резервные копии в следующие дни недели"), kLabel, 16, 90, 500,
+                     14, winid::label);
   for (int i = 0; i < 7; ++i)
-    page.push_back(Add(L"BUTTON", WideUtf8(kDayCaptions[i]), kCheck, 16 + (i % 4) * 130, 105 + (i / 4) * 17, 125,
-                       17, winid::chkDay0 + i));
-  page.push_back(Add(L"STATIC", WideUtf8("Начало архивации"), kLabel, 16, 144, 100, 14, winid::label));
-  HWND time = Add(L"EDIT", L"", kEdit, 120, 141, 44, 21, winid::edtBackupTime);
+    Add(L"BUTTON", WideUtf8(kDayCaptions[i]), kCheck, 16 + (i % 4) * 130, 105 + (i / 4) * 17, 125,
+                       17, winid::chkDay0 + i);
+  // The rows below are laid out by the widths of their texts.
+  int x = 16;
+  auto label = [&](const char* text, int y) {
+    const std::wstring wide = WideUtf8(text);
+    const int w = TextWidth(Handle(), wide) + 4;
+    Add(L"STATIC", wide, kLabel, x, y + 3, w, 14, winid::label);
+    x += w + 4;
+  };
+  auto check = [&](const char* text, int id, int y) {
+    const std::wstring wide = WideUtf8(text);
+    const int w = TextWidth(Handle(), wide) + 24;
+    Add(L"BUTTON", wide, kCheck, x, y + 1, w, 18, id);
+    x += w + 4;
+  };
+  label("Начало архивации", 141);
+  HWND time = Add(L"EDIT", L"", kEdit, x, 141, 44, 21, winid::edtBackupTime);
   MakeTimeField(time);
-  page.push_back(time);
-  page.push_back(Add(L"BUTTON", WideUtf8("Проверять каждую резервную копию восстановлением"), kCheck, 190, 142, 350,
-                     18, winid::chkVerify));
-  page.push_back(Add(L"STATIC", WideUtf8("создавать"), kLabel, 16, 167, 62, 14, winid::label));
-  AddNumber(winid::edtBackupNum, winid::spnNum, 80, 164, kNumLimits, form_.num);
-  page.push_back(Add(L"STATIC", WideUtf8("резервных копий, каждые"), kLabel, 148, 167, 140, 14, winid::label));
-  AddNumber(winid::edtBackupInterval, winid::spnInterval, 290, 164, kIntervalLimits, form_.interval);
-  page.push_back(Add(L"STATIC", WideUtf8("минут"), kLabel, 360, 167, 60, 14, winid::label));
+  x += 44 + 16;
+  check("Проверять каждую резервную копию восстановлением", winid::chkVerify, 141);
+  x = 16;
+  label("создавать", 164);
+  AddNumber(winid::edtBackupNum, winid::spnNum, x, 164, kNumLimits, form_.num);
+  x += 68;
+  label("резервных копий, каждые", 164);
+  AddNumber(winid::edtBackupInterval, winid::spnInterval, x, 164, kIntervalLimits, form_.interval);
+  x += 68;
+  label("минут", 164);
   // The count acts only with its box ticked: older backups are then pruned.
-  page.push_back(Add(L"BUTTON", WideUtf8("Сохранять не более"), kCheck, 16, 188, 130, 18, winid::chkPrune));
-  AddNumber(winid::edtBackupRest, winid::spnRest, 148, 187, kRestLimits, form_.rest);
-  page.push_back(Add(L"STATIC", WideUtf8("резервных копий"), kLabel, 218, 190, 140, 14, winid::label));
+  x = 16;
+  check("Сохранять не более", winid::chkPrune, 187);
+  AddNumber(winid::edtBackupRest, winid::spnRest, x, 187, kRestLimits, form_.rest);
+  x += 68;
+  label("резервных копий", 187);
 }
 
 void TfrmDataWin::BuildMorePage() {
-  auto& page = pages_[2];
-  page.push_back(Add(L"STATIC", WideUtf8("Пользователь сервера Firebird SQL"), kLabel, 16, 37, 200, 14, winid::label));
-  page.push_back(Add(L"EDIT", L"", kEdit, 220, 34, 322, 21, winid::edtUser));
-  page.push_back(Add(L"STATIC", WideUtf8("Пароль сервера Firebird SQL"), kLabel, 16, 64, 200, 14, winid::label));
+  Add(L"STATIC", WideUtf8("Пользователь сервера Firebird SQL"), kLabel, 16, 37, 200, 14, winid::label);
+  Add(L"EDIT", L"", kEdit, 220, 34, 322, 21, winid::edtUser);
+  Add(L"STATIC", WideUtf8("Пароль сервера Firebird SQL"), kLabel, 16, 64, 200, 14, winid::label);
   HWND pwd = Add(L"EDIT", L"", kEdit | ES_PASSWORD, 220, 61, 322, 21, winid::edtPwd);
   ::SendMessageW(pwd, EM_SETPASSWORDCHAR, L'*', 0);
-  page.push_back(pwd);
-  page.push_back(Add(L"BUTTON", WideUtf8("Передавать пароль в информации о соединении"), kCheck, 16, 90, 500, 18,
-                     winid::chkSendPwd));
-  page.push_back(Add(L"BUTTON", WideUtf8("Установить значения по умолчанию"), kButton, 16, 114, 220, 23,
-                     winid::btnFBDefault));
-  page.push_back(Add(L"STATIC", WideUtf8("Идентификатор базы данных"), kLabel, 16, 153, 200, 14, winid::label));
-  page.push_back(Add(L"EDIT", L"", kEdit | ES_READONLY, 220, 150, 322, 21, winid::edtName));
+  Add(L"BUTTON", WideUtf8("Передавать пароль в информации о соединении"), kCheck, 16, 90, 500, 18,
+                     winid::chkSendPwd);
+  Add(L"BUTTON", WideUtf8("Установить значения по умолчанию"), kButton, 16, 114, 220, 23,
+                     winid::btnFBDefault);
+  Add(L"STATIC", WideUtf8("Идентификатор базы данных"), kLabel, 16, 153, 200, 14, winid::label);
+  Add(L"EDIT", L"", kEdit | ES_READONLY, 220, 150, 322, 21, winid::edtName);
 }
 
 void TfrmDataWin::AddNumber(int editId, int spinId, int x, int y, const TqnSpinLimits& limits, int value) {
@@ -131,8 +146,6 @@ void TfrmDataWin::AddNumber(int editId, int spinId, int x, int y, const TqnSpinL
   UDACCEL accel{0, static_cast<UINT>(limits.step)};
   ::SendMessageW(spin, UDM_SETACCEL, 1, reinterpret_cast<LPARAM>(&accel));
   ::SendMessageW(spin, UDM_SETPOS32, 0, ClampToLimits(value, limits));
-  pages_[building_].push_back(edit);
-  pages_[building_].push_back(spin);
 }
 
 int TfrmDataWin::Number(int editId, const TqnSpinLimits& limits) const {
@@ -181,8 +194,7 @@ TqnEntryForm TfrmDataWin::Form() const {
 
 void TfrmDataWin::ShowPage(int page) {
   ::SendMessageW(Item(winid::pgcData), TCM_SETCURSEL, static_cast<WPARAM>(page), 0);
-  for (int i = 0; i < 3; ++i)
-    for (HWND control : pages_[i]) ::ShowWindow(control, i == page ? SW_SHOW : SW_HIDE);
+  for (int i = 0; i < 3; ++i) ::ShowWindow(pages_[i], i == page ? SW_SHOW : SW_HIDE);
   ::ShowWindow(Item(winid::chkCreate), form_.creationMode ? SW_SHOW : SW_HIDE);
 }
 

@@ -46,9 +46,7 @@ class TfrmDataWin : public TqnWinDialog {
   TqnEntryForm form_;
   TqnEntryFormActions actions_;
   TqnEntryForm result_;
-  // The controls of each page, shown with their page.
-  std::vector<HWND> pages_[3];
-  int building_ = 0;
+  HWND pages_[3] = {};
 };
 
 }  // namespace qn

@@ -1,6 +1,7 @@
 #include "gui_win32/win_controls.h"
 
 #include <commctrl.h>
+#include <uxtheme.h>
 
 #include <vector>
 
@@ -50,6 +51,16 @@ std::wstring ControlText(HWND control) {
 }
 
 void SetControlText(HWND control, const std::wstring& text) { ::SetWindowTextW(control, text.c_str()); }
+
+int TextWidth(HWND window, const std::wstring& text) {
+  HDC dc = ::GetDC(window);
+  HGDIOBJ old = ::SelectObject(dc, WindowFont());
+  SIZE size{};
+  ::GetTextExtentPoint32W(dc, text.c_str(), static_cast<int>(text.size()), &size);
+  ::SelectObject(dc, old);
+  ::ReleaseDC(window, dc);
+  return size.cx;
+}
 
 bool IsChecked(HWND button) { return ::SendMessageW(button, BM_GETCHECK, 0, 0) == BST_CHECKED; }
 
@@ -229,6 +240,51 @@ void PumpMessages() {
 
 // ---- dialogs ----
 
+HWND TqnWinDialog::Item(int id) const {
+  if (HWND control = ::GetDlgItem(hwnd_, id)) return control;
+  for (HWND page : pages_)
+    if (HWND control = ::GetDlgItem(page, id)) return control;
+  return nullptr;
+}
+
+HWND TqnWinDialog::Add(const wchar_t* windowClass, const std::wstring& text, DWORD style, int x, int y, int w, int h,
+                       int id, DWORD exStyle) {
+  if (page_)
+    return AddControl(page_, windowClass, text, style, x - pageOrigin_.x, y - pageOrigin_.y, w, h, id, exStyle);
+  return AddControl(hwnd_, windowClass, text, style, x, y, w, h, id, exStyle);
+}
+
+HWND TqnWinDialog::BeginPage(HWND tabs) {
+  struct alignas(4) Template {
+    DLGTEMPLATE dialog;
+    WORD menu, windowClass, title;
+  } t{};
+  t.dialog.style = WS_CHILD | DS_CONTROL;
+  t.dialog.dwExtendedStyle = WS_EX_CONTROLPARENT;
+  HWND page = ::CreateDialogIndirectParamW(::GetModuleHandleW(nullptr), &t.dialog, hwnd_, PageProc, 0);
+  RECT area{};
+  ::GetClientRect(tabs, &area);
+  ::SendMessageW(tabs, TCM_ADJUSTRECT, FALSE, reinterpret_cast<LPARAM>(&area));
+  ::MapWindowPoints(tabs, hwnd_, reinterpret_cast<POINT*>(&area), 2);
+  ::SetWindowPos(page, HWND_TOP, area.left, area.top, area.right - area.left, area.bottom - area.top,
+                 SWP_NOACTIVATE);
+  ::EnableThemeDialogTexture(page, ETDT_ENABLETAB);
+  pageOrigin_ = {area.left, area.top};
+  page_ = page;
+  pages_.push_back(page);
+  return page;
+}
+
+INT_PTR CALLBACK TqnWinDialog::PageProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) {
+  // The page's controls speak to the dialog.
+  if (message == WM_COMMAND || message == WM_NOTIFY) {
+    ::SetWindowLongPtrW(hwnd, DWLP_MSGRESULT,
+                        ::SendMessageW(::GetParent(hwnd), message, wParam, lParam));
+    return TRUE;
+  }
+  return FALSE;
+}
+
 bool TqnWinDialog::RunModal(HWND owner) {
   // An empty template: the controls are made in WM_INITDIALOG. The
   // template's words must be DWORD-aligned.
@@ -276,15 +332,6 @@ INT_PTR CALLBACK TqnWinDialog::Proc(HWND hwnd, UINT message, WPARAM wParam, LPAR
     }
     case WM_NOTIFY:
       return self->OnNotify(*reinterpret_cast<const NMHDR*>(lParam)) ? TRUE : FALSE;
-    case WM_CTLCOLORSTATIC: {
-      // Labels and boxes take the colour of the page they lie on; read-only
-      // fields keep their own.
-      wchar_t windowClass[16] = {};
-      ::GetClassNameW(reinterpret_cast<HWND>(lParam), windowClass, 16);
-      if (::lstrcmpiW(windowClass, L"Edit") == 0) return FALSE;
-      ::SetBkMode(reinterpret_cast<HDC>(wParam), TRANSPARENT);
-      return reinterpret_cast<INT_PTR>(::GetStockObject(NULL_BRUSH));
-    }
     default:
       self->OnMessage(message, wParam, lParam);
       return FALSE;

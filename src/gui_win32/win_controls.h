@@ -6,6 +6,7 @@
 #include <windows.h>
 
 #include <string>
+#include <vector>
 
 namespace qn {
 
@@ -18,6 +19,8 @@ HWND AddControl(HWND parent, const wchar_t* windowClass, const std::wstring& tex
                 int h, int id, DWORD exStyle = 0);
 std::wstring ControlText(HWND control);
 void SetControlText(HWND control, const std::wstring& text);
+// The width of the text in the window font.
+int TextWidth(HWND window, const std::wstring& text);
 bool IsChecked(HWND button);
 void SetChecked(HWND button, bool checked);
 
@@ -65,14 +68,23 @@ class TqnWinDialog {
   // "ОК": true lets the dialog end.
   virtual bool CanConfirm() { return true; }
   virtual void OnMessage(UINT, WPARAM, LPARAM) {}
-  HWND Item(int id) const { return ::GetDlgItem(hwnd_, id); }
+  // A control of the dialog or of one of its pages.
+  HWND Item(int id) const;
+  // Adds a control at dialog coordinates, to the page being built if any.
   HWND Add(const wchar_t* windowClass, const std::wstring& text, DWORD style, int x, int y, int w, int h, int id,
-           DWORD exStyle = 0) {
-    return AddControl(hwnd_, windowClass, text, style, x, y, w, h, id, exStyle);
-  }
+           DWORD exStyle = 0);
+  // A page of the tab control: a child dialog over its display area with
+  // the tab's background, which the controls added from now on go to (until
+  // EndPage). Its controls' commands reach OnCommand and OnNotify.
+  HWND BeginPage(HWND tabs);
+  void EndPage() { page_ = nullptr; }
 
  private:
   static INT_PTR CALLBACK Proc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam);
+  static INT_PTR CALLBACK PageProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam);
+  HWND page_ = nullptr;
+  POINT pageOrigin_{};
+  std::vector<HWND> pages_;
 
   std::wstring caption_;
   int clientWidth_;

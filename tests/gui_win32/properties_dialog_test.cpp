@@ -12,9 +12,9 @@ void Type(HWND edit, const char* keys) {
   for (const char* k = keys; *k; ++k) ::SendMessageW(edit, WM_CHAR, static_cast<WPARAM>(*k), 0);
 }
 
-std::string Text(HWND dialog, int id) { return WindowText(::GetDlgItem(dialog, id)); }
-bool Checked(HWND dialog, int id) { return ::SendMessageW(::GetDlgItem(dialog, id), BM_GETCHECK, 0, 0) == BST_CHECKED; }
-void Press(HWND dialog, int id) { ::SendMessageW(::GetDlgItem(dialog, id), BM_CLICK, 0, 0); }
+std::string Text(HWND dialog, int id) { return WindowText(Control(dialog, id)); }
+bool Checked(HWND dialog, int id) { return ::SendMessageW(Control(dialog, id), BM_GETCHECK, 0, 0) == BST_CHECKED; }
+void Press(HWND dialog, int id) { ::SendMessageW(Control(dialog, id), BM_CLICK, 0, 0); }
 
 }  // namespace
 
@@ -34,22 +34,23 @@ TEST(PropertiesDialogWin, EditsTheSelectedEntryAndRefusesAPartlyTypedTime) {
     EXPECT_EQ(Text(dialog, winid::edtBackupNum), "1");
     EXPECT_EQ(Text(dialog, winid::edtBackupInterval), "60");
     EXPECT_TRUE(Checked(dialog, winid::chkSendPwd));
-    EXPECT_FALSE(::IsWindowVisible(::GetDlgItem(dialog, winid::chkCreate)));
+    EXPECT_FALSE(::IsWindowVisible(Control(dialog, winid::chkCreate)));
 
-    ::SetWindowTextW(::GetDlgItem(dialog, winid::edtCaption), WideUtf8("Бухгалтерия").c_str());
+    ::SetWindowTextW(Control(dialog, winid::edtCaption), WideUtf8("Бухгалтерия").c_str());
     Press(dialog, winid::chkSendPwd);
     Press(dialog, winid::chkDay0 + 5);
     // Typed beyond the up-down's limit: held at it.
-    ::SetWindowTextW(::GetDlgItem(dialog, winid::edtBackupInterval), L"1500");
+    ::SetWindowTextW(Control(dialog, winid::edtBackupInterval), L"1500");
     // The time typed over its places; a letter is refused; the last place
-    // cleared again leaves the time incomplete, and "ОК" is refused.
-    HWND time = ::GetDlgItem(dialog, winid::edtBackupTime);
+    // cleared again leaves the time incomplete, and "ОК" is refused (the
+    // dialog stays shown, on the page of the time).
+    HWND time = Control(dialog, winid::edtBackupTime);
     ::SendMessageW(time, EM_SETSEL, 0, 0);
     Type(time, "23x59\b");
     EXPECT_EQ(WindowText(time), "23:5_");
     Press(dialog, IDOK);
     refused = ::IsWindow(dialog) && ::IsWindowVisible(dialog) &&
-              ::SendMessageW(::GetDlgItem(dialog, winid::pgcData), TCM_GETCURSEL, 0, 0) == 1;
+              ::SendMessageW(Control(dialog, winid::pgcData), TCM_GETCURSEL, 0, 0) == 1;
     Type(time, "9");
     EXPECT_EQ(WindowText(time), "23:59");
     Press(dialog, IDOK);
@@ -73,7 +74,7 @@ TEST(LoginDialogWin, OffersTheDefaultsAndGivesBackWhatWasTyped) {
   std::string shownUser;
   WhenDialogShows(Win1251("Ввод пароля"), [&](HWND dialog) {
     shownUser = Text(dialog, winid::edtUser);
-    ::SetWindowTextW(::GetDlgItem(dialog, winid::edtUser), WideUtf8("ИВАНОВ").c_str());
+    ::SetWindowTextW(Control(dialog, winid::edtUser), WideUtf8("ИВАНОВ").c_str());
     Press(dialog, IDOK);
   });
   ASSERT_TRUE(run.ui.AskLogin(user, password));
@@ -82,7 +83,7 @@ TEST(LoginDialogWin, OffersTheDefaultsAndGivesBackWhatWasTyped) {
   EXPECT_EQ(password, "old");
 
   WhenDialogShows(Win1251("Ввод пароля"), [&](HWND dialog) {
-    ::SetWindowTextW(::GetDlgItem(dialog, winid::edtUser), L"X");
+    ::SetWindowTextW(Control(dialog, winid::edtUser), L"X");
     Press(dialog, IDCANCEL);
   });
   EXPECT_FALSE(run.ui.AskLogin(user, password));

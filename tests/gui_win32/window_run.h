@@ -76,7 +76,7 @@ inline std::string WindowText(HWND window) {
 }
 
 // Runs the action on the dialog or message box of this caption (Windows-1251)
-// as soon as the program shows it, from within the modal loop that shows it.
+// as soon as the program shows it (not merely creates it), from within the modal loop that shows it.
 // Nothing happens when no such window shows within ten seconds.
 inline void WhenDialogShows(const std::string& caption, std::function<void(HWND)> action) {
   struct Pending {
@@ -90,7 +90,7 @@ inline void WhenDialogShows(const std::string& caption, std::function<void(HWND)
     HWND dialog = ::FindWindowW(L"#32770", pending.caption.c_str());
     DWORD process = 0;
     if (dialog) ::GetWindowThreadProcessId(dialog, &process);
-    if (dialog && process == ::GetCurrentProcessId()) {
+    if (dialog && process == ::GetCurrentProcessId() && ::IsWindowVisible(dialog)) {
       ::KillTimer(nullptr, timer);
       auto action = std::move(pending.action);
       action(dialog);
@@ -98,6 +98,25 @@ inline void WhenDialogShows(const std::string& caption, std::function<void(HWND)
       ::KillTimer(nullptr, timer);
     }
   });
+}
+
+// The control of this identifier anywhere in the window (a dialog's pages
+// are windows of their own).
+inline HWND Control(HWND root, int id) {
+  struct Search {
+    int id;
+    HWND found;
+  } search{id, nullptr};
+  ::EnumChildWindows(
+      root,
+      [](HWND child, LPARAM data) -> BOOL {
+        auto* s = reinterpret_cast<Search*>(data);
+        if (::GetDlgCtrlID(child) != s->id) return TRUE;
+        s->found = child;
+        return FALSE;
+      },
+      reinterpret_cast<LPARAM>(&search));
+  return search.found;
 }
 
 // The text of a message box's message.
