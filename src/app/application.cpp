@@ -2,6 +2,7 @@
 
 #include <random>
 
+#include "app/window_texts.h"
 #include "base/error.h"
 #include "base/text.h"
 #include "firebird/fb_paths.h"
@@ -64,7 +65,7 @@ std::string TqnApplication::FileVersion() {
   if (platform::GetProgramFileVersion(v)) return Format("%d.%d.%d.%d", v.major, v.minor, v.release, v.build);
   return QN_FILE_VERSION;
 }
-std::string TqnApplication::Caption() { return Win1251("Менеджер баз данных"); }
+std::string TqnApplication::Caption() { return UiText(TqnText::MainCaption); }
 
 void TqnApplication::Guarded(const std::function<void()>& action) {
   try {
@@ -284,6 +285,16 @@ void TqnApplication::ExitClicked() {
                     Win1251("Закрытие программы приведет к невозможности запуска клиентских мест, произвести выход?")))
     return;
   ExitProgram();
+}
+
+void TqnApplication::BackupSelected() {
+  if (Busy() || !backupSelected_) return;
+  backupSelected_();
+}
+
+void TqnApplication::RestoreSelected() {
+  if (Busy() || !restoreSelected_) return;
+  restoreSelected_();
 }
 
 void TqnApplication::ExitProgram() {

@@ -121,6 +121,14 @@ class TqnApplication {
   void RemoveSelected();     // "Удалить"
   void CreateClicked();      // "Создать"
   void ExitClicked();        // "Выход": asks only when the list has rows
+  // "Архивация" and "Разархивация" of the selected entry, through the
+  // actions the backup feature gives (nothing without one).
+  void BackupSelected();
+  void RestoreSelected();
+  void SetBackupActions(std::function<void()> backup, std::function<void()> restore) {
+    backupSelected_ = std::move(backup);
+    restoreSelected_ = std::move(restore);
+  }
   void ExitProgram();        // the tray menu's "Выход" and the end of the session
   bool Exiting() const { return exiting_; }
 
@@ -207,6 +215,8 @@ class TqnApplication {
   TqnStartupHooks hooks_;
   std::function<void(TqnNode& entry)> createDatabase_;
   std::function<void()> backupCheck_;
+  std::function<void()> backupSelected_;
+  std::function<void()> restoreSelected_;
   std::function<void()> afterLoad_;
   std::function<void(TqnIpcMessage&)> commandHandler_;
   bool commandInstance_ = false;

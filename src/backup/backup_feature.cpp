@@ -49,6 +49,7 @@ TqnBackupFeature::TqnBackupFeature(TqnApplication& app, TqnRunServices& services
   services.SetRemoteBackup([this](const TqnRemoteBackupRequest& request) { PerformRemoteBackup(request); },
                            NormalizeBackupFolder);
   app_.SetBackupCheck([this] { timBackupTimer(); });
+  app_.SetBackupActions([this] { btnBackupClick(); }, [this] { btnRestoreClick(); });
   TqnDumpRestoreHooks hooks;
   hooks.repointEntry = [this](const std::string& entryName, const std::string& newPath) {
     TqnNode* entry = app_.Settings().Change([&](TqnNode& root) {

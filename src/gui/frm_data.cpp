@@ -8,35 +8,32 @@
 #include <QTimer>
 #include <QVBoxLayout>
 
+#include "app/dialog_rules.h"
+#include "app/window_texts.h"
 #include "gui/button_edit.h"
 #include "gui/num_edit.h"
 #include "gui/qt_text.h"
 
 namespace qn {
 
-namespace {
-// The designed client area; the layout may ask for more with larger fonts.
-constexpr int kClientWidth = 558;
-constexpr int kClientHeight = 243;
-}  // namespace
-
 TfrmData::TfrmData(QWidget* parent) : QDialog(parent) {
   setObjectName(QStringLiteral("frmData"));
-  setWindowTitle(QStringLiteral("База данных"));
+  setWindowTitle(ToQString(UiText(TqnText::DataCaption)));
   setWindowFlag(Qt::WindowContextHelpButtonHint, false);
   auto* layout = new QVBoxLayout(this);
   // A dialog border: the size follows the content and cannot be dragged.
   layout->setSizeConstraint(QLayout::SetFixedSize);
   pages_ = new QTabWidget;
   pages_->setObjectName(QStringLiteral("pgcData"));
-  pages_->addTab(BuildConnectionPage(), QStringLiteral("Соединение"));
-  pages_->addTab(BuildBackupPage(), QStringLiteral("Архивация"));
-  pages_->addTab(BuildMorePage(), QStringLiteral("Дополнительно"));
+  pages_->addTab(BuildConnectionPage(), ToQString(UiText(TqnText::PageConnection)));
+  pages_->addTab(BuildBackupPage(), ToQString(UiText(TqnText::PageBackup)));
+  pages_->addTab(BuildMorePage(), ToQString(UiText(TqnText::PageMore)));
   layout->addWidget(pages_);
   BuildBottomRow();
   const QMargins m = layout->contentsMargins();
-  pages_->setMinimumSize(kClientWidth - m.left() - m.right(),
-                         kClientHeight - m.top() - m.bottom() - btnOk_->sizeHint().height() - layout->spacing());
+  // The designed client area; the layout may ask for more with larger fonts.
+  pages_->setMinimumSize(kDataClientWidth - m.left() - m.right(),
+                         kDataClientHeight - m.top() - m.bottom() - btnOk_->sizeHint().height() - layout->spacing());
   pages_->setCurrentIndex(0);
 }
 
@@ -58,8 +55,8 @@ void TfrmData::SetForm(const TqnEntryForm& form) {
   edtPwd_->setText(ToQString(form.password));
   chkSendPwd_->setChecked(form.sendPassword);
   edtName_->setText(ToQString(form.identifier));
-  chkCreate_->setVisible(form.creationMode);
-  chkCreate_->setChecked(form.creationMode && form.createDatabase);
+  chkCreate_->setVisible(CreateBoxShown(form));
+  chkCreate_->setChecked(CreateBoxTicked(form));
 }
 
 TqnEntryForm TfrmData::Form() const {
@@ -69,8 +66,7 @@ TqnEntryForm TfrmData::Form() const {
   f.autoBackup = chkAutoBackup_->isChecked();
   f.backupPath = FromQString(edtBackupPath_->text());
   for (int i = 0; i < 7; ++i) f.weekdays[i] = chkDay_[i]->isChecked();
-  // The time as its five places, an unfilled one as a blank.
-  f.timeText = FromQString(edtBackupTime_->displayText().replace(QLatin1Char('_'), QLatin1Char(' ')));
+  f.timeText = ShownTime();
   f.num = spnNum_->Position();
   f.interval = spnInterval_->Position();
   f.rest = spnRest_->Position();
@@ -79,7 +75,7 @@ TqnEntryForm TfrmData::Form() const {
   f.user = FromQString(edtUser_->text());
   f.password = FromQString(edtPwd_->text());
   f.sendPassword = chkSendPwd_->isChecked();
-  if (f.creationMode) f.createDatabase = chkCreate_->isChecked();
+  TakeCreateBox(f, chkCreate_->isChecked());
   return f;
 }
 
@@ -92,9 +88,14 @@ bool TfrmData::Edit(QWidget* parent, TqnEntryForm& form, const TqnEntryFormActio
   return true;
 }
 
+std::string TfrmData::ShownTime() const {
+  // The time as its five places, an unfilled one as a blank.
+  return FromQString(edtBackupTime_->displayText().replace(QLatin1Char('_'), QLatin1Char(' ')));
+}
+
 void TfrmData::accept() {
-  if (!edtBackupTime_->hasAcceptableInput()) {
-    pages_->setCurrentIndex(1);  // "Архивация"
+  if (!BackupTimeComplete(ShownTime())) {
+    pages_->setCurrentIndex(kBackupPageIndex);
     edtBackupTime_->setFocus();
     return;
   }

@@ -54,6 +54,8 @@ class TfrmData : public QDialog {
   QWidget* BuildMorePage();
   void BuildBottomRow();
 
+  // The backup time field's five places, an unfilled one as a blank.
+  std::string ShownTime() const;
   void edtPathButtonClick();
   void edtBackupPathButtonClick();
   void btnFBDefaultClick();

@@ -8,10 +8,13 @@
 #include <QTabWidget>
 #include <QVBoxLayout>
 
+#include "app/dialog_rules.h"
+#include "app/window_texts.h"
 #include "gui/button_edit.h"
 #include "gui/frm_data.h"
 #include "gui/num_edit.h"
 #include "gui/password_edit.h"
+#include "gui/qt_text.h"
 
 namespace qn {
 
@@ -23,8 +26,10 @@ W* Named(W* widget, const char* name) {
   return widget;
 }
 
-QLabel* Label(const QString& text, const char* name, QWidget* buddy) {
-  auto* label = Named(new QLabel(text), name);
+QString Text(TqnText text) { return ToQString(UiText(text)); }
+
+QLabel* Label(TqnText text, const char* name, QWidget* buddy) {
+  auto* label = Named(new QLabel(Text(text)), name);
   label->setBuddy(buddy);
   return label;
 }
@@ -53,11 +58,11 @@ QWidget* TfrmData::BuildConnectionPage() {
   edtCaption_ = Named(new QLineEdit, "edtCaption");
 
   auto* layout = new QVBoxLayout(page);
-  layout->addWidget(Label(QStringLiteral("Адрес подключения"), "lblConnAddr", edtConnAddr_));
+  layout->addWidget(Label(TqnText::LabelConnAddress, "lblConnAddr", edtConnAddr_));
   layout->addWidget(edtConnAddr_);
-  layout->addWidget(Label(QStringLiteral("Путь к базе данных"), "lblPath", edtPath_));
+  layout->addWidget(Label(TqnText::LabelPath, "lblPath", edtPath_));
   layout->addWidget(edtPath_);
-  layout->addWidget(Label(QStringLiteral("Комментарий (не обязательно)"), "lblCaption", edtCaption_));
+  layout->addWidget(Label(TqnText::LabelCaption, "lblCaption", edtCaption_));
   layout->addWidget(edtCaption_);
   layout->addStretch();
   return page;
@@ -65,20 +70,16 @@ QWidget* TfrmData::BuildConnectionPage() {
 
 QWidget* TfrmData::BuildBackupPage() {
   auto* page = Named(new QWidget, "shtBackup");
-  chkAutoBackup_ = Named(new QCheckBox(QStringLiteral("Автоматически создавать резервные  копии")), "chkAutoBackup");
+  chkAutoBackup_ = Named(new QCheckBox(Text(TqnText::CheckAutoBackup)), "chkAutoBackup");
   edtBackupPath_ = Named(new TqnButtonEdit, "edtBackupPath");
   edtBackupPath_->SetOnButtonClick([this] { edtBackupPathButtonClick(); });
 
   static const char* const kDayNames[7] = {"chkDay0", "chkDay1", "chkDay2", "chkDay3",
                                            "chkDay4", "chkDay5", "chkDay6"};
-  const QString kDayCaptions[7] = {QStringLiteral("Понедельник"), QStringLiteral("Вторник"),
-                                   QStringLiteral("Среда"),       QStringLiteral("Четверг"),
-                                   QStringLiteral("Пятница"),     QStringLiteral("Суббота"),
-                                   QStringLiteral("Воскресенье")};
   auto* days = new QGridLayout;
   days->setContentsMargins(0, 0, 0, 0);
   for (int i = 0; i < 7; ++i) {
-    chkDay_[i] = Named(new QCheckBox(kDayCaptions[i]), kDayNames[i]);
+    chkDay_[i] = Named(new QCheckBox(ToQString(DayText(i))), kDayNames[i]);
     days->addWidget(chkDay_[i], i / 4, i % 4);
   }
 
@@ -96,39 +97,39 @@ QWidget* TfrmData::BuildBackupPage() {
   spnRest_ = Named(new TqnUpDown, "spnRest");
 
   auto* timeRow = new QHBoxLayout;
-  timeRow->addWidget(Label(QStringLiteral("Начало архивации"), "lblBackupTime", edtBackupTime_));
+  timeRow->addWidget(Label(TqnText::LabelBackupTime, "lblBackupTime", edtBackupTime_));
   timeRow->addWidget(edtBackupTime_);
   timeRow->addStretch();
 
   auto* numRow = new QHBoxLayout;
-  numRow->addWidget(Label(QStringLiteral("создавать"), "lblBackupNum", edtBackupNum_));
+  numRow->addWidget(Label(TqnText::LabelBackupNum, "lblBackupNum", edtBackupNum_));
   numRow->addLayout(NumberPair(edtBackupNum_, spnNum_, kNumLimits));
-  numRow->addWidget(Label(QStringLiteral("резервных копий, каждые"), "lblBackupInterval", edtBackupInterval_));
+  numRow->addWidget(Label(TqnText::LabelBackupInterval, "lblBackupInterval", edtBackupInterval_));
   numRow->addLayout(NumberPair(edtBackupInterval_, spnInterval_, kIntervalLimits));
-  numRow->addWidget(Named(new QLabel(QStringLiteral("минут")), "lblMinutes"));
+  numRow->addWidget(Named(new QLabel(Text(TqnText::LabelMinutes)), "lblMinutes"));
   numRow->addStretch();
 
   // The count acts only with its box ticked: older backups are then pruned.
   auto* restRow = new QHBoxLayout;
-  chkPrune_ = Named(new QCheckBox(QStringLiteral("Сохранять не более")), "chkPrune");
-  QLabel* restTail = Named(new QLabel(QStringLiteral("резервных копий")), "lblBackupRestTail");
+  chkPrune_ = Named(new QCheckBox(Text(TqnText::CheckPrune)), "chkPrune");
+  QLabel* restTail = Named(new QLabel(Text(TqnText::LabelRestTail)), "lblBackupRestTail");
   restRow->addWidget(chkPrune_);
   restRow->addLayout(NumberPair(edtBackupRest_, spnRest_, kRestLimits));
   restRow->addWidget(restTail);
   restRow->addStretch();
-  auto enableRest = [this](bool on) {
-    edtBackupRest_->setEnabled(on);
-    spnRest_->setEnabled(on);
+  auto enableRest = [this](bool pruneTicked) {
+    edtBackupRest_->setEnabled(RestEditable(pruneTicked));
+    spnRest_->setEnabled(RestEditable(pruneTicked));
   };
   connect(chkPrune_, &QCheckBox::toggled, this, enableRest);
   enableRest(false);
-  chkVerify_ = Named(new QCheckBox(QStringLiteral("Проверять каждую резервную копию восстановлением")), "chkVerify");
+  chkVerify_ = Named(new QCheckBox(Text(TqnText::CheckVerify)), "chkVerify");
 
   auto* layout = new QVBoxLayout(page);
   layout->addWidget(chkAutoBackup_);
-  layout->addWidget(Label(QStringLiteral("Путь для сохранения резервных копий"), "lblBackupPath", edtBackupPath_));
+  layout->addWidget(Label(TqnText::LabelBackupPath, "lblBackupPath", edtBackupPath_));
   layout->addWidget(edtBackupPath_);
-  layout->addWidget(Named(new QLabel(QStringLiteral("Создавать резервные копии в следующие дни недели")), "lblDays"));
+  layout->addWidget(Named(new QLabel(Text(TqnText::LabelDays)), "lblDays"));
   layout->addLayout(days);
   layout->addLayout(timeRow);
   layout->addLayout(numRow);
@@ -143,21 +144,21 @@ QWidget* TfrmData::BuildMorePage() {
   edtUser_ = Named(new QLineEdit, "edtUser");
   edtPwd_ = Named(new QLineEdit, "edtPwd");
   MakePasswordEdit(edtPwd_);
-  chkSendPwd_ = Named(new QCheckBox(QStringLiteral("Передавать пароль в информации о соединении")), "chkSendPwd");
-  btnFBDefault_ = Named(new QPushButton(QStringLiteral("Установить значения по умолчанию")), "btnFBDefault");
+  chkSendPwd_ = Named(new QCheckBox(Text(TqnText::CheckSendPassword)), "chkSendPwd");
+  btnFBDefault_ = Named(new QPushButton(Text(TqnText::ButtonDefaults)), "btnFBDefault");
   btnFBDefault_->setAutoDefault(false);
   connect(btnFBDefault_, &QPushButton::clicked, this, [this] { btnFBDefaultClick(); });
   edtName_ = Named(new QLineEdit, "edtName");
   edtName_->setReadOnly(true);
 
   auto* grid = new QGridLayout(page);
-  grid->addWidget(Label(QStringLiteral("Пользователь сервера Firebird SQL"), "lblUser", edtUser_), 0, 0);
+  grid->addWidget(Label(TqnText::LabelUser, "lblUser", edtUser_), 0, 0);
   grid->addWidget(edtUser_, 0, 1);
-  grid->addWidget(Label(QStringLiteral("Пароль сервера Firebird SQL"), "lblPwd", edtPwd_), 1, 0);
+  grid->addWidget(Label(TqnText::LabelPassword, "lblPwd", edtPwd_), 1, 0);
   grid->addWidget(edtPwd_, 1, 1);
   grid->addWidget(chkSendPwd_, 2, 0, 1, 2);
   grid->addWidget(btnFBDefault_, 3, 0, 1, 2, Qt::AlignLeft);
-  grid->addWidget(Label(QStringLiteral("Идентификатор базы данных"), "lblName", edtName_), 4, 0);
+  grid->addWidget(Label(TqnText::LabelIdentifier, "lblName", edtName_), 4, 0);
   grid->addWidget(edtName_, 4, 1);
   grid->setRowStretch(5, 1);
   grid->setColumnStretch(1, 1);
@@ -165,11 +166,11 @@ QWidget* TfrmData::BuildMorePage() {
 }
 
 void TfrmData::BuildBottomRow() {
-  chkCreate_ = Named(new QCheckBox(QStringLiteral("Создать новую пустую базу данных")), "chkCreate");
+  chkCreate_ = Named(new QCheckBox(Text(TqnText::CheckCreate)), "chkCreate");
   chkCreate_->hide();
-  btnOk_ = Named(new QPushButton(QStringLiteral("ОК")), "btnOk");
+  btnOk_ = Named(new QPushButton(Text(TqnText::AnswerOk)), "btnOk");
   btnOk_->setDefault(true);
-  btnCancel_ = Named(new QPushButton(QStringLiteral("Отмена")), "btnCancel");
+  btnCancel_ = Named(new QPushButton(Text(TqnText::AnswerCancel)), "btnCancel");
   btnCancel_->setAutoDefault(false);
   connect(btnOk_, &QPushButton::clicked, this, &QDialog::accept);
   connect(btnCancel_, &QPushButton::clicked, this, &QDialog::reject);

@@ -9,23 +9,23 @@
 #include <QVBoxLayout>
 #include <algorithm>
 
+#include "app/dialog_rules.h"
+#include "app/window_texts.h"
 #include "gui/password_edit.h"
 #include "gui/qt_text.h"
-#include "settings/register.h"
 
 namespace qn {
 
 namespace {
-constexpr int kClientWidth = 232;
-constexpr int kClientHeight = 135;
+QString Text(TqnText text) { return ToQString(UiText(text)); }
 }  // namespace
 
 TfrmFBLogin::TfrmFBLogin(QWidget* parent) : QDialog(parent) {
   setObjectName(QStringLiteral("frmFBLogin"));
-  setWindowTitle(QStringLiteral("Ввод пароля"));
+  setWindowTitle(Text(TqnText::LoginCaption));
   setWindowFlag(Qt::WindowContextHelpButtonHint, false);
 
-  auto* prompt = new QLabel(QStringLiteral("Введите имя пользователя и пароль для соединения с сервером Firebird SQL"));
+  auto* prompt = new QLabel(Text(TqnText::LoginPrompt));
   prompt->setObjectName(QStringLiteral("lblPrompt"));
   prompt->setWordWrap(true);
   edtUser_ = new QLineEdit;
@@ -33,17 +33,17 @@ TfrmFBLogin::TfrmFBLogin(QWidget* parent) : QDialog(parent) {
   edtPwd_ = new QLineEdit;
   edtPwd_->setObjectName(QStringLiteral("edtPwd"));
   MakePasswordEdit(edtPwd_);
-  auto* lblUser = new QLabel(QStringLiteral("Имя"));
+  auto* lblUser = new QLabel(Text(TqnText::LoginUser));
   lblUser->setObjectName(QStringLiteral("lblUser"));
   lblUser->setBuddy(edtUser_);
-  auto* lblPwd = new QLabel(QStringLiteral("Пароль"));
+  auto* lblPwd = new QLabel(Text(TqnText::LoginPassword));
   lblPwd->setObjectName(QStringLiteral("lblPwd"));
   lblPwd->setBuddy(edtPwd_);
 
-  btnOk_ = new QPushButton(QStringLiteral("ОК"));
+  btnOk_ = new QPushButton(Text(TqnText::AnswerOk));
   btnOk_->setObjectName(QStringLiteral("btnOk"));
   btnOk_->setDefault(true);
-  btnCancel_ = new QPushButton(QStringLiteral("Отмена"));
+  btnCancel_ = new QPushButton(Text(TqnText::AnswerCancel));
   btnCancel_->setObjectName(QStringLiteral("btnCancel"));
   btnCancel_->setAutoDefault(false);
   connect(btnOk_, &QPushButton::clicked, this, &QDialog::accept);
@@ -67,14 +67,15 @@ TfrmFBLogin::TfrmFBLogin(QWidget* parent) : QDialog(parent) {
   // The prompt wraps within the designed width, or a little more when the
   // buttons need it.
   const QMargins m = layout->contentsMargins();
-  prompt->setFixedWidth(std::max(kClientWidth, buttons->sizeHint().width() + m.left() + m.right()) - m.left() -
+  prompt->setFixedWidth(std::max(kLoginClientWidth, buttons->sizeHint().width() + m.left() + m.right()) - m.left() -
                         m.right());
-  setMinimumHeight(kClientHeight);
+  setMinimumHeight(kLoginClientHeight);
 }
 
-void TfrmFBLogin::SetCredentials(const std::string& user, const std::string& password) {
-  edtUser_->setText(ToQString(user.empty() ? std::string(kDefaultUser) : user));
-  edtPwd_->setText(ToQString(password.empty() ? std::string(kDefaultPassword) : password));
+void TfrmFBLogin::SetCredentials(std::string user, std::string password) {
+  LoginDefaults(user, password);
+  edtUser_->setText(ToQString(user));
+  edtPwd_->setText(ToQString(password));
 }
 
 std::string TfrmFBLogin::User() const { return FromQString(edtUser_->text()); }

@@ -18,7 +18,7 @@ class TfrmFBLogin : public QDialog {
   explicit TfrmFBLogin(QWidget* parent = nullptr);
 
   // Fills the fields; empty values are replaced by the defaults.
-  void SetCredentials(const std::string& user, const std::string& password);
+  void SetCredentials(std::string user, std::string password);
   std::string User() const;
   std::string Password() const;
 

@@ -30,17 +30,12 @@ namespace qn {
 
 namespace {
 
-constexpr int kClientWidth = 522;
-constexpr int kClientHeight = 366;
-// The smallest outer size of the window, frame included.
-constexpr int kMinWidth = 530;
-constexpr int kMinHeight = 320;
-constexpr int kPathColumnWidth = 300;
-// The tray shows at most this many characters of its tip.
-constexpr size_t kMaxTipLength = 63;
+using P = TqnMainPresenter;
 
-QPushButton* Button(const QString& text, const char* name) {
-  auto* b = new QPushButton(text);
+QString Text(TqnText text) { return ToQString(UiText(text)); }
+
+QPushButton* Button(TqnMainButton which, const char* name) {
+  auto* b = new QPushButton(Text(P::ButtonText(which)));
   b->setObjectName(QLatin1String(name));
   return b;
 }
@@ -49,7 +44,7 @@ QPushButton* Button(const QString& text, const char* name) {
 
 TfrmMainQNDBMGR::TfrmMainQNDBMGR(QWidget* parent) : QWidget(parent) {
   setObjectName(QStringLiteral("frmMainQNDBMGR"));
-  setWindowTitle(QStringLiteral("Менеджер баз данных"));
+  setWindowTitle(ToQString(presenter_.Title()));
   setWindowIcon(ApplicationIcon());
   // The window lives on in the tray while hidden: closing a dialog while it
   // is hidden must not end the run, which only ExitProgram does.
@@ -60,7 +55,7 @@ TfrmMainQNDBMGR::TfrmMainQNDBMGR(QWidget* parent) : QWidget(parent) {
   auto* shtData = new QWidget;
   shtData->setObjectName(QStringLiteral("shtData"));
   BuildDataPage(shtData);
-  pgcMain_->addTab(shtData, QStringLiteral("Базы данных"));
+  pgcMain_->addTab(shtData, Text(TqnText::PageDatabases));
 
   auto* shtMessage = new QWidget;
   shtMessage->setObjectName(QStringLiteral("shtMessage"));
@@ -70,13 +65,13 @@ TfrmMainQNDBMGR::TfrmMainQNDBMGR(QWidget* parent) : QWidget(parent) {
   memLog_->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
   auto* messageLayout = new QVBoxLayout(shtMessage);
   messageLayout->addWidget(memLog_);
-  pgcMain_->addTab(shtMessage, QStringLiteral("Сообщения"));
+  pgcMain_->addTab(shtMessage, Text(TqnText::PageMessages));
 
-  btnExit_ = Button(QStringLiteral("Выход"), "btnExit");
-  btnTest_ = Button(QStringLiteral("Test"), "btnTest");
-  Button5_ = Button(QStringLiteral("Check"), "Button5");
-  btnTest_->hide();
-  Button5_->hide();
+  btnExit_ = Button(TqnMainButton::Exit, "btnExit");
+  btnTest_ = Button(TqnMainButton::Test, "btnTest");
+  Button5_ = Button(TqnMainButton::Check, "Button5");
+  btnTest_->setVisible(P::ButtonVisible(TqnMainButton::Test));
+  Button5_->setVisible(P::ButtonVisible(TqnMainButton::Check));
   auto* bottom = new QHBoxLayout;
   bottom->addWidget(btnTest_);
   bottom->addWidget(Button5_);
@@ -87,23 +82,21 @@ TfrmMainQNDBMGR::TfrmMainQNDBMGR(QWidget* parent) : QWidget(parent) {
   layout->addWidget(pgcMain_, 1);
   layout->addLayout(bottom);
 
-  connect(btnExit_, &QPushButton::clicked, this, [this] { Run([this] { core_->ExitClicked(); }); });
-  // The test button has no work; the check button runs one backup check.
-  connect(Button5_, &QPushButton::clicked, this, [this] { Run([this] { core_->BackupCheckNow(); }); });
+  connect(btnExit_, &QPushButton::clicked, this, [this] { Run(TqnMainButton::Exit); });
+  connect(btnTest_, &QPushButton::clicked, this, [this] { Run(TqnMainButton::Test); });
+  connect(Button5_, &QPushButton::clicked, this, [this] { Run(TqnMainButton::Check); });
 
   BuildTray();
 
 #if QT_CONFIG(sessionmanager)
-  // The session is ending: let it end and leave without a question. The exit
-  // is posted, as the session manager is still talking to us here.
+  // The session is ending. The exit is posted, as the session manager is
+  // still talking to us here.
   connect(qApp, &QGuiApplication::commitDataRequest, this, [this](QSessionManager&) {
-    QTimer::singleShot(0, this, [this] {
-      if (core_) core_->ExitProgram();
-    });
+    QTimer::singleShot(0, this, [this] { presenter_.SessionEnding(); });
   });
 #endif
 
-  resize(kClientWidth, kClientHeight);
+  resize(P::kClientWidth, P::kClientHeight);
   UpdateButtons();
 }
 
@@ -112,9 +105,11 @@ TfrmMainQNDBMGR::~TfrmMainQNDBMGR() = default;
 void TfrmMainQNDBMGR::BuildDataPage(QWidget* page) {
   lvwBase_ = new QTreeWidget;
   lvwBase_->setObjectName(QStringLiteral("lvwBase"));
-  lvwBase_->setColumnCount(3);
-  lvwBase_->setHeaderLabels(
-      {QStringLiteral("Адрес подключения"), QStringLiteral("Путь"), QStringLiteral("Последняя резервная копия")});
+  const std::vector<TqnColumn>& columns = P::Columns();
+  lvwBase_->setColumnCount(static_cast<int>(columns.size()));
+  QStringList titles;
+  for (const TqnColumn& c : columns) titles << Text(c.title);
+  lvwBase_->setHeaderLabels(titles);
   lvwBase_->setRootIsDecorated(false);
   lvwBase_->setItemsExpandable(false);
   lvwBase_->setUniformRowHeights(true);
@@ -122,14 +117,19 @@ void TfrmMainQNDBMGR::BuildDataPage(QWidget* page) {
   lvwBase_->setSelectionMode(QAbstractItemView::SingleSelection);
   lvwBase_->setSelectionBehavior(QAbstractItemView::SelectRows);
   lvwBase_->setEditTriggers(QAbstractItemView::NoEditTriggers);
-  lvwBase_->setIconSize(QSize(32, 32));
-  // The address takes what the path's fixed width leaves.
+  lvwBase_->setIconSize(QSize(P::kRowIconSize, P::kRowIconSize));
   QHeaderView* header = lvwBase_->header();
   header->setStretchLastSection(false);
-  header->setSectionResizeMode(0, QHeaderView::Stretch);
-  header->setSectionResizeMode(1, QHeaderView::Interactive);
-  header->resizeSection(1, kPathColumnWidth);
-  header->setSectionResizeMode(2, QHeaderView::ResizeToContents);
+  for (int i = 0; i < static_cast<int>(columns.size()); ++i) {
+    if (columns[i].width == 0) {
+      header->setSectionResizeMode(i, QHeaderView::Stretch);
+    } else if (columns[i].width < 0) {
+      header->setSectionResizeMode(i, QHeaderView::ResizeToContents);
+    } else {
+      header->setSectionResizeMode(i, QHeaderView::Interactive);
+      header->resizeSection(i, columns[i].width);
+    }
+  }
   // The selection keeps its colour when the list loses the focus.
   QPalette palette = lvwBase_->palette();
   palette.setColor(QPalette::Inactive, QPalette::Highlight, palette.color(QPalette::Active, QPalette::Highlight));
@@ -141,11 +141,11 @@ void TfrmMainQNDBMGR::BuildDataPage(QWidget* page) {
   infProgress_->setObjectName(QStringLiteral("infProgress"));
   infProgress_->hide();
 
-  btnEdit_ = Button(QStringLiteral("Свойства"), "btnEdit");
-  btnBackup_ = Button(QStringLiteral("Архивация"), "btnBackup");
-  btnRestore_ = Button(QStringLiteral("Разархивация"), "btnRestore");
-  btnCreate_ = Button(QStringLiteral("Создать"), "btnCreate");
-  btnRemove_ = Button(QStringLiteral("Удалить"), "btnRemove");
+  btnEdit_ = Button(TqnMainButton::Properties, "btnEdit");
+  btnBackup_ = Button(TqnMainButton::Backup, "btnBackup");
+  btnRestore_ = Button(TqnMainButton::Restore, "btnRestore");
+  btnCreate_ = Button(TqnMainButton::Create, "btnCreate");
+  btnRemove_ = Button(TqnMainButton::Remove, "btnRemove");
   auto* buttons = new QHBoxLayout;
   for (QPushButton* b : {btnEdit_, btnBackup_, btnRestore_, btnCreate_, btnRemove_}) buttons->addWidget(b);
   buttons->addStretch();
@@ -156,21 +156,17 @@ void TfrmMainQNDBMGR::BuildDataPage(QWidget* page) {
   layout->addLayout(buttons);
 
   connect(lvwBase_, &QTreeWidget::itemSelectionChanged, this, &TfrmMainQNDBMGR::lvwBaseSelectionChanged);
-  connect(lvwBase_, &QTreeWidget::itemDoubleClicked, this,
-          [this](QTreeWidgetItem*, int) { Run([this] { core_->EditSelected(); }); });
-  connect(btnEdit_, &QPushButton::clicked, this, [this] { Run([this] { core_->EditSelected(); }); });
-  connect(btnBackup_, &QPushButton::clicked, this, [this] {
-    Run([this] {
-      if (onBackup_) onBackup_();
-    });
+  connect(lvwBase_, &QTreeWidget::itemDoubleClicked, this, [this](QTreeWidgetItem*, int) {
+    presenter_.RowDoubleClicked();
+    UpdateButtons();
   });
-  connect(btnRestore_, &QPushButton::clicked, this, [this] {
-    Run([this] {
-      if (onRestore_) onRestore_();
-    });
-  });
-  connect(btnCreate_, &QPushButton::clicked, this, [this] { Run([this] { core_->CreateClicked(); }); });
-  connect(btnRemove_, &QPushButton::clicked, this, [this] { Run([this] { core_->RemoveSelected(); }); });
+  const std::pair<QPushButton*, TqnMainButton> clicks[] = {{btnEdit_, TqnMainButton::Properties},
+                                                           {btnBackup_, TqnMainButton::Backup},
+                                                           {btnRestore_, TqnMainButton::Restore},
+                                                           {btnCreate_, TqnMainButton::Create},
+                                                           {btnRemove_, TqnMainButton::Remove}};
+  for (const auto& [b, which] : clicks)
+    connect(b, &QPushButton::clicked, this, [this, which = which] { Run(which); });
 }
 
 void TfrmMainQNDBMGR::BuildTray() {
@@ -178,41 +174,35 @@ void TfrmMainQNDBMGR::BuildTray() {
   tray_->setObjectName(QStringLiteral("tray"));
   trayMenu_ = new QMenu(this);
   trayMenu_->setObjectName(QStringLiteral("pmnTray"));
-  QAction* open = trayMenu_->addAction(QStringLiteral("Открыть"));
+  QAction* open = trayMenu_->addAction(Text(TqnText::TrayOpen));
   open->setObjectName(QStringLiteral("mniOpen"));
   QFont bold = open->font();
   bold.setBold(true);
   open->setFont(bold);
   trayMenu_->setDefaultAction(open);
   trayMenu_->addSeparator();
-  QAction* exit = trayMenu_->addAction(QStringLiteral("Выход"));
+  QAction* exit = trayMenu_->addAction(Text(TqnText::TrayExit));
   exit->setObjectName(QStringLiteral("mniExit"));
   tray_->setContextMenu(trayMenu_);
 
-  connect(open, &QAction::triggered, this, [this] { ShowMainWindow(false); });
-  connect(exit, &QAction::triggered, this, [this] { Run([this] { core_->ExitProgram(); }); });
+  connect(open, &QAction::triggered, this, [this] { presenter_.TrayEvent(TqnTrayEvent::MenuOpen); });
+  connect(exit, &QAction::triggered, this, [this] {
+    presenter_.TrayEvent(TqnTrayEvent::MenuExit);
+    UpdateButtons();
+  });
   // The right button opens the menu by itself. Qt reports middle clicks one
-  // by one; two of them within the double-click time make the double click
-  // the icon answers.
+  // by one; the presenter makes the double click of two.
+  trayClock_.start();
   connect(tray_, &QSystemTrayIcon::activated, this, [this](QSystemTrayIcon::ActivationReason reason) {
-    if (reason == QSystemTrayIcon::Trigger) ShowMainWindow(true);
-    if (reason == QSystemTrayIcon::MiddleClick) TrayMiddleClick();
+    if (reason == QSystemTrayIcon::Trigger) presenter_.TrayEvent(TqnTrayEvent::PrimaryUp);
+    if (reason == QSystemTrayIcon::MiddleClick)
+      presenter_.TrayMiddleClick(trayClock_.elapsed(), QApplication::doubleClickInterval());
   });
 }
 
-void TfrmMainQNDBMGR::TrayMiddleClick() {
-  if (lastMiddleClick_.isValid() && lastMiddleClick_.elapsed() <= QApplication::doubleClickInterval()) {
-    lastMiddleClick_.invalidate();
-    ShowMainWindow(false);
-    return;
-  }
-  lastMiddleClick_.start();
-}
-
 void TfrmMainQNDBMGR::HideToTray() {
-  // A start-up that failed before the icon was added leaves no icon either.
   const bool tray = trayAvailable_ ? trayAvailable_() : QSystemTrayIcon::isSystemTrayAvailable();
-  if (tray && (!core_ || core_->TrayIconAdded()))
+  if (presenter_.HideWay(tray) == TqnHideWay::Hide)
     hide();
   else
     showMinimized();
@@ -221,7 +211,7 @@ void TfrmMainQNDBMGR::HideToTray() {
 // ---- the core ----
 
 void TfrmMainQNDBMGR::Attach(TqnApplication& core) {
-  core_ = &core;
+  presenter_.Attach(&core);
   memLog_->clear();
   AppendPane(false, core.Pane().Lines());
   // The pane is written from any thread; its lines reach the text on the
@@ -242,9 +232,9 @@ void TfrmMainQNDBMGR::Attach(TqnApplication& core) {
 }
 
 void TfrmMainQNDBMGR::Detach() {
-  if (!core_) return;
-  core_->Pane().SetObserver(nullptr);
-  core_ = nullptr;
+  if (!presenter_.Core()) return;
+  presenter_.Core()->Pane().SetObserver(nullptr);
+  presenter_.Attach(nullptr);
 }
 
 void TfrmMainQNDBMGR::Started(bool showWindow) {
@@ -254,9 +244,8 @@ void TfrmMainQNDBMGR::Started(bool showWindow) {
     HideToTray();
 }
 
-void TfrmMainQNDBMGR::Run(const std::function<void()>& action) {
-  if (!core_) return;
-  core_->Guarded(action);
+void TfrmMainQNDBMGR::Run(TqnMainButton button) {
+  presenter_.Click(button);
   UpdateButtons();
 }
 
@@ -270,19 +259,18 @@ void TfrmMainQNDBMGR::AppendPane(bool cleared, const std::vector<std::string>& l
 // ---- the list ----
 
 void TfrmMainQNDBMGR::ListChanged() {
-  if (!core_) return;
   {
     QSignalBlocker block(lvwBase_);
     lvwBase_->setUpdatesEnabled(false);
     lvwBase_->clear();
-    for (const TqnListRow& row : core_->Rows()) {
+    for (const TqnListRow& row : presenter_.Rows()) {
       auto* item = new QTreeWidgetItem({ToQString(row.text), ToQString(row.path), ToQString(row.lastBackup)});
       item->setData(0, Qt::UserRole, row.number);
       lvwBase_->addTopLevelItem(item);
     }
     lvwBase_->setUpdatesEnabled(true);
     ShowBackupAlarm();
-    if (QTreeWidgetItem* selected = lvwBase_->topLevelItem(core_->SelectedRow())) {
+    if (QTreeWidgetItem* selected = lvwBase_->topLevelItem(presenter_.SelectedRow())) {
       lvwBase_->setCurrentItem(selected);
       lvwBase_->scrollToItem(selected);
     }
@@ -291,22 +279,23 @@ void TfrmMainQNDBMGR::ListChanged() {
 }
 
 void TfrmMainQNDBMGR::lvwBaseSelectionChanged() {
-  if (!core_) return;
   QList<QTreeWidgetItem*> selected = lvwBase_->selectedItems();
-  core_->SelectRow(selected.isEmpty() ? -1 : lvwBase_->indexOfTopLevelItem(selected.first()));
+  presenter_.SelectRow(selected.isEmpty() ? -1 : lvwBase_->indexOfTopLevelItem(selected.first()));
   UpdateButtons();
 }
 
 void TfrmMainQNDBMGR::UpdateButtons() {
-  bool enabled = core_ && core_->EntryButtonsEnabled();
-  for (QPushButton* b : {btnEdit_, btnBackup_, btnRestore_, btnRemove_}) b->setEnabled(enabled);
-  btnCreate_->setEnabled(!core_ || core_->CreateButtonEnabled());
+  const std::pair<QPushButton*, TqnMainButton> buttons[] = {
+      {btnEdit_, TqnMainButton::Properties}, {btnBackup_, TqnMainButton::Backup},
+      {btnRestore_, TqnMainButton::Restore}, {btnCreate_, TqnMainButton::Create},
+      {btnRemove_, TqnMainButton::Remove},   {btnExit_, TqnMainButton::Exit}};
+  for (const auto& [b, which] : buttons) b->setEnabled(presenter_.ButtonEnabled(which));
 }
 
 // ---- the tray and the window ----
 
 void TfrmMainQNDBMGR::AddTrayIcon(const std::string& tip) {
-  trayTip_ = tip;
+  presenter_.TrayIconAdded(tip);
   ShowBackupAlarm();
   tray_->show();
 }
@@ -314,23 +303,29 @@ void TfrmMainQNDBMGR::AddTrayIcon(const std::string& tip) {
 void TfrmMainQNDBMGR::ShowBackupAlarm() {
   // A failed or stale entry shows in the tray: a warning icon, and the tip
   // names the entry.
-  const std::string alarm = core_ ? core_->BackupAlarm() : std::string();
-  tray_->setIcon(alarm.empty() ? ApplicationIcon() : style()->standardIcon(QStyle::SP_MessageBoxWarning));
-  const std::string tip = alarm.empty() ? trayTip_ : trayTip_ + "\n" + alarm;
-  tray_->setToolTip(ToQString(tip.substr(0, kMaxTipLength)));
+  tray_->setIcon(presenter_.TrayAlarm() ? style()->standardIcon(QStyle::SP_MessageBoxWarning) : ApplicationIcon());
+  tray_->setToolTip(ToQString(presenter_.TrayTip()));
 }
 
 void TfrmMainQNDBMGR::RemoveTrayIcon() { tray_->hide(); }
 
 void TfrmMainQNDBMGR::SetTitle(const std::string& title) { setWindowTitle(ToQString(title)); }
 
-// The target is the open dialog when there is one, so that a click on the
-// icon brings it forward; else the active window, else this one.
+QWidget* TfrmMainQNDBMGR::ActiveForm() {
+  QWidget* modal = QApplication::activeModalWidget();
+  QWidget* active = QApplication::activeWindow();
+  switch (P::ShowTarget(modal != nullptr, active != nullptr && active != this)) {
+    case TqnWindowTarget::OpenDialog: return modal;
+    case TqnWindowTarget::ActiveWindow: return active;
+    case TqnWindowTarget::MainWindow: break;
+  }
+  return this;
+}
+
 void TfrmMainQNDBMGR::ShowMainWindow(bool toggle) {
-  QWidget* target = QApplication::activeModalWidget();
-  if (!target) target = QApplication::activeWindow();
-  if (!target) target = this;
-  if (toggle && target == this && isVisible()) {
+  QWidget* target = ActiveForm();
+  const TqnWindowTarget role = target == this ? TqnWindowTarget::MainWindow : TqnWindowTarget::ActiveWindow;
+  if (P::ShowHides(toggle, role, isVisible())) {
     HideToTray();
     return;
   }
@@ -366,39 +361,36 @@ TqnWindowGeometry TfrmMainQNDBMGR::Geometry() const {
 }
 
 void TfrmMainQNDBMGR::LoadWindowState() {
-  if (!core_ || !screen()) return;
+  if (!screen()) return;
   QRect area = screen()->geometry();
-  std::optional<TqnWindowGeometry> g = core_->WindowActivated(area.width(), area.height());
+  std::optional<TqnWindowGeometry> g = presenter_.WindowActivated(area.width(), area.height());
   if (!g) return;
   if (g->maximized) {
     setWindowState(windowState() | Qt::WindowMaximized);
     return;
   }
   setWindowState(windowState() & ~(Qt::WindowMaximized | Qt::WindowMinimized));
-  // The saved bounds are the frame's; the frame's own width is taken off.
   QSize frameExtra = frameGeometry().size() - geometry().size();
-  move(g->left, g->top);
-  resize(g->right - g->left - frameExtra.width(), g->bottom - g->top - frameExtra.height());
+  const TqnClientBounds client = P::ClientBounds(*g, frameExtra.width(), frameExtra.height());
+  move(client.left, client.top);
+  resize(client.width, client.height);
 }
 
 bool TfrmMainQNDBMGR::event(QEvent* event) {
-  if (event->type() == QEvent::WindowActivate && windowStatePending_) {
-    windowStatePending_ = false;
-    LoadWindowState();
-  }
+  if (event->type() == QEvent::WindowActivate) LoadWindowState();
   return QWidget::event(event);
 }
 
 void TfrmMainQNDBMGR::showEvent(QShowEvent* event) {
-  // Shown by the program (not given back by the desktop): from hidden.
-  if (!event->spontaneous()) windowStatePending_ = true;
+  presenter_.WindowShown(!event->spontaneous());
   QWidget::showEvent(event);
   QSize frameExtra = frameGeometry().size() - geometry().size();
-  setMinimumSize(kMinWidth - frameExtra.width(), kMinHeight - frameExtra.height());
+  const auto [width, height] = P::MinimumClientSize(frameExtra.width(), frameExtra.height());
+  setMinimumSize(width, height);
 }
 
 void TfrmMainQNDBMGR::closeEvent(QCloseEvent* event) {
-  if (core_ && !core_->Exiting()) {
+  if (presenter_.CloseHides()) {
     event->ignore();
     HideToTray();
     return;

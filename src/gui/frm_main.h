@@ -1,6 +1,6 @@
-// TfrmMainQNDBMGR: the main window and the tray icon. It shows what the
-// core (TqnApplication) holds and passes the user's actions to it; the core
-// owns all state of the run.
+// TfrmMainQNDBMGR: the main window and the tray icon. It draws what its
+// presenter (TqnMainPresenter) gives and forwards the person's actions to
+// it; the core owns all state of the run.
 //
 // Use from the program entry:
 //   TfrmMainQNDBMGR window;                      // before the core
@@ -26,6 +26,7 @@
 #include <string>
 #include <vector>
 
+#include "app/main_presenter.h"
 #include "app/main_view.h"
 
 class QAction;
@@ -56,9 +57,6 @@ class TfrmMainQNDBMGR : public QWidget, public IqnMainView {
   // hidden (only the tray icon shows then).
   void Started(bool showWindow);
 
-  // The manual backup and restore of the selected entry; nothing by default.
-  void SetBackupAction(std::function<void()> action) { onBackup_ = std::move(action); }
-  void SetRestoreAction(std::function<void()> action) { onRestore_ = std::move(action); }
   // The busy indicator under the list.
   void SetBusy(bool busy);
 
@@ -66,6 +64,11 @@ class TfrmMainQNDBMGR : public QWidget, public IqnMainView {
   // default. Without one the window is never hidden, only minimised, so
   // that the program stays reachable.
   void SetTrayAvailable(std::function<bool()> available) { trayAvailable_ = std::move(available); }
+
+  // The window every dialog and message box of the program is owned by:
+  // the open dialog, else the active window, else this one.
+  QWidget* ActiveForm();
+  TqnMainPresenter& Presenter() { return presenter_; }
 
   QSystemTrayIcon* TrayIcon() const { return tray_; }
   QMenu* TrayMenu() const { return trayMenu_; }
@@ -91,28 +94,20 @@ class TfrmMainQNDBMGR : public QWidget, public IqnMainView {
   void BuildTray();
   void ShowBackupAlarm();
   void UpdateButtons();
-  // Runs a core action with its failure shown in an error box.
-  void Run(const std::function<void()>& action);
+  // Forwards a button's click; its failure is shown in an error box.
+  void Run(TqnMainButton button);
   void AppendPane(bool cleared, const std::vector<std::string>& lines);
   void LoadWindowState();
   // Hides the window to the tray, or minimises it where there is no tray
   // or no icon in it.
   void HideToTray();
-  // A middle click on the icon; the second within the double-click time
-  // shows the window.
-  void TrayMiddleClick();
 
   void lvwBaseSelectionChanged();
 
-  TqnApplication* core_ = nullptr;
-  std::function<void()> onBackup_;
-  std::function<void()> onRestore_;
+  TqnMainPresenter presenter_{*this};
   std::function<bool()> trayAvailable_;
-  // The saved geometry is due at the next activation: at start and after
-  // the window was shown from hidden, not on every return from another
-  // application (which would undo a move or resize).
-  bool windowStatePending_ = true;
-  QElapsedTimer lastMiddleClick_;
+  // The clock of the tray's middle clicks.
+  QElapsedTimer trayClock_;
 
   QTabWidget* pgcMain_;
   QTreeWidget* lvwBase_;
@@ -127,7 +122,6 @@ class TfrmMainQNDBMGR : public QWidget, public IqnMainView {
   QPushButton* btnTest_;
   QPushButton* Button5_;
   QSystemTrayIcon* tray_;
-  std::string trayTip_;
   QMenu* trayMenu_;
 };
 

@@ -8,6 +8,7 @@
 #include <algorithm>
 #include <utility>
 
+#include "app/window_texts.h"
 #include "gui/frm_data.h"
 #include "gui/frm_fb_login.h"
 #include "gui/frm_main.h"
@@ -25,11 +26,7 @@ QMessageBox::Icon MessageIcon(TqnMessageKind kind) {
   return QMessageBox::NoIcon;
 }
 
-QWidget* TqnQtUserInterface::DialogOwner() const {
-  if (QWidget* modal = QApplication::activeModalWidget()) return modal;
-  if (QWidget* active = QApplication::activeWindow()) return active;
-  return &mainWindow_;
-}
+QWidget* TqnQtUserInterface::DialogOwner() const { return mainWindow_.ActiveForm(); }
 
 int TqnQtUserInterface::Message(TqnMessageKind kind, const std::string& text,
                                 QMessageBox::StandardButtons buttons) {
@@ -40,10 +37,10 @@ int TqnQtUserInterface::Message(TqnMessageKind kind, const std::string& text,
   box.setTextFormat(Qt::PlainText);
   if (buttons & QMessageBox::Yes) box.setDefaultButton(QMessageBox::Yes);
   // The window is in Russian, its standard buttons too.
-  const std::pair<QMessageBox::StandardButton, const char*> kButtonTexts[] = {
-      {QMessageBox::Yes, "Да"}, {QMessageBox::No, "Нет"}, {QMessageBox::Ok, "ОК"}};
+  const std::pair<QMessageBox::StandardButton, TqnText> kButtonTexts[] = {
+      {QMessageBox::Yes, TqnText::AnswerYes}, {QMessageBox::No, TqnText::AnswerNo}, {QMessageBox::Ok, TqnText::AnswerOk}};
   for (const auto& [which, label] : kButtonTexts)
-    if (QAbstractButton* b = box.button(which)) b->setText(QString::fromUtf8(label));
+    if (QAbstractButton* b = box.button(which)) b->setText(ToQString(UiText(label)));
   return box.exec();
 }
 

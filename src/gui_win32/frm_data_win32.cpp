@@ -4,6 +4,8 @@
 
 #include <cstdlib>
 
+#include "app/dialog_rules.h"
+#include "app/window_texts.h"
 #include "gui_win32/control_ids.h"
 #include "gui_win32/win_text.h"
 
@@ -11,8 +13,6 @@ namespace qn {
 
 namespace {
 
-constexpr int kClientWidth = 558;
-constexpr int kClientHeight = 243;
 // Posted to itself when the address field takes the focus: the selection
 // comes after the focus change and the click that caused it.
 constexpr UINT kSelectAddress = WM_APP + 10;
@@ -22,13 +22,11 @@ constexpr DWORD kCheck = WS_VISIBLE | WS_TABSTOP | BS_AUTOCHECKBOX;
 constexpr DWORD kLabel = WS_VISIBLE | SS_LEFT | SS_NOPREFIX;
 constexpr DWORD kButton = WS_VISIBLE | WS_TABSTOP | BS_PUSHBUTTON;
 
-const char* const kDayCaptions[7] = {"Понедельник", "Вторник", "Среда",      "Четверг",
-                                     "Пятница",     "Суббота", "Воскресенье"};
 
 }  // namespace
 
 TfrmDataWin::TfrmDataWin(const TqnEntryForm& form, TqnEntryFormActions actions)
-    : TqnWinDialog(WideUtf8("База данных"), kClientWidth, kClientHeight),
+    : TqnWinDialog(Text(TqnText::DataCaption), kDataClientWidth, kDataClientHeight),
       form_(form),
       actions_(std::move(actions)) {}
 
@@ -41,9 +39,9 @@ bool TfrmDataWin::Edit(HWND owner, TqnEntryForm& form, const TqnEntryFormActions
 
 void TfrmDataWin::OnInit() {
   HWND tabs = Add(WC_TABCONTROLW, L"", WS_VISIBLE | WS_CLIPSIBLINGS | WS_TABSTOP, 6, 4, 546, 206, winid::pgcData);
-  const char* const kPages[3] = {"Соединение", "Архивация", "Дополнительно"};
+  const TqnText kPages[3] = {TqnText::PageConnection, TqnText::PageBackup, TqnText::PageMore};
   for (int i = 0; i < 3; ++i) {
-    std::wstring text = WideUtf8(kPages[i]);
+    std::wstring text = Text(kPages[i]);
     TCITEMW item{};
     item.mask = TCIF_TEXT;
     item.pszText = text.data();
@@ -56,10 +54,10 @@ void TfrmDataWin::OnInit() {
   pages_[2] = BeginPage(tabs);
   BuildMorePage();
   EndPage();
-  Add(L"BUTTON", WideUtf8("Создать новую пустую базу данных"), WS_TABSTOP | BS_AUTOCHECKBOX, 10, 217, 300, 18,
+  Add(L"BUTTON", Text(TqnText::CheckCreate), WS_TABSTOP | BS_AUTOCHECKBOX, 10, 217, 300, 18,
       winid::chkCreate);
-  Add(L"BUTTON", WideUtf8("ОК"), WS_VISIBLE | WS_TABSTOP | BS_DEFPUSHBUTTON, 392, 214, 75, 23, IDOK);
-  Add(L"BUTTON", WideUtf8("Отмена"), kButton, 475, 214, 75, 23, IDCANCEL);
+  Add(L"BUTTON", Text(TqnText::AnswerOk), WS_VISIBLE | WS_TABSTOP | BS_DEFPUSHBUTTON, 392, 214, 75, 23, IDOK);
+  Add(L"BUTTON", Text(TqnText::AnswerCancel), kButton, 475, 214, 75, 23, IDCANCEL);
   // The pages lie above the tab control in the drawing order.
   ::SetWindowPos(tabs, HWND_BOTTOM, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE | SWP_NOACTIVATE);
   SetForm();
@@ -67,73 +65,73 @@ void TfrmDataWin::OnInit() {
 }
 
 void TfrmDataWin::BuildConnectionPage() {
-  Add(L"STATIC", WideUtf8("Адрес подключения"), kLabel, 16, 34, 400, 14, winid::label);
+  Add(L"STATIC", Text(TqnText::LabelConnAddress), kLabel, 16, 34, 400, 14, winid::label);
   Add(L"EDIT", L"", kEdit | ES_READONLY, 16, 50, 526, 21, winid::edtConnAddr);
-  Add(L"STATIC", WideUtf8("Путь к базе данных"), kLabel, 16, 80, 400, 14, winid::label);
+  Add(L"STATIC", Text(TqnText::LabelPath), kLabel, 16, 80, 400, 14, winid::label);
   Add(L"EDIT", L"", kEdit, 16, 96, 502, 21, winid::edtPath);
   Add(L"BUTTON", L"...", kButton, 518, 96, 24, 21, winid::btnPath);
-  Add(L"STATIC", WideUtf8("Комментарий (не обязательно)"), kLabel, 16, 126, 400, 14, winid::label);
+  Add(L"STATIC", Text(TqnText::LabelCaption), kLabel, 16, 126, 400, 14, winid::label);
   Add(L"EDIT", L"", kEdit, 16, 142, 526, 21, winid::edtCaption);
 }
 
 void TfrmDataWin::BuildBackupPage() {
-  Add(L"BUTTON", WideUtf8("Автоматически создавать резервные  копии"), kCheck, 16, 30, 400, 18,
+  Add(L"BUTTON", Text(TqnText::CheckAutoBackup), kCheck, 16, 30, 400, 18,
                      winid::chkAutoBackup);
-  Add(L"STATIC", WideUtf8("Путь для сохранения резервных копий"), kLabel, 16, 51, 400, 14,
+  Add(L"STATIC", Text(TqnText::LabelBackupPath), kLabel, 16, 51, 400, 14,
                      winid::label);
   Add(L"EDIT", L"", kEdit, 16, 66, 502, 21, winid::edtBackupPath);
   Add(L"BUTTON", L"...", kButton, 518, 66, 24, 21, winid::btnBackupPath);
-  Add(L"STATIC", WideUtf8("Создавать резервные копии в следующие дни недели"), kLabel, 16, 90, 500,
+  Add(L"STATIC", Text(TqnText::LabelDays), kLabel, 16, 90, 500,
                      14, winid::label);
   for (int i = 0; i < 7; ++i)
-    Add(L"BUTTON", WideUtf8(kDayCaptions[i]), kCheck, 16 + (i % 4) * 130, 105 + (i / 4) * 17, 125,
+    Add(L"BUTTON", Wide(DayText(i)), kCheck, 16 + (i % 4) * 130, 105 + (i / 4) * 17, 125,
                        17, winid::chkDay0 + i);
   // The rows below are laid out by the widths of their texts.
   int x = 16;
-  auto label = [&](const char* text, int y) {
-    const std::wstring wide = WideUtf8(text);
+  auto label = [&](TqnText text, int y) {
+    const std::wstring wide = Text(text);
     const int w = TextWidth(Handle(), wide) + 4;
     Add(L"STATIC", wide, kLabel, x, y + 3, w, 14, winid::label);
     x += w + 4;
   };
-  auto check = [&](const char* text, int id, int y) {
-    const std::wstring wide = WideUtf8(text);
+  auto check = [&](TqnText text, int id, int y) {
+    const std::wstring wide = Text(text);
     const int w = TextWidth(Handle(), wide) + 24;
     Add(L"BUTTON", wide, kCheck, x, y + 1, w, 18, id);
     x += w + 4;
   };
-  label("Начало архивации", 141);
+  label(TqnText::LabelBackupTime, 141);
   HWND time = Add(L"EDIT", L"", kEdit, x, 141, 44, 21, winid::edtBackupTime);
   MakeTimeField(time);
   x += 44 + 16;
-  check("Проверять каждую резервную копию восстановлением", winid::chkVerify, 141);
+  check(TqnText::CheckVerify, winid::chkVerify, 141);
   x = 16;
-  label("создавать", 164);
+  label(TqnText::LabelBackupNum, 164);
   AddNumber(winid::edtBackupNum, winid::spnNum, x, 164, kNumLimits, form_.num);
   x += 68;
-  label("резервных копий, каждые", 164);
+  label(TqnText::LabelBackupInterval, 164);
   AddNumber(winid::edtBackupInterval, winid::spnInterval, x, 164, kIntervalLimits, form_.interval);
   x += 68;
-  label("минут", 164);
+  label(TqnText::LabelMinutes, 164);
   // The count acts only with its box ticked: older backups are then pruned.
   x = 16;
-  check("Сохранять не более", winid::chkPrune, 187);
+  check(TqnText::CheckPrune, winid::chkPrune, 187);
   AddNumber(winid::edtBackupRest, winid::spnRest, x, 187, kRestLimits, form_.rest);
   x += 68;
-  label("резервных копий", 187);
+  label(TqnText::LabelRestTail, 187);
 }
 
 void TfrmDataWin::BuildMorePage() {
-  Add(L"STATIC", WideUtf8("Пользователь сервера Firebird SQL"), kLabel, 16, 37, 200, 14, winid::label);
+  Add(L"STATIC", Text(TqnText::LabelUser), kLabel, 16, 37, 200, 14, winid::label);
   Add(L"EDIT", L"", kEdit, 220, 34, 322, 21, winid::edtUser);
-  Add(L"STATIC", WideUtf8("Пароль сервера Firebird SQL"), kLabel, 16, 64, 200, 14, winid::label);
+  Add(L"STATIC", Text(TqnText::LabelPassword), kLabel, 16, 64, 200, 14, winid::label);
   HWND pwd = Add(L"EDIT", L"", kEdit | ES_PASSWORD, 220, 61, 322, 21, winid::edtPwd);
   ::SendMessageW(pwd, EM_SETPASSWORDCHAR, L'*', 0);
-  Add(L"BUTTON", WideUtf8("Передавать пароль в информации о соединении"), kCheck, 16, 90, 500, 18,
+  Add(L"BUTTON", Text(TqnText::CheckSendPassword), kCheck, 16, 90, 500, 18,
                      winid::chkSendPwd);
-  Add(L"BUTTON", WideUtf8("Установить значения по умолчанию"), kButton, 16, 114, 220, 23,
+  Add(L"BUTTON", Text(TqnText::ButtonDefaults), kButton, 16, 114, 220, 23,
                      winid::btnFBDefault);
-  Add(L"STATIC", WideUtf8("Идентификатор базы данных"), kLabel, 16, 153, 200, 14, winid::label);
+  Add(L"STATIC", Text(TqnText::LabelIdentifier), kLabel, 16, 153, 200, 14, winid::label);
   Add(L"EDIT", L"", kEdit | ES_READONLY, 220, 150, 322, 21, winid::edtName);
 }
 
@@ -168,7 +166,7 @@ void TfrmDataWin::SetForm() {
   SetControlText(Item(winid::edtPwd), Wide(form_.password));
   SetChecked(Item(winid::chkSendPwd), form_.sendPassword);
   SetControlText(Item(winid::edtName), Wide(form_.identifier));
-  SetChecked(Item(winid::chkCreate), form_.creationMode && form_.createDatabase);
+  SetChecked(Item(winid::chkCreate), CreateBoxTicked(form_));
   EnableRest();
 }
 
@@ -188,25 +186,25 @@ TqnEntryForm TfrmDataWin::Form() const {
   f.user = Narrow(ControlText(Item(winid::edtUser)));
   f.password = Narrow(ControlText(Item(winid::edtPwd)));
   f.sendPassword = IsChecked(Item(winid::chkSendPwd));
-  if (f.creationMode) f.createDatabase = IsChecked(Item(winid::chkCreate));
+  TakeCreateBox(f, IsChecked(Item(winid::chkCreate)));
   return f;
 }
 
 void TfrmDataWin::ShowPage(int page) {
   ::SendMessageW(Item(winid::pgcData), TCM_SETCURSEL, static_cast<WPARAM>(page), 0);
   for (int i = 0; i < 3; ++i) ::ShowWindow(pages_[i], i == page ? SW_SHOW : SW_HIDE);
-  ::ShowWindow(Item(winid::chkCreate), form_.creationMode ? SW_SHOW : SW_HIDE);
+  ::ShowWindow(Item(winid::chkCreate), CreateBoxShown(form_) ? SW_SHOW : SW_HIDE);
 }
 
 void TfrmDataWin::EnableRest() {
-  const bool on = IsChecked(Item(winid::chkPrune));
+  const bool on = RestEditable(IsChecked(Item(winid::chkPrune)));
   ::EnableWindow(Item(winid::edtBackupRest), on);
   ::EnableWindow(Item(winid::spnRest), on);
 }
 
 bool TfrmDataWin::CanConfirm() {
-  if (!TimeFieldComplete(Item(winid::edtBackupTime))) {
-    ShowPage(1);  // "Архивация"
+  if (!BackupTimeComplete(TimeFieldText(Item(winid::edtBackupTime)))) {
+    ShowPage(kBackupPageIndex);
     ::SetFocus(Item(winid::edtBackupTime));
     return false;
   }

@@ -6,6 +6,7 @@
 #include <algorithm>
 
 #include "app/application.h"
+#include "app/window_texts.h"
 #include "gui_win32/control_ids.h"
 #include "gui_win32/win_controls.h"
 #include "gui_win32/win_text.h"
@@ -14,13 +15,9 @@ namespace qn {
 
 namespace {
 
+using P = TqnMainPresenter;
+
 constexpr wchar_t kWindowClass[] = L"TfrmMainQNDBMGR";
-constexpr int kClientWidth = 522;
-constexpr int kClientHeight = 366;
-// The smallest outer size of the window, frame included.
-constexpr int kMinWidth = 530;
-constexpr int kMinHeight = 320;
-constexpr int kPathColumnWidth = 300;
 constexpr int kButtonWidth = 90;
 constexpr int kButtonHeight = 25;
 // Lines of the message pane written by any thread reach the window here;
@@ -34,7 +31,15 @@ struct PaneUpdate {
   std::vector<std::string> lines;
 };
 
-constexpr DWORD kButton = WS_VISIBLE | WS_TABSTOP | BS_PUSHBUTTON;
+constexpr DWORD kButton = WS_TABSTOP | BS_PUSHBUTTON;
+
+// The buttons and their controls.
+constexpr std::pair<int, TqnMainButton> kButtons[] = {
+    {winid::btnEdit, TqnMainButton::Properties}, {winid::btnBackup, TqnMainButton::Backup},
+    {winid::btnRestore, TqnMainButton::Restore}, {winid::btnCreate, TqnMainButton::Create},
+    {winid::btnRemove, TqnMainButton::Remove},   {winid::btnExit, TqnMainButton::Exit},
+    {winid::btnTest, TqnMainButton::Test},       {winid::Button5, TqnMainButton::Check}};
+
 
 }  // namespace
 
@@ -53,11 +58,11 @@ TfrmMainWin::TfrmMainWin() {
   wc.hIcon = ApplicationIcon(32);
   wc.hIconSm = ApplicationIcon(16);
   ::RegisterClassExW(&wc);  // fails harmlessly for a second window
-  RECT r{0, 0, kClientWidth, kClientHeight};
+  RECT r{0, 0, P::kClientWidth, P::kClientHeight};
   const DWORD style = WS_OVERLAPPEDWINDOW | WS_CLIPCHILDREN;
   ::AdjustWindowRectEx(&r, style, FALSE, WS_EX_CONTROLPARENT);
   // Placed by the system on its first show.
-  hwnd_ = ::CreateWindowExW(WS_EX_CONTROLPARENT, kWindowClass, WideUtf8("Менеджер баз данных").c_str(), style,
+  hwnd_ = ::CreateWindowExW(WS_EX_CONTROLPARENT, kWindowClass, Wide(presenter_.Title()).c_str(), style,
                             CW_USEDEFAULT, CW_USEDEFAULT, r.right - r.left, r.bottom - r.top, nullptr, nullptr,
                             wc.hInstance, this);
   Build();
@@ -81,9 +86,9 @@ TfrmMainWin::~TfrmMainWin() {
 void TfrmMainWin::Build() {
   HWND tabs = AddControl(hwnd_, WC_TABCONTROLW, L"", WS_VISIBLE | WS_CLIPSIBLINGS | WS_TABSTOP, 0, 0, 0, 0,
                          winid::pgcMain);
-  const char* const kPages[2] = {"Базы данных", "Сообщения"};
+  const TqnText kPages[2] = {TqnText::PageDatabases, TqnText::PageMessages};
   for (int i = 0; i < 2; ++i) {
-    std::wstring text = WideUtf8(kPages[i]);
+    std::wstring text = Text(kPages[i]);
     TCITEMW item{};
     item.mask = TCIF_TEXT;
     item.pszText = text.data();
@@ -95,38 +100,31 @@ void TfrmMainWin::Build() {
                          winid::lvwBase, WS_EX_CLIENTEDGE);
   ::SendMessageW(list, LVM_SETEXTENDEDLISTVIEWSTYLE, LVS_EX_FULLROWSELECT, LVS_EX_FULLROWSELECT);
   // 32 x 32 small images: each row shows the application's icon.
-  images_ = ::ImageList_Create(32, 32, ILC_COLOR32 | ILC_MASK, 1, 1);
-  ::ImageList_AddIcon(images_, ApplicationIcon(32));
+  images_ = ::ImageList_Create(P::kRowIconSize, P::kRowIconSize, ILC_COLOR32 | ILC_MASK, 1, 1);
+  ::ImageList_AddIcon(images_, ApplicationIcon(P::kRowIconSize));
   ::SendMessageW(list, LVM_SETIMAGELIST, LVSIL_SMALL, reinterpret_cast<LPARAM>(images_));
-  const char* const kColumns[3] = {"Адрес подключения", "Путь", "Последняя резервная копия"};
-  const int kWidths[3] = {200, kPathColumnWidth, 110};
-  for (int i = 0; i < 3; ++i) {
-    std::wstring text = WideUtf8(kColumns[i]);
+  int index = 0;
+  for (const TqnColumn& c : P::Columns()) {
+    std::wstring text = Text(c.title);
     LVCOLUMNW column{};
     column.mask = LVCF_TEXT | LVCF_WIDTH;
     column.pszText = text.data();
-    column.cx = kWidths[i];
-    ::SendMessageW(list, LVM_INSERTCOLUMNW, static_cast<WPARAM>(i), reinterpret_cast<LPARAM>(&column));
+    // A column that fits its content starts as wide as its title.
+    column.cx = c.width > 0 ? c.width : TextWidth(list, text) + 16;
+    ::SendMessageW(list, LVM_INSERTCOLUMNW, static_cast<WPARAM>(index++), reinterpret_cast<LPARAM>(&column));
   }
-  HWND busy = AddControl(hwnd_, PROGRESS_CLASSW, L"", PBS_MARQUEE, 0, 0, 0, 0, winid::infProgress);
+  AddControl(hwnd_, PROGRESS_CLASSW, L"", PBS_MARQUEE, 0, 0, 0, 0, winid::infProgress);
   dataPage_ = {list};
-  const std::pair<int, const char*> kButtons[] = {{winid::btnEdit, "Свойства"},
-                                                  {winid::btnBackup, "Архивация"},
-                                                  {winid::btnRestore, "Разархивация"},
-                                                  {winid::btnCreate, "Создать"},
-                                                  {winid::btnRemove, "Удалить"}};
-  for (const auto& [id, text] : kButtons)
-    dataPage_.push_back(AddControl(hwnd_, L"BUTTON", WideUtf8(text), kButton, 0, 0, 0, 0, id));
-  (void)busy;
+  for (const auto& [id, button] : kButtons) {
+    const DWORD visible = P::ButtonVisible(button) ? WS_VISIBLE : 0;
+    HWND control = AddControl(hwnd_, L"BUTTON", Text(P::ButtonText(button)), kButton | visible, 0, 0, 0, 0, id);
+    if (visible && button != TqnMainButton::Exit) dataPage_.push_back(control);
+  }
 
   HWND pane = AddControl(hwnd_, L"EDIT", L"",
                          WS_TABSTOP | WS_VSCROLL | ES_MULTILINE | ES_READONLY | ES_AUTOVSCROLL, 0, 0, 0, 0,
                          winid::memLog, WS_EX_CLIENTEDGE);
   ::SendMessageW(pane, EM_SETLIMITTEXT, 0, 0);  // the pane's thousand lines exceed the default limit
-  AddControl(hwnd_, L"BUTTON", WideUtf8("Выход"), kButton, 0, 0, 0, 0, winid::btnExit);
-  // Never visible: "Test" does nothing, "Check" runs one backup check.
-  AddControl(hwnd_, L"BUTTON", L"Test", BS_PUSHBUTTON, 0, 0, 0, 0, winid::btnTest);
-  AddControl(hwnd_, L"BUTTON", L"Check", BS_PUSHBUTTON, 0, 0, 0, 0, winid::Button5);
   // The pages' controls lie above the tab control in the drawing order.
   ::SetWindowPos(tabs, HWND_BOTTOM, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE | SWP_NOACTIVATE);
   ApplyWindowFont(hwnd_);
@@ -155,26 +153,47 @@ void TfrmMainWin::Layout(int width, int height) {
   ::MoveWindow(Item(winid::memLog), page.left, page.top, page.right - page.left, page.bottom - page.top, TRUE);
   ::MoveWindow(Item(winid::btnExit), width - 4 - kButtonWidth, height - kButtonHeight - 6, kButtonWidth,
                kButtonHeight, TRUE);
-  // The address takes what the path's fixed width and the last column leave.
-  RECT list{};
-  ::GetClientRect(Item(winid::lvwBase), &list);
-  const int last = static_cast<int>(::SendMessageW(Item(winid::lvwBase), LVM_GETCOLUMNWIDTH, 2, 0));
-  ::SendMessageW(Item(winid::lvwBase), LVM_SETCOLUMNWIDTH, 0,
-                 std::max(150, static_cast<int>(list.right) - kPathColumnWidth - last));
+  FitColumns();
+}
+
+void TfrmMainWin::FitColumns() {
+  // A column of width 0 takes the room the others leave, one of width -1
+  // fits its content.
+  HWND list = Item(winid::lvwBase);
+  RECT client{};
+  ::GetClientRect(list, &client);
+  int fixed = 0;
+  int stretch = -1;
+  int index = 0;
+  for (const TqnColumn& c : P::Columns()) {
+    if (c.width < 0) {
+      ::SendMessageW(list, LVM_SETCOLUMNWIDTH, static_cast<WPARAM>(index), LVSCW_AUTOSIZE);
+      const int content = static_cast<int>(::SendMessageW(list, LVM_GETCOLUMNWIDTH, static_cast<WPARAM>(index), 0));
+      const int title = TextWidth(list, Text(c.title)) + 16;
+      ::SendMessageW(list, LVM_SETCOLUMNWIDTH, static_cast<WPARAM>(index), std::max(content, title));
+    }
+    if (c.width == 0)
+      stretch = index;
+    else
+      fixed += static_cast<int>(::SendMessageW(list, LVM_GETCOLUMNWIDTH, static_cast<WPARAM>(index), 0));
+    ++index;
+  }
+  if (stretch >= 0)
+    ::SendMessageW(list, LVM_SETCOLUMNWIDTH, static_cast<WPARAM>(stretch),
+                   std::max<int>(P::kRowIconSize * 4, client.right - fixed));
 }
 
 void TfrmMainWin::ShowPage(int page) {
   ::SendMessageW(Item(winid::pgcMain), TCM_SETCURSEL, static_cast<WPARAM>(page), 0);
   for (HWND control : dataPage_) ::ShowWindow(control, page == 0 ? SW_SHOW : SW_HIDE);
-  const bool busy = core_ && core_->Busy();
-  ::ShowWindow(Item(winid::infProgress), page == 0 && busy ? SW_SHOW : SW_HIDE);
+  ::ShowWindow(Item(winid::infProgress), page == 0 && presenter_.Busy() ? SW_SHOW : SW_HIDE);
   ::ShowWindow(Item(winid::memLog), page == 1 ? SW_SHOW : SW_HIDE);
 }
 
 // ---- the core ----
 
 void TfrmMainWin::Attach(TqnApplication& core) {
-  core_ = &core;
+  presenter_.Attach(&core);
   SetControlText(Item(winid::memLog), L"");
   AppendPane(false, core.Pane().Lines());
   HWND window = hwnd_;
@@ -186,14 +205,13 @@ void TfrmMainWin::Attach(TqnApplication& core) {
 }
 
 void TfrmMainWin::Detach() {
-  if (!core_) return;
-  core_->Pane().SetObserver(nullptr);
-  core_ = nullptr;
+  if (!presenter_.Core()) return;
+  presenter_.Core()->Pane().SetObserver(nullptr);
+  presenter_.Attach(nullptr);
 }
 
 void TfrmMainWin::Started(bool showWindow) {
   if (showWindow) {
-    windowStatePending_ = true;
     ::ShowWindow(hwnd_, SW_SHOW);
     ::SetForegroundWindow(hwnd_);
   } else {
@@ -201,9 +219,8 @@ void TfrmMainWin::Started(bool showWindow) {
   }
 }
 
-void TfrmMainWin::Run(const std::function<void()>& action) {
-  if (!core_) return;
-  core_->Guarded(action);
+void TfrmMainWin::Run(TqnMainButton button) {
+  presenter_.Click(button);
   UpdateButtons();
 }
 
@@ -232,13 +249,12 @@ void TfrmMainWin::AppendPane(bool cleared, const std::vector<std::string>& lines
 // ---- the list ----
 
 void TfrmMainWin::ListChanged() {
-  if (!core_) return;
   HWND list = Item(winid::lvwBase);
   fillingList_ = true;
   ::SendMessageW(list, WM_SETREDRAW, FALSE, 0);
   ::SendMessageW(list, LVM_DELETEALLITEMS, 0, 0);
   int index = 0;
-  for (const TqnListRow& row : core_->Rows()) {
+  for (const TqnListRow& row : presenter_.Rows()) {
     std::wstring texts[3] = {Wide(row.text), Wide(row.path), Wide(row.lastBackup)};
     LVITEMW item{};
     item.mask = LVIF_TEXT | LVIF_PARAM | LVIF_IMAGE;
@@ -255,7 +271,7 @@ void TfrmMainWin::ListChanged() {
     }
     ++index;
   }
-  const int selected = core_->SelectedRow();
+  const int selected = presenter_.SelectedRow();
   if (selected >= 0 && selected < index) {
     LVITEMW state{};
     state.stateMask = LVIS_SELECTED | LVIS_FOCUSED;
@@ -266,59 +282,43 @@ void TfrmMainWin::ListChanged() {
   ::SendMessageW(list, WM_SETREDRAW, TRUE, 0);
   ::InvalidateRect(list, nullptr, TRUE);
   fillingList_ = false;
+  FitColumns();
   UpdateButtons();
   if (trayAdded_) UpdateTray(NIM_MODIFY);
 }
 
 void TfrmMainWin::UpdateButtons() {
-  const bool entry = core_ && core_->EntryButtonsEnabled();
-  for (int id : {winid::btnEdit, winid::btnBackup, winid::btnRestore, winid::btnRemove})
-    ::EnableWindow(Item(id), entry);
-  ::EnableWindow(Item(winid::btnCreate), !core_ || core_->CreateButtonEnabled());
-  const bool busy = core_ && core_->Busy();
+  for (const auto& [id, button] : kButtons) ::EnableWindow(Item(id), presenter_.ButtonEnabled(button));
   const bool dataPage = ::SendMessageW(Item(winid::pgcMain), TCM_GETCURSEL, 0, 0) == 0;
-  ::ShowWindow(Item(winid::infProgress), busy && dataPage ? SW_SHOW : SW_HIDE);
+  ::ShowWindow(Item(winid::infProgress), presenter_.Busy() && dataPage ? SW_SHOW : SW_HIDE);
 }
 
 // ---- the person's actions ----
 
 void TfrmMainWin::OnCommand(int id) {
-  switch (id) {
-    case winid::btnEdit: Run([this] { core_->EditSelected(); }); break;
-    case winid::btnBackup:
-      Run([this] {
-        if (onBackup_) onBackup_();
-      });
-      break;
-    case winid::btnRestore:
-      Run([this] {
-        if (onRestore_) onRestore_();
-      });
-      break;
-    case winid::btnCreate: Run([this] { core_->CreateClicked(); }); break;
-    case winid::btnRemove: Run([this] { core_->RemoveSelected(); }); break;
-    case winid::btnExit: Run([this] { core_->ExitClicked(); }); break;
-    case winid::Button5: Run([this] { core_->BackupCheckNow(); }); break;
-    case winid::mniOpen: ShowMainWindow(false); break;
-    case winid::mniExit: Run([this] { core_->ExitProgram(); }); break;
-    default: break;
+  if (id == winid::mniOpen) {
+    presenter_.TrayEvent(TqnTrayEvent::MenuOpen);
+    return;
   }
+  if (id == winid::mniExit) {
+    presenter_.TrayEvent(TqnTrayEvent::MenuExit);
+    UpdateButtons();
+    return;
+  }
+  for (const auto& [control, button] : kButtons)
+    if (control == id) Run(button);
 }
 
 void TfrmMainWin::OnTray(UINT mouseMessage) {
-  switch (mouseMessage) {
-    case WM_LBUTTONUP: ShowMainWindow(true); break;
-    case WM_RBUTTONUP: OpenTrayMenu(); break;
-    case WM_MBUTTONDBLCLK: ShowMainWindow(false); break;
-    default: break;
-  }
+  const std::optional<TqnTrayEvent> event = P::TrayMouseEvent(mouseMessage);
+  if (event && presenter_.TrayEvent(*event)) OpenTrayMenu();
 }
 
 void TfrmMainWin::OpenTrayMenu() {
   HMENU menu = ::CreatePopupMenu();
-  ::AppendMenuW(menu, MF_STRING, winid::mniOpen, WideUtf8("Открыть").c_str());
+  ::AppendMenuW(menu, MF_STRING, winid::mniOpen, Text(TqnText::TrayOpen).c_str());
   ::AppendMenuW(menu, MF_SEPARATOR, 0, nullptr);
-  ::AppendMenuW(menu, MF_STRING, winid::mniExit, WideUtf8("Выход").c_str());
+  ::AppendMenuW(menu, MF_STRING, winid::mniExit, Text(TqnText::TrayExit).c_str());
   ::SetMenuDefaultItem(menu, winid::mniOpen, FALSE);
   POINT at{};
   ::GetCursorPos(&at);
@@ -335,7 +335,9 @@ void TfrmMainWin::OpenTrayMenu() {
 // ---- the tray and the window ----
 
 void TfrmMainWin::UpdateTray(DWORD operation) {
-  // The classic record of the notify icon (the first version's size).
+  // The classic record of the notify icon: its first version, whose size
+  // is 88 bytes in a 32-bit ANSI program and larger in this 64-bit wide one
+  // (the shell takes the size of the program's own structure).
   NOTIFYICONDATAW data{};
   data.cbSize = NOTIFYICONDATAW_V1_SIZE;
   data.hWnd = hwnd_;
@@ -343,20 +345,17 @@ void TfrmMainWin::UpdateTray(DWORD operation) {
   if (operation != NIM_DELETE) {
     data.uFlags = NIF_MESSAGE | NIF_ICON | NIF_TIP;
     data.uCallbackMessage = kTrayMessage;
-    // A failed or stale entry shows in the tray: a warning icon, and the
-    // tip names the entry.
-    const std::string alarm = core_ ? core_->BackupAlarm() : std::string();
-    data.hIcon = alarm.empty() ? ApplicationIcon(16) : ::LoadIconW(nullptr, reinterpret_cast<LPCWSTR>(IDI_WARNING));
-    std::wstring tip = Wide(alarm.empty() ? trayTip_ : trayTip_ + "\n" + alarm);
-    if (tip.size() > kMaxTipLength) tip.resize(kMaxTipLength);
-    trayTipShown_ = tip;
-    std::copy(tip.begin(), tip.end(), data.szTip);
+    data.hIcon = presenter_.TrayAlarm() ? ::LoadIconW(nullptr, reinterpret_cast<LPCWSTR>(IDI_WARNING))
+                                        : ApplicationIcon(16);
+    trayTipShown_ = Wide(presenter_.TrayTip());
+    const size_t length = std::min(trayTipShown_.size(), std::size(data.szTip) - 1);
+    std::copy(trayTipShown_.begin(), trayTipShown_.begin() + static_cast<long>(length), data.szTip);
   }
   trayCallSucceeded_ = ::Shell_NotifyIconW(operation, &data) != FALSE;
 }
 
 void TfrmMainWin::AddTrayIcon(const std::string& tip) {
-  trayTip_ = tip;
+  presenter_.TrayIconAdded(tip);
   UpdateTray(NIM_ADD);
   trayAdded_ = true;
 }
@@ -371,28 +370,30 @@ void TfrmMainWin::SetTitle(const std::string& title) { SetControlText(hwnd_, Wid
 
 HWND TfrmMainWin::DialogOwner() const {
   HWND popup = ::GetLastActivePopup(hwnd_);
-  if (popup && popup != hwnd_ && ::IsWindowVisible(popup)) return popup;
+  const bool dialogOpen = popup && popup != hwnd_ && ::IsWindowVisible(popup);
   HWND active = ::GetActiveWindow();
-  return active ? active : hwnd_;
+  switch (P::ShowTarget(dialogOpen, active != nullptr && active != hwnd_)) {
+    case TqnWindowTarget::OpenDialog: return popup;
+    case TqnWindowTarget::ActiveWindow: return active;
+    case TqnWindowTarget::MainWindow: break;
+  }
+  return hwnd_;
 }
 
-// The target is the open dialog when there is one, so that a click on the
-// icon brings it forward; else the active window, else this one.
 void TfrmMainWin::ShowMainWindow(bool toggle) {
   HWND target = DialogOwner();
-  if (toggle && target == hwnd_ && ::IsWindowVisible(hwnd_)) {
+  const TqnWindowTarget role = target == hwnd_ ? TqnWindowTarget::MainWindow : TqnWindowTarget::ActiveWindow;
+  if (P::ShowHides(toggle, role, ::IsWindowVisible(hwnd_) != FALSE)) {
     HideToTray();
     return;
   }
-  if (target == hwnd_ && !::IsWindowVisible(hwnd_)) windowStatePending_ = true;
   ::ShowWindow(target, ::IsIconic(target) ? SW_RESTORE : SW_SHOW);
   ::SetForegroundWindow(target);
 }
 
 void TfrmMainWin::HideToTray() {
-  // Without an icon in the tray (a start-up that failed before it, or a
-  // shell without a tray) the window is minimised, never lost.
-  if (trayAdded_ && trayCallSucceeded_)
+  // The shell's acceptance of the icon tells whether there is a tray.
+  if (presenter_.HideWay(trayCallSucceeded_) == TqnHideWay::Hide)
     ::ShowWindow(hwnd_, SW_HIDE);
   else
     ::ShowWindow(hwnd_, SW_MINIMIZE);
@@ -426,9 +427,8 @@ TqnWindowGeometry TfrmMainWin::Geometry() const {
 }
 
 void TfrmMainWin::LoadWindowState() {
-  if (!core_) return;
   std::optional<TqnWindowGeometry> g =
-      core_->WindowActivated(::GetSystemMetrics(SM_CXSCREEN), ::GetSystemMetrics(SM_CYSCREEN));
+      presenter_.WindowActivated(::GetSystemMetrics(SM_CXSCREEN), ::GetSystemMetrics(SM_CYSCREEN));
   if (!g) return;
   if (g->maximized) {
     ::ShowWindow(hwnd_, SW_MAXIMIZE);
@@ -460,14 +460,15 @@ LRESULT TfrmMainWin::OnMessage(UINT message, WPARAM wParam, LPARAM lParam) {
       return 0;
     case WM_GETMINMAXINFO: {
       auto* info = reinterpret_cast<MINMAXINFO*>(lParam);
-      info->ptMinTrackSize = {kMinWidth, kMinHeight};
+      info->ptMinTrackSize = {P::kMinWidth, P::kMinHeight};
       return 0;
     }
+    case WM_SHOWWINDOW:
+      // Shown by the program, not given back by the desktop.
+      if (wParam) presenter_.WindowShown(lParam == 0);
+      break;
     case WM_ACTIVATE:
-      if (LOWORD(wParam) != WA_INACTIVE && windowStatePending_) {
-        windowStatePending_ = false;
-        LoadWindowState();
-      }
+      if (LOWORD(wParam) != WA_INACTIVE) LoadWindowState();
       break;
     case WM_COMMAND:
       if (HIWORD(wParam) == BN_CLICKED || lParam == 0) OnCommand(LOWORD(wParam));
@@ -479,15 +480,18 @@ LRESULT TfrmMainWin::OnMessage(UINT message, WPARAM wParam, LPARAM lParam) {
         return 0;
       }
       if (header->idFrom == static_cast<UINT_PTR>(winid::lvwBase)) {
-        if (header->code == LVN_ITEMCHANGED && !fillingList_ && core_) {
+        if (header->code == LVN_ITEMCHANGED && !fillingList_) {
           const auto* change = reinterpret_cast<const NMLISTVIEW*>(lParam);
           if ((change->uChanged & LVIF_STATE) && ((change->uNewState ^ change->uOldState) & LVIS_SELECTED)) {
-            core_->SelectRow(static_cast<int>(
+            presenter_.SelectRow(static_cast<int>(
                 ::SendMessageW(header->hwndFrom, LVM_GETNEXTITEM, static_cast<WPARAM>(-1), LVNI_SELECTED)));
             UpdateButtons();
           }
         }
-        if (header->code == NM_DBLCLK) Run([this] { core_->EditSelected(); });
+        if (header->code == NM_DBLCLK) {
+          presenter_.RowDoubleClicked();
+          UpdateButtons();
+        }
       }
       return 0;
     }
@@ -502,7 +506,7 @@ LRESULT TfrmMainWin::OnMessage(UINT message, WPARAM wParam, LPARAM lParam) {
     }
     case WM_CLOSE:
       // The close box hides the window; the program runs on in the tray.
-      if (!core_ || !core_->Exiting()) {
+      if (presenter_.CloseHides()) {
         HideToTray();
         return 0;
       }
@@ -513,7 +517,7 @@ LRESULT TfrmMainWin::OnMessage(UINT message, WPARAM wParam, LPARAM lParam) {
       ::PostMessageW(hwnd_, kSessionEnds, 0, 0);
       return TRUE;
     case kSessionEnds:
-      Run([this] { core_->ExitProgram(); });
+      presenter_.SessionEnding();
       return 0;
     default: break;
   }

@@ -1,6 +1,7 @@
 // TfrmMainWin: the main window and the tray icon in Win32 controls. Like
-// the Qt window it shows what the core (TqnApplication) holds and passes
-// the person's actions to it; the core owns all state of the run.
+// the Qt window it draws what its presenter (TqnMainPresenter) gives and
+// forwards the person's actions and the desktop's events to it; the core
+// owns all state of the run.
 //
 // Use from the program entry (the thread runs a TqnWin32RunLoop):
 //   TfrmMainWin window;                          // before the core
@@ -21,19 +22,15 @@
 #include <string>
 #include <vector>
 
+#include "app/main_presenter.h"
 #include "app/main_view.h"
 
 namespace qn {
 
-class TqnApplication;
-
 class TfrmMainWin : public IqnMainView {
  public:
-  // The tray icon's record: its identifier and callback message.
-  static constexpr UINT kTrayIconId = 100500;
-  static constexpr UINT kTrayMessage = WM_USER + 1;
-  // The tip holds at most this many characters.
-  static constexpr size_t kMaxTipLength = 63;
+  static constexpr UINT kTrayIconId = TqnMainPresenter::kTrayIconId;
+  static constexpr UINT kTrayMessage = TqnMainPresenter::kTrayCallbackMessage;
 
   TfrmMainWin();
   ~TfrmMainWin() override;
@@ -48,9 +45,6 @@ class TfrmMainWin : public IqnMainView {
   // hidden (only the tray icon shows then).
   void Started(bool showWindow);
 
-  // The manual backup and restore of the selected entry; nothing by default.
-  void SetBackupAction(std::function<void()> action) { onBackup_ = std::move(action); }
-  void SetRestoreAction(std::function<void()> action) { onRestore_ = std::move(action); }
   // The busy indicator under the list.
   void SetBusy(bool busy);
   // Whether the last call to the shell for the tray icon succeeded.
@@ -75,11 +69,12 @@ class TfrmMainWin : public IqnMainView {
   LRESULT OnMessage(UINT message, WPARAM wParam, LPARAM lParam);
   void Build();
   void Layout(int width, int height);
+  void FitColumns();
   void ShowPage(int page);
   void OnCommand(int id);
   void OnTray(UINT mouseMessage);
   void OpenTrayMenu();
-  void Run(const std::function<void()>& action);
+  void Run(TqnMainButton button);
   void UpdateButtons();
   void UpdateTray(DWORD operation);
   void AppendPane(bool cleared, const std::vector<std::string>& lines);
@@ -88,18 +83,12 @@ class TfrmMainWin : public IqnMainView {
   HWND Item(int id) const { return ::GetDlgItem(hwnd_, id); }
 
   HWND hwnd_ = nullptr;
-  TqnApplication* core_ = nullptr;
-  std::function<void()> onBackup_;
-  std::function<void()> onRestore_;
+  TqnMainPresenter presenter_{*this};
   std::vector<HWND> dataPage_;
-  std::string trayTip_;
   std::wstring trayTipShown_;
   bool trayAdded_ = false;
   bool trayCallSucceeded_ = false;
   bool fillingList_ = false;
-  // The saved geometry is due at the next activation: at start and after
-  // the window was shown from hidden.
-  bool windowStatePending_ = true;
   HIMAGELIST images_ = nullptr;
 };
 

@@ -5,6 +5,7 @@
 
 #include <vector>
 
+#include "app/dialog_rules.h"
 #include "gui_win32/win_text.h"
 
 namespace qn {
@@ -147,7 +148,7 @@ HICON DrawApplicationIcon(int size) {
 
 // ---- the time field ----
 
-constexpr int kTimePlaces = 5;
+constexpr int kTimePlaces = kBackupTimeLength;
 constexpr int kColon = 2;
 constexpr wchar_t kEmptyPlace = L'_';
 
@@ -217,12 +218,6 @@ std::string TimeFieldText(HWND edit) {
   return Narrow(text);
 }
 
-bool TimeFieldComplete(HWND edit) {
-  const std::wstring text = TimePlaces(edit);
-  for (int place : {1, 3, 4})
-    if (text[static_cast<size_t>(place)] < L'0' || text[static_cast<size_t>(place)] > L'9') return false;
-  return true;
-}
 
 void PumpMessages() {
   MSG msg;

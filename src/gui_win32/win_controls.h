@@ -39,9 +39,6 @@ HICON ApplicationIcon(int size);
 void MakeTimeField(HWND edit);
 // The five places with an unfilled one as a blank.
 std::string TimeFieldText(HWND edit);
-// All required places typed: the last hour digit and both minute digits
-// (the first hour digit may stay empty).
-bool TimeFieldComplete(HWND edit);
 
 // Delivers the thread's pending messages (a WM_QUIT is left for the loop).
 void PumpMessages();

@@ -16,10 +16,9 @@
 #include <memory>
 
 #include "app/application.h"
-#include "app/run_services.h"
-#include "backup/backup_feature.h"
 #include "cli/command_client.h"
 #include "main/program.h"
+#include "main/program_run.h"
 #include "platform/files.h"
 #include "platform/system.h"
 #include "shell/headless_ui.h"
@@ -66,17 +65,15 @@ std::optional<TqnCommandResult> RunInOwnInstance([[maybe_unused]] int argc, [[ma
     channel->Start();
     ui.SetLog([&core](const std::string& text) { core.Log().LogMessage(text); });
     core.SetChannelServer(channel.get());
-    TqnRunServices services(core, RunOnMainThread);
-    TqnBackupFeature backup(core, services, view);
-    TqnCommandExecutor executor(core, backup);
+    TqnRunParts parts(core, view);
     core.StartupForCommand();
-    result = executor.Execute(command);
-    executor.Close();
+    result = parts.commands.Execute(command);
+    parts.commands.Close();
     // Messages that came meanwhile are answered before the channel goes.
     ProcessMainThreadEvents();
     CloseChannel(channel);
     core.SetChannelServer(nullptr);
-    services.Stop();
+    parts.services.Stop();
     ui.SetLog(nullptr);
   }
   return result;

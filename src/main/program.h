@@ -2,6 +2,7 @@
 // single-instance rule and the choice between the window and headless.
 #pragma once
 
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -42,7 +43,19 @@ bool WantsHeadless(const std::vector<std::string>& args);
 // running instance or run by a short-lived one; returns the exit code.
 int RunCommand(int argc, char** argv, const TqnCommand& command);
 
-int RunHeadless(int argc, char** argv);
+// What a headless run tells whoever started it, on the main thread: its
+// start-up is done (the info servers listen, commands are taken); its loop
+// has ended and the orderly shutdown begins.
+struct TqnRunNotices {
+  std::function<void()> started;
+  std::function<void()> stopping;
+};
+int RunHeadless(int argc, char** argv, const TqnRunNotices& notices = {});
+// Any thread: asks the running program to exit, as its tray menu's "Выход"
+// does (no question; settings saved, servers stopped). A run that has not
+// begun yet, or is still starting up, ends as soon as its start-up is done.
+// True when a run was under way in this process.
+bool RequestProgramExit();
 // An information box with the text (Windows-1251), where there is a window.
 void ShowNotice(int argc, char** argv, const std::string& text);
 // The window of the service's register, its backup and restore, where there

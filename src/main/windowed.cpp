@@ -2,25 +2,19 @@
 #include <QApplication>
 #include <QMessageBox>
 
-#include "app/application.h"
-#include "app/run_services.h"
-#include "backup/backup_feature.h"
-#include "cli/command_executor.h"
 #include "gui/frm_main.h"
 #include "gui/frm_service.h"
 #include "gui/qt_text.h"
 #include "gui/qt_user_interface.h"
 #include "main/program.h"
-#include "platform/files.h"
-#include "platform/system.h"
-#include "shell/main_thread.h"
+#include "main/program_run.h"
 #include "shell/run_loop.h"
 
 namespace qn {
 
 void ShowNotice(int argc, char** argv, const std::string& text) {
   QApplication app(argc, argv);
-  QMessageBox::information(nullptr, QString::fromUtf8("Информация"), ToQString(text));
+  QMessageBox::information(nullptr, ToQString(MessageCaption(TqnMessageKind::Information)), ToQString(text));
 }
 
 bool ShowServiceView(int argc, char** argv) {
@@ -33,33 +27,17 @@ bool ShowServiceView(int argc, char** argv) {
 
 int RunWindowed(int argc, char** argv, bool hidden) {
   QApplication app(argc, argv);
-  TqnIpcServer& channel = StartChannelServer(RunOnMainThread);
-  platform::SystemClock clock;
   // The window outlives the core: shutdown still reads its geometry and tray.
   TfrmMainQNDBMGR window;
   TqnQtUserInterface ui(window);
-  TqnApplication core(platform::ProgramFolder(), ui, window, clock);
-  core.SetChannelServer(&channel);
-  window.Attach(core);
-  TqnRunServices services(core, RunOnMainThread);
-  TqnBackupFeature backup(core, services, window);
-  TqnCommandExecutor commands(core, backup);
-  window.SetBackupAction([&backup] { backup.btnBackupClick(); });
-  window.SetRestoreAction([&backup] { backup.btnRestoreClick(); });
-  TqnRunLoop loop(core);
-  core.Startup();
-  loop.StartTimers();
-  window.Started(!hidden);
-  app.exec();
-  // Commands that come from now on wait for the next instance.
-  commands.Close();
-  // A start from now on finds no one answering and waits for this
-  // process to end, then becomes the instance.
-  channel.StopServing();
-  core.Shutdown(true);
-  services.Stop();
-  window.Detach();
-  return 0;
+  TqnRunSkin skin;
+  skin.ui = &ui;
+  skin.view = &window;
+  skin.attach = [&window](TqnApplication& core) { window.Attach(core); };
+  skin.started = [&window, hidden] { window.Started(!hidden); };
+  skin.detach = [&window] { window.Detach(); };
+  skin.saveWindowState = true;
+  return RunProgram<TqnRunLoop>(skin);
 }
 
 }  // namespace qn

@@ -2,17 +2,11 @@
 #include <windows.h>
 #include <objbase.h>
 
-#include "app/application.h"
-#include "app/run_services.h"
-#include "backup/backup_feature.h"
-#include "cli/command_executor.h"
 #include "gui_win32/frm_main_win32.h"
 #include "gui_win32/win_text.h"
 #include "gui_win32/win_user_interface.h"
 #include "main/program.h"
-#include "platform/files.h"
-#include "platform/system.h"
-#include "shell/main_thread.h"
+#include "main/program_run.h"
 #include "shell/win32_loop.h"
 
 namespace qn {
@@ -42,34 +36,22 @@ int RunWindowed(int, char**, bool hidden) {
   LeaveOwnConsole();
   // The folder chooser's dialog needs COM on this thread.
   ::CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
-  platform::SystemClock clock;
-  // The window outlives the core: shutdown still reads its geometry and tray.
-  TfrmMainWin window;
-  TqnWinUserInterface ui(window);
-  TqnApplication core(platform::ProgramFolder(), ui, window, clock);
-  TqnWin32RunLoop loop(core);
-  TqnIpcServer& channel = StartChannelServer(RunOnMainThread);
-  core.SetChannelServer(&channel);
-  window.Attach(core);
-  TqnRunServices services(core, RunOnMainThread);
-  TqnBackupFeature backup(core, services, window);
-  TqnCommandExecutor commands(core, backup);
-  window.SetBackupAction([&backup] { backup.btnBackupClick(); });
-  window.SetRestoreAction([&backup] { backup.btnRestoreClick(); });
-  core.Startup();
-  loop.StartTimers();
-  window.Started(!hidden);
-  loop.Exec();
-  // Commands that come from now on wait for the next instance.
-  commands.Close();
-  // A start from now on finds no one answering and waits for this
-  // process to end, then becomes the instance.
-  channel.StopServing();
-  core.Shutdown(true);
-  services.Stop();
-  window.Detach();
+  int code = 0;
+  {
+    // The window outlives the core: shutdown still reads its geometry and tray.
+    TfrmMainWin window;
+    TqnWinUserInterface ui(window);
+    TqnRunSkin skin;
+    skin.ui = &ui;
+    skin.view = &window;
+    skin.attach = [&window](TqnApplication& core) { window.Attach(core); };
+    skin.started = [&window, hidden] { window.Started(!hidden); };
+    skin.detach = [&window] { window.Detach(); };
+    skin.saveWindowState = true;
+    code = RunProgram<TqnWin32RunLoop>(skin);
+  }
   ::CoUninitialize();
-  return 0;
+  return code;
 }
 
 }  // namespace qn

@@ -1,5 +1,7 @@
 #include "shell/run_loop.h"
 
+#include <QCoreApplication>
+
 #include <signal.h>
 #include <sys/socket.h>
 #include <unistd.h>
@@ -54,6 +56,8 @@ TqnRunLoop::~TqnRunLoop() {
 }
 
 void TqnRunLoop::StartTimers() { timStarter_.start(); }
+
+void TqnRunLoop::Exec() { QCoreApplication::exec(); }
 
 void TqnRunLoop::StarterFired() {
   timStarter_.stop();

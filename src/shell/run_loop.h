@@ -20,6 +20,8 @@ class TqnRunLoop : public QObject {
   // Starts the starter timer (10 minutes, one shot) that enables the
   // backup check timer (10 seconds).
   void StartTimers();
+  // Runs Qt's event loop until the core exits.
+  void Exec();
 
  private:
   void StarterFired();

@@ -1,4 +1,6 @@
-// The main window's database list and its buttons over a real core.
+// The Qt skin of the main window's list and buttons over a real core: it
+// draws what the presenter gives and forwards clicks, mouse and dialogs to it.
+// What the list and the buttons decide is tested with the presenter.
 #include <gtest/gtest.h>
 
 #include <QCheckBox>
@@ -46,65 +48,28 @@ struct ListRun : CoreRun {
 
 }  // namespace
 
-TEST(GuiMainList, RowsShowNumberHostCaptionAndPath) {
+TEST(GuiMainList, TheListDrawsThePresentersRowsColumnsAndTray) {
   ListRun run;
-  auto root = NewSettings();
-  AddTestEntry(*root, 1, "", "localhost:/srv/db/one.fdb");
-  AddTestEntry(*root, 3, Win1251("Склад"), "localhost/53030:/srv/db/sklad.fd3");
-  root->FindNode("data")->AddNode("db12")->Node("path")->SetText("x");
-  root->FindNode("data")->AddNode("dbx001")->Node("path")->SetText("y");
+  auto root = ListSample();
   run.WriteSettings(*root);
   run.Start(false);
 
   QTreeWidget* list = run.list();
-  ASSERT_EQ(list->topLevelItemCount(), 2) << "names that are not entry names are not listed";
+  ASSERT_EQ(list->topLevelItemCount(), 3);
   EXPECT_EQ(list->headerItem()->text(0), QStringLiteral("Адрес подключения"));
   EXPECT_EQ(list->headerItem()->text(1), QStringLiteral("Путь"));
+  EXPECT_EQ(list->headerItem()->text(2), QStringLiteral("Последняя резервная копия"));
   EXPECT_EQ(list->columnWidth(1), 300);
   EXPECT_EQ(run.RowText(0), "1@" + run.Host());
-  EXPECT_EQ(run.RowText(1), "3@" + run.Host() + QStringLiteral("  (Склад)"));
-  EXPECT_EQ(run.RowText(1, 1), "localhost/53030:/srv/db/sklad.fd3");
-  EXPECT_EQ(list->topLevelItem(1)->data(0, Qt::UserRole).toInt(), 3);
-  EXPECT_EQ(run.SelectedRow(), 0) << "the first row is selected";
-  EXPECT_TRUE(run.EntryButtonsEnabled());
-}
-
-TEST(GuiMainList, TheLastBackupColumnAndTheTrayShowAFailedEntry) {
-  ListRun run;
-  auto root = NewSettings();
-  AddTestEntry(*root, 1, "", "localhost:/srv/db/one.fdb");
-  TqnNode* failed = AddTestEntry(*root, 2, "", "localhost:/srv/db/two.fdb");
-  failed->Node("backup")->Node("auto")->SetText("1");
-  TqnNode* result = failed->Node("backup")->Node("result");
-  result->Node("state")->SetText("failed");
-  result->Node("time")->SetText("2026-12-08 06:30:12");
-  run.WriteSettings(*root);
-  run.Start(false);
-  EXPECT_EQ(run.list()->headerItem()->text(2), QStringLiteral("Последняя резервная копия"));
+  EXPECT_EQ(run.RowText(2), "3@" + run.Host() + QStringLiteral("  (Склад)"));
+  EXPECT_EQ(run.RowText(2, 1), "localhost/53030:/srv/db/sklad.fd3");
+  EXPECT_EQ(list->topLevelItem(2)->data(0, Qt::UserRole).toInt(), 3);
   EXPECT_EQ(run.RowText(0, 2), "");
   EXPECT_EQ(run.RowText(1, 2), QStringLiteral("2026-12-08 06:30 ошибка"));
+  EXPECT_EQ(run.SelectedRow(), 0) << "the first row is selected";
+  EXPECT_TRUE(run.EntryButtonsEnabled());
   EXPECT_NE(run.window.TrayIcon()->toolTip().indexOf(QStringLiteral("db0002 — ошибка")), -1)
       << run.window.TrayIcon()->toolTip().toStdString();
-}
-
-TEST(GuiMainList, AnEmptyRegisterDisablesTheEntryButtonsButNotCreate) {
-  ListRun run;
-  run.StartWith({}, false);
-  EXPECT_EQ(run.list()->topLevelItemCount(), 0);
-  EXPECT_FALSE(run.EntryButtonsEnabled());
-  EXPECT_TRUE(run.button("btnCreate")->isEnabled());
-  EXPECT_TRUE(run.button("btnExit")->isEnabled());
-
-  run.scripted.editors.push_back([](TqnEntryForm& f, const TqnEntryFormActions&) {
-    f.caption = "new";
-    f.createDatabase = false;
-    return true;
-  });
-  run.button("btnCreate")->click();
-  ASSERT_EQ(run.list()->topLevelItemCount(), 1);
-  EXPECT_EQ(run.RowText(0), "0@" + run.Host() + "  (new)");
-  EXPECT_EQ(run.SelectedRow(), 0);
-  EXPECT_TRUE(run.EntryButtonsEnabled());
 }
 
 TEST(GuiMainList, SelectionFollowsTheUserAndDrivesTheButtons) {
@@ -187,25 +152,11 @@ TEST(GuiMainList, CancelInCreationModeRemovesTheNewEntry) {
   EXPECT_TRUE(run.created.empty());
 }
 
-TEST(GuiMainList, OkInCreationModeCreatesTheDatabaseAndSelectsTheNewRow) {
-  ListRun run;
-  run.StartWith({{0, "a"}}, true);
-  DialogScript script;
-  script.Expect([](QWidget* d) {
-    Child<QLineEdit>(d, "edtCaption")->setText("fresh");
-    Click(d, "btnOk");
-  });
-  run.button("btnCreate")->click();
-  ASSERT_EQ(run.list()->topLevelItemCount(), 2);
-  EXPECT_EQ(run.RowText(1), "1@" + run.Host() + "  (fresh)");
-  EXPECT_EQ(run.SelectedRow(), 1);
-  EXPECT_EQ(run.created, std::vector<std::string>{"db0001"});
-}
-
 TEST(GuiMainList, AFailingActionIsShownInAnErrorBoxAndTheListStays) {
   ListRun run;
   run.StartWith({{0, "a"}}, true);
-  run.window.SetBackupAction([] { throw Exception(Win1251("Архивация не удалась")); });
+  int restores = 0;
+  run.core->SetBackupActions([] { throw Exception(Win1251("Архивация не удалась")); }, [&] { ++restores; });
   DialogScript script;
   script.Expect([](QWidget* d) {
     auto* box = qobject_cast<QMessageBox*>(d);
@@ -219,8 +170,6 @@ TEST(GuiMainList, AFailingActionIsShownInAnErrorBoxAndTheListStays) {
   EXPECT_EQ(script.Handled(), 1);
   EXPECT_EQ(run.list()->topLevelItemCount(), 1);
 
-  int restores = 0;
-  run.window.SetRestoreAction([&] { ++restores; });
   run.button("btnRestore")->click();
   EXPECT_EQ(restores, 1);
 }

@@ -73,22 +73,6 @@ void Click(const QObject* parent, const char* buttonName) {
   if (auto* button = Child<QAbstractButton>(parent, buttonName)) button->click();
 }
 
-std::unique_ptr<TqnNode> NewSettings() {
-  auto root = std::make_unique<TqnNode>("settings");
-  root->Node("PIN")->SetText("KEY1");
-  root->Node("data");
-  root->Node("data_state")->SetText("initialized");
-  return root;
-}
-
-TqnNode* AddTestEntry(TqnNode& root, int number, const std::string& caption, const std::string& path) {
-  TqnNewEntry values;
-  values.path = path;
-  values.caption = caption;
-  values.backupPath = "/srv/backup/" + std::to_string(number);
-  return AddEntry(root, number, values);
-}
-
 CoreRun::~CoreRun() { window.Detach(); }
 
 void CoreRun::WriteSettings(const TqnNode& root) { XmlSaveFile(root, dir.File("settings.xml")); }

@@ -19,6 +19,7 @@
 #include "test_support/fake_clock.h"
 #include "test_support/scripted_ui.h"
 #include "test_support/temp_dir.h"
+#include "test_support/test_register.h"
 #include "xml/xml_dom.h"
 
 // Answers the modal dialogs of a test in order: each dialog that opens gets
@@ -57,10 +58,6 @@ bool ProcessUntil(const std::function<bool()>& condition);
 // Clicks the button with that objectName inside the widget.
 void Click(const QObject* parent, const char* buttonName);
 
-// A settings root with the first-run step done and no entries.
-std::unique_ptr<qn::TqnNode> NewSettings();
-// Adds an entry with the values a new entry gets.
-qn::TqnNode* AddTestEntry(qn::TqnNode& root, int number, const std::string& caption, const std::string& path);
 
 // A core run over a temporary program folder with the main window as its
 // view. The window comes first so that it outlives the core.
