@@ -41,14 +41,7 @@ int RunWindowed(int, char**, bool hidden) {
     // The window outlives the core: shutdown still reads its geometry and tray.
     TfrmMainWin window;
     TqnWinUserInterface ui(window);
-    TqnRunSkin skin;
-    skin.ui = &ui;
-    skin.view = &window;
-    skin.attach = [&window](TqnApplication& core) { window.Attach(core); };
-    skin.started = [&window, hidden] { window.Started(!hidden); };
-    skin.detach = [&window] { window.Detach(); };
-    skin.saveWindowState = true;
-    code = RunProgram<TqnWin32RunLoop>(skin);
+    code = RunProgram<TqnWin32RunLoop>(WindowSkin(window, ui, hidden));
   }
   ::CoUninitialize();
   return code;
