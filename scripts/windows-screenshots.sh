@@ -70,6 +70,8 @@ iconv -f UTF-8 -t WINDOWS-1251 >"$folder/settings.xml" <<'XML'
   </bounds></w1024></main></visual>
 </settings>
 XML
+# No info servers: the shots need none, and the machine's port 7983 stays free.
+touch "$folder/ignore-udp.txt" "$folder/ignore-tcp.txt"
 wine wineboot --init >/dev/null 2>&1
 # The private server counts as installed: no question about installing it.
 wine reg add 'HKLM\SOFTWARE\Microsoft\Windows\CurrentVersion\Uninstall\FBDBServer_3_0_QN_is1' /f >/dev/null 2>&1
