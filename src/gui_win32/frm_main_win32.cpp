@@ -417,8 +417,9 @@ TqnWindowGeometry TfrmMainWin::Geometry() const {
   placement.length = sizeof(placement);
   ::GetWindowPlacement(hwnd_, &placement);
   g.maximized = placement.showCmd == SW_SHOWMAXIMIZED || ::IsZoomed(hwnd_);
-  RECT r = placement.rcNormalPosition;
-  if (::IsWindowVisible(hwnd_) && !::IsIconic(hwnd_) && !::IsZoomed(hwnd_)) ::GetWindowRect(hwnd_, &r);
+  // The frame as last shown in its normal state: hidden at shutdown or
+  // maximised, the window still knows where it stood.
+  RECT r = normalFrameKnown_ ? normalFrame_ : placement.rcNormalPosition;
   g.left = r.left;
   g.top = r.top;
   g.right = r.right;
@@ -463,6 +464,12 @@ LRESULT TfrmMainWin::OnMessage(UINT message, WPARAM wParam, LPARAM lParam) {
       info->ptMinTrackSize = {P::kMinWidth, P::kMinHeight};
       return 0;
     }
+    case WM_WINDOWPOSCHANGED:
+      if (::IsWindowVisible(hwnd_) && !::IsIconic(hwnd_) && !::IsZoomed(hwnd_)) {
+        ::GetWindowRect(hwnd_, &normalFrame_);
+        normalFrameKnown_ = true;
+      }
+      break;
     case WM_SHOWWINDOW:
       // Shown by the program, not given back by the desktop.
       if (wParam) presenter_.WindowShown(lParam == 0);

@@ -89,6 +89,8 @@ class TfrmMainWin : public IqnMainView {
   bool trayAdded_ = false;
   bool trayCallSucceeded_ = false;
   bool fillingList_ = false;
+  RECT normalFrame_{};
+  bool normalFrameKnown_ = false;
   HIMAGELIST images_ = nullptr;
 };
 

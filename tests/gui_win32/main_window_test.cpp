@@ -140,3 +140,29 @@ TEST(MainWindowWin, RemoveAsksAWarningTheTrayAndCloseBoxHideAndShowAndTheTrayExi
   EXPECT_TRUE(run.core->Exiting());
   EXPECT_TRUE(QuitWasPosted());
 }
+
+TEST(MainWindowWin, TheSavedFrameAppliesWhenTheWindowFirstShowsAndIsReadBackOnceHidden) {
+  const std::string width = std::to_string(::GetSystemMetrics(SM_CXSCREEN));
+  const std::string visual = "  <visual><main><w" + width + "><state>std</state><bounds><left>100</left><top>80</top>" +
+                             "<right>700</right><bottom>520</bottom></bounds></w" + width + "></main></visual>\r\n";
+  std::string settings = kTwoEntries;
+  settings.insert(settings.find("</settings>"), visual);
+  WindowRun run(settings);
+  HWND main = run.window.Handle();
+  RECT frame{};
+  ::GetWindowRect(main, &frame);
+  EXPECT_EQ(frame.left, 100);
+  EXPECT_EQ(frame.top, 80);
+  EXPECT_EQ(frame.right, 700);
+  EXPECT_EQ(frame.bottom, 520);
+  // Moved by the person, then hidden to the tray: shutdown reads where it stood.
+  ::SetWindowPos(main, nullptr, 150, 90, 640, 450, SWP_NOZORDER);
+  ::SendMessageW(main, WM_CLOSE, 0, 0);
+  ASSERT_FALSE(::IsWindowVisible(main));
+  const TqnWindowGeometry g = run.window.Geometry();
+  EXPECT_FALSE(g.maximized);
+  EXPECT_EQ(g.left, 150);
+  EXPECT_EQ(g.top, 90);
+  EXPECT_EQ(g.right, 790);
+  EXPECT_EQ(g.bottom, 540);
+}
