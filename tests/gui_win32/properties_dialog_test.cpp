@@ -3,6 +3,8 @@
 #include "gui_win32/frm_fb_login_win32.h"
 #include "window_run.h"
 
+#include <dlgs.h>
+
 using namespace qn;
 using namespace qn::test;
 
@@ -88,4 +90,25 @@ TEST(LoginDialogWin, OffersTheDefaultsAndGivesBackWhatWasTyped) {
   });
   EXPECT_FALSE(run.ui.AskLogin(user, password));
   EXPECT_EQ(user, Win1251("ИВАНОВ"));
+}
+
+TEST(PropertiesDialogWin, ThePathButtonTakesAFileFromTheSystemDialog) {
+  WindowRun run(Register(Entry("db0000", "localhost:C:\\base\\tx.fdb", "")));
+  const std::string picked = platform::JoinPath(run.folder, Win1251("Новая.fd3"));
+  std::string title;
+  std::string path;
+  WhenDialogShows(Win1251("База данных"), [&](HWND dialog) {
+    WhenDialogShows(Win1251("Выбор файла базы данных"), [&](HWND chooser) {
+      title = WindowText(chooser);
+      // The name field of the system's chooser.
+      ::SetDlgItemTextW(chooser, cmb13, Wide(picked).c_str());
+      ::SendMessageW(chooser, WM_COMMAND, IDOK, 0);
+    });
+    Press(dialog, winid::btnPath);
+    path = Text(dialog, winid::edtPath);
+    Press(dialog, IDCANCEL);
+  });
+  run.Click(winid::btnEdit);
+  EXPECT_EQ(title, Win1251("Выбор файла базы данных"));
+  EXPECT_EQ(path, "localhost/53030:" + picked);
 }
