@@ -3,16 +3,13 @@
 // forwards the person's actions and the desktop's events to it; the core
 // owns all state of the run.
 //
-// Use from the program entry (the thread runs a TqnWin32RunLoop):
-//   TfrmMainWin window;                          // before the core
+// Use from the program entry (main/windowed_win32.cpp), before the core and
+// outliving it:
+//   TfrmMainWin window;
 //   TqnWinUserInterface ui(window);
-//   TqnApplication core(folder, ui, window, clock);
-//   window.Attach(core);                         // before core.Startup()
-//   core.Startup();
-//   window.Started(!hidden);                     // shows unless hidden
-//   loop.Exec();
-//   core.Shutdown(true);                         // the window must still exist
-//   window.Detach();                             // before the core goes
+//   RunProgram<TqnWin32RunLoop>(WindowSkin(window, ui, hidden));
+// which attaches the core before its start-up, shows the window after it
+// (unless hidden: only the tray icon then), and detaches after shutdown.
 #pragma once
 
 #include <windows.h>
