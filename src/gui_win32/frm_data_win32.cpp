@@ -39,14 +39,7 @@ bool TfrmDataWin::Edit(HWND owner, TqnEntryForm& form, const TqnEntryFormActions
 
 void TfrmDataWin::OnInit() {
   HWND tabs = Add(WC_TABCONTROLW, L"", WS_VISIBLE | WS_CLIPSIBLINGS | WS_TABSTOP, 6, 4, 546, 206, winid::pgcData);
-  const TqnText kPages[3] = {TqnText::PageConnection, TqnText::PageBackup, TqnText::PageMore};
-  for (int i = 0; i < 3; ++i) {
-    std::wstring text = Text(kPages[i]);
-    TCITEMW item{};
-    item.mask = TCIF_TEXT;
-    item.pszText = text.data();
-    ::SendMessageW(tabs, TCM_INSERTITEMW, static_cast<WPARAM>(i), reinterpret_cast<LPARAM>(&item));
-  }
+  AddTabs(tabs, {TqnText::PageConnection, TqnText::PageBackup, TqnText::PageMore});
   pages_[0] = BeginPage(tabs);
   BuildConnectionPage();
   pages_[1] = BeginPage(tabs);

@@ -86,14 +86,7 @@ TfrmMainWin::~TfrmMainWin() {
 void TfrmMainWin::Build() {
   HWND tabs = AddControl(hwnd_, WC_TABCONTROLW, L"", WS_VISIBLE | WS_CLIPSIBLINGS | WS_TABSTOP, 0, 0, 0, 0,
                          winid::pgcMain);
-  const TqnText kPages[2] = {TqnText::PageDatabases, TqnText::PageMessages};
-  for (int i = 0; i < 2; ++i) {
-    std::wstring text = Text(kPages[i]);
-    TCITEMW item{};
-    item.mask = TCIF_TEXT;
-    item.pszText = text.data();
-    ::SendMessageW(tabs, TCM_INSERTITEMW, static_cast<WPARAM>(i), reinterpret_cast<LPARAM>(&item));
-  }
+  AddTabs(tabs, {TqnText::PageDatabases, TqnText::PageMessages});
 
   HWND list = AddControl(hwnd_, WC_LISTVIEWW, L"",
                          WS_VISIBLE | WS_TABSTOP | LVS_REPORT | LVS_SINGLESEL | LVS_SHOWSELALWAYS, 0, 0, 0, 0,

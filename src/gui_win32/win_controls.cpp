@@ -44,6 +44,17 @@ HWND AddControl(HWND parent, const wchar_t* windowClass, const std::wstring& tex
   return control;
 }
 
+void AddTabs(HWND tabs, std::initializer_list<TqnText> titles) {
+  int index = 0;
+  for (TqnText title : titles) {
+    std::wstring text = Text(title);
+    TCITEMW item{};
+    item.mask = TCIF_TEXT;
+    item.pszText = text.data();
+    ::SendMessageW(tabs, TCM_INSERTITEMW, static_cast<WPARAM>(index++), reinterpret_cast<LPARAM>(&item));
+  }
+}
+
 std::wstring ControlText(HWND control) {
   const int n = ::GetWindowTextLengthW(control);
   std::wstring text(static_cast<size_t>(n) + 1, L'\0');

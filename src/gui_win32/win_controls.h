@@ -5,8 +5,11 @@
 
 #include <windows.h>
 
+#include <initializer_list>
 #include <string>
 #include <vector>
+
+#include "app/window_texts.h"
 
 namespace qn {
 
@@ -17,6 +20,8 @@ void ApplyWindowFont(HWND window);
 
 HWND AddControl(HWND parent, const wchar_t* windowClass, const std::wstring& text, DWORD style, int x, int y, int w,
                 int h, int id, DWORD exStyle = 0);
+// The pages' titles of a tab control, in order.
+void AddTabs(HWND tabs, std::initializer_list<TqnText> titles);
 std::wstring ControlText(HWND control);
 void SetControlText(HWND control, const std::wstring& text);
 // The width of the text in the window font.
