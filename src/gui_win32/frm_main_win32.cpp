@@ -40,7 +40,6 @@ constexpr std::pair<int, TqnMainButton> kButtons[] = {
     {winid::btnRemove, TqnMainButton::Remove},   {winid::btnExit, TqnMainButton::Exit},
     {winid::btnTest, TqnMainButton::Test},       {winid::Button5, TqnMainButton::Check}};
 
-
 }  // namespace
 
 TfrmMainWin::TfrmMainWin() {
