@@ -17,6 +17,8 @@ readonly PACKAGES=(
   googletest
   # Wine runs the tests; the Russian locale gives it the Windows-1251 code page
   wine wine64 locales
+  # a virtual display for the window's tests
+  xvfb xauth
   # the program's test drives it from Linux with a small client
   python3
   # the installer, qndbmgr-setup-<version>.exe (packaging/windows)

@@ -108,11 +108,15 @@ TqnIpcServer& StartChannelServer(TqnMainThreadRunner mainThread) {
 bool WantsHeadless(const std::vector<std::string>& args) {
   std::string value;
   if (GetCmdOption(args, "headless", value) && value == "1") return true;
+#ifdef _WIN32
+  return false;  // every desktop of Windows shows windows
+#else
   const char* platform = std::getenv("QT_QPA_PLATFORM");
   if (platform && *platform) return false;
   const char* x = std::getenv("DISPLAY");
   const char* wayland = std::getenv("WAYLAND_DISPLAY");
   return !(x && *x) && !(wayland && *wayland);
+#endif
 }
 
 }  // namespace qn

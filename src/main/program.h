@@ -36,7 +36,7 @@ bool HandOverToRunningInstance();
 // Throws the same Exception as above when it cannot be created.
 TqnIpcServer& StartChannelServer(TqnMainThreadRunner mainThread);
 
-// "--headless=1", or no display to show a window on.
+// "--headless=1", or (on Linux) no display to show a window on.
 bool WantsHeadless(const std::vector<std::string>& args);
 
 // An administrator's command (--help, --list, --backup ...): handed to the

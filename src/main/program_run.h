@@ -81,6 +81,20 @@ int RunProgram(const TqnRunSkin& skin) {
   return RunProgramWith(skin, [](TqnApplication& core) { return std::make_unique<TqnRunLoopOf<Loop>>(core); });
 }
 
+// The skin of a run with a main window (Qt's or Win32's: Attach, Started,
+// Detach) and its user interface; the window outlives the run.
+template <class Window>
+TqnRunSkin WindowSkin(Window& window, IqnUserInterface& ui, bool hidden) {
+  TqnRunSkin skin;
+  skin.ui = &ui;
+  skin.view = &window;
+  skin.attach = [&window](TqnApplication& core) { window.Attach(core); };
+  skin.started = [&window, hidden] { window.Started(!hidden); };
+  skin.detach = [&window] { window.Detach(); };
+  skin.saveWindowState = true;
+  return skin;
+}
+
 // A run without a window: messages and questions go to the log (questions
 // take their default answer); a service manager hears of start and stop,
 // and so do the notices.

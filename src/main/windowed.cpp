@@ -30,14 +30,7 @@ int RunWindowed(int argc, char** argv, bool hidden) {
   // The window outlives the core: shutdown still reads its geometry and tray.
   TfrmMainQNDBMGR window;
   TqnQtUserInterface ui(window);
-  TqnRunSkin skin;
-  skin.ui = &ui;
-  skin.view = &window;
-  skin.attach = [&window](TqnApplication& core) { window.Attach(core); };
-  skin.started = [&window, hidden] { window.Started(!hidden); };
-  skin.detach = [&window] { window.Detach(); };
-  skin.saveWindowState = true;
-  return RunProgram<TqnRunLoop>(skin);
+  return RunProgram<TqnRunLoop>(WindowSkin(window, ui, hidden));
 }
 
 }  // namespace qn
