@@ -5,6 +5,10 @@
 //
 //   dump_restore_bench [rows...]          (default 200000)
 //
+// With QN_BENCH_KEEP=1 in the environment the folder of each size (archive,
+// program folder, both databases) stays in the temporary folder, to run the
+// program on the same archive again.
+//
 // For each size, writes a ".pbz" archive of an accounting database: that
 // many operations (three object references, a date, a time stamp, an
 // amount, a quantity, a counter, a Russian name and a short code), each
@@ -273,7 +277,7 @@ int main(int argc, char** argv) {
       std::fprintf(stderr, "dump_restore_bench: %s\n", e.what());
       status = 1;
     }
-    std::filesystem::remove_all(dir);
+    if (!std::getenv("QN_BENCH_KEEP")) std::filesystem::remove_all(dir);
   }
   return status;
 }

@@ -93,6 +93,15 @@ void Restore(const TqnDumpRestoreContext& context, TqnBackupEntry& entry, const 
   if (context.prepareConnection) context.prepareConnection(entry);
   if (context.moveAside) context.moveAside(entry.path);
   CreateAttachedDatabase(connection, context.hooks.askLogin);
+  // The rows travel without wire encryption when the server is this
+  // machine: the attachment the write mode switch makes next is the one
+  // that loads them.
+  struct PlainWire {
+    TqnFbConnection& connection;
+    bool was = connection.PlainLoopbackWire();
+    ~PlainWire() { connection.SetPlainLoopbackWire(was); }
+  } plainWire{connection};
+  connection.SetPlainLoopbackWire(true);
   // As a server restore does, the new database is filled, its rows and its
   // indexes, with pages written without waiting for the disk; the flag is
   // set again at the end, failed or not.

@@ -3,7 +3,9 @@
 #include <algorithm>
 #include <bit>
 #include <condition_variable>
+#include <deque>
 #include <exception>
+#include <iterator>
 #include <mutex>
 #include <thread>
 
@@ -34,9 +36,17 @@ bool SameTextType(const TqnFbStatement& a, int i, const TqnFbStatement& b, int j
 
 }  // namespace
 
-// Executes one statement at a time on a thread of its own.
+// Executes statements one after the other, in the order started, on a
+// thread of its own: the next one starts as soon as the one before returns,
+// without waiting for the caller. After a failure the statements started
+// behind it are not executed, until the caller has taken every outcome.
 class TqnBlockSender {
  public:
+  struct Outcome {
+    bool ran = false;          // false: skipped after a failure before it
+    std::exception_ptr error;  // the failure of one that ran
+  };
+
   TqnBlockSender() : thread_([this] { Serve(); }) {}
   ~TqnBlockSender() {
     {
@@ -49,44 +59,73 @@ class TqnBlockSender {
   void Start(TqnFbStatement& statement) {
     {
       std::lock_guard<std::mutex> lock(mutex_);
-      statement_ = &statement;
-      error_ = nullptr;
+      queue_.emplace_back().statement = &statement;
     }
     changed_.notify_all();
   }
-  // Waits for the statement started last; its failure, if any.
-  std::exception_ptr Wait() {
+  // The statements started and not yet executed are skipped.
+  void SkipQueued() {
+    std::lock_guard<std::mutex> lock(mutex_);
+    failed_ = true;
+  }
+  // Waits for the oldest statement started and not yet taken; its outcome.
+  Outcome TakeOldest() {
     std::unique_lock<std::mutex> lock(mutex_);
-    changed_.wait(lock, [this] { return statement_ == nullptr; });
-    return error_;
+    changed_.wait(lock, [this] { return queue_.front().state == State::Done; });
+    Outcome outcome = std::move(queue_.front().outcome);
+    queue_.pop_front();
+    if (queue_.empty()) failed_ = false;
+    return outcome;
   }
 
  private:
+  enum class State { Queued, Running, Done };
+  struct Entry {
+    TqnFbStatement* statement;
+    State state = State::Queued;
+    Outcome outcome;
+  };
+
   void Serve() {
     std::unique_lock<std::mutex> lock(mutex_);
     for (;;) {
-      changed_.wait(lock, [this] { return stop_ || statement_ != nullptr; });
+      Entry* next = nullptr;
+      changed_.wait(lock, [&] {
+        for (Entry& entry : queue_)
+          if (entry.state == State::Queued) {
+            next = &entry;
+            break;
+          }
+        return stop_ || next;
+      });
       if (stop_) return;
-      TqnFbStatement* statement = statement_;
+      if (failed_) {
+        next->state = State::Done;
+        changed_.notify_all();
+        continue;
+      }
+      next->state = State::Running;
+      TqnFbStatement* statement = next->statement;
       lock.unlock();
-      std::exception_ptr error;
+      Outcome outcome{true, nullptr};
       try {
         statement->Execute();
       } catch (...) {
-        error = std::current_exception();
+        outcome.error = std::current_exception();
       }
       lock.lock();
-      error_ = error;
-      statement_ = nullptr;
+      // A deque keeps its elements in place while others are added behind.
+      next->outcome = std::move(outcome);
+      next->state = State::Done;
+      if (next->outcome.error) failed_ = true;
       changed_.notify_all();
     }
   }
 
   std::mutex mutex_;
   std::condition_variable changed_;
-  TqnFbStatement* statement_ = nullptr;
-  std::exception_ptr error_;
-  bool stop_ = false;
+  std::deque<Entry> queue_;
+  bool failed_ = false, stop_ = false;
   std::thread thread_;
 };
 
@@ -103,9 +142,7 @@ TqnDumpBatch::TqnDumpBatch(TqnFbConnection& connection, TqnFbTransaction& transa
       stats_(options.stats ? *options.stats : ownStats_),
       context_(context) {}
 
-TqnDumpBatch::~TqnDumpBatch() {
-  if (sender_) sender_->Wait();
-}
+TqnDumpBatch::~TqnDumpBatch() { Abandon(); }
 
 void TqnDumpBatch::StartSection(const std::string& table, TqnFbStatement& insert, std::string columns,
                                 std::vector<bool> blobs, bool managed) {
@@ -117,11 +154,19 @@ void TqnDumpBatch::StartSection(const std::string& table, TqnFbStatement& insert
   managed_ = managed;
 }
 
-void TqnDumpBatch::Discard() {
-  if (inFlight_) {
-    sender_->Wait();  // undone with the transaction
-    inFlight_.reset();
+// The blocks on their way are left to the transaction to undo; those not
+// yet executed are not.
+void TqnDumpBatch::Abandon() {
+  if (inFlight_.empty()) return;
+  sender_->SkipQueued();
+  while (!inFlight_.empty()) {
+    sender_->TakeOldest();
+    inFlight_.pop_front();
   }
+}
+
+void TqnDumpBatch::Discard() {
+  Abandon();
   pending_.clear();
   pendingReplacing_ = false;
   blocks_.clear();
@@ -261,23 +306,32 @@ void TqnDumpBatch::Flush() {
 }
 
 void TqnDumpBatch::Drain() {
-  if (!inFlight_) return;
-  std::exception_ptr error = sender_->Wait();
-  std::vector<TqnDumpRow> rows = std::move(inFlight_->rows);
-  inFlight_.reset();
-  if (error) {
-    // Undone by the server; the rows alone give the row-by-row failure.
-    ++stats_.replayedBlocks;
-    for (const TqnDumpRow& row : rows) RunAlone(row);
-    // They went through alone although their block failed: the rest of the
-    // section goes alone too rather than trusting blocks again.
-    plainCapacity_ = replacingCapacity_ = 1;
+  while (!inFlight_.empty()) TakeOldest();
+}
+
+void TqnDumpBatch::TakeOldest() {
+  TqnBlockSender::Outcome outcome = sender_->TakeOldest();
+  std::vector<TqnDumpRow> rows = std::move(inFlight_.front().rows);
+  inFlight_.pop_front();
+  if (outcome.ran && !outcome.error) {
+    ++stats_.blocks;
+    stats_.blockRows += static_cast<long>(rows.size());
+    if (progress_)
+      for (size_t r = 0; r < rows.size(); ++r) progress_();
     return;
   }
-  ++stats_.blocks;
-  stats_.blockRows += static_cast<long>(rows.size());
-  if (progress_)
-    for (size_t r = 0; r < rows.size(); ++r) progress_();
+  // Undone by the server; the blocks behind it were not executed. The rows
+  // alone give the row-by-row failure.
+  while (!inFlight_.empty()) {
+    sender_->TakeOldest();
+    std::move(inFlight_.front().rows.begin(), inFlight_.front().rows.end(), std::back_inserter(rows));
+    inFlight_.pop_front();
+  }
+  ++stats_.replayedBlocks;
+  // They go alone although their block failed: the rest of the section
+  // goes alone too rather than trusting blocks again.
+  plainCapacity_ = replacingCapacity_ = 1;
+  for (const TqnDumpRow& row : rows) RunAlone(row);
 }
 
 void TqnDumpBatch::Dispatch() {
@@ -312,9 +366,14 @@ void TqnDumpBatch::Run(std::vector<TqnDumpRow>& rows) {
 }
 
 TqnFbStatement* TqnDumpBatch::BlockStatement(int count, bool replacing) {
-  // Not the one on its way, which was taken in the other turn.
-  turn_ = !turn_;
-  std::unique_ptr<TqnFbStatement>& block = blocks_[{count, replacing, turn_}];
+  // One of the statements of that size that is not on its way.
+  int copy = 0;
+  auto onItsWay = [this](const std::unique_ptr<TqnFbStatement>& statement) {
+    return statement && std::any_of(inFlight_.begin(), inFlight_.end(),
+                                    [&](const InFlight& f) { return f.statement == statement.get(); });
+  };
+  while (onItsWay(blocks_[{count, replacing, copy}])) ++copy;
+  std::unique_ptr<TqnFbStatement>& block = blocks_[{count, replacing, copy}];
   if (block) return block.get();
   Drain();  // nothing else goes on the connection meanwhile
   block = std::make_unique<TqnFbStatement>(connection_, transaction_);
@@ -340,13 +399,14 @@ bool TqnDumpBatch::RunBlock(std::vector<TqnDumpRow>& rows, size_t first, int cou
     int base = BlockParamBase(shape_, r);
     for (size_t p = 0; p < row.params.size(); ++p) block->SetParamValue(base + static_cast<int>(p), row.params[p]);
   }
-  // The block before this one is stored first, then this one starts on its
-  // way while the caller goes on.
-  Drain();
+  // This one goes behind the blocks on their way, once the oldest of them
+  // is stored when there are as many as may be; the caller goes on.
+  if (inFlight_.size() >= kBlocksOnTheirWay) TakeOldest();
   if (!sender_) sender_ = std::make_unique<TqnBlockSender>();
-  inFlight_.emplace();
-  inFlight_->rows.assign(std::make_move_iterator(rows.begin() + static_cast<long>(first)),
-                         std::make_move_iterator(rows.begin() + static_cast<long>(first) + count));
+  InFlight& sent = inFlight_.emplace_back();
+  sent.statement = block;
+  sent.rows.assign(std::make_move_iterator(rows.begin() + static_cast<long>(first)),
+                   std::make_move_iterator(rows.begin() + static_cast<long>(first) + count));
   sender_->Start(*block);
   return true;
 }

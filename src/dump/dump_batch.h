@@ -11,22 +11,24 @@
 // when one of its blob values is longer than the inline limit, or when a
 // block is left with that one row.
 //
-// A block goes to the server on a thread of the batch's own while the
-// loader makes the next one, so that the program's work and the server's
-// overlap; at most one block is on its way, and nothing else is sent on the
+// Blocks go to the server on a thread of the batch's own while the loader
+// makes the next one, so that the program's work and the server's overlap;
+// at most kBlocksOnTheirWay are on their way, the server taking the next as
+// soon as it has stored the one before, and nothing else is sent on the
 // connection meanwhile: Flush, EndSection and Discard return with none on
 // its way. The progress handler is called for a block's rows once it is
 // stored, in file order.
 //
-// When a block fails, the server has undone it (every statement is atomic);
-// its rows are then run again one by one, so that the failure is the one of
-// the row-by-row load and names its row: before each row run alone, the
-// row's values are put in the context the loader reports with a failure.
+// When a block fails, the server has undone it (every statement is atomic)
+// and the blocks behind it are not executed; their rows are then run again
+// one by one, so that the failure is the one of the row-by-row load and
+// names its row: before each row run alone, the row's values are put in
+// the context the loader reports with a failure.
 #pragma once
 
+#include <deque>
 #include <map>
 #include <memory>
-#include <optional>
 #include <tuple>
 #include <string>
 #include <utility>
@@ -41,6 +43,10 @@ namespace qn {
 class TqnFbConnection;
 class TqnFbTransaction;
 class TqnBlockSender;
+
+// Blocks on their way to the server at a time: one being executed and the
+// next, which the server takes as soon as it is done with the one before.
+inline constexpr size_t kBlocksOnTheirWay = 2;
 
 // A row made ready: its values converted as their insert parameters take
 // them. A blob parameter holds its text (SQL_TEXT); the blob is made only
@@ -88,9 +94,14 @@ class TqnDumpBatch {
   void Run(std::vector<TqnDumpRow>& rows);
   // Stores the rows taken, the last block possibly still on its way.
   void Dispatch();
-  // Waits for the block on its way: counts its rows stored, or runs them
-  // again one by one when it failed.
+  // Waits for the blocks on their way: counts their rows stored, or runs
+  // them again one by one from the one that failed.
   void Drain();
+  // The same for the oldest block on its way.
+  void TakeOldest();
+  // Lets the blocks on their way go without storing the rows of those not
+  // yet executed.
+  void Abandon();
   void RunAlone(const TqnDumpRow& row);
   bool RunBlock(std::vector<TqnDumpRow>& rows, size_t first, int count, bool replacing);
   TqnFbStatement* BlockStatement(int count, bool replacing);
@@ -117,14 +128,15 @@ class TqnDumpBatch {
   std::vector<TqnDumpRow> pending_;
   bool pendingReplacing_ = false;
   std::unique_ptr<TqnFbStatement> deleteRow_, deleteObject_, registerObject_;
-  // Two statements of each block size, in turn: one may be on its way while
-  // the other is made.
-  std::map<std::tuple<int, bool, bool>, std::unique_ptr<TqnFbStatement>> blocks_;
-  bool turn_ = false;
+  // Statements of each block size (rows, replacing, copy): as many copies
+  // as blocks may be on their way, and one more being made.
+  std::map<std::tuple<int, bool, int>, std::unique_ptr<TqnFbStatement>> blocks_;
   struct InFlight {
+    TqnFbStatement* statement = nullptr;
     std::vector<TqnDumpRow> rows;
   };
-  std::optional<InFlight> inFlight_;
+  // Oldest first.
+  std::deque<InFlight> inFlight_;
   std::unique_ptr<TqnBlockSender> sender_;
 };
 

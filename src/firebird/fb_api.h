@@ -110,6 +110,7 @@ inline constexpr char isc_dpb_lc_ctype = 48;
 inline constexpr char isc_dpb_sql_dialect = 63;
 inline constexpr char isc_dpb_force_write = 24;
 inline constexpr char isc_dpb_utf8_filename = 77;
+inline constexpr char isc_dpb_config = 87;
 
 // ---- transaction parameter block --------------------------------------------
 inline constexpr char isc_tpb_version3 = 3;

@@ -5,6 +5,7 @@
 #include "base/error.h"
 #include "base/text.h"
 #include "firebird/fb_error.h"
+#include "firebird/fb_paths.h"
 #include "platform/files.h"
 
 namespace qn {
@@ -43,6 +44,20 @@ std::string CreateDatabaseSql(const std::string& path, const std::string& user, 
   return Format("CREATE DATABASE '%s' USER '%s' PASSWORD '%s' SET NAMES '%s' PAGE_SIZE %d DEFAULT CHARACTER SET %s",
                 QuoteSqlLiteral(path).c_str(), QuoteSqlLiteral(user).c_str(), QuoteSqlLiteral(password).c_str(),
                 characterSet.c_str(), pageSize, characterSet.c_str());
+}
+
+bool IsLoopbackDatabaseName(const std::string& name) {
+  TFbLocation location;
+  try {
+    // A drive path's type does not matter here: any file path is local.
+    location = ParseDatabasePath(name, [](const std::string&) { return platform::DriveType::Fixed; });
+  } catch (const std::exception&) {
+    return false;
+  }
+  std::string host = LowerCase(TrimBlanks(location.host));
+  if (host.size() > 2 && host.front() == '[' && host.back() == ']') host = host.substr(1, host.size() - 2);
+  const bool loopbackV4 = host.rfind("127.", 0) == 0 && host.find_first_not_of("0123456789.") == std::string::npos;
+  return host.empty() || host == kLocalHostName || host == "::1" || loopbackV4;
 }
 
 std::string DefaultTransactionParameters() {
@@ -103,14 +118,28 @@ std::string TqnFbConnection::DatabaseParameterBlock() const {
 void TqnFbConnection::Attach() {
   Detach();
   const fb::TqnFbApi& api = Client()->Api();
-  std::string dpb = DatabaseParameterBlock();
+  const std::string dpb = DatabaseParameterBlock();
   // The server opens the file by its real name, the kernel's form of ours.
   const std::string name = platform::KernelFileName(databaseName_);
   if (name.size() > 32767) throw Exception("Database name too long");
   fb::ISC_STATUS_ARRAY status = {};
   fb::isc_db_handle handle = 0;
-  api.isc_attach_database(status, static_cast<short>(name.size()), name.data(), &handle,
-                          static_cast<short>(dpb.size()), dpb.data());
+  auto attach = [&](const std::string& parameters) {
+    handle = 0;
+    std::fill(std::begin(status), std::end(status), 0);
+    api.isc_attach_database(status, static_cast<short>(name.size()), name.data(), &handle,
+                            static_cast<short>(parameters.size()), parameters.data());
+  };
+  if (plainLoopbackWire_ && IsLoopbackDatabaseName(databaseName_)) {
+    std::string plain = dpb;
+    AddShortItem(plain, fb::isc_dpb_config, "WireCrypt = Disabled");
+    attach(plain);
+    // Refused (a server that requires encryption, say): attached as
+    // usual, any failure then being the usual attach's.
+    if (StatusFailed(status)) attach(dpb);
+  } else {
+    attach(dpb);
+  }
   CheckStatus(api, status);
   handle_ = handle;
   ++attachmentSerial_;

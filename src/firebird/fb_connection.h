@@ -61,6 +61,14 @@ class TqnFbConnection {
 
   // Attaches to DatabaseName; throws EqnFbError. Detaches first when attached.
   void Attach();
+  // While on, Attach asks for an unencrypted wire when DatabaseName is on
+  // this machine (a local file, or the host "localhost", 127.x.x.x or
+  // "::1"): its traffic never leaves the machine, and encrypting it costs
+  // both sides time on every round trip. A server that insists on
+  // encryption is attached as usual. Off by default; an attachment made
+  // keeps its wire until detached.
+  void SetPlainLoopbackWire(bool on) { plainLoopbackWire_ = on; }
+  bool PlainLoopbackWire() const { return plainLoopbackWire_; }
   // Rolls back the active transactions and detaches. Throws EqnFbError when
   // the library refuses; the connection counts as detached all the same.
   // Does nothing when not attached.
@@ -117,6 +125,7 @@ class TqnFbConnection {
   std::string databaseName_, userName_, password_;
   fb::isc_db_handle handle_ = 0;
   uint64_t attachmentSerial_ = 0;
+  bool plainLoopbackWire_ = false;
   std::vector<TqnFbTransaction*> transactions_;
   std::unique_ptr<TqnFbTransaction> trnAuto_;
 };
@@ -127,6 +136,11 @@ class TqnFbConnection {
 // default character set; single quotes in path, user and password doubled.
 std::string CreateDatabaseSql(const std::string& path, const std::string& user, const std::string& password,
                               const std::string& characterSet, int pageSize);
+
+// Whether a database name reaches its server over this machine's loopback
+// only: a local file, or a host of "localhost", 127.x.x.x or "::1" (in the
+// classic form or as a URL). Never throws.
+bool IsLoopbackDatabaseName(const std::string& name);
 
 // Doubles every single quote, so that a text stays inside its '...' literal.
 std::string QuoteSqlLiteral(const std::string& text);

@@ -119,6 +119,31 @@ TEST_F(ConnectionTest, AttachesWithTheFixedParameters) {
   EXPECT_EQ(who.AsInteger("DIALECT"), kFbSqlDialect);
 }
 
+// The server's default lets a client choose: encrypted unless asked not to,
+// and asked only for a database reached over the loopback.
+TEST_F(ConnectionTest, PlainWireOnlyWhenAskedAndOnlyOverTheLoopback) {
+  auto encrypted = [this] {
+    TqnFbStatement query(connection_);
+    query.Execute("SELECT RDB$GET_CONTEXT('SYSTEM', 'WIRE_ENCRYPTED') AS E FROM RDB$DATABASE");
+    EXPECT_TRUE(query.Fetch());
+    return query.AsString("E");
+  };
+  EXPECT_EQ(encrypted(), "TRUE");
+  connection_.SetPlainLoopbackWire(true);
+  connection_.Attach();
+  EXPECT_EQ(encrypted(), "FALSE");
+  connection_.SetPlainLoopbackWire(false);
+  connection_.Attach();
+  EXPECT_EQ(encrypted(), "TRUE");
+
+  for (const char* local : {"localhost/53030:/data/x.fd3", "127.0.0.1:C:\\x.fdb", "LocalHost:/x.fdb",
+                            "inet4://127.0.0.2:53030/x.fd3", "/data/x.fdb", "C:\\Data\\x.fdb"})
+    EXPECT_TRUE(IsLoopbackDatabaseName(local)) << local;
+  for (const char* remote : {"server:C:\\x.fdb", "127.example.org:/x.fdb", "192.168.0.5/3050:/x.fdb",
+                             "inet4://office/x.fd3", "x"})
+    EXPECT_FALSE(IsLoopbackDatabaseName(remote)) << remote;
+}
+
 TEST_F(ConnectionTest, NamedParametersAndFieldsByName) {
   TqnFbStatement insert(connection_);
   insert.Prepare(
