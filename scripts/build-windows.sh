@@ -25,19 +25,7 @@ readonly PACKAGES=(
   nsis
 )
 
-missing=()
-for pkg in "${PACKAGES[@]}"; do
-  [[ $(dpkg-query -W -f='${db:Status-Status}' "$pkg" 2>/dev/null) == installed ]] || missing+=("$pkg")
-done
-if ((${#missing[@]} > 0)); then
-  sudo_prefix=()
-  ((EUID == 0)) || sudo_prefix=(sudo)
-  apt() {
-    "${sudo_prefix[@]}" env DEBIAN_FRONTEND=noninteractive apt-get -q -o DPkg::Lock::Timeout=600 "$@" </dev/null
-  }
-  echo "build-windows: installing: ${missing[*]}"
-  apt install -y --no-install-recommends "${missing[@]}" || { apt update && apt install -y --no-install-recommends "${missing[@]}"; }
-fi
+bash "$here/ensure-packages.sh" "${PACKAGES[@]}"
 
 bash "$here/fetch-minizip.sh" "$out/_deps"
 cmake -S "$root" -B "$out" -DCMAKE_TOOLCHAIN_FILE="$root/cmake/mingw-w64.cmake" \

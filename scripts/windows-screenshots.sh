@@ -13,15 +13,7 @@ exe="$out/bin/qndbmgr.exe"
 [[ -f $exe ]] || { echo "windows-screenshots: build $exe first (scripts/build-windows.sh)" >&2; exit 1; }
 
 readonly PACKAGES=(xvfb xauth xdotool imagemagick wine wine64)
-missing=()
-for pkg in "${PACKAGES[@]}"; do
-  [[ $(dpkg-query -W -f='${db:Status-Status}' "$pkg" 2>/dev/null) == installed ]] || missing+=("$pkg")
-done
-if ((${#missing[@]} > 0)); then
-  sudo_prefix=()
-  ((EUID == 0)) || sudo_prefix=(sudo)
-  "${sudo_prefix[@]}" env DEBIAN_FRONTEND=noninteractive apt-get -q install -y --no-install-recommends "${missing[@]}"
-fi
+bash "$here/ensure-packages.sh" "${PACKAGES[@]}"
 
 # A display of its own, whatever the caller has: the shots show nothing else.
 if [[ -z ${QN_SHOTS_DISPLAY:-} ]]; then
