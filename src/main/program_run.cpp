@@ -1,6 +1,7 @@
 #include "main/program_run.h"
 
 #include <atomic>
+#include <functional>
 
 #include "main/program.h"
 #include "platform/files.h"
@@ -18,6 +19,8 @@ std::atomic<TqnApplication*> gRunning{nullptr};
 // An exit was asked for; a run that has not reached its loop yet ends as
 // soon as its start-up is done.
 std::atomic<bool> gExitRequested{false};
+// The shutdown of the run in its loop; main thread only.
+const std::function<void()>* gShutdown = nullptr;
 }  // namespace
 
 TqnRunParts::TqnRunParts(TqnApplication& core, IqnMainView& view)
@@ -34,6 +37,23 @@ int RunProgramWith(const TqnRunSkin& skin, const TqnRunLoopFactory& makeLoop) {
   core.SetChannelServer(&channel);
   {
     TqnRunParts parts(core, *skin.view);
+    bool shutDown = false;
+    // Once: after the loop, or from within it when the session ends and
+    // the process may be ended before the loop runs again.
+    const std::function<void()> shutdown = [&] {
+      if (shutDown) return;
+      shutDown = true;
+      gShutdown = nullptr;
+      gRunning = nullptr;
+      if (skin.stopping) skin.stopping();
+      // Commands that come from now on wait for the next instance.
+      parts.commands.Close();
+      // A start from now on finds no one answering and waits for this
+      // process to end, then becomes the instance.
+      channel.StopServing();
+      core.Shutdown(skin.saveWindowState);
+      parts.services.Stop();
+    };
     gRunning = &core;
     core.Startup();
     loop->StartTimers();
@@ -41,16 +61,9 @@ int RunProgramWith(const TqnRunSkin& skin, const TqnRunLoopFactory& makeLoop) {
     if (gExitRequested) core.ExitProgram();
     // An exit during start-up (the tray's, a service's stop) came before
     // the loop could end on it.
+    gShutdown = &shutdown;
     if (!core.Exiting()) loop->Exec();
-    gRunning = nullptr;
-    if (skin.stopping) skin.stopping();
-    // Commands that come from now on wait for the next instance.
-    parts.commands.Close();
-    // A start from now on finds no one answering and waits for this
-    // process to end, then becomes the instance.
-    channel.StopServing();
-    core.Shutdown(skin.saveWindowState);
-    parts.services.Stop();
+    shutdown();
   }
   if (skin.detach) skin.detach();
   return 0;
@@ -76,6 +89,11 @@ int RunHeadlessWith(const TqnRunNotices& notices, const TqnRunLoopFactory& makeL
   };
   skin.detach = [&ui] { ui.SetLog(nullptr); };
   return RunProgramWith(skin, makeLoop);
+}
+
+void FinishRunNow() {
+  if (TqnApplication* core = gRunning.load()) core->ExitProgram();
+  if (gShutdown) (*gShutdown)();
 }
 
 bool RequestProgramExit() {
