@@ -56,10 +56,11 @@ int RunHeadless(int argc, char** argv, const TqnRunNotices& notices = {});
 // begun yet, or is still starting up, ends as soon as its start-up is done.
 // True when a run was under way in this process.
 bool RequestProgramExit();
-// Main thread, from within the run's loop: the exit and the orderly
-// shutdown, done before this returns (the end of a Windows session, after
-// which the process may be ended at once); the loop then ends without a
-// second shutdown. Nothing when no run is in its loop.
+// Main thread, from within the run (a question of its start-up, its
+// loop): the exit and the orderly shutdown, done before this returns (the
+// end of a Windows session, after which the process may be ended at once);
+// the run then ends without a second shutdown. Nothing when no run is
+// under way.
 void FinishRunNow();
 // An information box with the text (Windows-1251), where there is a window.
 void ShowNotice(int argc, char** argv, const std::string& text);

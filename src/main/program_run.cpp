@@ -38,8 +38,8 @@ int RunProgramWith(const TqnRunSkin& skin, const TqnRunLoopFactory& makeLoop) {
   {
     TqnRunParts parts(core, *skin.view);
     bool shutDown = false;
-    // Once: after the loop, or from within it when the session ends and
-    // the process may be ended before the loop runs again.
+    // Once: after the loop, or from within start-up or the loop when the
+    // session ends and the process may be ended before either goes on.
     const std::function<void()> shutdown = [&] {
       if (shutDown) return;
       shutDown = true;
@@ -55,14 +55,17 @@ int RunProgramWith(const TqnRunSkin& skin, const TqnRunLoopFactory& makeLoop) {
       parts.services.Stop();
     };
     gRunning = &core;
-    core.Startup();
-    loop->StartTimers();
-    if (skin.started) skin.started();
-    if (gExitRequested) core.ExitProgram();
-    // An exit during start-up (the tray's, a service's stop) came before
-    // the loop could end on it.
+    // Start-up may ask a question, and the session may end while it waits.
     gShutdown = &shutdown;
-    if (!core.Exiting()) loop->Exec();
+    core.Startup();
+    if (!shutDown) {
+      loop->StartTimers();
+      if (skin.started) skin.started();
+      if (gExitRequested) core.ExitProgram();
+      // An exit during start-up (the tray's, a service's stop) came before
+      // the loop could end on it.
+      if (!core.Exiting()) loop->Exec();
+    }
     shutdown();
   }
   if (skin.detach) skin.detach();
