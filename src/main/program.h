@@ -51,6 +51,11 @@ struct TqnRunNotices {
   std::function<void()> stopping;
 };
 int RunHeadless(int argc, char** argv, const TqnRunNotices& notices = {});
+// The service's run under a service manager: a running instance of the
+// service takes the start over, else the headless run. Nobody reads
+// standard error there: what ends the run with an error is written to the
+// day's log first, then thrown on (the manager hears the exit code).
+int RunService(int argc, char** argv);
 // Any thread: asks the running program to exit, as its tray menu's "Выход"
 // does (no question; settings saved, servers stopped). A run that has not
 // begun yet, or is still starting up, ends as soon as its start-up is done.
