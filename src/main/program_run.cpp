@@ -57,6 +57,12 @@ int RunProgramWith(const TqnRunSkin& skin, const TqnRunLoopFactory& makeLoop) {
     gRunning = &core;
     // Start-up may ask a question, and the session may end while it waits.
     gShutdown = &shutdown;
+    struct Forget {
+      ~Forget() {
+        gShutdown = nullptr;
+        gRunning = nullptr;
+      }
+    } forget;  // also when the run ends by an exception
     core.Startup();
     if (!shutDown) {
       loop->StartTimers();
