@@ -186,9 +186,10 @@ TEST(MainWindowWin, TheEndOfTheSessionFinishesTheExitBeforeItsLastMessageReturns
   ::SendMessageW(main, WM_ENDSESSION, TRUE, ENDSESSION_LOGOFF);
   EXPECT_EQ(finished, 1);
   EXPECT_TRUE(run.core->Exiting());
-  const std::string log =
-      platform::ReadFile(platform::JoinPath(run.core->Log().LogFolder(), run.core->Log().MainLogFileName(run.clock.Now())));
-  EXPECT_NE(log.find(Win1251("Выход из программы")), std::string::npos);
+  const TqnLog& log = run.core->Log();
+  const std::string logText =
+      platform::ReadFile(platform::JoinPath(log.LogFolder(), log.MainLogFileName(run.clock.Now())));
+  EXPECT_NE(logText.find(Win1251("Выход из программы")), std::string::npos);
   EXPECT_NE(run.Settings().find("<left>150</left>"), std::string::npos) << run.Settings();
   EXPECT_TRUE(QuitWasPosted());
 }
