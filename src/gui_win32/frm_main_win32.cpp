@@ -518,6 +518,14 @@ LRESULT TfrmMainWin::OnMessage(UINT message, WPARAM wParam, LPARAM lParam) {
     case kSessionEnds:
       presenter_.SessionEnding();
       return 0;
+    case WM_ENDSESSION:
+      // The session ends now: what the posted exit would do later is done
+      // before this returns (settings and geometry saved, the exit logged).
+      if (wParam) {
+        presenter_.SessionEnding();
+        if (sessionEnd_) sessionEnd_();
+      }
+      return 0;
     default: break;
   }
   return ::DefWindowProcW(hwnd_, message, wParam, lParam);

@@ -49,6 +49,9 @@ class TfrmMainWin : public IqnMainView {
   const std::wstring& TrayTip() const { return trayTipShown_; }
   // The dialog or message box of the program in front, else the main window.
   HWND DialogOwner() const;
+  // The run's orderly shutdown, finished from WM_ENDSESSION: once that
+  // returns, the system may end the process before the loop runs again.
+  void SetSessionEnd(std::function<void()> finish) { sessionEnd_ = std::move(finish); }
 
   // ---- IqnMainView ----
   void ListChanged() override;
@@ -89,6 +92,7 @@ class TfrmMainWin : public IqnMainView {
   RECT normalFrame_{};
   bool normalFrameKnown_ = false;
   HIMAGELIST images_ = nullptr;
+  std::function<void()> sessionEnd_;
 };
 
 }  // namespace qn

@@ -25,15 +25,16 @@ int Run(int argc, char** argv) {
   // Where the system's service looks after the databases, a second register
   // and info server never run beside it.
   if (!service && qn::ServiceRunsHere()) return qn::TellServiceRuns(argc, argv, hidden || qn::WantsHeadless(args));
-  if (qn::HandOverToRunningInstance()) return 0;
   if (service) {
     // Started by Windows' Service Control Manager, its stop and the
-    // system's shutdown end the run in order. Started otherwise (by
-    // systemd, from a console) it is the same headless run.
-    const auto code = qn::platform::RunUnderServiceManager([&] { return qn::RunHeadless(argc, argv); },
+    // system's shutdown end the run in order, and the manager hears how
+    // the run ended. Started otherwise (by systemd, from a console) it is
+    // the same headless run.
+    const auto code = qn::platform::RunUnderServiceManager([&] { return qn::RunService(argc, argv); },
                                                            [] { qn::QuitMainThreadLoop(); });
     if (code) return *code;
   }
+  if (qn::HandOverToRunningInstance()) return 0;
   if (service || qn::WantsHeadless(args)) return qn::RunHeadless(argc, argv);
   return qn::RunWindowed(argc, argv, hidden);
 }

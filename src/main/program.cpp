@@ -13,6 +13,8 @@
 #include "firebird/fb_paths.h"
 #include "cli/command_client.h"
 #include "ipc/channel.h"
+#include "ipc/log.h"
+#include "platform/files.h"
 #include "platform/system.h"
 
 namespace qn {
@@ -117,6 +119,21 @@ bool WantsHeadless(const std::vector<std::string>& args) {
   const char* wayland = std::getenv("WAYLAND_DISPLAY");
   return !(x && *x) && !(wayland && *wayland);
 #endif
+}
+
+int RunService(int argc, char** argv) {
+  try {
+    if (HandOverToRunningInstance()) return 0;
+    return RunHeadless(argc, argv);
+  } catch (const std::exception& e) {
+    try {
+      platform::SystemClock clock;
+      TqnLog(platform::ProgramFolder(), false, clock, nullptr).LogMessage(e.what());
+    } catch (...) {
+      // No log to write to either: the exit code alone tells.
+    }
+    throw;
+  }
 }
 
 }  // namespace qn

@@ -51,11 +51,22 @@ struct TqnRunNotices {
   std::function<void()> stopping;
 };
 int RunHeadless(int argc, char** argv, const TqnRunNotices& notices = {});
+// The service's run under a service manager: a running instance of the
+// service takes the start over, else the headless run. Nobody reads
+// standard error there: what ends the run with an error is written to the
+// day's log first, then thrown on (the manager hears the exit code).
+int RunService(int argc, char** argv);
 // Any thread: asks the running program to exit, as its tray menu's "Выход"
 // does (no question; settings saved, servers stopped). A run that has not
 // begun yet, or is still starting up, ends as soon as its start-up is done.
 // True when a run was under way in this process.
 bool RequestProgramExit();
+// Main thread, from within the run (a question of its start-up, its
+// loop): the exit and the orderly shutdown, done before this returns (the
+// end of a Windows session, after which the process may be ended at once);
+// the run then ends without a second shutdown. Nothing when no run is
+// under way.
+void FinishRunNow();
 // An information box with the text (Windows-1251), where there is a window.
 void ShowNotice(int argc, char** argv, const std::string& text);
 // The window of the service's register, its backup and restore, where there

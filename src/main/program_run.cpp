@@ -1,6 +1,7 @@
 #include "main/program_run.h"
 
 #include <atomic>
+#include <functional>
 
 #include "main/program.h"
 #include "platform/files.h"
@@ -18,6 +19,8 @@ std::atomic<TqnApplication*> gRunning{nullptr};
 // An exit was asked for; a run that has not reached its loop yet ends as
 // soon as its start-up is done.
 std::atomic<bool> gExitRequested{false};
+// The shutdown of the run in its loop; main thread only.
+const std::function<void()>* gShutdown = nullptr;
 }  // namespace
 
 TqnRunParts::TqnRunParts(TqnApplication& core, IqnMainView& view)
@@ -34,23 +37,42 @@ int RunProgramWith(const TqnRunSkin& skin, const TqnRunLoopFactory& makeLoop) {
   core.SetChannelServer(&channel);
   {
     TqnRunParts parts(core, *skin.view);
+    bool shutDown = false;
+    // Once: after the loop, or from within start-up or the loop when the
+    // session ends and the process may be ended before either goes on.
+    const std::function<void()> shutdown = [&] {
+      if (shutDown) return;
+      shutDown = true;
+      gShutdown = nullptr;
+      gRunning = nullptr;
+      if (skin.stopping) skin.stopping();
+      // Commands that come from now on wait for the next instance.
+      parts.commands.Close();
+      // A start from now on finds no one answering and waits for this
+      // process to end, then becomes the instance.
+      channel.StopServing();
+      core.Shutdown(skin.saveWindowState);
+      parts.services.Stop();
+    };
     gRunning = &core;
+    // Start-up may ask a question, and the session may end while it waits.
+    gShutdown = &shutdown;
+    struct Forget {
+      ~Forget() {
+        gShutdown = nullptr;
+        gRunning = nullptr;
+      }
+    } forget;  // also when the run ends by an exception
     core.Startup();
-    loop->StartTimers();
-    if (skin.started) skin.started();
-    if (gExitRequested) core.ExitProgram();
-    // An exit during start-up (the tray's, a service's stop) came before
-    // the loop could end on it.
-    if (!core.Exiting()) loop->Exec();
-    gRunning = nullptr;
-    if (skin.stopping) skin.stopping();
-    // Commands that come from now on wait for the next instance.
-    parts.commands.Close();
-    // A start from now on finds no one answering and waits for this
-    // process to end, then becomes the instance.
-    channel.StopServing();
-    core.Shutdown(skin.saveWindowState);
-    parts.services.Stop();
+    if (!shutDown) {
+      loop->StartTimers();
+      if (skin.started) skin.started();
+      if (gExitRequested) core.ExitProgram();
+      // An exit during start-up (the tray's, a service's stop) came before
+      // the loop could end on it.
+      if (!core.Exiting()) loop->Exec();
+    }
+    shutdown();
   }
   if (skin.detach) skin.detach();
   return 0;
@@ -76,6 +98,11 @@ int RunHeadlessWith(const TqnRunNotices& notices, const TqnRunLoopFactory& makeL
   };
   skin.detach = [&ui] { ui.SetLog(nullptr); };
   return RunProgramWith(skin, makeLoop);
+}
+
+void FinishRunNow() {
+  if (TqnApplication* core = gRunning.load()) core->ExitProgram();
+  if (gShutdown) (*gShutdown)();
 }
 
 bool RequestProgramExit() {

@@ -41,6 +41,7 @@ int RunWindowed(int, char**, bool hidden) {
     // The window outlives the core: shutdown still reads its geometry and tray.
     TfrmMainWin window;
     TqnWinUserInterface ui(window);
+    window.SetSessionEnd(FinishRunNow);
     code = RunProgram<TqnWin32RunLoop>(WindowSkin(window, ui, hidden));
   }
   ::CoUninitialize();

@@ -1,8 +1,16 @@
 // Named kernel objects on Windows: the system's own mutexes, manual-reset
 // events and paging-file sections. Names go to the kernel as they are, so
 // "Global\" and "Local\" keep their meaning there.
+//
+// A machine-wide ("Global\") name is the service's, which runs as the
+// system: the system and the administrators may use it; any other user may
+// only learn that it exists (the kernel refuses to open it for them, which
+// answers so), and so is told whom to ask instead of starting a second
+// instance beside the service. Other names keep the creator's defaults.
 
 #include "platform/win32.h"
+
+#include <sddl.h>
 
 #include "base/error.h"
 #include "platform/files.h"
@@ -49,6 +57,48 @@ std::shared_ptr<NamedObjectState> Adopt(HANDLE h) {
   return std::make_shared<NamedObjectState>(h);
 }
 
+// The system and the administrators: full access; every other signed-in
+// user: only the right to read the object's security. Not even
+// SYNCHRONIZE: with it a user could take the service's mutexes and stall
+// its channel.
+constexpr const wchar_t* kGlobalObjectSecurity = L"D:P(A;;GA;;;SY)(A;;GA;;;BA)(A;;RC;;;AU)";
+
+bool IsGlobalName(const std::string& name) { return name.rfind("Global\\", 0) == 0; }
+
+// The security a new object of this name gets; made once, kept for the
+// process's life.
+class ObjectSecurity {
+ public:
+  explicit ObjectSecurity(const std::string& name) {
+    if (!IsGlobalName(name)) return;
+    attributes_.nLength = sizeof attributes_;
+    attributes_.lpSecurityDescriptor = GlobalDescriptor();
+    attributes_.bInheritHandle = FALSE;
+    used_ = true;
+  }
+  SECURITY_ATTRIBUTES* get() { return used_ ? &attributes_ : nullptr; }
+
+ private:
+  static PSECURITY_DESCRIPTOR GlobalDescriptor() {
+    static const PSECURITY_DESCRIPTOR descriptor = [] {
+      PSECURITY_DESCRIPTOR sd = nullptr;
+      if (!::ConvertStringSecurityDescriptorToSecurityDescriptorW(kGlobalObjectSecurity, SDDL_REVISION_1, &sd,
+                                                                   nullptr))
+        ThrowLastError();
+      return sd;
+    }();
+    return descriptor;
+  }
+  SECURITY_ATTRIBUTES attributes_{};
+  bool used_ = false;
+};
+
+// A name that exists but is not this user's to use: known only to exist.
+// Its waits fail, as on a handle that was never opened.
+bool RefusedButExists() { return ::GetLastError() == ERROR_ACCESS_DENIED; }
+
+std::shared_ptr<NamedObjectState> ExistenceOnly() { return std::make_shared<NamedObjectState>(nullptr); }
+
 }  // namespace
 
 // ---- NamedMutex ----
@@ -62,7 +112,12 @@ NamedMutex::~NamedMutex() {
 }
 
 std::unique_ptr<NamedMutex> NamedMutex::Create(const std::string& name, bool initialOwner, bool* alreadyExisted) {
-  HANDLE h = ::CreateMutexA(nullptr, initialOwner ? TRUE : FALSE, name.c_str());
+  ObjectSecurity security(name);
+  HANDLE h = ::CreateMutexA(security.get(), initialOwner ? TRUE : FALSE, name.c_str());
+  if (!h && RefusedButExists()) {
+    if (alreadyExisted) *alreadyExisted = true;
+    return std::unique_ptr<NamedMutex>(new NamedMutex(ExistenceOnly()));
+  }
   const bool existed = h && ::GetLastError() == ERROR_ALREADY_EXISTS;
   std::unique_ptr<NamedMutex> m(new NamedMutex(Adopt(h)));
   if (alreadyExisted) *alreadyExisted = existed;
@@ -74,7 +129,10 @@ std::unique_ptr<NamedMutex> NamedMutex::Open(const std::string& name) {
   // SYNCHRONIZE alone is enough to learn that the name exists; a mutex of
   // another user that refuses full access still answers so.
   HANDLE h = ::OpenMutexA(SYNCHRONIZE | MUTEX_MODIFY_STATE, FALSE, name.c_str());
-  if (!h && ::GetLastError() == ERROR_ACCESS_DENIED) h = ::OpenMutexA(SYNCHRONIZE, FALSE, name.c_str());
+  if (!h && RefusedButExists()) h = ::OpenMutexA(SYNCHRONIZE, FALSE, name.c_str());
+  // Refused even that: the name exists all the same (the service's, seen
+  // by another user).
+  if (!h && RefusedButExists()) return std::unique_ptr<NamedMutex>(new NamedMutex(ExistenceOnly()));
   if (!h) return nullptr;
   return std::unique_ptr<NamedMutex>(new NamedMutex(std::make_shared<NamedObjectState>(h)));
 }
@@ -98,7 +156,8 @@ NamedEvent::~NamedEvent() = default;
 
 std::unique_ptr<NamedEvent> NamedEvent::Create(const std::string& name, bool manualReset, bool initialState,
                                                bool* alreadyExisted) {
-  HANDLE h = ::CreateEventA(nullptr, manualReset ? TRUE : FALSE, initialState ? TRUE : FALSE, name.c_str());
+  ObjectSecurity security(name);
+  HANDLE h = ::CreateEventA(security.get(), manualReset ? TRUE : FALSE, initialState ? TRUE : FALSE, name.c_str());
   const bool existed = h && ::GetLastError() == ERROR_ALREADY_EXISTS;
   auto state = Adopt(h);
   if (alreadyExisted) *alreadyExisted = existed;
@@ -140,8 +199,10 @@ SharedMemory::~SharedMemory() {
 
 std::unique_ptr<SharedMemory> SharedMemory::Create(const std::string& name, size_t size, bool* alreadyExisted) {
   const unsigned long long wanted = size == 0 ? 1 : size;
-  HANDLE h = ::CreateFileMappingA(INVALID_HANDLE_VALUE, nullptr, PAGE_READWRITE, static_cast<DWORD>(wanted >> 32),
-                                  static_cast<DWORD>(wanted & 0xFFFFFFFFu), name.c_str());
+  ObjectSecurity security(name);
+  HANDLE h = ::CreateFileMappingA(INVALID_HANDLE_VALUE, security.get(), PAGE_READWRITE,
+                                  static_cast<DWORD>(wanted >> 32), static_cast<DWORD>(wanted & 0xFFFFFFFFu),
+                                  name.c_str());
   const bool existed = h && ::GetLastError() == ERROR_ALREADY_EXISTS;
   auto state = Adopt(h);
   void* view = ::MapViewOfFile(h, FILE_MAP_ALL_ACCESS, 0, 0, 0);

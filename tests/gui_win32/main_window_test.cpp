@@ -166,3 +166,30 @@ TEST(MainWindowWin, TheSavedFrameAppliesWhenTheWindowFirstShowsAndIsReadBackOnce
   EXPECT_EQ(g.right, 790);
   EXPECT_EQ(g.bottom, 540);
 }
+
+// The system may end the process as soon as WM_ENDSESSION returns: the
+// exit asked at WM_QUERYENDSESSION is finished within it, not left to the
+// loop; a session end that was called off finishes nothing.
+TEST(MainWindowWin, TheEndOfTheSessionFinishesTheExitBeforeItsLastMessageReturns) {
+  WindowRun run(kTwoEntries);
+  HWND main = run.window.Handle();
+  int finished = 0;
+  // As the program's run does: its orderly shutdown, which saves the frame.
+  run.window.SetSessionEnd([&] {
+    ++finished;
+    run.core->Shutdown(true);
+  });
+  ::SetWindowPos(main, nullptr, 150, 90, 640, 450, SWP_NOZORDER);
+  EXPECT_TRUE(::SendMessageW(main, WM_QUERYENDSESSION, 0, ENDSESSION_LOGOFF));
+  ::SendMessageW(main, WM_ENDSESSION, FALSE, ENDSESSION_LOGOFF);
+  EXPECT_EQ(finished, 0);
+  ::SendMessageW(main, WM_ENDSESSION, TRUE, ENDSESSION_LOGOFF);
+  EXPECT_EQ(finished, 1);
+  EXPECT_TRUE(run.core->Exiting());
+  const TqnLog& log = run.core->Log();
+  const std::string logText =
+      platform::ReadFile(platform::JoinPath(log.LogFolder(), log.MainLogFileName(run.clock.Now())));
+  EXPECT_NE(logText.find(Win1251("Выход из программы")), std::string::npos);
+  EXPECT_NE(run.Settings().find("<left>150</left>"), std::string::npos) << run.Settings();
+  EXPECT_TRUE(QuitWasPosted());
+}

@@ -13,6 +13,12 @@
 #include "test_support/main_loop.h"
 #include "test_support/temp_dir.h"
 
+#ifdef _WIN32
+#include "platform/win32.h"
+
+#include <sddl.h>
+#endif
+
 using namespace qn;
 using qntest::ChildProcess;
 using qntest::UniqueName;
@@ -161,6 +167,28 @@ TEST(IpcChannel, SendingToAnEmptySlotFails) {
   TqnIpcMessage m{};
   EXPECT_THROW(SendIpcMessage(UniqueName("QN.TEST.NONE"), 0, m), EqnOsError);
 }
+
+#ifdef _WIN32
+// The service's channel as an ordinary user sees it: its objects are the
+// system's and refuse him.
+// The channel is in use (no second instance starts beside it), yet he has
+// no instance to talk to.
+TEST(IpcChannel, AChannelWhoseObjectsRefuseThisUserIsInUseButListsNoInstance) {
+  const std::string channel = "Global\\" + UniqueName("QN.TEST.REFUSED");
+  PSECURITY_DESCRIPTOR sd = nullptr;
+  ASSERT_TRUE(::ConvertStringSecurityDescriptorToSecurityDescriptorA("O:SYG:SYD:P", SDDL_REVISION_1, &sd, nullptr));
+  SECURITY_ATTRIBUTES sa{sizeof sa, sd, FALSE};
+  HANDLE mutex = ::CreateMutexA(&sa, TRUE, IpcObjectName(channel, 3, "mutex").c_str());
+  HANDLE event = ::CreateEventA(&sa, TRUE, FALSE, IpcObjectName(channel, 3, "event").c_str());
+  ::LocalFree(sd);
+  ASSERT_TRUE(mutex && event);
+  EXPECT_TRUE(IpcChannelInUse(channel));
+  EXPECT_TRUE(ListIpcInstances(channel).empty());
+  ::CloseHandle(mutex);
+  ::CloseHandle(event);
+  EXPECT_FALSE(IpcChannelInUse(channel));
+}
+#endif
 
 // A sender that gave up before its message was taken never gets another
 // sender's answer, and its withdrawn message is never handled; a sender

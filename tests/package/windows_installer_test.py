@@ -6,13 +6,15 @@ office's settings: the program, the uninstaller, the Start-menu entry, the
 start at logon and the Uninstall key are there and the settings are kept.
 Installed again with the service, the start at logon goes. The service runs
 under Wine's service manager: it is running, answers a workstation, a user's
-start beside it ends, and "sc stop" ends it in order. While a user's program
+start beside it ends, and "sc stop" ends it in order; a start that fails
+(its channel taken) says why in the log and to the service manager. While a user's program
 runs the uninstaller fails and changes nothing. An update without the service
 removes it, one with it brings it back. The silent uninstall stops it in
 order, removes the installer's files and entries and the service, and keeps
 the settings, databases, backups and logs.
 
-Usage: windows_installer_test.py QNDBMGR_SETUP_EXE VERSION
+Usage: windows_installer_test.py QNDBMGR_SETUP_EXE VERSION PLATFORM_TESTS_EXE
+(the last holds the channel's slots, as its child mode "hold_mutex")
 """
 import hashlib
 import os
@@ -117,6 +119,19 @@ class Wine:
             time.sleep(0.5)
 
 
+def hold_service_channel(wine, holder, work):
+    """Test programs that hold every slot of the service's channel."""
+    holders = []
+    for slot in range(10):
+        ready = os.path.join(work, "slot-%d" % slot)
+        holders.append(subprocess.Popen(
+            ["wine", holder, "--qn-child=hold_mutex", "Global\\RU.QUORVEN.RAZAD.INTERCOM.%02X.mutex" % slot,
+             "Z:" + ready.replace("/", "\\")], env=wine.env, stdin=subprocess.DEVNULL,
+            stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL))
+        wait_for(lambda: os.path.exists(ready), "slot %d held" % slot, 60)
+    return holders
+
+
 def wait_for(condition, what, seconds=90):
     deadline = time.monotonic() + seconds
     while not condition():
@@ -135,7 +150,7 @@ def ask_active_servers(port):
     return reply
 
 
-def test(setup, version, wine):
+def test(setup, version, wine, holder, work):
     folder = wine.path(FOLDER)
     port = free_port()
     # The office's settings, databases and backups are in the folder already.
@@ -194,6 +209,22 @@ def test(setup, version, wine):
     check(main_log(folder).count(EXIT_LINE) == 1, "the stopped service did not end in order:\n%s"
           % main_log(folder).decode("cp1251"))
 
+    # A start that fails is written where the administrator looks: nobody
+    # reads the standard error of a service. Every slot of its channel taken
+    # (by test programs that hold them), the service cannot make its own.
+    holders = hold_service_channel(wine, holder, work)
+    try:
+        check(wine.run(["sc", "start", "qndbmgr"]).returncode == 0, "sc start failed")
+        wine.wait_for_state("STOPPED")
+        failure = "Невозможно создать канал связи между копиями программы".encode("cp1251")
+        check(failure in main_log(folder), "the failed start is not in the log:\n%s" % main_log(folder).decode("cp1251"))
+        query = wine.run(["sc", "query", "qndbmgr"]).stdout
+        check(b"1066" in query, "the manager did not hear of the failure: %r" % query)
+    finally:
+        for h in holders:
+            h.kill()
+            h.wait()
+
     # A program that runs is never left half removed: the uninstaller, run in
     # place so that its exit code is seen, fails and changes nothing.
     program = subprocess.Popen(["wine", FOLDER + "\\qndbmgr.exe", "--headless=1"], env=wine.env,
@@ -234,7 +265,7 @@ def test(setup, version, wine):
 
 
 def main():
-    setup, version = sys.argv[1], sys.argv[2]
+    setup, version, holder = sys.argv[1], sys.argv[2], sys.argv[3]
     # A test run that is ended still ends its Wine and removes the prefix.
     signal.signal(signal.SIGTERM, lambda *_: sys.exit(1))
     with tempfile.TemporaryDirectory(prefix="qn-установка.") as work:
@@ -243,7 +274,7 @@ def main():
             wine.start()
             shutil.copyfile(setup, wine.path("C:\\setup.exe"))
             started = time.monotonic()
-            test("C:\\setup.exe", version, wine)
+            test("C:\\setup.exe", version, wine, holder, work)
             print("installed, served, stopped and uninstalled in %.0f s" % (time.monotonic() - started))
         finally:
             wine.stop()
