@@ -78,9 +78,9 @@ class TqnMainPresenter {
   static constexpr int kMinHeight = 320;
   static constexpr int kPathColumnWidth = 300;
   static constexpr int kRowIconSize = 32;
-  // The tray icon's record: the classic structure's size, the icon's
-  // identifier, the callback message (WM_USER + 1) and the tip's length.
-  static constexpr int kTrayRecordSize = 88;
+  // The tray icon's identifier, its callback message (WM_USER + 1) and the
+  // tip's length. The record's size is the platform's first version of it:
+  // 88 bytes for the 32-bit ANSI structure, more for a 64-bit wide one.
   static constexpr unsigned kTrayIconId = 100500;
   static constexpr unsigned kTrayCallbackMessage = 0x0400 + 1;
   static constexpr size_t kMaxTipLength = 63;

@@ -37,10 +37,10 @@ void Complete(Handover* h) {
   h->done.notify_all();
 }
 
-// Runs one of the loop's own messages; false for any other message.
-bool RunOwnMessage(const MSG& msg) {
-  if (msg.message == kRunWork) {
-    auto* h = reinterpret_cast<Handover*>(msg.lParam);
+// Runs handed-over work; false for any other message.
+bool RunOwnMessage(UINT message, LPARAM lParam) {
+  if (message == kRunWork) {
+    auto* h = reinterpret_cast<Handover*>(lParam);
     try {
       (*h->work)();
     } catch (...) {
@@ -50,8 +50,8 @@ bool RunOwnMessage(const MSG& msg) {
     Complete(h);
     return true;
   }
-  if (msg.message == kPostWork) {
-    auto* work = reinterpret_cast<std::function<void()>*>(msg.lParam);
+  if (message == kPostWork) {
+    auto* work = reinterpret_cast<std::function<void()>*>(lParam);
     try {
       (*work)();
     } catch (...) {
@@ -67,11 +67,7 @@ bool RunOwnMessage(const MSG& msg) {
 TqnWin32RunLoop* gLoop = nullptr;
 
 LRESULT CALLBACK LoopWindowProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) {
-  MSG msg{};
-  msg.message = message;
-  msg.wParam = wParam;
-  msg.lParam = lParam;
-  if (RunOwnMessage(msg)) return 0;
+  if (RunOwnMessage(message, lParam)) return 0;
   // Timers and exit requests act while the loop lives, not while it ends.
   if (message == kExitRequest || message == WM_TIMER) {
     if (gLoop && gLoopWindow.load()) gLoop->Dispatch(message, wParam, lParam);
@@ -213,12 +209,7 @@ void TqnWin32RunLoop::Exec() {
   while (::GetMessageW(&msg, nullptr, 0, 0) > 0) DeliverMessage(msg);
 }
 
-void TqnWin32RunLoop::Dispatch(unsigned message, uintptr_t wParam, intptr_t lParam) {
-  MSG msg{};
-  msg.message = message;
-  msg.wParam = wParam;
-  msg.lParam = lParam;
-  if (RunOwnMessage(msg)) return;
+void TqnWin32RunLoop::Dispatch(unsigned message, uintptr_t wParam, intptr_t) {
   if (message == kExitRequest) {
     core_.ExitProgram();
     return;

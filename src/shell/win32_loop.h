@@ -28,7 +28,7 @@ class TqnWin32RunLoop {
   void StartTimers();
   // Runs the loop until QuitMainThreadLoop.
   void Exec();
-  // Acts on one message of the loop's own window.
+  // Acts on a timer or an exit request of the loop's own window.
   void Dispatch(unsigned message, uintptr_t wParam, intptr_t lParam);
 
  private:
