@@ -176,6 +176,7 @@ void TqnDumpBatch::Discard() {
   shaped_ = false;
   plainCapacity_ = 1;
   replacingCapacity_ = 0;
+  unpacked_.clear();
 }
 
 void TqnDumpBatch::EndSection() {
@@ -268,7 +269,60 @@ void TqnDumpBatch::BuildShape() {
     }
   }
   shape_.columns = columns_;
+  PlanPacking();
   plainCapacity_ = DumpBlockCapacity(shape_, false, maxBlockRows_);
+}
+
+// Every value that can travel packed does, unless one of its column did
+// not pack before in this section. Texts pack in the character set of the
+// first text column that can: one of a byte a character whose padding is a
+// blank.
+void TqnDumpBatch::PlanPacking() {
+  unpacked_.resize(shape_.params.size(), false);
+  shape_.packed.assign(shape_.params.size(), TqnPackedField{});
+  shape_.packedCharset.clear();
+  for (size_t p = 0; p < shape_.params.size(); ++p) {
+    if (blobs_[p] || unpacked_[p]) continue;
+    const int position = static_cast<int>(p);
+    const int type = insert_->ParamSqlType(position);
+    bool text = false;
+    if (IsText(type)) {
+      auto charset = charsets_.find(insert_->ParamSubType(position) & 0xFF);
+      text = charset != charsets_.end() && charset->second.bytesPerChar == 1 && charset->second.name != "OCTETS" &&
+             (shape_.packedCharset.empty() || shape_.packedCharset == charset->second.name);
+      if (!text) continue;
+      if (shape_.packedCharset.empty()) shape_.packedCharset = charset->second.name;
+    }
+    shape_.packed[p] = PackableField(type, insert_->ParamScale(position), insert_->ParamLength(position), text,
+                                     shape_.params[p].sqlType);
+  }
+  if (shape_.packedCharset.empty()) shape_.packedCharset = "NONE";
+  LayOutRow(shape_);
+}
+
+// The row's packed text; a column whose value does not pack goes as a
+// parameter of its own from this row on, the rows before it being sent as
+// they were made.
+void TqnDumpBatch::Pack(TqnDumpRow& row) {
+  for (;;) {
+    if (shape_.packedWidth == 0) return;
+    row.packed.clear();
+    row.packed.reserve(static_cast<size_t>(shape_.packedWidth));
+    bool packs = true;
+    for (size_t p = 0; p < shape_.packed.size(); ++p) {
+      if (shape_.packed[p].kind == TqnPackKind::None || PackValue(shape_.packed[p], row.params[p], row.packed))
+        continue;
+      unpacked_[p] = true;
+      packs = false;
+    }
+    if (packs) return;
+    Flush();
+    if (plainCapacity_ <= 1) return;  // a failed block: the rest goes alone
+    blocks_.clear();
+    PlanPacking();
+    plainCapacity_ = DumpBlockCapacity(shape_, false, maxBlockRows_);
+    if (replacingCapacity_ > 1) replacingCapacity_ = DumpBlockCapacity(shape_, true, maxBlockRows_);
+  }
 }
 
 bool TqnDumpBatch::FitsInline(const TqnDumpRow& row) const {
@@ -294,6 +348,7 @@ void TqnDumpBatch::Add(TqnDumpRow row) {
     RunAlone(row);
     return;
   }
+  Pack(row);
   if (row.replacing && !pendingReplacing_ && pending_.size() >= static_cast<size_t>(replacingCapacity_)) Dispatch();
   pendingReplacing_ = pendingReplacing_ || row.replacing;
   pending_.push_back(std::move(row));
@@ -312,10 +367,12 @@ void TqnDumpBatch::Drain() {
 void TqnDumpBatch::TakeOldest() {
   TqnBlockSender::Outcome outcome = sender_->TakeOldest();
   std::vector<TqnDumpRow> rows = std::move(inFlight_.front().rows);
+  const bool packed = inFlight_.front().packed;
   inFlight_.pop_front();
   if (outcome.ran && !outcome.error) {
     ++stats_.blocks;
     stats_.blockRows += static_cast<long>(rows.size());
+    if (packed) stats_.packedRows += static_cast<long>(rows.size());
     if (progress_)
       for (size_t r = 0; r < rows.size(); ++r) progress_();
     return;
@@ -397,7 +454,9 @@ bool TqnDumpBatch::RunBlock(std::vector<TqnDumpRow>& rows, size_t first, int cou
   for (int r = 0; r < count; ++r) {
     const TqnDumpRow& row = rows[first + r];
     int base = BlockParamBase(shape_, r);
-    for (size_t p = 0; p < row.params.size(); ++p) block->SetParamValue(base + static_cast<int>(p), row.params[p]);
+    if (shape_.packedWidth > 0) block->SetString(base, row.packed);
+    for (size_t p = 0; p < row.params.size(); ++p)
+      if (shape_.rowSlot[p] >= 0) block->SetParamValue(base + shape_.rowSlot[p], row.params[p]);
   }
   // This one goes behind the blocks on their way, once the oldest of them
   // is stored when there are as many as may be; the caller goes on.
@@ -405,6 +464,7 @@ bool TqnDumpBatch::RunBlock(std::vector<TqnDumpRow>& rows, size_t first, int cou
   if (!sender_) sender_ = std::make_unique<TqnBlockSender>();
   InFlight& sent = inFlight_.emplace_back();
   sent.statement = block;
+  sent.packed = shape_.packedWidth > 0;
   sent.rows.assign(std::make_move_iterator(rows.begin() + static_cast<long>(first)),
                    std::make_move_iterator(rows.begin() + static_cast<long>(first) + count));
   sender_->Start(*block);

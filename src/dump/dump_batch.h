@@ -54,6 +54,7 @@ inline constexpr size_t kBlocksOnTheirWay = 2;
 struct TqnDumpRow {
   std::vector<std::string> values;      // as read, for the failure context
   std::vector<TqnFbParamValue> params;  // by insert parameter position
+  std::string packed;                   // the values a block takes packed (dump_pack.h)
   std::string id;                       // the object identifier as loaded
   bool replacing = false;               // the identifier begins with "070000"
 };
@@ -89,6 +90,8 @@ class TqnDumpBatch {
  private:
   TqnFbStatement& Register();
   void BuildShape();
+  void PlanPacking();
+  void Pack(TqnDumpRow& row);
   void PrepareDeletes();
   int Capacity(bool replacing) const { return replacing ? replacingCapacity_ : plainCapacity_; }
   void Run(std::vector<TqnDumpRow>& rows);
@@ -124,6 +127,7 @@ class TqnDumpBatch {
   bool managed_ = false;
   bool shaped_ = false;
   TqnDumpBlockShape shape_;
+  std::vector<bool> unpacked_;  // per insert parameter: no longer packed in this section
   int plainCapacity_ = 1, replacingCapacity_ = 0;  // 0: not yet known
   std::vector<TqnDumpRow> pending_;
   bool pendingReplacing_ = false;
@@ -134,6 +138,7 @@ class TqnDumpBatch {
   struct InFlight {
     TqnFbStatement* statement = nullptr;
     std::vector<TqnDumpRow> rows;
+    bool packed = false;
   };
   // Oldest first.
   std::deque<InFlight> inFlight_;

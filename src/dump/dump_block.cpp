@@ -10,24 +10,50 @@ namespace qn {
 
 namespace {
 
-// Kept a little below the server's limits.
-constexpr size_t kTextBudget = 64000;
-constexpr size_t kBlrBudget = 60000;
+// Firebird 3.0 takes statements far longer than the 64 KB of earlier
+// servers; one that refuses a block gets smaller ones (TqnDumpBatch).
+constexpr size_t kTextBudget = 256000;
+constexpr size_t kBlrBudget = 256000;
 constexpr int kMaxContexts = 255;
 
 // What one parameter adds to the compiled request: its message field and
-// null flag, the variable it is copied into, and its use in the insert.
+// null flag, the variable it is copied into, and its use in the insert; a
+// packed value, the substring with its two numbers and the cast.
 constexpr size_t kBlrPerParam = 40;
+constexpr size_t kBlrPerPacked = 32;
 constexpr size_t kBlrPerStatement = 24;
+
+bool Packed(const TqnDumpBlockShape& shape, size_t p) {
+  return p < shape.rowSlot.size() && shape.rowSlot[p] < 0;
+}
 
 const char* const kRegisterColumns =
     "\"tObject\"(\"UID\", \"fAge\", \"fCreated\", \"fChanged\", \"fTable\", \"fState\", \"fLazy\")";
 
 std::string ParamName(int row, size_t position) { return "a" + std::to_string(row) + "_" + std::to_string(position); }
+std::string PackedName(int row) { return "k" + std::to_string(row); }
+
+// The block's expression for a row's value of that parameter.
+std::string ValueOf(const TqnDumpBlockShape& shape, int row, size_t position) {
+  if (Packed(shape, position)) return UnpackExpression(shape.packed[position], ":" + PackedName(row));
+  return ":" + ParamName(row, position);
+}
+
+// The declarations of one row's parameters, in message order.
+std::vector<TqnBlockParam> RowParams(const TqnDumpBlockShape& shape) {
+  std::vector<TqnBlockParam> row;
+  if (shape.packedWidth > 0)
+    row.push_back(BlockParam(fb::SQL_TEXT, shape.packedWidth,
+                             "CHAR(" + std::to_string(shape.packedWidth) + ") CHARACTER SET " + shape.packedCharset));
+  for (size_t p = 0; p < shape.params.size(); ++p)
+    if (!Packed(shape, p)) row.push_back(shape.params[p]);
+  return row;
+}
 
 size_t RowBlr(const TqnDumpBlockShape& shape, bool replacing) {
   size_t blr = kBlrPerStatement + shape.table.size() + shape.columns.size();
-  blr += shape.params.size() * kBlrPerParam;
+  for (size_t p = 0; p < shape.params.size(); ++p) blr += Packed(shape, p) ? kBlrPerPacked : kBlrPerParam;
+  if (shape.packedWidth > 0) blr += kBlrPerParam;
   if (shape.managed) blr += kBlrPerStatement + 80 + shape.loadTime.size();
   if (replacing) blr += 3 * kBlrPerStatement + 40 + shape.table.size();
   return blr;
@@ -93,6 +119,33 @@ TqnBlockParam BlockParam(int type, int length, std::string sqlType) {
   return param;
 }
 
+void LayOutRow(TqnDumpBlockShape& shape) {
+  shape.packed.resize(shape.params.size());
+  size_t packing = 0;
+  for (const TqnPackedField& field : shape.packed) packing += field.kind != TqnPackKind::None ? 1 : 0;
+  shape.packedWidth = 0;
+  shape.rowSlot.assign(shape.params.size(), 0);
+  int slot = packing >= 2 ? 1 : 0;
+  for (size_t p = 0; p < shape.params.size(); ++p) {
+    TqnPackedField& field = shape.packed[p];
+    if (packing >= 2 && field.kind != TqnPackKind::None) {
+      field.offset = shape.packedWidth;
+      shape.packedWidth += field.width;
+      shape.rowSlot[p] = -1;
+    } else {
+      field.kind = TqnPackKind::None;
+      shape.rowSlot[p] = slot++;
+    }
+  }
+}
+
+int RowParamCount(const TqnDumpBlockShape& shape) {
+  if (shape.rowSlot.empty()) return static_cast<int>(shape.params.size());
+  int count = shape.packedWidth > 0 ? 1 : 0;
+  for (int slot : shape.rowSlot) count += slot >= 0 ? 1 : 0;
+  return count;
+}
+
 std::string DumpBlockSql(const TqnDumpBlockShape& shape, int rows, bool replacing) {
   std::string sql = "execute block (";
   bool first = true;
@@ -101,20 +154,25 @@ std::string DumpBlockSql(const TqnDumpBlockShape& shape, int rows, bool replacin
     first = false;
   };
   if (shape.managed) declare("tb", shape.tableParamType);
-  for (int r = 0; r < rows; ++r)
-    for (size_t p = 0; p < shape.params.size(); ++p) declare(ParamName(r, p), shape.params[p].sqlType);
+  const std::vector<TqnBlockParam> rowParams = RowParams(shape);
+  for (int r = 0; r < rows; ++r) {
+    size_t next = 0;
+    if (shape.packedWidth > 0) declare(PackedName(r), rowParams[next++].sqlType);
+    for (size_t p = 0; p < shape.params.size(); ++p)
+      if (!Packed(shape, p)) declare(ParamName(r, p), rowParams[next++].sqlType);
+  }
   sql += ") as\n";
   // The load time is read from its text once per block rather than per row.
   if (shape.managed) sql += "declare variable lt timestamp = '" + shape.loadTime + "';\n";
   sql += "begin\n";
   const std::string table = QuotedIdentifier("t" + shape.table);
   for (int r = 0; r < rows; ++r) {
-    const std::string id = ":" + ParamName(r, 0);
+    const std::string id = ValueOf(shape, r, 0);
     if (replacing)
       sql += "if (" + id + " starting with '070000') then begin delete from " + table + " where \"fObject\" = " + id +
              "; delete from \"tObject\" where \"UID\" = " + id + "; end\n";
     sql += "insert into " + table + " (" + shape.columns + ") values (";
-    for (size_t p = 0; p < shape.params.size(); ++p) sql += (p ? ", :" : ":") + ParamName(r, p);
+    for (size_t p = 0; p < shape.params.size(); ++p) sql += (p ? ", " : "") + ValueOf(shape, r, p);
     sql += ");\n";
     if (shape.managed)
       sql += std::string("insert into ") + kRegisterColumns + " values (" + id + ", 0, 0, :lt, :tb, 'E', 0);\n";
@@ -128,7 +186,7 @@ int DumpBlockCapacity(const TqnDumpBlockShape& shape, bool replacing, int maxRow
 
   // The input message, laid out as the server lays it out.
   size_t row = 0;
-  for (const TqnBlockParam& p : shape.params) row = (row + p.align - 1) / p.align * p.align + p.bytes;
+  for (const TqnBlockParam& p : RowParams(shape)) row = (row + p.align - 1) / p.align * p.align + p.bytes;
   size_t fixed = shape.managed ? 256 : 0;
   if (row > 0) rows = std::min<int>(rows, static_cast<int>((kBlockMessageBudget - fixed) / (row + 8)));
   rows = std::min<int>(rows, static_cast<int>(kBlrBudget / RowBlr(shape, replacing)));

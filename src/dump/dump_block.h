@@ -11,15 +11,17 @@
 // a value that fits is sent inside the block, the server making the blob.
 //
 // How many rows one block holds follows the server's limits (Firebird 3.0):
-// 64 KB of statement text, 64 KB of compiled request, 64 KB for the input
-// message (so the row width counts) and at most 255 relation contexts in
-// one request, each insert or delete taking one.
+// 64 KB for the input message (so the row width counts) and at most 255
+// relation contexts in one request, each insert or delete taking one; the
+// statement text and the compiled request are kept to a few hundred KB.
 #pragma once
 
 #include <cstddef>
 #include <map>
 #include <string>
 #include <vector>
+
+#include "dump/dump_pack.h"
 
 namespace qn {
 
@@ -52,7 +54,24 @@ struct TqnDumpBlockShape {
   std::string loadTime;               // "fChanged" of the register, as in its insert
   // Blob parameters are declared as texts of this many bytes at most.
   int inlineBlobLimit = 0;
+  // Per insert parameter, where its value lies in the row's packed text
+  // (dump_pack.h); empty, or all of kind None, when the rows pack nothing.
+  // The kinds and widths are the caller's; LayOutRow places them.
+  std::vector<TqnPackedField> packed;
+  std::string packedCharset;  // of the packed text, that of its text columns
+  // Set by LayOutRow: the packed parameter's bytes (0: none), and per
+  // insert parameter its place among the row's block parameters (-1: packed).
+  int packedWidth = 0;
+  std::vector<int> rowSlot;
 };
+
+// Places the packed fields one after the other and numbers the row's block
+// parameters: the packed text first when the row packs anything, then the
+// parameters of their own in position order. Packing a single value gains
+// nothing: then none is packed.
+void LayOutRow(TqnDumpBlockShape& shape);
+// The parameters of one block row.
+int RowParamCount(const TqnDumpBlockShape& shape);
 
 // The declaration of a parameter as the server describes it (SQL type
 // without the NULL bit, scale, subtype, length), for a parameter of an
@@ -67,11 +86,11 @@ inline constexpr size_t kBlockMessageBudget = 64000;
 // The block for rows rows. replacing adds the deletes, guarded by the
 // identifier's prefix, before each row's insert. Parameters: the table name
 // of the register first when the section is managed, then for each row its
-// insert's parameters in position order.
+// packed text, if any, and its insert's other parameters in position order.
 std::string DumpBlockSql(const TqnDumpBlockShape& shape, int rows, bool replacing);
 // Position of a row's first parameter in its block.
 inline int BlockParamBase(const TqnDumpBlockShape& shape, int row) {
-  return (shape.managed ? 1 : 0) + row * static_cast<int>(shape.params.size());
+  return (shape.managed ? 1 : 0) + row * RowParamCount(shape);
 }
 // The most rows a block may hold within the server's limits, at most
 // maxRows; 1 means no block (the rows go one by one).

@@ -51,6 +51,7 @@ struct TqnDumpLoadStats {
   long blockRows = 0;       // rows stored by them
   long aloneRows = 0;       // rows stored one by one
   long replayedBlocks = 0;  // blocks that failed and were run again row by row
+  long packedRows = 0;      // rows stored by blocks whose values went packed
 };
 
 struct TqnDumpLoadOptions {

@@ -464,6 +464,47 @@ TEST_F(DumpLoaderTest, ManyBlocksWithKeysAfterTheRowsGiveTheRowByRowResult) {
   BothGive("select * from \"tLog\"");
 }
 
+// Blocks take most values packed into one text a row and read them back on
+// the server: every kind of value, at the ends of its range, comes back as
+// the row-by-row load stores it, and so does a value that cannot travel
+// packed (a year of three digits), whose column then goes as a parameter
+// of its own for the rest of the section.
+TEST_F(DumpLoaderTest, PackedValuesGiveTheRowByRowResult) {
+  const char* const amounts[] = {"-0.05", "12.5", "0", "-123456789012.34", "99999999999999.99"};
+  const char* const ages[] = {"-2147483648", "2147483647", "-7", "0"};
+  const char* const bigs[] = {"-9223372036854775807", "9223372036854775807", "-1", "42"};
+  const char* const seen[] = {"2021-07-15", "2021-07-15 13:45:30.1239", "1999-02-30", "9999-12-31 23:59:59.9999"};
+  std::string data = "&Person\tObject\tName\tAge\tBig\tAmount\tBorn\tSeen\tBoss\n";
+  for (int i = 1; i <= 40; ++i) {
+    std::string name = i == 20 ? "  leading" : i == 5 ? "" : Win1251("Лицо ") + std::to_string(i);
+    std::string born = i == 30 ? "0999-12-31" : i % 2 ? "2020-02-29" : "1000-01-01";
+    data += EncodeObjectId(i) + "\t" + name + "\t" + ages[i % 4] + "\t" + bigs[i % 4] + "\t" + amounts[i % 5] + "\t" +
+            born + "\t" + seen[i % 4] + "\t" + (i % 3 ? EncodeObjectId(i + 1) : "") + "\n";
+  }
+  data += "&Ledger\tObject\tSum\tPrice\n";
+  const char* const prices[] = {"2147483.647", "-2147483.648", "0.001", "-0.5"};
+  for (int i = 1; i <= 12; ++i)
+    data += EncodeObjectId(500 + i) + "\t" + amounts[i % 5] + "\t" + prices[i % 4] + "\n";
+  data += "&Clock\tObject\tAt\tWhen\n";
+  for (int i = 1; i <= 12; ++i)
+    data += EncodeObjectId(600 + i) + "\t" + (i % 2 ? "23:59:59.9990" : "00:00:00.0000") + "\t" + seen[i % 4] + "\n";
+  TqnDumpLoadStats stats;
+  TqnDumpLoadOptions options;
+  options.maxBlockRows = 8;
+  options.stats = &stats;
+  Load(data, true, options);
+  LoadRowByRow(data);
+  EXPECT_GT(stats.packedRows, 40);
+  EXPECT_EQ(stats.aloneRows + stats.blockRows, 64);
+  EXPECT_EQ(BothGive("select * from \"tPerson\" order by 1").size(), 41u);
+  EXPECT_EQ(BothGive("select \"fName\", \"fBorn\" from \"tPerson\" where \"fObject\" in ('" + EncodeObjectId(20) +
+                     "', '" + EncodeObjectId(30) + "') order by 1"),
+            (std::vector<std::string>{"  leading|1000-01-01", Win1251("Лицо 30") + "|0999-12-31"}));
+  BothGive("select * from \"tLedger\" order by 1");
+  BothGive("select * from \"tClock\" order by 1");
+  BothGive("select \"UID\", \"fTable\", \"fChanged\" from \"tObject\" order by 1");
+}
+
 TEST_F(DumpLoaderTest, AFailureOfABlockStoredWhileTheNextIsMadeNamesItsRowAndCommitsNothing) {
   TqnDumpLoadOptions deferred;
   deferred.deferIndexes = true;
