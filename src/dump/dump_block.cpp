@@ -23,6 +23,10 @@ constexpr size_t kBlrPerParam = 40;
 constexpr size_t kBlrPerPacked = 32;
 constexpr size_t kBlrPerStatement = 24;
 
+// Fewer values than this gain less from sharing a parameter than the
+// server spends taking them apart again.
+constexpr size_t kMinPacked = 4;
+
 bool Packed(const TqnDumpBlockShape& shape, size_t p) {
   return p < shape.rowSlot.size() && shape.rowSlot[p] < 0;
 }
@@ -125,10 +129,10 @@ void LayOutRow(TqnDumpBlockShape& shape) {
   for (const TqnPackedField& field : shape.packed) packing += field.kind != TqnPackKind::None ? 1 : 0;
   shape.packedWidth = 0;
   shape.rowSlot.assign(shape.params.size(), 0);
-  int slot = packing >= 2 ? 1 : 0;
+  int slot = packing >= kMinPacked ? 1 : 0;
   for (size_t p = 0; p < shape.params.size(); ++p) {
     TqnPackedField& field = shape.packed[p];
-    if (packing >= 2 && field.kind != TqnPackKind::None) {
+    if (packing >= kMinPacked && field.kind != TqnPackKind::None) {
       field.offset = shape.packedWidth;
       shape.packedWidth += field.width;
       shape.rowSlot[p] = -1;

@@ -42,6 +42,8 @@ const char* kSchema =
     "CREATE TABLE \"tClock\" (\"fObject\" CHAR(12) NOT NULL, \"fAt\" TIME, \"fWhen\" TIMESTAMP, \"fFlag\" BOOLEAN);\n"
     "CREATE TABLE \"tLedger\" (\"fObject\" CHAR(12) NOT NULL, \"fSum\" NUMERIC(18,2), \"fPrice\" DECIMAL(9,3),"
     " \"fRate\" DOUBLE PRECISION);\n"
+    "CREATE TABLE \"tTimes\" (\"fObject\" CHAR(12) NOT NULL, \"fAt\" TIME, \"fPrice\" DECIMAL(9,3),"
+    " \"fSmall\" SMALLINT, \"fWhen\" TIMESTAMP);\n"
     "CREATE GENERATOR \"gDoc\";\n"
     "CREATE GENERATOR \"gCounter\";\n"
     "CREATE GENERATOR \"gSyncUserActionsVersion\";\n"
@@ -69,7 +71,9 @@ const char* kMeta =
     "  (Log (tags other unmanaged) (fields (Object (type TUid)) (Text (type TShort))))"
     "  (SyncUserActions (fields (Object (type TUid)) (Version (type TBig))))"
     "  (Clock (tags unmanaged) (fields (Object (type TUid)) (At (type TTime)) (When (type TStamp)) (Flag (type TBool))))"
-    "  (Ledger (tags unmanaged) (fields (Object (type TUid)) (Sum (type TAmount)) (Price (type TMoney)) (Rate (type TReal)))))"
+    "  (Ledger (tags unmanaged) (fields (Object (type TUid)) (Sum (type TAmount)) (Price (type TMoney)) (Rate (type TReal))))"
+    "  (Times (tags unmanaged) (fields (Object (type TUid)) (At (type TTime)) (Price (type TAmount)) (Small (type TInt))"
+    "   (When (type TStamp)))))"
     " (generators (Doc) (Counter)))";
 
 class DumpLoaderTest : public fbtest::ServerTest {
@@ -481,27 +485,25 @@ TEST_F(DumpLoaderTest, PackedValuesGiveTheRowByRowResult) {
     data += EncodeObjectId(i) + "\t" + name + "\t" + ages[i % 4] + "\t" + bigs[i % 4] + "\t" + amounts[i % 5] + "\t" +
             born + "\t" + seen[i % 4] + "\t" + (i % 3 ? EncodeObjectId(i + 1) : "") + "\n";
   }
-  data += "&Ledger\tObject\tSum\tPrice\n";
+  data += "&Times\tObject\tAt\tPrice\tSmall\tWhen\n";
   const char* const prices[] = {"2147483.647", "-2147483.648", "0.001", "-0.5"};
-  for (int i = 1; i <= 12; ++i)
-    data += EncodeObjectId(500 + i) + "\t" + amounts[i % 5] + "\t" + prices[i % 4] + "\n";
-  data += "&Clock\tObject\tAt\tWhen\n";
-  for (int i = 1; i <= 12; ++i)
-    data += EncodeObjectId(600 + i) + "\t" + (i % 2 ? "23:59:59.9990" : "00:00:00.0000") + "\t" + seen[i % 4] + "\n";
+  const char* const smalls[] = {"-32768", "32767", "0", "-1"};
+  for (int i = 1; i <= 24; ++i)
+    data += EncodeObjectId(500 + i) + "\t" + (i % 2 ? "23:59:59.9990" : "00:00:00.0000") + "\t" + prices[i % 4] +
+            "\t" + smalls[(i / 4) % 4] + "\t" + seen[i % 4] + "\n";
   TqnDumpLoadStats stats;
   TqnDumpLoadOptions options;
   options.maxBlockRows = 8;
   options.stats = &stats;
   Load(data, true, options);
   LoadRowByRow(data);
-  EXPECT_GT(stats.packedRows, 40);
+  EXPECT_GT(stats.packedRows, 56);
   EXPECT_EQ(stats.aloneRows + stats.blockRows, 64);
   EXPECT_EQ(BothGive("select * from \"tPerson\" order by 1").size(), 41u);
   EXPECT_EQ(BothGive("select \"fName\", \"fBorn\" from \"tPerson\" where \"fObject\" in ('" + EncodeObjectId(20) +
                      "', '" + EncodeObjectId(30) + "') order by 1"),
             (std::vector<std::string>{"  leading|1000-01-01", Win1251("Лицо 30") + "|0999-12-31"}));
-  BothGive("select * from \"tLedger\" order by 1");
-  BothGive("select * from \"tClock\" order by 1");
+  EXPECT_EQ(BothGive("select * from \"tTimes\" order by 1").size(), 24u);
   BothGive("select \"UID\", \"fTable\", \"fChanged\" from \"tObject\" order by 1");
 }
 
