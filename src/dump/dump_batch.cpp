@@ -177,6 +177,8 @@ void TqnDumpBatch::Discard() {
   plainCapacity_ = 1;
   replacingCapacity_ = 0;
   unpacked_.clear();
+  loop_[0] = loop_[1] = TqnLoopLayout{};
+  loopFailed_ = false;
 }
 
 void TqnDumpBatch::EndSection() {
@@ -270,7 +272,14 @@ void TqnDumpBatch::BuildShape() {
   }
   shape_.columns = columns_;
   PlanPacking();
-  plainCapacity_ = DumpBlockCapacity(shape_, false, maxBlockRows_);
+  plainCapacity_ = BlockCapacity(false);
+}
+
+// Loop blocks when every value of a row packs, else rows written out.
+int TqnDumpBatch::BlockCapacity(bool replacing) {
+  TqnLoopLayout& loop = loop_[replacing ? 1 : 0];
+  loop = loopFailed_ ? TqnLoopLayout{} : DumpLoopLayout(shape_, replacing, maxBlockRows_);
+  return loop.texts > 0 ? loop.Capacity() : DumpBlockCapacity(shape_, replacing, maxBlockRows_);
 }
 
 // Every value that can travel packed does, unless one of its column did
@@ -320,8 +329,8 @@ void TqnDumpBatch::Pack(TqnDumpRow& row) {
     if (plainCapacity_ <= 1) return;  // a failed block: the rest goes alone
     blocks_.clear();
     PlanPacking();
-    plainCapacity_ = DumpBlockCapacity(shape_, false, maxBlockRows_);
-    if (replacingCapacity_ > 1) replacingCapacity_ = DumpBlockCapacity(shape_, true, maxBlockRows_);
+    plainCapacity_ = BlockCapacity(false);
+    if (replacingCapacity_ > 1) replacingCapacity_ = BlockCapacity(true);
   }
 }
 
@@ -337,7 +346,7 @@ void TqnDumpBatch::Add(TqnDumpRow row) {
     if (row.replacing && replacingCapacity_ == 0) {
       PrepareDeletes();
       bool same = plainCapacity_ > 1 && SameTextType(*insert_, 0, *deleteObject_, 0);
-      replacingCapacity_ = same ? DumpBlockCapacity(shape_, true, maxBlockRows_) : 1;
+      replacingCapacity_ = same ? BlockCapacity(true) : 1;
     }
   } catch (...) {
     context_ = std::move(row.values);
@@ -411,7 +420,10 @@ void TqnDumpBatch::Run(std::vector<TqnDumpRow>& rows) {
     };
     bool replacing = replacingIn(std::min<size_t>(left, plainCapacity_));
     int capacity = std::max(1, Capacity(replacing));
-    int count = left >= static_cast<size_t>(capacity) ? capacity : static_cast<int>(std::bit_floor(left));
+    // A loop block takes any number of rows; rows written out, a few sizes.
+    int count = left >= static_cast<size_t>(capacity) ? capacity
+                : loop_[replacing ? 1 : 0].texts > 0 ? static_cast<int>(left)
+                                                      : static_cast<int>(std::bit_floor(left));
     replacing = replacingIn(count);
     if (count == 1) {
       RunAlone(rows[done]);
@@ -423,6 +435,8 @@ void TqnDumpBatch::Run(std::vector<TqnDumpRow>& rows) {
 }
 
 TqnFbStatement* TqnDumpBatch::BlockStatement(int count, bool replacing) {
+  const TqnLoopLayout& loop = loop_[replacing ? 1 : 0];
+  if (loop.texts > 0) count = 0;  // one loop statement takes every count
   // One of the statements of that size that is not on its way.
   int copy = 0;
   auto onItsWay = [this](const std::unique_ptr<TqnFbStatement>& statement) {
@@ -436,22 +450,50 @@ TqnFbStatement* TqnDumpBatch::BlockStatement(int count, bool replacing) {
   block = std::make_unique<TqnFbStatement>(connection_, transaction_);
   block->SetParamCheck(false);  // ":a0_1" are the block's variables
   try {
-    block->Prepare(DumpBlockSql(shape_, count, replacing));
-    if (block->ParamCount() == BlockParamBase(shape_, count)) return block.get();
+    if (loop.texts > 0) {
+      block->Prepare(DumpLoopSql(shape_, loop, replacing));
+      if (block->ParamCount() == (managed_ ? 1 : 0) + 2 * loop.texts) return block.get();
+    } else {
+      block->Prepare(DumpBlockSql(shape_, count, replacing));
+      if (block->ParamCount() == BlockParamBase(shape_, count)) return block.get();
+    }
   } catch (const Exception&) {
-    // A limit of the server the estimate missed: smaller blocks below.
+    // A limit of the server the estimate missed: smaller blocks below, or
+    // rows written out instead of a loop.
   }
   block.reset();
   int& capacity = replacing ? replacingCapacity_ : plainCapacity_;
-  capacity = std::max(1, std::min(capacity, count / 2));
+  if (loop.texts > 0) {
+    loopFailed_ = true;
+    capacity = BlockCapacity(replacing);
+  } else {
+    capacity = std::max(1, std::min(capacity, count / 2));
+  }
   return nullptr;
+}
+
+void TqnDumpBatch::SetLoopParams(TqnFbStatement& block, const std::vector<TqnDumpRow>& rows, size_t first,
+                                 int count, const TqnLoopLayout& loop) {
+  std::string text;
+  for (int t = 0, done = 0; t < loop.texts; ++t) {
+    const int take = std::clamp(count - done, 0, loop.rowsPerText);
+    text.clear();
+    text.reserve(static_cast<size_t>(take * shape_.packedWidth));
+    for (int r = done; r < done + take; ++r) text += rows[first + static_cast<size_t>(r)].packed;
+    const int base = (managed_ ? 1 : 0) + 2 * t;
+    block.SetInteger(base, take);
+    block.SetString(base + 1, text);
+    done += take;
+  }
 }
 
 bool TqnDumpBatch::RunBlock(std::vector<TqnDumpRow>& rows, size_t first, int count, bool replacing) {
   TqnFbStatement* block = BlockStatement(count, replacing);
   if (!block) return false;
   if (managed_) block->SetString(0, table_);
-  for (int r = 0; r < count; ++r) {
+  const TqnLoopLayout& loop = loop_[replacing ? 1 : 0];
+  if (loop.texts > 0) SetLoopParams(*block, rows, first, count, loop);
+  for (int r = 0; r < count && loop.texts == 0; ++r) {
     const TqnDumpRow& row = rows[first + r];
     int base = BlockParamBase(shape_, r);
     if (shape_.packedWidth > 0) block->SetString(base, row.packed);

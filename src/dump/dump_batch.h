@@ -91,6 +91,9 @@ class TqnDumpBatch {
   TqnFbStatement& Register();
   void BuildShape();
   void PlanPacking();
+  int BlockCapacity(bool replacing);
+  void SetLoopParams(TqnFbStatement& block, const std::vector<TqnDumpRow>& rows, size_t first, int count,
+                     const TqnLoopLayout& loop);
   void Pack(TqnDumpRow& row);
   void PrepareDeletes();
   int Capacity(bool replacing) const { return replacing ? replacingCapacity_ : plainCapacity_; }
@@ -128,6 +131,8 @@ class TqnDumpBatch {
   bool shaped_ = false;
   TqnDumpBlockShape shape_;
   std::vector<bool> unpacked_;  // per insert parameter: no longer packed in this section
+  TqnLoopLayout loop_[2];       // plain and replacing blocks; texts 0: rows written out
+  bool loopFailed_ = false;     // the server refused a loop block in this section
   int plainCapacity_ = 1, replacingCapacity_ = 0;  // 0: not yet known
   std::vector<TqnDumpRow> pending_;
   bool pendingReplacing_ = false;

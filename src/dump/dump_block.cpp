@@ -26,6 +26,8 @@ constexpr size_t kBlrPerStatement = 24;
 // Fewer values than this gain less from sharing a parameter than the
 // server spends taking them apart again.
 constexpr size_t kMinPacked = 4;
+// The longest VARCHAR of one-byte characters.
+constexpr int kMaxPackedWidth = 32765;
 
 bool Packed(const TqnDumpBlockShape& shape, size_t p) {
   return p < shape.rowSlot.size() && shape.rowSlot[p] < 0;
@@ -61,6 +63,23 @@ size_t RowBlr(const TqnDumpBlockShape& shape, bool replacing) {
   if (shape.managed) blr += kBlrPerStatement + 80 + shape.loadTime.size();
   if (replacing) blr += 3 * kBlrPerStatement + 40 + shape.table.size();
   return blr;
+}
+
+// What a block runs for one row, the row's values given by position.
+template <typename ValueAt>
+std::string RowStatements(const TqnDumpBlockShape& shape, bool replacing, ValueAt valueAt) {
+  const std::string table = QuotedIdentifier("t" + shape.table);
+  const std::string id = valueAt(0);
+  std::string sql;
+  if (replacing)
+    sql += "if (" + id + " starting with '070000') then begin delete from " + table + " where \"fObject\" = " + id +
+           "; delete from \"tObject\" where \"UID\" = " + id + "; end\n";
+  sql += "insert into " + table + " (" + shape.columns + ") values (";
+  for (size_t p = 0; p < shape.params.size(); ++p) sql += (p ? ", " : "") + valueAt(p);
+  sql += ");\n";
+  if (shape.managed)
+    sql += std::string("insert into ") + kRegisterColumns + " values (" + id + ", 0, 0, :lt, :tb, 'E', 0);\n";
+  return sql;
 }
 
 }  // namespace
@@ -132,7 +151,8 @@ void LayOutRow(TqnDumpBlockShape& shape) {
   int slot = packing >= kMinPacked ? 1 : 0;
   for (size_t p = 0; p < shape.params.size(); ++p) {
     TqnPackedField& field = shape.packed[p];
-    if (packing >= kMinPacked && field.kind != TqnPackKind::None) {
+    if (packing >= kMinPacked && field.kind != TqnPackKind::None &&
+        shape.packedWidth + field.width <= kMaxPackedWidth) {
       field.offset = shape.packedWidth;
       shape.packedWidth += field.width;
       shape.rowSlot[p] = -1;
@@ -169,17 +189,51 @@ std::string DumpBlockSql(const TqnDumpBlockShape& shape, int rows, bool replacin
   // The load time is read from its text once per block rather than per row.
   if (shape.managed) sql += "declare variable lt timestamp = '" + shape.loadTime + "';\n";
   sql += "begin\n";
-  const std::string table = QuotedIdentifier("t" + shape.table);
-  for (int r = 0; r < rows; ++r) {
-    const std::string id = ValueOf(shape, r, 0);
-    if (replacing)
-      sql += "if (" + id + " starting with '070000') then begin delete from " + table + " where \"fObject\" = " + id +
-             "; delete from \"tObject\" where \"UID\" = " + id + "; end\n";
-    sql += "insert into " + table + " (" + shape.columns + ") values (";
-    for (size_t p = 0; p < shape.params.size(); ++p) sql += (p ? ", " : "") + ValueOf(shape, r, p);
-    sql += ");\n";
-    if (shape.managed)
-      sql += std::string("insert into ") + kRegisterColumns + " values (" + id + ", 0, 0, :lt, :tb, 'E', 0);\n";
+  for (int r = 0; r < rows; ++r)
+    sql += RowStatements(shape, replacing, [&](size_t p) { return ValueOf(shape, r, p); });
+  return sql + "end";
+}
+
+TqnLoopLayout DumpLoopLayout(const TqnDumpBlockShape& shape, bool replacing, int maxRows) {
+  TqnLoopLayout layout;
+  const int width = shape.packedWidth;
+  if (width <= 0 || std::any_of(shape.rowSlot.begin(), shape.rowSlot.end(), [](int slot) { return slot >= 0; }))
+    return layout;
+  // Each text takes its length and null flag, its count and null flag.
+  constexpr size_t kPerText = 2 + 2 + 4 + 2 + 2;
+  const size_t fixed = shape.managed ? 256 : 0;
+  const int contexts = 1 + (shape.managed ? 1 : 0) + (replacing ? 2 : 0);
+  const long perText = kMaxPackedWidth / width;
+  long rows = std::min<long>(maxRows, static_cast<long>((kBlockMessageBudget - fixed) / static_cast<size_t>(width)));
+  const long texts = std::min<long>((rows + perText - 1) / perText, kMaxContexts / contexts);
+  rows = std::min(rows, texts * perText);
+  // Room for the texts' own fields.
+  while (rows > 0 && static_cast<size_t>(rows * width + texts * static_cast<long>(kPerText)) + fixed > kBlockMessageBudget)
+    --rows;
+  if (texts <= 0 || rows <= 0) return layout;
+  layout.texts = static_cast<int>(texts);
+  layout.rowsPerText = static_cast<int>(rows / texts);
+  if (layout.Capacity() < 2) layout = TqnLoopLayout{};
+  return layout;
+}
+
+std::string DumpLoopSql(const TqnDumpBlockShape& shape, const TqnLoopLayout& layout, bool replacing) {
+  const std::string width = std::to_string(shape.packedWidth);
+  const std::string text = "VARCHAR(" + std::to_string(layout.rowsPerText * shape.packedWidth) +
+                           ") CHARACTER SET " + shape.packedCharset;
+  std::string sql = "execute block (";
+  if (shape.managed) sql += "tb " + shape.tableParamType + " = ?, ";
+  for (int t = 0; t < layout.texts; ++t)
+    sql += (t ? ", n" : "n") + std::to_string(t) + " INTEGER = ?, " + PackedName(t) + " " + text + " = ?";
+  sql += ") as\n";
+  if (shape.managed) sql += "declare variable lt timestamp = '" + shape.loadTime + "';\n";
+  sql += "declare variable i integer;\ndeclare variable r char(" + width + ") character set " + shape.packedCharset +
+         ";\nbegin\n";
+  for (int t = 0; t < layout.texts; ++t) {
+    sql += "i = 0;\nwhile (i < n" + std::to_string(t) + ") do begin\nr = substring(" + PackedName(t) + " from i * " +
+           width + " + 1 for " + width + ");\n";
+    sql += RowStatements(shape, replacing, [&](size_t p) { return UnpackExpression(shape.packed[p], ":r"); });
+    sql += "i = i + 1;\nend\n";
   }
   return sql + "end";
 }

@@ -96,6 +96,22 @@ inline int BlockParamBase(const TqnDumpBlockShape& shape, int row) {
 // maxRows; 1 means no block (the rows go one by one).
 int DumpBlockCapacity(const TqnDumpBlockShape& shape, bool replacing, int maxRows);
 
+// When every value of a row packs, one statement takes any number of rows
+// up to its capacity: the rows' packed texts laid end to end in a few long
+// texts, each with its row count, and a loop per text that runs for each
+// row what the block runs. Far more rows fit in a round trip than the 255
+// relation contexts allow written out one by one, and one statement serves
+// the whole section.
+struct TqnLoopLayout {
+  int texts = 0;         // 0: the rows do not all pack
+  int rowsPerText = 0;
+  int Capacity() const { return texts * rowsPerText; }
+};
+TqnLoopLayout DumpLoopLayout(const TqnDumpBlockShape& shape, bool replacing, int maxRows);
+// Parameters: the register's table name when managed, then for each text
+// its row count (INTEGER) and the text.
+std::string DumpLoopSql(const TqnDumpBlockShape& shape, const TqnLoopLayout& layout, bool replacing);
+
 // "\"" + name + "\"", each inner quote doubled: the name as a quoted identifier.
 std::string QuotedIdentifier(const std::string& name);
 

@@ -56,7 +56,7 @@ struct TqnDumpLoadStats {
 
 struct TqnDumpLoadOptions {
   // The most rows sent in one block (dump_block.h); 1 sends each row alone.
-  int maxBlockRows = 128;
+  int maxBlockRows = 4096;
   // Counted into when given.
   TqnDumpLoadStats* stats = nullptr;
   // The keys and indexes of the tables are set aside for the load and built

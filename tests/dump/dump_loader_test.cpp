@@ -453,6 +453,7 @@ TEST_F(DumpLoaderTest, ManyBlocksWithKeysAfterTheRowsGiveTheRowByRowResult) {
   TqnDumpLoadStats stats;
   TqnDumpLoadOptions deferred;
   deferred.deferIndexes = true;
+  deferred.maxBlockRows = 128;
   deferred.stats = &stats;
   const std::string data = ManyRows(0);
   Load(data, true, deferred);
