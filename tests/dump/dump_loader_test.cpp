@@ -508,6 +508,29 @@ TEST_F(DumpLoaderTest, PackedValuesGiveTheRowByRowResult) {
   BothGive("select \"UID\", \"fTable\", \"fChanged\" from \"tObject\" order by 1");
 }
 
+// A block that loops over packed rows fails as a whole when one row is
+// refused; its rows are then stored one by one up to that row, which the
+// failure names, and nothing is committed.
+TEST_F(DumpLoaderTest, AFailureInsideALoopBlockNamesItsRowAndCommitsNothing) {
+  RunScript(connection_, connection_.DefaultTransaction(),
+            "ALTER TABLE \"tTimes\" ADD CONSTRAINT \"cSmall\" CHECK (\"fSmall\" < 30000);\n");
+  connection_.DefaultTransaction().Commit();
+  std::string data = "&Times\tObject\tAt\tPrice\tSmall\tWhen\n";
+  for (int i = 1; i <= 40; ++i)
+    data += EncodeObjectId(500 + i) + "\t12:00:00.0000\t1.5\t" + (i == 25 ? "31000" : "7") + "\t2021-07-15\n";
+  TqnDumpLoadStats stats;
+  TqnDumpLoadOptions options;
+  options.maxBlockRows = 16;
+  options.stats = &stats;
+  const std::string message = LoadError(data, options);
+  EXPECT_NE(message.find("\r\nTimes: " + EncodeObjectId(525) + "; 12:00:00.0000; 1.5; 31000; 2021-07-15"),
+            std::string::npos)
+      << message;
+  EXPECT_EQ(stats.replayedBlocks, 1);
+  EXPECT_EQ(progressCalls_, 24);
+  EXPECT_EQ(Rows("select count(*) from \"tTimes\""), std::vector<std::string>{"0"});
+}
+
 TEST_F(DumpLoaderTest, AFailureOfABlockStoredWhileTheNextIsMadeNamesItsRowAndCommitsNothing) {
   TqnDumpLoadOptions deferred;
   deferred.deferIndexes = true;
