@@ -19,7 +19,6 @@ namespace {
 // section's other parameters leave less room: blocks of a table with a blob
 // should still hold this many rows.
 constexpr int kInlineBlobRows = 64;
-constexpr int kMaxInlineBlob = 32765;  // the longest VARCHAR of one-byte characters
 constexpr int kMinInlineBlob = 256;
 
 bool IsText(int type) { return type == fb::SQL_TEXT || type == fb::SQL_VARYING; }
@@ -156,7 +155,7 @@ void TqnDumpBatch::BuildShape() {
   if (blobCount > 0) {
     long room = static_cast<long>(kBlockMessageBudget / kInlineBlobRows) - static_cast<long>(otherBytes);
     shape_.inlineBlobLimit =
-        static_cast<int>(std::clamp<long>(room / blobCount - 8, kMinInlineBlob, kMaxInlineBlob));
+        static_cast<int>(std::clamp<long>(room / blobCount - 8, kMinInlineBlob, kLongestText));
   }
   for (int p = 0; p < insert_->ParamCount(); ++p) {
     if (blobs_[p]) {
@@ -185,8 +184,8 @@ int TqnDumpBatch::BlockCapacity(bool replacing) {
   return loop.texts > 0 ? loop.Capacity() : DumpBlockCapacity(shape_, replacing, maxBlockRows_);
 }
 
-// Every value that can travel packed does, unless one of its column did
-// not pack before in this section. Texts pack in the character set of the
+// Every value that can travel packed does, unless a value of its column did
+// not pack earlier in this section. Texts pack in the character set of the
 // first text column that can: one of a byte a character whose padding is a
 // blank.
 void TqnDumpBatch::PlanPacking() {

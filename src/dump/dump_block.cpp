@@ -26,8 +26,6 @@ constexpr size_t kBlrPerStatement = 24;
 // Fewer values than this gain less from sharing a parameter than the
 // server spends taking them apart again.
 constexpr size_t kMinPacked = 4;
-// The longest VARCHAR of one-byte characters.
-constexpr int kMaxPackedWidth = 32765;
 
 bool Packed(const TqnDumpBlockShape& shape, size_t p) {
   return p < shape.rowSlot.size() && shape.rowSlot[p] < 0;
@@ -152,7 +150,7 @@ void LayOutRow(TqnDumpBlockShape& shape) {
   for (size_t p = 0; p < shape.params.size(); ++p) {
     TqnPackedField& field = shape.packed[p];
     if (packing >= kMinPacked && field.kind != TqnPackKind::None &&
-        shape.packedWidth + field.width <= kMaxPackedWidth) {
+        shape.packedWidth + field.width <= kLongestText) {
       field.offset = shape.packedWidth;
       shape.packedWidth += field.width;
       shape.rowSlot[p] = -1;
@@ -203,7 +201,7 @@ TqnLoopLayout DumpLoopLayout(const TqnDumpBlockShape& shape, bool replacing, int
   constexpr size_t kPerText = 2 + 2 + 4 + 2 + 2;
   const size_t fixed = shape.managed ? 256 : 0;
   const int contexts = 1 + (shape.managed ? 1 : 0) + (replacing ? 2 : 0);
-  const long perText = kMaxPackedWidth / width;
+  const long perText = kLongestText / width;
   long rows = std::min<long>(maxRows, static_cast<long>((kBlockMessageBudget - fixed) / static_cast<size_t>(width)));
   const long texts = std::min<long>((rows + perText - 1) / perText, kMaxContexts / contexts);
   rows = std::min(rows, texts * perText);

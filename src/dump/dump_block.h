@@ -82,6 +82,8 @@ TqnBlockParam BlockParam(int type, int length, std::string sqlType);
 
 // The room of one input message, kept a little below the server's 64 KB.
 inline constexpr size_t kBlockMessageBudget = 64000;
+// The longest VARCHAR of one-byte characters.
+inline constexpr int kLongestText = 32765;
 
 // The block for rows rows. replacing adds the deletes, guarded by the
 // identifier's prefix, before each row's insert. Parameters: the table name
