@@ -138,7 +138,8 @@ TEST(Program, AFreshHeadlessStartTakesTheFirstRunOfferAndLogsItsQuestion) {
   Installed app;
   ProgramProcess run(app.program, {"--headless=1"}, app.env);
   ASSERT_TRUE(WaitForLog(app.dir, qn::Win1251("создать новую пустую базу данных"))) << MainLog(app.dir);
-  EXPECT_TRUE(std::filesystem::is_directory(app.dir.File("data")));
+  // The question is logged as it is answered, before the folder is made.
+  EXPECT_TRUE(WaitUntil([&] { return std::filesystem::is_directory(app.dir.File("data")); }));
   run.Signal(SIGINT);
   EXPECT_EQ(run.Wait(10000), 0);
 }

@@ -230,8 +230,9 @@ TEST_F(Fb30Test, AnAdoptingGuardHoldsTheMutexesUntilKilled) {
   Spawned guard({"--guard", "--dir", InstanceDir(), "--port", std::to_string(server.Port()), "--adopt"});
   ASSERT_GT(guard.Pid(), 0);
   ASSERT_TRUE(Eventually([] { return IsFb30Running(); }));
-  EXPECT_TRUE(platform::NamedMutex::Open(kFb30MutexName));
-  EXPECT_TRUE(platform::NamedMutex::Open(kFb30GlobalMutexName));
+  // The guard creates one mutex after the other; running is seen at the first.
+  EXPECT_TRUE(Eventually([] { return platform::NamedMutex::Open(kFb30MutexName) != nullptr; }));
+  EXPECT_TRUE(Eventually([] { return platform::NamedMutex::Open(kFb30GlobalMutexName) != nullptr; }));
   EXPECT_TRUE(Eventually([&] { return GuardPid() == std::to_string(guard.Pid()) + "\n"; })) << GuardPid();
   ::kill(guard.Pid(), SIGKILL);
   guard.Wait();

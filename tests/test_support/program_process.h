@@ -92,13 +92,19 @@ inline std::string MainLog(const TempDir& dir) {
   return all;
 }
 
-inline bool WaitForLog(const TempDir& dir, const std::string& text, int timeoutMs = 20000) {
+// Polls until ready answers true; false when the time runs out first.
+template <typename Ready>
+bool WaitUntil(Ready ready, int timeoutMs = 20000) {
   auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
-  while (MainLog(dir).find(text) == std::string::npos) {
+  while (!ready()) {
     if (std::chrono::steady_clock::now() > deadline) return false;
     std::this_thread::sleep_for(std::chrono::milliseconds(20));
   }
   return true;
+}
+
+inline bool WaitForLog(const TempDir& dir, const std::string& text, int timeoutMs = 20000) {
+  return WaitUntil([&] { return MainLog(dir).find(text) != std::string::npos; }, timeoutMs);
 }
 
 // A workstation's TCP request: one line out, everything until the close in.
