@@ -4,6 +4,7 @@
 
 #include "backup/backup_names.h"
 #include "backup/dump_restore.h"
+#include "backup/service_verdict.h"
 #include "base/error.h"
 #include "base/text.h"
 #include "firebird/fb_attachments.h"
@@ -12,6 +13,7 @@
 #include "infoserver/info_packet.h"
 #include "platform/files.h"
 #include "platform/sockets.h"
+#include "settings/register.h"
 
 namespace qn {
 
@@ -49,7 +51,12 @@ TqnBackupEntry ReadBackupEntry(const TqnNode& entry) {
   e.verify = backup->FindNode("verify")->Content().AsBoolean(true);
   e.verifyFolder = backup->FindNode("verify_path")->Content().AsString("");
   e.prune = backup->FindNode("prune")->Content().AsBoolean(false);
-  e.rest = backup->FindNode("rest")->Content().AsInteger(10);
+  e.rest = backup->FindNode("rest")->Content().AsInteger(kDefaultBackupRest);
+  e.keepDaily = backup->FindNode("keep_daily")->Content().AsInteger(0);
+  e.keepWeekly = backup->FindNode("keep_weekly")->Content().AsInteger(0);
+  e.keepMonthly = backup->FindNode("keep_monthly")->Content().AsInteger(0);
+  e.keepRequested = backup->FindNode("keep_requested")->Content().AsInteger(kDefaultKeepRequested);
+  e.id = entry.FindNode(kEntryIdKey)->Content().AsString("");
   return e;
 }
 
@@ -250,9 +257,7 @@ void TqnBackupRunner::OnRemoteBackupVerbose(const TqnBackupJob& job, const std::
 
 void TqnBackupRunner::Verbose(const TqnBackupJob& job, const std::string& line, const char* logName) {
   log_.WriteNamedLog(logName, line);
-  const std::string upper = UpperCase(line);
-  for (const char* word : {"ERROR", "FATAL", "CANNOT"})
-    if (upper.find(word) != std::string::npos) throw Exception(TrimTrailing(line));
+  if (IsServiceFailureLine(line)) throw Exception(TrimTrailing(line));
   if (++verboseLineCount_ <= 10) return;
   verboseLineCount_ = 0;
   ++progressSteps_;

@@ -43,8 +43,13 @@ struct TqnBackupEntry {
   std::string backupFolder;  // "backup" / "path", decoded
   bool verify = true;        // "backup" / "verify": every backup restored once to prove it
   std::string verifyFolder{};  // "backup" / "verify_path": where the scratch copy goes ("" beside the backup)
-  bool prune = false;        // "backup" / "prune": keep at most "rest" of the program's backups
+  bool prune = false;        // "backup" / "prune": thin out the program's older backups
   int rest = 10;             // "backup" / "rest"
+  int keepDaily = 0;         // "backup" / "keep_daily", "keep_weekly", "keep_monthly"
+  int keepWeekly = 0;
+  int keepMonthly = 0;
+  int keepRequested = 3;     // "backup" / "keep_requested": workstations' backups
+  std::string id{};          // the entry's identity ("uid")
 };
 TqnBackupEntry ReadBackupEntry(const TqnNode& entry);
 
@@ -65,8 +70,10 @@ const char* VerifyStateWord(TqnVerifyResult::State state);  // "verified", "unve
 // The scratch databases of verifications are named with this prefix; one
 // left behind by a run that ended abruptly is removed at the next start.
 inline constexpr const char* kScratchPrefix = "qnverify-";
-// Removes the scratch databases left in a folder; returns how many.
-int RemoveScratchLeftovers(const std::string& folder);
+// Removes the files a run that ended abruptly left in a folder under a
+// prefix of the program's own (scratch databases, backups being written);
+// returns how many.
+int RemoveLeftovers(const std::string& folder, const std::string& prefix);
 
 // The remote fields of a backup job; all empty or 0 for a local backup.
 struct TqnBackupJob {
@@ -152,7 +159,8 @@ class TqnBackupRunner {
   // name, user, password and the client library of its server generation.
   void PrepareMainConnection(const TqnBackupEntry& entry);
 
-  // The verbose-line handlers: log the line, fail on ERROR/FATAL/CANNOT,
+  // The verbose-line handlers: log the line, fail on the tool's own failure
+  // lines (IsServiceFailureLine),
   // and every eleventh line advance the indicator (and, for a remote UDP
   // request, send a progress packet).
   void OnBackupVerbose(const TqnBackupJob& job, const std::string& line);

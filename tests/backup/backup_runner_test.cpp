@@ -176,14 +176,23 @@ class Verbose : public Runner {
   void SetUp() override {}  // no server needed
 };
 
-TEST_F(Verbose, ErrorFatalAndCannotInAnyCaseFailWithTheTrimmedLine) {
-  EXPECT_NO_THROW(runner_->OnBackupVerbose({}, "gbak: writing data for table T"));
-  EXPECT_EQ(FailureOf([&] { runner_->OnBackupVerbose({}, "gbak: ERROR: disk full \r\n\t "); }),
-            "gbak: ERROR: disk full");
-  EXPECT_EQ(FailureOf([&] { runner_->OnBackupVerbose({}, "  fatal thing\r\n"); }), "  fatal thing");
-  EXPECT_EQ(FailureOf([&] { runner_->OnRemoteBackupVerbose({}, "gbak: cannot open file"); }), "gbak: cannot open file");
-  EXPECT_NE(NamedLog("backup").find("gbak: ERROR: disk full \r\n\t \r\n"), std::string::npos);
-  EXPECT_NE(NamedLog("remotebackup").find("gbak: cannot open file\r\n"), std::string::npos);
+TEST_F(Verbose, OnlyTheToolsOwnFailureLinesFailNeverTheWordsInNames) {
+  for (const char* line : {"gbak:    writing table LOGERRORS ", "gbak:         writing column ERROR_TEXT ",
+                           "gbak:writing stored procedure CANNOT_SHIP ", "gbak:    writing domain D_FATAL ",
+                           "gbak:    restoring index IDX_ERRORS", "gbak:    writing generator ERRORS value 0 "})
+    EXPECT_NO_THROW(runner_->OnBackupVerbose({}, line)) << line;
+  EXPECT_EQ(FailureOf([&] { runner_->OnBackupVerbose({}, "gbak: ERROR:I/O error during \"open\" \r\n\t "); }),
+            "gbak: ERROR:I/O error during \"open\"");
+  EXPECT_EQ(FailureOf([&] { runner_->OnBackupVerbose({}, "gbak:Exiting before completion due to errors"); }),
+            "gbak:Exiting before completion due to errors");
+  EXPECT_EQ(FailureOf([&] { runner_->OnRemoteBackupVerbose({}, "gbak:cannot commit index IDX_ERRORS"); }),
+            "gbak:cannot commit index IDX_ERRORS");
+  EXPECT_EQ(FailureOf([&] {
+              runner_->OnBackupVerbose({}, "gbak:Database is not online due to failure to activate one or more indices.");
+            }),
+            "gbak:Database is not online due to failure to activate one or more indices.");
+  EXPECT_NE(NamedLog("backup").find("gbak: ERROR:I/O error during \"open\" \r\n\t \r\n"), std::string::npos);
+  EXPECT_NE(NamedLog("remotebackup").find("gbak:cannot commit index IDX_ERRORS\r\n"), std::string::npos);
 }
 
 TEST_F(Verbose, EveryEleventhLineAdvancesTheIndicator) {
