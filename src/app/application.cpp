@@ -81,6 +81,7 @@ void TqnApplication::Startup() {
     instanceNumber_ = std::uniform_int_distribution<int32_t>(0, 2147483645)(random) + 1;
 
     settings_.Load([this](const std::string& text, bool show) { log_.ReportError(text, show); });
+    GiveEntriesIds();
     ReadFbIni(programFolder_, address_);
     packetKey_ = settings_.EnsurePacketKey();
     if (IsDefaultPacketKey(packetKey_)) log_.LogMessage(DefaultPacketKeyWarning());
@@ -106,11 +107,25 @@ void TqnApplication::Startup() {
   });
 }
 
+void TqnApplication::GiveEntriesIds() {
+  // An identity relied on by a backup's catalogue line must be the one the
+  // next run reads: saved at once.
+  if (!settings_.Change([](TqnNode& root) { return EnsureEntryIds(root); })) return;
+  try {
+    SaveSettings();
+  } catch (const std::exception& e) {
+    log_.LogMessage(e.what());
+  }
+}
+
 void TqnApplication::StartupForCommand() {
   settings_.Load([this](const std::string& text, bool show) { log_.ReportError(text, show); });
+  GiveEntriesIds();
   ReadFbIni(programFolder_, address_);
   address_.localHostName = platform::HostName();
   FillList();
+  // A short-lived instance is a start too: what a killed run left goes.
+  if (afterLoad_) afterLoad_();
   if (channel_) channel_->SetOnMessage([this](TqnIpcServer&, TqnIpcMessage& m) { HandleIntercom(m); });
 }
 

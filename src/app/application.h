@@ -181,6 +181,8 @@ class TqnApplication {
   static std::string Caption();  // "Менеджер баз данных"
 
  private:
+  // Gives every entry of the register its identity, saved at once.
+  void GiveEntriesIds();
   void UpdateButtons(int row);
   void BusyChanged();
   void CreateEntryFolders(int number);

@@ -10,7 +10,9 @@ namespace qn {
 namespace {
 
 constexpr const char* kHeader =
-    "file\tentry\tsize\tsha256\tstart\tduration_ms\toutcome\tverification\trestore_ms\tcounts\tmessage";
+    "file\tentry\tsize\tsha256\tstart\tduration_ms\toutcome\tverification\trestore_ms\tcounts\tmessage\tentry_id";
+// Every header, this one and the shorter one before identities.
+constexpr const char* kHeaderStart = "file\tentry\t";
 
 // A field never holds a tab or a line break: they become blanks.
 std::string Field(const std::string& text) {
@@ -36,11 +38,16 @@ std::vector<std::string> SplitTabs(const std::string& line) {
 std::string FormatCatalogue(const std::vector<TqnCatalogueRecord>& records) {
   std::string text = Win1251("# Каталог резервных копий Менеджера баз данных; поля разделены табуляцией\r\n");
   text += std::string(kHeader) + "\r\n";
-  for (const TqnCatalogueRecord& r : records)
+  for (const TqnCatalogueRecord& r : records) {
+    if (!r.raw.empty()) {
+      text += r.raw + "\r\n";
+      continue;
+    }
     text += Field(r.file) + "\t" + Field(r.entry) + "\t" + std::to_string(r.size) + "\t" + Field(r.sha256) + "\t" +
             Field(r.start) + "\t" + std::to_string(r.durationMs) + "\t" + Field(r.outcome) + "\t" +
             Field(r.verification) + "\t" + std::to_string(r.restoreMs) + "\t" + Field(r.counts) + "\t" +
-            Field(r.message) + "\r\n";
+            Field(r.message) + "\t" + Field(r.entryId) + "\r\n";
+  }
   return text;
 }
 
@@ -53,10 +60,14 @@ std::vector<TqnCatalogueRecord> ParseCatalogue(const std::string& text) {
     std::string line = text.substr(begin, end - begin);
     begin = end + 1;
     if (!line.empty() && line.back() == '\r') line.pop_back();
-    if (line.empty() || line[0] == '#' || line == kHeader) continue;
+    if (line.empty() || line[0] == '#' || line.rfind(kHeaderStart, 0) == 0) continue;
     const std::vector<std::string> f = SplitTabs(line);
-    if (f.size() < 11) continue;
     TqnCatalogueRecord r;
+    if (f.size() < 11) {
+      r.raw = line;
+      records.push_back(r);
+      continue;
+    }
     r.file = f[0];
     r.entry = f[1];
     r.size = std::strtoll(f[2].c_str(), nullptr, 10);
@@ -68,6 +79,7 @@ std::vector<TqnCatalogueRecord> ParseCatalogue(const std::string& text) {
     r.restoreMs = std::strtoll(f[8].c_str(), nullptr, 10);
     r.counts = f[9];
     r.message = f[10];
+    if (f.size() > 11) r.entryId = f[11];
     records.push_back(r);
   }
   return records;
@@ -75,12 +87,30 @@ std::vector<TqnCatalogueRecord> ParseCatalogue(const std::string& text) {
 
 std::vector<TqnCatalogueRecord> ReadCatalogue(const std::string& folder) {
   const std::string file = folder + kCatalogueFileName;
-  if (!platform::FileExists(file)) return {};
+  if (!platform::FileExists(file) && !platform::DirectoryExists(file)) return {};
+  return ParseCatalogue(platform::ReadFile(file));
+}
+
+std::vector<TqnCatalogueRecord> ReadCatalogueForLooking(const std::string& folder) {
   try {
-    return ParseCatalogue(platform::ReadFile(file));
+    return ReadCatalogue(folder);
   } catch (const std::exception&) {
     return {};
   }
+}
+
+bool RecordOfEntry(const TqnCatalogueRecord& record, const std::string& entryName, const std::string& entryId) {
+  if (!record.raw.empty()) return false;
+  if (record.entryId.empty()) return record.entry == entryName;
+  return record.entryId == entryId;
+}
+
+void AddCatalogueRecord(std::vector<TqnCatalogueRecord>& records, const std::string& folder,
+                        const TqnCatalogueRecord& record) {
+  const std::string file = CatalogueFilePath(folder, record);
+  if (record.outcome == "ok")
+    std::erase_if(records, [&](const TqnCatalogueRecord& r) { return r.raw.empty() && CatalogueFilePath(folder, r) == file; });
+  records.push_back(record);
 }
 
 void WriteCatalogue(const std::string& folder, const std::vector<TqnCatalogueRecord>& records) {
@@ -95,7 +125,7 @@ std::string CatalogueFilePath(const std::string& folder, const TqnCatalogueRecor
 const TqnCatalogueRecord* FindCatalogued(const std::vector<TqnCatalogueRecord>& records, const std::string& folder,
                                          const std::string& file) {
   for (auto it = records.rbegin(); it != records.rend(); ++it)
-    if (CatalogueFilePath(folder, *it) == file) return &*it;
+    if (it->raw.empty() && CatalogueFilePath(folder, *it) == file) return &*it;
   return nullptr;
 }
 

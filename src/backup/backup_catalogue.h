@@ -4,14 +4,17 @@
 // line per backup with tab-separated fields (Windows-1251):
 //
 //   file  entry  size  sha256  start  duration_ms  outcome  verification
-//   restore_ms  counts  message
+//   restore_ms  counts  message  entry_id
 //
 // "file" is the name within the folder, or the full name of a backup made
 // elsewhere; "start" is "yyyy-mm-dd hh:nn:ss" local time; "outcome" is "ok"
 // or "failed"; "verification" is "verified", "unverified" (not checked, the
 // message says why) or "failed" (checked and found bad); "counts" are the
-// per-table record counts of the backup. The file is replaced as a whole,
-// so a reader sees the old or the new catalogue, never half of one.
+// per-table record counts of the backup; "entry_id" is the entry's identity,
+// which a new entry never shares with a removed one (empty in lines written
+// before it existed). The file is replaced as a whole, so a reader sees the
+// old or the new catalogue, never half of one. A line this version cannot
+// read is kept as it stands.
 #pragma once
 
 #include <string>
@@ -33,20 +36,34 @@ struct TqnCatalogueRecord {
   long long restoreMs = 0;
   std::string counts;   // FormatRecordCounts
   std::string message;  // why it failed or is not verified
+  std::string entryId;  // the entry's identity, "" in older lines
+  std::string raw;      // a line that did not parse, written back as it was
 };
 
-// The text of a catalogue and back; lines that do not parse are skipped.
+// The text of a catalogue and back; a line that does not parse becomes a
+// record holding only its raw text.
 std::string FormatCatalogue(const std::vector<TqnCatalogueRecord>& records);
 std::vector<TqnCatalogueRecord> ParseCatalogue(const std::string& text);
 
 // The catalogue of a folder (normalised, with its separator); empty when it
-// has none or it cannot be read.
+// has none. Throws when one is there but cannot be read: a catalogue is
+// never taken for empty and then rewritten without its history.
 std::vector<TqnCatalogueRecord> ReadCatalogue(const std::string& folder);
+// The same, empty when it cannot be read, for those who only look.
+std::vector<TqnCatalogueRecord> ReadCatalogueForLooking(const std::string& folder);
 // Replaces the folder's catalogue; throws when it cannot be written.
 void WriteCatalogue(const std::string& folder, const std::vector<TqnCatalogueRecord>& records);
 
 // The full name of a record's file: a bare name lies in the folder.
 std::string CatalogueFilePath(const std::string& folder, const TqnCatalogueRecord& record);
+// True when the record is one of the entry's: the same identity, or, for a
+// line written before identities, the same element name (enough to look at
+// it, never enough to delete its file).
+bool RecordOfEntry(const TqnCatalogueRecord& record, const std::string& entryName, const std::string& entryId);
+// Adds a record; an older record that names the same file describes a file
+// that is no longer there and goes.
+void AddCatalogueRecord(std::vector<TqnCatalogueRecord>& records, const std::string& folder,
+                        const TqnCatalogueRecord& record);
 // The newest record of an entry whose file is this one, or nullptr.
 const TqnCatalogueRecord* FindCatalogued(const std::vector<TqnCatalogueRecord>& records, const std::string& folder,
                                          const std::string& file);

@@ -84,8 +84,10 @@ void TqnBackupFeature::btnBackupClick() {
   // The person who asked sees at once that the copy would not restore.
   if (outcome.verify.state == TqnVerifyResult::State::Failed)
     app_.Ui().ShowMessage(TqnMessageKind::Warning,
-                          Win1251("Резервная копия создана, но не прошла проверку восстановлением: ") +
+                          Win1251("Резервная копия не прошла проверку восстановлением и не сохранена: ") +
                               outcome.verify.reason);
+  else if (!outcome.catalogueError.empty())
+    app_.Ui().ShowMessage(TqnMessageKind::Warning, outcome.catalogueError);
 }
 
 void TqnBackupFeature::btnRestoreClick() {
@@ -156,7 +158,10 @@ void TqnBackupFeature::PerformRemoteBackup(const TqnRemoteBackupRequest& request
   job.requesterAddress = request.peer;
   job.senderNumber = app_.InstanceNumber();
   job.requestNumber = static_cast<int32_t>(request.requestNumber);
-  keeper_.Make(entry, request.fileName, job);
+  // The workstation hears "success" only for a backup that was proven.
+  const TqnBackupOutcome outcome = keeper_.Make(entry, request.fileName, job);
+  if (!outcome.Proven())
+    throw Exception(Win1251("Резервная копия не подтверждена проверкой: ") + outcome.message);
 }
 
 void TqnBackupFeature::Recorded(const TqnBackupOutcome& outcome) {
@@ -242,7 +247,9 @@ void TqnBackupFeature::CheckStale() {
 }
 
 void TqnBackupFeature::RemoveLeftovers() {
-  std::set<std::string> folders;
+  // Scratch databases by their prefix; backups being written only when the
+  // identity in their name is one of this register's entries.
+  std::map<std::string, std::set<std::string>> prefixes;  // folder: prefixes
   app_.Settings().Read([&](const TqnNode& root) {
     const TqnNode* data = RegisterOf(root);
     for (int i = 0; i < data->NodeCount(); ++i) {
@@ -250,14 +257,17 @@ void TqnBackupFeature::RemoveLeftovers() {
       if (!ParseEntryName(data->Nodes(i)->Name(), number)) continue;
       const TqnBackupEntry entry = ReadBackupEntry(*data->Nodes(i));
       for (const std::string& folder : {entry.backupFolder, entry.verifyFolder})
-        if (!folder.empty()) folders.insert(folder);
+        if (!folder.empty()) prefixes[folder].insert(kScratchPrefix);
+      if (!entry.backupFolder.empty() && !entry.id.empty())
+        prefixes[entry.backupFolder].insert(kPartialPrefix + entry.id + "-");
     }
     return 0;
   });
-  for (const std::string& folder : folders) {
-    const int removed = RemoveScratchLeftovers(folder);
+  for (const auto& [folder, starts] : prefixes) {
+    int removed = 0;
+    for (const std::string& prefix : starts) removed += qn::RemoveLeftovers(folder, prefix);
     if (removed > 0)
-      app_.Log().LogMessage(Format(Win1251("Удалено проверочных копий, оставшихся от прошлого запуска, в \"%s\": %d")
+      app_.Log().LogMessage(Format(Win1251("Удалено файлов, оставшихся от прервавшегося запуска, в \"%s\": %d")
                                        .c_str(),
                                    folder.c_str(), removed));
   }

@@ -54,7 +54,8 @@ class TqnBackupFeature {
   // backup for longer than "alerts" / "stale_hours", and alerts once per
   // entry. Part of every scheduler tick; main thread.
   void CheckStale();
-  // Removes scratch databases left in the backup and verification folders
+  // Removes scratch databases and backups still being written left in the
+  // backup and verification folders
   // by a run that ended abruptly. Start-up, main thread.
   void RemoveLeftovers();
 

@@ -2,8 +2,10 @@
 
 #include <algorithm>
 #include <chrono>
+#include <set>
 
 #include "backup/backup_names.h"
+#include "backup/retention.h"
 #include "base/error.h"
 #include "base/sha256.h"
 #include "base/text.h"
@@ -32,8 +34,13 @@ std::string CatalogueName(const std::string& folder, const std::string& file) {
 }  // namespace
 
 std::string TqnBackupOutcome::State() const {
-  if (!made || verify.state == TqnVerifyResult::State::Failed) return "failed";
+  if (!made || verify.state == TqnVerifyResult::State::Failed || !catalogueError.empty()) return "failed";
   return VerifyStateWord(verify.state);
+}
+
+bool TqnBackupOutcome::Proven() const {
+  const std::string state = State();
+  return state == "verified" || (state == "unverified" && verifyDisabled);
 }
 
 std::string FileSha256(const std::string& file) {
@@ -61,9 +68,9 @@ bool TqnBackupKeeper::Local(const TqnBackupEntry& entry) const {
 
 void TqnBackupKeeper::CheckFreeSpace(const TqnBackupEntry& entry, const std::string& file, const std::string& folder) {
   long long needed = -1;
-  const std::vector<TqnCatalogueRecord> records = ReadCatalogue(folder);
+  const std::vector<TqnCatalogueRecord> records = ReadCatalogueForLooking(folder);
   for (auto it = records.rbegin(); it != records.rend() && needed < 0; ++it)
-    if (it->entry == entry.name && it->outcome == "ok" && it->size >= 0) needed = it->size;
+    if (RecordOfEntry(*it, entry.name, entry.id) && it->outcome == "ok" && it->size >= 0) needed = it->size;
   if (needed < 0) needed = platform::FileSize(ParseDatabasePath(entry.path).filePath);
   if (needed < 0) return;  // nothing to go by
   needed += needed / 10 + kFreeSpaceMargin;
@@ -75,118 +82,215 @@ void TqnBackupKeeper::CheckFreeSpace(const TqnBackupEntry& entry, const std::str
                            target.c_str(), free, needed));
 }
 
-void TqnBackupKeeper::Record(const std::string& folder, const TqnCatalogueRecord& record) {
+std::string TqnBackupKeeper::Record(const std::string& folder, const TqnCatalogueRecord& record) {
   try {
     std::vector<TqnCatalogueRecord> records = ReadCatalogue(folder);
-    records.push_back(record);
+    AddCatalogueRecord(records, folder, record);
     WriteCatalogue(folder, records);
+    return {};
   } catch (const std::exception& e) {
-    log_.LogMessage(Win1251("Не удалось записать каталог резервных копий в \"") + folder + "\": " + e.what());
+    // The catalogue stays as it was: rewritten from a failed read, it would
+    // lose its history and the sums that prove the older backups.
+    const std::string message =
+        Win1251("Не удалось записать каталог резервных копий в \"") + folder + "\": " + e.what();
+    log_.LogMessage(message);
+    return message;
   }
 }
+
+void TqnBackupKeeper::CheckWritable(const std::string& file, const std::string& entryId) {
+  // The server writes the backup, but the program must be able to rename,
+  // catalogue and prune it there: a sandboxed service that may not is told
+  // at once, before the server has written anything.
+  const std::string probe = PartialBackupName(platform::JoinPath(platform::ExtractFileDir(file), "probe"), entryId);
+  try {
+    platform::WriteFileReplacing(probe, "");
+    platform::DeleteFile(probe);
+  } catch (const std::exception& e) {
+    const std::string folder = platform::ExtractFileDir(file);
+    const std::string why = platform::DirectoryExists(folder) ? e.what() : Win1251("каталога нет");
+    throw Exception(Format(Win1251("Резервную копию \"%s\" некуда записать: каталог \"%s\" недоступен программе "
+                                   "для записи (%s)").c_str(),
+                           file.c_str(), folder.c_str(), why.c_str()));
+  }
+}
+
+namespace {
+
+// Removes a file of this run's own making; a file that is not there is fine.
+void RemoveOwn(const std::string& file) {
+  if (!platform::FileExists(file)) return;
+  try {
+    platform::DeleteFile(file);
+  } catch (const std::exception&) {
+    // Swept at the next start.
+  }
+}
+
+}  // namespace
 
 TqnBackupOutcome TqnBackupKeeper::Make(const TqnBackupEntry& entry, const std::string& file, TqnBackupJob job) {
   TqnOperationLock::Hold operation(runner_.OperationLock());
   const std::string folder = CatalogueFolder(entry, file);
   const bool local = Local(entry);
+  // On this computer the server writes under a name of its own, and only a
+  // whole, proven backup takes the file's name: a failed or killed run
+  // never leaves half a file under a backup's name, nor touches a file
+  // that was there before it. A remote server's files are out of reach.
+  const std::string written = local ? PartialBackupName(file, entry.id) : file;
   TqnBackupOutcome outcome;
   outcome.entry = entry.name;
   outcome.file = file;
   TqnCatalogueRecord record;
   record.file = CatalogueName(folder, file);
   record.entry = entry.name;
+  record.entryId = entry.id;
   record.start = FormatDateTime(kStampFormat, clock_.Now());
   const auto start = std::chrono::steady_clock::now();
-  bool begun = false;
-  TqnRecordCountReader counts;
-  try {
-    if (local) CheckFreeSpace(entry, file, folder);
-    job.counts = &counts;
-    begun = true;
-    runner_.BackupDatabaseHeld(entry, file, job);
-  } catch (const std::exception& e) {
+  auto fail = [&](const std::string& message) {
+    if (local) RemoveOwn(written);
     record.durationMs = Since(start);
     record.outcome = "failed";
     record.verification = "unverified";
-    record.message = e.what();
-    // A half-written file is no backup; with pruning on it goes at once.
-    if (begun && entry.prune && local && platform::FileExists(file)) {
-      try {
-        platform::DeleteFile(file);
-      } catch (const std::exception&) {
-      }
-    }
+    record.message = message;
     Record(folder, record);
-    outcome.message = e.what();
+    outcome.made = false;
+    outcome.message = message;
     outcome.time = FormatDateTime(kStampFormat, clock_.Now());
     if (observer_) observer_(outcome);
+  };
+  TqnRecordCountReader counts;
+  try {
+    if (local) {
+      CheckWritable(file, entry.id);
+      CheckFreeSpace(entry, file, folder);
+    }
+    job.counts = &counts;
+    runner_.BackupDatabaseHeld(entry, written, job);
+  } catch (const std::exception& e) {
+    fail(e.what());
     throw;
   }
   record.durationMs = Since(start);
   record.outcome = "ok";
   record.counts = FormatRecordCounts(counts.Counts());
   outcome.made = true;
-  if (local && platform::FileExists(file)) {
-    record.size = platform::FileSize(file);
+  if (local && platform::FileExists(written)) {
+    record.size = platform::FileSize(written);
     try {
-      record.sha256 = FileSha256(file);
+      record.sha256 = FileSha256(written);
     } catch (const std::exception&) {
     }
   }
   if (entry.verify) {
-    outcome.verify = runner_.VerifyBackupHeld(entry, file, &counts.Counts());
+    outcome.verify = runner_.VerifyBackupHeld(entry, written, &counts.Counts());
   } else {
+    outcome.verifyDisabled = true;
     outcome.verify.reason = Win1251("проверка восстановлением отключена");
   }
+  const bool proofFailed = outcome.verify.state == TqnVerifyResult::State::Failed;
+  if (local && !proofFailed) {
+    try {
+      platform::RenameReplacing(written, file);
+    } catch (const std::exception& e) {
+      const std::string message = Format(Win1251("Резервную копию \"%s\" не удалось переименовать в \"%s\": %s").c_str(),
+                                         written.c_str(), file.c_str(), e.what());
+      fail(message);
+      throw Exception(message);
+    }
+  }
+  // A backup that does not restore is no backup: it is not kept under a
+  // backup's name, only its line says what was found.
+  if (local && proofFailed) RemoveOwn(written);
   record.verification = VerifyStateWord(outcome.verify.state);
   record.restoreMs = outcome.verify.restoreMs;
   record.message = outcome.verify.reason;
   outcome.message = outcome.verify.reason;
-  Record(folder, record);
+  outcome.catalogueError = Record(folder, record);
+  if (!outcome.catalogueError.empty()) outcome.message = outcome.catalogueError;
   if (outcome.verify.state == TqnVerifyResult::State::Verified)
     log_.LogMessage(Format(Win1251("Резервная копия \"%s\" проверена: восстановлена за %lld мс").c_str(),
                            file.c_str(), outcome.verify.restoreMs));
   else
     log_.LogMessage(Win1251("Резервная копия \"") + file +
-                    (outcome.verify.state == TqnVerifyResult::State::Failed ? Win1251("\" не прошла проверку: ")
-                                                                            : Win1251("\" не проверена: ")) +
+                    (proofFailed ? Win1251("\" не прошла проверку: ") : Win1251("\" не проверена: ")) +
                     outcome.verify.reason);
-  // Only a run that proved its backup may thin out the older ones.
-  if (entry.prune && outcome.verify.state == TqnVerifyResult::State::Verified) Prune(entry, folder);
+  // Only a run that proved and catalogued its backup may thin out the older ones.
+  if (entry.prune && outcome.verify.state == TqnVerifyResult::State::Verified && outcome.catalogueError.empty())
+    Prune(entry, folder);
   outcome.time = FormatDateTime(kStampFormat, clock_.Now());
   if (observer_) observer_(outcome);
   return outcome;
 }
 
-void TqnBackupKeeper::Prune(const TqnBackupEntry& entry, const std::string& folder) {
-  std::vector<TqnCatalogueRecord> records = ReadCatalogue(folder);
-  // The program's own backups of the entry, in the folder, still there;
-  // the catalogue is in the order they were made.
-  std::vector<size_t> own;
-  size_t newestVerified = records.size();
-  for (size_t i = 0; i < records.size(); ++i) {
+std::vector<TqnRetentionLine> PlanRetention(const TqnBackupEntry& entry, const std::string& folder,
+                                            const std::vector<TqnCatalogueRecord>& records, const DateTime& now) {
+  std::vector<TqnRetentionLine> lines;
+  // Files that any other line names are never weighed: only the entry's
+  // own backups, by its identity, made by the program under its own name
+  // in the folder and still there, one line per file (the newest).
+  std::set<std::string> others, seen;
+  for (const TqnCatalogueRecord& r : records)
+    if (!r.raw.empty() || r.entryId.empty() || r.entryId != entry.id) others.insert(CatalogueFilePath(folder, r));
+  std::vector<TqnRetentionItem> items;
+  for (size_t i = records.size(); i-- > 0;) {
     const TqnCatalogueRecord& r = records[i];
-    if (r.entry != entry.name || r.outcome != "ok" || CatalogueFilePath(folder, r) != folder + r.file ||
-        !platform::FileExists(folder + r.file))
+    const std::string path = CatalogueFilePath(folder, r);
+    bool requested = false;
+    TqnRetentionLine line;
+    line.record = i;
+    if (!RecordOfEntry(r, entry.name, entry.id)) continue;
+    if (r.entryId.empty() || r.entryId != entry.id || entry.id.empty()) {
+      line.reason = "older-catalogue";
+    } else if (r.outcome != "ok" || !platform::FileExists(path)) {
       continue;
-    own.push_back(i);
-    if (r.verification == "verified") newestVerified = i;
+    } else if (path != folder + r.file || !IsProgramBackupName(r.file, &requested)) {
+      line.reason = "named";
+    } else if (others.count(path) || !seen.insert(path).second) {
+      line.reason = "shared";
+    } else {
+      line.weighed = true;
+      TqnRetentionItem item;
+      item.start = r.start;
+      item.requested = requested;
+      item.verification = r.verification;
+      items.insert(items.begin(), item);
+    }
+    lines.insert(lines.begin(), line);
   }
-  const size_t keep = static_cast<size_t>(std::max(entry.rest, 1));
-  if (own.size() <= keep) return;
+  TqnRetentionPolicy policy;
+  policy.rest = std::max(entry.rest, 1);
+  policy.keepDaily = std::max(entry.keepDaily, 0);
+  policy.keepWeekly = std::max(entry.keepWeekly, 0);
+  policy.keepMonthly = std::max(entry.keepMonthly, 0);
+  policy.keepRequested = std::max(entry.keepRequested, 0);
+  const std::vector<std::string> reasons = RetentionReasons(items, policy, FormatDateTime(kStampFormat, now));
+  size_t k = 0;
+  for (TqnRetentionLine& line : lines)
+    if (line.weighed) line.reason = reasons[k++];
+  return lines;
+}
+
+void TqnBackupKeeper::Prune(const TqnBackupEntry& entry, const std::string& folder) {
+  std::vector<TqnCatalogueRecord> records;
+  try {
+    records = ReadCatalogue(folder);
+  } catch (const std::exception&) {
+    return;  // nothing is deleted on a catalogue that cannot be read
+  }
   std::vector<size_t> removed;
-  for (size_t k = 0; k + keep < own.size(); ++k) {
-    const size_t i = own[k];
-    if (i == newestVerified) continue;
+  for (const TqnRetentionLine& line : PlanRetention(entry, folder, records, clock_.Now())) {
+    if (!line.weighed || !line.reason.empty()) continue;
+    const std::string path = CatalogueFilePath(folder, records[line.record]);
     try {
-      platform::DeleteFile(folder + records[i].file);
-      removed.push_back(i);
-      log_.LogMessage(Win1251("Удалена старая резервная копия \"") + folder + records[i].file + "\"");
+      platform::DeleteFile(path);
+      removed.push_back(line.record);
+      log_.LogMessage(Win1251("Удалена старая резервная копия \"") + path + "\"");
     } catch (const std::exception& e) {
-      log_.LogMessage(Win1251("Не удалось удалить старую резервную копию \"") + folder + records[i].file + "\": " +
-                      e.what());
+      log_.LogMessage(Win1251("Не удалось удалить старую резервную копию \"") + path + "\": " + e.what());
     }
   }
+  std::sort(removed.begin(), removed.end());
   for (auto it = removed.rbegin(); it != removed.rend(); ++it) records.erase(records.begin() + *it);
   if (!removed.empty()) {
     try {
@@ -200,12 +304,13 @@ void TqnBackupKeeper::Prune(const TqnBackupEntry& entry, const std::string& fold
 TqnVerifyResult TqnBackupKeeper::VerifyFile(const TqnBackupEntry& entry, std::string& file) {
   TqnOperationLock::Hold operation(runner_.OperationLock());
   const std::string folder = NormalizeBackupFolder(entry.backupFolder);
-  const std::vector<TqnCatalogueRecord> records = ReadCatalogue(folder);
+  const std::vector<TqnCatalogueRecord> records = ReadCatalogueForLooking(folder);
   std::vector<TqnCatalogueRecord> beside;  // the catalogue beside a file kept elsewhere
   const TqnCatalogueRecord* listed = nullptr;
   if (file.empty()) {
     for (auto it = records.rbegin(); it != records.rend() && !listed; ++it)
-      if (it->entry == entry.name && it->outcome == "ok") listed = &*it;
+      if (RecordOfEntry(*it, entry.name, entry.id) && it->outcome == "ok" && it->verification != "failed")
+        listed = &*it;
     if (!listed) {
       TqnVerifyResult none;
       none.state = TqnVerifyResult::State::Failed;
@@ -217,7 +322,7 @@ TqnVerifyResult TqnBackupKeeper::VerifyFile(const TqnBackupEntry& entry, std::st
   } else {
     listed = FindCatalogued(records, folder, file);
     if (!listed && FolderOf(file) != folder) {
-      beside = ReadCatalogue(FolderOf(file));
+      beside = ReadCatalogueForLooking(FolderOf(file));
       listed = FindCatalogued(beside, FolderOf(file), file);
     }
   }

@@ -8,6 +8,7 @@
 
 #include <functional>
 #include <string>
+#include <vector>
 
 #include "backup/backup_catalogue.h"
 #include "backup/backup_runner.h"
@@ -22,9 +23,29 @@ struct TqnBackupOutcome {
   TqnVerifyResult verify;
   std::string message;  // the backup's failure, or why it is not verified
   std::string time;     // when it ended, "yyyy-mm-dd hh:nn:ss"
-  // "verified", "unverified" or "failed" (a failed backup or a failed proof).
+  bool verifyDisabled = false;  // the entry asks for no proof
+  std::string catalogueError;   // the backup stands but its line could not be written
+  // "verified", "unverified" or "failed" (a failed backup, a failed proof,
+  // or a backup that could not be catalogued).
   std::string State() const;
+  // Verified, or made where the entry asks for no proof: what a workstation
+  // is told is a success.
+  bool Proven() const;
 };
+
+// How retention weighs one line of the catalogue that is the entry's.
+struct TqnRetentionLine {
+  size_t record = 0;     // its index in the catalogue
+  bool weighed = false;  // a file the program made for the entry, still there
+  // For a weighed line the policy's reasons to keep it ("" when it may go);
+  // otherwise why it is never deleted: "older-catalogue" (a line without
+  // the entry's identity), "named" (a name the program did not choose, or
+  // a file elsewhere), "shared" (another line names the same file).
+  std::string reason;
+};
+// The entry's lines of a catalogue, oldest first, weighed by its policy.
+std::vector<TqnRetentionLine> PlanRetention(const TqnBackupEntry& entry, const std::string& folder,
+                                            const std::vector<TqnCatalogueRecord>& records, const DateTime& now);
 
 class TqnBackupKeeper {
  public:
@@ -49,7 +70,9 @@ class TqnBackupKeeper {
 
  private:
   void CheckFreeSpace(const TqnBackupEntry& entry, const std::string& file, const std::string& folder);
-  void Record(const std::string& folder, const TqnCatalogueRecord& record);
+  // Adds the record to the folder's catalogue; the failure's message, or "".
+  std::string Record(const std::string& folder, const TqnCatalogueRecord& record);
+  void CheckWritable(const std::string& file, const std::string& entryId);
   void Prune(const TqnBackupEntry& entry, const std::string& folder);
   bool Local(const TqnBackupEntry& entry) const;
 

@@ -24,6 +24,30 @@ std::string BackupFileName(const std::string& folder, const std::string& prefix,
   return NormalizeBackupFolder(folder) + prefix + FormatDateTime(kBackupTimeFormat, time) + BackupExtension(fb30);
 }
 
+bool IsProgramBackupName(const std::string& name, bool* requested) {
+  for (const char* prefix : {kManualBackupPrefix, kAutoBackupPrefix, kRemoteBackupPrefix}) {
+    const std::string p = prefix;
+    if (name.compare(0, p.size(), p) != 0) continue;
+    // "yyyy.mm.dd-hh.nn.ss-zzz" and the extension.
+    const std::string shape = "dddd.dd.dd-dd.dd.dd-ddd";
+    if (name.size() != p.size() + shape.size() + 4) return false;
+    for (size_t i = 0; i < shape.size(); ++i) {
+      const char c = name[p.size() + i];
+      if (shape[i] == 'd' ? (c < '0' || c > '9') : c != shape[i]) return false;
+    }
+    const std::string extension = name.substr(p.size() + shape.size());
+    if (extension != BackupExtension(true) && extension != BackupExtension(false)) return false;
+    if (requested) *requested = p == kRemoteBackupPrefix;
+    return true;
+  }
+  return false;
+}
+
+std::string PartialBackupName(const std::string& file, const std::string& entryId) {
+  return platform::JoinPath(platform::ExtractFileDir(file),
+                            kPartialPrefix + entryId + "-" + platform::ExtractFileName(file));
+}
+
 std::string ServiceSafeName(const std::string& name) {
   std::string safe = name;
   for (char& c : safe)

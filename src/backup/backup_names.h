@@ -31,6 +31,18 @@ const char* BackupExtension(bool fb30);
 // NormalizeBackupFolder(folder) + prefix + the time stamp + extension.
 std::string BackupFileName(const std::string& folder, const std::string& prefix, const DateTime& time, bool fb30);
 
+// True for a name the program gives its own backups: one of the three
+// prefixes, the time stamp and ".bk3" or ".fbk"; requested tells a
+// workstation's ("remote-"). A name chosen by a person is never one.
+bool IsProgramBackupName(const std::string& name, bool* requested = nullptr);
+
+// The name a backup has while the server writes it and while it is proven,
+// in the same folder: nothing else uses the prefix, and the entry's
+// identity in it tells whose it is. Only a whole, proven backup is renamed
+// to its own name.
+inline constexpr const char* kPartialPrefix = "qnpartial-";
+std::string PartialBackupName(const std::string& file, const std::string& entryId);
+
 // Every byte 0xFF (small ya) replaced by 0xDF (capital ya), nothing else.
 std::string ServiceSafeName(const std::string& name);
 

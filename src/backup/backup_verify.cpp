@@ -47,10 +47,10 @@ const char* VerifyStateWord(TqnVerifyResult::State state) {
   }
 }
 
-int RemoveScratchLeftovers(const std::string& folder) {
+int RemoveLeftovers(const std::string& folder, const std::string& prefix) {
   int removed = 0;
   for (const std::string& name : platform::ListFiles(folder)) {
-    if (name.rfind(kScratchPrefix, 0) != 0) continue;
+    if (name.rfind(prefix, 0) != 0) continue;
     try {
       platform::DeleteFile(platform::JoinPath(folder, name));
       ++removed;

@@ -188,9 +188,12 @@ TqnCommandResult TqnCommandExecutor::Backup(const TqnCommand& command) {
       text += Format(Win1251("; проверена восстановлением за %lld мс").c_str(), outcome.verify.restoreMs);
       break;
     case TqnVerifyResult::State::Unverified: text += Win1251("; не проверена: ") + outcome.verify.reason; break;
-    case TqnVerifyResult::State::Failed: text += Win1251("; не прошла проверку: ") + outcome.verify.reason; break;
+    case TqnVerifyResult::State::Failed:
+      text += Win1251("; не прошла проверку и не сохранена: ") + outcome.verify.reason;
+      break;
   }
-  return {outcome.verify.state != TqnVerifyResult::State::Failed, text};
+  if (!outcome.catalogueError.empty()) text += "; " + outcome.catalogueError;
+  return {outcome.State() != "failed", text};
 }
 
 TqnCommandResult TqnCommandExecutor::Verify(const TqnCommand& command) {

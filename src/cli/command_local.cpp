@@ -6,6 +6,7 @@
 
 #include "backup/alerts.h"
 #include "backup/backup_catalogue.h"
+#include "backup/backup_keeper.h"
 #include "backup/backup_names.h"
 #include "app/application.h"
 #include "base/text.h"
@@ -48,17 +49,35 @@ std::unique_ptr<TqnNode> LoadSettings() {
                      TqnSettingsStore::kRootName);
 }
 
-TqnReadingAnswer Backups(const TqnNode& root, const std::string& key) {
-  const TqnNode* entry = FindEntry(root, EntryNumber(key));
-  const std::string folder = NormalizeBackupFolder(entry->FindNode("backup")->FindNode("path")->Content().AsString(""));
+// What retention does with a line, for a person: kept and why, or that it
+// goes at the next proven backup (with pruning on).
+std::string RetentionMark(const TqnBackupEntry& entry, const TqnRetentionLine* line) {
+  if (!line) return "-";
+  if (!line->weighed) return Win1251("не удаляется (") + line->reason + ")";
+  if (!entry.prune) return Win1251("хранится (очистка выключена)");
+  if (line->reason.empty()) return Win1251("будет удалена");
+  return Win1251("хранится (") + line->reason + ")";
+}
+
+TqnReadingAnswer Backups(const TqnNode& root, const std::string& key, const DateTime& now) {
+  const TqnNode* node = FindEntry(root, EntryNumber(key));
+  const TqnBackupEntry entry = ReadBackupEntry(*node);
+  const std::string folder = NormalizeBackupFolder(entry.backupFolder);
+  const std::vector<TqnCatalogueRecord> records = ReadCatalogue(folder);
+  const std::vector<TqnRetentionLine> plan = PlanRetention(entry, folder, records, now);
   std::string text;
-  for (const TqnCatalogueRecord& r : ReadCatalogue(folder)) {
-    if (r.entry != entry->Name()) continue;
+  for (size_t i = 0; i < records.size(); ++i) {
+    const TqnCatalogueRecord& r = records[i];
+    if (!RecordOfEntry(r, entry.name, entry.id)) continue;
+    const TqnRetentionLine* line = nullptr;
+    for (const TqnRetentionLine& l : plan)
+      if (l.record == i) line = &l;
     text += r.start + "\t" + CatalogueFilePath(folder, r) + "\t" + std::to_string(r.size) + "\t" + r.outcome + "\t" +
-            r.verification + "\t" + std::to_string(r.restoreMs) + "\t" + r.sha256 + "\t" + r.message + "\n";
+            r.verification + "\t" + std::to_string(r.restoreMs) + "\t" + r.sha256 + "\t" + RetentionMark(entry, line) +
+            "\t" + r.message + "\n";
   }
   if (text.empty()) text = Win1251("В каталоге \"") + folder + kCatalogueFileName + Win1251("\" нет резервных копий ") +
-                           entry->Name() + "\n";
+                           entry.name + "\n";
   return {0, text, {}};
 }
 
@@ -160,7 +179,7 @@ TqnReadingAnswer AnswerReadingCommand(const TqnCommand& command, const TqnNode& 
         const TqnStatusReport report = StatusReport(root, now, command.json);
         return {report.exitCode, report.text, {}};
       }
-      case TqnCommandKind::Backups: return Backups(root, command.key);
+      case TqnCommandKind::Backups: return Backups(root, command.key, now);
       case TqnCommandKind::TestAlert: return TestAlert(root);
       default: return {1, {}, "not a reading command\n"};
     }

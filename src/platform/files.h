@@ -51,6 +51,10 @@ DriveType GetDriveType(const std::string& root);
 
 // Moves or renames a file; fails when the target exists. Throws EqnOsError.
 void MoveFile(const std::string& from, const std::string& to);
+// Renames a file over its target in one step, so that the target's name
+// always names the old file or the new one in full, and makes the rename
+// durable. Throws EqnOsError; the target is then untouched.
+void RenameReplacing(const std::string& from, const std::string& to);
 // Copies a file, overwriting the target unless failIfExists. Throws EqnOsError.
 void CopyFile(const std::string& from, const std::string& to, bool failIfExists);
 void DeleteFile(const std::string& path);  // throws EqnOsError

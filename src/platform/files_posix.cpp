@@ -162,6 +162,21 @@ void MoveFile(const std::string& from, const std::string& to) {
   if (::rename(KernelFileName(from).c_str(), target.c_str()) != 0) ThrowErrno(errno);
 }
 
+// Makes a rename in a folder (kernel name) durable.
+static void SyncFolder(const std::string& dir) {
+  int dfd = ::open(dir.empty() ? "." : dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (dfd >= 0) {
+    ::fsync(dfd);
+    ::close(dfd);
+  }
+}
+
+void RenameReplacing(const std::string& from, const std::string& to) {
+  const std::string target = KernelFileName(to);
+  if (::rename(KernelFileName(from).c_str(), target.c_str()) != 0) ThrowErrno(errno);
+  SyncFolder(ExtractFileDir(target));
+}
+
 void CopyFile(const std::string& from, const std::string& to, bool failIfExists) {
   int in = ::open(KernelFileName(from).c_str(), O_RDONLY | O_CLOEXEC);
   if (in < 0) ThrowErrno(errno);
@@ -259,12 +274,7 @@ void WriteFileReplacing(const std::string& path, const std::string& bytes) {
     ::unlink(tmpl.c_str());
     ThrowErrno(err);
   }
-  // Make the rename itself durable.
-  int dfd = ::open(dir.empty() ? "." : dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-  if (dfd >= 0) {
-    ::fsync(dfd);
-    ::close(dfd);
-  }
+  SyncFolder(dir);
 }
 
 std::unique_ptr<AppendFile> AppendFile::Open(const std::string& path, bool privateFile) {

@@ -108,6 +108,10 @@ void MoveFile(const std::string& from, const std::string& to) {
   if (!::MoveFileA(from.c_str(), to.c_str())) ThrowLastError();
 }
 
+void RenameReplacing(const std::string& from, const std::string& to) {
+  if (!::MoveFileExA(from.c_str(), to.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) ThrowLastError();
+}
+
 void CopyFile(const std::string& from, const std::string& to, bool failIfExists) {
   if (!::CopyFileA(from.c_str(), to.c_str(), failIfExists ? TRUE : FALSE)) ThrowLastError();
 }

@@ -1,5 +1,7 @@
 #include "settings/register.h"
 
+#include <random>
+
 #include "base/error.h"
 #include "base/text.h"
 #include "platform/files.h"
@@ -37,6 +39,27 @@ int MaxEntryNumber(const TqnNode& root) {
   return best;
 }
 
+std::string NewEntryId() {
+  std::random_device random;
+  std::string id;
+  for (int i = 0; i < 4; ++i) id += Format("%08x", static_cast<unsigned>(random()));
+  return id;
+}
+
+bool EnsureEntryIds(TqnNode& root) {
+  TqnNode* data = RegisterOf(root);
+  bool given = false;
+  for (int i = 0; i < data->NodeCount(); ++i) {
+    TqnNode* entry = data->Nodes(i);
+    int number;
+    if (!ParseEntryName(entry->Name(), number) || !entry->FindNode(kEntryIdKey)->Content().AsString("").empty())
+      continue;
+    entry->Node(kEntryIdKey)->Content().SetString(NewEntryId());
+    given = true;
+  }
+  return given;
+}
+
 TqnNode* AddEntry(TqnNode& root, int number, const TqnNewEntry& values) {
   TqnNode* entry = root.Node("data")->AddNode(EntryName(number));
   entry->Node("path")->Content().SetString(values.path);
@@ -52,6 +75,7 @@ TqnNode* AddEntry(TqnNode& root, int number, const TqnNewEntry& values) {
   backup->Node("num")->Content().SetInteger(kDefaultBackupNum);
   backup->Node("interval")->Content().SetInteger(kDefaultBackupInterval);
   backup->Node("rest")->Content().SetInteger(kDefaultBackupRest);
+  entry->Node(kEntryIdKey)->Content().SetString(NewEntryId());
   return entry;
 }
 

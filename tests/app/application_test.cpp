@@ -65,6 +65,12 @@ TEST(Startup, AFirstStartOffersTheFirstDatabaseAndWritesTheRegister) {
   EXPECT_EQ(run.created, std::vector<std::string>{"db0000"});
   EXPECT_TRUE(run.ui.messages.empty()) << run.ui.messages[0].text;
   const std::string folder = run.dir.path();
+  // The new entry's identity is drawn at random; a second entry made like it
+  // gets another.
+  const std::string uid = run.Root().FindNode("data")->FindNode("db0000")->FindNode("uid")->Text();
+  EXPECT_EQ(uid.size(), 32u);
+  EXPECT_EQ(uid.find_first_not_of("0123456789abcdef"), std::string::npos) << uid;
+  EXPECT_NE(uid, NewEntryId());
   EXPECT_EQ(run.Settings(), kHeader +
                                 "<settings>\r\n"
                                 "  <PIN>JD_LW4</PIN>\r\n"
@@ -83,6 +89,7 @@ TEST(Startup, AFirstStartOffersTheFirstDatabaseAndWritesTheRegister) {
                                 "        <interval>60</interval>\r\n"
                                 "        <rest>10</rest>\r\n"
                                 "      </backup>\r\n"
+                                "      <uid>" + uid + "</uid>\r\n"
                                 "    </db0000>\r\n"
                                 "  </data>\r\n"
                                 "  <data_state>initialized</data_state>\r\n"

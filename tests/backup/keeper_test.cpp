@@ -12,6 +12,7 @@
 #include <thread>
 
 #include "backup/backup_catalogue.h"
+#include "backup/backup_names.h"
 #include "backup/feature_fixture.h"
 #include "cli/command_local.h"
 #include "settings/backup_state.h"
@@ -132,19 +133,153 @@ TEST_F(Keeper, PruningKeepsRestBackupsAndNothingGoesAfterAFailedRun) {
   CreateDatabase(dir_.File("tx.fd3"));
   StartWith(fbtest::Fb30Path(dir_.File("tx.fd3")), bk, "        <rest>3</rest>\r\n        <prune>1</prune>\r\n");
   std::ofstream(bk + "/mine-not.bk3") << "a file the program did not make";
-  for (int i = 1; i <= 5; ++i)
-    ASSERT_EQ(feature_->Keeper().Make(Entry(), bk + "/auto-" + std::to_string(i) + ".bk3").State(), "verified");
-  EXPECT_EQ(Files(bk, "auto-"), (std::vector<std::string>{"auto-3.bk3", "auto-4.bk3", "auto-5.bk3"}));
+  std::vector<std::string> made;
+  for (int i = 1; i <= 5; ++i) {
+    clock_.Set({2026, 12, 7, 9, 15 + i, 0, 0, 1});
+    made.push_back(platform::ExtractFileName(BackupFileName(bk, kAutoBackupPrefix, clock_.Now(), true)));
+    ASSERT_EQ(feature_->Keeper().Make(Entry(), bk + "/" + made.back()).State(), "verified");
+  }
+  EXPECT_EQ(Files(bk, "auto-"), (std::vector<std::string>{made[2], made[3], made[4]}));
   EXPECT_TRUE(platform::FileExists(bk + "/mine-not.bk3"));
   EXPECT_EQ(ReadCatalogue(bk + "/").size(), 3u);
 
   // The database has gone: the run fails, and the three stay.
   platform::MoveFile(dir_.File("tx.fd3"), dir_.File("away.fd3"));
   EXPECT_THROW(feature_->Keeper().Make(Entry(), bk + "/auto-6.bk3"), std::exception);
-  EXPECT_EQ(Files(bk, "auto-"), (std::vector<std::string>{"auto-3.bk3", "auto-4.bk3", "auto-5.bk3"}));
+  EXPECT_EQ(Files(bk, "auto-"), (std::vector<std::string>{made[2], made[3], made[4]}));
+  EXPECT_EQ(Files(bk, kPartialPrefix), std::vector<std::string>{});
   EXPECT_EQ(State().state, "failed");
   const TqnStatusReport status = StatusReport(app_->Settings().Root(), clock_.Now(), false);
   EXPECT_EQ(status.exitCode, 0) << "an entry without automatic backups is not watched";
+}
+
+// Names that hold the words a backup once took for failures are common in
+// accounting databases: the backup, its proof and the restore go through.
+TEST_F(Keeper, NamesWithErrorFatalAndCannotBackUpVerifyAndRestore) {
+  const std::string bk = dir_.File("bk");
+  platform::ForceDirectories(bk);
+  const std::string db = dir_.File("tx.fd3");
+  CreateDatabase(db);
+  std::string out;
+  ASSERT_EQ(fbtest::RunIsql("create domain D_FATAL integer; create generator GEN_ERRORS; "
+                            "create table LOGERRORS (ID integer not null primary key, ERROR_TEXT varchar(40), "
+                            "CANNOT_SHIP D_FATAL); create index IDX_ERRORS on LOGERRORS (ERROR_TEXT); "
+                            "set term ^; create procedure CANNOT_PROC as begin end^ "
+                            "create trigger TR_FATAL for LOGERRORS before insert as begin end^ set term ;^ "
+                            "insert into LOGERRORS values (1, 'ERROR: cannot ship', 1); commit;",
+                            out, fbtest::Fb30Path(db), fbtest::kUser, fbtest::kPassword),
+            0)
+      << out;
+  StartWith(fbtest::Fb30Path(db), bk);
+  const std::string file = BackupFileName(bk, kAutoBackupPrefix, clock_.Now(), true);
+  const TqnBackupOutcome outcome = feature_->Keeper().Make(Entry(), file);
+  ASSERT_EQ(outcome.State(), "verified") << outcome.message;
+  EXPECT_EQ(outcome.verify.restored.at("LOGERRORS"), 1);
+  feature_->Runner().RestoreDatabase(Entry(), file, false);
+  ASSERT_EQ(fbtest::RunIsql("select ERROR_TEXT from LOGERRORS;", out, fbtest::Fb30Path(db), fbtest::kUser,
+                            fbtest::kPassword),
+            0);
+  EXPECT_NE(out.find("ERROR: cannot ship"), std::string::npos) << out;
+}
+
+// One file named by several runs (a fixed --to name from cron, or the same
+// second's name) is one backup: the newest run's, never pruned as an older one.
+TEST_F(Keeper, AReusedNameKeepsTheNewestVerifiedBackup) {
+  const std::string bk = dir_.File("bk");
+  platform::ForceDirectories(bk);
+  CreateDatabase(dir_.File("tx.fd3"));
+  StartWith(fbtest::Fb30Path(dir_.File("tx.fd3")), bk, "        <rest>1</rest>\r\n        <prune>1</prune>\r\n");
+  const std::string same = BackupFileName(bk, kAutoBackupPrefix, clock_.Now(), true);
+  const std::string nightly = bk + "/nightly.bk3";
+  for (const std::string& file : {same, nightly, same, nightly, same}) {
+    ASSERT_EQ(feature_->Keeper().Make(Entry(), file).State(), "verified");
+    ASSERT_TRUE(platform::FileExists(file)) << file << " was made and proven just now";
+  }
+  EXPECT_TRUE(platform::FileExists(nightly)) << "a name the program did not choose is never pruned";
+  const std::vector<TqnCatalogueRecord> records = ReadCatalogue(bk + "/");
+  ASSERT_EQ(records.size(), 2u) << "one line a file";
+  EXPECT_EQ(records[1].file, platform::ExtractFileName(same));
+  EXPECT_EQ(records[1].sha256, FileSha256(same));
+}
+
+// A run that fails before, or while, the server writes never deletes or
+// replaces what was there: yesterday's backup, or any other file.
+TEST_F(Keeper, AFailedBackupLeavesAFileThatWasThereByteForByte) {
+  const std::string bk = dir_.File("bk");
+  platform::ForceDirectories(bk);
+  CreateDatabase(dir_.File("tx.fd3"));
+  StartWithEntries(EntryXml("db0000", fbtest::Fb30Path(dir_.File("tx.fd3")), bk,
+                            "        <rest>1</rest>\r\n        <prune>1</prune>\r\n", "wrong-password"));
+  const std::string nightly = bk + "/nightly.bk3";
+  const std::string own = BackupFileName(bk, kAutoBackupPrefix, clock_.Now(), true);
+  for (const std::string& file : {nightly, own}) {
+    platform::WriteFileReplacing(file, "yesterday's good backup");
+    EXPECT_THROW(feature_->Keeper().Make(Entry(), file), std::exception);
+    EXPECT_EQ(platform::ReadFile(file), "yesterday's good backup");
+  }
+  EXPECT_EQ(Files(bk, kPartialPrefix), std::vector<std::string>{});
+}
+
+// Entry numbers come back when the last entry is removed; identities never:
+// the new db0000 leaves the old one's backups, which may be their only copies.
+TEST_F(Keeper, ANewEntryWithAReusedKeyLeavesTheRemovedEntrysBackups) {
+  const std::string bk = dir_.File("bk");
+  platform::ForceDirectories(bk);
+  CreateDatabase(dir_.File("tx.fd3"));
+  std::vector<TqnCatalogueRecord> old;
+  for (int i = 0; i < 3; ++i) {
+    TqnCatalogueRecord r;
+    r.file = Format("auto-2026.11.0%d-06.30.00-000.bk3", i + 1);
+    r.entry = "db0000";
+    r.entryId = i == 2 ? "" : "0123456789abcdef0123456789abcdef";  // the last from before identities
+    r.start = Format("2026-11-0%d 06:30:00", i + 1);
+    r.outcome = "ok";
+    r.verification = "verified";
+    old.push_back(r);
+    platform::WriteFileReplacing(bk + "/" + r.file, "the removed entry's backup");
+  }
+  WriteCatalogue(bk + "/", old);
+  StartWith(fbtest::Fb30Path(dir_.File("tx.fd3")), bk, "        <rest>1</rest>\r\n        <prune>1</prune>\r\n");
+  EXPECT_EQ(Entry().id.size(), 32u) << "the start gave the entry its identity";
+  for (int i = 0; i < 3; ++i) {
+    clock_.Set({2026, 12, 7, 10, i, 0, 0, 1});
+    ASSERT_EQ(feature_->Keeper().Make(Entry(), BackupFileName(bk, kAutoBackupPrefix, clock_.Now(), true)).State(),
+              "verified");
+  }
+  for (const TqnCatalogueRecord& r : old) EXPECT_TRUE(platform::FileExists(bk + "/" + r.file)) << r.file;
+  EXPECT_EQ(Files(bk, "auto-2026.12.07").size(), 1u) << "its own backups are pruned as asked";
+}
+
+// A catalogue that is there but cannot be read is not taken for an empty
+// one: it stays, and the run says so.
+TEST_F(Keeper, ACatalogueThatCannotBeReadIsNotRewritten) {
+  const std::string bk = dir_.File("bk");
+  platform::ForceDirectories(bk + "/" + kCatalogueFileName);
+  std::ofstream(bk + "/" + kCatalogueFileName + "/held") << "history";
+  CreateDatabase(dir_.File("tx.fd3"));
+  StartWith(fbtest::Fb30Path(dir_.File("tx.fd3")), bk, "        <prune>1</prune>\r\n");
+  const std::string file = BackupFileName(bk, kAutoBackupPrefix, clock_.Now(), true);
+  const TqnBackupOutcome outcome = feature_->Keeper().Make(Entry(), file);
+  EXPECT_EQ(outcome.State(), "failed");
+  EXPECT_NE(outcome.message.find(kCatalogueFileName), std::string::npos) << outcome.message;
+  EXPECT_TRUE(platform::FileExists(file)) << "the proven backup itself stands";
+  EXPECT_EQ(platform::ReadFile(bk + "/" + kCatalogueFileName + "/held"), "history");
+  EXPECT_EQ(State().state, "failed");
+}
+
+// A workstation is told "success" only for a backup that was proven; one
+// whose proof failed is not kept under a backup's name either.
+TEST_F(Keeper, ARequestedBackupWhoseProofFailsIsAnErrorAndLeavesNoBackup) {
+  const std::string bk = dir_.File("bk");
+  platform::ForceDirectories(bk);
+  CreateDatabase(dir_.File("tx.fd3"));
+  StartWith(fbtest::Fb30Path(dir_.File("tx.fd3")), bk,
+            "        <verify_path>" + dir_.File("no such folder") + "</verify_path>\r\n");
+  const std::string file = BackupFileName(bk, kRemoteBackupPrefix, clock_.Now(), true);
+  EXPECT_THROW(feature_->PerformRemoteBackup({"db0000", file, "", 7}), std::exception);
+  EXPECT_FALSE(platform::FileExists(file));
+  EXPECT_EQ(Files(bk, kPartialPrefix), std::vector<std::string>{});
+  EXPECT_EQ(State().state, "failed");
 }
 
 // A small full disk: a tmpfs mount needs root.

@@ -116,5 +116,66 @@ TEST_F(ProgramBackup, WorksFromAFolderWithARussianName) {
             std::string::npos);
 }
 
+
+// A kill at any moment of a backup or of its proof leaves no file under a
+// backup's name; the next start of the program sweeps what the killed run
+// left, and the next backup is whole.
+TEST_F(ProgramBackup, AKillDuringTheBackupOrItsProofLeavesNoBackupNameAndTheNextStartSweeps) {
+  const std::string database = dir_.File("src.fd3");
+  {
+    TqnFbConnection c;
+    c.SetDatabaseName(fbtest::Fb30Path(database));
+    c.CreateDatabase();
+  }
+  std::string out;
+  // Enough rows for the backup and its restore to take a moment each.
+  ASSERT_EQ(fbtest::RunIsql("create table t (id integer, s varchar(200)); commit; set term ^; execute block as "
+                            "declare i integer = 0; begin while (i < 150000) do begin "
+                            "insert into t values (:i, lpad('', 180, 'x')); i = i + 1; end end^ set term ;^ commit;",
+                            out, fbtest::Fb30Path(database), fbtest::kUser, fbtest::kPassword),
+            0)
+      << out;
+  TempDir program, objects;
+  const std::string bk = dir_.File("Копии");
+  std::filesystem::create_directory(bk);
+  const std::string exe = InstallProgram(QN_PROGRAM_PATH, program.path());
+  for (const char* flag : {"ignore-udp.txt", "ignore-tcp.txt"}) std::ofstream(program.File(flag)) << "";
+  std::ofstream(program.File("settings.xml"), std::ios::binary)
+      << "<?xml version=\"1.0\" encoding=\"Windows-1251\"?>\r\n<settings>\r\n  <PIN>K9</PIN>\r\n"
+      << "  <data>\r\n    <db0000>\r\n      <path>" << fbtest::Fb30Path(database) << "</path>\r\n"
+      << "      <user>SYSDBA</user>\r\n      <pwd>quillfern</pwd>\r\n"
+      << "      <backup>\r\n        <path>" << platform::FromKernelFileName(bk) << "</path>\r\n      </backup>\r\n"
+      << "    </db0000>\r\n  </data>\r\n  <data_state>initialized</data_state>\r\n</settings>\r\n";
+  const std::vector<std::string> env = {"QN_OBJECTS_DIR=" + objects.path(),
+                                        "QN_REGISTRY_DIR=" + objects.path() + "/registry"};
+  auto named = [&](const std::string& prefix) {
+    std::vector<std::string> names;
+    for (const auto& e : std::filesystem::directory_iterator(bk))
+      if (e.path().filename().string().rfind(prefix, 0) == 0) names.push_back(e.path().filename().string());
+    return names;
+  };
+  // Killed once while the server writes the backup, once while it restores it.
+  for (const char* moment : {"qnpartial-", "qnverify-"}) {
+    ProgramProcess run(exe, {"--backup=db0000"}, env);
+    ASSERT_TRUE(run.Started());
+    for (int i = 0; i < 3000 && named(moment).empty(); ++i) std::this_thread::sleep_for(std::chrono::milliseconds(2));
+    ASSERT_FALSE(named(moment).empty()) << "the run never reached " << moment;
+    run.Signal(SIGKILL);
+    run.Wait(20000);
+    EXPECT_EQ(named("backup-"), std::vector<std::string>{}) << "killed at " << moment;
+    EXPECT_FALSE(named("qnpartial-").empty()) << "the half-made backup is under its own name";
+  }
+  // The server may still finish what it was asked; then the next start sweeps.
+  std::this_thread::sleep_for(std::chrono::seconds(3));
+  ProgramProcess next(exe, {"--backup=db0000"}, env);
+  ASSERT_TRUE(next.Started());
+  EXPECT_EQ(next.Wait(120000), 0);
+  EXPECT_EQ(named("qnpartial-"), std::vector<std::string>{});
+  EXPECT_EQ(named("qnverify-"), std::vector<std::string>{});
+  ASSERT_EQ(named("backup-").size(), 1u);
+  EXPECT_NE(platform::ReadFile(platform::FromKernelFileName(bk) + "/catalogue.txt").find(named("backup-")[0]),
+            std::string::npos);
+}
+
 }  // namespace
 }  // namespace qn

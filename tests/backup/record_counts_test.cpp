@@ -39,7 +39,7 @@ TEST(RecordCounts, ABackupAndItsRestoreAgreeOnlyWhenEveryTableDoes) {
             (TqnRecordCounts{{"A=B;C%", 5}, {"T2", 7}}));
 }
 
-TEST(Catalogue, ItsTextKeepsEveryFieldAndSkipsWhatItCannotRead) {
+TEST(Catalogue, ItsTextKeepsEveryFieldAndALineItCannotReadAsItStands) {
   TqnCatalogueRecord r;
   r.file = Win1251("копия.bk3");
   r.entry = "db0000";
@@ -52,9 +52,20 @@ TEST(Catalogue, ItsTextKeepsEveryFieldAndSkipsWhatItCannotRead) {
   r.restoreMs = 0;
   r.counts = "T2=2";
   r.message = Win1251("мало\tместа\r\n");
-  const std::string text = FormatCatalogue({r, r}) + "broken line\r\n";
+  r.entryId = std::string(32, 'f');
+  const std::string text = FormatCatalogue({r, r}) + "broken\tline\r\n";
   const std::vector<TqnCatalogueRecord> back = ParseCatalogue(text);
-  ASSERT_EQ(back.size(), 2u);
+  ASSERT_EQ(back.size(), 3u);
+  EXPECT_EQ(back[1].entryId, r.entryId);
+  EXPECT_EQ(back[2].raw, "broken\tline");
+  EXPECT_EQ(FormatCatalogue(back), text) << "written back, the unread line is as it was";
+  // A line of the catalogue before identities is read, without one.
+  const std::vector<TqnCatalogueRecord> older = ParseCatalogue(
+      "file\tentry\tsize\tsha256\tstart\tduration_ms\toutcome\tverification\trestore_ms\tcounts\tmessage\r\n"
+      "a.bk3\tdb0000\t1\t\t2026-12-08 06:30:00\t1\tok\tverified\t1\t\t\r\n");
+  ASSERT_EQ(older.size(), 1u);
+  EXPECT_EQ(older[0].file, "a.bk3");
+  EXPECT_TRUE(older[0].entryId.empty());
   EXPECT_EQ(back[1].file, r.file);
   EXPECT_EQ(back[1].size, r.size);
   EXPECT_EQ(back[1].counts, "T2=2");
