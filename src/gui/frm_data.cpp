@@ -50,6 +50,10 @@ void TfrmData::SetForm(const TqnEntryForm& form) {
   spnInterval_->SetPosition(form.interval);
   spnRest_->SetPosition(form.rest);
   chkPrune_->setChecked(form.prune);
+  keepDaily_.upDown->SetPosition(form.keepDaily);
+  keepWeekly_.upDown->SetPosition(form.keepWeekly);
+  keepMonthly_.upDown->SetPosition(form.keepMonthly);
+  keepRequested_.upDown->SetPosition(form.keepRequested);
   chkVerify_->setChecked(form.verifyBackup);
   edtUser_->setText(ToQString(form.user));
   edtPwd_->setText(ToQString(form.password));
@@ -71,6 +75,10 @@ TqnEntryForm TfrmData::Form() const {
   f.interval = spnInterval_->Position();
   f.rest = spnRest_->Position();
   f.prune = chkPrune_->isChecked();
+  f.keepDaily = keepDaily_.upDown->Position();
+  f.keepWeekly = keepWeekly_.upDown->Position();
+  f.keepMonthly = keepMonthly_.upDown->Position();
+  f.keepRequested = keepRequested_.upDown->Position();
   f.verifyBackup = chkVerify_->isChecked();
   f.user = FromQString(edtUser_->text());
   f.password = FromQString(edtPwd_->text());

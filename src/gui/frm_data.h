@@ -80,6 +80,11 @@ class TfrmData : public QDialog {
   TqnNumEdit* edtBackupRest_ = nullptr;
   TqnUpDown* spnRest_ = nullptr;
   QCheckBox* chkPrune_ = nullptr;
+  // The generations kept beside the count, and the workstations' allowance.
+  struct Keep {
+    TqnNumEdit* edit = nullptr;
+    TqnUpDown* upDown = nullptr;
+  } keepDaily_, keepWeekly_, keepMonthly_, keepRequested_;
   QCheckBox* chkVerify_ = nullptr;
   // "Дополнительно"
   QLineEdit* edtUser_ = nullptr;

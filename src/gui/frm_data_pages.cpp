@@ -7,6 +7,7 @@
 #include <QPushButton>
 #include <QTabWidget>
 #include <QVBoxLayout>
+#include <initializer_list>
 
 #include "app/dialog_rules.h"
 #include "app/window_texts.h"
@@ -117,9 +118,29 @@ QWidget* TfrmData::BuildBackupPage() {
   restRow->addLayout(NumberPair(edtBackupRest_, spnRest_, kRestLimits));
   restRow->addWidget(restTail);
   restRow->addStretch();
+  auto keepPair = [](Keep& keep, const char* edit, const char* upDown) {
+    keep.edit = Named(new TqnNumEdit, edit);
+    keep.upDown = Named(new TqnUpDown, upDown);
+    return NumberPair(keep.edit, keep.upDown, kKeepLimits);
+  };
+  auto* keepRow = new QHBoxLayout;
+  keepRow->addWidget(Named(new QLabel(Text(TqnText::LabelKeepAlso)), "lblKeepAlso"));
+  keepRow->addLayout(keepPair(keepDaily_, "edtKeepDaily", "spnKeepDaily"));
+  keepRow->addWidget(Named(new QLabel(Text(TqnText::LabelKeepDaily)), "lblKeepDaily"));
+  keepRow->addLayout(keepPair(keepWeekly_, "edtKeepWeekly", "spnKeepWeekly"));
+  keepRow->addWidget(Named(new QLabel(Text(TqnText::LabelKeepWeekly)), "lblKeepWeekly"));
+  keepRow->addLayout(keepPair(keepMonthly_, "edtKeepMonthly", "spnKeepMonthly"));
+  keepRow->addWidget(Named(new QLabel(Text(TqnText::LabelKeepMonthly)), "lblKeepMonthly"));
+  keepRow->addStretch();
+  auto* requestedRow = new QHBoxLayout;
+  requestedRow->addWidget(Named(new QLabel(Text(TqnText::LabelKeepRequested)), "lblKeepRequested"));
+  requestedRow->addLayout(keepPair(keepRequested_, "edtKeepRequested", "spnKeepRequested"));
+  requestedRow->addStretch();
   auto enableRest = [this](bool pruneTicked) {
-    edtBackupRest_->setEnabled(RestEditable(pruneTicked));
-    spnRest_->setEnabled(RestEditable(pruneTicked));
+    for (QWidget* w : std::initializer_list<QWidget*>{edtBackupRest_, spnRest_, keepDaily_.edit, keepDaily_.upDown,
+                                                      keepWeekly_.edit, keepWeekly_.upDown, keepMonthly_.edit,
+                                                      keepMonthly_.upDown, keepRequested_.edit, keepRequested_.upDown})
+      w->setEnabled(RestEditable(pruneTicked));
   };
   connect(chkPrune_, &QCheckBox::toggled, this, enableRest);
   enableRest(false);
@@ -134,6 +155,8 @@ QWidget* TfrmData::BuildBackupPage() {
   layout->addLayout(timeRow);
   layout->addLayout(numRow);
   layout->addLayout(restRow);
+  layout->addLayout(keepRow);
+  layout->addLayout(requestedRow);
   layout->addWidget(chkVerify_);
   layout->addStretch();
   return page;

@@ -46,6 +46,10 @@ constexpr int chkSendPwd = 232;
 constexpr int btnFBDefault = 233;
 constexpr int edtName = 234;
 constexpr int chkCreate = 240;
+constexpr int edtKeepDaily = 250;  // each with its up-down control at + 1
+constexpr int edtKeepWeekly = 252;
+constexpr int edtKeepMonthly = 254;
+constexpr int edtKeepRequested = 256;
 // Labels carry no identifier of their own.
 constexpr int label = -1;
 

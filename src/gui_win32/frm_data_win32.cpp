@@ -3,6 +3,7 @@
 #include <commctrl.h>
 
 #include <cstdlib>
+#include <utility>
 
 #include "app/dialog_rules.h"
 #include "app/window_texts.h"
@@ -38,7 +39,7 @@ bool TfrmDataWin::Edit(HWND owner, TqnEntryForm& form, const TqnEntryFormActions
 }
 
 void TfrmDataWin::OnInit() {
-  HWND tabs = Add(WC_TABCONTROLW, L"", WS_VISIBLE | WS_CLIPSIBLINGS | WS_TABSTOP, 6, 4, 546, 206, winid::pgcData);
+  HWND tabs = Add(WC_TABCONTROLW, L"", WS_VISIBLE | WS_CLIPSIBLINGS | WS_TABSTOP, 6, 4, 546, 252, winid::pgcData);
   AddTabs(tabs, {TqnText::PageConnection, TqnText::PageBackup, TqnText::PageMore});
   pages_[0] = BeginPage(tabs);
   BuildConnectionPage();
@@ -47,10 +48,10 @@ void TfrmDataWin::OnInit() {
   pages_[2] = BeginPage(tabs);
   BuildMorePage();
   EndPage();
-  Add(L"BUTTON", Text(TqnText::CheckCreate), WS_TABSTOP | BS_AUTOCHECKBOX, 10, 217, 300, 18,
+  Add(L"BUTTON", Text(TqnText::CheckCreate), WS_TABSTOP | BS_AUTOCHECKBOX, 10, 263, 300, 18,
       winid::chkCreate);
-  Add(L"BUTTON", Text(TqnText::AnswerOk), WS_VISIBLE | WS_TABSTOP | BS_DEFPUSHBUTTON, 392, 214, 75, 23, IDOK);
-  Add(L"BUTTON", Text(TqnText::AnswerCancel), kButton, 475, 214, 75, 23, IDCANCEL);
+  Add(L"BUTTON", Text(TqnText::AnswerOk), WS_VISIBLE | WS_TABSTOP | BS_DEFPUSHBUTTON, 392, 260, 75, 23, IDOK);
+  Add(L"BUTTON", Text(TqnText::AnswerCancel), kButton, 475, 260, 75, 23, IDCANCEL);
   // The pages lie above the tab control in the drawing order.
   ::SetWindowPos(tabs, HWND_BOTTOM, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE | SWP_NOACTIVATE);
   SetForm();
@@ -112,6 +113,21 @@ void TfrmDataWin::BuildBackupPage() {
   AddNumber(winid::edtBackupRest, winid::spnRest, x, 187, kRestLimits, form_.rest);
   x += 68;
   label(TqnText::LabelRestTail, 187);
+  // Generations beside the count, and the workstations' own allowance.
+  x = 16;
+  label(TqnText::LabelKeepAlso, 210);
+  const std::pair<int, TqnText> generations[] = {{winid::edtKeepDaily, TqnText::LabelKeepDaily},
+                                                 {winid::edtKeepWeekly, TqnText::LabelKeepWeekly},
+                                                 {winid::edtKeepMonthly, TqnText::LabelKeepMonthly}};
+  const int values[] = {form_.keepDaily, form_.keepWeekly, form_.keepMonthly};
+  for (int i = 0; i < 3; ++i) {
+    AddNumber(generations[i].first, generations[i].first + 1, x, 210, kKeepLimits, values[i]);
+    x += 68;
+    label(generations[i].second, 210);
+  }
+  x = 16;
+  label(TqnText::LabelKeepRequested, 233);
+  AddNumber(winid::edtKeepRequested, winid::edtKeepRequested + 1, x, 233, kKeepLimits, form_.keepRequested);
 }
 
 void TfrmDataWin::BuildMorePage() {
@@ -175,6 +191,10 @@ TqnEntryForm TfrmDataWin::Form() const {
   f.interval = Number(winid::edtBackupInterval, kIntervalLimits);
   f.rest = Number(winid::edtBackupRest, kRestLimits);
   f.prune = IsChecked(Item(winid::chkPrune));
+  f.keepDaily = Number(winid::edtKeepDaily, kKeepLimits);
+  f.keepWeekly = Number(winid::edtKeepWeekly, kKeepLimits);
+  f.keepMonthly = Number(winid::edtKeepMonthly, kKeepLimits);
+  f.keepRequested = Number(winid::edtKeepRequested, kKeepLimits);
   f.verifyBackup = IsChecked(Item(winid::chkVerify));
   f.user = Narrow(ControlText(Item(winid::edtUser)));
   f.password = Narrow(ControlText(Item(winid::edtPwd)));
@@ -191,8 +211,10 @@ void TfrmDataWin::ShowPage(int page) {
 
 void TfrmDataWin::EnableRest() {
   const bool on = RestEditable(IsChecked(Item(winid::chkPrune)));
-  ::EnableWindow(Item(winid::edtBackupRest), on);
-  ::EnableWindow(Item(winid::spnRest), on);
+  for (int id : {winid::edtBackupRest, winid::spnRest, winid::edtKeepDaily, winid::edtKeepDaily + 1,
+                 winid::edtKeepWeekly, winid::edtKeepWeekly + 1, winid::edtKeepMonthly, winid::edtKeepMonthly + 1,
+                 winid::edtKeepRequested, winid::edtKeepRequested + 1})
+    ::EnableWindow(Item(id), on);
 }
 
 bool TfrmDataWin::CanConfirm() {

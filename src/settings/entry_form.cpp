@@ -62,6 +62,11 @@ TqnEntryForm LoadEntryForm(const TqnNode& entry, bool creationMode, const std::s
   f.rest = ClampToLimits(backup->FindNode("rest")->Content().AsInteger(kDefaultBackupRest), kRestLimits);
   f.verifyBackup = backup->FindNode("verify")->Content().AsBoolean(true);
   f.prune = backup->FindNode("prune")->Content().AsBoolean(false);
+  f.keepDaily = ClampToLimits(backup->FindNode("keep_daily")->Content().AsInteger(0), kKeepLimits);
+  f.keepWeekly = ClampToLimits(backup->FindNode("keep_weekly")->Content().AsInteger(0), kKeepLimits);
+  f.keepMonthly = ClampToLimits(backup->FindNode("keep_monthly")->Content().AsInteger(0), kKeepLimits);
+  f.keepRequested =
+      ClampToLimits(backup->FindNode("keep_requested")->Content().AsInteger(kDefaultKeepRequested), kKeepLimits);
   f.creationMode = creationMode;
   f.createDatabase = creationMode;
   return f;
@@ -88,6 +93,13 @@ void StoreEntryForm(const TqnEntryForm& form, TqnNode& entry) {
   if (backup->FindNode("verify")->Exists() || !form.verifyBackup)
     backup->Node("verify")->Content().SetBoolean(form.verifyBackup);
   if (backup->FindNode("prune")->Exists() || form.prune) backup->Node("prune")->Content().SetBoolean(form.prune);
+  auto keep = [&](const char* key, int value, int missing) {
+    if (backup->FindNode(key)->Exists() || value != missing) backup->Node(key)->Content().SetInteger(value);
+  };
+  keep("keep_daily", form.keepDaily, 0);
+  keep("keep_weekly", form.keepWeekly, 0);
+  keep("keep_monthly", form.keepMonthly, 0);
+  keep("keep_requested", form.keepRequested, kDefaultKeepRequested);
 }
 
 TqnEntryForm MergeEntryForm(const TqnEntryForm& opened, const TqnEntryForm& confirmed, const TqnEntryForm& current) {
@@ -109,6 +121,10 @@ TqnEntryForm MergeEntryForm(const TqnEntryForm& opened, const TqnEntryForm& conf
   take(f.rest, opened.rest, confirmed.rest);
   take(f.verifyBackup, opened.verifyBackup, confirmed.verifyBackup);
   take(f.prune, opened.prune, confirmed.prune);
+  take(f.keepDaily, opened.keepDaily, confirmed.keepDaily);
+  take(f.keepWeekly, opened.keepWeekly, confirmed.keepWeekly);
+  take(f.keepMonthly, opened.keepMonthly, confirmed.keepMonthly);
+  take(f.keepRequested, opened.keepRequested, confirmed.keepRequested);
   f.createDatabase = confirmed.createDatabase;
   return f;
 }

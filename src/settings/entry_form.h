@@ -25,7 +25,11 @@ struct TqnEntryForm {
   int interval = 60;               // 5..1440, step 5
   int rest = 10;                   // 1..30000
   bool verifyBackup = true;        // "verify": each backup proven by a restore
-  bool prune = false;              // "prune": keep at most "rest" backups
+  bool prune = false;              // "prune": thin out older backups by the keys below
+  int keepDaily = 0;               // "keep_daily": one verified backup of each of the last N days
+  int keepWeekly = 0;              // "keep_weekly"
+  int keepMonthly = 0;             // "keep_monthly"
+  int keepRequested = 3;           // "keep_requested": workstations' backups kept
   bool creationMode = false;       // shows the "create" box
   bool createDatabase = false;
 };
@@ -37,6 +41,7 @@ struct TqnSpinLimits {
 constexpr TqnSpinLimits kNumLimits{1, 100, 1};
 constexpr TqnSpinLimits kIntervalLimits{5, 1440, 5};
 constexpr TqnSpinLimits kRestLimits{1, 30000, 1};
+constexpr TqnSpinLimits kKeepLimits{0, 3650, 1};
 // An up-down control does not wrap: a value outside is held at the limit.
 int ClampToLimits(int value, const TqnSpinLimits& limits);
 

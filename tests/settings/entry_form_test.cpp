@@ -76,6 +76,20 @@ TEST(EntryForm, StoresEveryFieldInItsForm) {
   EXPECT_EQ(b->FindNode("num")->Text(), "3");
   EXPECT_EQ(b->FindNode("interval")->Text(), "90");
   EXPECT_EQ(b->FindNode("rest")->Text(), "12");
+  // Retention's keys are written once they differ from what a missing key
+  // means: an older entry confirmed unchanged keeps its file as it was.
+  for (const char* key : {"keep_daily", "keep_weekly", "keep_monthly", "keep_requested"})
+    EXPECT_FALSE(b->FindNode(key)->Exists()) << key;
+  f.keepDaily = 7;
+  f.keepRequested = 0;
+  StoreEntryForm(f, *entry);
+  EXPECT_EQ(b->FindNode("keep_daily")->Text(), "7");
+  EXPECT_EQ(b->FindNode("keep_requested")->Text(), "0");
+  EXPECT_FALSE(b->FindNode("keep_weekly")->Exists());
+  const TqnEntryForm back = LoadEntryForm(*entry, false, "H");
+  EXPECT_EQ(back.keepDaily, 7);
+  EXPECT_EQ(back.keepRequested, 0);
+  EXPECT_EQ(back.keepMonthly, 0);
 }
 
 TEST(EntryForm, AnEntryWithoutItsElementsCannotBeConfirmed) {
