@@ -2,6 +2,7 @@
 
 #include <random>
 
+#include "app/folder_check.h"
 #include "app/window_texts.h"
 #include "base/error.h"
 #include "base/text.h"
@@ -260,6 +261,27 @@ void TqnApplication::EditSelected() {
   SaveSettings();
   failureList_.erase(name);
   FillList();
+  WarnOfUnwritableBackupFolder(*entry);
+}
+
+void TqnApplication::WarnOfUnwritableBackupFolder(const TqnNode& entry) {
+  // Only a folder of this computer can be looked at; a remote server's is its own.
+  const std::string path = entry.FindNode("path")->Content().AsString("");
+  const std::string folder = entry.FindNode("backup")->FindNode("path")->Content().AsString("");
+  try {
+    // A folder that is not there yet is the backups' own message.
+    if (folder.empty() || !platform::DirectoryExists(folder) ||
+        !IsLocalHost(ParseDatabasePath(path).host, address_.localHostName))
+      return;
+  } catch (const std::exception&) {
+    return;
+  }
+  const std::string problem = FolderWriteProblem(folder, ".qnprobe-" + entry.Name());
+  if (problem.empty()) return;
+  ui_.ShowMessage(TqnMessageKind::Warning,
+                  Format(Win1251("Каталог резервных копий \"%s\" недоступен программе для записи, резервные копии "
+                                 "в нём не будут созданы: %s").c_str(),
+                         folder.c_str(), problem.c_str()));
 }
 
 void TqnApplication::RemoveSelected() {

@@ -183,6 +183,9 @@ class TqnApplication {
  private:
   // Gives every entry of the register its identity, saved at once.
   void GiveEntriesIds();
+  // After the properties dialog: tells when the program could not write the
+  // entry's backup folder (a sandboxed service, another user's folder).
+  void WarnOfUnwritableBackupFolder(const TqnNode& entry);
   void UpdateButtons(int row);
   void BusyChanged();
   void CreateEntryFolders(int number);

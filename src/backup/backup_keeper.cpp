@@ -4,6 +4,7 @@
 #include <chrono>
 #include <set>
 
+#include "app/folder_check.h"
 #include "backup/backup_names.h"
 #include "backup/retention.h"
 #include "base/error.h"
@@ -102,17 +103,13 @@ void TqnBackupKeeper::CheckWritable(const std::string& file, const std::string& 
   // The server writes the backup, but the program must be able to rename,
   // catalogue and prune it there: a sandboxed service that may not is told
   // at once, before the server has written anything.
-  const std::string probe = PartialBackupName(platform::JoinPath(platform::ExtractFileDir(file), "probe"), entryId);
-  try {
-    platform::WriteFileReplacing(probe, "");
-    platform::DeleteFile(probe);
-  } catch (const std::exception& e) {
-    const std::string folder = platform::ExtractFileDir(file);
-    const std::string why = platform::DirectoryExists(folder) ? e.what() : Win1251("каталога нет");
-    throw Exception(Format(Win1251("Резервную копию \"%s\" некуда записать: каталог \"%s\" недоступен программе "
-                                   "для записи (%s)").c_str(),
-                           file.c_str(), folder.c_str(), why.c_str()));
-  }
+  const std::string folder = platform::ExtractFileDir(file);
+  const std::string problem =
+      FolderWriteProblem(folder, platform::ExtractFileName(PartialBackupName(file + "-probe", entryId)));
+  if (problem.empty()) return;
+  throw Exception(Format(Win1251("Резервную копию \"%s\" некуда записать: каталог \"%s\" недоступен программе "
+                                 "для записи (%s)").c_str(),
+                         file.c_str(), folder.c_str(), problem.c_str()));
 }
 
 namespace {

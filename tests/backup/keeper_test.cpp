@@ -3,6 +3,7 @@
 // refused early on a full disk, and announced by mail to a real SMTP server
 // on loopback and by the office's command.
 #include <sys/mount.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -280,6 +281,45 @@ TEST_F(Keeper, ARequestedBackupWhoseProofFailsIsAnErrorAndLeavesNoBackup) {
   EXPECT_FALSE(platform::FileExists(file));
   EXPECT_EQ(Files(bk, kPartialPrefix), std::vector<std::string>{});
   EXPECT_EQ(State().state, "failed");
+}
+
+// A folder the program may read but not change (a sandboxed service's view
+// of another disk): the run fails at once, and the state, --status and the
+// properties dialog say why; the server is not asked to write anything.
+TEST_F(Keeper, AFolderTheProgramCannotWriteIsAFailurePeopleSee) {
+  const std::string bk = dir_.File(Win1251("Копии"));
+  platform::ForceDirectories(bk);
+  struct Unmount {
+    std::string path;
+    ~Unmount() {
+      if (!path.empty()) ::umount2(path.c_str(), MNT_DETACH);
+    }
+  } unmount;
+  if (::geteuid() == 0) {
+    const std::string kernel = platform::KernelFileName(bk);
+    ASSERT_EQ(::mount("tmpfs", kernel.c_str(), "tmpfs", MS_RDONLY, "size=1m"), 0) << platform::LastErrorText();
+    unmount.path = kernel;
+  } else {
+    ASSERT_EQ(::chmod(platform::KernelFileName(bk).c_str(), 0555), 0);
+  }
+  CreateDatabase(dir_.File("tx.fd3"));
+  StartWithEntries(EntryXml("db0000", fbtest::Fb30Path(dir_.File("tx.fd3")), bk,
+                            "        <auto>1</auto>\r\n        <weekdays>1111111</weekdays>\r\n"));
+  try {
+    feature_->Keeper().Make(Entry(), BackupFileName(bk, kAutoBackupPrefix, clock_.Now(), true));
+    FAIL() << "a backup into a folder the program cannot write";
+  } catch (const std::exception& e) {
+    EXPECT_NE(std::string(e.what()).find(bk), std::string::npos) << e.what();
+  }
+  const TqnStatusReport status = StatusReport(app_->Settings().Root(), clock_.Now(), false);
+  EXPECT_EQ(status.exitCode, 2);
+  EXPECT_NE(status.text.find(bk), std::string::npos) << status.text;
+  ui_.messages.clear();
+  app_->SelectRow(0);
+  app_->EditSelected();
+  ASSERT_EQ(ui_.messages.size(), 1u);
+  EXPECT_NE(ui_.messages[0].text.find(bk), std::string::npos) << ui_.messages[0].text;
+  if (::geteuid() != 0) ::chmod(platform::KernelFileName(bk).c_str(), 0755);
 }
 
 // A small full disk: a tmpfs mount needs root.

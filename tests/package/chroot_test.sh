@@ -128,12 +128,25 @@ sleep 3
 in_root env HOME=/root qndbmgr --list >"$work/own-list.out" 2>&1 || fail "root's own --list: $(cat "$work/own-list.out")"
 [[ $(mode /root/.local/share/qndbmgr) == "700 root:root" ]] || fail "root's program folder: $(mode /root/.local/share/qndbmgr)"
 
-# Remove keeps the data and the users; purge removes both.
+# Remove keeps the data and the users; so does a purge unless its question
+# is answered yes (without a terminal it keeps them); a purge told yes
+# removes everything.
+mkdir -p "$root/var/lib/qndbmgr/data" "$root/var/lib/qndbmgr/backup/0000"
+echo "an office's database" >"$root/var/lib/qndbmgr/data/tx.fd3"
+echo "its backup" >"$root/var/lib/qndbmgr/backup/0000/auto-2026.12.07-06.30.00-000.bk3"
 in_root env DEBIAN_FRONTEND=noninteractive apt-get -q -y remove qndbmgr >>"$work/apt.log" 2>&1 || fail "remove"
 [[ -f $root/var/lib/qndbmgr/settings.xml ]] || fail "remove took the settings"
 in_root getent passwd qndbmgr >/dev/null || fail "remove took the user"
-in_root dpkg --purge qndbmgr >>"$work/apt.log" 2>&1 || fail "purge"
-[[ ! -e $root/var/lib/qndbmgr && ! -e $root/var/lib/qndbmgr-fb30 ]] || fail "purge left the state"
+in_root dpkg --purge qndbmgr </dev/null >>"$work/apt.log" 2>&1 || fail "purge"
+[[ $(cat "$root/var/lib/qndbmgr/data/tx.fd3" 2>/dev/null) == "an office's database" ]] || fail "purge took the database"
+[[ -f $root/var/lib/qndbmgr/backup/0000/auto-2026.12.07-06.30.00-000.bk3 ]] || fail "purge took the backup"
+[[ -f $root/var/lib/qndbmgr/settings.xml ]] || fail "purge took the register"
+grep -q 'stay in /var/lib/qndbmgr' "$work/apt.log" || fail "purge did not say where the data stayed"
+in_root getent passwd qndbmgr >/dev/null || fail "a purge that kept the data took their user"
+in_root env DEBIAN_FRONTEND=noninteractive apt-get -q -y install /new.deb >>"$work/apt.log" 2>&1 || fail "reinstall"
+echo "qndbmgr qndbmgr/purge_data boolean true" | in_root debconf-set-selections
+in_root dpkg --purge qndbmgr </dev/null >>"$work/apt.log" 2>&1 || fail "purge told to delete"
+[[ ! -e $root/var/lib/qndbmgr && ! -e $root/var/lib/qndbmgr-fb30 ]] || fail "a purge told to delete left the state"
 in_root getent passwd qndbmgr >/dev/null && fail "purge left the user"
 in_root getent group qndbmgr >/dev/null && fail "purge left the group"
 
