@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <chrono>
 #include <set>
+#include <thread>
 
 #include "app/folder_check.h"
 #include "backup/backup_names.h"
@@ -114,6 +115,21 @@ void TqnBackupKeeper::CheckWritable(const std::string& file, const std::string& 
 
 namespace {
 
+// Renames the finished backup over its name. The server may close the file
+// a moment after it has reported the end (a file still open cannot be
+// renamed on Windows), so a refused rename is tried again for a while.
+void RenameWhenReleased(const std::string& from, const std::string& to) {
+  for (int attempt = 0;; ++attempt) {
+    try {
+      platform::RenameReplacing(from, to);
+      return;
+    } catch (const std::exception&) {
+      if (attempt >= 20) throw;
+      std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    }
+  }
+}
+
 // Removes a file of this run's own making; a file that is not there is fine.
 void RemoveOwn(const std::string& file) {
   if (!platform::FileExists(file)) return;
@@ -188,7 +204,7 @@ TqnBackupOutcome TqnBackupKeeper::Make(const TqnBackupEntry& entry, const std::s
   const bool proofFailed = outcome.verify.state == TqnVerifyResult::State::Failed;
   if (local && !proofFailed) {
     try {
-      platform::RenameReplacing(written, file);
+      RenameWhenReleased(written, file);
     } catch (const std::exception& e) {
       const std::string message = Format(Win1251("Резервную копию \"%s\" не удалось переименовать в \"%s\": %s").c_str(),
                                          written.c_str(), file.c_str(), e.what());

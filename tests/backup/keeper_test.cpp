@@ -249,6 +249,18 @@ TEST_F(Keeper, ANewEntryWithAReusedKeyLeavesTheRemovedEntrysBackups) {
   }
   for (const TqnCatalogueRecord& r : old) EXPECT_TRUE(platform::FileExists(bk + "/" + r.file)) << r.file;
   EXPECT_EQ(Files(bk, "auto-2026.12.07").size(), 1u) << "its own backups are pruned as asked";
+  // --backups lists the lines of the older catalogue, marked as never deleted,
+  // and says why the entry's own backup is kept; another identity's lines
+  // are not the entry's.
+  TqnCommand command;
+  command.kind = TqnCommandKind::Backups;
+  command.key = "db0000";
+  const std::string listed = AnswerReadingCommand(command, app_->Settings().Root(), clock_.Now()).out;
+  EXPECT_EQ(listed.find(old[0].file), std::string::npos) << listed;
+  EXPECT_NE(listed.find(old[2].file + "\t-1\tok\tverified\t0\t\t" + Win1251("не удаляется (older-catalogue)")),
+            std::string::npos)
+      << listed;
+  EXPECT_NE(listed.find(Win1251("хранится (newest, last)")), std::string::npos) << listed;
 }
 
 // A catalogue that is there but cannot be read is not taken for an empty
