@@ -87,9 +87,9 @@ shot 2-messages
 click 155 97   # the page "Базы данных"
 click 160 403  # "Свойства" of the first row
 shot 3-properties-connection
-click 220 164  # its page "Архивация"
+click 220 136  # its page "Архивация"
 shot 4-properties-backup
-click 309 164  # its page "Дополнительно"
+click 309 136  # its page "Дополнительно"
 shot 5-properties-more
 xdotool key Escape
 xdotool mousemove 1013 757 click 3  # the tray icon's menu

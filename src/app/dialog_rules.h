@@ -12,7 +12,7 @@ namespace qn {
 
 // Client areas as designed; a skin may grow them for larger fonts.
 constexpr int kDataClientWidth = 558;
-constexpr int kDataClientHeight = 289;
+constexpr int kDataClientHeight = 299;
 constexpr int kLoginClientWidth = 232;
 constexpr int kLoginClientHeight = 135;
 // The page that holds the backup time ("Архивация").

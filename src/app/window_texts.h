@@ -54,7 +54,7 @@ enum class TqnText {
   LabelMinutes,         // "минут"
   CheckPrune,           // "Сохранять не более"
   LabelRestTail,        // "резервных копий"
-  LabelKeepAlso,        // "и по одной проверенной за последние"
+  LabelKeepAlso,        // "и по одной за последние"
   LabelKeepDaily,       // "дней,"
   LabelKeepWeekly,      // "недель,"
   LabelKeepMonthly,     // "месяцев"

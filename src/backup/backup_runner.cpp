@@ -13,7 +13,7 @@
 #include "infoserver/info_packet.h"
 #include "platform/files.h"
 #include "platform/sockets.h"
-#include "settings/register.h"
+#include "settings/settings_keys.h"
 
 namespace qn {
 
@@ -41,22 +41,22 @@ void SendProgressDatagram(const std::string& address, const std::string& packet,
 }  // namespace
 
 TqnBackupEntry ReadBackupEntry(const TqnNode& entry) {
+  using namespace keys;
   TqnBackupEntry e;
   e.name = entry.Name();
-  e.path = entry.FindNode("path")->Content().AsString("");
-  e.user = entry.FindNode("user")->Content().AsString("");
-  e.password = entry.FindNode("pwd")->Content().AsString("");
-  const TqnNode* backup = entry.FindNode("backup");
-  e.backupFolder = backup->FindNode("path")->Content().AsString("");
-  e.verify = backup->FindNode("verify")->Content().AsBoolean(true);
-  e.verifyFolder = backup->FindNode("verify_path")->Content().AsString("");
-  e.prune = backup->FindNode("prune")->Content().AsBoolean(false);
-  e.rest = backup->FindNode("rest")->Content().AsInteger(kDefaultBackupRest);
-  e.keepDaily = backup->FindNode("keep_daily")->Content().AsInteger(0);
-  e.keepWeekly = backup->FindNode("keep_weekly")->Content().AsInteger(0);
-  e.keepMonthly = backup->FindNode("keep_monthly")->Content().AsInteger(0);
-  e.keepRequested = backup->FindNode("keep_requested")->Content().AsInteger(kDefaultKeepRequested);
-  e.id = entry.FindNode(kEntryIdKey)->Content().AsString("");
+  e.path = ReadText(entry, kPath);
+  e.user = ReadText(entry, kUser);
+  e.password = ReadText(entry, kPassword);
+  e.backupFolder = ReadText(entry, kBackupPath);
+  e.verify = ReadBoolean(entry, kVerify);
+  e.verifyFolder = ReadText(entry, kVerifyPath);
+  e.prune = ReadBoolean(entry, kPrune);
+  e.rest = ReadInteger(entry, kRest);
+  e.keepDaily = ReadInteger(entry, kKeepDaily);
+  e.keepWeekly = ReadInteger(entry, kKeepWeekly);
+  e.keepMonthly = ReadInteger(entry, kKeepMonthly);
+  e.keepRequested = ReadInteger(entry, kKeepRequested);
+  e.id = ReadText(entry, kUid);
   return e;
 }
 

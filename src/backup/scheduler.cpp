@@ -7,6 +7,7 @@
 #include "base/error.h"
 #include "base/text.h"
 #include "settings/register.h"
+#include "settings/settings_keys.h"
 
 namespace qn {
 
@@ -93,15 +94,15 @@ void RunSchedulerPass(const TqnSchedulerContext& ctx) {
       if (!ctx.failedAt) continue;
       auto failed = ctx.failedAt->find(name);
       if (failed == ctx.failedAt->end() ||
-          MinutesOf(now) - failed->second < FailureCoolDown(backup->FindNode("interval")->Content().AsInteger(60)))
+          MinutesOf(now) - failed->second < FailureCoolDown(ReadRawInteger(*entry, keys::kInterval)))
         continue;
       ctx.failures->erase(name);
       ctx.failedAt->erase(failed);
     }
-    if (!backup->FindNode("auto")->Content().AsBoolean(false)) continue;
-    const std::string weekdays = backup->FindNode("weekdays")->Content().AsString("0000000");
+    if (!ReadBoolean(*entry, keys::kAuto)) continue;
+    const std::string weekdays = ReadText(*entry, keys::kWeekdays);
     if (!ValidWeekdays(weekdays) || now.weekday < 1 || now.weekday > 7 || weekdays[now.weekday - 1] != '1') continue;
-    if (minutes < backup->FindNode("time")->Content().AsInteger(390)) continue;
+    if (minutes < ReadRawInteger(*entry, keys::kTime)) continue;
     // The state lives in "stat", created on first look-up.
     TqnNode* numDone = nullptr;
     TqnNode* last = nullptr;
@@ -127,8 +128,8 @@ void RunSchedulerPass(const TqnSchedulerContext& ctx) {
       due = true;
       ctx.change([&] { numDone->Content().SetInteger(0); });
     } else {
-      const int wanted = backup->FindNode("num")->Content().AsInteger(1);
-      const int interval = backup->FindNode("interval")->Content().AsInteger(60);
+      const int wanted = ReadRawInteger(*entry, keys::kNum);
+      const int interval = ReadRawInteger(*entry, keys::kInterval);
       const int done = numDone->Content().AsInteger(0);
       const int since = minutes - previous.minutes;
       due = wanted > 1 && done < wanted && since > 0 && since > interval;

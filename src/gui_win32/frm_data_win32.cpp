@@ -39,7 +39,7 @@ bool TfrmDataWin::Edit(HWND owner, TqnEntryForm& form, const TqnEntryFormActions
 }
 
 void TfrmDataWin::OnInit() {
-  HWND tabs = Add(WC_TABCONTROLW, L"", WS_VISIBLE | WS_CLIPSIBLINGS | WS_TABSTOP, 6, 4, 546, 252, winid::pgcData);
+  HWND tabs = Add(WC_TABCONTROLW, L"", WS_VISIBLE | WS_CLIPSIBLINGS | WS_TABSTOP, 6, 4, 546, 262, winid::pgcData);
   AddTabs(tabs, {TqnText::PageConnection, TqnText::PageBackup, TqnText::PageMore});
   pages_[0] = BeginPage(tabs);
   BuildConnectionPage();
@@ -48,10 +48,10 @@ void TfrmDataWin::OnInit() {
   pages_[2] = BeginPage(tabs);
   BuildMorePage();
   EndPage();
-  Add(L"BUTTON", Text(TqnText::CheckCreate), WS_TABSTOP | BS_AUTOCHECKBOX, 10, 263, 300, 18,
+  Add(L"BUTTON", Text(TqnText::CheckCreate), WS_TABSTOP | BS_AUTOCHECKBOX, 10, 273, 300, 18,
       winid::chkCreate);
-  Add(L"BUTTON", Text(TqnText::AnswerOk), WS_VISIBLE | WS_TABSTOP | BS_DEFPUSHBUTTON, 392, 260, 75, 23, IDOK);
-  Add(L"BUTTON", Text(TqnText::AnswerCancel), kButton, 475, 260, 75, 23, IDCANCEL);
+  Add(L"BUTTON", Text(TqnText::AnswerOk), WS_VISIBLE | WS_TABSTOP | BS_DEFPUSHBUTTON, 392, 270, 75, 23, IDOK);
+  Add(L"BUTTON", Text(TqnText::AnswerCancel), kButton, 475, 270, 75, 23, IDCANCEL);
   // The pages lie above the tab control in the drawing order.
   ::SetWindowPos(tabs, HWND_BOTTOM, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE | SWP_NOACTIVATE);
   SetForm();

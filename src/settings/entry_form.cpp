@@ -41,38 +41,39 @@ int ParseBackupTime(const std::string& text) {
 }
 
 TqnEntryForm LoadEntryForm(const TqnNode& entry, bool creationMode, const std::string& localHostName) {
+  using namespace keys;
   TqnEntryForm f;
   f.identifier = entry.Name();
   f.connAddress = DigitsOnly(entry.Name()) + "@" + localHostName;
-  f.caption = entry.FindNode("caption")->Content().AsString("");
-  f.path = entry.FindNode("path")->Content().AsString("");
-  f.user = entry.FindNode("user")->Content().AsString("");
-  f.password = entry.FindNode("pwd")->Content().AsString("");
-  f.sendPassword = !entry.FindNode("hidepwd")->Content().AsBoolean(false);
-  const TqnNode* backup = entry.FindNode("backup");
-  f.autoBackup = backup->FindNode("auto")->Content().AsBoolean(false);
-  f.backupPath = backup->FindNode("path")->Content().AsString("");
-  std::string days = backup->FindNode("weekdays")->Content().AsString(kDefaultWeekdays);
+  f.caption = ReadText(entry, kCaption);
+  f.path = ReadText(entry, kPath);
+  f.user = ReadText(entry, kUser);
+  f.password = ReadText(entry, kPassword);
+  f.sendPassword = !ReadBoolean(entry, kHidePassword);
+  f.autoBackup = ReadBoolean(entry, kAuto);
+  f.backupPath = ReadText(entry, kBackupPath);
+  // The dialog proposes Monday to Friday where the value is missing or
+  // malformed, where the schedule reads no day at all.
+  std::string days = KeyNode(entry, kWeekdays)->Content().AsString(kDefaultWeekdays);
   if (days.size() != 7) days = kDefaultWeekdays;
   for (size_t i = 0; i < 7; ++i) f.weekdays[i] = days[i] != '0';
-  f.timeText = FormatBackupTime(backup->FindNode("time")->Content().AsInteger(kDefaultBackupTime));
-  f.num = ClampToLimits(backup->FindNode("num")->Content().AsInteger(kDefaultBackupNum), kNumLimits);
-  f.interval =
-      ClampToLimits(backup->FindNode("interval")->Content().AsInteger(kDefaultBackupInterval), kIntervalLimits);
-  f.rest = ClampToLimits(backup->FindNode("rest")->Content().AsInteger(kDefaultBackupRest), kRestLimits);
-  f.verifyBackup = backup->FindNode("verify")->Content().AsBoolean(true);
-  f.prune = backup->FindNode("prune")->Content().AsBoolean(false);
-  f.keepDaily = ClampToLimits(backup->FindNode("keep_daily")->Content().AsInteger(0), kKeepLimits);
-  f.keepWeekly = ClampToLimits(backup->FindNode("keep_weekly")->Content().AsInteger(0), kKeepLimits);
-  f.keepMonthly = ClampToLimits(backup->FindNode("keep_monthly")->Content().AsInteger(0), kKeepLimits);
-  f.keepRequested =
-      ClampToLimits(backup->FindNode("keep_requested")->Content().AsInteger(kDefaultKeepRequested), kKeepLimits);
+  f.timeText = FormatBackupTime(ReadRawInteger(entry, kTime));
+  f.num = ReadInteger(entry, kNum);
+  f.interval = ReadInteger(entry, kInterval);
+  f.rest = ReadInteger(entry, kRest);
+  f.verifyBackup = ReadBoolean(entry, kVerify);
+  f.prune = ReadBoolean(entry, kPrune);
+  f.keepDaily = ReadInteger(entry, kKeepDaily);
+  f.keepWeekly = ReadInteger(entry, kKeepWeekly);
+  f.keepMonthly = ReadInteger(entry, kKeepMonthly);
+  f.keepRequested = ReadInteger(entry, kKeepRequested);
   f.creationMode = creationMode;
   f.createDatabase = creationMode;
   return f;
 }
 
 void StoreEntryForm(const TqnEntryForm& form, TqnNode& entry) {
+  using namespace keys;
   entry.FindNode("caption")->Content().SetString(form.caption);
   entry.FindNode("path")->Content().SetString(form.path);
   entry.FindNode("user")->Content().SetString(form.user);
@@ -84,22 +85,16 @@ void StoreEntryForm(const TqnEntryForm& form, TqnNode& entry) {
   std::string days;
   for (bool d : form.weekdays) days += d ? '1' : '0';
   backup->Node("weekdays")->Content().SetString(days);
-  backup->Node("time")->Content().SetInteger(ParseBackupTime(form.timeText));
-  backup->Node("num")->Content().SetInteger(form.num);
-  backup->Node("interval")->Content().SetInteger(form.interval);
-  backup->Node("rest")->Content().SetInteger(form.rest);
-  // Written once they are set or differ from what a missing key means, so
-  // that confirming an older entry unchanged leaves its file as it was.
-  if (backup->FindNode("verify")->Exists() || !form.verifyBackup)
-    backup->Node("verify")->Content().SetBoolean(form.verifyBackup);
-  if (backup->FindNode("prune")->Exists() || form.prune) backup->Node("prune")->Content().SetBoolean(form.prune);
-  auto keep = [&](const char* key, int value, int missing) {
-    if (backup->FindNode(key)->Exists() || value != missing) backup->Node(key)->Content().SetInteger(value);
-  };
-  keep("keep_daily", form.keepDaily, 0);
-  keep("keep_weekly", form.keepWeekly, 0);
-  keep("keep_monthly", form.keepMonthly, 0);
-  keep("keep_requested", form.keepRequested, kDefaultKeepRequested);
+  WriteInteger(entry, kTime, ParseBackupTime(form.timeText));
+  WriteInteger(entry, kNum, form.num);
+  WriteInteger(entry, kInterval, form.interval);
+  WriteInteger(entry, kRest, form.rest);
+  WriteOptionalBoolean(entry, kVerify, form.verifyBackup);
+  WriteOptionalBoolean(entry, kPrune, form.prune);
+  WriteOptionalInteger(entry, kKeepDaily, form.keepDaily);
+  WriteOptionalInteger(entry, kKeepWeekly, form.keepWeekly);
+  WriteOptionalInteger(entry, kKeepMonthly, form.keepMonthly);
+  WriteOptionalInteger(entry, kKeepRequested, form.keepRequested);
 }
 
 TqnEntryForm MergeEntryForm(const TqnEntryForm& opened, const TqnEntryForm& confirmed, const TqnEntryForm& current) {

@@ -5,6 +5,7 @@
 #include <array>
 #include <string>
 
+#include "settings/settings_keys.h"
 #include "xml/xml_dom.h"
 
 namespace qn {
@@ -38,10 +39,12 @@ struct TqnEntryForm {
 struct TqnSpinLimits {
   int min, max, step;
 };
-constexpr TqnSpinLimits kNumLimits{1, 100, 1};
-constexpr TqnSpinLimits kIntervalLimits{5, 1440, 5};
-constexpr TqnSpinLimits kRestLimits{1, 30000, 1};
-constexpr TqnSpinLimits kKeepLimits{0, 3650, 1};
+// The limits of a key of the settings table.
+constexpr TqnSpinLimits SpinLimits(const TqnSettingKey& key) { return {key.min, key.max, key.step}; }
+constexpr TqnSpinLimits kNumLimits = SpinLimits(keys::kNum);
+constexpr TqnSpinLimits kIntervalLimits = SpinLimits(keys::kInterval);
+constexpr TqnSpinLimits kRestLimits = SpinLimits(keys::kRest);
+constexpr TqnSpinLimits kKeepLimits = SpinLimits(keys::kKeepDaily);
 // An up-down control does not wrap: a value outside is held at the limit.
 int ClampToLimits(int value, const TqnSpinLimits& limits);
 

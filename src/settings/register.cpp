@@ -5,6 +5,7 @@
 #include "base/error.h"
 #include "base/text.h"
 #include "platform/files.h"
+#include "settings/settings_keys.h"
 
 namespace qn {
 
@@ -52,9 +53,9 @@ bool EnsureEntryIds(TqnNode& root) {
   for (int i = 0; i < data->NodeCount(); ++i) {
     TqnNode* entry = data->Nodes(i);
     int number;
-    if (!ParseEntryName(entry->Name(), number) || !entry->FindNode(kEntryIdKey)->Content().AsString("").empty())
+    if (!ParseEntryName(entry->Name(), number) || !entry->FindNode(keys::kUid.name)->Content().AsString("").empty())
       continue;
-    entry->Node(kEntryIdKey)->Content().SetString(NewEntryId());
+    entry->Node(keys::kUid.name)->Content().SetString(NewEntryId());
     given = true;
   }
   return given;
@@ -71,11 +72,9 @@ TqnNode* AddEntry(TqnNode& root, int number, const TqnNewEntry& values) {
   backup->Node("auto")->Content().SetBoolean(false);
   backup->Node("path")->Content().SetString(values.backupPath);
   backup->Node("weekdays")->Content().SetString(kDefaultWeekdays);
-  backup->Node("time")->Content().SetInteger(kDefaultBackupTime);
-  backup->Node("num")->Content().SetInteger(kDefaultBackupNum);
-  backup->Node("interval")->Content().SetInteger(kDefaultBackupInterval);
-  backup->Node("rest")->Content().SetInteger(kDefaultBackupRest);
-  entry->Node(kEntryIdKey)->Content().SetString(NewEntryId());
+  for (const TqnSettingKey* key : {&keys::kTime, &keys::kNum, &keys::kInterval, &keys::kRest})
+    WriteInteger(*entry, *key, key->MissingInteger());
+  entry->Node(keys::kUid.name)->Content().SetString(NewEntryId());
   return entry;
 }
 

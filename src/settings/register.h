@@ -11,17 +11,11 @@ namespace qn {
 constexpr const char* kDefaultUser = "SYSDBA";
 constexpr const char* kDefaultPassword = "quillfern";
 constexpr const char* kDefaultWeekdays = "1111100";
-constexpr int kDefaultBackupTime = 390;  // 06:30
-constexpr int kDefaultBackupNum = 1;
-constexpr int kDefaultBackupInterval = 60;
-constexpr int kDefaultBackupRest = 10;
-constexpr int kDefaultKeepRequested = 3;
 constexpr int kMaxEntryNumber = 9999;
 
 // The identity of an entry, its child "uid": 32 hexadecimal digits drawn at
 // random when the entry is made, never reused by a later entry of the same
 // number or folder, and written into the catalogue of each of its backups.
-constexpr const char* kEntryIdKey = "uid";
 std::string NewEntryId();
 // Gives every entry without an identity one; true when any was given (the
 // settings must then be saved before the identity is relied on).

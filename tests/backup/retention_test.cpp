@@ -6,9 +6,12 @@
 #include <map>
 #include <set>
 
+#include "backup/backup_runner.h"
 #include "backup/retention.h"
 #include "base/text.h"
 #include "settings/backup_state.h"
+#include "settings/entry_form.h"
+#include "settings/settings_keys.h"
 
 namespace qn {
 namespace {
@@ -119,6 +122,32 @@ TEST(Retention, FailedProofsTakeNoPlaceAndUncheckedOnesOnlyThoseLeftOver) {
             (std::vector<std::string>{"last", "last", "newest, day-old, last", "", "", ""}));
   policy.rest = 5;
   EXPECT_EQ(RetentionReasons(items, policy, "2026-12-06 07:00:00")[3], "last") << "a place no verified one needed";
+}
+
+
+// What a missing key means to the backups is what the dialog shows and
+// stores: an older entry confirmed unchanged backs up and keeps as before.
+TEST(Retention, AnEntryReadFromAnEmptyElementAndOneConfirmedUnchangedInTheDialogAgree) {
+  TqnNode entry("db0000");
+  for (const char* name : {"path", "user", "pwd", "caption"}) entry.Node(name);
+  entry.Node("backup");
+  const TqnBackupEntry before = ReadBackupEntry(entry);
+  const int time = ReadRawInteger(entry, keys::kTime), num = ReadRawInteger(entry, keys::kNum),
+            interval = ReadRawInteger(entry, keys::kInterval);
+  StoreEntryForm(LoadEntryForm(entry, false, "H"), entry);
+  const TqnBackupEntry after = ReadBackupEntry(entry);
+  EXPECT_EQ(after.verify, before.verify);
+  EXPECT_EQ(after.prune, before.prune);
+  EXPECT_EQ(after.rest, before.rest);
+  EXPECT_EQ(after.keepDaily, before.keepDaily);
+  EXPECT_EQ(after.keepWeekly, before.keepWeekly);
+  EXPECT_EQ(after.keepMonthly, before.keepMonthly);
+  EXPECT_EQ(after.keepRequested, before.keepRequested);
+  EXPECT_EQ(after.verifyFolder, before.verifyFolder);
+  EXPECT_EQ(ReadRawInteger(entry, keys::kTime), time);
+  EXPECT_EQ(ReadRawInteger(entry, keys::kNum), num);
+  EXPECT_EQ(ReadRawInteger(entry, keys::kInterval), interval);
+  EXPECT_FALSE(ReadBoolean(entry, keys::kAuto)) << "the weekdays the dialog proposes act only with this on";
 }
 
 }  // namespace

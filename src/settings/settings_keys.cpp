@@ -1,0 +1,103 @@
+#include "settings/settings_keys.h"
+
+#include <cstdlib>
+
+namespace qn {
+
+namespace {
+
+// "backup/rest": the element "backup", then "rest".
+std::vector<std::string> Parts(const char* name) {
+  std::vector<std::string> parts;
+  std::string part;
+  for (const char* c = name; *c; ++c) {
+    if (*c == '/') {
+      parts.push_back(part);
+      part.clear();
+    } else {
+      part += *c;
+    }
+  }
+  parts.push_back(part);
+  return parts;
+}
+
+TqnNode* MakeKeyNode(TqnNode& entry, const TqnSettingKey& key) {
+  TqnNode* node = &entry;
+  for (const std::string& part : Parts(key.name)) node = node->Node(part);
+  return node;
+}
+
+int Clamp(const TqnSettingKey& key, int value) {
+  if (!key.Limited()) return value;
+  return value < key.min ? key.min : value > key.max ? key.max : value;
+}
+
+const char* TypeWord(TqnKeyType type) {
+  switch (type) {
+    case TqnKeyType::Integer: return "integer";
+    case TqnKeyType::Boolean: return "\"0\" or \"1\"";
+    default: return "text";
+  }
+}
+
+}  // namespace
+
+int TqnSettingKey::MissingInteger() const { return std::atoi(missing); }
+
+const std::vector<const TqnSettingKey*>& EntryKeys() {
+  using namespace keys;
+  static const std::vector<const TqnSettingKey*> table = {
+      &kPath,     &kUser,       &kPassword, &kCaption,  &kHidePassword, &kUid,       &kAuto,      &kBackupPath,
+      &kWeekdays, &kTime,       &kNum,      &kInterval, &kVerify,       &kVerifyPath, &kPrune,    &kRest,
+      &kKeepDaily, &kKeepWeekly, &kKeepMonthly, &kKeepRequested};
+  return table;
+}
+
+const TqnNode* KeyNode(const TqnNode& entry, const TqnSettingKey& key) {
+  const TqnNode* node = &entry;
+  for (const std::string& part : Parts(key.name)) node = node->FindNode(part);
+  return node;
+}
+
+std::string ReadText(const TqnNode& entry, const TqnSettingKey& key) {
+  return KeyNode(entry, key)->Content().AsString(key.missing);
+}
+
+int ReadRawInteger(const TqnNode& entry, const TqnSettingKey& key) {
+  return KeyNode(entry, key)->Content().AsInteger(key.MissingInteger());
+}
+
+int ReadInteger(const TqnNode& entry, const TqnSettingKey& key) { return Clamp(key, ReadRawInteger(entry, key)); }
+
+bool ReadBoolean(const TqnNode& entry, const TqnSettingKey& key) {
+  return KeyNode(entry, key)->Content().AsBoolean(key.MissingBoolean());
+}
+
+void WriteInteger(TqnNode& entry, const TqnSettingKey& key, int value) {
+  MakeKeyNode(entry, key)->Content().SetInteger(value);
+}
+
+void WriteOptionalInteger(TqnNode& entry, const TqnSettingKey& key, int value) {
+  if (KeyNode(entry, key)->Exists() || value != key.MissingInteger()) WriteInteger(entry, key, value);
+}
+
+void WriteOptionalBoolean(TqnNode& entry, const TqnSettingKey& key, bool value) {
+  if (KeyNode(entry, key)->Exists() || value != key.MissingBoolean())
+    MakeKeyNode(entry, key)->Content().SetBoolean(value);
+}
+
+std::string EntryKeysTable() {
+  std::string text = "| key | type | missing means | limits | meaning |\n|---|---|---|---|---|\n";
+  for (const TqnSettingKey* key : EntryKeys()) {
+    const std::string limits =
+        key->Limited() ? std::to_string(key->min) + "–" + std::to_string(key->max) +
+                             (key->step > 1 ? ", step " + std::to_string(key->step) : "")
+                       : "";
+    text += std::string("| \"") + key->name + "\" | " + TypeWord(key->type) + " | \"" + key->missing + "\" | " +
+            limits + " | " + key->meaning + " |\n";
+  }
+  return text;
+}
+
+}  // namespace qn
