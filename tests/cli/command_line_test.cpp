@@ -62,7 +62,8 @@ class CommandLine : public fbtest::ServerTest {
     std::ofstream(program_.File("settings.xml"), std::ios::binary)
         << "<?xml version=\"1.0\" encoding=\"Windows-1251\"?>\r\n<settings>\r\n  <data>\r\n"
         << Entry("db0000", database_, Win1251("Главная"), "0") << Entry("db0001", classicPath_, "", "1")
-        << "  </data>\r\n  <data_state>initialized</data_state>\r\n</settings>\r\n";
+        << "  </data>\r\n  <data_state>initialized</data_state>\r\n"
+        << "  <status>\r\n    <textfile>" << dir_.File("qndbmgr.prom") << "</textfile>\r\n  </status>\r\n</settings>\r\n";
     ziptest::WriteZip(dir_.File("dump.pbz"),
                       ziptest::DumpMembers(ziptest::kDdl, "deactivate", "&Person\tObject\tName\n00000000000A\tX\n"));
     std::ofstream(dir_.File("bad.pbz")) << "not a zip archive";
@@ -458,6 +459,18 @@ TEST_F(CommandLine, BackupsAreProvenAChangedByteFailsVerifyAndStatusTellsMonitor
   EXPECT_EQ(failed.code, 2) << failed.out;
   EXPECT_NE(failed.out.find("\"key\":\"db0001\""), std::string::npos) << failed.out;
   EXPECT_NE(failed.out.find("\"state\":\"failed\""), std::string::npos) << failed.out;
+
+  // The same state for monitoring systems: the textfile the short-lived
+  // instance rewrote after the failure, the plugin's line, the discovery.
+  const std::string textfile = ReadAll(dir_.File("qndbmgr.prom"));
+  EXPECT_NE(textfile.find("qndbmgr_backup_state{entry=\"db0001\",caption=\"\",state=\"failed\"} 1\n"),
+            std::string::npos)
+      << textfile;
+  const Outcome nagios = Run("--status --nagios");
+  EXPECT_EQ(nagios.code, 2) << nagios.out;
+  EXPECT_EQ(nagios.out.compare(0, 36, "BACKUP CRITICAL - failed: db0001 | '"), 0) << nagios.out;
+  const Outcome discovery = Run("--status --zabbix-discovery");
+  EXPECT_EQ(discovery.out, "[{\"{#ENTRY}\":\"db0001\",\"{#CAPTION}\":\"\"}]\n");
 }
 
 }  // namespace
