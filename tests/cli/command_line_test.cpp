@@ -343,6 +343,11 @@ TEST_F(CommandLine, TheServiceInstanceTakesTheCommandsAndNoOtherInstanceRunsBesi
   EXPECT_EQ(status.code, 1) << status.out << status.err;
   EXPECT_NE(status.out.find("db0001\t\t-\tstale"), std::string::npos) << status.out;
   EXPECT_EQ(commandsTaken(), before + 1) << "--status was not answered by the service";
+  // The plugin's form travels to the service and comes back as the plugin's.
+  const Outcome nagios = Run("--status --nagios");
+  EXPECT_EQ(nagios.code, 1) << nagios.out << nagios.err;
+  EXPECT_EQ(nagios.out.compare(0, 38, "BACKUP WARNING - stale: db0001 | 'db00"), 0) << nagios.out;
+  EXPECT_EQ(commandsTaken(), before + 2) << "--status --nagios was not answered by the service";
 
   const Outcome start = Run("--headless=1");
   EXPECT_EQ(start.code, 0);
