@@ -33,6 +33,9 @@ readonly PACKAGES=(
   util-linux coreutils procps iproute2
   # the restore bench: the program's peak memory (/usr/bin/time -v)
   time
+  # the monitoring textfile's test reads it with Prometheus' own checker
+  # (promtool); the server that comes with it is kept off, below
+  prometheus
 )
 
 say() { echo "install-deps: $*"; }
@@ -98,3 +101,9 @@ fi
 # On a machine that starts services the package starts Debian's own server
 # on localhost:3050; the project's classic instance needs that port.
 "${sudo_prefix[@]}" bash "$here/firebird-servers.sh" stop-system
+
+# Only Prometheus' checker is wanted: where services run, the package has
+# started its server, which listens on every interface.
+if command -v systemctl >/dev/null && systemctl is-enabled --quiet prometheus.service 2>/dev/null; then
+  "${sudo_prefix[@]}" systemctl disable --now prometheus.service >/dev/null 2>&1 || true
+fi

@@ -36,8 +36,8 @@ struct TqnCatalogueRecord {
   long long restoreMs = 0;
   std::string counts;   // FormatRecordCounts
   std::string message;  // why it failed or is not verified
-  std::string entryId;  // the entry's identity, "" in older lines
-  std::string raw;      // a line that did not parse, written back as it was
+  std::string entryId{};  // the entry's identity, "" in older lines
+  std::string raw{};      // a line that did not parse, written back as it was
 };
 
 // The text of a catalogue and back; a line that does not parse becomes a

@@ -4,6 +4,7 @@
 
 #include "backup/backup_names.h"
 #include "backup/scheduler.h"
+#include "backup/status_textfile.h"
 #include "settings/backup_state.h"
 #include "settings/register.h"
 #include "platform/files.h"
@@ -40,7 +41,10 @@ TqnBackupFeature::TqnBackupFeature(TqnApplication& app, TqnRunServices& services
       keeper_(runner_, app.Log(), app.GetClock()),
       startMinutes_(DateTimeMinutes(app.GetClock().Now())) {
   keeper_.SetObserver([this](const TqnBackupOutcome& outcome) { Recorded(outcome); });
-  app_.SetAfterLoad([this] { RemoveLeftovers(); });
+  app_.SetAfterLoad([this] {
+    RemoveLeftovers();
+    WriteStatusTextfile(app_);
+  });
   runner_.ShareOperationLock(services.OperationLock());
   // Progress leaves from the UDP info server, framed with this instance's number.
   runner_.SetProgressSender([&services](const std::string& address, const std::string& payload, int32_t) {
@@ -194,6 +198,7 @@ void TqnBackupFeature::Recorded(const TqnBackupOutcome& outcome) {
       app_.Log().LogMessage(e.what());
     }
     app_.FillList();
+    WriteStatusTextfile(app_);
   });
   if (event) Alert(*event, outcome.entry, outcome.message);
 }
@@ -243,6 +248,7 @@ void TqnBackupFeature::CheckStale() {
     app_.Log().LogMessage(e.what());
   }
   app_.FillList();  // the tray shows the entry now
+  WriteStatusTextfile(app_);
   for (const auto& [entry, message] : stale) Alert(TqnAlertEvent::Stale, entry, message);
 }
 

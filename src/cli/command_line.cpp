@@ -89,7 +89,9 @@ TqnCommand Build(const std::vector<TqnOption>& options, bool fromTerminal) {
     c.key = text("backups");
   } else if (Find(options, "status")) {
     c.kind = TqnCommandKind::Status;
-    c.json = ValueOf(options, "json") == "1";
+    if (ValueOf(options, "json") == "1") c.format = TqnStatusFormat::Json;
+    if (ValueOf(options, "nagios") == "1") c.format = TqnStatusFormat::Nagios;
+    if (ValueOf(options, "zabbix-discovery") == "1") c.format = TqnStatusFormat::ZabbixDiscovery;
   } else if (Find(options, "test-alert")) {
     c.kind = TqnCommandKind::TestAlert;
   }
@@ -121,7 +123,13 @@ std::vector<std::string> CommandOptions(const TqnCommand& c) {
       return {"restore=" + c.key, "from=" + c.file, std::string("fix-charset=") + (c.fixCharset ? "1" : "0"), "yes=1"};
     case TqnCommandKind::Verify: return {"verify=" + c.key, "from=" + c.file};
     case TqnCommandKind::Backups: return {"backups=" + c.key};
-    case TqnCommandKind::Status: return {"status=1", std::string("json=") + (c.json ? "1" : "0")};
+    case TqnCommandKind::Status:
+      switch (c.format) {
+        case TqnStatusFormat::Json: return {"status=1", "json=1"};
+        case TqnStatusFormat::Nagios: return {"status=1", "nagios=1"};
+        case TqnStatusFormat::ZabbixDiscovery: return {"status=1", "zabbix-discovery=1"};
+        default: return {"status=1", "json=0"};
+      }
     case TqnCommandKind::TestAlert: return {"test-alert=1"};
     default: return {};
   }
@@ -151,6 +159,9 @@ std::string CommandLineHelp() {
       "  qndbmgr [--hidden=1] [--headless=1]\n"
       "      программа с окном и значком (--hidden=1: только значок) или без экрана (--headless=1)\n"
       "      the program with its window and tray icon (--hidden=1: icon only), or without a display\n"
+      "  qndbmgr --service=1\n"
+      "      системная служба (qndbmgr.service, служба Windows), без экрана\n"
+      "      the system service (qndbmgr.service, the Windows service), headless\n"
       "\n"
       "Команды администратора / Administrator's commands:\n"
       "  --help            эта справка / this help\n"
@@ -176,9 +187,13 @@ std::string CommandLineHelp() {
       "                    proves a backup by restoring it into a scratch database (the newest by\n"
       "                    default); exit 0 when verified, 1 when not, the reason on stderr\n"
       "  --backups=KEY     каталог резервных копий базы KEY / the catalogue of KEY's backups\n"
-      "  --status [--json] состояние автоматической архивации; код 0 — всё в порядке, 1 — нет свежей\n"
-      "                    проверенной копии, 2 — ошибка последней архивации, 3 — состояние не прочитано\n"
-      "                    the automatic backups' state; exit 0 ok, 1 stale, 2 failed, 3 unreadable\n"
+      "  --status [--json | --nagios | --zabbix-discovery]\n"
+      "                    состояние автоматической архивации; код 0 — всё в порядке, 1 — нет свежей\n"
+      "                    проверенной копии, 2 — ошибка последней архивации, 3 — состояние не прочитано;\n"
+      "                    --json: JSON, --nagios: вывод модуля Nagios/Icinga, --zabbix-discovery:\n"
+      "                    обнаружение Zabbix\n"
+      "                    the automatic backups' state; exit 0 ok, 1 stale, 2 failed, 3 unreadable;\n"
+      "                    as JSON, a Nagios/Icinga plugin's output or Zabbix's discovery JSON\n"
       "  --test-alert      проверочное оповещение по почте и командой / a test alert by mail and command\n"
       "\n"
       "Если программа уже запущена, команда выполняется в ней; иначе программа запускается\n"

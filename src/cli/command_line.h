@@ -9,8 +9,11 @@
 //                                a restore as "Разархивация" does it
 //   --verify=KEY [--from=FILE]   proves a backup (the newest by default)
 //   --backups=KEY                the entry's catalogued backups
-//   --status [--json]            the state of the automatic backups, for
-//                                people and monitoring (exit 0, 1, 2, 3)
+//   --status [--json | --nagios | --zabbix-discovery]
+//                                the state of the automatic backups, for
+//                                people and monitoring (exit 0, 1, 2, 3): as
+//                                text, JSON, a Nagios plugin's output or
+//                                Zabbix's discovery
 //   --test-alert                 one test alert by mail and command
 //
 // KEY is an entry's element name ("db0003") or its number ("3"). Texts here
@@ -26,13 +29,16 @@ namespace qn {
 
 enum class TqnCommandKind { None, Help, Version, List, Backup, Restore, Verify, Backups, Status, TestAlert };
 
+// How --status answers.
+enum class TqnStatusFormat { Text, Json, Nagios, ZabbixDiscovery };
+
 struct TqnCommand {
   TqnCommandKind kind = TqnCommandKind::None;
   std::string key;          // backup and restore
   std::string file;         // --to of a backup ("" for the default name), --from of a restore
   bool fixCharset = false;  // restore: the 1.5-to-2.5 conversion mode
   bool yes = false;         // restore: the question is answered Yes
-  bool json = false;        // status: as JSON
+  TqnStatusFormat format = TqnStatusFormat::Text;  // status
   std::string error;        // why the arguments cannot be used ("" when they can)
 };
 

@@ -8,9 +8,13 @@
 #include "backup/backup_catalogue.h"
 #include "backup/backup_keeper.h"
 #include "backup/backup_names.h"
+#include "backup/status_figures.h"
 #include "app/application.h"
 #include "base/text.h"
 #include "cli/command_client.h"
+#include "cli/json_text.h"
+#include "cli/status_nagios.h"
+#include "cli/status_zabbix.h"
 #include "ipc/channel.h"
 #include "platform/files.h"
 #include "platform/system.h"
@@ -29,19 +33,6 @@ constexpr int kStatusUnreadable = 3;
 void Print(std::FILE* to, const std::string& cp1251) {
   std::fputs(platform::ToTerminal(cp1251).c_str(), to);
   std::fflush(to);
-}
-
-std::string JsonString(const std::string& cp1251) {
-  std::string out = "\"";
-  for (unsigned char c : Win1251ToUtf8(cp1251)) {
-    if (c == '"' || c == '\\')
-      out += std::string("\\") + static_cast<char>(c);
-    else if (c < 32)
-      out += Format("\\u%04x", c);
-    else
-      out += static_cast<char>(c);
-  }
-  return out + "\"";
 }
 
 std::unique_ptr<TqnNode> LoadSettings() {
@@ -95,13 +86,16 @@ TqnReadingAnswer TestAlert(const TqnNode& root) {
 
 TqnReadingAnswer Unreadable(const TqnCommand& command, const std::string& why) {
   if (command.kind != TqnCommandKind::Status) return {1, {}, why + "\n"};
-  if (command.json) return {kStatusUnreadable, "{\"status\":3,\"error\":" + JsonString(why) + "}\n", {}};
+  if (command.format == TqnStatusFormat::Nagios) return {kStatusUnreadable, NagiosUnknown(why), {}};
+  if (command.format != TqnStatusFormat::Text)
+    return {kStatusUnreadable, "{\"status\":3,\"error\":" + JsonString(why) + "}\n", {}};
   return {kStatusUnreadable, Win1251("Состояние не прочитано: ") + why + "\n", {}};
 }
 
 void PrintAnswer(const TqnCommand& command, const TqnReadingAnswer& answer) {
-  // JSON is UTF-8 already; text goes in the terminal's encoding.
-  if (command.kind == TqnCommandKind::Status && command.json) {
+  // JSON and the plugin's output are UTF-8 already; text goes in the
+  // terminal's encoding.
+  if (command.kind == TqnCommandKind::Status && command.format != TqnStatusFormat::Text) {
     std::fputs(answer.out.c_str(), stdout);
     std::fflush(stdout);
   } else if (!answer.out.empty()) {
@@ -139,32 +133,52 @@ std::vector<std::string> StatusNotices(const TqnNode& root) {
   return notices;
 }
 
-TqnStatusReport StatusReport(const TqnNode& root, const DateTime& now, bool json) {
-  const std::vector<TqnStatusLine> lines = BackupStatus(root, now);
-  TqnStatusReport report;
-  report.exitCode = static_cast<int>(WorstHealth(lines));
-  const std::vector<std::string> notices = StatusNotices(root);
-  if (json) {
-    std::string text = "{\"status\":" + std::to_string(report.exitCode) + ",\"notices\":[";
-    for (size_t i = 0; i < notices.size(); ++i) text += (i ? "," : "") + JsonString(notices[i]);
-    text += "],\"entries\":[";
-    for (size_t i = 0; i < lines.size(); ++i) {
-      const TqnStatusLine& l = lines[i];
-      text += std::string(i ? "," : "") + "{\"key\":" + JsonString(l.key) + ",\"caption\":" + JsonString(l.caption) +
-              ",\"last_verified\":" + (l.lastVerified.empty() ? "null" : JsonString(l.lastVerified)) +
-              ",\"state\":\"" + HealthWord(l.health) + "\",\"message\":" + JsonString(l.message) + "}";
-    }
-    report.text = text + "]}\n";
-    return report;
+namespace {
+
+std::string JsonNumber(long long v) { return v < 0 ? "null" : std::to_string(v); }
+
+std::string JsonStatus(const TqnStatusSnapshot& s, const std::vector<std::string>& notices) {
+  std::string text = "{\"status\":" + std::to_string(s.exitCode) + ",\"stale_hours\":" +
+                     std::to_string(s.staleHours) + ",\"notices\":[";
+  for (size_t i = 0; i < notices.size(); ++i) text += (i ? "," : "") + JsonString(notices[i]);
+  text += "],\"entries\":[";
+  for (size_t i = 0; i < s.entries.size(); ++i) {
+    const TqnStatusFigures& f = s.entries[i];
+    const TqnStatusLine& l = f.line;
+    text += std::string(i ? "," : "") + "{\"key\":" + JsonString(l.key) + ",\"caption\":" + JsonString(l.caption) +
+            ",\"last_verified\":" + (l.lastVerified.empty() ? "null" : JsonString(l.lastVerified)) +
+            ",\"state\":\"" + HealthWord(l.health) + "\",\"message\":" + JsonString(l.message) +
+            ",\"last_backup_time\":" + JsonNumber(f.lastBackupTime) +
+            ",\"last_verified_time\":" + JsonNumber(f.lastVerifiedTime) +
+            ",\"age_seconds\":" + JsonNumber(f.verifiedAgeSeconds) + ",\"size_bytes\":" + JsonNumber(f.sizeBytes) +
+            ",\"restore_seconds\":" +
+            (f.restoreMs < 0 ? std::string("null") : Format("%lld.%03lld", f.restoreMs / 1000, f.restoreMs % 1000)) +
+            "}";
   }
-  for (const std::string& notice : notices) report.text += notice + "\n";
-  for (const TqnStatusLine& l : lines) {
+  return text + "]}\n";
+}
+
+}  // namespace
+
+TqnStatusReport StatusReport(const TqnNode& root, const DateTime& now, TqnStatusFormat format) {
+  const TqnStatusSnapshot snapshot = ReadStatusFigures(root, now);
+  TqnStatusReport report;
+  report.exitCode = snapshot.exitCode;
+  switch (format) {
+    case TqnStatusFormat::Json: report.text = JsonStatus(snapshot, StatusNotices(root)); return report;
+    case TqnStatusFormat::Nagios: report.text = NagiosStatus(snapshot); return report;
+    case TqnStatusFormat::ZabbixDiscovery: report.text = ZabbixDiscovery(snapshot); return report;
+    default: break;
+  }
+  for (const std::string& notice : StatusNotices(root)) report.text += notice + "\n";
+  for (const TqnStatusFigures& f : snapshot.entries) {
+    const TqnStatusLine& l = f.line;
     report.text += l.key + "\t" + l.caption + "\t" + (l.lastVerified.empty() ? "-" : l.lastVerified) + "\t" +
                    HealthWord(l.health);
     if (!l.message.empty()) report.text += "\t" + l.message;
     report.text += "\n";
   }
-  if (lines.empty()) report.text += Win1251("Нет баз данных с автоматической архивацией\n");
+  if (snapshot.entries.empty()) report.text += Win1251("Нет баз данных с автоматической архивацией\n");
   return report;
 }
 
@@ -176,7 +190,7 @@ TqnReadingAnswer AnswerReadingCommand(const TqnCommand& command, const TqnNode& 
   try {
     switch (command.kind) {
       case TqnCommandKind::Status: {
-        const TqnStatusReport report = StatusReport(root, now, command.json);
+        const TqnStatusReport report = StatusReport(root, now, command.format);
         return {report.exitCode, report.text, {}};
       }
       case TqnCommandKind::Backups: return Backups(root, command.key, now);

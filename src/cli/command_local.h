@@ -35,13 +35,17 @@ TqnReadingAnswer AnswerReadingCommand(const TqnCommand& command, const TqnNode& 
 std::string EncodeReadingAnswer(const TqnReadingAnswer& answer);
 bool DecodeReadingAnswer(const std::string& text, TqnReadingAnswer& answer);
 
-// --status over a settings tree: the text (Windows-1251) or JSON (UTF-8),
-// and the exit code (0 ok, 1 stale, 2 failed). Notice lines come first.
+// --status over a settings tree: the text (Windows-1251), or JSON, a Nagios
+// plugin's output or Zabbix's discovery (UTF-8), and the exit code (0 ok,
+// 1 stale, 2 failed). In text and JSON the notices come first.
 struct TqnStatusReport {
   std::string text;
   int exitCode = 0;
 };
-TqnStatusReport StatusReport(const TqnNode& root, const DateTime& now, bool json);
+TqnStatusReport StatusReport(const TqnNode& root, const DateTime& now, TqnStatusFormat format);
+inline TqnStatusReport StatusReport(const TqnNode& root, const DateTime& now, bool json) {
+  return StatusReport(root, now, json ? TqnStatusFormat::Json : TqnStatusFormat::Text);
+}
 // Lines printed before the entries: warnings about the program's own
 // settings that monitoring should see.
 std::vector<std::string> StatusNotices(const TqnNode& root);

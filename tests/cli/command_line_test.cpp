@@ -62,7 +62,8 @@ class CommandLine : public fbtest::ServerTest {
     std::ofstream(program_.File("settings.xml"), std::ios::binary)
         << "<?xml version=\"1.0\" encoding=\"Windows-1251\"?>\r\n<settings>\r\n  <data>\r\n"
         << Entry("db0000", database_, Win1251("Главная"), "0") << Entry("db0001", classicPath_, "", "1")
-        << "  </data>\r\n  <data_state>initialized</data_state>\r\n</settings>\r\n";
+        << "  </data>\r\n  <data_state>initialized</data_state>\r\n"
+        << "  <status>\r\n    <textfile>" << dir_.File("qndbmgr.prom") << "</textfile>\r\n  </status>\r\n</settings>\r\n";
     ziptest::WriteZip(dir_.File("dump.pbz"),
                       ziptest::DumpMembers(ziptest::kDdl, "deactivate", "&Person\tObject\tName\n00000000000A\tX\n"));
     std::ofstream(dir_.File("bad.pbz")) << "not a zip archive";
@@ -342,6 +343,11 @@ TEST_F(CommandLine, TheServiceInstanceTakesTheCommandsAndNoOtherInstanceRunsBesi
   EXPECT_EQ(status.code, 1) << status.out << status.err;
   EXPECT_NE(status.out.find("db0001\t\t-\tstale"), std::string::npos) << status.out;
   EXPECT_EQ(commandsTaken(), before + 1) << "--status was not answered by the service";
+  // The plugin's form travels to the service and comes back as the plugin's.
+  const Outcome nagios = Run("--status --nagios");
+  EXPECT_EQ(nagios.code, 1) << nagios.out << nagios.err;
+  EXPECT_EQ(nagios.out.compare(0, 38, "BACKUP WARNING - stale: db0001 | 'db00"), 0) << nagios.out;
+  EXPECT_EQ(commandsTaken(), before + 2) << "--status --nagios was not answered by the service";
 
   const Outcome start = Run("--headless=1");
   EXPECT_EQ(start.code, 0);
@@ -458,6 +464,18 @@ TEST_F(CommandLine, BackupsAreProvenAChangedByteFailsVerifyAndStatusTellsMonitor
   EXPECT_EQ(failed.code, 2) << failed.out;
   EXPECT_NE(failed.out.find("\"key\":\"db0001\""), std::string::npos) << failed.out;
   EXPECT_NE(failed.out.find("\"state\":\"failed\""), std::string::npos) << failed.out;
+
+  // The same state for monitoring systems: the textfile the short-lived
+  // instance rewrote after the failure, the plugin's line, the discovery.
+  const std::string textfile = ReadAll(dir_.File("qndbmgr.prom"));
+  EXPECT_NE(textfile.find("qndbmgr_backup_state{entry=\"db0001\",caption=\"\",state=\"failed\"} 1\n"),
+            std::string::npos)
+      << textfile;
+  const Outcome nagios = Run("--status --nagios");
+  EXPECT_EQ(nagios.code, 2) << nagios.out;
+  EXPECT_EQ(nagios.out.compare(0, 36, "BACKUP CRITICAL - failed: db0001 | '"), 0) << nagios.out;
+  const Outcome discovery = Run("--status --zabbix-discovery");
+  EXPECT_EQ(discovery.out, "[{\"{#ENTRY}\":\"db0001\",\"{#CAPTION}\":\"\"}]\n");
 }
 
 }  // namespace

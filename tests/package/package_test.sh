@@ -4,7 +4,7 @@
 # two systemd units (systemd-analyze verify against the unpacked package, and
 # their exposure scores), the desktop entries, and lintian (when the tools
 # are there). Installing, upgrading, removing and purging in a clean Debian
-# root is tests/package/chroot_test.sh, run by hand (see the README).
+# root is tests/package/chroot_test.sh, run by hand (see docs/packaging.md).
 #
 # Usage: package_test.sh BUILD_DIR VERSION
 set -uo pipefail
@@ -70,6 +70,8 @@ done <<'LIST'
 -rw-r--r-- ./usr/share/man/man8/fbserver30.8.gz
 -rw-r--r-- ./usr/share/doc/qndbmgr/copyright
 -rw-r--r-- ./usr/share/doc/qndbmgr/changelog.gz
+-rw-r--r-- ./usr/share/doc/qndbmgr/README.md
+-rw-r--r-- ./usr/share/doc/qndbmgr/docs/monitoring.md
 LIST
 grep -q ' ./opt/' <<<"$contents" && fail "the package still puts files in /opt"
 
