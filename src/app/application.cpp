@@ -171,7 +171,7 @@ void TqnApplication::FillList(const TqnNode* entry) {
     std::string caption = e->FindNode("caption")->Content().AsString("");
     if (!caption.empty()) row.text += "  (" + caption + ")";
     row.path = e->FindNode("path")->Content().AsString("");
-    row.lastBackup = LastBackupText(ReadBackupState(*e));
+    row.lastBackup = LastBackupText(ReadBackupState(*e), clock_.Now());
     if (number == target && target >= 0 && selectedRow_ < 0) selectedRow_ = static_cast<int>(rows_.size());
     rows_.push_back(std::move(row));
   }

@@ -11,7 +11,7 @@ std::string TqnMainPresenter::Title() const {
 
 const std::vector<TqnColumn>& TqnMainPresenter::Columns() {
   static const std::vector<TqnColumn> columns = {
-      {TqnText::ColumnAddress, 0}, {TqnText::ColumnPath, kPathColumnWidth}, {TqnText::ColumnLastBackup, -1}};
+      {TqnText::ColumnAddress, 32}, {TqnText::ColumnPath, 26}, {TqnText::ColumnLastBackup, 42}};
   return columns;
 }
 

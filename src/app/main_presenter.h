@@ -60,9 +60,13 @@ enum class TqnWindowTarget { OpenDialog, ActiveWindow, MainWindow };
 // where there is no notification area or no icon in it.
 enum class TqnHideWay { Hide, Minimise };
 
+// The list's columns share its width by these parts, at every size, so that
+// the state of the backups shows without widening the window; a text too
+// long for its column (a long path) is shortened in its middle, the whole
+// in a tooltip.
 struct TqnColumn {
   TqnText title;
-  int width;  // pixels; 0: takes the room the others leave; -1: fits its content
+  int share;  // percent of the list's width
 };
 
 struct TqnClientBounds {
@@ -76,7 +80,6 @@ class TqnMainPresenter {
   static constexpr int kClientHeight = 366;
   static constexpr int kMinWidth = 530;
   static constexpr int kMinHeight = 320;
-  static constexpr int kPathColumnWidth = 300;
   static constexpr int kRowIconSize = 32;
   // The tray icon's identifier, its callback message (WM_USER + 1) and the
   // tip's length. The record's size is the platform's first version of it:

@@ -133,6 +133,12 @@ void TqnBackupFeature::timBackupTimer() {
     app_.Log().LogMessage(Win1251("Ошибка! ") + message);
     view_.ShowMessagesPage();
   };
+  // The list says "сегодня" and "вчера": it is drawn again when the day changes.
+  const long long day = DateTimeMinutes(app_.GetClock().Now()) / 1440;
+  if (day != listDay_) {
+    if (listDay_ >= 0) app_.FillList();
+    listDay_ = day;
+  }
   std::string failure;
   try {
     RunSchedulerPass(ctx);

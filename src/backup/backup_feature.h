@@ -77,6 +77,7 @@ class TqnBackupFeature {
   // Minutes (StampMinutes' scale) when the run began: an entry with no
   // verified backup at all is stale once the run is older than the limit.
   long long startMinutes_;
+  long long listDay_ = -1;  // the day the list's ages were last drawn for
 };
 
 // The dialog texts of the manual commands.

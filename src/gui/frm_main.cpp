@@ -118,18 +118,11 @@ void TfrmMainQNDBMGR::BuildDataPage(QWidget* page) {
   lvwBase_->setSelectionBehavior(QAbstractItemView::SelectRows);
   lvwBase_->setEditTriggers(QAbstractItemView::NoEditTriggers);
   lvwBase_->setIconSize(QSize(P::kRowIconSize, P::kRowIconSize));
-  QHeaderView* header = lvwBase_->header();
-  header->setStretchLastSection(false);
-  for (int i = 0; i < static_cast<int>(columns.size()); ++i) {
-    if (columns[i].width == 0) {
-      header->setSectionResizeMode(i, QHeaderView::Stretch);
-    } else if (columns[i].width < 0) {
-      header->setSectionResizeMode(i, QHeaderView::ResizeToContents);
-    } else {
-      header->setSectionResizeMode(i, QHeaderView::Interactive);
-      header->resizeSection(i, columns[i].width);
-    }
-  }
+  lvwBase_->header()->setStretchLastSection(false);
+  // A long path is shortened in its middle, where its folders are, not at
+  // the end that names the file.
+  lvwBase_->setTextElideMode(Qt::ElideMiddle);
+  lvwBase_->viewport()->installEventFilter(this);
   // The selection keeps its colour when the list loses the focus.
   QPalette palette = lvwBase_->palette();
   palette.setColor(QPalette::Inactive, QPalette::Highlight, palette.color(QPalette::Active, QPalette::Highlight));
@@ -258,6 +251,21 @@ void TfrmMainQNDBMGR::AppendPane(bool cleared, const std::vector<std::string>& l
 
 // ---- the list ----
 
+bool TfrmMainQNDBMGR::eventFilter(QObject* watched, QEvent* event) {
+  if (watched == lvwBase_->viewport() && event->type() == QEvent::Resize) {
+    const int width = lvwBase_->viewport()->width();
+    const std::vector<TqnColumn>& columns = P::Columns();
+    int left = width;
+    for (size_t i = 0; i < columns.size(); ++i) {
+      // The last column takes what the rounding of the others left.
+      const int w = i + 1 == columns.size() ? left : width * columns[i].share / 100;
+      lvwBase_->header()->resizeSection(static_cast<int>(i), w);
+      left -= w;
+    }
+  }
+  return QWidget::eventFilter(watched, event);
+}
+
 void TfrmMainQNDBMGR::ListChanged() {
   {
     QSignalBlocker block(lvwBase_);
@@ -265,6 +273,7 @@ void TfrmMainQNDBMGR::ListChanged() {
     lvwBase_->clear();
     for (const TqnListRow& row : presenter_.Rows()) {
       auto* item = new QTreeWidgetItem({ToQString(row.text), ToQString(row.path), ToQString(row.lastBackup)});
+      for (int column = 0; column < 3; ++column) item->setToolTip(column, item->text(column));
       item->setData(0, Qt::UserRole, row.number);
       lvwBase_->addTopLevelItem(item);
     }

@@ -86,6 +86,8 @@ class TfrmMainQNDBMGR : public QWidget, public IqnMainView {
 
  protected:
   bool event(QEvent* event) override;
+  // The list's viewport: its columns take their shares of a new width.
+  bool eventFilter(QObject* watched, QEvent* event) override;
   void closeEvent(QCloseEvent* event) override;
   void showEvent(QShowEvent* event) override;
 

@@ -90,7 +90,8 @@ void TfrmMainWin::Build() {
   HWND list = AddControl(hwnd_, WC_LISTVIEWW, L"",
                          WS_VISIBLE | WS_TABSTOP | LVS_REPORT | LVS_SINGLESEL | LVS_SHOWSELALWAYS, 0, 0, 0, 0,
                          winid::lvwBase, WS_EX_CLIENTEDGE);
-  ::SendMessageW(list, LVM_SETEXTENDEDLISTVIEWSTYLE, LVS_EX_FULLROWSELECT, LVS_EX_FULLROWSELECT);
+  ::SendMessageW(list, LVM_SETEXTENDEDLISTVIEWSTYLE, LVS_EX_FULLROWSELECT | LVS_EX_INFOTIP,
+                 LVS_EX_FULLROWSELECT | LVS_EX_INFOTIP);
   // 32 x 32 small images: each row shows the application's icon.
   images_ = ::ImageList_Create(P::kRowIconSize, P::kRowIconSize, ILC_COLOR32 | ILC_MASK, 1, 1);
   ::ImageList_AddIcon(images_, ApplicationIcon(P::kRowIconSize));
@@ -101,8 +102,7 @@ void TfrmMainWin::Build() {
     LVCOLUMNW column{};
     column.mask = LVCF_TEXT | LVCF_WIDTH;
     column.pszText = text.data();
-    // A column that fits its content starts as wide as its title.
-    column.cx = c.width > 0 ? c.width : TextWidth(list, text) + 16;
+    column.cx = TextWidth(list, text) + 16;  // FitColumns gives it its share
     ::SendMessageW(list, LVM_INSERTCOLUMNW, static_cast<WPARAM>(index++), reinterpret_cast<LPARAM>(&column));
   }
   AddControl(hwnd_, PROGRESS_CLASSW, L"", PBS_MARQUEE, 0, 0, 0, 0, winid::infProgress);
@@ -149,30 +149,33 @@ void TfrmMainWin::Layout(int width, int height) {
 }
 
 void TfrmMainWin::FitColumns() {
-  // A column of width 0 takes the room the others leave, one of width -1
-  // fits its content.
   HWND list = Item(winid::lvwBase);
   RECT client{};
   ::GetClientRect(list, &client);
-  int fixed = 0;
-  int stretch = -1;
-  int index = 0;
-  for (const TqnColumn& c : P::Columns()) {
-    if (c.width < 0) {
-      ::SendMessageW(list, LVM_SETCOLUMNWIDTH, static_cast<WPARAM>(index), LVSCW_AUTOSIZE);
-      const int content = static_cast<int>(::SendMessageW(list, LVM_GETCOLUMNWIDTH, static_cast<WPARAM>(index), 0));
-      const int title = TextWidth(list, Text(c.title)) + 16;
-      ::SendMessageW(list, LVM_SETCOLUMNWIDTH, static_cast<WPARAM>(index), std::max(content, title));
-    }
-    if (c.width == 0)
-      stretch = index;
-    else
-      fixed += static_cast<int>(::SendMessageW(list, LVM_GETCOLUMNWIDTH, static_cast<WPARAM>(index), 0));
-    ++index;
+  const std::vector<TqnColumn>& columns = P::Columns();
+  int left = client.right;
+  for (size_t i = 0; i < columns.size(); ++i) {
+    // The last column takes what the rounding of the others left.
+    const int w = i + 1 == columns.size() ? left : client.right * columns[i].share / 100;
+    ::SendMessageW(list, LVM_SETCOLUMNWIDTH, static_cast<WPARAM>(i), w);
+    left -= w;
   }
-  if (stretch >= 0)
-    ::SendMessageW(list, LVM_SETCOLUMNWIDTH, static_cast<WPARAM>(stretch),
-                   std::max<int>(P::kRowIconSize * 4, client.right - fixed));
+  ShortenPaths();
+}
+
+void TfrmMainWin::ShortenPaths() {
+  // The list view would cut a path at its end, which names the file: it is
+  // shortened in its middle instead, the whole in the row's tip.
+  HWND list = Item(winid::lvwBase);
+  const int width = static_cast<int>(::SendMessageW(list, LVM_GETCOLUMNWIDTH, 1, 0)) - 12;
+  int index = 0;
+  for (const TqnListRow& row : presenter_.Rows()) {
+    std::wstring text = ElideMiddle(list, Wide(row.path), width);
+    LVITEMW sub{};
+    sub.iSubItem = 1;
+    sub.pszText = text.data();
+    ::SendMessageW(list, LVM_SETITEMTEXTW, static_cast<WPARAM>(index++), reinterpret_cast<LPARAM>(&sub));
+  }
 }
 
 void TfrmMainWin::ShowPage(int page) {
@@ -486,6 +489,16 @@ LRESULT TfrmMainWin::OnMessage(UINT message, WPARAM wParam, LPARAM lParam) {
                 ::SendMessageW(header->hwndFrom, LVM_GETNEXTITEM, static_cast<WPARAM>(-1), LVNI_SELECTED)));
             UpdateButtons();
           }
+        }
+        if (header->code == LVN_GETINFOTIPW) {
+          auto* tip = reinterpret_cast<NMLVGETINFOTIPW*>(lParam);
+          const std::vector<TqnListRow>& rows = presenter_.Rows();
+          if (tip->iItem >= 0 && tip->iItem < static_cast<int>(rows.size()) && tip->cchTextMax > 0) {
+            const TqnListRow& row = rows[static_cast<size_t>(tip->iItem)];
+            const std::wstring text = Wide(row.path + "\r\n" + row.lastBackup);
+            ::lstrcpynW(tip->pszText, text.c_str(), tip->cchTextMax);
+          }
+          return 0;
         }
         if (header->code == NM_DBLCLK) {
           presenter_.RowDoubleClicked();

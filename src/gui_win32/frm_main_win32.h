@@ -70,6 +70,7 @@ class TfrmMainWin : public IqnMainView {
   void Build();
   void Layout(int width, int height);
   void FitColumns();
+  void ShortenPaths();
   void ShowPage(int page);
   void OnCommand(int id);
   void OnTray(UINT mouseMessage);

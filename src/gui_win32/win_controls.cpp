@@ -74,6 +74,21 @@ int TextWidth(HWND window, const std::wstring& text) {
   return size.cx;
 }
 
+std::wstring ElideMiddle(HWND window, const std::wstring& text, int width) {
+  if (TextWidth(window, text) <= width) return text;
+  // The most characters kept, half from each end, that fit with the dots.
+  size_t low = 0, high = text.size();
+  while (low < high) {
+    const size_t keep = (low + high + 1) / 2;
+    const std::wstring candidate = text.substr(0, keep - keep / 2) + L"..." + text.substr(text.size() - keep / 2);
+    if (TextWidth(window, candidate) <= width)
+      low = keep;
+    else
+      high = keep - 1;
+  }
+  return text.substr(0, low - low / 2) + L"..." + text.substr(text.size() - low / 2);
+}
+
 bool IsChecked(HWND button) { return ::SendMessageW(button, BM_GETCHECK, 0, 0) == BST_CHECKED; }
 
 void SetChecked(HWND button, bool checked) {

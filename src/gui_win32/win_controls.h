@@ -26,6 +26,9 @@ std::wstring ControlText(HWND control);
 void SetControlText(HWND control, const std::wstring& text);
 // The width of the text in the window font.
 int TextWidth(HWND window, const std::wstring& text);
+// The text as it fits width pixels in the window's font: whole, or with its
+// middle replaced by "...".
+std::wstring ElideMiddle(HWND window, const std::wstring& text, int width);
 bool IsChecked(HWND button);
 void SetChecked(HWND button, bool checked);
 

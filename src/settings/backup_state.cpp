@@ -114,12 +114,31 @@ TqnBackupHealth WorstHealth(const std::vector<TqnStatusLine>& lines) {
   return worst;
 }
 
-std::string LastBackupText(const TqnEntryBackupState& state) {
-  if (state.state.empty() || state.time.size() < 16) return {};
-  const std::string when = state.time.substr(0, 16);
-  if (state.state == "verified") return when + Win1251(" проверена");
-  if (state.state == "failed") return when + Win1251(" ошибка");
-  return when + Win1251(" не проверена");
+namespace {
+
+// "1 день", "3 дня", "5 дней", "21 день".
+std::string DaysWord(long long days) {
+  const long long tens = days % 100, ones = days % 10;
+  const char* word = (tens >= 11 && tens <= 14) ? "дней" : ones == 1 ? "день" : (ones >= 2 && ones <= 4) ? "дня" : "дней";
+  return std::to_string(days) + " " + Win1251(word);
+}
+
+}  // namespace
+
+std::string LastBackupText(const TqnEntryBackupState& state, const DateTime& now) {
+  const long long minutes = StampMinutes(state.time);
+  if (state.state.empty() || minutes < 0) return {};
+  const std::string word = state.state == "verified" ? Win1251("проверена")
+                           : state.state == "failed" ? Win1251("ошибка")
+                                                     : Win1251("не проверена");
+  const std::string clock = state.time.substr(11, 5);
+  const long long days = DateTimeMinutes(now) / 1440 - minutes / 1440;
+  if (days == 0) return Win1251("сегодня ") + clock + ", " + word;
+  if (days == 1) return Win1251("вчера ") + clock + ", " + word;
+  const std::string dash = Win1251(" — ");
+  if (days > 1 && days <= 31) return DaysWord(days) + Win1251(" назад") + dash + word;
+  // Older than a month, or after today (a clock set back): its date alone.
+  return state.time.substr(8, 2) + "." + state.time.substr(5, 2) + "." + state.time.substr(0, 4) + dash + word;
 }
 
 }  // namespace qn

@@ -55,8 +55,11 @@ struct TqnStatusLine {
 std::vector<TqnStatusLine> BackupStatus(const TqnNode& root, const DateTime& now);
 TqnBackupHealth WorstHealth(const std::vector<TqnStatusLine>& lines);
 
-// The list's column: the latest backup's time and state, e.g.
-// "2026-12-08 06:30 проверена"; "" when there has been none.
-std::string LastBackupText(const TqnEntryBackupState& state);
+// The list's column: the latest backup's age and state, as a person reads
+// it on the day: "сегодня 06:30, проверена", "вчера 23:10, ошибка",
+// "3 дня назад — не проверена", the date for one older than a month or
+// later than today ("02.11.2026 — проверена"); "" when there has been
+// none.
+std::string LastBackupText(const TqnEntryBackupState& state, const DateTime& now);
 
 }  // namespace qn

@@ -9,6 +9,7 @@
 #include "base/text.h"
 #include "settings/register.h"
 #include "settings/window_state.h"
+#include "settings/backup_state.h"
 #include "test_support/fake_clock.h"
 #include "test_support/scripted_ui.h"
 #include "test_support/temp_dir.h"
@@ -73,19 +74,39 @@ TEST(MainPresenter, RowsShowNumberHostCaptionPathAndTheLastBackup) {
   EXPECT_EQ(rows[2].path, "localhost/53030:/srv/db/sklad.fd3");
   EXPECT_EQ(rows[2].number, 3);
   EXPECT_EQ(rows[0].lastBackup, "");
-  EXPECT_EQ(rows[1].lastBackup, Win1251("2026-12-08 06:30 ошибка"));
+  EXPECT_EQ(rows[1].lastBackup, Win1251("сегодня 06:30, ошибка"));
   EXPECT_EQ(run.presenter.SelectedRow(), 0) << "the first row is selected";
   EXPECT_TRUE(run.EntryButtonsOn());
 
   ASSERT_EQ(TqnMainPresenter::Columns().size(), 3u);
   EXPECT_EQ(UiText(TqnMainPresenter::Columns()[0].title), Win1251("Адрес подключения"));
-  EXPECT_EQ(TqnMainPresenter::Columns()[1].width, 300);
+  int shares = 0;
+  for (const TqnColumn& c : TqnMainPresenter::Columns()) shares += c.share;
+  EXPECT_EQ(shares, 100);
   EXPECT_EQ(run.presenter.Title(), TqnApplication::Caption() + " " + TqnApplication::FileVersion());
 
   EXPECT_TRUE(run.presenter.TrayAlarm());
   EXPECT_EQ(run.presenter.TrayTip(),
             Win1251("Менеджер баз данных\nРезервные копии: db0002 — ошибка"))
       << "the tip is the caption of the start, then the entry in trouble";
+}
+
+TEST(MainPresenter, TheLastBackupColumnSaysHowOldTheBackupIs) {
+  const DateTime now{2026, 12, 9, 8, 0, 0, 0, 3};
+  auto text = [&](const char* state, const char* time) {
+    TqnEntryBackupState s;
+    s.state = state;
+    s.time = time;
+    return LastBackupText(s, now);
+  };
+  EXPECT_EQ(text("verified", "2026-12-09 06:30:00"), Win1251("сегодня 06:30, проверена"));
+  EXPECT_EQ(text("failed", "2026-12-08 23:10:05"), Win1251("вчера 23:10, ошибка"));
+  EXPECT_EQ(text("failed", "2026-12-06 06:30:00"), Win1251("3 дня назад — ошибка"));
+  EXPECT_EQ(text("unverified", "2026-11-18 06:30:00"), Win1251("21 день назад — не проверена"));
+  EXPECT_EQ(text("verified", "2026-11-27 06:30:00"), Win1251("12 дней назад — проверена"));
+  EXPECT_EQ(text("verified", "2026-10-01 06:30:00"), Win1251("01.10.2026 — проверена"));
+  EXPECT_EQ(text("verified", "2026-12-10 06:30:00"), Win1251("10.12.2026 — проверена")) << "a clock set back";
+  EXPECT_EQ(text("", ""), "");
 }
 
 TEST(MainPresenter, AnEmptyRegisterLeavesCreateAndExitOnAndCreateSelectsTheNewRow) {

@@ -3,6 +3,7 @@
 // What the list and the buttons decide is tested with the presenter.
 #include <gtest/gtest.h>
 
+#include <QApplication>
 #include <QCheckBox>
 #include <QLineEdit>
 #include <QMessageBox>
@@ -59,13 +60,28 @@ TEST(GuiMainList, TheListDrawsThePresentersRowsColumnsAndTray) {
   EXPECT_EQ(list->headerItem()->text(0), QStringLiteral("Адрес подключения"));
   EXPECT_EQ(list->headerItem()->text(1), QStringLiteral("Путь"));
   EXPECT_EQ(list->headerItem()->text(2), QStringLiteral("Последняя резервная копия"));
-  EXPECT_EQ(list->columnWidth(1), 300);
   EXPECT_EQ(run.RowText(0), "1@" + run.Host());
   EXPECT_EQ(run.RowText(2), "3@" + run.Host() + QStringLiteral("  (Склад)"));
   EXPECT_EQ(run.RowText(2, 1), "localhost/53030:/srv/db/sklad.fd3");
   EXPECT_EQ(list->topLevelItem(2)->data(0, Qt::UserRole).toInt(), 3);
   EXPECT_EQ(run.RowText(0, 2), "");
-  EXPECT_EQ(run.RowText(1, 2), QStringLiteral("2026-12-08 06:30 ошибка"));
+  EXPECT_EQ(run.RowText(1, 2), QStringLiteral("08.12.2026 — ошибка")) << "a backup after the clock's today";
+  EXPECT_EQ(list->topLevelItem(2)->toolTip(1), run.RowText(2, 1)) << "the whole path in the tip";
+  // The state of the backups and the address show whole at the window's
+  // designed size and at its smallest, without widening it.
+  run.window.show();
+  ASSERT_TRUE(QTest::qWaitForWindowExposed(&run.window));
+  for (const QSize size : {run.window.size(), run.window.minimumSize()}) {
+    run.window.resize(size);
+    QApplication::processEvents();
+    const QFontMetrics metrics = list->fontMetrics();
+    for (int row = 0; row < list->topLevelItemCount(); ++row) {
+      EXPECT_GE(list->columnWidth(0), metrics.horizontalAdvance(run.RowText(row)) + list->iconSize().width() + 8)
+          << run.RowText(row).toStdString() << " at " << size.width();
+      EXPECT_GE(list->columnWidth(2), metrics.horizontalAdvance(run.RowText(row, 2)) + 8)
+          << run.RowText(row, 2).toStdString() << " at " << size.width();
+    }
+  }
   EXPECT_EQ(run.SelectedRow(), 0) << "the first row is selected";
   EXPECT_TRUE(run.EntryButtonsEnabled());
   EXPECT_NE(run.window.TrayIcon()->toolTip().indexOf(QStringLiteral("db0002 — ошибка")), -1)
