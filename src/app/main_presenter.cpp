@@ -100,15 +100,6 @@ bool TqnMainPresenter::TrayEvent(TqnTrayEvent event) {
   return false;
 }
 
-std::optional<TqnTrayEvent> TqnMainPresenter::TrayMouseEvent(unsigned mouseMessage) {
-  switch (mouseMessage) {
-    case 0x202: return TqnTrayEvent::PrimaryUp;
-    case 0x205: return TqnTrayEvent::SecondaryUp;
-    case 0x209: return TqnTrayEvent::MiddleDoubleClick;
-  }
-  return std::nullopt;
-}
-
 void TqnMainPresenter::TrayMiddleClick(long long nowMs, int doubleClickMs) {
   if (lastMiddleClick_ && nowMs - *lastMiddleClick_ <= doubleClickMs) {
     lastMiddleClick_.reset();

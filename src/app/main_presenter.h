@@ -15,8 +15,8 @@
 //     AddTrayIcon() and ListChanged().
 //   - It forwards: Click() of a button (failures are shown in an error box
 //     here), RowDoubleClicked(), SelectRow() when the person selects a row,
-//     TrayEvent() of the icon and its menu (Win32 tray mouse messages map
-//     with TrayMouseEvent(); a skin that reports middle clicks one by one
+//     TrayEvent() of the icon and its menu (the Win32 skin maps its tray
+//     mouse messages in gui_win32/tray_messages.h; a skin that reports middle clicks one by one
 //     uses TrayMiddleClick()), SessionEnding() at the end of the session,
 //     TrayIconAdded() from its AddTrayIcon().
 //   - It asks: CloseHides() when the close box is used (true: cancel the
@@ -81,11 +81,8 @@ class TqnMainPresenter {
   static constexpr int kMinWidth = 530;
   static constexpr int kMinHeight = 320;
   static constexpr int kRowIconSize = 32;
-  // The tray icon's identifier, its callback message (WM_USER + 1) and the
-  // tip's length. The record's size is the platform's first version of it:
-  // 88 bytes for the 32-bit ANSI structure, more for a 64-bit wide one.
-  static constexpr unsigned kTrayIconId = 100500;
-  static constexpr unsigned kTrayCallbackMessage = 0x0400 + 1;
+  // The tray tip's length: the platform's first version of the tray record
+  // holds 64 characters with the closing zero.
   static constexpr size_t kMaxTipLength = 63;
 
   explicit TqnMainPresenter(IqnMainView& window) : window_(window) {}
@@ -121,9 +118,6 @@ class TqnMainPresenter {
   // The icon's and its menu's events. True when the window is to open its
   // tray menu at the cursor.
   bool TrayEvent(TqnTrayEvent event);
-  // The tray callback's mouse message (0x202, 0x205, 0x209); other
-  // messages are no event.
-  static std::optional<TqnTrayEvent> TrayMouseEvent(unsigned mouseMessage);
   // A single middle click at nowMs (any steady clock); the second within
   // doubleClickMs makes the double click the icon answers.
   void TrayMiddleClick(long long nowMs, int doubleClickMs);

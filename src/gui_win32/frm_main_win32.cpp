@@ -305,7 +305,7 @@ void TfrmMainWin::OnCommand(int id) {
 }
 
 void TfrmMainWin::OnTray(UINT mouseMessage) {
-  const std::optional<TqnTrayEvent> event = P::TrayMouseEvent(mouseMessage);
+  const std::optional<TqnTrayEvent> event = TrayMouseEvent(mouseMessage);
   if (event && presenter_.TrayEvent(*event)) OpenTrayMenu();
 }
 

@@ -21,13 +21,14 @@
 
 #include "app/main_presenter.h"
 #include "app/main_view.h"
+#include "gui_win32/tray_messages.h"
 
 namespace qn {
 
 class TfrmMainWin : public IqnMainView {
  public:
-  static constexpr UINT kTrayIconId = TqnMainPresenter::kTrayIconId;
-  static constexpr UINT kTrayMessage = TqnMainPresenter::kTrayCallbackMessage;
+  static constexpr UINT kTrayIconId = qn::kTrayIconId;
+  static constexpr UINT kTrayMessage = kTrayCallbackMessage;
 
   TfrmMainWin();
   ~TfrmMainWin() override;

@@ -272,12 +272,11 @@ TEST(MainPresenter, ExitAsksOnlyWithRowsAndTheTrayMenuAndTheSessionEndNever) {
 TEST(MainPresenter, TrayClicksToggleOrShowAndTheTipIsCut) {
   PresenterRun run;
   run.StartWith({{0, "a"}});
-  EXPECT_FALSE(run.presenter.TrayEvent(*TqnMainPresenter::TrayMouseEvent(0x202)));
-  EXPECT_FALSE(run.presenter.TrayEvent(*TqnMainPresenter::TrayMouseEvent(0x209)));
+  EXPECT_FALSE(run.presenter.TrayEvent(TqnTrayEvent::PrimaryUp));
+  EXPECT_FALSE(run.presenter.TrayEvent(TqnTrayEvent::MiddleDoubleClick));
   EXPECT_FALSE(run.presenter.TrayEvent(TqnTrayEvent::MenuOpen));
   EXPECT_EQ(run.view.shows, (std::vector<bool>{true, false, false})) << "only the primary click toggles";
-  EXPECT_TRUE(run.presenter.TrayEvent(*TqnMainPresenter::TrayMouseEvent(0x205))) << "the menu opens";
-  EXPECT_FALSE(TqnMainPresenter::TrayMouseEvent(0x201).has_value()) << "a button going down is no event";
+  EXPECT_TRUE(run.presenter.TrayEvent(TqnTrayEvent::SecondaryUp)) << "the menu opens";
   EXPECT_EQ(run.view.shows.size(), 3u);
 
   // Middle clicks one by one: the second within the double-click time.

@@ -120,6 +120,9 @@ TEST(MainWindowWin, RemoveAsksAWarningTheTrayAndCloseBoxHideAndShowAndTheTrayExi
   EXPECT_FALSE(::IsWindowVisible(main));
   EXPECT_TRUE(::IsWindow(main));
   EXPECT_FALSE(run.core->Exiting());
+  tray(WM_LBUTTONDOWN);
+  tray(WM_MOUSEMOVE);
+  EXPECT_FALSE(::IsWindowVisible(main)) << "a button going down and a move are no event";
   tray(WM_MBUTTONDBLCLK);
   EXPECT_TRUE(::IsWindowVisible(main));
   EXPECT_FALSE(QuitWasPosted());
