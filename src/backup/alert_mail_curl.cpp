@@ -84,6 +84,8 @@ std::string MailDate() {
 }  // namespace
 
 std::string SendAlertMail(const TqnAlertSettings& s, const std::string& subject, const std::string& body) {
+  // Only what the settings name: anything else would mean plain text.
+  if (!KnownMailSecurity(s.security)) return Win1251("неизвестное значение \"alerts\" / \"smtp\" / \"security\"");
   const std::vector<std::string> to = Recipients(s.to);
   if (to.empty()) return Win1251("не указаны адреса \"alerts\" / \"smtp\" / \"to\"");
   static const CURLcode global = curl_global_init(CURL_GLOBAL_DEFAULT);

@@ -65,10 +65,17 @@ std::string AlertBody(const TqnAlert& a) {
   return body + "\r\n-- \r\nМенеджер баз данных\r\n";
 }
 
+bool KnownMailSecurity(const std::string& security) {
+  return security == "none" || security == "starttls" || security == "ssl";
+}
+
 TqnAlertReport SendAlert(const TqnAlertSettings& settings, const TqnAlert& alert) {
   TqnAlertReport report;
   if (!settings.smtpHost.empty()) {
-    const std::string error = SendAlertMail(settings, AlertSubject(alert), AlertBody(alert));
+    const std::string error = KnownMailSecurity(settings.security)
+                                  ? SendAlertMail(settings, AlertSubject(alert), AlertBody(alert))
+                                  : Win1251("неизвестное значение \"alerts\" / \"smtp\" / \"security\": \"") +
+                                        settings.security + Win1251("\" (допустимы \"none\", \"starttls\", \"ssl\")");
     if (error.empty()) {
       report.lines.push_back(Win1251("Оповещение отправлено по почте: ") + settings.to);
     } else {

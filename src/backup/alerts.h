@@ -9,6 +9,9 @@
 //   in its environment, in UTF-8;
 //   "stale_hours" (36).
 //
+// A "security" other than the three is refused, never taken for "none": a
+// mistyped "tls" must not send the login in clear.
+//
 // An alert that cannot be delivered is reported in the result, never thrown:
 // it must not fail the backup that caused it.
 #pragma once
@@ -57,6 +60,9 @@ struct TqnAlertReport {
 };
 // Sends by mail when "smtp" / "host" is set and runs the command when set.
 TqnAlertReport SendAlert(const TqnAlertSettings& settings, const TqnAlert& alert);
+
+// Whether "security" is one this program knows; the mail is sent only then.
+bool KnownMailSecurity(const std::string& security);
 
 // The mail alone: "" when sent, else why not. Where this build has no mail
 // client (Windows), always the reason.
