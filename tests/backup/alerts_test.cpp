@@ -1,15 +1,23 @@
-// Alerts that mean what they say: an unknown mail security is refused
-// before any connection.
+// Alerts that mean what they say and hold up nothing: an unknown mail
+// security is refused before any connection, a hook that hangs is ended
+// at its limit, and the worker returns at once and ends with the run.
 #include <fcntl.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <chrono>
+#include <mutex>
+#include <thread>
+
 #include <gtest/gtest.h>
 
+#include "backup/alert_worker.h"
 #include "backup/alerts.h"
 #include "base/text.h"
 #include "cli/command_local.h"
+#include "platform/files.h"
 #include "test_support/listening_port.h"
+#include "test_support/temp_dir.h"
 #include "xml/xml_parser.h"
 
 namespace qn {
@@ -74,6 +82,71 @@ TEST(Alerts, AnUnknownMailSecurityIsRefusedBeforeAnyConnectionAndTheTestAlertSay
   s.to = "admin@office.test";
   EXPECT_NE(SendAlertMail(s, "subject", "body"), "");
   EXPECT_FALSE(smtp.Connected());
+}
+
+TEST(Alerts, AHookThatHangsIsEndedAtItsLimitAndThatIsReported) {
+  auto root = Settings("<command>sleep 600</command><command_timeout>1</command_timeout>");
+  const TqnAlertSettings s = ReadAlertSettings(*root);
+  EXPECT_EQ(s.commandTimeout, 1);
+  EXPECT_EQ(ReadAlertSettings(*Settings("")).commandTimeout, 60);
+  const auto started = std::chrono::steady_clock::now();
+  const TqnAlertReport report = SendAlert(s, TqnAlert{});
+  EXPECT_LT(std::chrono::steady_clock::now() - started, std::chrono::seconds(8));
+  EXPECT_FALSE(report.ok);
+  ASSERT_EQ(report.lines.size(), 1u);
+  EXPECT_NE(report.lines[0].find("\"command_timeout\""), std::string::npos) << report.lines[0];
+}
+
+class Lines {
+ public:
+  TqnAlertWorker::Report Sink() {
+    return [this](const std::string& line) {
+      std::lock_guard<std::mutex> lock(mutex_);
+      lines_.push_back(line);
+    };
+  }
+  std::vector<std::string> All() {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return lines_;
+  }
+
+ private:
+  std::mutex mutex_;
+  std::vector<std::string> lines_;
+};
+
+TEST(AlertWorker, PostReturnsAtOnceAlertsGoInOrderAndTheEndStopsAHungHook) {
+  TempDir dir;
+  const std::string out = dir.File(Win1251("оповещения.txt"));
+  TqnAlertSettings hung;
+  hung.command = "sleep 600";
+  TqnAlertSettings writes;
+  writes.command = "printf '%s\\n' \"$QN_ENTRY\" >> '" + out + "'";
+  Lines lines;
+  std::chrono::steady_clock::time_point ended;
+  {
+    TqnAlertWorker worker;
+    TqnAlert first;
+    first.entry = "db0000";
+    worker.Post(writes, first, lines.Sink());
+    ASSERT_TRUE(worker.WaitIdle(10000));
+    EXPECT_EQ(platform::ReadFile(out), "db0000\n");
+
+    const auto before = std::chrono::steady_clock::now();
+    worker.Post(hung, TqnAlert{}, lines.Sink());
+    TqnAlert queued;
+    queued.entry = "db0001";
+    worker.Post(writes, queued, lines.Sink());
+    EXPECT_LT(std::chrono::steady_clock::now() - before, std::chrono::milliseconds(500));
+    EXPECT_FALSE(worker.WaitIdle(500)) << "the hung hook is still running";
+    ended = std::chrono::steady_clock::now();
+  }  // the worker ends here, the hook still running and one alert waiting
+  EXPECT_LT(std::chrono::steady_clock::now() - ended, std::chrono::seconds(5));
+  EXPECT_EQ(platform::ReadFile(out), "db0000\n") << "an alert that waited is not sent as the run ends";
+  const std::vector<std::string> all = lines.All();
+  ASSERT_EQ(all.size(), 3u);
+  EXPECT_NE(all[1].find(Win1251("программа завершает работу")), std::string::npos) << all[1];
+  EXPECT_NE(all[2].find(Win1251("Оповещение не отправлено")), std::string::npos) << all[2];
 }
 
 }  // namespace

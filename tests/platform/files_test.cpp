@@ -4,7 +4,10 @@
 #include <unistd.h>
 
 #include <clocale>
+#include <atomic>
+#include <chrono>
 #include <filesystem>
+#include <thread>
 
 #include <gtest/gtest.h>
 
@@ -106,6 +109,48 @@ TEST(System, AShellCommandSeesTheAddedVariablesInUtf8) {
             3);
   ::unsetenv("QN_EVENT");
   EXPECT_EQ(ReadFile(out), "failed Склад") << "an added variable replaces one of the same name";
+}
+
+// An office's hook reads nothing of ours, and one that hangs is ended with
+// what it started, even when it ignores SIGTERM; a stop ends it at once.
+TEST(System, ABoundedShellCommandHasNoInputAndEndsWithWhatItStarted) {
+  TempDir dir;
+  const std::string out = dir.File(Win1251("ввод.txt"));
+  ShellCommandResult r = RunShellCommandBounded("readlink /proc/self/fd/0 > '" + out + "'; exit 4", {}, 5, nullptr);
+  EXPECT_EQ(r.exitCode, 4);
+  EXPECT_FALSE(r.timedOut);
+  EXPECT_EQ(ReadFile(out), "/dev/null\n");
+
+  const std::string pidFile = dir.File("pid");
+  const auto started = std::chrono::steady_clock::now();
+  r = RunShellCommandBounded("trap '' TERM; sleep 600 & echo $! > '" + pidFile + "'; wait", {}, 1, nullptr);
+  const auto took = std::chrono::steady_clock::now() - started;
+  EXPECT_TRUE(r.timedOut);
+  EXPECT_LT(took, std::chrono::seconds(8));
+  EXPECT_GE(took, std::chrono::seconds(1));
+  const pid_t sleeper = std::stoi(ReadFile(pidFile));
+  bool gone = false;
+  for (int i = 0; i < 100 && !gone; ++i) {
+    // Ended, or a zombie not yet reaped by whoever adopted it.
+    const std::string stat = FileExists("/proc/" + std::to_string(sleeper) + "/stat")
+                                 ? ReadFile("/proc/" + std::to_string(sleeper) + "/stat")
+                                 : "";
+    gone = stat.empty() || stat.find(") Z") != std::string::npos;
+    if (!gone) std::this_thread::sleep_for(std::chrono::milliseconds(50));
+  }
+  EXPECT_TRUE(gone) << "the hook's own child outlived it";
+
+  std::atomic<bool> stop{false};
+  std::thread stopper([&] {
+    std::this_thread::sleep_for(std::chrono::milliseconds(300));
+    stop = true;
+  });
+  const auto before = std::chrono::steady_clock::now();
+  r = RunShellCommandBounded("sleep 600", {}, 0, &stop);
+  stopper.join();
+  EXPECT_TRUE(r.stopped);
+  EXPECT_FALSE(r.timedOut);
+  EXPECT_LT(std::chrono::steady_clock::now() - before, std::chrono::seconds(5));
 }
 
 TEST(Files, SizesFreeSpaceListingAndChunks) {
