@@ -310,16 +310,22 @@ std::string TqnApplication::NewDatabasePath(int, int firstFileNumber) {
 }
 
 void TqnApplication::CreateEntryFolders(int number) {
+  const std::string data = platform::JoinPath(programFolder_, "data");
   try {
-    platform::ForceDirectories(platform::JoinPath(programFolder_, "data"));
+    platform::ForceDirectories(data);
   } catch (const Exception&) {
     throw Exception(Win1251("Невозможно создать каталог для баз данных"));
   }
+  const std::string backup = DefaultBackupFolder(programFolder_, number);
   try {
-    platform::ForceDirectories(DefaultBackupFolder(programFolder_, number));
+    platform::ForceDirectories(backup);
   } catch (const Exception&) {
     throw Exception(Win1251("Невозможно создать каталог для баз резервных копий"));
   }
+  // The server, never root, writes both itself.
+  for (const std::string& folder : {data, backup})
+    if (!platform::ShareFolderWithDatabaseServer(folder))
+      log_.LogMessage(Win1251("Не удалось дать серверу Firebird доступ к каталогу ") + folder);
 }
 
 TqnNode* TqnApplication::CreateNewDatabase() {

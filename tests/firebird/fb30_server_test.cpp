@@ -5,6 +5,7 @@
 // Every test moves the named objects and the key store into its own
 // temporary folders, so that it neither sees nor disturbs a real instance.
 #include <arpa/inet.h>
+#include <pwd.h>
 #include <netinet/in.h>
 #include <signal.h>
 #include <spawn.h>
@@ -144,6 +145,37 @@ bool ListensOnEveryInterface(int port) {
   return false;
 }
 
+// The user id of the process that listens on the port (its socket found by
+// inode in the kernel's tables and among the processes' descriptors); -1
+// when none is found.
+long ListenerUid(int port) {
+  const std::string wanted = Format(":%04X", port);
+  std::string inode;
+  for (const char* table : {"/proc/net/tcp", "/proc/net/tcp6"}) {
+    std::ifstream in(table);
+    for (std::string line; inode.empty() && std::getline(in, line);) {
+      std::istringstream fields(line);
+      std::string slot, local, remote, state, queues, timer, retransmits, uid, timeout, node;
+      fields >> slot >> local >> remote >> state >> queues >> timer >> retransmits >> uid >> timeout >> node;
+      if (state == "0A" && local.size() > wanted.size() && local.compare(local.size() - wanted.size(), wanted.size(), wanted) == 0)
+        inode = node;
+    }
+  }
+  if (inode.empty()) return -1;
+  const std::string target = "socket:[" + inode + "]";
+  std::error_code ec;
+  for (const auto& process : std::filesystem::directory_iterator("/proc", ec)) {
+    std::error_code fdError;
+    for (const auto& fd : std::filesystem::directory_iterator(process.path() / "fd", fdError)) {
+      std::error_code linkError;
+      if (std::filesystem::read_symlink(fd.path(), linkError).string() != target) continue;
+      struct stat st;
+      return ::stat(process.path().c_str(), &st) == 0 ? static_cast<long>(st.st_uid) : -1;
+    }
+  }
+  return -1;
+}
+
 // Runs a shell command line; its stdout and stderr land in *output.
 int Shell(const std::string& command, const std::string& outputFile, std::string* output) {
   int rc = platform::RunProcessAndWait("/bin/sh", {"-c", command + " >'" + outputFile + "' 2>&1"});
@@ -159,6 +191,9 @@ class Fb30Test : public ::testing::Test {
     ::setenv("QN_REGISTRY_DIR", dir_.File("registry").c_str(), 1);
     ::setenv("QN_FB30_DIR", InstanceDir().c_str(), 1);
     ::unsetenv("QN_FB30_PORT");
+    // Installed by root, the server runs as its own user, who must reach
+    // the instance folder inside this one.
+    ::chmod(dir_.path().c_str(), 0711);
   }
   void TearDown() override {
     for (const char* v : {"QN_OBJECTS_DIR", "QN_REGISTRY_DIR", "QN_FB30_DIR", "QN_FB30_PORT"}) ::unsetenv(v);
@@ -379,9 +414,30 @@ TEST_F(Fb30Test, TheInstallerSetsUpAServerThatTakesDatabases) {
 
   EXPECT_TRUE(ListensOnEveryInterface(kTestPort)) << "workstations of the network must reach it";
 
+  // Installed by root, as the program's first-run offer does: the server
+  // that faces the network runs as Debian's Firebird user, never as root,
+  // and its instance folder is that user's.
+  const passwd* firebird = ::getpwnam("firebird");
+  const long listener = ListenerUid(kTestPort);
+  EXPECT_NE(listener, 0) << "the server listens as root";
+  std::string dbFolder = dir_.path();
+  if (::geteuid() == 0 && firebird) {
+    EXPECT_EQ(listener, static_cast<long>(firebird->pw_uid));
+    struct stat st;
+    ASSERT_EQ(::lstat(InstanceDir().c_str(), &st), 0);
+    EXPECT_EQ(st.st_uid, firebird->pw_uid);
+    ASSERT_EQ(::lstat((InstanceDir() + "/root/security3.fdb").c_str(), &st), 0);
+    EXPECT_EQ(st.st_uid, firebird->pw_uid);
+    // The server may write only where its user may.
+    dbFolder = dir_.File("Базы");  // UTF-8 on disk, as the server gets it
+    std::filesystem::create_directory(dbFolder);
+    ASSERT_EQ(::chown(dbFolder.c_str(), firebird->pw_uid, firebird->pw_gid), 0);
+    ::chmod(dir_.path().c_str(), 0711);
+  }
+
   // A client with nothing of the instance in its environment, and a file
   // name in Russian, which the server must be able to make.
-  const std::string db = dir_.File("Учёт.fd3");
+  const std::string db = dbFolder + "/Учёт.fd3";
   const std::string sql = dir_.File("create.sql");
   platform::WriteFileReplacing(sql, "CREATE DATABASE 'localhost/" + std::to_string(kTestPort) + ":" + db +
                                         "' USER 'SYSDBA' PASSWORD 'quillfern' DEFAULT CHARACTER SET WIN1251;\n"

@@ -1,5 +1,7 @@
+#include <pwd.h>
 #include <signal.h>
 #include <sys/resource.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -151,6 +153,31 @@ TEST(System, ABoundedShellCommandHasNoInputAndEndsWithWhatItStarted) {
   EXPECT_TRUE(r.stopped);
   EXPECT_FALSE(r.timedOut);
   EXPECT_LT(std::chrono::steady_clock::now() - before, std::chrono::seconds(5));
+}
+
+// Root's program hands its database folders to the server's account by
+// group, and never through a link.
+TEST(Files, AFolderSharedWithTheDatabaseServerIsItsGroupsAndNoLinkIsFollowed) {
+  const passwd* account = ::getpwnam("firebird");
+  if (::geteuid() != 0 || !account) GTEST_SKIP() << "needs root and Debian's firebird user";
+  TempDir dir;
+  const std::string data = dir.File(Win1251("Базы"));
+  ForceDirectories(data);
+  ASSERT_TRUE(ShareFolderWithDatabaseServer(data));
+  struct stat st;
+  ASSERT_EQ(::stat(KernelFileName(data).c_str(), &st), 0);
+  EXPECT_EQ(st.st_gid, account->pw_gid);
+  EXPECT_EQ(st.st_mode & (S_IRWXG | S_ISGID), static_cast<mode_t>(S_IRWXG | S_ISGID));
+  EXPECT_EQ(st.st_uid, 0u) << "root's program keeps the folder";
+
+  const std::string elsewhere = dir.File("elsewhere");
+  ForceDirectories(elsewhere);
+  ::chmod(elsewhere.c_str(), 0700);
+  ASSERT_EQ(::symlink(elsewhere.c_str(), dir.File("link").c_str()), 0);
+  EXPECT_FALSE(ShareFolderWithDatabaseServer(dir.File("link")));
+  ASSERT_EQ(::stat(elsewhere.c_str(), &st), 0);
+  EXPECT_EQ(st.st_gid, 0u);
+  EXPECT_EQ(st.st_mode & 07777, 0700u);
 }
 
 TEST(Files, SizesFreeSpaceListingAndChunks) {

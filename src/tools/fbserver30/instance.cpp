@@ -1,5 +1,7 @@
 #include "tools/fbserver30/instance.h"
 
+#include <ftw.h>
+#include <pwd.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -192,6 +194,58 @@ std::map<std::string, std::string> TInstance::Environment() const {
           {"FIREBIRD_TMP", TmpFolder()}};
 }
 
+std::optional<TServerAccount> ServerAccount() {
+  if (::geteuid() != 0) return std::nullopt;
+  const passwd* pw = ::getpwnam(kServerAccountName);
+  if (!pw)
+    Fail(std::string("the user ") + kServerAccountName +
+         " is missing (install the package firebird3.0-server); the server is never run as root");
+  if (pw->pw_uid == 0) Fail(std::string("the user ") + kServerAccountName + " is root; the server is never run as root");
+  return TServerAccount{kServerAccountName, pw->pw_uid, pw->pw_gid};
+}
+
+namespace {
+
+const TServerAccount* gHandingTo = nullptr;
+std::string gKeyStore;
+int gHandOverError = 0;
+
+int HandOverEntry(const char* path, const struct stat*, int type, FTW* where) {
+  if (gKeyStore == path) return FTW_SKIP_SUBTREE;
+  (void)where;
+  if (type == FTW_NS) return FTW_CONTINUE;
+  if (::lchown(path, gHandingTo->uid, gHandingTo->gid) != 0) {
+    gHandOverError = errno;
+    return FTW_STOP;
+  }
+  return FTW_CONTINUE;
+}
+
+// While root builds the folder, its account may not change what is in it:
+// what it owns is taken back first (a link it planted would have root
+// write where it points).
+void TakeBack(const TInstance& instance) {
+  struct stat st;
+  if (::lstat(instance.base.c_str(), &st) != 0) return;
+  if (!S_ISDIR(st.st_mode)) Fail(instance.base + " is not a folder");
+  if (st.st_uid != 0 && ::lchown(instance.base.c_str(), 0, 0) != 0)
+    Fail("cannot take back " + instance.base + ": " + qn::platform::LastErrorText());
+  ::chmod(instance.base.c_str(), 0755);
+}
+
+}  // namespace
+
+void HandOver(const TInstance& instance, const TServerAccount& account) {
+  gHandingTo = &account;
+  gKeyStore = instance.base + "/registry";
+  gHandOverError = 0;
+  const int rc = ::nftw(instance.base.c_str(), HandOverEntry, 16, FTW_PHYS | FTW_ACTIONRETVAL);
+  gHandingTo = nullptr;
+  if (rc != 0 && gHandOverError)
+    Fail("cannot give " + instance.base + " to " + account.name + ": " + qn::platform::ErrorText(gHandOverError));
+  ::chmod(instance.base.c_str(), 0751);
+}
+
 void PrepareInstance(const TInstance& instance) {
   if (::access(kServerBinary, X_OK) != 0)
     Fail(std::string(kServerBinary) + " is missing (install the package firebird3.0-server)");
@@ -200,20 +254,25 @@ void PrepareInstance(const TInstance& instance) {
   if (::access(kSystemSecurityDb, R_OK) != 0)
     Fail(std::string("cannot read ") + kSystemSecurityDb + " (missing: install firebird3.0-server; unreadable: run as root)");
   const std::string sysroot = SystemRoot();
+  const std::optional<TServerAccount> account = ServerAccount();
+  if (account) TakeBack(instance);
   ResetLockFolder(instance);
   const std::string stampFile = instance.Root() + "/.qn-built";
   const std::string stamp = BuildStamp(instance, sysroot);
-  if (qn::platform::FileExists(stampFile) && qn::platform::ReadFile(stampFile) == stamp + "\n" &&
-      RootComplete(instance.Root()))
-    return;
-  BuildRoot(instance, sysroot);
-  SetSysdbaPassword(instance);
-  qn::platform::WriteFileReplacing(stampFile, stamp + "\n");
+  if (!qn::platform::FileExists(stampFile) || qn::platform::ReadFile(stampFile) != stamp + "\n" ||
+      !RootComplete(instance.Root())) {
+    BuildRoot(instance, sysroot);
+    SetSysdbaPassword(instance);
+    qn::platform::WriteFileReplacing(stampFile, stamp + "\n");
+  }
+  if (account) HandOver(instance, *account);
 }
 
 void ResetLockFolder(const TInstance& instance) {
   std::error_code ec;
   fs::remove_all(instance.LockFolder(), ec);
+  // The temporary folder too: root's embedded isql reads its script there.
+  fs::remove_all(instance.TmpFolder(), ec);
   for (const std::string& d : {instance.base, instance.LockFolder(), instance.TmpFolder()}) {
     fs::create_directories(d, ec);
     if (ec) Fail("cannot create " + d + ": " + ec.message());

@@ -2,7 +2,9 @@
 // folder holding a real copy of the Firebird 3.0 root of Debian's
 // firebird3.0-server package, configured for its own port, its own security
 // database (SYSDBA / quillfern, Srp and legacy logins) and its own lock and
-// temporary folders, run by /usr/sbin/firebird.
+// temporary folders, run by /usr/sbin/firebird. Installed by root (by
+// hand, the program's first-run offer), the server never runs as root: it
+// runs as Debian's Firebird user, whose the instance folder then is.
 //
 // Layout of the base folder:
 //   root/        FIREBIRD: firebird.conf, plugins, intl, security3.fdb ...
@@ -12,7 +14,10 @@
 //   guard.log    the guard's and the server's output
 #pragma once
 
+#include <sys/types.h>
+
 #include <map>
+#include <optional>
 #include <string>
 
 namespace fbserver30 {
@@ -24,6 +29,19 @@ inline constexpr const char* kSystemSecurityDb = "/var/lib/firebird/3.0/system/s
 inline constexpr const char* kSysdbaPassword = "quillfern";
 inline constexpr int kDefaultPort = 53030;
 inline constexpr const char* kDefaultBaseFolder = "/var/lib/qndbmgr-fb30";
+// The account of Debian's firebird3.0-server package.
+inline constexpr const char* kServerAccountName = "firebird";
+
+// The account the server runs as when root starts it.
+struct TServerAccount {
+  std::string name;
+  uid_t uid = 0;
+  gid_t gid = 0;
+};
+// Started by root: Debian's Firebird user (a failure when it is missing, for
+// the server must not run as root). Started by anyone else (the package's
+// unit runs as that user already): nothing, the server runs as its caller.
+std::optional<TServerAccount> ServerAccount();
 
 struct TInstance {
   std::string base;  // absolute
@@ -48,6 +66,11 @@ struct TInstance {
 // password. The server must not be running. Throws qn::Exception with the
 // reason.
 void PrepareInstance(const TInstance& instance);
+
+// Gives the instance folder and everything in it to the account, links
+// changed themselves and never followed, leaving out the key store
+// "registry" (root's program writes it). Throws qn::Exception.
+void HandOver(const TInstance& instance, const TServerAccount& account);
 
 // Empties the lock folder (leftovers must not pass for a live lock table)
 // and makes sure the lock and temporary folders exist.
