@@ -200,6 +200,12 @@ class Fb30Test : public ::testing::Test {
   }
   std::string InstanceDir() const { return dir_.File("fb30"); }
   int RunInstaller(const std::vector<std::string>& args = {}) { return platform::RunProcessAndWait(kInstaller, args); }
+  std::string InstancePassword() const {
+    const std::string f = InstanceDir() + "/sysdba.password";
+    std::string text = platform::FileExists(f) ? platform::ReadFile(f) : "";
+    if (!text.empty() && text.back() == '\n') text.pop_back();
+    return text;
+  }
   std::string GuardPid() const {
     const std::string f = InstanceDir() + "/guard.pid";
     return platform::FileExists(f) ? platform::ReadFile(f) : "";
@@ -435,18 +441,44 @@ TEST_F(Fb30Test, TheInstallerSetsUpAServerThatTakesDatabases) {
     ::chmod(dir_.path().c_str(), 0711);
   }
 
+  // The installation's own password: random letters and digits, kept for
+  // root and the service's group only, told to root when asked.
+  const std::string password = InstancePassword();
+  EXPECT_GE(password.size(), 20u);
+  EXPECT_EQ(password.find_first_not_of("ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789"),
+            std::string::npos);
+  struct stat kept;
+  ASSERT_EQ(::stat((InstanceDir() + "/sysdba.password").c_str(), &kept), 0);
+  EXPECT_EQ(kept.st_mode & 0777, 0640u);
+  if (::geteuid() == 0) {
+    EXPECT_EQ(kept.st_uid, 0u);
+  }
+  std::string told;
+  EXPECT_EQ(Shell("'" + kInstaller + "' --password", dir_.File("password.out"), &told), ::geteuid() == 0 ? 0 : 1);
+  if (::geteuid() == 0) {
+    EXPECT_EQ(told, password + "\n");
+  }
+
   // A client with nothing of the instance in its environment, and a file
-  // name in Russian, which the server must be able to make.
+  // name in Russian, which the server must be able to make; the fixed word
+  // every copy of the program knew opens nothing.
   const std::string db = dbFolder + "/Учёт.fd3";
   const std::string sql = dir_.File("create.sql");
-  platform::WriteFileReplacing(sql, "CREATE DATABASE 'localhost/" + std::to_string(kTestPort) + ":" + db +
-                                        "' USER 'SYSDBA' PASSWORD 'quillfern' DEFAULT CHARACTER SET WIN1251;\n"
-                                        "SELECT 'ODS=' || MON$ODS_MAJOR FROM MON$DATABASE;\n");
-  std::string out;
-  EXPECT_EQ(Shell("env -u FIREBIRD -u ISC_USER -u ISC_PASSWORD isql-fb -q -bail -i '" + sql + "'",
-                  dir_.File("isql.out"), &out),
-            0)
-      << out;
+  const auto create = [&](const std::string& word) {
+    platform::WriteFileReplacing(sql, "CREATE DATABASE 'localhost/" + std::to_string(kTestPort) + ":" + db +
+                                          "' USER 'SYSDBA' PASSWORD '" + word + "' DEFAULT CHARACTER SET WIN1251;\n"
+                                          "SELECT 'ODS=' || MON$ODS_MAJOR FROM MON$DATABASE;\n");
+    std::string output;
+    const int rc = Shell("env -u FIREBIRD -u ISC_USER -u ISC_PASSWORD isql-fb -q -bail -i '" + sql + "'",
+                         dir_.File("isql.out"), &output);
+    return std::make_pair(rc, output);
+  };
+  const auto refused = create("quillfern");
+  EXPECT_NE(refused.first, 0) << refused.second;
+  EXPECT_NE(refused.second.find("password"), std::string::npos) << refused.second;
+  EXPECT_FALSE(std::filesystem::exists(db));
+  const auto [rc, out] = create(password);
+  EXPECT_EQ(rc, 0) << out;
   EXPECT_NE(out.find("ODS=12"), std::string::npos) << out;
   EXPECT_TRUE(std::filesystem::is_regular_file(db));
 
@@ -493,7 +525,7 @@ TEST_F(Fb30Test, TheServiceModeGuardsTheInstanceInTheForegroundUntilSigterm) {
   EXPECT_EQ(second.Wait(), 1) << "a second service of the instance must refuse";
   std::string out;
   EXPECT_EQ(Shell("fbsvcmgr localhost/" + std::to_string(kServicePort) +
-                      ":service_mgr -user SYSDBA -password quillfern -info_server_version",
+                      ":service_mgr -user SYSDBA -password " + InstancePassword() + " -info_server_version",
                   dir_.File("svc.out"), &out),
             0)
       << out;

@@ -11,8 +11,11 @@
 #include <vector>
 
 #include "base/error.h"
+#include "base/sha1.h"
 #include "base/text.h"
+#include "firebird/fb30_password.h"
 #include "platform/files.h"
+#include "tools/fbserver30/password.h"
 #include "tools/fbserver30/process.h"
 
 namespace fs = std::filesystem;
@@ -129,9 +132,8 @@ void WriteConfiguration(const TInstance& instance) {
 
 // User management goes to the security database that the configuration
 // names; done in embedded mode, before a server holds the file.
-void SetSysdbaPassword(const TInstance& instance) {
+void SetSysdbaPassword(const TInstance& instance, const std::string& pw) {
   const std::string sql = instance.TmpFolder() + "/setup-users.sql";
-  const std::string pw = kSysdbaPassword;
   qn::platform::WriteFileReplacing(
       sql, "create or alter user SYSDBA password '" + pw + "' using plugin Srp;\ncommit;\n" +
                "create or alter user SYSDBA password '" + pw + "' using plugin Legacy_UserManager;\ncommit;\n" +
@@ -208,10 +210,13 @@ namespace {
 
 const TServerAccount* gHandingTo = nullptr;
 std::string gKeyStore;
+std::string gPasswordFile;
 int gHandOverError = 0;
 
 int HandOverEntry(const char* path, const struct stat*, int type, FTW* where) {
   if (gKeyStore == path) return FTW_SKIP_SUBTREE;
+  // The password stays root's and the service group's to read.
+  if (gPasswordFile == path) return FTW_CONTINUE;
   (void)where;
   if (type == FTW_NS) return FTW_CONTINUE;
   if (::lchown(path, gHandingTo->uid, gHandingTo->gid) != 0) {
@@ -238,6 +243,7 @@ void TakeBack(const TInstance& instance) {
 void HandOver(const TInstance& instance, const TServerAccount& account) {
   gHandingTo = &account;
   gKeyStore = instance.base + "/registry";
+  gPasswordFile = qn::Fb30PasswordFile(instance.base);
   gHandOverError = 0;
   const int rc = ::nftw(instance.base.c_str(), HandOverEntry, 16, FTW_PHYS | FTW_ACTIONRETVAL);
   gHandingTo = nullptr;
@@ -259,11 +265,21 @@ void PrepareInstance(const TInstance& instance) {
   ResetLockFolder(instance);
   const std::string stampFile = instance.Root() + "/.qn-built";
   const std::string stamp = BuildStamp(instance, sysroot);
+  bool rebuilt = false;
   if (!qn::platform::FileExists(stampFile) || qn::platform::ReadFile(stampFile) != stamp + "\n" ||
       !RootComplete(instance.Root())) {
     BuildRoot(instance, sysroot);
-    SetSysdbaPassword(instance);
     qn::platform::WriteFileReplacing(stampFile, stamp + "\n");
+    rebuilt = true;
+  }
+  // The installation's own password, kept before the server is told it; the
+  // mark (a digest, not the password) says the server has it. An instance
+  // set up with the old fixed word, or a step cut short, is told it now.
+  const std::string password = InstancePassword(instance);
+  const std::string mark = instance.Root() + "/.qn-sysdba";
+  if (rebuilt || !qn::platform::FileExists(mark) || qn::platform::ReadFile(mark) != qn::Sha1Hex(password) + "\n") {
+    SetSysdbaPassword(instance, password);
+    qn::platform::WriteFileReplacing(mark, qn::Sha1Hex(password) + "\n");
   }
   if (account) HandOver(instance, *account);
 }

@@ -1,7 +1,8 @@
 // The private server instance "Firebird SQL 3.0 QN" on this platform: a
 // folder holding a real copy of the Firebird 3.0 root of Debian's
 // firebird3.0-server package, configured for its own port, its own security
-// database (SYSDBA / quillfern, Srp and legacy logins) and its own lock and
+// database (SYSDBA with the installation's own password, see password.h;
+// Srp and legacy logins) and its own lock and
 // temporary folders, run by /usr/sbin/firebird. Installed by root (by
 // hand, the program's first-run offer), the server never runs as root: it
 // runs as Debian's Firebird user, whose the instance folder then is.
@@ -12,6 +13,7 @@
 //   tmp/         FIREBIRD_TMP
 //   guard.pid    the running guard's process id
 //   guard.log    the guard's and the server's output
+//   sysdba.password  the installation's SYSDBA password (root and qndbmgr)
 #pragma once
 
 #include <sys/types.h>
@@ -26,7 +28,6 @@ inline constexpr const char* kServerBinary = "/usr/sbin/firebird";
 inline constexpr const char* kIsqlBinary = "/usr/bin/isql-fb";
 inline constexpr const char* kSvcmgrBinary = "/usr/bin/fbsvcmgr";
 inline constexpr const char* kSystemSecurityDb = "/var/lib/firebird/3.0/system/security3.fdb";
-inline constexpr const char* kSysdbaPassword = "quillfern";
 inline constexpr int kDefaultPort = 53030;
 inline constexpr const char* kDefaultBaseFolder = "/var/lib/qndbmgr-fb30";
 // The account of Debian's firebird3.0-server package.

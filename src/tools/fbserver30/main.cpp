@@ -4,6 +4,7 @@
 //
 //   fbserver30                    install: prepare, start and wait (see install.h)
 //   fbserver30 --stop             stop the instance's guard and its server
+//   fbserver30 --password         print the installation's SYSDBA password (root)
 //   fbserver30 --service          prepare, then guard in the foreground (the
 //                                 system service's way of running it)
 //   fbserver30 --guard --dir D --port P [--adopt]
@@ -19,11 +20,12 @@
 
 #include "tools/fbserver30/guard.h"
 #include "tools/fbserver30/install.h"
+#include "tools/fbserver30/password.h"
 
 namespace {
 
 int Usage() {
-  std::fprintf(stderr, "usage: fbserver30 [--stop | --service | --guard --dir FOLDER --port PORT [--adopt]]\n");
+  std::fprintf(stderr, "usage: fbserver30 [--stop | --password | --service | --guard --dir FOLDER --port PORT [--adopt]]\n");
   return 2;
 }
 
@@ -31,6 +33,7 @@ int Run(const std::vector<std::string>& args) {
   using namespace fbserver30;
   if (args.empty()) return RunInstall(TInstance::FromEnvironment());
   if (args.size() == 1 && args[0] == "--stop") return RunStop(TInstance::FromEnvironment());
+  if (args.size() == 1 && args[0] == "--password") return RunShowPassword(TInstance::FromEnvironment());
   if (args.size() == 1 && args[0] == "--service") return RunService(TInstance::FromEnvironment());
   if (args[0] != "--guard") return Usage();
   TInstance instance;
