@@ -1,5 +1,7 @@
 #include "firebird/fb30_server.h"
 
+#include <vector>
+
 #include "base/text.h"
 #include "platform/files.h"
 #include "platform/named_objects.h"
@@ -53,7 +55,14 @@ void EnsureFb30Installed(const std::string& programFolder, bool fbIniPresent, co
   }
   // The person waits with the installer; how it ended is its own business,
   // unless it could not start for want of the rights it needs.
-  if (platform::RunAsAdministratorAndWait(installer, {}) == platform::kNoAdministratorRights)
+#ifdef _WIN32
+  const std::vector<std::string> args;
+#else
+  // The server keeps databases only where it is told: the program's own
+  // "data" folder, where the first database goes.
+  const std::vector<std::string> args = {"--allow", platform::JoinPath(programFolder, "data")};
+#endif
+  if (platform::RunAsAdministratorAndWait(installer, args) == platform::kNoAdministratorRights)
     showError(Fb30InstallerNeedsRightsMessage(installer));
 }
 

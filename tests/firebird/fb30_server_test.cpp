@@ -324,6 +324,7 @@ void WriteFakeInstaller(const std::string& folder) {
   platform::WriteFileReplacing(path,
                                "#!/bin/sh\n"
                                "d=$(dirname \"$0\")\n"
+                               "echo \"$*\" >\"$d/args\"\n"
                                "echo started >\"$d/marker\"\n"
                                "sleep 0.3\n"
                                "echo finished >\"$d/marker\"\n"
@@ -358,6 +359,8 @@ TEST_F(Fb30Test, YesRunsTheInstallerAndWaitsForIt) {
   ASSERT_TRUE(platform::FileExists(program.File("marker")));
   EXPECT_EQ(platform::ReadFile(program.File("marker")), "finished\n");
   EXPECT_TRUE(offer.errors.empty()) << "its exit status is not looked at";
+  EXPECT_EQ(platform::ReadFile(program.File("args")), "--allow " + program.File("data") + "\n")
+      << "the server is told the one folder of the first database";
 }
 
 TEST_F(Fb30Test, NoRunsNothing) {
@@ -413,10 +416,16 @@ TEST_F(Fb30Test, TheInstallerSetsUpAServerThatTakesDatabases) {
   ASSERT_FALSE(PortAnswers(kTestPort)) << "port " << kTestPort << " is taken; these tests need it free";
   ::setenv("QN_FB30_PORT", std::to_string(kTestPort).c_str(), 1);
   StopAtEnd stop;
-  ASSERT_EQ(RunInstaller(), 0);
+  // Databases only in the folder it is given (and the service's).
+  const std::string dbFolder = dir_.File("Базы");  // UTF-8 on disk, as the server gets it
+  std::filesystem::create_directory(dbFolder);
+  ASSERT_EQ(RunInstaller({"--allow", platform::FromKernelFileName(dbFolder)}), 0);  // as the program passes it
   EXPECT_TRUE(PortAnswers(kTestPort));
   EXPECT_TRUE(IsFb30Running());
   EXPECT_TRUE(platform::RegistryKeyExists(kFb30UninstallKey));
+  const std::string conf = platform::ReadFile(InstanceDir() + "/root/firebird.conf");
+  EXPECT_NE(conf.find("\nDatabaseAccess = Restrict /var/lib/qndbmgr;" + dbFolder + "\n"), std::string::npos) << conf;
+  EXPECT_NE(conf.find("\nAuthServer = Srp\n"), std::string::npos) << "no legacy login unless asked:\n" << conf;
 
   EXPECT_TRUE(ListensOnEveryInterface(kTestPort)) << "workstations of the network must reach it";
 
@@ -426,7 +435,6 @@ TEST_F(Fb30Test, TheInstallerSetsUpAServerThatTakesDatabases) {
   const passwd* firebird = ::getpwnam("firebird");
   const long listener = ListenerUid(kTestPort);
   EXPECT_NE(listener, 0) << "the server listens as root";
-  std::string dbFolder = dir_.path();
   if (::geteuid() == 0 && firebird) {
     EXPECT_EQ(listener, static_cast<long>(firebird->pw_uid));
     struct stat st;
@@ -435,8 +443,6 @@ TEST_F(Fb30Test, TheInstallerSetsUpAServerThatTakesDatabases) {
     ASSERT_EQ(::lstat((InstanceDir() + "/root/security3.fdb").c_str(), &st), 0);
     EXPECT_EQ(st.st_uid, firebird->pw_uid);
     // The server may write only where its user may.
-    dbFolder = dir_.File("Базы");  // UTF-8 on disk, as the server gets it
-    std::filesystem::create_directory(dbFolder);
     ASSERT_EQ(::chown(dbFolder.c_str(), firebird->pw_uid, firebird->pw_gid), 0);
     ::chmod(dir_.path().c_str(), 0711);
   }
@@ -462,7 +468,7 @@ TEST_F(Fb30Test, TheInstallerSetsUpAServerThatTakesDatabases) {
   // A client with nothing of the instance in its environment, and a file
   // name in Russian, which the server must be able to make; the fixed word
   // every copy of the program knew opens nothing.
-  const std::string db = dbFolder + "/Учёт.fd3";
+  std::string db = dbFolder + "/Учёт.fd3";
   const std::string sql = dir_.File("create.sql");
   const auto create = [&](const std::string& word) {
     platform::WriteFileReplacing(sql, "CREATE DATABASE 'localhost/" + std::to_string(kTestPort) + ":" + db +
@@ -477,6 +483,18 @@ TEST_F(Fb30Test, TheInstallerSetsUpAServerThatTakesDatabases) {
   EXPECT_NE(refused.first, 0) << refused.second;
   EXPECT_NE(refused.second.find("password"), std::string::npos) << refused.second;
   EXPECT_FALSE(std::filesystem::exists(db));
+  // Outside the allowed folders nothing is made, even where the server's
+  // user could write.
+  const std::string elsewhere = dir_.File("Чужие");
+  std::filesystem::create_directory(elsewhere);
+  ::chmod(elsewhere.c_str(), 0777);
+  const std::string db0 = db;
+  db = elsewhere + "/x.fd3";
+  const auto outside = create(password);
+  EXPECT_NE(outside.first, 0) << outside.second;
+  EXPECT_NE(outside.second.find("not allowed by server configuration"), std::string::npos) << outside.second;
+  EXPECT_FALSE(std::filesystem::exists(db));
+  db = db0;
   const auto [rc, out] = create(password);
   EXPECT_EQ(rc, 0) << out;
   EXPECT_NE(out.find("ODS=12"), std::string::npos) << out;

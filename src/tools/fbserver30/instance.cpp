@@ -5,6 +5,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <filesystem>
 #include <sstream>
@@ -108,26 +109,41 @@ void WriteConfiguration(const TInstance& instance) {
   const std::string root = instance.Root();
   const std::string security = root + "/security3.fdb";
   std::vector<std::string> conf = Lines(qn::platform::ReadFile(root + "/firebird.conf"));
-  conf.push_back("");
-  conf.push_back("# ---- Firebird SQL 3.0 QN, written by fbserver30 ----");
+  const std::string header = "# ---- Firebird SQL 3.0 QN, written by fbserver30 ----";
+  bool marked = false;
+  for (const auto& l : conf) marked = marked || l == header;
+  if (!marked) {
+    conf.push_back("");
+    conf.push_back(header);
+  }
   SetConf(conf, "RemoteServicePort", std::to_string(instance.port));
   // Workstations of the network connect to it: no RemoteBindAddress, so it
   // listens on every interface like a server installed for a network.
   RemoveConf(conf, "RemoteBindAddress");
   SetConf(conf, "SecurityDatabase", security);
-  SetConf(conf, "DatabaseAccess", "Full");
+  // Databases only in the folders the program keeps them in: whoever
+  // logs in cannot make or open a file anywhere else the server may write.
+  std::string access;
+  for (const std::string& folder : DatabaseFolders(instance)) access += (access.empty() ? "" : ";") + folder;
+  SetConf(conf, "DatabaseAccess", "Restrict " + access);
   SetConf(conf, "ServerMode", "Super");
-  // Srp for current clients, the legacy login for clients that only know it.
-  SetConf(conf, "AuthServer", "Srp, Legacy_Auth");
+  // Srp for current clients; the legacy login, which sends a weak hash,
+  // only when the office has asked for clients that know nothing else.
+  SetConf(conf, "AuthServer", LegacyClientsAllowed(instance) ? "Srp, Legacy_Auth" : "Srp");
   SetConf(conf, "UserManager", "Srp, Legacy_UserManager");
   SetConf(conf, "WireCrypt", "Enabled");
   qn::platform::WriteFileReplacing(root + "/firebird.conf", Joined(conf));
-
   // The alias "security.db" must name this instance's database, not the system's.
   std::vector<std::string> aliases = Lines(qn::platform::ReadFile(root + "/databases.conf"));
   for (auto& l : aliases)
     if (SetsKey(l, "security.db")) l = "security.db = " + security;
   qn::platform::WriteFileReplacing(root + "/databases.conf", Joined(aliases));
+}
+
+// Keeps the access settings in the instance folder, so that a later start
+// (the service's) writes the same configuration.
+void KeepLines(const std::string& file, const std::vector<std::string>& lines) {
+  qn::platform::WriteFileReplacing(file, Joined(lines));
 }
 
 // User management goes to the security database that the configuration
@@ -165,7 +181,6 @@ void BuildRoot(const TInstance& instance, const std::string& sysroot) {
   fs::copy_file(kSystemSecurityDb, security, fs::copy_options::overwrite_existing, ec);
   if (ec) Fail(std::string("cannot copy ") + kSystemSecurityDb + ": " + ec.message());
   ::chmod(security.c_str(), 0600);
-  WriteConfiguration(instance);
 }
 
 }  // namespace
@@ -194,6 +209,41 @@ std::map<std::string, std::string> TInstance::Environment() const {
           {"FIREBIRD", Root()},
           {"FIREBIRD_LOCK", LockFolder()},
           {"FIREBIRD_TMP", TmpFolder()}};
+}
+
+std::vector<std::string> DatabaseFolders(const TInstance& instance) {
+  std::vector<std::string> folders = {kServiceProgramFolder};
+  const std::string file = instance.base + "/" + kDatabaseFoldersFile;
+  if (qn::platform::FileExists(file))
+    for (std::string& l : Lines(qn::platform::ReadFile(file)))
+      if (!l.empty() && l[0] == '/' && std::find(folders.begin(), folders.end(), l) == folders.end())
+        folders.push_back(std::move(l));
+  return folders;
+}
+
+void AllowDatabaseFolders(const TInstance& instance, const std::vector<std::string>& folders) {
+  std::vector<std::string> kept = DatabaseFolders(instance);
+  bool changed = false;
+  for (std::string folder : folders) {
+    if (folder.empty() || folder[0] != '/' || folder.find_first_of(";\n\r") != std::string::npos)
+      Fail("a database folder must be an absolute path without ';': " + folder);
+    while (folder.size() > 1 && folder.back() == '/') folder.pop_back();
+    if (std::find(kept.begin(), kept.end(), folder) == kept.end()) {
+      kept.push_back(folder);
+      changed = true;
+    }
+  }
+  if (changed) KeepLines(instance.base + "/" + kDatabaseFoldersFile, kept);
+}
+
+bool LegacyClientsAllowed(const TInstance& instance) {
+  return qn::platform::FileExists(instance.base + "/" + kLegacyClientsFile);
+}
+
+void AllowLegacyClients(const TInstance& instance, bool allow) {
+  const std::string file = instance.base + "/" + kLegacyClientsFile;
+  if (allow) KeepLines(file, {"Legacy_Auth for clients that know no other login"});
+  else if (qn::platform::FileExists(file)) ::unlink(file.c_str());
 }
 
 std::optional<TServerAccount> ServerAccount() {
@@ -272,6 +322,7 @@ void PrepareInstance(const TInstance& instance) {
     qn::platform::WriteFileReplacing(stampFile, stamp + "\n");
     rebuilt = true;
   }
+  WriteConfiguration(instance);
   // The installation's own password, kept before the server is told it; the
   // mark (a digest, not the password) says the server has it. An instance
   // set up with the old fixed word, or a step cut short, is told it now.

@@ -21,6 +21,7 @@
 #include <map>
 #include <optional>
 #include <string>
+#include <vector>
 
 namespace fbserver30 {
 
@@ -61,6 +62,20 @@ struct TInstance {
   // a tool in embedded mode).
   std::map<std::string, std::string> Environment() const;
 };
+
+// Where the server may keep databases ("DatabaseAccess = Restrict ..."):
+// the service's program folder and the folders listed, one a line, in the
+// instance folder's "database-folders".
+inline constexpr const char* kServiceProgramFolder = "/var/lib/qndbmgr";
+inline constexpr const char* kDatabaseFoldersFile = "database-folders";
+std::vector<std::string> DatabaseFolders(const TInstance& instance);
+// Adds absolute folders to the list; throws qn::Exception for one that is not.
+void AllowDatabaseFolders(const TInstance& instance, const std::vector<std::string>& folders);
+// The legacy login (Legacy_Auth) is on only while the instance folder
+// holds "legacy-clients", made when the office asks for old clients.
+inline constexpr const char* kLegacyClientsFile = "legacy-clients";
+bool LegacyClientsAllowed(const TInstance& instance);
+void AllowLegacyClients(const TInstance& instance, bool allow);
 
 // Makes the base folder and, unless it is already built from the same
 // system files for the same port, builds the root and sets the SYSDBA
