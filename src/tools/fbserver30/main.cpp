@@ -8,6 +8,7 @@
 //                                 legacy clients turn the legacy login on or off
 //   fbserver30 --stop             stop the instance's guard and its server
 //   fbserver30 --password         print the installation's SYSDBA password (root)
+//   fbserver30 --keep-password    make sure it is kept, for the service's group (root)
 //   fbserver30 --service          prepare, then guard in the foreground (the
 //                                 system service's way of running it)
 //   fbserver30 --guard --dir D --port P [--adopt]
@@ -30,7 +31,7 @@ namespace {
 
 int Usage() {
   std::fprintf(stderr,
-               "usage: fbserver30 [--allow FOLDER]... [--legacy-clients 0|1] [--stop | --password | --service]\n"
+               "usage: fbserver30 [--allow FOLDER]... [--legacy-clients 0|1] [--stop | --password | --keep-password | --service]\n"
                "       fbserver30 --guard --dir FOLDER --port PORT [--adopt]\n");
   return 2;
 }
@@ -46,7 +47,8 @@ int Run(const std::vector<std::string>& args) {
         allow.push_back(args[++i]);
       } else if (args[i] == "--legacy-clients" && i + 1 < args.size() && (args[i + 1] == "0" || args[i + 1] == "1")) {
         legacy = args[++i] == "1";
-      } else if (mode.empty() && (args[i] == "--stop" || args[i] == "--service" || args[i] == "--password")) {
+      } else if (mode.empty() && (args[i] == "--stop" || args[i] == "--service" || args[i] == "--password" ||
+                                  args[i] == "--keep-password")) {
         mode = args[i];
       } else {
         return Usage();
@@ -55,6 +57,7 @@ int Run(const std::vector<std::string>& args) {
     const TInstance instance = TInstance::FromEnvironment();
     if (mode == "--stop") return RunStop(instance);
     if (mode == "--password") return RunShowPassword(instance);
+    if (mode == "--keep-password") return RunKeepPassword(instance);
     if (!allow.empty() || legacy >= 0) {
       // Kept in the instance folder; the server reads them when it starts.
       qn::platform::ForceDirectories(instance.base);

@@ -46,7 +46,11 @@ std::string InstancePassword(const TInstance& instance) {
   if (fd < 0) throw qn::Exception("cannot create " + temp + ": " + qn::platform::LastErrorText());
   const std::string text = password + "\n";
   bool ok = ::write(fd, text.data(), text.size()) == static_cast<ssize_t>(text.size()) && ::fsync(fd) == 0;
-  if (const group* g = ::getgrnam(kPasswordGroup)) ok = ok && ::fchown(fd, static_cast<uid_t>(-1), g->gr_gid) == 0;
+  // Root gives it to the group. The service's own user may not change a
+  // group under its unit's system call filter; the package's configure
+  // step keeps the password as root before the unit first starts.
+  if (const group* g = ::getgrnam(kPasswordGroup))
+    if (ok && ::fchown(fd, static_cast<uid_t>(-1), g->gr_gid) != 0 && ::geteuid() == 0) ok = false;
   ok = ok && ::fchmod(fd, 0640) == 0;
   ::close(fd);
   if (!ok || ::rename(temp.c_str(), file.c_str()) != 0) {
@@ -55,6 +59,16 @@ std::string InstancePassword(const TInstance& instance) {
     throw qn::Exception("cannot keep the SYSDBA password in " + file + ": " + why);
   }
   return password;
+}
+
+int RunKeepPassword(const TInstance& instance) {
+  if (::geteuid() != 0) {
+    std::fprintf(stderr, "fbserver30: only root keeps the SYSDBA password for the group %s\n", kPasswordGroup);
+    return 1;
+  }
+  qn::platform::ForceDirectories(instance.base);
+  InstancePassword(instance);
+  return 0;
 }
 
 int RunShowPassword(const TInstance& instance) {

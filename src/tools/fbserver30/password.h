@@ -22,6 +22,11 @@ std::string RandomPassword();
 // none or what is there is not one. Throws qn::Exception.
 std::string InstancePassword(const TInstance& instance);
 
+// "--keep-password": makes sure the password is kept (root only), so that
+// the package's configure step, as root, gives it to the service's group
+// before the unit, whose user may not, first starts the server.
+int RunKeepPassword(const TInstance& instance);
+
 // "--password": the kept password on stdout, for root only.
 int RunShowPassword(const TInstance& instance);
 
