@@ -1,12 +1,15 @@
 #include "app/fb30_convert.h"
 
+#include <algorithm>
 #include <exception>
+#include <vector>
 
 #include "base/error.h"
 #include "base/text.h"
 #include "firebird/fb30_server.h"
 #include "firebird/fb_paths.h"
 #include "platform/files.h"
+#include "settings/installation_password.h"
 #include "settings/register.h"
 
 namespace qn {
@@ -146,6 +149,20 @@ std::string RunFb30ConvertCommand(const TqnMainThreadRunner& runner, TqnApplicat
 }
 
 void CheckFb30Server(TqnApplication& app) {
+  // The folders of the register's entries on the private server, which a
+  // new installation must let databases be in.
+  std::vector<std::string> folders;
+  app.Settings().Read([&](const TqnNode& root) {
+    const TqnNode* data = RegisterOf(root);
+    for (int i = 0; i < data->NodeCount(); ++i) {
+      const std::string path = data->Nodes(i)->FindNode("path")->Content().AsString("");
+      if (!IsPrivateServerPath(path, app.LocalHostName())) continue;
+      const std::string folder = platform::ExtractFileDir(ParseDatabasePath(path).filePath);
+      if (!folder.empty() && std::find(folders.begin(), folders.end(), folder) == folders.end())
+        folders.push_back(folder);
+    }
+    return 0;
+  });
   EnsureFb30Installed(
       app.ProgramFolder(), app.AddressContext().fbIniPresent,
       [&app](const std::string& text) { return app.Ui().AskYesNo(TqnMessageKind::Warning, text); },
@@ -153,7 +170,8 @@ void CheckFb30Server(TqnApplication& app) {
         // The installer did not run: the log keeps why, also after the box.
         app.Log().LogMessage(text, 0);
         app.Ui().ShowMessage(TqnMessageKind::Error, text);
-      });
+      },
+      folders);
 }
 
 }  // namespace qn

@@ -45,7 +45,7 @@ std::string Fb30InstallerNeedsRightsMessage(const std::string& installer) {
 }
 
 void EnsureFb30Installed(const std::string& programFolder, bool fbIniPresent, const TqnAskWarning& ask,
-                         const TqnShowError& showError) {
+                         const TqnShowError& showError, const std::vector<std::string>& databaseFolders) {
   if (fbIniPresent || IsFb30Installed()) return;
   if (!ask(Fb30InstallQuestion())) return;
   const std::string installer = Fb30InstallerPath(programFolder);
@@ -57,10 +57,16 @@ void EnsureFb30Installed(const std::string& programFolder, bool fbIniPresent, co
   // unless it could not start for want of the rights it needs.
 #ifdef _WIN32
   const std::vector<std::string> args;
+  (void)databaseFolders;
 #else
   // The server keeps databases only where it is told: the program's own
-  // "data" folder, where the first database goes.
-  const std::vector<std::string> args = {"--allow", platform::JoinPath(programFolder, "data")};
+  // "data" folder, where the first database goes, and those of the register.
+  std::vector<std::string> args = {"--allow", platform::JoinPath(programFolder, "data")};
+  for (const std::string& folder : databaseFolders) {
+    if (folder.empty() || folder[0] != '/') continue;
+    args.push_back("--allow");
+    args.push_back(folder);
+  }
 #endif
   if (platform::RunAsAdministratorAndWait(installer, args) == platform::kNoAdministratorRights)
     showError(Fb30InstallerNeedsRightsMessage(installer));

@@ -354,13 +354,13 @@ TEST_F(Fb30Test, YesRunsTheInstallerAndWaitsForIt) {
   TempDir program;
   WriteFakeInstaller(program.path());
   Offer offer;
-  EnsureFb30Installed(program.path(), false, offer.Ask(), offer.Show());
+  EnsureFb30Installed(program.path(), false, offer.Ask(), offer.Show(), {"/srv/db", "not-absolute"});
   ASSERT_EQ(offer.questions, std::vector<std::string>{kQuestion});
   ASSERT_TRUE(platform::FileExists(program.File("marker")));
   EXPECT_EQ(platform::ReadFile(program.File("marker")), "finished\n");
   EXPECT_TRUE(offer.errors.empty()) << "its exit status is not looked at";
-  EXPECT_EQ(platform::ReadFile(program.File("args")), "--allow " + program.File("data") + "\n")
-      << "the server is told the one folder of the first database";
+  EXPECT_EQ(platform::ReadFile(program.File("args")), "--allow " + program.File("data") + " --allow /srv/db\n")
+      << "the server is told the folder of the first database and those of the register";
 }
 
 TEST_F(Fb30Test, NoRunsNothing) {
