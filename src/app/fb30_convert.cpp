@@ -150,16 +150,23 @@ std::string RunFb30ConvertCommand(const TqnMainThreadRunner& runner, TqnApplicat
 
 void CheckFb30Server(TqnApplication& app) {
   // The folders of the register's entries on the private server, which a
-  // new installation must let databases be in.
+  // new installation must let databases be in: the database's own, and its
+  // backup and verification folders (a backup is proven by a restore there).
   std::vector<std::string> folders;
+  const auto add = [&folders](std::string folder) {
+    while (folder.size() > 1 && folder.back() == '/') folder.pop_back();
+    if (!folder.empty() && std::find(folders.begin(), folders.end(), folder) == folders.end())
+      folders.push_back(folder);
+  };
   app.Settings().Read([&](const TqnNode& root) {
     const TqnNode* data = RegisterOf(root);
     for (int i = 0; i < data->NodeCount(); ++i) {
-      const std::string path = data->Nodes(i)->FindNode("path")->Content().AsString("");
+      const TqnNode* entry = data->Nodes(i);
+      const std::string path = entry->FindNode("path")->Content().AsString("");
       if (!IsPrivateServerPath(path, app.LocalHostName())) continue;
-      const std::string folder = platform::ExtractFileDir(ParseDatabasePath(path).filePath);
-      if (!folder.empty() && std::find(folders.begin(), folders.end(), folder) == folders.end())
-        folders.push_back(folder);
+      add(platform::ExtractFileDir(ParseDatabasePath(path).filePath));
+      add(entry->FindNode("backup")->FindNode("path")->Content().AsString(""));
+      add(entry->FindNode("backup")->FindNode("verify_path")->Content().AsString(""));
     }
     return 0;
   });

@@ -60,8 +60,11 @@ void EnsureFb30Installed(const std::string& programFolder, bool fbIniPresent, co
   (void)databaseFolders;
 #else
   // The server keeps databases only where it is told: the program's own
-  // "data" folder, where the first database goes, and those of the register.
-  std::vector<std::string> args = {"--allow", platform::JoinPath(programFolder, "data")};
+  // "data" folder, where the first database goes, its "backup" folder,
+  // where each backup is proven by a restore into a scratch database, and
+  // the folders of the register.
+  std::vector<std::string> args = {"--allow", platform::JoinPath(programFolder, "data"), "--allow",
+                                   platform::JoinPath(programFolder, "backup")};
   for (const std::string& folder : databaseFolders) {
     if (folder.empty() || folder[0] != '/') continue;
     args.push_back("--allow");

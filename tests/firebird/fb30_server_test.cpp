@@ -359,7 +359,7 @@ TEST_F(Fb30Test, YesRunsTheInstallerAndWaitsForIt) {
   ASSERT_TRUE(platform::FileExists(program.File("marker")));
   EXPECT_EQ(platform::ReadFile(program.File("marker")), "finished\n");
   EXPECT_TRUE(offer.errors.empty()) << "its exit status is not looked at";
-  EXPECT_EQ(platform::ReadFile(program.File("args")), "--allow " + program.File("data") + " --allow /srv/db\n")
+  EXPECT_EQ(platform::ReadFile(program.File("args")), "--allow " + program.File("data") + " --allow " + program.File("backup") + " --allow /srv/db\n")
       << "the server is told the folder of the first database and those of the register";
 }
 
