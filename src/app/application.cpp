@@ -6,11 +6,13 @@
 #include "app/window_texts.h"
 #include "base/error.h"
 #include "base/text.h"
+#include "firebird/fb30_password.h"
 #include "firebird/fb_paths.h"
 #include "firebird/new_database_name.h"
 #include "platform/files.h"
 #include "platform/system.h"
 #include "settings/backup_state.h"
+#include "settings/installation_password.h"
 #include "settings/register.h"
 
 #ifndef QN_FILE_VERSION
@@ -97,6 +99,7 @@ void TqnApplication::Startup() {
     view_.SetTitle(title_);
     if (channel_) channel_->SetOnMessage([this](TqnIpcServer&, TqnIpcMessage& m) { HandleIntercom(m); });
     if (hooks_.checkFb30Server) hooks_.checkFb30Server();
+    MoveToInstallationPassword();
 
     if (settings_.Root().FindNode("data_state")->Text() != "initialized" &&
         RegisterOf(settings_.Root())->NodeCount() == 0) {
@@ -346,17 +349,39 @@ std::string TqnApplication::NewDatabasePath(int, int firstFileNumber) {
   return GetFb30ServerAddress(address_) + ":" + file;
 }
 
+std::string TqnApplication::NewEntryPassword(const std::string& path) const {
+  if (!IsPrivateServerPath(path, address_.localHostName)) return "";
+  return InstalledFb30Password().value_or("");
+}
+
+void TqnApplication::MoveToInstallationPassword() {
+  const std::optional<std::string> password = InstalledFb30Password();
+  if (!password) return;
+  const int moved = settings_.Change([&](TqnNode& root) {
+    return MoveEntriesToInstallationPassword(root, *password, address_.localHostName);
+  });
+  if (moved == 0) return;
+  SaveSettings();
+  log_.LogMessage(Format(Win1251("Записей с паролем этой установки сервера Firebird SQL 3.0 QN: %d").c_str(), moved));
+}
+
 void TqnApplication::CreateEntryFolders(int number) {
+  const std::string data = platform::JoinPath(programFolder_, "data");
   try {
-    platform::ForceDirectories(platform::JoinPath(programFolder_, "data"));
+    platform::ForceDirectories(data);
   } catch (const Exception&) {
     throw Exception(Win1251("Невозможно создать каталог для баз данных"));
   }
+  const std::string backup = DefaultBackupFolder(programFolder_, number);
   try {
-    platform::ForceDirectories(DefaultBackupFolder(programFolder_, number));
+    platform::ForceDirectories(backup);
   } catch (const Exception&) {
     throw Exception(Win1251("Невозможно создать каталог для баз резервных копий"));
   }
+  // The server, never root, writes both itself.
+  for (const std::string& folder : {data, backup})
+    if (!platform::ShareFolderWithDatabaseServer(folder))
+      log_.LogMessage(Win1251("Не удалось дать серверу Firebird доступ к каталогу ") + folder);
 }
 
 TqnNode* TqnApplication::CreateNewDatabase() {
@@ -368,6 +393,7 @@ TqnNode* TqnApplication::CreateNewDatabase() {
                            kMaxEntryNumber));
   TqnNewEntry values;
   values.path = NewDatabasePath(number, number);
+  values.password = NewEntryPassword(values.path);
   values.backupPath = DefaultBackupFolder(programFolder_, number);
   TqnNode* entry = settings_.Change([&](TqnNode& root) { return AddEntry(root, number, values); });
   TqnEntryForm form = LoadEntryForm(*entry, true, address_.localHostName);
@@ -401,6 +427,7 @@ bool TqnApplication::OfferFirstDatabase() {
   CreateEntryFolders(0);
   TqnNewEntry values;
   values.path = NewDatabasePath(0, 0);
+  values.password = NewEntryPassword(values.path);
   values.caption = Win1251(kFirstRunCaption);
   values.backupPath = DefaultBackupFolder(programFolder_, 0);
   TqnNode* entry = settings_.Change([&](TqnNode& root) { return AddEntry(root, 0, values); });

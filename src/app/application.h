@@ -189,6 +189,12 @@ class TqnApplication {
   void UpdateButtons(int row);
   void BusyChanged();
   void CreateEntryFolders(int number);
+  // SYSDBA's password for a new entry at path: the installation's own on
+  // the private server when this user may read it, else "" (the default).
+  std::string NewEntryPassword(const std::string& path) const;
+  // Entries on the private server still on the fixed default password get
+  // the installation's, saved at once; logged when any changed.
+  void MoveToInstallationPassword();
   TqnEntryFormActions FormActions();
   std::string NewDatabasePath(int number, int firstFileNumber);
 

@@ -1,12 +1,15 @@
 #include "app/fb30_convert.h"
 
+#include <algorithm>
 #include <exception>
+#include <vector>
 
 #include "base/error.h"
 #include "base/text.h"
 #include "firebird/fb30_server.h"
 #include "firebird/fb_paths.h"
 #include "platform/files.h"
+#include "settings/installation_password.h"
 #include "settings/register.h"
 
 namespace qn {
@@ -146,6 +149,27 @@ std::string RunFb30ConvertCommand(const TqnMainThreadRunner& runner, TqnApplicat
 }
 
 void CheckFb30Server(TqnApplication& app) {
+  // The folders of the register's entries on the private server, which a
+  // new installation must let databases be in: the database's own, and its
+  // backup and verification folders (a backup is proven by a restore there).
+  std::vector<std::string> folders;
+  const auto add = [&folders](std::string folder) {
+    while (folder.size() > 1 && folder.back() == '/') folder.pop_back();
+    if (!folder.empty() && std::find(folders.begin(), folders.end(), folder) == folders.end())
+      folders.push_back(folder);
+  };
+  app.Settings().Read([&](const TqnNode& root) {
+    const TqnNode* data = RegisterOf(root);
+    for (int i = 0; i < data->NodeCount(); ++i) {
+      const TqnNode* entry = data->Nodes(i);
+      const std::string path = entry->FindNode("path")->Content().AsString("");
+      if (!IsPrivateServerPath(path, app.LocalHostName())) continue;
+      add(platform::ExtractFileDir(ParseDatabasePath(path).filePath));
+      add(entry->FindNode("backup")->FindNode("path")->Content().AsString(""));
+      add(entry->FindNode("backup")->FindNode("verify_path")->Content().AsString(""));
+    }
+    return 0;
+  });
   EnsureFb30Installed(
       app.ProgramFolder(), app.AddressContext().fbIniPresent,
       [&app](const std::string& text) { return app.Ui().AskYesNo(TqnMessageKind::Warning, text); },
@@ -153,7 +177,8 @@ void CheckFb30Server(TqnApplication& app) {
         // The installer did not run: the log keeps why, also after the box.
         app.Log().LogMessage(text, 0);
         app.Ui().ShowMessage(TqnMessageKind::Error, text);
-      });
+      },
+      folders);
 }
 
 }  // namespace qn

@@ -72,6 +72,13 @@ size_t ReadPayload(char* buffer, size_t size, size_t count, void* user) {
   return n;
 }
 
+// Gives the transfer up when the run ends: curl calls it about once a second
+// and while data moves.
+int Progress(void* user, curl_off_t, curl_off_t, curl_off_t, curl_off_t) {
+  const std::atomic<bool>* stop = static_cast<const std::atomic<bool>*>(user);
+  return stop && stop->load() ? 1 : 0;
+}
+
 std::string MailDate() {
   char buffer[64];
   const std::time_t now = std::time(nullptr);
@@ -83,7 +90,10 @@ std::string MailDate() {
 
 }  // namespace
 
-std::string SendAlertMail(const TqnAlertSettings& s, const std::string& subject, const std::string& body) {
+std::string SendAlertMail(const TqnAlertSettings& s, const std::string& subject, const std::string& body,
+                          const std::atomic<bool>* stop) {
+  // Only what the settings name: anything else would mean plain text.
+  if (!KnownMailSecurity(s.security)) return Win1251("неизвестное значение \"alerts\" / \"smtp\" / \"security\"");
   const std::vector<std::string> to = Recipients(s.to);
   if (to.empty()) return Win1251("не указаны адреса \"alerts\" / \"smtp\" / \"to\"");
   static const CURLcode global = curl_global_init(CURL_GLOBAL_DEFAULT);
@@ -118,6 +128,9 @@ std::string SendAlertMail(const TqnAlertSettings& s, const std::string& subject,
   curl_easy_setopt(curl, CURLOPT_NOSIGNAL, 1L);
   curl_easy_setopt(curl, CURLOPT_CONNECTTIMEOUT, 20L);
   curl_easy_setopt(curl, CURLOPT_TIMEOUT, 60L);
+  curl_easy_setopt(curl, CURLOPT_XFERINFOFUNCTION, Progress);
+  curl_easy_setopt(curl, CURLOPT_XFERINFODATA, const_cast<std::atomic<bool>*>(stop));
+  curl_easy_setopt(curl, CURLOPT_NOPROGRESS, 0L);
   char error[CURL_ERROR_SIZE] = {};
   curl_easy_setopt(curl, CURLOPT_ERRORBUFFER, error);
   const CURLcode rc = curl_easy_perform(curl);

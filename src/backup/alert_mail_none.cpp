@@ -5,7 +5,7 @@
 
 namespace qn {
 
-std::string SendAlertMail(const TqnAlertSettings&, const std::string&, const std::string&) {
+std::string SendAlertMail(const TqnAlertSettings&, const std::string&, const std::string&, const std::atomic<bool>*) {
   return Win1251("почта в этой сборке программы недоступна, используйте \"alerts\" / \"command\"");
 }
 

@@ -24,6 +24,8 @@ TqnAlertSettings ReadAlertSettings(const TqnNode& root) {
   s.from = TrimBlanks(Text(smtp->FindNode("from")));
   s.to = Text(smtp->FindNode("to"));
   s.command = TrimBlanks(Text(alerts->FindNode("command")));
+  s.commandTimeout = alerts->FindNode("command_timeout")->Content().AsInteger(kDefaultAlertCommandTimeout);
+  if (s.commandTimeout <= 0) s.commandTimeout = kDefaultAlertCommandTimeout;
   return s;
 }
 
@@ -65,10 +67,17 @@ std::string AlertBody(const TqnAlert& a) {
   return body + "\r\n-- \r\nМенеджер баз данных\r\n";
 }
 
-TqnAlertReport SendAlert(const TqnAlertSettings& settings, const TqnAlert& alert) {
+bool KnownMailSecurity(const std::string& security) {
+  return security == "none" || security == "starttls" || security == "ssl";
+}
+
+TqnAlertReport SendAlert(const TqnAlertSettings& settings, const TqnAlert& alert, const std::atomic<bool>* stop) {
   TqnAlertReport report;
   if (!settings.smtpHost.empty()) {
-    const std::string error = SendAlertMail(settings, AlertSubject(alert), AlertBody(alert));
+    const std::string error = KnownMailSecurity(settings.security)
+                                  ? SendAlertMail(settings, AlertSubject(alert), AlertBody(alert), stop)
+                                  : Win1251("неизвестное значение \"alerts\" / \"smtp\" / \"security\": \"") +
+                                        settings.security + Win1251("\" (допустимы \"none\", \"starttls\", \"ssl\")");
     if (error.empty()) {
       report.lines.push_back(Win1251("Оповещение отправлено по почте: ") + settings.to);
     } else {
@@ -78,13 +87,27 @@ TqnAlertReport SendAlert(const TqnAlertSettings& settings, const TqnAlert& alert
   }
   if (!settings.command.empty()) {
     try {
-      const int code = platform::RunShellCommand(settings.command, {{"QN_EVENT", AlertEventWord(alert.event)},
-                                                                    {"QN_ENTRY", Win1251ToUtf8(alert.entry)},
-                                                                    {"QN_CAPTION", Win1251ToUtf8(alert.caption)},
-                                                                    {"QN_PATH", Win1251ToUtf8(alert.path)},
-                                                                    {"QN_MESSAGE", Win1251ToUtf8(alert.message)}});
-      if (code != 0) report.ok = false;
-      report.lines.push_back(Format(Win1251("Команда оповещения выполнена, код %d").c_str(), code));
+      const platform::ShellCommandResult run = platform::RunShellCommandBounded(
+          settings.command,
+          {{"QN_EVENT", AlertEventWord(alert.event)},
+           {"QN_ENTRY", Win1251ToUtf8(alert.entry)},
+           {"QN_CAPTION", Win1251ToUtf8(alert.caption)},
+           {"QN_PATH", Win1251ToUtf8(alert.path)},
+           {"QN_MESSAGE", Win1251ToUtf8(alert.message)}},
+          settings.commandTimeout, stop);
+      if (run.timedOut) {
+        report.ok = false;
+        report.lines.push_back(Format(Win1251("Команда оповещения прервана: не завершилась за %d с "
+                                              "(\"alerts\" / \"command_timeout\")")
+                                          .c_str(),
+                                      settings.commandTimeout));
+      } else if (run.stopped) {
+        report.ok = false;
+        report.lines.push_back(Win1251("Команда оповещения прервана: программа завершает работу"));
+      } else {
+        if (run.exitCode != 0) report.ok = false;
+        report.lines.push_back(Format(Win1251("Команда оповещения выполнена, код %d").c_str(), run.exitCode));
+      }
     } catch (const std::exception& e) {
       report.ok = false;
       report.lines.push_back(Win1251("Команда оповещения не запущена: ") + e.what());

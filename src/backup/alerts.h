@@ -6,19 +6,26 @@
 //   "user", "pwd", "from", "to" (addresses separated by commas);
 //   "command": run through the system's shell with QN_EVENT (failed,
 //   recovered, stale or test), QN_ENTRY, QN_CAPTION, QN_PATH and QN_MESSAGE
-//   in its environment, in UTF-8;
+//   in its environment, in UTF-8, the null device as its input;
+//   "command_timeout" (60 seconds): a command still running then is ended;
 //   "stale_hours" (36).
+//
+// A "security" other than the three is refused, never taken for "none": a
+// mistyped "tls" must not send the login in clear.
 //
 // An alert that cannot be delivered is reported in the result, never thrown:
 // it must not fail the backup that caused it.
 #pragma once
 
+#include <atomic>
 #include <string>
 #include <vector>
 
 #include "xml/xml_dom.h"
 
 namespace qn {
+
+inline constexpr int kDefaultAlertCommandTimeout = 60;
 
 struct TqnAlertSettings {
   std::string smtpHost;
@@ -29,6 +36,7 @@ struct TqnAlertSettings {
   std::string from;
   std::string to;  // comma-separated
   std::string command;
+  int commandTimeout = kDefaultAlertCommandTimeout;  // seconds
 };
 TqnAlertSettings ReadAlertSettings(const TqnNode& root);
 
@@ -56,10 +64,17 @@ struct TqnAlertReport {
   std::vector<std::string> lines;
 };
 // Sends by mail when "smtp" / "host" is set and runs the command when set.
-TqnAlertReport SendAlert(const TqnAlertSettings& settings, const TqnAlert& alert);
+// When *stop (if given) becomes true, a running command is ended and a
+// mail under way is given up: the run is ending.
+TqnAlertReport SendAlert(const TqnAlertSettings& settings, const TqnAlert& alert,
+                         const std::atomic<bool>* stop = nullptr);
+
+// Whether "security" is one this program knows; the mail is sent only then.
+bool KnownMailSecurity(const std::string& security);
 
 // The mail alone: "" when sent, else why not. Where this build has no mail
 // client (Windows), always the reason.
-std::string SendAlertMail(const TqnAlertSettings& settings, const std::string& subject, const std::string& body);
+std::string SendAlertMail(const TqnAlertSettings& settings, const std::string& subject, const std::string& body,
+                          const std::atomic<bool>* stop = nullptr);
 
 }  // namespace qn

@@ -221,9 +221,11 @@ void TqnBackupFeature::Alert(TqnAlertEvent event, const std::string& entryName, 
     alert.path = entry->FindNode("path")->Content().AsString("");
     return ReadAlertSettings(root);
   });
-  const TqnAlertReport report = SendAlert(settings, alert);
-  for (const std::string& line : report.lines)
-    app_.Log().LogMessage(entryName + " (" + AlertEventWord(event) + "): " + line);
+  // Sent by the worker: this may run under the operation lock or on the
+  // main thread, which a hook that hangs must not hold.
+  const std::string prefix = entryName + " (" + AlertEventWord(event) + "): ";
+  TqnLog& log = app_.Log();
+  alerts_.Post(settings, std::move(alert), [&log, prefix](const std::string& line) { log.LogMessage(prefix + line); });
 }
 
 void TqnBackupFeature::CheckStale() {

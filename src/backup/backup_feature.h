@@ -15,6 +15,7 @@
 #include "app/application.h"
 #include "app/main_view.h"
 #include "app/run_services.h"
+#include "backup/alert_worker.h"
 #include "backup/alerts.h"
 #include "backup/backup_keeper.h"
 #include "backup/backup_runner.h"
@@ -32,6 +33,8 @@ class TqnBackupFeature {
   // Every backup of the run goes through the keeper (proof, catalogue,
   // pruning) and its outcome into the entry's state and the alerts.
   TqnBackupKeeper& Keeper() { return keeper_; }
+  // Alerts leave from here, never from the operation that caused them.
+  TqnAlertWorker& Alerts() { return alerts_; }
 
   // "Архивация": a save dialog for the selected entry, then the backup.
   void btnBackupClick();
@@ -78,6 +81,9 @@ class TqnBackupFeature {
   // verified backup at all is stale once the run is older than the limit.
   long long startMinutes_;
   long long listDay_ = -1;  // the day the list's ages were last drawn for
+  // Last, so that it ends first: a hook still running is ended before the
+  // rest of the feature goes.
+  TqnAlertWorker alerts_;
 };
 
 // The dialog texts of the manual commands.

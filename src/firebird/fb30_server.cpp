@@ -1,5 +1,7 @@
 #include "firebird/fb30_server.h"
 
+#include <vector>
+
 #include "base/text.h"
 #include "platform/files.h"
 #include "platform/named_objects.h"
@@ -43,7 +45,7 @@ std::string Fb30InstallerNeedsRightsMessage(const std::string& installer) {
 }
 
 void EnsureFb30Installed(const std::string& programFolder, bool fbIniPresent, const TqnAskWarning& ask,
-                         const TqnShowError& showError) {
+                         const TqnShowError& showError, const std::vector<std::string>& databaseFolders) {
   if (fbIniPresent || IsFb30Installed()) return;
   if (!ask(Fb30InstallQuestion())) return;
   const std::string installer = Fb30InstallerPath(programFolder);
@@ -53,7 +55,23 @@ void EnsureFb30Installed(const std::string& programFolder, bool fbIniPresent, co
   }
   // The person waits with the installer; how it ended is its own business,
   // unless it could not start for want of the rights it needs.
-  if (platform::RunAsAdministratorAndWait(installer, {}) == platform::kNoAdministratorRights)
+#ifdef _WIN32
+  const std::vector<std::string> args;
+  (void)databaseFolders;
+#else
+  // The server keeps databases only where it is told: the program's own
+  // "data" folder, where the first database goes, its "backup" folder,
+  // where each backup is proven by a restore into a scratch database, and
+  // the folders of the register.
+  std::vector<std::string> args = {"--allow", platform::JoinPath(programFolder, "data"), "--allow",
+                                   platform::JoinPath(programFolder, "backup")};
+  for (const std::string& folder : databaseFolders) {
+    if (folder.empty() || folder[0] != '/') continue;
+    args.push_back("--allow");
+    args.push_back(folder);
+  }
+#endif
+  if (platform::RunAsAdministratorAndWait(installer, args) == platform::kNoAdministratorRights)
     showError(Fb30InstallerNeedsRightsMessage(installer));
 }
 

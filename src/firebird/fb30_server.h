@@ -9,6 +9,7 @@
 
 #include <functional>
 #include <string>
+#include <vector>
 
 namespace qn {
 
@@ -50,8 +51,10 @@ using TqnShowError = std::function<void(const std::string& text)>;
 // and waits for it to end without a time limit (its exit status is not
 // looked at), or shows the "not found" error when the file is missing.
 // Throws EqnOsError when the installer exists but cannot be started.
+// The installer is told where databases may be: the program's "data" and
+// "backup" folders and databaseFolders (the folders of registered entries).
 void EnsureFb30Installed(const std::string& programFolder, bool fbIniPresent, const TqnAskWarning& ask,
-                         const TqnShowError& showError);
+                         const TqnShowError& showError, const std::vector<std::string>& databaseFolders = {});
 
 // The texts of the offer (Windows-1251).
 std::string Fb30InstallQuestion();

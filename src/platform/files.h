@@ -31,6 +31,13 @@ bool FileExists(const std::string& path);       // a regular file
 bool DirectoryExists(const std::string& path);  // a folder
 // Creates a folder and its missing parents; throws EqnOsError.
 void ForceDirectories(const std::string& path);
+// Started by root, the private Firebird server runs as its own account
+// (Debian's "firebird"), and it writes the databases and backups itself: a
+// folder the program keeps them in becomes that account's group's, writable
+// by it, new files following the group (setgid). Nothing when this process
+// is not root, where there is no such account, or on Windows. A link is
+// never followed. Returns false when the folder could not be changed.
+bool ShareFolderWithDatabaseServer(const std::string& folder);
 
 // The folder of the running executable, without a trailing separator.
 std::string ExecutableFolder();

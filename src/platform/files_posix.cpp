@@ -1,5 +1,6 @@
 #include <errno.h>
 #include <fcntl.h>
+#include <pwd.h>
 #include <stdlib.h>
 #include <string.h>
 #include <dirent.h>
@@ -84,6 +85,20 @@ void ForceDirectories(const std::string& path) {
   std::string parent = ExtractFileDir(path);
   if (!parent.empty() && parent != path) ForceDirectories(parent);
   if (::mkdir(KernelFileName(path).c_str(), 0777) != 0 && errno != EEXIST) ThrowErrno(errno);
+}
+
+bool ShareFolderWithDatabaseServer(const std::string& folder) {
+  if (::geteuid() != 0) return true;
+  const passwd* account = ::getpwnam("firebird");
+  if (!account || account->pw_uid == 0) return true;
+  const int fd = ::open(KernelFileName(folder).c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+  if (fd < 0) return false;
+  struct stat st;
+  bool ok = ::fstat(fd, &st) == 0;
+  if (ok && st.st_gid != account->pw_gid) ok = ::fchown(fd, static_cast<uid_t>(-1), account->pw_gid) == 0;
+  if (ok) ok = ::fchmod(fd, (st.st_mode & 07777) | S_IRWXG | S_ISGID) == 0;
+  ::close(fd);
+  return ok;
 }
 
 std::string ExecutableFolder() {

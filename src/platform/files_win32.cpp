@@ -71,6 +71,10 @@ bool DirectoryExists(const std::string& path) {
   return a != INVALID_FILE_ATTRIBUTES && (a & FILE_ATTRIBUTE_DIRECTORY) != 0;
 }
 
+// The Windows server runs as the service it was installed as; its folders'
+// rights are the installer's.
+bool ShareFolderWithDatabaseServer(const std::string&) { return true; }
+
 void ForceDirectories(const std::string& path) {
   std::string folder = path;
   while (folder.size() > 3 && IsSeparator(folder.back())) folder.pop_back();

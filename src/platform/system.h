@@ -1,6 +1,7 @@
 // Process, host and library services of the platform layer.
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -58,6 +59,21 @@ int RunProcessAndWait(const std::string& program, const std::vector<std::string>
 // environment (values passed as given), waits for it and returns its exit
 // code. Throws EqnOsError when the shell cannot be started.
 int RunShellCommand(const std::string& command, const std::vector<std::pair<std::string, std::string>>& environment);
+
+// An office's hook, bounded so that it can hold up nothing: run as
+// RunShellCommand does, but with the null device as its standard input (a
+// service's own input is nobody's to read), and ended with everything it
+// started (its process group here, its job on Windows) once it has run for
+// timeoutSeconds (0: no limit) or *stop (when given) becomes true. Throws
+// EqnOsError when the shell cannot be started.
+struct ShellCommandResult {
+  int exitCode = 0;       // the shell's, or 128 + the signal that ended it
+  bool timedOut = false;  // ended at its time limit
+  bool stopped = false;   // ended because *stop became true
+};
+ShellCommandResult RunShellCommandBounded(const std::string& command,
+                                          const std::vector<std::pair<std::string, std::string>>& environment,
+                                          int timeoutSeconds, const std::atomic<bool>* stop);
 
 // Starts a program that needs administrator rights and waits for it; returns
 // its exit code. A caller without those rights goes through the desktop's

@@ -11,7 +11,10 @@
 #include <time.h>
 #include <unistd.h>
 
+#include <chrono>
+#include <csignal>
 #include <cstddef>
+#include <thread>
 #include <cstring>
 
 #include "base/error.h"
@@ -110,7 +113,10 @@ int RunProcessAndWait(const std::string& program, const std::vector<std::string>
   return SpawnAndWait(words[0], argv.data(), environ);
 }
 
-int RunShellCommand(const std::string& command, const std::vector<std::pair<std::string, std::string>>& environment) {
+namespace {
+
+// This process's variables, those of the same names left out, then the new ones.
+std::vector<std::string> ShellEnvironment(const std::vector<std::pair<std::string, std::string>>& environment) {
   std::vector<std::string> variables;
   for (char** e = environ; *e; ++e) {
     bool replaced = false;
@@ -119,12 +125,98 @@ int RunShellCommand(const std::string& command, const std::vector<std::pair<std:
     if (!replaced) variables.push_back(*e);
   }
   for (const auto& [name, value] : environment) variables.push_back(name + "=" + value);
-  std::vector<char*> envp;
-  for (auto& v : variables) envp.push_back(v.data());
-  envp.push_back(nullptr);
+  return variables;
+}
+
+std::vector<char*> Pointers(std::vector<std::string>& words) {
+  std::vector<char*> out;
+  for (auto& w : words) out.push_back(w.data());
+  out.push_back(nullptr);
+  return out;
+}
+
+// Its exit status, or -1 while it runs.
+int Reap(pid_t pid, bool wait) {
+  int status = 0;
+  for (;;) {
+    const pid_t r = ::waitpid(pid, &status, wait ? 0 : WNOHANG);
+    if (r == pid) break;
+    if (r == 0) return -1;
+    if (errno != EINTR) throw EqnOsError(LastErrorText(), errno);
+  }
+  if (WIFEXITED(status)) return WEXITSTATUS(status);
+  return 128 + (WIFSIGNALED(status) ? WTERMSIG(status) : 0);
+}
+
+}  // namespace
+
+int RunShellCommand(const std::string& command, const std::vector<std::pair<std::string, std::string>>& environment) {
+  std::vector<std::string> variables = ShellEnvironment(environment);
+  std::vector<char*> envp = Pointers(variables);
   std::string shell = "/bin/sh", dashC = "-c", line = KernelFileName(command);
   char* argv[] = {shell.data(), dashC.data(), line.data(), nullptr};
   return SpawnAndWait(shell, argv, envp.data());
+}
+
+ShellCommandResult RunShellCommandBounded(const std::string& command,
+                                          const std::vector<std::pair<std::string, std::string>>& environment,
+                                          int timeoutSeconds, const std::atomic<bool>* stop) {
+  std::vector<std::string> variables = ShellEnvironment(environment);
+  std::vector<char*> envp = Pointers(variables);
+  std::string shell = "/bin/sh", dashC = "-c", line = KernelFileName(command);
+  char* argv[] = {shell.data(), dashC.data(), line.data(), nullptr};
+  posix_spawn_file_actions_t files;
+  posix_spawnattr_t attr;
+  ::posix_spawn_file_actions_init(&files);
+  ::posix_spawn_file_actions_addopen(&files, 0, "/dev/null", O_RDONLY, 0);
+  ::posix_spawnattr_init(&attr);
+  // A group of its own, so that what the shell starts ends with it; the
+  // calling thread may block signals for its own loop, the hook must not.
+  sigset_t none, defaults;
+  sigemptyset(&none);
+  sigemptyset(&defaults);
+  for (int s : {SIGTERM, SIGINT, SIGHUP, SIGPIPE, SIGCHLD}) sigaddset(&defaults, s);
+  ::posix_spawnattr_setpgroup(&attr, 0);
+  ::posix_spawnattr_setsigmask(&attr, &none);
+  ::posix_spawnattr_setsigdefault(&attr, &defaults);
+  ::posix_spawnattr_setflags(&attr, POSIX_SPAWN_SETPGROUP | POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSIGDEF);
+  pid_t pid = 0;
+  const int rc = ::posix_spawn(&pid, shell.c_str(), &files, &attr, argv, envp.data());
+  ::posix_spawn_file_actions_destroy(&files);
+  ::posix_spawnattr_destroy(&attr);
+  if (rc != 0) throw EqnOsError(ErrorText(rc), rc);
+  ShellCommandResult result;
+  const auto started = std::chrono::steady_clock::now();
+  for (;;) {
+    const int code = Reap(pid, false);
+    if (code >= 0) {
+      result.exitCode = code;
+      return result;
+    }
+    if (stop && stop->load()) {
+      result.stopped = true;
+      break;
+    }
+    if (timeoutSeconds > 0 && std::chrono::steady_clock::now() - started >= std::chrono::seconds(timeoutSeconds)) {
+      result.timedOut = true;
+      break;
+    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+  }
+  // SIGTERM first, for a hook that tidies up; what ignores it is killed.
+  ::kill(-pid, SIGTERM);
+  for (int i = 0; i < 100; ++i) {
+    const int code = Reap(pid, false);
+    if (code >= 0) {
+      ::kill(-pid, SIGKILL);  // what the shell left running in its group
+      result.exitCode = code;
+      return result;
+    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+  }
+  ::kill(-pid, SIGKILL);
+  result.exitCode = Reap(pid, true);
+  return result;
 }
 
 int RunAsAdministratorAndWait(const std::string& program, const std::vector<std::string>& args) {

@@ -137,6 +137,79 @@ int RunShellCommand(const std::string& command, const std::vector<std::pair<std:
   return WaitForExit(pi.hProcess);
 }
 
+ShellCommandResult RunShellCommandBounded(const std::string& command,
+                                          const std::vector<std::pair<std::string, std::string>>& environment,
+                                          int timeoutSeconds, const std::atomic<bool>* stop) {
+  std::string block;
+  if (char* current = ::GetEnvironmentStringsA()) {
+    for (const char* v = current; *v; v += std::strlen(v) + 1) {
+      bool replaced = false;
+      for (const auto& [name, value] : environment)
+        replaced = replaced || _strnicmp(v, (name + "=").c_str(), name.size() + 1) == 0;
+      if (!replaced) block.append(v, std::strlen(v) + 1);
+    }
+    ::FreeEnvironmentStringsA(current);
+  }
+  for (const auto& [name, value] : environment) block += name + "=" + value + '\0';
+  block += '\0';
+  std::string line = "cmd.exe /c " + command;
+  // The null device as its only inherited handle: its input is nobody's.
+  SECURITY_ATTRIBUTES inherit{};
+  inherit.nLength = sizeof inherit;
+  inherit.bInheritHandle = TRUE;
+  HANDLE nul = ::CreateFileA("NUL", GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, &inherit,
+                             OPEN_EXISTING, 0, nullptr);
+  STARTUPINFOA si{};
+  si.cb = sizeof si;
+  if (nul != INVALID_HANDLE_VALUE) {
+    si.dwFlags = STARTF_USESTDHANDLES;
+    si.hStdInput = si.hStdOutput = si.hStdError = nul;
+  }
+  PROCESS_INFORMATION pi{};
+  // Started suspended and put in a job of its own, so that ending it ends
+  // what it started too.
+  const BOOL created = ::CreateProcessA(nullptr, line.data(), nullptr, nullptr, nul != INVALID_HANDLE_VALUE,
+                                        CREATE_DEFAULT_ERROR_MODE | CREATE_NO_WINDOW | CREATE_SUSPENDED, block.data(),
+                                        nullptr, &si, &pi);
+  const DWORD error = ::GetLastError();
+  if (nul != INVALID_HANDLE_VALUE) ::CloseHandle(nul);
+  if (!created) {
+    ::SetLastError(error);
+    ThrowLastError();
+  }
+  HANDLE job = ::CreateJobObjectA(nullptr, nullptr);
+  if (job) {
+    JOBOBJECT_EXTENDED_LIMIT_INFORMATION limits{};
+    limits.BasicLimitInformation.LimitFlags = JOB_OBJECT_LIMIT_KILL_ON_JOB_CLOSE;
+    ::SetInformationJobObject(job, JobObjectExtendedLimitInformation, &limits, sizeof limits);
+    if (!::AssignProcessToJobObject(job, pi.hProcess)) {
+      ::CloseHandle(job);
+      job = nullptr;
+    }
+  }
+  ::ResumeThread(pi.hThread);
+  ::CloseHandle(pi.hThread);
+  ShellCommandResult result;
+  const ULONGLONG started = ::GetTickCount64();
+  for (;;) {
+    if (::WaitForSingleObject(pi.hProcess, 50) == WAIT_OBJECT_0) break;
+    if (stop && stop->load()) {
+      result.stopped = true;
+    } else if (timeoutSeconds > 0 && ::GetTickCount64() - started >= static_cast<ULONGLONG>(timeoutSeconds) * 1000) {
+      result.timedOut = true;
+    } else {
+      continue;
+    }
+    if (job) ::TerminateJobObject(job, 1);
+    else ::TerminateProcess(pi.hProcess, 1);
+    ::WaitForSingleObject(pi.hProcess, INFINITE);
+    break;
+  }
+  if (job) ::CloseHandle(job);
+  result.exitCode = WaitForExit(pi.hProcess);
+  return result;
+}
+
 int RunAsAdministratorAndWait(const std::string& program, const std::vector<std::string>& args) {
   try {
     return RunProcessAndWait(program, args);

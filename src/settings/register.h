@@ -38,6 +38,7 @@ struct TqnNewEntry {
   std::string path;        // server address ":" database file
   std::string caption;     // empty, or the first-run caption
   std::string backupPath;  // program folder, "backup", the number in four digits
+  std::string password;    // SYSDBA's; empty: the fixed default
 };
 
 // Appends "data" / EntryName(number) with the values of a new entry.

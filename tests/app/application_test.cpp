@@ -26,7 +26,10 @@ struct CoreRun {
   std::unique_ptr<TqnApplication> app;
   std::vector<std::string> created;  // entries handed to the database creator
 
-  CoreRun() {}
+  // The private server's password is this run's own: none unless a test
+  // puts one there, whatever is installed on the machine.
+  CoreRun() { ::setenv("QN_FB30_DIR", dir.File("fb30").c_str(), 1); }
+  ~CoreRun() { ::unsetenv("QN_FB30_DIR"); }
   void Start(bool creatorFails = false) {
     app = std::make_unique<TqnApplication>(dir.path(), ui, view, clock);
     app->SetDatabaseCreator([this, creatorFails](TqnNode& entry) {
@@ -98,6 +101,43 @@ TEST(Startup, AFirstStartOffersTheFirstDatabaseAndWritesTheRegister) {
   EXPECT_TRUE(platform::DirectoryExists(run.dir.File("backup/0000")));
   ASSERT_EQ(run.app->Rows().size(), 1u);
   EXPECT_EQ(run.app->Rows()[0].text, "0@" + platform::HostName() + "  (" + Win1251("Тарвекс 7") + ")");
+}
+
+// With the installation's password readable, the first database on the
+// private server gets it, and entries of that server still on the fixed
+// word are moved over at start, once; other servers' entries keep theirs.
+TEST(Startup, ThePrivateServersEntriesTakeTheInstallationsPasswordOthersKeepTheirs) {
+  const std::string own = "Zq3RkT8vLm2NpX7cWd4YhB9s";
+  {
+    CoreRun run;
+    platform::ForceDirectories(run.dir.File("fb30"));
+    platform::WriteFileReplacing(run.dir.File("fb30/sysdba.password"), own + "\n");
+    run.Start();
+    ASSERT_EQ(run.created, std::vector<std::string>{"db0000"});
+    EXPECT_NE(run.Settings().find("<pwd>" + own + "</pwd>"), std::string::npos) << run.Settings();
+    EXPECT_EQ(run.Settings().find("quillfern"), std::string::npos);
+  }
+  CoreRun run;
+  platform::ForceDirectories(run.dir.File("fb30"));
+  platform::WriteFileReplacing(run.dir.File("fb30/sysdba.password"), own + "\n");
+  auto entry = [](const std::string& name, const std::string& path, const std::string& pwd) {
+    return "    <" + name + ">\r\n      <path>" + path + "</path>\r\n      <user>sysdba</user>\r\n      <pwd>" + pwd +
+           "</pwd>\r\n    </" + name + ">\r\n";
+  };
+  run.WriteSettings(Register(entry("db0000", "localhost/53030:/srv/tx.fd3", "quillfern") +
+                             entry("db0001", "127.0.0.1/53030:/srv/b.fd3", "quillfern") +
+                             entry("db0002", "localhost:/srv/old.fdb", "quillfern") +
+                             entry("db0003", "office-server/53030:/srv/c.fd3", "quillfern") +
+                             entry("db0004", "localhost/53030:/srv/d.fd3", "mine"),
+                         "  <data_state>initialized</data_state>\r\n"));
+  run.Start();
+  auto pwd = [&](const char* name) { return run.Root().FindNode("data")->FindNode(name)->FindNode("pwd")->Text(); };
+  EXPECT_EQ(pwd("db0000"), own);
+  EXPECT_EQ(pwd("db0001"), own);
+  EXPECT_EQ(pwd("db0002"), "quillfern") << "the classic server is not the one installed";
+  EXPECT_EQ(pwd("db0003"), "quillfern") << "another machine's server";
+  EXPECT_EQ(pwd("db0004"), "mine");
+  EXPECT_NE(run.Settings().find("<pwd>" + own + "</pwd>"), std::string::npos) << "saved at once";
 }
 
 TEST(Startup, TheStepsRunInOrderAndFillTheStateOfTheRun) {

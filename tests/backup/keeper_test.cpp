@@ -413,6 +413,7 @@ TEST_F(Keeper, AFailureMailsOnceAndRunsTheCommandOnceTheRecoveryOnceMoreASuccess
                        events + "</command>\r\n  </alerts>\r\n");
   for (int i = 0; i < 2; ++i) EXPECT_THROW(feature_->Keeper().Make(Entry(), bk + "/auto-f.bk3"), std::exception);
   EXPECT_EQ(StatusReport(app_->Settings().Root(), clock_.Now(), false).exitCode, 2);
+  ASSERT_TRUE(feature_->Alerts().WaitIdle(60000));
   ASSERT_EQ(smtp.Messages().size(), 1u);
   const std::string mail = smtp.Messages()[0];
   EXPECT_NE(mail.find("admin@office.test"), std::string::npos);
@@ -423,6 +424,7 @@ TEST_F(Keeper, AFailureMailsOnceAndRunsTheCommandOnceTheRecoveryOnceMoreASuccess
   platform::ForceDirectories(bk);
   EXPECT_EQ(feature_->Keeper().Make(Entry(), bk + "/auto-1.bk3").State(), "verified");
   EXPECT_EQ(feature_->Keeper().Make(Entry(), bk + "/auto-2.bk3").State(), "verified");
+  ASSERT_TRUE(feature_->Alerts().WaitIdle(60000));
   EXPECT_EQ(smtp.Messages().size(), 2u);
   EXPECT_EQ(platform::ReadFile(events), "failed db0000\nrecovered db0000\n");
   EXPECT_EQ(StatusReport(app_->Settings().Root(), clock_.Now(), false).exitCode, 0);
@@ -432,10 +434,35 @@ TEST_F(Keeper, AFailureMailsOnceAndRunsTheCommandOnceTheRecoveryOnceMoreASuccess
   EXPECT_EQ(StatusReport(app_->Settings().Root(), clock_.Now(), false).exitCode, 1);
   feature_->CheckStale();
   feature_->CheckStale();
+  ASSERT_TRUE(feature_->Alerts().WaitIdle(60000));
   EXPECT_EQ(platform::ReadFile(events), "failed db0000\nrecovered db0000\nstale db0000\n");
   EXPECT_EQ(smtp.Messages().size(), 3u);
   const std::string json = StatusReport(app_->Settings().Root(), clock_.Now(), true).text;
   EXPECT_NE(json.find("\"state\":\"stale\""), std::string::npos) << json;
+}
+
+// A hook that never ends holds up neither the next backup nor the run's end.
+TEST_F(Keeper, AHookThatHangsDelaysNeitherTheNextBackupNorTheEnd) {
+  CreateDatabase(dir_.File("tx.fd3"));
+  const std::string bk = dir_.File(Win1251("Копии"));  // not there yet: the first backup fails
+  const std::string pidFile = dir_.File("hook.pid");
+  StartWithEntries(EntryXml("db0000", fbtest::Fb30Path(dir_.File("tx.fd3")), bk, ""),
+                   "  <alerts>\r\n    <command>echo $$ > '" + pidFile +
+                       "'; exec sleep 600</command>\r\n  </alerts>\r\n");
+  EXPECT_THROW(feature_->Keeper().Make(Entry(), bk + "/f.bk3"), std::exception);
+  for (int i = 0; i < 200 && !platform::FileExists(pidFile); ++i)
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+  ASSERT_TRUE(platform::FileExists(pidFile)) << "the failure's hook started";
+  platform::ForceDirectories(bk);
+  const auto started = std::chrono::steady_clock::now();
+  EXPECT_EQ(feature_->Keeper().Make(Entry(), bk + "/1.bk3").State(), "verified");
+  EXPECT_LT(std::chrono::steady_clock::now() - started, std::chrono::seconds(60));
+  EXPECT_FALSE(feature_->Alerts().WaitIdle(100)) << "the hook still hangs";
+  const pid_t hook = std::stoi(platform::ReadFile(pidFile));
+  const auto ending = std::chrono::steady_clock::now();
+  feature_.reset();
+  EXPECT_LT(std::chrono::steady_clock::now() - ending, std::chrono::seconds(5));
+  EXPECT_NE(::kill(hook, 0), 0) << "the hook was ended with the run";
 }
 
 }  // namespace

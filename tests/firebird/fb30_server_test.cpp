@@ -5,6 +5,7 @@
 // Every test moves the named objects and the key store into its own
 // temporary folders, so that it neither sees nor disturbs a real instance.
 #include <arpa/inet.h>
+#include <pwd.h>
 #include <netinet/in.h>
 #include <signal.h>
 #include <spawn.h>
@@ -144,6 +145,37 @@ bool ListensOnEveryInterface(int port) {
   return false;
 }
 
+// The user id of the process that listens on the port (its socket found by
+// inode in the kernel's tables and among the processes' descriptors); -1
+// when none is found.
+long ListenerUid(int port) {
+  const std::string wanted = Format(":%04X", port);
+  std::string inode;
+  for (const char* table : {"/proc/net/tcp", "/proc/net/tcp6"}) {
+    std::ifstream in(table);
+    for (std::string line; inode.empty() && std::getline(in, line);) {
+      std::istringstream fields(line);
+      std::string slot, local, remote, state, queues, timer, retransmits, uid, timeout, node;
+      fields >> slot >> local >> remote >> state >> queues >> timer >> retransmits >> uid >> timeout >> node;
+      if (state == "0A" && local.size() > wanted.size() && local.compare(local.size() - wanted.size(), wanted.size(), wanted) == 0)
+        inode = node;
+    }
+  }
+  if (inode.empty()) return -1;
+  const std::string target = "socket:[" + inode + "]";
+  std::error_code ec;
+  for (const auto& process : std::filesystem::directory_iterator("/proc", ec)) {
+    std::error_code fdError;
+    for (const auto& fd : std::filesystem::directory_iterator(process.path() / "fd", fdError)) {
+      std::error_code linkError;
+      if (std::filesystem::read_symlink(fd.path(), linkError).string() != target) continue;
+      struct stat st;
+      return ::stat(process.path().c_str(), &st) == 0 ? static_cast<long>(st.st_uid) : -1;
+    }
+  }
+  return -1;
+}
+
 // Runs a shell command line; its stdout and stderr land in *output.
 int Shell(const std::string& command, const std::string& outputFile, std::string* output) {
   int rc = platform::RunProcessAndWait("/bin/sh", {"-c", command + " >'" + outputFile + "' 2>&1"});
@@ -159,12 +191,21 @@ class Fb30Test : public ::testing::Test {
     ::setenv("QN_REGISTRY_DIR", dir_.File("registry").c_str(), 1);
     ::setenv("QN_FB30_DIR", InstanceDir().c_str(), 1);
     ::unsetenv("QN_FB30_PORT");
+    // Installed by root, the server runs as its own user, who must reach
+    // the instance folder inside this one.
+    ::chmod(dir_.path().c_str(), 0711);
   }
   void TearDown() override {
     for (const char* v : {"QN_OBJECTS_DIR", "QN_REGISTRY_DIR", "QN_FB30_DIR", "QN_FB30_PORT"}) ::unsetenv(v);
   }
   std::string InstanceDir() const { return dir_.File("fb30"); }
   int RunInstaller(const std::vector<std::string>& args = {}) { return platform::RunProcessAndWait(kInstaller, args); }
+  std::string InstancePassword() const {
+    const std::string f = InstanceDir() + "/sysdba.password";
+    std::string text = platform::FileExists(f) ? platform::ReadFile(f) : "";
+    if (!text.empty() && text.back() == '\n') text.pop_back();
+    return text;
+  }
   std::string GuardPid() const {
     const std::string f = InstanceDir() + "/guard.pid";
     return platform::FileExists(f) ? platform::ReadFile(f) : "";
@@ -283,6 +324,7 @@ void WriteFakeInstaller(const std::string& folder) {
   platform::WriteFileReplacing(path,
                                "#!/bin/sh\n"
                                "d=$(dirname \"$0\")\n"
+                               "echo \"$*\" >\"$d/args\"\n"
                                "echo started >\"$d/marker\"\n"
                                "sleep 0.3\n"
                                "echo finished >\"$d/marker\"\n"
@@ -312,11 +354,13 @@ TEST_F(Fb30Test, YesRunsTheInstallerAndWaitsForIt) {
   TempDir program;
   WriteFakeInstaller(program.path());
   Offer offer;
-  EnsureFb30Installed(program.path(), false, offer.Ask(), offer.Show());
+  EnsureFb30Installed(program.path(), false, offer.Ask(), offer.Show(), {"/srv/db", "not-absolute"});
   ASSERT_EQ(offer.questions, std::vector<std::string>{kQuestion});
   ASSERT_TRUE(platform::FileExists(program.File("marker")));
   EXPECT_EQ(platform::ReadFile(program.File("marker")), "finished\n");
   EXPECT_TRUE(offer.errors.empty()) << "its exit status is not looked at";
+  EXPECT_EQ(platform::ReadFile(program.File("args")), "--allow " + program.File("data") + " --allow " + program.File("backup") + " --allow /srv/db\n")
+      << "the server is told the folder of the first database and those of the register";
 }
 
 TEST_F(Fb30Test, NoRunsNothing) {
@@ -372,25 +416,87 @@ TEST_F(Fb30Test, TheInstallerSetsUpAServerThatTakesDatabases) {
   ASSERT_FALSE(PortAnswers(kTestPort)) << "port " << kTestPort << " is taken; these tests need it free";
   ::setenv("QN_FB30_PORT", std::to_string(kTestPort).c_str(), 1);
   StopAtEnd stop;
-  ASSERT_EQ(RunInstaller(), 0);
+  // Databases only in the folder it is given (and the service's).
+  const std::string dbFolder = dir_.File("Базы");  // UTF-8 on disk, as the server gets it
+  std::filesystem::create_directory(dbFolder);
+  ASSERT_EQ(RunInstaller({"--allow", platform::FromKernelFileName(dbFolder)}), 0);  // as the program passes it
   EXPECT_TRUE(PortAnswers(kTestPort));
   EXPECT_TRUE(IsFb30Running());
   EXPECT_TRUE(platform::RegistryKeyExists(kFb30UninstallKey));
+  const std::string conf = platform::ReadFile(InstanceDir() + "/root/firebird.conf");
+  EXPECT_NE(conf.find("\nDatabaseAccess = Restrict /var/lib/qndbmgr;" + dbFolder + "\n"), std::string::npos) << conf;
+  EXPECT_NE(conf.find("\nAuthServer = Srp\n"), std::string::npos) << "no legacy login unless asked:\n" << conf;
 
   EXPECT_TRUE(ListensOnEveryInterface(kTestPort)) << "workstations of the network must reach it";
 
+  // Installed by root, as the program's first-run offer does: the server
+  // that faces the network runs as Debian's Firebird user, never as root,
+  // and its instance folder is that user's.
+  const passwd* firebird = ::getpwnam("firebird");
+  const long listener = ListenerUid(kTestPort);
+  EXPECT_NE(listener, 0) << "the server listens as root";
+  if (::geteuid() == 0 && firebird) {
+    EXPECT_EQ(listener, static_cast<long>(firebird->pw_uid));
+    struct stat st;
+    ASSERT_EQ(::lstat(InstanceDir().c_str(), &st), 0);
+    EXPECT_EQ(st.st_uid, firebird->pw_uid);
+    ASSERT_EQ(::lstat((InstanceDir() + "/root/security3.fdb").c_str(), &st), 0);
+    EXPECT_EQ(st.st_uid, firebird->pw_uid);
+    // The server may write only where its user may.
+    ASSERT_EQ(::chown(dbFolder.c_str(), firebird->pw_uid, firebird->pw_gid), 0);
+    ::chmod(dir_.path().c_str(), 0711);
+  }
+
+  // The installation's own password: random letters and digits, kept for
+  // root and the service's group only, told to root when asked.
+  const std::string password = InstancePassword();
+  EXPECT_GE(password.size(), 20u);
+  EXPECT_EQ(password.find_first_not_of("ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789"),
+            std::string::npos);
+  struct stat kept;
+  ASSERT_EQ(::stat((InstanceDir() + "/sysdba.password").c_str(), &kept), 0);
+  EXPECT_EQ(kept.st_mode & 0777, 0640u);
+  if (::geteuid() == 0) {
+    EXPECT_EQ(kept.st_uid, 0u);
+  }
+  std::string told;
+  EXPECT_EQ(Shell("'" + kInstaller + "' --password", dir_.File("password.out"), &told), ::geteuid() == 0 ? 0 : 1);
+  if (::geteuid() == 0) {
+    EXPECT_EQ(told, password + "\n");
+  }
+
   // A client with nothing of the instance in its environment, and a file
-  // name in Russian, which the server must be able to make.
-  const std::string db = dir_.File("Учёт.fd3");
+  // name in Russian, which the server must be able to make; the fixed word
+  // every copy of the program knew opens nothing.
+  std::string db = dbFolder + "/Учёт.fd3";
   const std::string sql = dir_.File("create.sql");
-  platform::WriteFileReplacing(sql, "CREATE DATABASE 'localhost/" + std::to_string(kTestPort) + ":" + db +
-                                        "' USER 'SYSDBA' PASSWORD 'quillfern' DEFAULT CHARACTER SET WIN1251;\n"
-                                        "SELECT 'ODS=' || MON$ODS_MAJOR FROM MON$DATABASE;\n");
-  std::string out;
-  EXPECT_EQ(Shell("env -u FIREBIRD -u ISC_USER -u ISC_PASSWORD isql-fb -q -bail -i '" + sql + "'",
-                  dir_.File("isql.out"), &out),
-            0)
-      << out;
+  const auto create = [&](const std::string& word) {
+    platform::WriteFileReplacing(sql, "CREATE DATABASE 'localhost/" + std::to_string(kTestPort) + ":" + db +
+                                          "' USER 'SYSDBA' PASSWORD '" + word + "' DEFAULT CHARACTER SET WIN1251;\n"
+                                          "SELECT 'ODS=' || MON$ODS_MAJOR FROM MON$DATABASE;\n");
+    std::string output;
+    const int rc = Shell("env -u FIREBIRD -u ISC_USER -u ISC_PASSWORD isql-fb -q -bail -i '" + sql + "'",
+                         dir_.File("isql.out"), &output);
+    return std::make_pair(rc, output);
+  };
+  const auto refused = create("quillfern");
+  EXPECT_NE(refused.first, 0) << refused.second;
+  EXPECT_NE(refused.second.find("password"), std::string::npos) << refused.second;
+  EXPECT_FALSE(std::filesystem::exists(db));
+  // Outside the allowed folders nothing is made, even where the server's
+  // user could write.
+  const std::string elsewhere = dir_.File("Чужие");
+  std::filesystem::create_directory(elsewhere);
+  ::chmod(elsewhere.c_str(), 0777);
+  const std::string db0 = db;
+  db = elsewhere + "/x.fd3";
+  const auto outside = create(password);
+  EXPECT_NE(outside.first, 0) << outside.second;
+  EXPECT_NE(outside.second.find("not allowed by server configuration"), std::string::npos) << outside.second;
+  EXPECT_FALSE(std::filesystem::exists(db));
+  db = db0;
+  const auto [rc, out] = create(password);
+  EXPECT_EQ(rc, 0) << out;
   EXPECT_NE(out.find("ODS=12"), std::string::npos) << out;
   EXPECT_TRUE(std::filesystem::is_regular_file(db));
 
@@ -437,7 +543,7 @@ TEST_F(Fb30Test, TheServiceModeGuardsTheInstanceInTheForegroundUntilSigterm) {
   EXPECT_EQ(second.Wait(), 1) << "a second service of the instance must refuse";
   std::string out;
   EXPECT_EQ(Shell("fbsvcmgr localhost/" + std::to_string(kServicePort) +
-                      ":service_mgr -user SYSDBA -password quillfern -info_server_version",
+                      ":service_mgr -user SYSDBA -password " + InstancePassword() + " -info_server_version",
                   dir_.File("svc.out"), &out),
             0)
       << out;

@@ -1,10 +1,15 @@
+#include <pwd.h>
 #include <signal.h>
 #include <sys/resource.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <clocale>
+#include <atomic>
+#include <chrono>
 #include <filesystem>
+#include <thread>
 
 #include <gtest/gtest.h>
 
@@ -106,6 +111,73 @@ TEST(System, AShellCommandSeesTheAddedVariablesInUtf8) {
             3);
   ::unsetenv("QN_EVENT");
   EXPECT_EQ(ReadFile(out), "failed Склад") << "an added variable replaces one of the same name";
+}
+
+// An office's hook reads nothing of ours, and one that hangs is ended with
+// what it started, even when it ignores SIGTERM; a stop ends it at once.
+TEST(System, ABoundedShellCommandHasNoInputAndEndsWithWhatItStarted) {
+  TempDir dir;
+  const std::string out = dir.File(Win1251("ввод.txt"));
+  ShellCommandResult r = RunShellCommandBounded("readlink /proc/self/fd/0 > '" + out + "'; exit 4", {}, 5, nullptr);
+  EXPECT_EQ(r.exitCode, 4);
+  EXPECT_FALSE(r.timedOut);
+  EXPECT_EQ(ReadFile(out), "/dev/null\n");
+
+  const std::string pidFile = dir.File("pid");
+  const auto started = std::chrono::steady_clock::now();
+  r = RunShellCommandBounded("trap '' TERM; sleep 600 & echo $! > '" + pidFile + "'; wait", {}, 1, nullptr);
+  const auto took = std::chrono::steady_clock::now() - started;
+  EXPECT_TRUE(r.timedOut);
+  EXPECT_LT(took, std::chrono::seconds(8));
+  EXPECT_GE(took, std::chrono::seconds(1));
+  const pid_t sleeper = std::stoi(ReadFile(pidFile));
+  bool gone = false;
+  for (int i = 0; i < 100 && !gone; ++i) {
+    // Ended, or a zombie not yet reaped by whoever adopted it.
+    const std::string stat = FileExists("/proc/" + std::to_string(sleeper) + "/stat")
+                                 ? ReadFile("/proc/" + std::to_string(sleeper) + "/stat")
+                                 : "";
+    gone = stat.empty() || stat.find(") Z") != std::string::npos;
+    if (!gone) std::this_thread::sleep_for(std::chrono::milliseconds(50));
+  }
+  EXPECT_TRUE(gone) << "the hook's own child outlived it";
+
+  std::atomic<bool> stop{false};
+  std::thread stopper([&] {
+    std::this_thread::sleep_for(std::chrono::milliseconds(300));
+    stop = true;
+  });
+  const auto before = std::chrono::steady_clock::now();
+  r = RunShellCommandBounded("sleep 600", {}, 0, &stop);
+  stopper.join();
+  EXPECT_TRUE(r.stopped);
+  EXPECT_FALSE(r.timedOut);
+  EXPECT_LT(std::chrono::steady_clock::now() - before, std::chrono::seconds(5));
+}
+
+// Root's program hands its database folders to the server's account by
+// group, and never through a link.
+TEST(Files, AFolderSharedWithTheDatabaseServerIsItsGroupsAndNoLinkIsFollowed) {
+  const passwd* account = ::getpwnam("firebird");
+  if (::geteuid() != 0 || !account) GTEST_SKIP() << "needs root and Debian's firebird user";
+  TempDir dir;
+  const std::string data = dir.File(Win1251("Базы"));
+  ForceDirectories(data);
+  ASSERT_TRUE(ShareFolderWithDatabaseServer(data));
+  struct stat st;
+  ASSERT_EQ(::stat(KernelFileName(data).c_str(), &st), 0);
+  EXPECT_EQ(st.st_gid, account->pw_gid);
+  EXPECT_EQ(st.st_mode & (S_IRWXG | S_ISGID), static_cast<mode_t>(S_IRWXG | S_ISGID));
+  EXPECT_EQ(st.st_uid, 0u) << "root's program keeps the folder";
+
+  const std::string elsewhere = dir.File("elsewhere");
+  ForceDirectories(elsewhere);
+  ::chmod(elsewhere.c_str(), 0700);
+  ASSERT_EQ(::symlink(elsewhere.c_str(), dir.File("link").c_str()), 0);
+  EXPECT_FALSE(ShareFolderWithDatabaseServer(dir.File("link")));
+  ASSERT_EQ(::stat(elsewhere.c_str(), &st), 0);
+  EXPECT_EQ(st.st_gid, 0u);
+  EXPECT_EQ(st.st_mode & 07777, 0700u);
 }
 
 TEST(Files, SizesFreeSpaceListingAndChunks) {

@@ -12,7 +12,7 @@ namespace {
 
 std::unique_ptr<TqnNode> RootWithEntry(TqnNode*& entry) {
   auto root = std::make_unique<TqnNode>("settings");
-  TqnNewEntry values{"localhost/53030:/data/tx.fd3", "", "/prog/backup/0003"};
+  TqnNewEntry values{"localhost/53030:/data/tx.fd3", "", "/prog/backup/0003", ""};
   entry = AddEntry(*root, 3, values);
   return root;
 }

@@ -1,6 +1,7 @@
 #include "tools/fbserver30/guard.h"
 
 #include <errno.h>
+#include <grp.h>
 #include <signal.h>
 #include <sys/prctl.h>
 #include <sys/wait.h>
@@ -8,6 +9,7 @@
 
 #include <cstdio>
 #include <memory>
+#include <optional>
 #include <vector>
 
 #include "base/text.h"
@@ -68,19 +70,37 @@ pid_t StartServer(const TInstance& instance) {
   std::string program = kServerBinary;
   char* argv[] = {program.data(), nullptr};
   const pid_t guard = ::getpid();
+  const std::optional<TServerAccount> account = ServerAccount();
   pid_t pid = ::fork();
   if (pid != 0) return pid;
+  // Started by root: the server, which faces the network, runs as its
+  // own account, never as root.
+  if (account && (::initgroups(account->name.c_str(), account->gid) != 0 || ::setgid(account->gid) != 0 ||
+                  ::setuid(account->uid) != 0 || ::setuid(0) == 0)) {
+    std::fprintf(stderr, "fbserver30: cannot become the user %s\n", account->name.c_str());
+    ::_exit(125);
+  }
   // The server ends with its guard, however the guard ends: a server left
   // without its guard would run while the instance counts as stopped.
   ::prctl(PR_SET_PDEATHSIG, SIGKILL);
   if (::getppid() != guard) ::_exit(1);
-  if (::chdir(instance.base.c_str()) != 0) ::_exit(126);
+  if (::chdir(instance.base.c_str()) != 0) {
+    std::fprintf(stderr, "fbserver30: the server cannot enter %s (its user needs the folders above it searchable)\n",
+                 instance.base.c_str());
+    ::_exit(126);
+  }
   ::execve(program.c_str(), argv, envp.data());
   ::_exit(127);
 }
 
 int GuardServer(const TInstance& instance) {
-  pid_t pid = StartServer(instance);
+  pid_t pid;
+  try {
+    pid = StartServer(instance);
+  } catch (const std::exception& e) {
+    Say(e.what());
+    return 1;
+  }
   if (pid < 0) {
     Say("cannot start " + std::string(kServerBinary) + ": " + qn::platform::LastErrorText());
     return 1;

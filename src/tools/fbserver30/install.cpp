@@ -41,7 +41,7 @@ int Failure(const std::string& text) {
 class BaseLock {
  public:
   explicit BaseLock(const std::string& path) {
-    fd_ = ::open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644);
+    fd_ = ::open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0644);
     if (fd_ < 0 || ::flock(fd_, LOCK_EX) != 0) throw qn::EqnOsError(path + ": " + qn::platform::LastErrorText(), errno);
   }
   ~BaseLock() { ::close(fd_); }
@@ -69,9 +69,13 @@ void AppendLogHeader(const TInstance& instance) {
   char when[32];
   std::time_t now = std::time(nullptr);
   std::strftime(when, sizeof when, "%Y-%m-%d %H:%M:%S", std::localtime(&now));
-  auto log = qn::platform::AppendFile::Open(instance.LogFile());
-  if (log)
-    log->Append(qn::Format("\n==== %s starting Firebird SQL 3.0 QN on port %d\n", when, instance.port));
+  // Root may write here into the server account's folder: no link is followed.
+  const int fd = ::open(instance.LogFile().c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC | O_NOFOLLOW, 0644);
+  if (fd < 0) return;
+  const std::string line = qn::Format("\n==== %s starting Firebird SQL 3.0 QN on port %d\n", when, instance.port);
+  if (::write(fd, line.data(), line.size()) < 0) {
+  }
+  ::close(fd);
 }
 
 pid_t ReadPidFile(const TInstance& instance) {

@@ -1,16 +1,22 @@
 #include "tools/fbserver30/instance.h"
 
+#include <ftw.h>
+#include <pwd.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <filesystem>
 #include <sstream>
 #include <vector>
 
 #include "base/error.h"
+#include "base/sha1.h"
 #include "base/text.h"
+#include "firebird/fb30_password.h"
 #include "platform/files.h"
+#include "tools/fbserver30/password.h"
 #include "tools/fbserver30/process.h"
 
 namespace fs = std::filesystem;
@@ -103,21 +109,30 @@ void WriteConfiguration(const TInstance& instance) {
   const std::string root = instance.Root();
   const std::string security = root + "/security3.fdb";
   std::vector<std::string> conf = Lines(qn::platform::ReadFile(root + "/firebird.conf"));
-  conf.push_back("");
-  conf.push_back("# ---- Firebird SQL 3.0 QN, written by fbserver30 ----");
+  const std::string header = "# ---- Firebird SQL 3.0 QN, written by fbserver30 ----";
+  bool marked = false;
+  for (const auto& l : conf) marked = marked || l == header;
+  if (!marked) {
+    conf.push_back("");
+    conf.push_back(header);
+  }
   SetConf(conf, "RemoteServicePort", std::to_string(instance.port));
   // Workstations of the network connect to it: no RemoteBindAddress, so it
   // listens on every interface like a server installed for a network.
   RemoveConf(conf, "RemoteBindAddress");
   SetConf(conf, "SecurityDatabase", security);
-  SetConf(conf, "DatabaseAccess", "Full");
+  // Databases only in the folders the program keeps them in: whoever
+  // logs in cannot make or open a file anywhere else the server may write.
+  std::string access;
+  for (const std::string& folder : DatabaseFolders(instance)) access += (access.empty() ? "" : ";") + folder;
+  SetConf(conf, "DatabaseAccess", "Restrict " + access);
   SetConf(conf, "ServerMode", "Super");
-  // Srp for current clients, the legacy login for clients that only know it.
-  SetConf(conf, "AuthServer", "Srp, Legacy_Auth");
+  // Srp for current clients; the legacy login, which sends a weak hash,
+  // only when the office has asked for clients that know nothing else.
+  SetConf(conf, "AuthServer", LegacyClientsAllowed(instance) ? "Srp, Legacy_Auth" : "Srp");
   SetConf(conf, "UserManager", "Srp, Legacy_UserManager");
   SetConf(conf, "WireCrypt", "Enabled");
   qn::platform::WriteFileReplacing(root + "/firebird.conf", Joined(conf));
-
   // The alias "security.db" must name this instance's database, not the system's.
   std::vector<std::string> aliases = Lines(qn::platform::ReadFile(root + "/databases.conf"));
   for (auto& l : aliases)
@@ -125,11 +140,16 @@ void WriteConfiguration(const TInstance& instance) {
   qn::platform::WriteFileReplacing(root + "/databases.conf", Joined(aliases));
 }
 
+// Keeps the access settings in the instance folder, so that a later start
+// (the service's) writes the same configuration.
+void KeepLines(const std::string& file, const std::vector<std::string>& lines) {
+  qn::platform::WriteFileReplacing(file, Joined(lines));
+}
+
 // User management goes to the security database that the configuration
 // names; done in embedded mode, before a server holds the file.
-void SetSysdbaPassword(const TInstance& instance) {
+void SetSysdbaPassword(const TInstance& instance, const std::string& pw) {
   const std::string sql = instance.TmpFolder() + "/setup-users.sql";
-  const std::string pw = kSysdbaPassword;
   qn::platform::WriteFileReplacing(
       sql, "create or alter user SYSDBA password '" + pw + "' using plugin Srp;\ncommit;\n" +
                "create or alter user SYSDBA password '" + pw + "' using plugin Legacy_UserManager;\ncommit;\n" +
@@ -161,7 +181,6 @@ void BuildRoot(const TInstance& instance, const std::string& sysroot) {
   fs::copy_file(kSystemSecurityDb, security, fs::copy_options::overwrite_existing, ec);
   if (ec) Fail(std::string("cannot copy ") + kSystemSecurityDb + ": " + ec.message());
   ::chmod(security.c_str(), 0600);
-  WriteConfiguration(instance);
 }
 
 }  // namespace
@@ -192,6 +211,97 @@ std::map<std::string, std::string> TInstance::Environment() const {
           {"FIREBIRD_TMP", TmpFolder()}};
 }
 
+std::vector<std::string> DatabaseFolders(const TInstance& instance) {
+  std::vector<std::string> folders = {kServiceProgramFolder};
+  const std::string file = instance.base + "/" + kDatabaseFoldersFile;
+  if (qn::platform::FileExists(file))
+    for (std::string& l : Lines(qn::platform::ReadFile(file)))
+      if (!l.empty() && l[0] == '/' && std::find(folders.begin(), folders.end(), l) == folders.end())
+        folders.push_back(std::move(l));
+  return folders;
+}
+
+void AllowDatabaseFolders(const TInstance& instance, const std::vector<std::string>& folders) {
+  std::vector<std::string> kept = DatabaseFolders(instance);
+  bool changed = false;
+  for (std::string folder : folders) {
+    if (folder.empty() || folder[0] != '/' || folder.find_first_of(";\n\r") != std::string::npos)
+      Fail("a database folder must be an absolute path without ';': " + folder);
+    while (folder.size() > 1 && folder.back() == '/') folder.pop_back();
+    if (std::find(kept.begin(), kept.end(), folder) == kept.end()) {
+      kept.push_back(folder);
+      changed = true;
+    }
+  }
+  if (changed) KeepLines(instance.base + "/" + kDatabaseFoldersFile, kept);
+}
+
+bool LegacyClientsAllowed(const TInstance& instance) {
+  return qn::platform::FileExists(instance.base + "/" + kLegacyClientsFile);
+}
+
+void AllowLegacyClients(const TInstance& instance, bool allow) {
+  const std::string file = instance.base + "/" + kLegacyClientsFile;
+  if (allow) KeepLines(file, {"Legacy_Auth for clients that know no other login"});
+  else if (qn::platform::FileExists(file)) ::unlink(file.c_str());
+}
+
+std::optional<TServerAccount> ServerAccount() {
+  if (::geteuid() != 0) return std::nullopt;
+  const passwd* pw = ::getpwnam(kServerAccountName);
+  if (!pw)
+    Fail(std::string("the user ") + kServerAccountName +
+         " is missing (install the package firebird3.0-server); the server is never run as root");
+  if (pw->pw_uid == 0) Fail(std::string("the user ") + kServerAccountName + " is root; the server is never run as root");
+  return TServerAccount{kServerAccountName, pw->pw_uid, pw->pw_gid};
+}
+
+namespace {
+
+const TServerAccount* gHandingTo = nullptr;
+std::string gKeyStore;
+std::string gPasswordFile;
+int gHandOverError = 0;
+
+int HandOverEntry(const char* path, const struct stat*, int type, FTW* where) {
+  if (gKeyStore == path) return FTW_SKIP_SUBTREE;
+  // The password stays root's and the service group's to read.
+  if (gPasswordFile == path) return FTW_CONTINUE;
+  (void)where;
+  if (type == FTW_NS) return FTW_CONTINUE;
+  if (::lchown(path, gHandingTo->uid, gHandingTo->gid) != 0) {
+    gHandOverError = errno;
+    return FTW_STOP;
+  }
+  return FTW_CONTINUE;
+}
+
+// While root builds the folder, its account may not change what is in it:
+// what it owns is taken back first (a link it planted would have root
+// write where it points).
+void TakeBack(const TInstance& instance) {
+  struct stat st;
+  if (::lstat(instance.base.c_str(), &st) != 0) return;
+  if (!S_ISDIR(st.st_mode)) Fail(instance.base + " is not a folder");
+  if (st.st_uid != 0 && ::lchown(instance.base.c_str(), 0, 0) != 0)
+    Fail("cannot take back " + instance.base + ": " + qn::platform::LastErrorText());
+  ::chmod(instance.base.c_str(), 0755);
+}
+
+}  // namespace
+
+void HandOver(const TInstance& instance, const TServerAccount& account) {
+  gHandingTo = &account;
+  gKeyStore = instance.base + "/registry";
+  gPasswordFile = qn::Fb30PasswordFile(instance.base);
+  gHandOverError = 0;
+  const int rc = ::nftw(instance.base.c_str(), HandOverEntry, 16, FTW_PHYS | FTW_ACTIONRETVAL);
+  gHandingTo = nullptr;
+  if (rc != 0 && gHandOverError)
+    Fail("cannot give " + instance.base + " to " + account.name + ": " + qn::platform::ErrorText(gHandOverError));
+  ::chmod(instance.base.c_str(), 0751);
+}
+
 void PrepareInstance(const TInstance& instance) {
   if (::access(kServerBinary, X_OK) != 0)
     Fail(std::string(kServerBinary) + " is missing (install the package firebird3.0-server)");
@@ -200,20 +310,36 @@ void PrepareInstance(const TInstance& instance) {
   if (::access(kSystemSecurityDb, R_OK) != 0)
     Fail(std::string("cannot read ") + kSystemSecurityDb + " (missing: install firebird3.0-server; unreadable: run as root)");
   const std::string sysroot = SystemRoot();
+  const std::optional<TServerAccount> account = ServerAccount();
+  if (account) TakeBack(instance);
   ResetLockFolder(instance);
   const std::string stampFile = instance.Root() + "/.qn-built";
   const std::string stamp = BuildStamp(instance, sysroot);
-  if (qn::platform::FileExists(stampFile) && qn::platform::ReadFile(stampFile) == stamp + "\n" &&
-      RootComplete(instance.Root()))
-    return;
-  BuildRoot(instance, sysroot);
-  SetSysdbaPassword(instance);
-  qn::platform::WriteFileReplacing(stampFile, stamp + "\n");
+  bool rebuilt = false;
+  if (!qn::platform::FileExists(stampFile) || qn::platform::ReadFile(stampFile) != stamp + "\n" ||
+      !RootComplete(instance.Root())) {
+    BuildRoot(instance, sysroot);
+    qn::platform::WriteFileReplacing(stampFile, stamp + "\n");
+    rebuilt = true;
+  }
+  WriteConfiguration(instance);
+  // The installation's own password, kept before the server is told it; the
+  // mark (a digest, not the password) says the server has it. An instance
+  // set up with the old fixed word, or a step cut short, is told it now.
+  const std::string password = InstancePassword(instance);
+  const std::string mark = instance.Root() + "/.qn-sysdba";
+  if (rebuilt || !qn::platform::FileExists(mark) || qn::platform::ReadFile(mark) != qn::Sha1Hex(password) + "\n") {
+    SetSysdbaPassword(instance, password);
+    qn::platform::WriteFileReplacing(mark, qn::Sha1Hex(password) + "\n");
+  }
+  if (account) HandOver(instance, *account);
 }
 
 void ResetLockFolder(const TInstance& instance) {
   std::error_code ec;
   fs::remove_all(instance.LockFolder(), ec);
+  // The temporary folder too: root's embedded isql reads its script there.
+  fs::remove_all(instance.TmpFolder(), ec);
   for (const std::string& d : {instance.base, instance.LockFolder(), instance.TmpFolder()}) {
     fs::create_directories(d, ec);
     if (ec) Fail("cannot create " + d + ": " + ec.message());

@@ -2,8 +2,13 @@
 // instance "Firebird SQL 3.0 QN", started by the program beside which it lies
 // when the instance is not installed.
 //
-//   fbserver30                    install: prepare, start and wait (see install.h)
+//   fbserver30 [--allow FOLDER]... [--legacy-clients 0|1]
+//                                 install: prepare, start and wait (see install.h);
+//                                 FOLDER is one more where databases may be,
+//                                 legacy clients turn the legacy login on or off
 //   fbserver30 --stop             stop the instance's guard and its server
+//   fbserver30 --password         print the installation's SYSDBA password (root)
+//   fbserver30 --keep-password    make sure it is kept, for the service's group (root)
 //   fbserver30 --service          prepare, then guard in the foreground (the
 //                                 system service's way of running it)
 //   fbserver30 --guard --dir D --port P [--adopt]
@@ -19,20 +24,48 @@
 
 #include "tools/fbserver30/guard.h"
 #include "tools/fbserver30/install.h"
+#include "tools/fbserver30/password.h"
+#include "platform/files.h"
 
 namespace {
 
 int Usage() {
-  std::fprintf(stderr, "usage: fbserver30 [--stop | --service | --guard --dir FOLDER --port PORT [--adopt]]\n");
+  std::fprintf(stderr,
+               "usage: fbserver30 [--allow FOLDER]... [--legacy-clients 0|1] [--stop | --password | --keep-password | --service]\n"
+               "       fbserver30 --guard --dir FOLDER --port PORT [--adopt]\n");
   return 2;
 }
 
 int Run(const std::vector<std::string>& args) {
   using namespace fbserver30;
-  if (args.empty()) return RunInstall(TInstance::FromEnvironment());
-  if (args.size() == 1 && args[0] == "--stop") return RunStop(TInstance::FromEnvironment());
-  if (args.size() == 1 && args[0] == "--service") return RunService(TInstance::FromEnvironment());
-  if (args[0] != "--guard") return Usage();
+  if (args.empty() || args[0] != "--guard") {
+    std::string mode;
+    std::vector<std::string> allow;
+    int legacy = -1;
+    for (size_t i = 0; i < args.size(); ++i) {
+      if (args[i] == "--allow" && i + 1 < args.size()) {
+        allow.push_back(args[++i]);
+      } else if (args[i] == "--legacy-clients" && i + 1 < args.size() && (args[i + 1] == "0" || args[i + 1] == "1")) {
+        legacy = args[++i] == "1";
+      } else if (mode.empty() && (args[i] == "--stop" || args[i] == "--service" || args[i] == "--password" ||
+                                  args[i] == "--keep-password")) {
+        mode = args[i];
+      } else {
+        return Usage();
+      }
+    }
+    const TInstance instance = TInstance::FromEnvironment();
+    if (mode == "--stop") return RunStop(instance);
+    if (mode == "--password") return RunShowPassword(instance);
+    if (mode == "--keep-password") return RunKeepPassword(instance);
+    if (!allow.empty() || legacy >= 0) {
+      // Kept in the instance folder; the server reads them when it starts.
+      qn::platform::ForceDirectories(instance.base);
+      AllowDatabaseFolders(instance, allow);
+      if (legacy >= 0) AllowLegacyClients(instance, legacy == 1);
+    }
+    return mode == "--service" ? RunService(instance) : RunInstall(instance);
+  }
   TInstance instance;
   bool adopt = false;
   for (size_t i = 1; i < args.size(); ++i) {

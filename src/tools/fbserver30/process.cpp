@@ -198,7 +198,8 @@ pid_t StartDetachedSelf(const std::vector<std::string>& args, const std::string&
   if (pid == 0) {
     ::setsid();
     int in = ::open("/dev/null", O_RDONLY);
-    int log = ::open(logFile.c_str(), O_WRONLY | O_CREAT | O_APPEND, 0644);
+    // The instance folder may be the server account's: a link there is not followed.
+    int log = ::open(logFile.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_NOFOLLOW, 0644);
     if (in < 0 || log < 0) WriteExecErrorAndExit(err[1]);
     ::dup2(in, 0);
     ::dup2(log, 1);
