@@ -2,30 +2,23 @@
 
 #include "base/text.h"
 #include "platform/system.h"
+#include "settings/settings_keys.h"
 
 namespace qn {
 
-namespace {
-
-std::string Text(const TqnNode* node) { return node->Content().AsString(""); }
-
-}  // namespace
-
 TqnAlertSettings ReadAlertSettings(const TqnNode& root) {
-  const TqnNode* alerts = root.FindNode("alerts");
-  const TqnNode* smtp = alerts->FindNode("smtp");
+  using namespace keys;
   TqnAlertSettings s;
-  s.smtpHost = TrimBlanks(Text(smtp->FindNode("host")));
-  s.smtpPort = smtp->FindNode("port")->Content().AsInteger(25);
-  s.security = LowerCase(TrimBlanks(Text(smtp->FindNode("security"))));
-  if (s.security.empty()) s.security = "none";
-  s.user = Text(smtp->FindNode("user"));
-  s.password = Text(smtp->FindNode("pwd"));
-  s.from = TrimBlanks(Text(smtp->FindNode("from")));
-  s.to = Text(smtp->FindNode("to"));
-  s.command = TrimBlanks(Text(alerts->FindNode("command")));
-  s.commandTimeout = alerts->FindNode("command_timeout")->Content().AsInteger(kDefaultAlertCommandTimeout);
-  if (s.commandTimeout <= 0) s.commandTimeout = kDefaultAlertCommandTimeout;
+  s.smtpHost = TrimBlanks(ReadText(root, kSmtpHost));
+  s.smtpPort = ReadRawInteger(root, kSmtpPort);
+  s.security = LowerCase(TrimBlanks(ReadText(root, kSmtpSecurity)));
+  if (s.security.empty()) s.security = kSmtpSecurity.missing;
+  s.user = ReadText(root, kSmtpUser);
+  s.password = ReadText(root, kSmtpPassword);
+  s.from = TrimBlanks(ReadText(root, kSmtpFrom));
+  s.to = ReadText(root, kSmtpTo);
+  s.command = TrimBlanks(ReadText(root, kAlertCommand));
+  s.commandTimeout = ReadPositiveInteger(root, kAlertCommandTimeout);
   return s;
 }
 

@@ -21,11 +21,12 @@
 #include <string>
 #include <vector>
 
+#include "settings/settings_keys.h"
 #include "xml/xml_dom.h"
 
 namespace qn {
 
-inline constexpr int kDefaultAlertCommandTimeout = 60;
+inline constexpr int kDefaultAlertCommandTimeout = keys::kAlertCommandTimeout.MissingInteger();
 
 struct TqnAlertSettings {
   std::string smtpHost;

@@ -1,9 +1,11 @@
 #include "backup/status_textfile.h"
 
+
 #include "app/application.h"
 #include "base/error.h"
 #include "base/text.h"
 #include "platform/files.h"
+#include "settings/settings_keys.h"
 
 namespace qn {
 
@@ -34,7 +36,7 @@ void Family(std::string& text, const std::string& name, const std::string& help)
 }  // namespace
 
 std::string StatusTextfilePath(const TqnNode& root) {
-  return TrimBlanks(root.FindNode("status")->FindNode("textfile")->Content().AsString(""));
+  return TrimBlanks(ReadText(root, keys::kStatusTextfile));
 }
 
 std::string PrometheusText(const TqnStatusSnapshot& snapshot) {

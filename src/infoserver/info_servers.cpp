@@ -4,16 +4,18 @@
 
 #include "base/error.h"
 #include "platform/files.h"
+#include "settings/settings_keys.h"
 
 namespace qn {
 
 namespace {
 
-int ConfiguredPort(const TqnInfoContext& ctx, const char* name) {
-  int port = kInfoDefaultPort;
+// A stored value that is no number is no port: the server stays off.
+int ConfiguredPort(const TqnInfoContext& ctx, const TqnSettingKey& key) {
+  int port = key.MissingInteger();
   if (!ctx.readSettings) return port;
   ctx.readSettings([&](const TqnNode& root) {
-    const TqnNode* node = root.FindNode(name);
+    const TqnNode* node = KeyNode(root, key);
     if (node->Exists()) port = node->Content().AsInteger(0);
   });
   return port;
@@ -38,12 +40,12 @@ TqnPeerFilter ConfiguredPeers(const TqnInfoContext& ctx) {
 // Builds one server; a failure to bind is logged and gives null.
 template <class Make>
 auto StartOne(const TqnInfoContext& ctx, const TqnInfoServersOptions& options, const char* ignoreFile,
-              const char* setting, const char* kind, Make make) -> decltype(make(uint16_t{})) {
+              const TqnSettingKey& setting, const char* kind, Make make) -> decltype(make(uint16_t{})) {
   if (platform::FileExists(platform::JoinPath(options.programFolder, ignoreFile))) return nullptr;
   const int port = ConfiguredPort(ctx, setting);
-  if (port <= 1024) return nullptr;
+  if (port < setting.min) return nullptr;
   const std::string where = std::string("info server on ") + kind + " port " + std::to_string(port);
-  if (port > UINT16_MAX) {
+  if (port > setting.max) {
     InfoLog(ctx, "can not start " + where + ": port out of range", 0);
     return nullptr;
   }
@@ -62,7 +64,7 @@ auto StartOne(const TqnInfoContext& ctx, const TqnInfoServersOptions& options, c
 TqnInfoServers StartInfoServers(const TqnInfoContext& ctx, const TqnInfoServersOptions& options) {
   TqnInfoServers servers;
   const TqnPeerFilter peers = ConfiguredPeers(ctx);
-  servers.udp = StartOne(ctx, options, "ignore-udp.txt", "udp-port", "UDP", [&](uint16_t port) {
+  servers.udp = StartOne(ctx, options, "ignore-udp.txt", keys::kUdpPort, "UDP", [&](uint16_t port) {
     TqnUdpServerOptions udp;
     udp.address = options.address;
     udp.port = port;
@@ -70,7 +72,7 @@ TqnInfoServers StartInfoServers(const TqnInfoContext& ctx, const TqnInfoServersO
     udp.peers = peers;
     return std::make_unique<TqnInfoUdpServer>(ctx, options.runner, udp);
   });
-  servers.tcp = StartOne(ctx, options, "ignore-tcp.txt", "tcp-port", "TCP", [&](uint16_t port) {
+  servers.tcp = StartOne(ctx, options, "ignore-tcp.txt", keys::kTcpPort, "TCP", [&](uint16_t port) {
     TqnTcpServerOptions tcp;
     tcp.address = options.address;
     tcp.port = port;

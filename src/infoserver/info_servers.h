@@ -16,7 +16,6 @@
 
 namespace qn {
 
-constexpr int kInfoDefaultPort = 7983;
 constexpr uint16_t kInfoReplyPort = 7985;
 
 struct TqnInfoServersOptions {

@@ -1,9 +1,11 @@
 #include "settings/backup_state.h"
 
+
 #include <cstdlib>
 
 #include "base/text.h"
 #include "settings/register.h"
+#include "settings/settings_keys.h"
 
 namespace qn {
 
@@ -54,8 +56,7 @@ void WriteBackupState(TqnNode& entry, const TqnEntryBackupState& state) {
 }
 
 int StaleHours(const TqnNode& root) {
-  const int hours = root.FindNode("alerts")->FindNode("stale_hours")->Content().AsInteger(kDefaultStaleHours);
-  return hours > 0 ? hours : kDefaultStaleHours;
+  return ReadPositiveInteger(root, keys::kStaleHours);
 }
 
 long long StampMinutes(const std::string& stamp) {

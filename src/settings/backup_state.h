@@ -17,6 +17,7 @@
 #include <vector>
 
 #include "base/clock.h"
+#include "settings/settings_keys.h"
 #include "xml/xml_dom.h"
 
 namespace qn {
@@ -32,7 +33,7 @@ TqnEntryBackupState ReadBackupState(const TqnNode& entry);
 // Writes the keys (creating them); call inside a settings change.
 void WriteBackupState(TqnNode& entry, const TqnEntryBackupState& state);
 
-inline constexpr int kDefaultStaleHours = 36;
+inline constexpr int kDefaultStaleHours = keys::kStaleHours.MissingInteger();
 int StaleHours(const TqnNode& root);
 
 // Minutes since a fixed day for a "yyyy-mm-dd hh:nn[:ss]" text, -1 when it

@@ -1,7 +1,5 @@
 #include "settings/settings_keys.h"
 
-#include <cstdlib>
-
 namespace qn {
 
 namespace {
@@ -43,8 +41,6 @@ const char* TypeWord(TqnKeyType type) {
 
 }  // namespace
 
-int TqnSettingKey::MissingInteger() const { return std::atoi(missing); }
-
 const std::vector<const TqnSettingKey*>& EntryKeys() {
   using namespace keys;
   static const std::vector<const TqnSettingKey*> table = {
@@ -52,6 +48,20 @@ const std::vector<const TqnSettingKey*>& EntryKeys() {
       &kWeekdays, &kTime,       &kNum,      &kInterval, &kVerify,       &kVerifyPath, &kPrune,    &kRest,
       &kKeepDaily, &kKeepWeekly, &kKeepMonthly, &kKeepRequested};
   return table;
+}
+
+const std::vector<const TqnSettingKey*>& RootKeys() {
+  using namespace keys;
+  static const std::vector<const TqnSettingKey*> table = {
+      &kPin,      &kTcpPort,     &kUdpPort,      &kAllowPeers,   &kDataState,     &kSmtpHost,
+      &kSmtpPort, &kSmtpSecurity, &kSmtpUser,    &kSmtpPassword, &kSmtpFrom,      &kSmtpTo,
+      &kAlertCommand, &kAlertCommandTimeout, &kStaleHours, &kStatusTextfile};
+  return table;
+}
+
+int ReadPositiveInteger(const TqnNode& element, const TqnSettingKey& key) {
+  const int value = ReadRawInteger(element, key);
+  return value > 0 ? Clamp(key, value) : key.MissingInteger();
 }
 
 const TqnNode* KeyNode(const TqnNode& entry, const TqnSettingKey& key) {
@@ -87,9 +97,9 @@ void WriteOptionalBoolean(TqnNode& entry, const TqnSettingKey& key, bool value) 
     MakeKeyNode(entry, key)->Content().SetBoolean(value);
 }
 
-std::string EntryKeysTable() {
+std::string KeysTable(const std::vector<const TqnSettingKey*>& keys) {
   std::string text = "| key | type | missing means | limits | meaning |\n|---|---|---|---|---|\n";
-  for (const TqnSettingKey* key : EntryKeys()) {
+  for (const TqnSettingKey* key : keys) {
     const std::string limits =
         key->Limited() ? std::to_string(key->min) + "–" + std::to_string(key->max) +
                              (key->step > 1 ? ", step " + std::to_string(key->step) : "")

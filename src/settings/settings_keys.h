@@ -23,7 +23,13 @@ struct TqnSettingKey {
   const char* meaning = "";        // for the documentation
 
   bool Limited() const { return type == TqnKeyType::Integer && (min != 0 || max != 0); }
-  int MissingInteger() const;
+  constexpr int MissingInteger() const {
+    int value = 0;
+    const char* c = missing;
+    const bool negative = *c == '-';
+    for (c += negative; *c >= '0' && *c <= '9'; ++c) value = value * 10 + (*c - '0');
+    return negative ? -value : value;
+  }
   bool MissingBoolean() const { return std::string(missing) == "1"; }
 };
 
@@ -63,10 +69,44 @@ inline constexpr TqnSettingKey kKeepMonthly{"backup/keep_monthly", TqnKeyType::I
                                             "... of each of the last N months"};
 inline constexpr TqnSettingKey kKeepRequested{"backup/keep_requested", TqnKeyType::Integer, "3", 0, 3650, 1,
                                               "newest backups asked for by workstations kept"};
+
+// Keys of the settings root, named below "settings".
+inline constexpr TqnSettingKey kPin{"PIN", TqnKeyType::Text, "JD_LW4", 0, 0, 0,
+                                    "packet key of the info protocol (written with the default when empty)"};
+inline constexpr TqnSettingKey kTcpPort{"tcp-port", TqnKeyType::Integer, "7983", 1025, 65535, 1,
+                                        "TCP port of the info server; a stored value outside the limits, or one that "
+                                        "is no number, starts none"};
+inline constexpr TqnSettingKey kUdpPort{"udp-port", TqnKeyType::Integer, "7983", 1025, 65535, 1,
+                                        "UDP port of the discovery; likewise"};
+inline constexpr TqnSettingKey kAllowPeers{"allow-peers", TqnKeyType::Text, "", 0, 0, 0,
+                                           "addresses and networks answered, besides this machine's own networks"};
+inline constexpr TqnSettingKey kDataState{"data_state", TqnKeyType::Text, "", 0, 0, 0,
+                                          "\"initialized\" once the first start has offered a database"};
+inline constexpr TqnSettingKey kSmtpHost{"alerts/smtp/host", TqnKeyType::Text, "", 0, 0, 0,
+                                         "mail server of the alerts (\"\": no mail)"};
+inline constexpr TqnSettingKey kSmtpPort{"alerts/smtp/port", TqnKeyType::Integer, "25", 1, 65535, 1,
+                                         "its port"};
+inline constexpr TqnSettingKey kSmtpSecurity{"alerts/smtp/security", TqnKeyType::Text, "none", 0, 0, 0,
+                                             "\"none\", \"starttls\" or \"ssl\"; any other sends nothing"};
+inline constexpr TqnSettingKey kSmtpUser{"alerts/smtp/user", TqnKeyType::Text, "", 0, 0, 0, "its login"};
+inline constexpr TqnSettingKey kSmtpPassword{"alerts/smtp/pwd", TqnKeyType::Text, "", 0, 0, 0, "its password"};
+inline constexpr TqnSettingKey kSmtpFrom{"alerts/smtp/from", TqnKeyType::Text, "", 0, 0, 0, "sender"};
+inline constexpr TqnSettingKey kSmtpTo{"alerts/smtp/to", TqnKeyType::Text, "", 0, 0, 0,
+                                       "recipients, separated by commas"};
+inline constexpr TqnSettingKey kAlertCommand{"alerts/command", TqnKeyType::Text, "", 0, 0, 0,
+                                             "command run through the shell for each alert"};
+inline constexpr TqnSettingKey kAlertCommandTimeout{"alerts/command_timeout", TqnKeyType::Integer, "60", 1, 86400, 1,
+                                                    "seconds before a command still running is ended"};
+inline constexpr TqnSettingKey kStaleHours{"alerts/stale_hours", TqnKeyType::Integer, "36", 1, 87600, 1,
+                                           "hours without a verified backup before an entry is stale"};
+inline constexpr TqnSettingKey kStatusTextfile{"status/textfile", TqnKeyType::Text, "", 0, 0, 0,
+                                               "Prometheus textfile rewritten on every change of state"};
 }  // namespace keys
 
-// The table, in the order the documentation lists it.
+// The tables, in the order the documentation lists them: the keys of a
+// database entry, and those of the settings root.
 const std::vector<const TqnSettingKey*>& EntryKeys();
+const std::vector<const TqnSettingKey*>& RootKeys();
 
 // The key's element below the entry, or the empty node.
 const TqnNode* KeyNode(const TqnNode& entry, const TqnSettingKey& key);
@@ -84,7 +124,12 @@ void WriteInteger(TqnNode& entry, const TqnSettingKey& key, int value);
 void WriteOptionalInteger(TqnNode& entry, const TqnSettingKey& key, int value);
 void WriteOptionalBoolean(TqnNode& entry, const TqnSettingKey& key, bool value);
 
-// The documentation's table of the keys (Markdown), made from the table.
-std::string EntryKeysTable();
+// A positive integer key, or what a missing one means when the stored
+// value is not positive (a time limit of 0 is no limit anyone meant).
+int ReadPositiveInteger(const TqnNode& element, const TqnSettingKey& key);
+
+// The documentation's tables of the keys (Markdown), made from the tables.
+std::string KeysTable(const std::vector<const TqnSettingKey*>& keys);
+inline std::string EntryKeysTable() { return KeysTable(EntryKeys()); }
 
 }  // namespace qn

@@ -15,9 +15,10 @@ TEST(SettingsKeys, TheDocumentationsTableIsTheCodes) {
   std::ifstream in(std::string(QN_SOURCE_DIR) + "/docs/settings.md");
   std::stringstream doc;
   doc << in.rdbuf();
-  EXPECT_NE(doc.str().find(EntryKeysTable()), std::string::npos)
-      << "docs/settings.md must hold this table as it stands:\n"
-      << EntryKeysTable();
+  for (const auto* table : {&EntryKeys(), &RootKeys()})
+    EXPECT_NE(doc.str().find(KeysTable(*table)), std::string::npos)
+        << "docs/settings.md must hold this table as it stands:\n"
+        << KeysTable(*table);
 }
 
 TEST(SettingsKeys, ReadersKeepToTheLimitsAndTheScheduleReadsWhatIsStored) {
