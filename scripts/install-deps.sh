@@ -15,6 +15,8 @@ readonly PACKAGES=(
   # build and tests
   build-essential cmake pkg-config libgtest-dev libgmock-dev
   clang libclang-rt-14-dev
+  # the house style, held by a test (clang-format 14 is Debian 12's)
+  clang-format-14
   # libraries the program links
   libssl-dev zlib1g-dev libminizip-dev qt6-base-dev
   # alert mail (SMTP through libcurl), and the small SMTP server its test runs
