@@ -64,7 +64,8 @@ const char* const kMeta =
     " (tables"
     "  (Entry (fields (Object (type TUid)) (Name (type TName)) (Amount (type TMoney)) (Qty (type TInt))"
     "   (Date (type TDate)) (Ref (type Entry)) (Note (type TNote))))"
-    "  (Event (tags unmanaged) (fields (Object (type TUid)) (At (type TStamp)) (Text (type TText)) (Value (type TReal))))"
+    "  (Event (tags unmanaged) (fields (Object (type TUid)) (At (type TStamp)) (Text (type TText)) (Value (type "
+    "TReal))))"
     "  (Memo (fields (Object (type TUid)) (Title (type TTitle)) (Body (type TBody)))))"
     " (generators))";
 
@@ -76,9 +77,7 @@ std::string Id(int table, long i) {
   return escaped;
 }
 
-std::string Date(long i) {
-  return qn::Format("20%02ld-%02ld-%02ld", 10 + i % 15, 1 + i % 12, 1 + i % 28);
-}
+std::string Date(long i) { return qn::Format("20%02ld-%02ld-%02ld", 10 + i % 15, 1 + i % 12, 1 + i % 28); }
 
 // A text of the given length in the dump's escaping (tabs, line ends and
 // the escape character are written as "~" and two hexadecimal digits).
@@ -105,14 +104,15 @@ void WriteArchive(const std::string& path, long rows) {
   chunk += "&Entry\tObject\tName\tAmount\tQty\tDate\tRef\tNote\r\n";
   for (long i = 0; i < third; ++i) {
     chunk += Id(1, i) + "\t" + qn::Win1251("Товар ") + std::to_string(i) + "\t" + std::to_string(i * 37 % 1000000) +
-             "." + std::to_string(10 + i % 90) + "\t" + std::to_string(i % 500) + "\t" + Date(i) + "\t" +
-             Id(1, i / 2) + "\t" + qn::Win1251("примечание к строке ") + std::to_string(i) + "\r\n";
+             "." + std::to_string(10 + i % 90) + "\t" + std::to_string(i % 500) + "\t" + Date(i) + "\t" + Id(1, i / 2) +
+             "\t" + qn::Win1251("примечание к строке ") + std::to_string(i) + "\r\n";
     emit(false);
   }
   chunk += "&Event\tObject\tAt\tText\tValue\r\n";
   for (long i = 0; i < third; ++i) {
-    chunk += Id(2, i) + "\t" + Date(i) + qn::Format(" %02ld:%02ld:%02ld.%04ld", i % 24, i % 60, (i / 7) % 60, i % 10000) +
-             "\t" + qn::Win1251("событие ") + std::to_string(i) + "\t" + std::to_string(i % 1000) + ".25\r\n";
+    chunk += Id(2, i) + "\t" + Date(i) +
+             qn::Format(" %02ld:%02ld:%02ld.%04ld", i % 24, i % 60, (i / 7) % 60, i % 10000) + "\t" +
+             qn::Win1251("событие ") + std::to_string(i) + "\t" + std::to_string(i % 1000) + ".25\r\n";
     emit(false);
   }
   chunk += "&Memo\tObject\tTitle\tBody\r\n";
@@ -182,8 +182,8 @@ LoadResult Load(const std::string& archive, const std::string& file, int maxBloc
   ResetPeakMemory();
   auto start = SteadyClock::now();
   double cpu = CpuSeconds();
-  qn::LoadDumpData([&] { return std::make_unique<qn::UclsZipStream>(archive, "data.txt"); }, *connection, kMeta,
-                   [] {}, true, clock, options);
+  qn::LoadDumpData([&] { return std::make_unique<qn::UclsZipStream>(archive, "data.txt"); }, *connection, kMeta, [] {},
+                   true, clock, options);
   result.seconds = Seconds(SteadyClock::now() - start).count();
   result.cpu = CpuSeconds() - cpu;
   result.peak = ReadProcStatus("VmHWM:");
@@ -274,8 +274,8 @@ int main(int argc, char** argv) {
     const std::string archive = dir + "/bench.pbz";
     auto start = SteadyClock::now();
     WriteArchive(archive, rows);
-    std::printf("archive: %ld rows, %.1f MB, written in %.1f s\n", rows,
-                std::filesystem::file_size(archive) / 1e6, Seconds(SteadyClock::now() - start).count());
+    std::printf("archive: %ld rows, %.1f MB, written in %.1f s\n", rows, std::filesystem::file_size(archive) / 1e6,
+                Seconds(SteadyClock::now() - start).count());
 
     for (size_t k = 0; k < sweep.size(); ++k) {
       std::string file = dir + "/sweep" + std::to_string(k) + ".fd3";

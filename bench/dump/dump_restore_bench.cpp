@@ -95,10 +95,12 @@ struct ArchiveShape {
 };
 
 ArchiveShape WriteArchive(const std::string& path, long rows) {
-  static const std::vector<std::string> names = {
-      qn::Win1251("Оплата поставщику по счёту"), qn::Win1251("Поступление товаров и услуг"),
-      qn::Win1251("Реализация продукции"), qn::Win1251("Начисление заработной платы"),
-      qn::Win1251("Списание материалов в производство"), qn::Win1251("Авансовый отчёт")};
+  static const std::vector<std::string> names = {qn::Win1251("Оплата поставщику по счёту"),
+                                                 qn::Win1251("Поступление товаров и услуг"),
+                                                 qn::Win1251("Реализация продукции"),
+                                                 qn::Win1251("Начисление заработной платы"),
+                                                 qn::Win1251("Списание материалов в производство"),
+                                                 qn::Win1251("Авансовый отчёт")};
   ArchiveShape shape;
   qnbench::ZipWriter zip(path);
   zip.Member("tables.sql", kTables);
@@ -108,7 +110,8 @@ ArchiveShape WriteArchive(const std::string& path, long rows) {
   zip.Member("meta.txt", kMeta);
   qnbench::ChunkedMember data(zip, "data.txt");
   std::string& text = data.text();
-  text = "#VERSION 0.1.0.0\r\n&Operation\tObject\tDoc\tAccount\tPartner\tDate\tEntered\tSum\tQty\tCounter\tName\tCode\r\n";
+  text =
+      "#VERSION 0.1.0.0\r\n&Operation\tObject\tDoc\tAccount\tPartner\tDate\tEntered\tSum\tQty\tCounter\tName\tCode\r\n";
   Random random;
   for (long i = 0; i < rows; ++i) {
     const long day = random.Below(3650);
@@ -201,10 +204,11 @@ void Bench(const std::string& dir, long rows) {
   ArchiveShape shape = WriteArchive(archive, rows);
   const double archiveBytes = static_cast<double>(std::filesystem::file_size(archive));
   const long managed = shape.operations + shape.notes;
-  std::printf("archive: %ld operations of 11 columns and %ld text notes, each with its register row;"
-              " %.1f MB, %.1f bytes a managed row; written in %.1f s\n",
-              shape.operations, shape.notes, archiveBytes / 1e6, archiveBytes / managed,
-              Seconds(SteadyClock::now() - start).count());
+  std::printf(
+      "archive: %ld operations of 11 columns and %ld text notes, each with its register row;"
+      " %.1f MB, %.1f bytes a managed row; written in %.1f s\n",
+      shape.operations, shape.notes, archiveBytes / 1e6, archiveBytes / managed,
+      Seconds(SteadyClock::now() - start).count());
 
   // A program folder of its own, with one entry on the Firebird 3.0 server.
   const std::string program = dir + "/program", objects = dir + "/objects", database = dir + "/restored.fd3";
@@ -222,11 +226,10 @@ void Bench(const std::string& dir, long rows) {
   const long server = ServerPid();
   const std::string report = dir + "/restore.txt";
   double serverCpu = ProcessCpu(server);
-  const double restoreSeconds =
-      RunTimed("QN_OBJECTS_DIR=" + Quote(objects) + " QN_REGISTRY_DIR=" + Quote(objects + "/registry") +
-                   " /usr/bin/time -v " + Quote(program + "/qndbmgr") + " --restore=db0000 --from=" + Quote(archive) +
-                   " --yes=1 </dev/null",
-               report);
+  const double restoreSeconds = RunTimed(
+      "QN_OBJECTS_DIR=" + Quote(objects) + " QN_REGISTRY_DIR=" + Quote(objects + "/registry") + " /usr/bin/time -v " +
+          Quote(program + "/qndbmgr") + " --restore=db0000 --from=" + Quote(archive) + " --yes=1 </dev/null",
+      report);
   serverCpu = ProcessCpu(server) - serverCpu;
   const std::string usage = ReadFile(report);
   const double peakMb = std::atof(TimeField(usage, "Maximum resident set size (kbytes)").c_str()) / 1024;
@@ -234,20 +237,21 @@ void Bench(const std::string& dir, long rows) {
                      std::atof(TimeField(usage, "System time (seconds)").c_str());
 
   const std::string backup = dir + "/restored.fbk", again = dir + "/gbak.fd3";
-  const double backupSeconds = RunTimed("gbak -b" + std::string(kService) + Quote(database) + " " + Quote(backup),
-                                        dir + "/gbak-b.txt");
+  const double backupSeconds =
+      RunTimed("gbak -b" + std::string(kService) + Quote(database) + " " + Quote(backup), dir + "/gbak-b.txt");
   double gbakCpu = ProcessCpu(server);
   const double gbakSeconds =
       RunTimed("gbak -c" + std::string(kService) + Quote(backup) + " " + Quote(again), dir + "/gbak-c.txt");
   gbakCpu = ProcessCpu(server) - gbakCpu;
 
-  std::printf("program (qndbmgr --restore ... --yes=1): %.2f s, %.0f managed rows/s, peak memory %.1f MB,"
-              " program CPU %.2f s, server CPU %.2f s\n",
-              restoreSeconds, managed / restoreSeconds, peakMb, cpu, serverCpu);
+  std::printf(
+      "program (qndbmgr --restore ... --yes=1): %.2f s, %.0f managed rows/s, peak memory %.1f MB,"
+      " program CPU %.2f s, server CPU %.2f s\n",
+      restoreSeconds, managed / restoreSeconds, peakMb, cpu, serverCpu);
   std::printf("gbak -b (service) of the result: %.2f s, %.1f MB\n", backupSeconds,
               std::filesystem::file_size(backup) / 1e6);
-  std::printf("gbak -c (service): %.2f s, %.0f managed rows/s, server CPU %.2f s\n", gbakSeconds,
-              managed / gbakSeconds, gbakCpu);
+  std::printf("gbak -c (service): %.2f s, %.0f managed rows/s, server CPU %.2f s\n", gbakSeconds, managed / gbakSeconds,
+              gbakCpu);
   std::printf("ratio program/gbak at %ld rows: %.2f\n", rows, gbakSeconds / restoreSeconds);
   std::fflush(stdout);
 }

@@ -41,8 +41,7 @@ std::string MessageCaption(TqnMessageKind kind) {
   return "";
 }
 
-TqnApplication::TqnApplication(std::string programFolder, IqnUserInterface& ui, IqnMainView& view,
-                               const Clock& clock)
+TqnApplication::TqnApplication(std::string programFolder, IqnUserInterface& ui, IqnMainView& view, const Clock& clock)
     : programFolder_(std::move(programFolder)),
       ui_(ui),
       view_(view),
@@ -159,8 +158,7 @@ void TqnApplication::SaveSettings() { settings_.Save(); }
 void TqnApplication::FillList(const TqnNode* entry) {
   int target = -1;
   if (entry && !ParseEntryName(entry->Name(), target)) target = -1;
-  if (!entry && selectedRow_ >= 0 && selectedRow_ < static_cast<int>(rows_.size()))
-    target = rows_[selectedRow_].number;
+  if (!entry && selectedRow_ >= 0 && selectedRow_ < static_cast<int>(rows_.size())) target = rows_[selectedRow_].number;
   rows_.clear();
   selectedRow_ = -1;
   const TqnNode* data = RegisterOf(settings_.Root());
@@ -185,9 +183,9 @@ void TqnApplication::FillList(const TqnNode* entry) {
     if (line.health == TqnBackupHealth::Ok ||
         ReadBackupState(*RegisterOf(settings_.Root())->FindNode(line.key)).state.empty())
       continue;
-    backupAlarm_ += (backupAlarm_.empty() ? Win1251("Резервные копии: ") : "; ") + line.key +
-                    (line.health == TqnBackupHealth::Failed ? Win1251(" — ошибка")
-                                                            : Win1251(" — нет свежей проверенной копии"));
+    backupAlarm_ +=
+        (backupAlarm_.empty() ? Win1251("Резервные копии: ") : "; ") + line.key +
+        (line.health == TqnBackupHealth::Failed ? Win1251(" — ошибка") : Win1251(" — нет свежей проверенной копии"));
   }
   UpdateButtons(selectedRow_);
   view_.ListChanged();
@@ -283,7 +281,8 @@ void TqnApplication::WarnOfUnwritableBackupFolder(const TqnNode& entry) {
   if (problem.empty()) return;
   ui_.ShowMessage(TqnMessageKind::Warning,
                   Format(Win1251("Каталог резервных копий \"%s\" недоступен программе для записи, резервные копии "
-                                 "в нём не будут созданы: %s").c_str(),
+                                 "в нём не будут созданы: %s")
+                             .c_str(),
                          folder.c_str(), problem.c_str()));
 }
 
@@ -357,9 +356,8 @@ std::string TqnApplication::NewEntryPassword(const std::string& path) const {
 void TqnApplication::MoveToInstallationPassword() {
   const std::optional<std::string> password = InstalledFb30Password();
   if (!password) return;
-  const int moved = settings_.Change([&](TqnNode& root) {
-    return MoveEntriesToInstallationPassword(root, *password, address_.localHostName);
-  });
+  const int moved = settings_.Change(
+      [&](TqnNode& root) { return MoveEntriesToInstallationPassword(root, *password, address_.localHostName); });
   if (moved == 0) return;
   SaveSettings();
   log_.LogMessage(Format(Win1251("Записей с паролем этой установки сервера Firebird SQL 3.0 QN: %d").c_str(), moved));

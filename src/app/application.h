@@ -27,9 +27,9 @@ namespace qn {
 
 // One row of the database list.
 struct TqnListRow {
-  int number;        // the entry's number, the row's data
-  std::string text;  // "<n>@<host>" and "  (<caption>)" when there is one
-  std::string path;  // the entry's decoded path
+  int number;              // the entry's number, the row's data
+  std::string text;        // "<n>@<host>" and "  (<caption>)" when there is one
+  std::string path;        // the entry's decoded path
   std::string lastBackup;  // the latest backup's time and state ("" for none)
 };
 
@@ -117,10 +117,10 @@ class TqnApplication {
   TqnNode* SelectedEntry();
 
   // ---- the buttons ----
-  void EditSelected();       // "Свойства" and a double click
-  void RemoveSelected();     // "Удалить"
-  void CreateClicked();      // "Создать"
-  void ExitClicked();        // "Выход": asks only when the list has rows
+  void EditSelected();    // "Свойства" and a double click
+  void RemoveSelected();  // "Удалить"
+  void CreateClicked();   // "Создать"
+  void ExitClicked();     // "Выход": asks only when the list has rows
   // "Архивация" and "Разархивация" of the selected entry, through the
   // actions the backup feature gives (nothing without one).
   void BackupSelected();
@@ -129,7 +129,7 @@ class TqnApplication {
     backupSelected_ = std::move(backup);
     restoreSelected_ = std::move(restore);
   }
-  void ExitProgram();        // the tray menu's "Выход" and the end of the session
+  void ExitProgram();  // the tray menu's "Выход" and the end of the session
   bool Exiting() const { return exiting_; }
 
   // ---- the register (main-form operations of other parts) ----

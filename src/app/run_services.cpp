@@ -66,11 +66,10 @@ void TqnRunServices::CreateEntryDatabase(TqnNode& entry) {
   // The creation sets the main connection's library, name and credentials:
   // no backup may change them under it.
   TqnOperationLock::Hold operation(operationLock_);
-  TqnDbCredentials used = CreateDatabase(connection_, wanted, app_.ProgramFolder(),
-                                         [this](std::string& user, std::string& password) {
-                                           return app_.Ui().AskLogin(user, password);
-                                         },
-                                         [this](const std::string& text) { app_.Log().LogMessage(text); });
+  TqnDbCredentials used = CreateDatabase(
+      connection_, wanted, app_.ProgramFolder(),
+      [this](std::string& user, std::string& password) { return app_.Ui().AskLogin(user, password); },
+      [this](const std::string& text) { app_.Log().LogMessage(text); });
   // The credentials that finally worked stay with the entry.
   app_.Settings().Change([&](TqnNode&) {
     entry.FindNode("path")->Content().SetString(used.path);

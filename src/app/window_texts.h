@@ -9,39 +9,39 @@ namespace qn {
 
 enum class TqnText {
   // the main window
-  MainCaption,          // "Менеджер баз данных"
-  PageDatabases,        // "Базы данных"
-  PageMessages,         // "Сообщения"
-  ColumnAddress,        // "Адрес подключения"
-  ColumnPath,           // "Путь"
-  ColumnLastBackup,     // "Последняя резервная копия"
-  ButtonProperties,     // "Свойства"
-  ButtonBackup,         // "Архивация"
-  ButtonRestore,        // "Разархивация"
-  ButtonCreate,         // "Создать"
-  ButtonRemove,         // "Удалить"
-  ButtonExit,           // "Выход"
-  ButtonTest,           // "Test" (never visible)
-  ButtonCheck,          // "Check" (never visible)
-  TrayOpen,             // "Открыть"
-  TrayExit,             // "Выход"
+  MainCaption,       // "Менеджер баз данных"
+  PageDatabases,     // "Базы данных"
+  PageMessages,      // "Сообщения"
+  ColumnAddress,     // "Адрес подключения"
+  ColumnPath,        // "Путь"
+  ColumnLastBackup,  // "Последняя резервная копия"
+  ButtonProperties,  // "Свойства"
+  ButtonBackup,      // "Архивация"
+  ButtonRestore,     // "Разархивация"
+  ButtonCreate,      // "Создать"
+  ButtonRemove,      // "Удалить"
+  ButtonExit,        // "Выход"
+  ButtonTest,        // "Test" (never visible)
+  ButtonCheck,       // "Check" (never visible)
+  TrayOpen,          // "Открыть"
+  TrayExit,          // "Выход"
   // message boxes
-  AnswerYes,            // "Да"
-  AnswerNo,             // "Нет"
-  AnswerOk,             // "ОК"
-  AnswerCancel,         // "Отмена"
+  AnswerYes,     // "Да"
+  AnswerNo,      // "Нет"
+  AnswerOk,      // "ОК"
+  AnswerCancel,  // "Отмена"
   // the properties dialog
-  DataCaption,          // "База данных"
-  PageConnection,       // "Соединение"
-  PageBackup,           // "Архивация"
-  PageMore,             // "Дополнительно"
-  LabelConnAddress,     // "Адрес подключения"
-  LabelPath,            // "Путь к базе данных"
-  LabelCaption,         // "Комментарий (не обязательно)"
-  CheckAutoBackup,      // "Автоматически создавать резервные  копии"
-  LabelBackupPath,      // "Путь для сохранения резервных копий"
-  LabelDays,            // "Создавать резервные копии в следующие дни недели"
-  DayMonday,            // "Понедельник" ... "Воскресенье": DayMonday + i
+  DataCaption,       // "База данных"
+  PageConnection,    // "Соединение"
+  PageBackup,        // "Архивация"
+  PageMore,          // "Дополнительно"
+  LabelConnAddress,  // "Адрес подключения"
+  LabelPath,         // "Путь к базе данных"
+  LabelCaption,      // "Комментарий (не обязательно)"
+  CheckAutoBackup,   // "Автоматически создавать резервные  копии"
+  LabelBackupPath,   // "Путь для сохранения резервных копий"
+  LabelDays,         // "Создавать резервные копии в следующие дни недели"
+  DayMonday,         // "Понедельник" ... "Воскресенье": DayMonday + i
   DayTuesday,
   DayWednesday,
   DayThursday,
@@ -59,18 +59,18 @@ enum class TqnText {
   LabelKeepWeekly,      // "недель,"
   LabelKeepMonthly,     // "месяцев"
   LabelKeepRequested,   // "Копий по запросу рабочих станций не более"
-  CheckVerify,          // "Проверять каждую резервную копию восстановлением"
-  LabelUser,            // "Пользователь сервера Firebird SQL"
-  LabelPassword,        // "Пароль сервера Firebird SQL"
-  CheckSendPassword,    // "Передавать пароль в информации о соединении"
-  ButtonDefaults,       // "Установить значения по умолчанию"
-  LabelIdentifier,      // "Идентификатор базы данных"
-  CheckCreate,          // "Создать новую пустую базу данных"
+  CheckVerify,        // "Проверять каждую резервную копию восстановлением"
+  LabelUser,          // "Пользователь сервера Firebird SQL"
+  LabelPassword,      // "Пароль сервера Firebird SQL"
+  CheckSendPassword,  // "Передавать пароль в информации о соединении"
+  ButtonDefaults,     // "Установить значения по умолчанию"
+  LabelIdentifier,    // "Идентификатор базы данных"
+  CheckCreate,        // "Создать новую пустую базу данных"
   // the login dialog
-  LoginCaption,         // "Ввод пароля"
-  LoginPrompt,          // "Введите имя пользователя и пароль для соединения с сервером Firebird SQL"
-  LoginUser,            // "Имя"
-  LoginPassword,        // "Пароль"
+  LoginCaption,  // "Ввод пароля"
+  LoginPrompt,  // "Введите имя пользователя и пароль для соединения с сервером Firebird SQL"
+  LoginUser,    // "Имя"
+  LoginPassword,  // "Пароль"
 };
 
 // The text in Windows-1251.

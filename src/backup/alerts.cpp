@@ -80,14 +80,14 @@ TqnAlertReport SendAlert(const TqnAlertSettings& settings, const TqnAlert& alert
   }
   if (!settings.command.empty()) {
     try {
-      const platform::ShellCommandResult run = platform::RunShellCommandBounded(
-          settings.command,
-          {{"QN_EVENT", AlertEventWord(alert.event)},
-           {"QN_ENTRY", Win1251ToUtf8(alert.entry)},
-           {"QN_CAPTION", Win1251ToUtf8(alert.caption)},
-           {"QN_PATH", Win1251ToUtf8(alert.path)},
-           {"QN_MESSAGE", Win1251ToUtf8(alert.message)}},
-          settings.commandTimeout, stop);
+      const platform::ShellCommandResult run =
+          platform::RunShellCommandBounded(settings.command,
+                                           {{"QN_EVENT", AlertEventWord(alert.event)},
+                                            {"QN_ENTRY", Win1251ToUtf8(alert.entry)},
+                                            {"QN_CAPTION", Win1251ToUtf8(alert.caption)},
+                                            {"QN_PATH", Win1251ToUtf8(alert.path)},
+                                            {"QN_MESSAGE", Win1251ToUtf8(alert.message)}},
+                                           settings.commandTimeout, stop);
       if (run.timedOut) {
         report.ok = false;
         report.lines.push_back(Format(Win1251("Команда оповещения прервана: не завершилась за %d с "
@@ -107,7 +107,8 @@ TqnAlertReport SendAlert(const TqnAlertSettings& settings, const TqnAlert& alert
     }
   }
   if (settings.smtpHost.empty() && settings.command.empty())
-    report.lines.push_back(Win1251("Оповещения не настроены: нет \"alerts\" / \"smtp\" / \"host\" и \"alerts\" / \"command\""));
+    report.lines.push_back(
+        Win1251("Оповещения не настроены: нет \"alerts\" / \"smtp\" / \"host\" и \"alerts\" / \"command\""));
   return report;
 }
 

@@ -109,7 +109,8 @@ void AddCatalogueRecord(std::vector<TqnCatalogueRecord>& records, const std::str
                         const TqnCatalogueRecord& record) {
   const std::string file = CatalogueFilePath(folder, record);
   if (record.outcome == "ok")
-    std::erase_if(records, [&](const TqnCatalogueRecord& r) { return r.raw.empty() && CatalogueFilePath(folder, r) == file; });
+    std::erase_if(records,
+                  [&](const TqnCatalogueRecord& r) { return r.raw.empty() && CatalogueFilePath(folder, r) == file; });
   records.push_back(record);
 }
 

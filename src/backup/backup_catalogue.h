@@ -34,8 +34,8 @@ struct TqnCatalogueRecord {
   std::string outcome;       // "ok" or "failed"
   std::string verification;  // "verified", "unverified" or "failed"
   long long restoreMs = 0;
-  std::string counts;   // FormatRecordCounts
-  std::string message;  // why it failed or is not verified
+  std::string counts;     // FormatRecordCounts
+  std::string message;    // why it failed or is not verified
   std::string entryId{};  // the entry's identity, "" in older lines
   std::string raw{};      // a line that did not parse, written back as it was
 };

@@ -16,7 +16,8 @@ namespace qn {
 
 TqnFileDialog BackupSaveDialog(bool fb30, const std::string& backupFolder, const DateTime& now) {
   TqnFileDialog dialog;
-  dialog.filter = fb30 ? Win1251("Файлы резервной копии (*.bk3)|*.bk3") : Win1251("Файлы резервной копии (*.fbk)|*.fbk");
+  dialog.filter =
+      fb30 ? Win1251("Файлы резервной копии (*.bk3)|*.bk3") : Win1251("Файлы резервной копии (*.fbk)|*.fbk");
   dialog.defaultExtension = "fbk";
   dialog.fileName = BackupFileName(backupFolder, kManualBackupPrefix, now, fb30);
   return dialog;
@@ -81,15 +82,15 @@ void TqnBackupFeature::btnBackupClick() {
   TqnNode* entry = app_.SelectedEntry();
   if (!entry) return;
   const TqnBackupEntry values = ReadBackupEntry(*entry);
-  auto file = app_.Ui().PickSaveFile(BackupSaveDialog(IsFb30Database(values.path), values.backupFolder,
-                                                      app_.GetClock().Now()));
+  auto file =
+      app_.Ui().PickSaveFile(BackupSaveDialog(IsFb30Database(values.path), values.backupFolder, app_.GetClock().Now()));
   if (!file) return;
   const TqnBackupOutcome outcome = keeper_.Make(values, *file);
   // The person who asked sees at once that the copy would not restore.
   if (outcome.verify.state == TqnVerifyResult::State::Failed)
-    app_.Ui().ShowMessage(TqnMessageKind::Warning,
-                          Win1251("Резервная копия не прошла проверку восстановлением и не сохранена: ") +
-                              outcome.verify.reason);
+    app_.Ui().ShowMessage(
+        TqnMessageKind::Warning,
+        Win1251("Резервная копия не прошла проверку восстановлением и не сохранена: ") + outcome.verify.reason);
   else if (!outcome.catalogueError.empty())
     app_.Ui().ShowMessage(TqnMessageKind::Warning, outcome.catalogueError);
 }
@@ -170,8 +171,7 @@ void TqnBackupFeature::PerformRemoteBackup(const TqnRemoteBackupRequest& request
   job.requestNumber = static_cast<int32_t>(request.requestNumber);
   // The workstation hears "success" only for a backup that was proven.
   const TqnBackupOutcome outcome = keeper_.Make(entry, request.fileName, job);
-  if (!outcome.Proven())
-    throw Exception(Win1251("Резервная копия не подтверждена проверкой: ") + outcome.message);
+  if (!outcome.Proven()) throw Exception(Win1251("Резервная копия не подтверждена проверкой: ") + outcome.message);
 }
 
 void TqnBackupFeature::Recorded(const TqnBackupOutcome& outcome) {
@@ -243,10 +243,9 @@ void TqnBackupFeature::CheckStale() {
       if (!state.alert.empty()) continue;
       state.alert = "stale";
       WriteBackupState(*entry, state);
-      stale.emplace_back(line.key,
-                         line.lastVerified.empty()
-                             ? Win1251("нет ни одной проверенной резервной копии")
-                             : Win1251("последняя проверенная резервная копия: ") + line.lastVerified);
+      stale.emplace_back(line.key, line.lastVerified.empty()
+                                       ? Win1251("нет ни одной проверенной резервной копии")
+                                       : Win1251("последняя проверенная резервная копия: ") + line.lastVerified);
     }
   });
   if (stale.empty()) return;
@@ -281,8 +280,7 @@ void TqnBackupFeature::RemoveLeftovers() {
     int removed = 0;
     for (const std::string& prefix : starts) removed += qn::RemoveLeftovers(folder, prefix);
     if (removed > 0)
-      app_.Log().LogMessage(Format(Win1251("Удалено файлов, оставшихся от прервавшегося запуска, в \"%s\": %d")
-                                       .c_str(),
+      app_.Log().LogMessage(Format(Win1251("Удалено файлов, оставшихся от прервавшегося запуска, в \"%s\": %d").c_str(),
                                    folder.c_str(), removed));
   }
 }

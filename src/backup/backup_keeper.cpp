@@ -80,7 +80,8 @@ void TqnBackupKeeper::CheckFreeSpace(const TqnBackupEntry& entry, const std::str
   const long long free = platform::FreeDiskSpace(target);
   if (free >= 0 && free < needed)
     throw Exception(Format(Win1251("Недостаточно места для резервной копии в \"%s\": свободно %lld байт, "
-                                   "нужно не менее %lld байт").c_str(),
+                                   "нужно не менее %lld байт")
+                               .c_str(),
                            target.c_str(), free, needed));
 }
 
@@ -109,7 +110,8 @@ void TqnBackupKeeper::CheckWritable(const std::string& file, const std::string& 
       FolderWriteProblem(folder, platform::ExtractFileName(PartialBackupName(file + "-probe", entryId)));
   if (problem.empty()) return;
   throw Exception(Format(Win1251("Резервную копию \"%s\" некуда записать: каталог \"%s\" недоступен программе "
-                                 "для записи (%s)").c_str(),
+                                 "для записи (%s)")
+                             .c_str(),
                          file.c_str(), folder.c_str(), problem.c_str()));
 }
 
@@ -206,8 +208,9 @@ TqnBackupOutcome TqnBackupKeeper::Make(const TqnBackupEntry& entry, const std::s
     try {
       RenameWhenReleased(written, file);
     } catch (const std::exception& e) {
-      const std::string message = Format(Win1251("Резервную копию \"%s\" не удалось переименовать в \"%s\": %s").c_str(),
-                                         written.c_str(), file.c_str(), e.what());
+      const std::string message =
+          Format(Win1251("Резервную копию \"%s\" не удалось переименовать в \"%s\": %s").c_str(), written.c_str(),
+                 file.c_str(), e.what());
       fail(message);
       throw Exception(message);
     }
@@ -222,8 +225,8 @@ TqnBackupOutcome TqnBackupKeeper::Make(const TqnBackupEntry& entry, const std::s
   outcome.catalogueError = Record(folder, record);
   if (!outcome.catalogueError.empty()) outcome.message = outcome.catalogueError;
   if (outcome.verify.state == TqnVerifyResult::State::Verified)
-    log_.LogMessage(Format(Win1251("Резервная копия \"%s\" проверена: восстановлена за %lld мс").c_str(),
-                           file.c_str(), outcome.verify.restoreMs));
+    log_.LogMessage(Format(Win1251("Резервная копия \"%s\" проверена: восстановлена за %lld мс").c_str(), file.c_str(),
+                           outcome.verify.restoreMs));
   else
     log_.LogMessage(Win1251("Резервная копия \"") + file +
                     (proofFailed ? Win1251("\" не прошла проверку: ") : Win1251("\" не проверена: ")) +

@@ -17,12 +17,12 @@ namespace qn {
 
 // What became of one backup, for the run's state, its alerts and the caller.
 struct TqnBackupOutcome {
-  std::string entry;    // the entry's element name
+  std::string entry;  // the entry's element name
   std::string file;
-  bool made = false;    // the backup file was written
+  bool made = false;  // the backup file was written
   TqnVerifyResult verify;
-  std::string message;  // the backup's failure, or why it is not verified
-  std::string time;     // when it ended, "yyyy-mm-dd hh:nn:ss"
+  std::string message;          // the backup's failure, or why it is not verified
+  std::string time;             // when it ended, "yyyy-mm-dd hh:nn:ss"
   bool verifyDisabled = false;  // the entry asks for no proof
   std::string catalogueError;   // the backup stands but its line could not be written
   // "verified", "unverified" or "failed" (a failed backup, a failed proof,

@@ -10,8 +10,7 @@ std::string NormalizeBackupFolder(const std::string& folder) {
   // Where paths are written with "/", a folder written so is completed with
   // "/" too: left bare, the file name would be glued onto the folder's last
   // name. Elsewhere the folder always gets "\".
-  const char separator =
-      platform::kPathSeparator == '/' && folder.find('/') != std::string::npos ? '/' : '\\';
+  const char separator = platform::kPathSeparator == '/' && folder.find('/') != std::string::npos ? '/' : '\\';
   if (folder.back() == separator) return folder;
   return folder + separator;
 }

@@ -74,7 +74,8 @@ TqnBackupRunner::TqnBackupRunner(TqnFbConnection& connection, TqnLog& log, IqnUs
       uiThread_(std::this_thread::get_id()),
       ownLock_(ui),
       progressNow_([] { return std::chrono::steady_clock::now(); }),
-      loadProgress_(kLoadProgressInterval, [this] { StepProgress(); }, [this] { return progressNow_(); }) {
+      loadProgress_(
+          kLoadProgressInterval, [this] { StepProgress(); }, [this] { return progressNow_(); }) {
   sender_ = [this](const std::string& address, const std::string& payload, int32_t senderNumber) {
     SendProgressDatagram(address, EncodePacket(payload, options_.packetKey, senderNumber), options_.replyPort);
   };

@@ -36,20 +36,20 @@ namespace qn {
 
 // What an operation reads of a database entry.
 struct TqnBackupEntry {
-  std::string name;          // the element name, e.g. "db0000"
-  std::string path;          // "path", decoded
-  std::string user;          // "user", decoded
-  std::string password;      // "pwd", decoded
-  std::string backupFolder;  // "backup" / "path", decoded
-  bool verify = true;        // "backup" / "verify": every backup restored once to prove it
+  std::string name;            // the element name, e.g. "db0000"
+  std::string path;            // "path", decoded
+  std::string user;            // "user", decoded
+  std::string password;        // "pwd", decoded
+  std::string backupFolder;    // "backup" / "path", decoded
+  bool verify = true;          // "backup" / "verify": every backup restored once to prove it
   std::string verifyFolder{};  // "backup" / "verify_path": where the scratch copy goes ("" beside the backup)
-  bool prune = false;        // "backup" / "prune": thin out the program's older backups
-  int rest = 10;             // "backup" / "rest"
-  int keepDaily = 0;         // "backup" / "keep_daily", "keep_weekly", "keep_monthly"
+  bool prune = false;          // "backup" / "prune": thin out the program's older backups
+  int rest = 10;               // "backup" / "rest"
+  int keepDaily = 0;           // "backup" / "keep_daily", "keep_weekly", "keep_monthly"
   int keepWeekly = 0;
   int keepMonthly = 0;
-  int keepRequested = 3;     // "backup" / "keep_requested": workstations' backups
-  std::string id{};          // the entry's identity ("uid")
+  int keepRequested = 3;  // "backup" / "keep_requested": workstations' backups
+  std::string id{};       // the entry's identity ("uid")
 };
 TqnBackupEntry ReadBackupEntry(const TqnNode& entry);
 

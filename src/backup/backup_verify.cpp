@@ -107,7 +107,8 @@ TqnVerifyResult TqnBackupRunner::VerifyBackupHeld(const TqnBackupEntry& entry, c
     const long long needed = 2 * size + kScratchMargin;
     if (free >= 0 && free < needed) {
       result.reason = Format(Win1251("Недостаточно места для проверочной копии в \"%s\": свободно %lld МБ, "
-                                     "нужно %lld МБ").c_str(),
+                                     "нужно %lld МБ")
+                                 .c_str(),
                              folder.c_str(), free >> 20, (needed + (1 << 20) - 1) >> 20);
       return result;
     }

@@ -53,11 +53,10 @@ std::string MovedEntryPath(const TqnDumpRestoreContext& context, const std::stri
   const TFbLocation location = ParseDatabasePath(entryPath);
   const std::string dataFolder = platform::JoinPath(context.programFolder, "data");
   const bool fbIni = context.hooks.fbIniPresent && context.hooks.fbIniPresent();
-  const bool allowed =
-      IsLocalHost(location.host, context.localHostName) && location.port == 0 && !fbIni &&
-      LowerCase(ExtensionOf(location.filePath)) == ".fdb" &&
-      LowerCase(WithoutTrailingSeparator(platform::ExtractFileDir(location.filePath))) ==
-          LowerCase(WithoutTrailingSeparator(dataFolder));
+  const bool allowed = IsLocalHost(location.host, context.localHostName) && location.port == 0 && !fbIni &&
+                       LowerCase(ExtensionOf(location.filePath)) == ".fdb" &&
+                       LowerCase(WithoutTrailingSeparator(platform::ExtractFileDir(location.filePath))) ==
+                           LowerCase(WithoutTrailingSeparator(dataFolder));
   if (!allowed) throw Exception(Win1251("Формат базы данных не соответствует формату резервной копии"));
   const std::string newFile = NewDatabaseFileName(dataFolder, 0);
   return location.host + Format("/%d:", kFb30Port) + newFile;
@@ -109,7 +108,10 @@ void Restore(const TqnDumpRestoreContext& context, TqnBackupEntry& entry, const 
 
   std::string lastStatement;
   TqnProgressThrottle scriptProgress(
-      kScriptProgressInterval, [&] { if (context.progressStep) context.progressStep(); },
+      kScriptProgressInterval,
+      [&] {
+        if (context.progressStep) context.progressStep();
+      },
       context.now ? context.now : TqnProgressThrottle::NowFunction([] { return std::chrono::steady_clock::now(); }));
   const TqnScriptStatementHandler onStatement = [&](const std::string& statement) {
     lastStatement = statement;
@@ -162,8 +164,7 @@ void RestoreLogicalDump(const TqnDumpRestoreContext& context, TqnBackupEntry ent
   try {
     members = ReadMembers(archivePath);
   } catch (const std::exception&) {
-    if (context.ui)
-      context.ui->ShowMessage(TqnMessageKind::Error, Win1251("Формат резервной копии не поддерживается"));
+    if (context.ui) context.ui->ShowMessage(TqnMessageKind::Error, Win1251("Формат резервной копии не поддерживается"));
     return;
   }
   if (context.ui) context.ui->SetBusy(true);

@@ -36,16 +36,16 @@ namespace qn {
 // The pieces of the run a restore works with.
 struct TqnDumpRestoreContext {
   explicit TqnDumpRestoreContext(TqnFbConnection& mainConnection) : connection(mainConnection) {}
-  TqnFbConnection& connection;                               // the main connection
-  IqnUserInterface* ui = nullptr;                            // error box and busy indicator; may be null
-  const Clock* clock = nullptr;                              // the load time of the register
-  std::string programFolder;                                 // its "data" folder takes moved entries
-  std::string localHostName;                                 // for the local-host rule
+  TqnFbConnection& connection;     // the main connection
+  IqnUserInterface* ui = nullptr;  // error box and busy indicator; may be null
+  const Clock* clock = nullptr;    // the load time of the register
+  std::string programFolder;       // its "data" folder takes moved entries
+  std::string localHostName;       // for the local-host rule
   TqnDumpRestoreHooks hooks;
   std::function<void(const TqnBackupEntry&)> prepareConnection;  // PrepareMainConnection
   std::function<void(const std::string& entryPath)> moveAside;   // MoveAsideCurrentFile
-  std::function<void()> progressStep;                        // advance the indicator, serve the window
-  std::function<void(const std::string& line)> paneLine;     // a record of the message pane
+  std::function<void()> progressStep;                            // advance the indicator, serve the window
+  std::function<void(const std::string& line)> paneLine;         // a record of the message pane
   // The loader's rate limiter; kept by the caller, since its time of the
   // last step outlives one restore.
   TqnProgressThrottle* loadProgress = nullptr;

@@ -64,7 +64,8 @@ void TqnRecordCountReader::Feed(const std::string& line) {
     }
   }
   long long count = 0;
-  if (!table_.empty() && (CountBefore(line, " records written", count) || CountBefore(line, " records restored", count)))
+  if (!table_.empty() &&
+      (CountBefore(line, " records written", count) || CountBefore(line, " records restored", count)))
     counts_[table_] = count;  // the last figure of a table is its total
 }
 

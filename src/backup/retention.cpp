@@ -25,8 +25,8 @@ std::string WeekKey(const std::string& stamp) {
 
 }  // namespace
 
-std::vector<std::string> RetentionReasons(const std::vector<TqnRetentionItem>& items,
-                                          const TqnRetentionPolicy& policy, const std::string& now) {
+std::vector<std::string> RetentionReasons(const std::vector<TqnRetentionItem>& items, const TqnRetentionPolicy& policy,
+                                          const std::string& now) {
   std::vector<std::string> reasons(items.size());
   const long long nowMinutes = StampMinutes(now);
   auto verified = [&](size_t i) { return items[i].verification == "verified"; };
@@ -74,9 +74,11 @@ std::vector<std::string> RetentionReasons(const std::vector<TqnRetentionItem>& i
       if (seen.insert(key(items[i].start)).second) Add(reasons[i], word);
     }
   };
-  generation(policy.keepDaily, [](const std::string& s) { return s.substr(0, 10); }, "daily");
+  generation(
+      policy.keepDaily, [](const std::string& s) { return s.substr(0, 10); }, "daily");
   generation(policy.keepWeekly, WeekKey, "weekly");
-  generation(policy.keepMonthly, [](const std::string& s) { return s.substr(0, 7); }, "monthly");
+  generation(
+      policy.keepMonthly, [](const std::string& s) { return s.substr(0, 7); }, "monthly");
   return reasons;
 }
 

@@ -14,25 +14,25 @@
 namespace qn {
 
 struct TqnRetentionPolicy {
-  int rest = 10;           // "rest": the newest scheduled or manual backups
-  int keepDaily = 0;       // "keep_daily"
-  int keepWeekly = 0;      // "keep_weekly"
-  int keepMonthly = 0;     // "keep_monthly"
-  int keepRequested = 3;   // "keep_requested": workstations' backups
+  int rest = 10;          // "rest": the newest scheduled or manual backups
+  int keepDaily = 0;      // "keep_daily"
+  int keepWeekly = 0;     // "keep_weekly"
+  int keepMonthly = 0;    // "keep_monthly"
+  int keepRequested = 3;  // "keep_requested": workstations' backups
 };
 
 // One backup that retention may weigh: a file the program made for the
 // entry, still there.
 struct TqnRetentionItem {
-  std::string start;       // "yyyy-mm-dd hh:nn:ss"
-  bool requested = false;  // asked for by a workstation
+  std::string start;         // "yyyy-mm-dd hh:nn:ss"
+  bool requested = false;    // asked for by a workstation
   std::string verification;  // "verified", "unverified" or "failed"
 };
 
 // The reasons each item is kept ("" for one that may go), in the items'
 // order; items are given oldest first. Reasons are words joined by ", ":
 // "newest", "day-old", "last", "daily", "weekly", "monthly", "requested".
-std::vector<std::string> RetentionReasons(const std::vector<TqnRetentionItem>& items,
-                                          const TqnRetentionPolicy& policy, const std::string& now);
+std::vector<std::string> RetentionReasons(const std::vector<TqnRetentionItem>& items, const TqnRetentionPolicy& policy,
+                                          const std::string& now);
 
 }  // namespace qn

@@ -18,14 +18,14 @@
 namespace qn {
 
 struct TqnSchedulerContext {
-  TqnNode* root = nullptr;                 // the settings root ("data" below it)
+  TqnNode* root = nullptr;                    // the settings root ("data" below it)
   std::set<std::string>* failures = nullptr;  // the failure list
   const Clock* clock = nullptr;
   // Backs up one entry (AutoBackupEntry); throws on failure.
   std::function<void(const TqnNode& entry)> backup;
   // Runs a change of the tree under the settings lock.
   std::function<void(const std::function<void()>& change)> change;
-  std::function<void()> save;              // SaveSettings
+  std::function<void()> save;  // SaveSettings
   // When each entry of the failure list failed (minutes, StampMinutes'
   // scale). An entry whose cool-down has passed leaves the failure list and
   // is due again by the normal rules: a failed backup must not stop an

@@ -1,6 +1,5 @@
 #include "backup/status_textfile.h"
 
-
 #include "app/application.h"
 #include "base/error.h"
 #include "base/text.h"
@@ -17,10 +16,14 @@ constexpr const char* kFirstLine = "# Database Manager (qndbmgr): the state of t
 std::string LabelValue(const std::string& cp1251) {
   std::string out;
   for (char c : Win1251ToUtf8(cp1251)) {
-    if (c == '\\') out += "\\\\";
-    else if (c == '"') out += "\\\"";
-    else if (c == '\n') out += "\\n";
-    else out += c;
+    if (c == '\\')
+      out += "\\\\";
+    else if (c == '"')
+      out += "\\\"";
+    else if (c == '\n')
+      out += "\\n";
+    else
+      out += c;
   }
   return out;
 }
@@ -35,9 +38,7 @@ void Family(std::string& text, const std::string& name, const std::string& help)
 
 }  // namespace
 
-std::string StatusTextfilePath(const TqnNode& root) {
-  return TrimBlanks(ReadText(root, keys::kStatusTextfile));
-}
+std::string StatusTextfilePath(const TqnNode& root) { return TrimBlanks(ReadText(root, keys::kStatusTextfile)); }
 
 std::string PrometheusText(const TqnStatusSnapshot& snapshot) {
   std::string text = kFirstLine;
@@ -51,7 +52,8 @@ std::string PrometheusText(const TqnStatusSnapshot& snapshot) {
     }
   };
   auto count = [](long long v) { return v < 0 ? std::string() : std::to_string(v); };
-  series("qndbmgr_backup_last_timestamp_seconds", "Unix time when the entry's latest backup ended, whatever its outcome.",
+  series("qndbmgr_backup_last_timestamp_seconds",
+         "Unix time when the entry's latest backup ended, whatever its outcome.",
          [&](const TqnStatusFigures& f) { return count(f.lastBackupTime); });
   series("qndbmgr_backup_last_verified_timestamp_seconds",
          "Unix time when the entry's latest backup proven by a restore ended.",
@@ -59,8 +61,7 @@ std::string PrometheusText(const TqnStatusSnapshot& snapshot) {
   series("qndbmgr_backup_size_bytes", "Size of the entry's newest verified backup.",
          [&](const TqnStatusFigures& f) { return count(f.sizeBytes); });
   series("qndbmgr_backup_restore_duration_seconds",
-         "How long the restore that proved the entry's newest verified backup took.",
-         [](const TqnStatusFigures& f) {
+         "How long the restore that proved the entry's newest verified backup took.", [](const TqnStatusFigures& f) {
            return f.restoreMs < 0 ? std::string() : Format("%lld.%03lld", f.restoreMs / 1000, f.restoreMs % 1000);
          });
   Family(text, "qndbmgr_backup_state", "The entry's health as --status tells it: 1 for the state it is in.");
@@ -70,8 +71,8 @@ std::string PrometheusText(const TqnStatusSnapshot& snapshot) {
               (f.line.health == h ? "1" : "0") + "\n";
   Family(text, "qndbmgr_backup_stale_threshold_seconds",
          "Age past which an entry's newest verified backup counts as stale.");
-  text += "qndbmgr_backup_stale_threshold_seconds " + std::to_string(static_cast<long long>(snapshot.staleHours) * 3600) +
-          "\n";
+  text += "qndbmgr_backup_stale_threshold_seconds " +
+          std::to_string(static_cast<long long>(snapshot.staleHours) * 3600) + "\n";
   return text;
 }
 

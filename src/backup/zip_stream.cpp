@@ -134,14 +134,11 @@ UclsZipMemberBuf::pos_type UclsZipMemberBuf::seekoff(off_type off, std::ios_base
                                                      std::ios_base::openmode) {
   if (off != 0) NotImplemented();
   switch (dir) {
-    case std::ios_base::beg:
-      return pos_type(0);
-    case std::ios_base::end:
-      return pos_type(static_cast<off_type>(size_));
+    case std::ios_base::beg: return pos_type(0);
+    case std::ios_base::end: return pos_type(static_cast<off_type>(size_));
     case std::ios_base::cur:
       return pos_type(static_cast<off_type>(position_ + static_cast<uint64_t>(gptr() - eback())));
-    default:
-      NotImplemented();
+    default: NotImplemented();
   }
 }
 

@@ -68,8 +68,8 @@ class TqnProgressLines {
     std::unique_lock<std::mutex> lock(mutex_);
     while (!wake_.wait_for(lock, kProgressEvery, [this] { return stop_; })) {
       const long seconds = std::chrono::duration_cast<std::chrono::seconds>(Clock::now() - start_).count();
-      std::string line = activity_ + (waiting_ ? Win1251(": ждёт окончания другой операции, ")
-                                               : Win1251(": выполняется, ")) +
+      std::string line = activity_ +
+                         (waiting_ ? Win1251(": ждёт окончания другой операции, ") : Win1251(": выполняется, ")) +
                          std::to_string(seconds) + Win1251(" с");
       const std::string latest = waiting_ ? std::string() : !serverLine_.empty() ? serverLine_ : tail_.Latest();
       if (!latest.empty()) line += Win1251(" — ") + latest;
@@ -248,8 +248,7 @@ int RunAdministratorCommand(const TqnCommand& command, const TqnOwnInstanceRunne
           break;
         continue;
       }
-      if (HandOver(TqnApplication::kChannelName, command, progress ? &*progress : nullptr, result) ==
-          TqnHandOver::Done)
+      if (HandOver(TqnApplication::kChannelName, command, progress ? &*progress : nullptr, result) == TqnHandOver::Done)
         break;
       if (auto own = runOwnInstance(command)) {
         result = *own;

@@ -47,8 +47,7 @@ bool DumpArchiveReadable(const std::string& file) {
 // service's sender is an administrator's command).
 class TqnProgressReporter {
  public:
-  TqnProgressReporter(TqnIpcServer* server, const std::string& programFolder)
-      : server_(server), tail_(programFolder) {
+  TqnProgressReporter(TqnIpcServer* server, const std::string& programFolder) : server_(server), tail_(programFolder) {
     if (server_) thread_ = std::thread([this] { Run(); });
   }
   ~TqnProgressReporter() {
@@ -111,7 +110,8 @@ void TqnCommandExecutor::HandleMessage(TqnIpcMessage& message) {
   }
   const TqnCommand command = CommandFromOptions(ReadCommandRequest(message).options);
   std::optional<TqnProgressReporter> reporter;
-  if (command.kind != TqnCommandKind::List && !IsReadingCommand(command.kind)) reporter.emplace(app_.ChannelServer(), app_.ProgramFolder());
+  if (command.kind != TqnCommandKind::List && !IsReadingCommand(command.kind))
+    reporter.emplace(app_.ChannelServer(), app_.ProgramFolder());
   const TqnCommandResult result = Execute(command);
   reporter.reset();
   // The whole answer is kept for the pieces that do not fit this record.
@@ -137,8 +137,8 @@ TqnCommandResult TqnCommandExecutor::Execute(const TqnCommand& command) {
       case TqnCommandKind::TestAlert: {
         // The service answers for its own register, as a local run would.
         const DateTime now = app_.GetClock().Now();
-        const TqnReadingAnswer answer = app_.Settings().Read(
-            [&](const TqnNode& root) { return AnswerReadingCommand(command, root, now); });
+        const TqnReadingAnswer answer =
+            app_.Settings().Read([&](const TqnNode& root) { return AnswerReadingCommand(command, root, now); });
         result = {true, EncodeReadingAnswer(answer)};
         break;
       }
@@ -162,10 +162,9 @@ std::string TqnCommandExecutor::ListText() {
       int number = 0;
       if (!ParseEntryName(e->Name(), number)) continue;
       const TqnNode* backup = e->FindNode("backup");
-      text += std::to_string(number) + "\t" + e->Name() + "\t" + e->FindNode("caption")->Content().AsString("") +
-              "\t" + e->FindNode("path")->Content().AsString("") + "\t" +
-              backup->FindNode("path")->Content().AsString("") + "\t" +
-              (backup->FindNode("auto")->Content().AsBoolean(false) ? "on" : "off") + "\n";
+      text += std::to_string(number) + "\t" + e->Name() + "\t" + e->FindNode("caption")->Content().AsString("") + "\t" +
+              e->FindNode("path")->Content().AsString("") + "\t" + backup->FindNode("path")->Content().AsString("") +
+              "\t" + (backup->FindNode("auto")->Content().AsBoolean(false) ? "on" : "off") + "\n";
     }
     return text;
   });
@@ -176,10 +175,9 @@ TqnCommandResult TqnCommandExecutor::Backup(const TqnCommand& command) {
   const int number = EntryNumber(command.key);
   const TqnBackupEntry entry =
       app_.Settings().Read([&](const TqnNode& root) { return ReadBackupEntry(*FindEntry(root, number)); });
-  const std::string file =
-      !command.file.empty() ? command.file
-                            : BackupFileName(entry.backupFolder, kManualBackupPrefix, app_.GetClock().Now(),
-                                             IsFb30Database(entry.path));
+  const std::string file = !command.file.empty() ? command.file
+                                                 : BackupFileName(entry.backupFolder, kManualBackupPrefix,
+                                                                  app_.GetClock().Now(), IsFb30Database(entry.path));
   app_.Log().LogMessage(Win1251("Архивация базы данных \"") + entry.path + Win1251("\", в файл \"") + file + "\"");
   const TqnBackupOutcome outcome = backup_.Keeper().Make(entry, file);
   std::string text = Win1251("Архивация базы данных ") + entry.name + Win1251(" завершена, файл \"") + file + "\"";
@@ -215,8 +213,7 @@ TqnCommandResult TqnCommandExecutor::Restore(const TqnCommand& command) {
   const TqnBackupEntry entry =
       app_.Settings().Read([&](const TqnNode& root) { return ReadBackupEntry(*FindEntry(root, number)); });
   const bool dump = ExtensionOf(command.file) == ".pbz";
-  if (dump && !DumpArchiveReadable(command.file))
-    return {false, Win1251("Формат резервной копии не поддерживается")};
+  if (dump && !DumpArchiveReadable(command.file)) return {false, Win1251("Формат резервной копии не поддерживается")};
   // The restore moves the current file aside before the server reads the
   // backup: a file that is not there must not cost the database its place.
   if (!dump && IsLocalHost(ParseDatabasePath(entry.path).host, app_.LocalHostName()) &&

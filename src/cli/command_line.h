@@ -34,12 +34,12 @@ enum class TqnStatusFormat { Text, Json, Nagios, ZabbixDiscovery };
 
 struct TqnCommand {
   TqnCommandKind kind = TqnCommandKind::None;
-  std::string key;          // backup and restore
-  std::string file;         // --to of a backup ("" for the default name), --from of a restore
-  bool fixCharset = false;  // restore: the 1.5-to-2.5 conversion mode
-  bool yes = false;         // restore: the question is answered Yes
+  std::string key;                                 // backup and restore
+  std::string file;                                // --to of a backup ("" for the default name), --from of a restore
+  bool fixCharset = false;                         // restore: the 1.5-to-2.5 conversion mode
+  bool yes = false;                                // restore: the question is answered Yes
   TqnStatusFormat format = TqnStatusFormat::Text;  // status
-  std::string error;        // why the arguments cannot be used ("" when they can)
+  std::string error;                               // why the arguments cannot be used ("" when they can)
 };
 
 // Reads the command among the program's arguments (without the program

@@ -67,8 +67,9 @@ TqnReadingAnswer Backups(const TqnNode& root, const std::string& key, const Date
             r.verification + "\t" + std::to_string(r.restoreMs) + "\t" + r.sha256 + "\t" + RetentionMark(entry, line) +
             "\t" + r.message + "\n";
   }
-  if (text.empty()) text = Win1251("В каталоге \"") + folder + kCatalogueFileName + Win1251("\" нет резервных копий ") +
-                           entry.name + "\n";
+  if (text.empty())
+    text =
+        Win1251("В каталоге \"") + folder + kCatalogueFileName + Win1251("\" нет резервных копий ") + entry.name + "\n";
   return {0, text, {}};
 }
 
@@ -138,16 +139,16 @@ namespace {
 std::string JsonNumber(long long v) { return v < 0 ? "null" : std::to_string(v); }
 
 std::string JsonStatus(const TqnStatusSnapshot& s, const std::vector<std::string>& notices) {
-  std::string text = "{\"status\":" + std::to_string(s.exitCode) + ",\"stale_hours\":" +
-                     std::to_string(s.staleHours) + ",\"notices\":[";
+  std::string text = "{\"status\":" + std::to_string(s.exitCode) + ",\"stale_hours\":" + std::to_string(s.staleHours) +
+                     ",\"notices\":[";
   for (size_t i = 0; i < notices.size(); ++i) text += (i ? "," : "") + JsonString(notices[i]);
   text += "],\"entries\":[";
   for (size_t i = 0; i < s.entries.size(); ++i) {
     const TqnStatusFigures& f = s.entries[i];
     const TqnStatusLine& l = f.line;
     text += std::string(i ? "," : "") + "{\"key\":" + JsonString(l.key) + ",\"caption\":" + JsonString(l.caption) +
-            ",\"last_verified\":" + (l.lastVerified.empty() ? "null" : JsonString(l.lastVerified)) +
-            ",\"state\":\"" + HealthWord(l.health) + "\",\"message\":" + JsonString(l.message) +
+            ",\"last_verified\":" + (l.lastVerified.empty() ? "null" : JsonString(l.lastVerified)) + ",\"state\":\"" +
+            HealthWord(l.health) + "\",\"message\":" + JsonString(l.message) +
             ",\"last_backup_time\":" + JsonNumber(f.lastBackupTime) +
             ",\"last_verified_time\":" + JsonNumber(f.lastVerifiedTime) +
             ",\"age_seconds\":" + JsonNumber(f.verifiedAgeSeconds) + ",\"size_bytes\":" + JsonNumber(f.sizeBytes) +
@@ -173,8 +174,8 @@ TqnStatusReport StatusReport(const TqnNode& root, const DateTime& now, TqnStatus
   for (const std::string& notice : StatusNotices(root)) report.text += notice + "\n";
   for (const TqnStatusFigures& f : snapshot.entries) {
     const TqnStatusLine& l = f.line;
-    report.text += l.key + "\t" + l.caption + "\t" + (l.lastVerified.empty() ? "-" : l.lastVerified) + "\t" +
-                   HealthWord(l.health);
+    report.text +=
+        l.key + "\t" + l.caption + "\t" + (l.lastVerified.empty() ? "-" : l.lastVerified) + "\t" + HealthWord(l.health);
     if (!l.message.empty()) report.text += "\t" + l.message;
     report.text += "\n";
   }

@@ -66,8 +66,8 @@ TqnCommandRequest ReadCommandRequest(const TqnIpcMessage& message) {
   return request;
 }
 
-void WriteCommandAnswer(TqnIpcMessage& message, const std::string& status, const std::string& text,
-                        uint32_t offset, uint32_t answerNumber) {
+void WriteCommandAnswer(TqnIpcMessage& message, const std::string& status, const std::string& text, uint32_t offset,
+                        uint32_t answerNumber) {
   message.SetStatus(status);
   PutNumber(message.reserved, answerNumber, 4);
   PutText(message, static_cast<uint32_t>(text.size()), offset < text.size() ? text.substr(offset) : std::string());

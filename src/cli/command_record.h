@@ -52,7 +52,7 @@ struct TqnCommandAnswer {
   std::string status;  // one of the three above, or whatever the channel left
   uint32_t answerNumber = 0;
   uint32_t totalLength = 0;
-  std::string text;    // the piece that came
+  std::string text;  // the piece that came
 };
 
 // Fills a fresh "command-line" record; throws "Слишком длинная команда"
@@ -62,8 +62,8 @@ void WriteCommandRequest(TqnIpcMessage& message, const std::vector<std::string>&
 void WritePageRequest(TqnIpcMessage& message, uint32_t answerNumber, uint32_t offset);
 TqnCommandRequest ReadCommandRequest(const TqnIpcMessage& message);
 // The answer's status and number, and as much of text from offset as fits.
-void WriteCommandAnswer(TqnIpcMessage& message, const std::string& status, const std::string& text,
-                        uint32_t offset, uint32_t answerNumber = 0);
+void WriteCommandAnswer(TqnIpcMessage& message, const std::string& status, const std::string& text, uint32_t offset,
+                        uint32_t answerNumber = 0);
 TqnCommandAnswer ReadCommandAnswer(const TqnIpcMessage& message);
 
 }  // namespace qn

@@ -95,8 +95,7 @@ bool TqnServiceView::Refresh() {
   return true;
 }
 
-TqnCommandResult TqnServiceView::Backup(const std::string& key, const std::string& file,
-                                        const TqnServerLines& onLine) {
+TqnCommandResult TqnServiceView::Backup(const std::string& key, const std::string& file, const TqnServerLines& onLine) {
   TqnCommand command;
   command.kind = TqnCommandKind::Backup;
   command.key = key;

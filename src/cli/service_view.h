@@ -17,7 +17,7 @@ namespace qn {
 // One entry of the service's register.
 struct TqnServiceRow {
   int number = 0;
-  std::string key;           // "db0000"
+  std::string key;  // "db0000"
   std::string caption;
   std::string path;
   std::string backupFolder;

@@ -20,8 +20,10 @@ const char* StateWord(int exitCode) {
 std::string PlainText(const std::string& cp1251) {
   std::string out = Win1251ToUtf8(cp1251);
   for (char& c : out)
-    if (c == '|') c = '/';
-    else if (c == '\r' || c == '\n') c = ' ';
+    if (c == '|')
+      c = '/';
+    else if (c == '\r' || c == '\n')
+      c = ' ';
   return out;
 }
 
@@ -59,9 +61,9 @@ std::string NagiosStatus(const TqnStatusSnapshot& s) {
   const long long warning = static_cast<long long>(s.staleHours) * 3600;
   for (const TqnStatusFigures& f : s.entries) {
     const std::string k = "'" + f.line.key;
-    perf += " " + k + "_age'=" +
-            (f.verifiedAgeSeconds < 0 ? std::string("U") : std::to_string(f.verifiedAgeSeconds) + "s") + ";" +
-            std::to_string(warning) + ";;0";
+    perf += " " + k +
+            "_age'=" + (f.verifiedAgeSeconds < 0 ? std::string("U") : std::to_string(f.verifiedAgeSeconds) + "s") +
+            ";" + std::to_string(warning) + ";;0";
     perf += " " + k + "_size'=" + (f.sizeBytes < 0 ? std::string("U") : std::to_string(f.sizeBytes) + "B") + ";;;0";
     perf += " " + k + "_restore'=" + (f.restoreMs < 0 ? std::string("U") : Seconds(f.restoreMs) + "s") + ";;;0";
   }

@@ -8,8 +8,8 @@ std::string ZabbixDiscovery(const TqnStatusSnapshot& snapshot) {
   std::string text = "[";
   for (size_t i = 0; i < snapshot.entries.size(); ++i) {
     const TqnStatusLine& l = snapshot.entries[i].line;
-    text += std::string(i ? "," : "") + "{\"{#ENTRY}\":" + JsonString(l.key) + ",\"{#CAPTION}\":" +
-            JsonString(l.caption) + "}";
+    text += std::string(i ? "," : "") + "{\"{#ENTRY}\":" + JsonString(l.key) +
+            ",\"{#CAPTION}\":" + JsonString(l.caption) + "}";
   }
   return text + "]\n";
 }

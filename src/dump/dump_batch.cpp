@@ -33,9 +33,8 @@ bool SameTextType(const TqnFbStatement& a, int i, const TqnFbStatement& b, int j
 
 std::string LoadTransactionParameters() { return DefaultTransactionParameters() + fb::isc_tpb_no_auto_undo; }
 
-TqnDumpBatch::TqnDumpBatch(TqnFbConnection& connection, TqnFbTransaction& transaction,
-                           const TqnLoadProgress& progress, std::string loadTime,
-                           const TqnDumpLoadOptions& options, std::vector<std::string>& context)
+TqnDumpBatch::TqnDumpBatch(TqnFbConnection& connection, TqnFbTransaction& transaction, const TqnLoadProgress& progress,
+                           std::string loadTime, const TqnDumpLoadOptions& options, std::vector<std::string>& context)
     : connection_(connection),
       transaction_(transaction),
       progress_(progress),
@@ -135,8 +134,8 @@ void TqnDumpBatch::BuildShape() {
     const TqnFbStatement& r = *registerObject_;  // prepared above
     int table = r.ParamIndex("aTable");
     if (!SameTextType(*insert_, 0, r, r.ParamIndex("aUID")) || !IsText(r.ParamSqlType(table))) return;
-    shape_.tableParamType = DeclaredParamType(r.ParamSqlType(table), 0, r.ParamSubType(table), r.ParamLength(table),
-                                              charsets_);
+    shape_.tableParamType =
+        DeclaredParamType(r.ParamSqlType(table), 0, r.ParamSubType(table), r.ParamLength(table), charsets_);
     if (shape_.tableParamType.empty()) return;
   }
   size_t otherBytes = 0;
@@ -154,17 +153,16 @@ void TqnDumpBatch::BuildShape() {
   }
   if (blobCount > 0) {
     long room = static_cast<long>(kBlockMessageBudget / kInlineBlobRows) - static_cast<long>(otherBytes);
-    shape_.inlineBlobLimit =
-        static_cast<int>(std::clamp<long>(room / blobCount - 8, kMinInlineBlob, kLongestText));
+    shape_.inlineBlobLimit = static_cast<int>(std::clamp<long>(room / blobCount - 8, kMinInlineBlob, kLongestText));
   }
   for (int p = 0; p < insert_->ParamCount(); ++p) {
     if (blobs_[p]) {
       // Text blobs take the text's bytes as they are, whatever the blob's
       // character set; other blobs take plain bytes.
       const char* charset = insert_->ParamSubType(p) == 1 ? "NONE" : "OCTETS";
-      shape_.params.push_back(BlockParam(fb::SQL_VARYING, shape_.inlineBlobLimit,
-                                         "VARCHAR(" + std::to_string(shape_.inlineBlobLimit) + ") CHARACTER SET " +
-                                             charset));
+      shape_.params.push_back(
+          BlockParam(fb::SQL_VARYING, shape_.inlineBlobLimit,
+                     "VARCHAR(" + std::to_string(shape_.inlineBlobLimit) + ") CHARACTER SET " + charset));
     } else {
       int type = insert_->ParamSqlType(p);
       shape_.params.push_back(BlockParam(type, insert_->ParamLength(p),
@@ -324,7 +322,7 @@ void TqnDumpBatch::Run(std::vector<TqnDumpRow>& rows) {
     int capacity = std::max(1, Capacity(replacing));
     // A loop block takes any number of rows; rows written out, a few sizes.
     int count = left >= static_cast<size_t>(capacity) ? capacity
-                : loop_[replacing ? 1 : 0].texts > 0 ? static_cast<int>(left)
+                : loop_[replacing ? 1 : 0].texts > 0  ? static_cast<int>(left)
                                                       : static_cast<int>(std::bit_floor(left));
     replacing = replacingIn(count);
     if (count == 1) {
@@ -374,8 +372,8 @@ TqnFbStatement* TqnDumpBatch::BlockStatement(int count, bool replacing) {
   return nullptr;
 }
 
-void TqnDumpBatch::SetLoopParams(TqnFbStatement& block, const std::vector<TqnDumpRow>& rows, size_t first,
-                                 int count, const TqnLoopLayout& loop) {
+void TqnDumpBatch::SetLoopParams(TqnFbStatement& block, const std::vector<TqnDumpRow>& rows, size_t first, int count,
+                                 const TqnLoopLayout& loop) {
   std::string text;
   for (int t = 0, done = 0; t < loop.texts; ++t) {
     const int take = std::clamp(count - done, 0, loop.rowsPerText);

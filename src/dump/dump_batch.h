@@ -130,9 +130,9 @@ class TqnDumpBatch {
   bool managed_ = false;
   bool shaped_ = false;
   TqnDumpBlockShape shape_;
-  std::vector<bool> unpacked_;  // per insert parameter: no longer packed in this section
-  TqnLoopLayout loop_[2];       // plain and replacing blocks; texts 0: rows written out
-  bool loopFailed_ = false;     // the server refused a loop block in this section
+  std::vector<bool> unpacked_;                     // per insert parameter: no longer packed in this section
+  TqnLoopLayout loop_[2];                          // plain and replacing blocks; texts 0: rows written out
+  bool loopFailed_ = false;                        // the server refused a loop block in this section
   int plainCapacity_ = 1, replacingCapacity_ = 0;  // 0: not yet known
   std::vector<TqnDumpRow> pending_;
   bool pendingReplacing_ = false;

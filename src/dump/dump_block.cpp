@@ -27,9 +27,7 @@ constexpr size_t kBlrPerStatement = 24;
 // server spends taking them apart again.
 constexpr size_t kMinPacked = 4;
 
-bool Packed(const TqnDumpBlockShape& shape, size_t p) {
-  return p < shape.rowSlot.size() && shape.rowSlot[p] < 0;
-}
+bool Packed(const TqnDumpBlockShape& shape, size_t p) { return p < shape.rowSlot.size() && shape.rowSlot[p] < 0; }
 
 const char* const kRegisterColumns =
     "\"tObject\"(\"UID\", \"fAge\", \"fCreated\", \"fChanged\", \"fTable\", \"fState\", \"fLazy\")";
@@ -85,8 +83,7 @@ std::string RowStatements(const TqnDumpBlockShape& shape, bool replacing, ValueA
 TqnCharsetMap ReadCharsets(TqnFbConnection& connection, TqnFbTransaction& transaction) {
   TqnCharsetMap charsets;
   TqnFbStatement query(connection, transaction);
-  query.Execute(
-      "select rdb$character_set_id, rdb$character_set_name, rdb$bytes_per_character from rdb$character_sets");
+  query.Execute("select rdb$character_set_id, rdb$character_set_name, rdb$bytes_per_character from rdb$character_sets");
   while (query.Fetch())
     charsets[query.AsInteger(0)] = TqnCharset{TrimControl(query.AsString(1)), std::max(1, query.AsInteger(2))};
   return charsets;
@@ -109,14 +106,15 @@ std::string DeclaredParamType(int type, int scale, int subtype, int length, cons
       auto charset = charsets.find(subtype & 0xFF);
       if (charset == charsets.end() || length <= 0) return {};
       int chars = length / charset->second.bytesPerChar;
-      return std::string(type == fb::SQL_TEXT ? "CHAR(" : "VARCHAR(") + std::to_string(chars) +
-             ") CHARACTER SET " + charset->second.name;
+      return std::string(type == fb::SQL_TEXT ? "CHAR(" : "VARCHAR(") + std::to_string(chars) + ") CHARACTER SET " +
+             charset->second.name;
     }
     case fb::SQL_SHORT: return numeric("SMALLINT", 4);
     case fb::SQL_LONG: return numeric("INTEGER", 9);
     case fb::SQL_INT64: return numeric("BIGINT", 18);
     case fb::SQL_FLOAT: return "FLOAT";
-    case fb::SQL_DOUBLE: case fb::SQL_D_FLOAT: return "DOUBLE PRECISION";
+    case fb::SQL_DOUBLE:
+    case fb::SQL_D_FLOAT: return "DOUBLE PRECISION";
     case fb::SQL_TYPE_DATE: return "DATE";
     case fb::SQL_TYPE_TIME: return "TIME";
     case fb::SQL_TIMESTAMP: return "TIMESTAMP";
@@ -130,9 +128,10 @@ TqnBlockParam BlockParam(int type, int length, std::string sqlType) {
     case fb::SQL_TEXT: param.bytes = static_cast<size_t>(length); break;
     case fb::SQL_VARYING: param.bytes = static_cast<size_t>(length) + 2, param.align = 2; break;
     case fb::SQL_SHORT: param.bytes = param.align = 2; break;
-    case fb::SQL_LONG: case fb::SQL_FLOAT: case fb::SQL_TYPE_DATE: case fb::SQL_TYPE_TIME:
-      param.bytes = param.align = 4;
-      break;
+    case fb::SQL_LONG:
+    case fb::SQL_FLOAT:
+    case fb::SQL_TYPE_DATE:
+    case fb::SQL_TYPE_TIME: param.bytes = param.align = 4; break;
     case fb::SQL_TIMESTAMP: param.bytes = 8, param.align = 4; break;
     default: param.bytes = param.align = 8; break;
   }
@@ -149,8 +148,7 @@ void LayOutRow(TqnDumpBlockShape& shape) {
   int slot = packing >= kMinPacked ? 1 : 0;
   for (size_t p = 0; p < shape.params.size(); ++p) {
     TqnPackedField& field = shape.packed[p];
-    if (packing >= kMinPacked && field.kind != TqnPackKind::None &&
-        shape.packedWidth + field.width <= kLongestText) {
+    if (packing >= kMinPacked && field.kind != TqnPackKind::None && shape.packedWidth + field.width <= kLongestText) {
       field.offset = shape.packedWidth;
       shape.packedWidth += field.width;
       shape.rowSlot[p] = -1;
@@ -187,8 +185,7 @@ std::string DumpBlockSql(const TqnDumpBlockShape& shape, int rows, bool replacin
   // The load time is read from its text once per block rather than per row.
   if (shape.managed) sql += "declare variable lt timestamp = '" + shape.loadTime + "';\n";
   sql += "begin\n";
-  for (int r = 0; r < rows; ++r)
-    sql += RowStatements(shape, replacing, [&](size_t p) { return ValueOf(shape, r, p); });
+  for (int r = 0; r < rows; ++r) sql += RowStatements(shape, replacing, [&](size_t p) { return ValueOf(shape, r, p); });
   return sql + "end";
 }
 
@@ -206,7 +203,8 @@ TqnLoopLayout DumpLoopLayout(const TqnDumpBlockShape& shape, bool replacing, int
   const long texts = std::min<long>((rows + perText - 1) / perText, kMaxContexts / contexts);
   rows = std::min(rows, texts * perText);
   // Room for the texts' own fields.
-  while (rows > 0 && static_cast<size_t>(rows * width + texts * static_cast<long>(kPerText)) + fixed > kBlockMessageBudget)
+  while (rows > 0 &&
+         static_cast<size_t>(rows * width + texts * static_cast<long>(kPerText)) + fixed > kBlockMessageBudget)
     --rows;
   if (texts <= 0 || rows <= 0) return layout;
   layout.texts = static_cast<int>(texts);
@@ -217,8 +215,8 @@ TqnLoopLayout DumpLoopLayout(const TqnDumpBlockShape& shape, bool replacing, int
 
 std::string DumpLoopSql(const TqnDumpBlockShape& shape, const TqnLoopLayout& layout, bool replacing) {
   const std::string width = std::to_string(shape.packedWidth);
-  const std::string text = "VARCHAR(" + std::to_string(layout.rowsPerText * shape.packedWidth) +
-                           ") CHARACTER SET " + shape.packedCharset;
+  const std::string text =
+      "VARCHAR(" + std::to_string(layout.rowsPerText * shape.packedWidth) + ") CHARACTER SET " + shape.packedCharset;
   std::string sql = "execute block (";
   if (shape.managed) sql += "tb " + shape.tableParamType + " = ?, ";
   for (int t = 0; t < layout.texts; ++t)

@@ -105,7 +105,7 @@ int DumpBlockCapacity(const TqnDumpBlockShape& shape, bool replacing, int maxRow
 // relation contexts allow written out one by one, and one statement serves
 // the whole section.
 struct TqnLoopLayout {
-  int texts = 0;         // 0: the rows do not all pack
+  int texts = 0;  // 0: the rows do not all pack
   int rowsPerText = 0;
   int Capacity() const { return texts * rowsPerText; }
 };

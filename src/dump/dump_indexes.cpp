@@ -76,8 +76,8 @@ void TqnDeferredIndexes::SetAside(TqnFbConnection& connection) {
       TqnFbStatement query(connection, transaction);
       query.Execute(kKeysQuery);
       while (query.Fetch())
-        keys_.push_back(Key{Field(query, 0), Field(query, 1), Field(query, 2), Field(query, 3), {},
-                            query.AsInteger(4) == 1});
+        keys_.push_back(
+            Key{Field(query, 0), Field(query, 1), Field(query, 2), Field(query, 3), {}, query.AsInteger(4) == 1});
     }
     for (Key& key : keys_) key.columns = segments[key.index];
     {

@@ -194,9 +194,7 @@ class TqnDumpLoader {
           header_ = std::make_shared<const std::vector<std::string>>(std::move(item.values));
           StartSection(*header_);
           break;
-        case TqnDumpItem::Kind::Row:
-          try {
-            Row(std::move(item.values));
+        case TqnDumpItem::Kind::Row: try { Row(std::move(item.values));
           } catch (...) {
             // The rows before this one are stored first, as one by one
             // they would have been: a failure among them is the one to

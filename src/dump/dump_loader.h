@@ -88,8 +88,9 @@ class TqnProgressThrottle {
  public:
   using TimePoint = std::chrono::steady_clock::time_point;
   using NowFunction = std::function<TimePoint()>;
-  TqnProgressThrottle(std::chrono::milliseconds interval, std::function<void()> step,
-                      NowFunction now = [] { return std::chrono::steady_clock::now(); })
+  TqnProgressThrottle(
+      std::chrono::milliseconds interval, std::function<void()> step,
+      NowFunction now = [] { return std::chrono::steady_clock::now(); })
       : interval_(interval), step_(std::move(step)), now_(std::move(now)) {}
   void operator()();
 

@@ -23,9 +23,24 @@ int IntegerWidth(int type) {
 
 bool ReadInteger(const TqnFbParamValue& value, int64_t& number) {
   switch (value.data.size()) {
-    case 2: { int16_t v; std::memcpy(&v, value.data.data(), 2); number = v; return value.type == fb::SQL_SHORT; }
-    case 4: { int32_t v; std::memcpy(&v, value.data.data(), 4); number = v; return value.type == fb::SQL_LONG; }
-    case 8: { int64_t v; std::memcpy(&v, value.data.data(), 8); number = v; return value.type == fb::SQL_INT64; }
+    case 2: {
+      int16_t v;
+      std::memcpy(&v, value.data.data(), 2);
+      number = v;
+      return value.type == fb::SQL_SHORT;
+    }
+    case 4: {
+      int32_t v;
+      std::memcpy(&v, value.data.data(), 4);
+      number = v;
+      return value.type == fb::SQL_LONG;
+    }
+    case 8: {
+      int64_t v;
+      std::memcpy(&v, value.data.data(), 8);
+      number = v;
+      return value.type == fb::SQL_INT64;
+    }
     default: return false;
   }
 }
@@ -34,8 +49,10 @@ bool ReadInteger(const TqnFbParamValue& value, int64_t& number) {
 // its text being one the server may not read back.
 bool FitsStorage(int type, int64_t number) {
   switch (type) {
-    case fb::SQL_SHORT: return number >= std::numeric_limits<int16_t>::min() && number <= std::numeric_limits<int16_t>::max();
-    case fb::SQL_LONG: return number >= std::numeric_limits<int32_t>::min() && number <= std::numeric_limits<int32_t>::max();
+    case fb::SQL_SHORT:
+      return number >= std::numeric_limits<int16_t>::min() && number <= std::numeric_limits<int16_t>::max();
+    case fb::SQL_LONG:
+      return number >= std::numeric_limits<int32_t>::min() && number <= std::numeric_limits<int32_t>::max();
     default: return number != std::numeric_limits<int64_t>::min();
   }
 }
@@ -117,8 +134,7 @@ bool AppendValue(const TqnPackedField& field, const TqnFbParamValue& value, std:
     case TqnPackKind::Timestamp: {
       fb::ISC_TIMESTAMP stamp{};
       // A date into a time stamp is its midnight, as the server converts it.
-      if (!Read(value, fb::SQL_TIMESTAMP, stamp) && !Read(value, fb::SQL_TYPE_DATE, stamp.timestamp_date))
-        return false;
+      if (!Read(value, fb::SQL_TIMESTAMP, stamp) && !Read(value, fb::SQL_TYPE_DATE, stamp.timestamp_date)) return false;
       if (!WritableDate(stamp.timestamp_date) || !WritableTime(stamp.timestamp_time)) return false;
       AppendDate(out, stamp.timestamp_date);
       out += ' ';

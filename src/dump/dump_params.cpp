@@ -30,22 +30,16 @@ void fbSetParamAsVarchar(TqnFbStatement& statement, int position, const std::str
       return;
     case fb::SQL_FLOAT:
     case fb::SQL_DOUBLE:
-    case fb::SQL_D_FLOAT:
-      statement.SetDouble(position, DumpDouble(text));
-      return;
+    case fb::SQL_D_FLOAT: statement.SetDouble(position, DumpDouble(text)); return;
     case fb::SQL_TEXT:
     case fb::SQL_VARYING:
-    case fb::SQL_BLOB:
-      statement.SetString(position, text);
-      return;
+    case fb::SQL_BLOB: statement.SetString(position, text); return;
     case fb::SQL_TYPE_DATE:
     case fb::SQL_TYPE_TIME:
     case fb::SQL_TIMESTAMP: {
       TqnDumpDateTime t = ClassifyDumpDate(text);
       switch (t.kind) {
-        case TqnDumpDateTime::Kind::Date:
-          statement.SetDate(position, t.year, t.month, t.day);
-          break;
+        case TqnDumpDateTime::Kind::Date: statement.SetDate(position, t.year, t.month, t.day); break;
         case TqnDumpDateTime::Kind::Timestamp:
           statement.SetTimestamp(position, t.year, t.month, t.day, t.hour, t.minute, t.second, t.msec * 10);
           break;
@@ -57,8 +51,7 @@ void fbSetParamAsVarchar(TqnFbStatement& statement, int position, const std::str
       }
       return;
     }
-    default:
-      throw Exception(Format("fbSetParamAsVarchar: data type \"%d\" unknown", type));
+    default: throw Exception(Format("fbSetParamAsVarchar: data type \"%d\" unknown", type));
   }
 }
 

@@ -145,7 +145,9 @@ bool ValidDate(int y, int m, int d) {
   return d <= days[m - 1] + (m == 2 && leap ? 1 : 0);
 }
 
-bool ValidTime(int h, int n, int s, int f) { return h >= 0 && h < 24 && n >= 0 && n < 60 && s >= 0 && s < 60 && f >= 0; }
+bool ValidTime(int h, int n, int s, int f) {
+  return h >= 0 && h < 24 && n >= 0 && n < 60 && s >= 0 && s < 60 && f >= 0;
+}
 
 }  // namespace
 
@@ -157,7 +159,8 @@ std::string DecodeDumpValue(std::string_view raw, char escape) {
       out += raw[i];
       continue;
     }
-    if (raw.size() - i - 1 < 2) throw Exception("invalid hexadecimal number \"" + std::string(raw.substr(i + 1)) + "\"");
+    if (raw.size() - i - 1 < 2)
+      throw Exception("invalid hexadecimal number \"" + std::string(raw.substr(i + 1)) + "\"");
     int high = HexDigit(raw[i + 1]);
     int low = HexDigit(raw[i + 2]);
     out += static_cast<char>(high * 16 + low);

@@ -10,9 +10,9 @@ namespace qn {
 
 // What the address rules need to know about this machine.
 struct TqnAddressContext {
-  std::string localHostName;  // this machine's network name, "(unknown)" when none
-  bool forceInet6 = false;    // the file "force-inet6" was in the program folder
-  bool fbIniPresent = false;  // the file "fb.ini" was in the program folder
+  std::string localHostName;                            // this machine's network name, "(unknown)" when none
+  bool forceInet6 = false;                              // the file "force-inet6" was in the program folder
+  bool fbIniPresent = false;                            // the file "fb.ini" was in the program folder
   std::string fbIniHost = std::string(kLocalHostName);  // its [default] host
   int fbIniPort = kFbDefaultPort;                       // its [default] port
 };

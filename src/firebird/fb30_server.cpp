@@ -22,8 +22,8 @@ std::string Fb30InstallerPath(const std::string& programFolder) {
   // In the program folder; else beside the executable, or where the
   // package keeps it, when the program folder is a user's or a service's.
   const std::string own = platform::JoinPath(programFolder, kFb30InstallerName);
-  for (const std::string& candidate : {own, platform::JoinPath(platform::ExecutableFolder(), kFb30InstallerName),
-                                       std::string(kFb30PackageInstaller)})
+  for (const std::string& candidate :
+       {own, platform::JoinPath(platform::ExecutableFolder(), kFb30InstallerName), std::string(kFb30PackageInstaller)})
     if (!candidate.empty() && platform::FileExists(candidate)) return candidate;
   return own;
 }
@@ -40,7 +40,8 @@ std::string Fb30InstallerMissingMessage() {
 
 std::string Fb30InstallerNeedsRightsMessage(const std::string& installer) {
   return Format(Win1251("Для установки сервера \"Firebird SQL 3.0\" нужны права администратора. "
-                        "Запустите программу установки от имени администратора: %s").c_str(),
+                        "Запустите программу установки от имени администратора: %s")
+                    .c_str(),
                 installer.c_str());
 }
 

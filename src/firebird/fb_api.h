@@ -184,10 +184,9 @@ using isc_dsql_allocate_statement_t = ISC_STATUS (*)(ISC_STATUS*, isc_db_handle*
 using isc_dsql_prepare_t = ISC_STATUS (*)(ISC_STATUS*, isc_tr_handle*, isc_stmt_handle*, unsigned short, const char*,
                                           unsigned short, XSQLDA*);
 using isc_dsql_describe_t = ISC_STATUS (*)(ISC_STATUS*, isc_stmt_handle*, unsigned short, XSQLDA*);
-using isc_dsql_execute_t = ISC_STATUS (*)(ISC_STATUS*, isc_tr_handle*, isc_stmt_handle*, unsigned short,
-                                          const XSQLDA*);
-using isc_dsql_execute2_t = ISC_STATUS (*)(ISC_STATUS*, isc_tr_handle*, isc_stmt_handle*, unsigned short,
-                                           const XSQLDA*, const XSQLDA*);
+using isc_dsql_execute_t = ISC_STATUS (*)(ISC_STATUS*, isc_tr_handle*, isc_stmt_handle*, unsigned short, const XSQLDA*);
+using isc_dsql_execute2_t = ISC_STATUS (*)(ISC_STATUS*, isc_tr_handle*, isc_stmt_handle*, unsigned short, const XSQLDA*,
+                                           const XSQLDA*);
 using isc_dsql_fetch_t = ISC_STATUS (*)(ISC_STATUS*, isc_stmt_handle*, unsigned short, const XSQLDA*);
 using isc_dsql_free_statement_t = ISC_STATUS (*)(ISC_STATUS*, isc_stmt_handle*, unsigned short);
 using isc_dsql_sql_info_t = ISC_STATUS (*)(ISC_STATUS*, isc_stmt_handle*, short, const char*, short, char*);
@@ -197,10 +196,9 @@ using isc_sqlcode_t = ISC_LONG (*)(const ISC_STATUS*);
 using isc_service_attach_t = ISC_STATUS (*)(ISC_STATUS*, unsigned short, const char*, isc_svc_handle*, unsigned short,
                                             const char*);
 using isc_service_detach_t = ISC_STATUS (*)(ISC_STATUS*, isc_svc_handle*);
-using isc_service_start_t = ISC_STATUS (*)(ISC_STATUS*, isc_svc_handle*, isc_resv_handle*, unsigned short,
-                                           const char*);
-using isc_service_query_t = ISC_STATUS (*)(ISC_STATUS*, isc_svc_handle*, isc_resv_handle*, unsigned short,
-                                           const char*, unsigned short, const char*, unsigned short, char*);
+using isc_service_start_t = ISC_STATUS (*)(ISC_STATUS*, isc_svc_handle*, isc_resv_handle*, unsigned short, const char*);
+using isc_service_query_t = ISC_STATUS (*)(ISC_STATUS*, isc_svc_handle*, isc_resv_handle*, unsigned short, const char*,
+                                           unsigned short, const char*, unsigned short, char*);
 using isc_get_client_version_t = void (*)(char*);
 using FB_SHUTDOWN_CALLBACK = int (*)(const int reason, const int mask, void* arg);
 using fb_shutdown_callback_t = ISC_STATUS (*)(ISC_STATUS*, FB_SHUTDOWN_CALLBACK, const int mask, void* arg);

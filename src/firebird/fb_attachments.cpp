@@ -9,7 +9,7 @@ namespace qn {
 namespace {
 
 // Status codes that mean the server was never asked about the file.
-constexpr long kNetworkError = 335544721L;    // isc_network_error
+constexpr long kNetworkError = 335544721L;     // isc_network_error
 constexpr long kNetConnectError = 335544722L;  // isc_net_connect_err
 
 bool ServerNotReached(const EqnFbError& e) {

@@ -26,7 +26,8 @@ template <typename T>
 void Bind(const platform::Library& library, const char* name, T& slot, bool required) {
   slot = reinterpret_cast<T>(library.Symbol(name));
   if (!slot && required)
-    throw Exception(Format("Cannot load the Firebird client library \"%s\": it lacks %s", library.Path().c_str(), name));
+    throw Exception(
+        Format("Cannot load the Firebird client library \"%s\": it lacks %s", library.Path().c_str(), name));
 }
 
 }  // namespace

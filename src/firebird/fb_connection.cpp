@@ -240,8 +240,8 @@ void TqnFbConnection::SetForcedWrites(bool on) {
   fb::isc_db_handle handle = 0;
   // The same name as the attachment's: a Cyrillic path travels as UTF-8.
   const std::string name = platform::KernelFileName(databaseName_);
-  api.isc_attach_database(status, static_cast<short>(name.size()), name.data(), &handle,
-                          static_cast<short>(dpb.size()), dpb.data());
+  api.isc_attach_database(status, static_cast<short>(name.size()), name.data(), &handle, static_cast<short>(dpb.size()),
+                          dpb.data());
   CheckStatus(api, status);
   api.isc_detach_database(status, &handle);
   CheckStatus(api, status);

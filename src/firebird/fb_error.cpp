@@ -6,9 +6,7 @@ namespace qn {
 
 bool StatusFailed(const fb::ISC_STATUS* status) { return status[0] == fb::isc_arg_gds && status[1] != 0; }
 
-long FirstErrorCode(const fb::ISC_STATUS* status) {
-  return StatusFailed(status) ? static_cast<long>(status[1]) : 0;
-}
+long FirstErrorCode(const fb::ISC_STATUS* status) { return StatusFailed(status) ? static_cast<long>(status[1]) : 0; }
 
 std::string StatusMessage(const fb::TqnFbApi& api, const fb::ISC_STATUS* status) {
   if (!StatusFailed(status)) return {};

@@ -81,9 +81,7 @@ bool ParseFbUrl(std::string_view text, TFbLocation& out) {
         else
           return false;
         break;
-      case kFile:
-        out.filePath += c;
-        break;
+      case kFile: out.filePath += c; break;
     }
   }
   if (state != kFile) return false;

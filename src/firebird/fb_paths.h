@@ -32,8 +32,8 @@ struct TFbLocation {
   std::string filePath;  // the database file as the server sees it
 };
 
-inline constexpr int32_t kFb30Port = 53030;      // the private Firebird 3.0 server
-inline constexpr int32_t kFbDefaultPort = 3050;  // the classic server
+inline constexpr int32_t kFb30Port = 53030;                              // the private Firebird 3.0 server
+inline constexpr int32_t kFbDefaultPort = 3050;                          // the classic server
 inline constexpr std::string_view kFb30Extensions[] = {".FD3", ".FD4"};  // compared upper-cased
 inline constexpr std::string_view kLocalHostName = "localhost";
 inline constexpr std::string_view kLoopbackAddress = "127.0.0.1";

@@ -13,9 +13,9 @@ namespace {
 enum class Kind { Sql, Commit, Rollback, ToolSetting };
 
 Kind Classify(const std::string& statement) {
-  static const std::set<std::string> kToolSettings = {"AUTODDL", "SQL",  "NAMES", "ECHO",  "BAIL", "LIST",
-                                                      "COUNT",   "HEADING", "WARNINGS", "STATS", "PLAN", "TIME",
-                                                      "WIDTH",   "BLOB", "BLOBDISPLAY", "PLANONLY"};
+  static const std::set<std::string> kToolSettings = {"AUTODDL", "SQL",     "NAMES",       "ECHO",    "BAIL", "LIST",
+                                                      "COUNT",   "HEADING", "WARNINGS",    "STATS",   "PLAN", "TIME",
+                                                      "WIDTH",   "BLOB",    "BLOBDISPLAY", "PLANONLY"};
   std::string words = LeadingWords(statement, 3);
   std::string first = words.substr(0, words.find(' '));
   std::string rest = first.size() < words.size() ? words.substr(first.size() + 1) : std::string();

@@ -65,7 +65,8 @@ std::string RestoreRequestBlock(const TqnFbRestoreRequest& request) {
 bool ParseServiceLine(const char* buffer, size_t size, std::string& line) {
   line.clear();
   if (size < 3 || buffer[0] != fb::isc_info_svc_line) return false;
-  size_t length = static_cast<unsigned char>(buffer[1]) | (static_cast<size_t>(static_cast<unsigned char>(buffer[2])) << 8);
+  size_t length =
+      static_cast<unsigned char>(buffer[1]) | (static_cast<size_t>(static_cast<unsigned char>(buffer[2])) << 8);
   line.assign(buffer + 3, std::min(length, size - 3));
   return true;
 }

@@ -22,9 +22,17 @@ size_t BufferSize(int type, int length) {
     case fb::SQL_VARYING: return static_cast<size_t>(length) + 2;
     case fb::SQL_TEXT: return static_cast<size_t>(length);
     case fb::SQL_SHORT: return 2;
-    case fb::SQL_LONG: case fb::SQL_FLOAT: case fb::SQL_TYPE_DATE: case fb::SQL_TYPE_TIME: return 4;
-    case fb::SQL_INT64: case fb::SQL_DOUBLE: case fb::SQL_D_FLOAT: case fb::SQL_TIMESTAMP:
-    case fb::SQL_BLOB: case fb::SQL_QUAD: case fb::SQL_ARRAY: return 8;
+    case fb::SQL_LONG:
+    case fb::SQL_FLOAT:
+    case fb::SQL_TYPE_DATE:
+    case fb::SQL_TYPE_TIME: return 4;
+    case fb::SQL_INT64:
+    case fb::SQL_DOUBLE:
+    case fb::SQL_D_FLOAT:
+    case fb::SQL_TIMESTAMP:
+    case fb::SQL_BLOB:
+    case fb::SQL_QUAD:
+    case fb::SQL_ARRAY: return 8;
     case fb::SQL_BOOLEAN: return 1;
     default: return length > 0 ? static_cast<size_t>(length) : 0;
   }
@@ -460,14 +468,18 @@ std::string TqnFbStatement::AsString(int index) {
   const Value& f = fields_[index];
   int scale = 0;
   switch (f.type) {
-    case fb::SQL_TEXT: case fb::SQL_VARYING: return TextOf(index);
-    case fb::SQL_SHORT: case fb::SQL_LONG: case fb::SQL_INT64: {
+    case fb::SQL_TEXT:
+    case fb::SQL_VARYING: return TextOf(index);
+    case fb::SQL_SHORT:
+    case fb::SQL_LONG:
+    case fb::SQL_INT64: {
       int64_t value = ScaledInt64(index, scale);
       return ScaledIntegerText(value, scale);
     }
     // "%g" would follow the process locale's decimal separator.
     case fb::SQL_FLOAT: return DoubleText(static_cast<double>(Read<float>(f.data)), 7);
-    case fb::SQL_DOUBLE: case fb::SQL_D_FLOAT: return DoubleText(Read<double>(f.data), 15);
+    case fb::SQL_DOUBLE:
+    case fb::SQL_D_FLOAT: return DoubleText(Read<double>(f.data), 15);
     case fb::SQL_TYPE_DATE: return FormatIscDate(Read<fb::ISC_DATE>(f.data));
     case fb::SQL_TYPE_TIME: return FormatIscTime(Read<fb::ISC_TIME>(f.data));
     case fb::SQL_TIMESTAMP: return FormatIscTimestamp(Read<fb::ISC_TIMESTAMP>(f.data));
@@ -481,15 +493,19 @@ int64_t TqnFbStatement::AsInt64(int index) const {
   if (IsNull(index)) return 0;
   const Value& f = fields_[index];
   switch (f.type) {
-    case fb::SQL_SHORT: case fb::SQL_LONG: case fb::SQL_INT64: {
+    case fb::SQL_SHORT:
+    case fb::SQL_LONG:
+    case fb::SQL_INT64: {
       int scale = 0;
       int64_t value = ScaledInt64(index, scale);
       return scale < 0 ? value / PowerOf10(-scale) : value * PowerOf10(scale);
     }
     case fb::SQL_FLOAT: return static_cast<int64_t>(Read<float>(f.data));
-    case fb::SQL_DOUBLE: case fb::SQL_D_FLOAT: return static_cast<int64_t>(Read<double>(f.data));
+    case fb::SQL_DOUBLE:
+    case fb::SQL_D_FLOAT: return static_cast<int64_t>(Read<double>(f.data));
     case fb::SQL_BOOLEAN: return f.data[0] ? 1 : 0;
-    case fb::SQL_TEXT: case fb::SQL_VARYING: {
+    case fb::SQL_TEXT:
+    case fb::SQL_VARYING: {
       std::string text = TextOf(index);
       int64_t value = 0;
       if (ParseInt64(text, value)) return value;
@@ -505,14 +521,18 @@ double TqnFbStatement::AsDouble(int index) const {
   if (IsNull(index)) return 0;
   const Value& f = fields_[index];
   switch (f.type) {
-    case fb::SQL_SHORT: case fb::SQL_LONG: case fb::SQL_INT64: {
+    case fb::SQL_SHORT:
+    case fb::SQL_LONG:
+    case fb::SQL_INT64: {
       int scale = 0;
       double value = static_cast<double>(ScaledInt64(index, scale));
       return scale < 0 ? value / static_cast<double>(PowerOf10(-scale)) : value * static_cast<double>(PowerOf10(scale));
     }
     case fb::SQL_FLOAT: return Read<float>(f.data);
-    case fb::SQL_DOUBLE: case fb::SQL_D_FLOAT: return Read<double>(f.data);
-    case fb::SQL_TEXT: case fb::SQL_VARYING: {
+    case fb::SQL_DOUBLE:
+    case fb::SQL_D_FLOAT: return Read<double>(f.data);
+    case fb::SQL_TEXT:
+    case fb::SQL_VARYING: {
       std::string text = TextOf(index);
       double value = 0;
       if (ParseDouble(text, value)) return value;

@@ -22,7 +22,8 @@ std::optional<std::string> FindValue(std::string_view text, std::string_view sec
     if (line.empty() || line[0] == ';') continue;
     if (line[0] == '[') {
       size_t close = line.find(']');
-      std::string name = TrimControl(std::string_view(line).substr(1, close == std::string::npos ? std::string::npos : close - 1));
+      std::string name =
+          TrimControl(std::string_view(line).substr(1, close == std::string::npos ? std::string::npos : close - 1));
       inSection = CompareTextNoCase(name, wantedSection) == 0;
       continue;
     }

@@ -75,8 +75,7 @@ QWidget* TfrmData::BuildBackupPage() {
   edtBackupPath_ = Named(new TqnButtonEdit, "edtBackupPath");
   edtBackupPath_->SetOnButtonClick([this] { edtBackupPathButtonClick(); });
 
-  static const char* const kDayNames[7] = {"chkDay0", "chkDay1", "chkDay2", "chkDay3",
-                                           "chkDay4", "chkDay5", "chkDay6"};
+  static const char* const kDayNames[7] = {"chkDay0", "chkDay1", "chkDay2", "chkDay3", "chkDay4", "chkDay5", "chkDay6"};
   auto* days = new QGridLayout;
   days->setContentsMargins(0, 0, 0, 0);
   for (int i = 0; i < 7; ++i) {

@@ -91,9 +91,8 @@ TfrmMainQNDBMGR::TfrmMainQNDBMGR(QWidget* parent) : QWidget(parent) {
 #if QT_CONFIG(sessionmanager)
   // The session is ending. The exit is posted, as the session manager is
   // still talking to us here.
-  connect(qApp, &QGuiApplication::commitDataRequest, this, [this](QSessionManager&) {
-    QTimer::singleShot(0, this, [this] { presenter_.SessionEnding(); });
-  });
+  connect(qApp, &QGuiApplication::commitDataRequest, this,
+          [this](QSessionManager&) { QTimer::singleShot(0, this, [this] { presenter_.SessionEnding(); }); });
 #endif
 
   resize(P::kClientWidth, P::kClientHeight);
@@ -158,8 +157,7 @@ void TfrmMainQNDBMGR::BuildDataPage(QWidget* page) {
                                                            {btnRestore_, TqnMainButton::Restore},
                                                            {btnCreate_, TqnMainButton::Create},
                                                            {btnRemove_, TqnMainButton::Remove}};
-  for (const auto& [b, which] : clicks)
-    connect(b, &QPushButton::clicked, this, [this, which = which] { Run(which); });
+  for (const auto& [b, which] : clicks) connect(b, &QPushButton::clicked, this, [this, which = which] { Run(which); });
 }
 
 void TfrmMainQNDBMGR::BuildTray() {
@@ -295,9 +293,8 @@ void TfrmMainQNDBMGR::lvwBaseSelectionChanged() {
 
 void TfrmMainQNDBMGR::UpdateButtons() {
   const std::pair<QPushButton*, TqnMainButton> buttons[] = {
-      {btnEdit_, TqnMainButton::Properties}, {btnBackup_, TqnMainButton::Backup},
-      {btnRestore_, TqnMainButton::Restore}, {btnCreate_, TqnMainButton::Create},
-      {btnRemove_, TqnMainButton::Remove},   {btnExit_, TqnMainButton::Exit}};
+      {btnEdit_, TqnMainButton::Properties}, {btnBackup_, TqnMainButton::Backup}, {btnRestore_, TqnMainButton::Restore},
+      {btnCreate_, TqnMainButton::Create},   {btnRemove_, TqnMainButton::Remove}, {btnExit_, TqnMainButton::Exit}};
   for (const auto& [b, which] : buttons) b->setEnabled(presenter_.ButtonEnabled(which));
 }
 

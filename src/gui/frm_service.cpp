@@ -88,8 +88,9 @@ void TfrmServiceView::Refresh() {
   progress_->setText(W("Запрос к службе qndbmgr…"));
   Await([&](const TqnServerLines&) { asked = view_.Refresh(); });
   progress_->clear();
-  QString notice = W("Базы данных на этом компьютере обслуживает служба qndbmgr: её реестр, архивация и "
-                     "разархивация через неё.");
+  QString notice =
+      W("Базы данных на этом компьютере обслуживает служба qndbmgr: её реестр, архивация и "
+        "разархивация через неё.");
   for (const std::string& line : view_.Notices()) notice += W("\n") + ToQString(line);
   if (!asked) notice += W("\nСлужба не ответила: ") + ToQString(view_.Error());
   notice_->setText(notice);

@@ -17,8 +17,7 @@ TqnNumEdit::TqnNumEdit(QWidget* parent) : QLineEdit(parent) {
 
 void TqnNumEdit::SetMaxDigits(int digits) {
   setMaxLength(digits);
-  setValidator(new QRegularExpressionValidator(
-      QRegularExpression(QStringLiteral("[0-9]{0,%1}").arg(digits)), this));
+  setValidator(new QRegularExpressionValidator(QRegularExpression(QStringLiteral("[0-9]{0,%1}").arg(digits)), this));
 }
 
 void TqnNumEdit::SetValue(int value) { setText(QString::number(value)); }

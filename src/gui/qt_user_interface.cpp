@@ -28,8 +28,7 @@ QMessageBox::Icon MessageIcon(TqnMessageKind kind) {
 
 QWidget* TqnQtUserInterface::DialogOwner() const { return mainWindow_.ActiveForm(); }
 
-int TqnQtUserInterface::Message(TqnMessageKind kind, const std::string& text,
-                                QMessageBox::StandardButtons buttons) {
+int TqnQtUserInterface::Message(TqnMessageKind kind, const std::string& text, QMessageBox::StandardButtons buttons) {
   // Texts of the core break lines with CR LF.
   QString body = ToQString(text).replace(QStringLiteral("\r\n"), QStringLiteral("\n"));
   QMessageBox box(MessageIcon(kind), ToQString(MessageCaption(kind)), body, buttons, DialogOwner());
@@ -37,8 +36,9 @@ int TqnQtUserInterface::Message(TqnMessageKind kind, const std::string& text,
   box.setTextFormat(Qt::PlainText);
   if (buttons & QMessageBox::Yes) box.setDefaultButton(QMessageBox::Yes);
   // The window is in Russian, its standard buttons too.
-  const std::pair<QMessageBox::StandardButton, TqnText> kButtonTexts[] = {
-      {QMessageBox::Yes, TqnText::AnswerYes}, {QMessageBox::No, TqnText::AnswerNo}, {QMessageBox::Ok, TqnText::AnswerOk}};
+  const std::pair<QMessageBox::StandardButton, TqnText> kButtonTexts[] = {{QMessageBox::Yes, TqnText::AnswerYes},
+                                                                          {QMessageBox::No, TqnText::AnswerNo},
+                                                                          {QMessageBox::Ok, TqnText::AnswerOk}};
   for (const auto& [which, label] : kButtonTexts)
     if (QAbstractButton* b = box.button(which)) b->setText(ToQString(UiText(label)));
   return box.exec();

@@ -23,7 +23,6 @@ constexpr DWORD kCheck = WS_VISIBLE | WS_TABSTOP | BS_AUTOCHECKBOX;
 constexpr DWORD kLabel = WS_VISIBLE | SS_LEFT | SS_NOPREFIX;
 constexpr DWORD kButton = WS_VISIBLE | WS_TABSTOP | BS_PUSHBUTTON;
 
-
 }  // namespace
 
 TfrmDataWin::TfrmDataWin(const TqnEntryForm& form, TqnEntryFormActions actions)
@@ -48,8 +47,7 @@ void TfrmDataWin::OnInit() {
   pages_[2] = BeginPage(tabs);
   BuildMorePage();
   EndPage();
-  Add(L"BUTTON", Text(TqnText::CheckCreate), WS_TABSTOP | BS_AUTOCHECKBOX, 10, 273, 300, 18,
-      winid::chkCreate);
+  Add(L"BUTTON", Text(TqnText::CheckCreate), WS_TABSTOP | BS_AUTOCHECKBOX, 10, 273, 300, 18, winid::chkCreate);
   Add(L"BUTTON", Text(TqnText::AnswerOk), WS_VISIBLE | WS_TABSTOP | BS_DEFPUSHBUTTON, 392, 270, 75, 23, IDOK);
   Add(L"BUTTON", Text(TqnText::AnswerCancel), kButton, 475, 270, 75, 23, IDCANCEL);
   // The pages lie above the tab control in the drawing order.
@@ -69,17 +67,13 @@ void TfrmDataWin::BuildConnectionPage() {
 }
 
 void TfrmDataWin::BuildBackupPage() {
-  Add(L"BUTTON", Text(TqnText::CheckAutoBackup), kCheck, 16, 30, 400, 18,
-                     winid::chkAutoBackup);
-  Add(L"STATIC", Text(TqnText::LabelBackupPath), kLabel, 16, 51, 400, 14,
-                     winid::label);
+  Add(L"BUTTON", Text(TqnText::CheckAutoBackup), kCheck, 16, 30, 400, 18, winid::chkAutoBackup);
+  Add(L"STATIC", Text(TqnText::LabelBackupPath), kLabel, 16, 51, 400, 14, winid::label);
   Add(L"EDIT", L"", kEdit, 16, 66, 502, 21, winid::edtBackupPath);
   Add(L"BUTTON", L"...", kButton, 518, 66, 24, 21, winid::btnBackupPath);
-  Add(L"STATIC", Text(TqnText::LabelDays), kLabel, 16, 90, 500,
-                     14, winid::label);
+  Add(L"STATIC", Text(TqnText::LabelDays), kLabel, 16, 90, 500, 14, winid::label);
   for (int i = 0; i < 7; ++i)
-    Add(L"BUTTON", Wide(DayText(i)), kCheck, 16 + (i % 4) * 130, 105 + (i / 4) * 17, 125,
-                       17, winid::chkDay0 + i);
+    Add(L"BUTTON", Wide(DayText(i)), kCheck, 16 + (i % 4) * 130, 105 + (i / 4) * 17, 125, 17, winid::chkDay0 + i);
   // The rows below are laid out by the widths of their texts.
   int x = 16;
   auto label = [&](TqnText text, int y) {
@@ -136,10 +130,8 @@ void TfrmDataWin::BuildMorePage() {
   Add(L"STATIC", Text(TqnText::LabelPassword), kLabel, 16, 64, 200, 14, winid::label);
   HWND pwd = Add(L"EDIT", L"", kEdit | ES_PASSWORD, 220, 61, 322, 21, winid::edtPwd);
   ::SendMessageW(pwd, EM_SETPASSWORDCHAR, L'*', 0);
-  Add(L"BUTTON", Text(TqnText::CheckSendPassword), kCheck, 16, 90, 500, 18,
-                     winid::chkSendPwd);
-  Add(L"BUTTON", Text(TqnText::ButtonDefaults), kButton, 16, 114, 220, 23,
-                     winid::btnFBDefault);
+  Add(L"BUTTON", Text(TqnText::CheckSendPassword), kCheck, 16, 90, 500, 18, winid::chkSendPwd);
+  Add(L"BUTTON", Text(TqnText::ButtonDefaults), kButton, 16, 114, 220, 23, winid::btnFBDefault);
   Add(L"STATIC", Text(TqnText::LabelIdentifier), kLabel, 16, 153, 200, 14, winid::label);
   Add(L"EDIT", L"", kEdit | ES_READONLY, 220, 150, 322, 21, winid::edtName);
 }

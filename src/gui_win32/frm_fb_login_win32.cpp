@@ -17,14 +17,12 @@ TfrmFBLoginWin::TfrmFBLoginWin(std::string user, std::string password)
       password_(std::move(password)) {}
 
 void TfrmFBLoginWin::OnInit() {
-  Add(L"STATIC", Text(TqnText::LoginPrompt), kLabel, 8, 8,
-      216, 40, winid::label);
+  Add(L"STATIC", Text(TqnText::LoginPrompt), kLabel, 8, 8, 216, 40, winid::label);
   Add(L"STATIC", Text(TqnText::LoginUser), kLabel, 8, 57, 54, 14, winid::label);
   LoginDefaults(user_, password_);
   HWND user = Add(L"EDIT", Wide(user_), kEdit, 64, 54, 160, 21, winid::edtUser);
   Add(L"STATIC", Text(TqnText::LoginPassword), kLabel, 8, 83, 54, 14, winid::label);
-  HWND pwd = Add(L"EDIT", Wide(password_), kEdit | ES_PASSWORD,
-                 64, 80, 160, 21, winid::edtPwd);
+  HWND pwd = Add(L"EDIT", Wide(password_), kEdit | ES_PASSWORD, 64, 80, 160, 21, winid::edtPwd);
   ::SendMessageW(pwd, EM_SETPASSWORDCHAR, L'*', 0);
   Add(L"BUTTON", Text(TqnText::AnswerOk), WS_VISIBLE | WS_TABSTOP | BS_DEFPUSHBUTTON, 68, 107, 75, 23, IDOK);
   Add(L"BUTTON", Text(TqnText::AnswerCancel), WS_VISIBLE | WS_TABSTOP | BS_PUSHBUTTON, 149, 107, 75, 23, IDCANCEL);

@@ -61,9 +61,8 @@ TfrmMainWin::TfrmMainWin() {
   const DWORD style = WS_OVERLAPPEDWINDOW | WS_CLIPCHILDREN;
   ::AdjustWindowRectEx(&r, style, FALSE, WS_EX_CONTROLPARENT);
   // Placed by the system on its first show.
-  hwnd_ = ::CreateWindowExW(WS_EX_CONTROLPARENT, kWindowClass, Wide(presenter_.Title()).c_str(), style,
-                            CW_USEDEFAULT, CW_USEDEFAULT, r.right - r.left, r.bottom - r.top, nullptr, nullptr,
-                            wc.hInstance, this);
+  hwnd_ = ::CreateWindowExW(WS_EX_CONTROLPARENT, kWindowClass, Wide(presenter_.Title()).c_str(), style, CW_USEDEFAULT,
+                            CW_USEDEFAULT, r.right - r.left, r.bottom - r.top, nullptr, nullptr, wc.hInstance, this);
   Build();
   UpdateButtons();
 }
@@ -83,13 +82,13 @@ TfrmMainWin::~TfrmMainWin() {
 }
 
 void TfrmMainWin::Build() {
-  HWND tabs = AddControl(hwnd_, WC_TABCONTROLW, L"", WS_VISIBLE | WS_CLIPSIBLINGS | WS_TABSTOP, 0, 0, 0, 0,
-                         winid::pgcMain);
+  HWND tabs =
+      AddControl(hwnd_, WC_TABCONTROLW, L"", WS_VISIBLE | WS_CLIPSIBLINGS | WS_TABSTOP, 0, 0, 0, 0, winid::pgcMain);
   AddTabs(tabs, {TqnText::PageDatabases, TqnText::PageMessages});
 
-  HWND list = AddControl(hwnd_, WC_LISTVIEWW, L"",
-                         WS_VISIBLE | WS_TABSTOP | LVS_REPORT | LVS_SINGLESEL | LVS_SHOWSELALWAYS, 0, 0, 0, 0,
-                         winid::lvwBase, WS_EX_CLIENTEDGE);
+  HWND list =
+      AddControl(hwnd_, WC_LISTVIEWW, L"", WS_VISIBLE | WS_TABSTOP | LVS_REPORT | LVS_SINGLESEL | LVS_SHOWSELALWAYS, 0,
+                 0, 0, 0, winid::lvwBase, WS_EX_CLIENTEDGE);
   ::SendMessageW(list, LVM_SETEXTENDEDLISTVIEWSTYLE, LVS_EX_FULLROWSELECT | LVS_EX_INFOTIP,
                  LVS_EX_FULLROWSELECT | LVS_EX_INFOTIP);
   // 32 x 32 small images: each row shows the application's icon.
@@ -113,9 +112,8 @@ void TfrmMainWin::Build() {
     if (visible && button != TqnMainButton::Exit) dataPage_.push_back(control);
   }
 
-  HWND pane = AddControl(hwnd_, L"EDIT", L"",
-                         WS_TABSTOP | WS_VSCROLL | ES_MULTILINE | ES_READONLY | ES_AUTOVSCROLL, 0, 0, 0, 0,
-                         winid::memLog, WS_EX_CLIENTEDGE);
+  HWND pane = AddControl(hwnd_, L"EDIT", L"", WS_TABSTOP | WS_VSCROLL | ES_MULTILINE | ES_READONLY | ES_AUTOVSCROLL, 0,
+                         0, 0, 0, winid::memLog, WS_EX_CLIENTEDGE);
   ::SendMessageW(pane, EM_SETLIMITTEXT, 0, 0);  // the pane's thousand lines exceed the default limit
   // The pages' controls lie above the tab control in the drawing order.
   ::SetWindowPos(tabs, HWND_BOTTOM, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE | SWP_NOACTIVATE);
@@ -143,8 +141,8 @@ void TfrmMainWin::Layout(int width, int height) {
     x += kButtonWidth + 4;
   }
   ::MoveWindow(Item(winid::memLog), page.left, page.top, page.right - page.left, page.bottom - page.top, TRUE);
-  ::MoveWindow(Item(winid::btnExit), width - 4 - kButtonWidth, height - kButtonHeight - 6, kButtonWidth,
-               kButtonHeight, TRUE);
+  ::MoveWindow(Item(winid::btnExit), width - 4 - kButtonWidth, height - kButtonHeight - 6, kButtonWidth, kButtonHeight,
+               TRUE);
   FitColumns();
 }
 
@@ -340,8 +338,8 @@ void TfrmMainWin::UpdateTray(DWORD operation) {
   if (operation != NIM_DELETE) {
     data.uFlags = NIF_MESSAGE | NIF_ICON | NIF_TIP;
     data.uCallbackMessage = kTrayMessage;
-    data.hIcon = presenter_.TrayAlarm() ? ::LoadIconW(nullptr, reinterpret_cast<LPCWSTR>(IDI_WARNING))
-                                        : ApplicationIcon(16);
+    data.hIcon =
+        presenter_.TrayAlarm() ? ::LoadIconW(nullptr, reinterpret_cast<LPCWSTR>(IDI_WARNING)) : ApplicationIcon(16);
     trayTipShown_ = Wide(presenter_.TrayTip());
     const size_t length = std::min(trayTipShown_.size(), std::size(data.szTip) - 1);
     std::copy(trayTipShown_.begin(), trayTipShown_.begin() + static_cast<long>(length), data.szTip);
@@ -507,9 +505,7 @@ LRESULT TfrmMainWin::OnMessage(UINT message, WPARAM wParam, LPARAM lParam) {
       }
       return 0;
     }
-    case kTrayMessage:
-      OnTray(static_cast<UINT>(lParam));
-      return 0;
+    case kTrayMessage: OnTray(static_cast<UINT>(lParam)); return 0;
     case kPaneMessage: {
       auto* update = reinterpret_cast<PaneUpdate*>(lParam);
       AppendPane(update->cleared, update->lines);
@@ -528,9 +524,7 @@ LRESULT TfrmMainWin::OnMessage(UINT message, WPARAM wParam, LPARAM lParam) {
       // The session may end; the exit follows without a question.
       ::PostMessageW(hwnd_, kSessionEnds, 0, 0);
       return TRUE;
-    case kSessionEnds:
-      presenter_.SessionEnding();
-      return 0;
+    case kSessionEnds: presenter_.SessionEnding(); return 0;
     case WM_ENDSESSION:
       // The session ends now: what the posted exit would do later is done
       // before this returns (settings and geometry saved, the exit logged).

@@ -37,9 +37,9 @@ void ApplyWindowFont(HWND window) {
 
 HWND AddControl(HWND parent, const wchar_t* windowClass, const std::wstring& text, DWORD style, int x, int y, int w,
                 int h, int id, DWORD exStyle) {
-  HWND control = ::CreateWindowExW(exStyle, windowClass, text.c_str(), WS_CHILD | style, x, y, w, h, parent,
-                                   reinterpret_cast<HMENU>(static_cast<INT_PTR>(id)),
-                                   ::GetModuleHandleW(nullptr), nullptr);
+  HWND control =
+      ::CreateWindowExW(exStyle, windowClass, text.c_str(), WS_CHILD | style, x, y, w, h, parent,
+                        reinterpret_cast<HMENU>(static_cast<INT_PTR>(id)), ::GetModuleHandleW(nullptr), nullptr);
   if (control) ::SendMessageW(control, WM_SETFONT, reinterpret_cast<WPARAM>(WindowFont()), FALSE);
   return control;
 }
@@ -192,8 +192,7 @@ void PutPlaces(HWND edit, const std::wstring& text, int caret) {
 
 LRESULT CALLBACK TimeFieldProc(HWND edit, UINT message, WPARAM wParam, LPARAM lParam, UINT_PTR, DWORD_PTR) {
   DWORD start = 0;
-  if (message == WM_CHAR || message == WM_KEYDOWN)
-    ::SendMessageW(edit, EM_GETSEL, reinterpret_cast<WPARAM>(&start), 0);
+  if (message == WM_CHAR || message == WM_KEYDOWN) ::SendMessageW(edit, EM_GETSEL, reinterpret_cast<WPARAM>(&start), 0);
   int pos = static_cast<int>(start);
   if (message == WM_CHAR) {
     const wchar_t c = static_cast<wchar_t>(wParam);
@@ -244,7 +243,6 @@ std::string TimeFieldText(HWND edit) {
   return Narrow(text);
 }
 
-
 void PumpMessages() {
   MSG msg;
   while (::PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) {
@@ -287,8 +285,7 @@ HWND TqnWinDialog::BeginPage(HWND tabs) {
   ::GetClientRect(tabs, &area);
   ::SendMessageW(tabs, TCM_ADJUSTRECT, FALSE, reinterpret_cast<LPARAM>(&area));
   ::MapWindowPoints(tabs, hwnd_, reinterpret_cast<POINT*>(&area), 2);
-  ::SetWindowPos(page, HWND_TOP, area.left, area.top, area.right - area.left, area.bottom - area.top,
-                 SWP_NOACTIVATE);
+  ::SetWindowPos(page, HWND_TOP, area.left, area.top, area.right - area.left, area.bottom - area.top, SWP_NOACTIVATE);
   ::EnableThemeDialogTexture(page, ETDT_ENABLETAB);
   pageOrigin_ = {area.left, area.top};
   page_ = page;
@@ -299,8 +296,7 @@ HWND TqnWinDialog::BeginPage(HWND tabs) {
 INT_PTR CALLBACK TqnWinDialog::PageProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) {
   // The page's controls speak to the dialog.
   if (message == WM_COMMAND || message == WM_NOTIFY) {
-    ::SetWindowLongPtrW(hwnd, DWLP_MSGRESULT,
-                        ::SendMessageW(::GetParent(hwnd), message, wParam, lParam));
+    ::SetWindowLongPtrW(hwnd, DWLP_MSGRESULT, ::SendMessageW(::GetParent(hwnd), message, wParam, lParam));
     return TRUE;
   }
   return FALSE;
@@ -317,8 +313,8 @@ bool TqnWinDialog::RunModal(HWND owner) {
   t.dialog.dwExtendedStyle = WS_EX_CONTROLPARENT;
   t.dialog.cx = 100;
   t.dialog.cy = 50;
-  const INT_PTR result = ::DialogBoxIndirectParamW(::GetModuleHandleW(nullptr), &t.dialog, owner, Proc,
-                                                   reinterpret_cast<LPARAM>(this));
+  const INT_PTR result =
+      ::DialogBoxIndirectParamW(::GetModuleHandleW(nullptr), &t.dialog, owner, Proc, reinterpret_cast<LPARAM>(this));
   hwnd_ = nullptr;
   return result == IDOK;
 }
@@ -351,11 +347,8 @@ INT_PTR CALLBACK TqnWinDialog::Proc(HWND hwnd, UINT message, WPARAM wParam, LPAR
       }
       return self->OnCommand(id, HIWORD(wParam)) ? TRUE : FALSE;
     }
-    case WM_NOTIFY:
-      return self->OnNotify(*reinterpret_cast<const NMHDR*>(lParam)) ? TRUE : FALSE;
-    default:
-      self->OnMessage(message, wParam, lParam);
-      return FALSE;
+    case WM_NOTIFY: return self->OnNotify(*reinterpret_cast<const NMHDR*>(lParam)) ? TRUE : FALSE;
+    default: self->OnMessage(message, wParam, lParam); return FALSE;
   }
 }
 

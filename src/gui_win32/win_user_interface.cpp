@@ -71,8 +71,7 @@ std::optional<std::string> TqnWinUserInterface::PickFile(const TqnFileDialog& d,
   ofn.lpstrTitle = title.empty() ? nullptr : title.c_str();
   ofn.lpstrDefExt = extension.empty() ? nullptr : extension.c_str();
   // As in the system's open dialog, a name may be typed that does not exist yet.
-  ofn.Flags = OFN_EXPLORER | OFN_HIDEREADONLY | OFN_NOCHANGEDIR | OFN_PATHMUSTEXIST |
-              (save ? OFN_OVERWRITEPROMPT : 0);
+  ofn.Flags = OFN_EXPLORER | OFN_HIDEREADONLY | OFN_NOCHANGEDIR | OFN_PATHMUSTEXIST | (save ? OFN_OVERWRITEPROMPT : 0);
   const BOOL chosen = save ? ::GetSaveFileNameW(&ofn) : ::GetOpenFileNameW(&ofn);
   if (!chosen) return std::nullopt;
   if (d.chosenFilter) *d.chosenFilter = ofn.nFilterIndex > 0 ? static_cast<int>(ofn.nFilterIndex) - 1 : 0;

@@ -80,8 +80,8 @@ void TqnConnectionThreads::Worker() {
   std::unique_lock<std::mutex> lock(mutex_);
   for (;;) {
     ++waiting_;
-    const bool got = wake_.wait_for(lock, std::chrono::milliseconds(idleMs_),
-                                    [this] { return stopping_ || !jobs_.empty(); });
+    const bool got =
+        wake_.wait_for(lock, std::chrono::milliseconds(idleMs_), [this] { return stopping_ || !jobs_.empty(); });
     --waiting_;
     if (!got || jobs_.empty()) break;  // idle too long, or shutting down with nothing queued
     std::function<void()> job = std::move(jobs_.front());

@@ -201,8 +201,8 @@ TqnCommandReply ConvertCommand(const TqnInfoContext& ctx, const std::vector<std:
 
 }  // namespace
 
-TqnCommandReply RunInfoCommand(const TqnInfoContext& ctx, const std::vector<std::string>& words,
-                               int32_t requestNumber, const std::string& peer) {
+TqnCommandReply RunInfoCommand(const TqnInfoContext& ctx, const std::vector<std::string>& words, int32_t requestNumber,
+                               const std::string& peer) {
   const std::string& command = words.at(0);
   const std::string r = HexUpper(static_cast<uint32_t>(requestNumber), 8);
   if (command == "get-active-servers") return ActiveServers(ctx, r);

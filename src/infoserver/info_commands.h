@@ -27,12 +27,12 @@ namespace qn {
 struct TqnCommandReply {
   bool answered = false;  // false: no reply at all
   std::string payload;
-  bool logged = true;     // whether the "Reply " debug line is written
+  bool logged = true;  // whether the "Reply " debug line is written
 };
 
 // Runs the command of words[0] (words must not be empty). Errors raised
 // while reading the register propagate; backup failures become error replies.
-TqnCommandReply RunInfoCommand(const TqnInfoContext& ctx, const std::vector<std::string>& words,
-                               int32_t requestNumber, const std::string& peer);
+TqnCommandReply RunInfoCommand(const TqnInfoContext& ctx, const std::vector<std::string>& words, int32_t requestNumber,
+                               const std::string& peer);
 
 }  // namespace qn

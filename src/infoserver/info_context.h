@@ -19,10 +19,10 @@ namespace qn {
 
 // A remote backup as the "perform-database-backup" command asks for it.
 struct TqnRemoteBackupRequest {
-  std::string entryKey;     // the entry's element name, as found in the register
-  std::string fileName;     // backup folder + "remote-" + time stamp + ".bk3"/".fbk"
-  std::string peer;         // the requester's IP address for UDP, "" for TCP
-  uint32_t requestNumber;   // for the progress packets sent to a UDP requester
+  std::string entryKey;    // the entry's element name, as found in the register
+  std::string fileName;    // backup folder + "remote-" + time stamp + ".bk3"/".fbk"
+  std::string peer;        // the requester's IP address for UDP, "" for TCP
+  uint32_t requestNumber;  // for the progress packets sent to a UDP requester
 };
 
 struct TqnInfoContext {
@@ -30,9 +30,9 @@ struct TqnInfoContext {
   int32_t instanceNumber = 0;  // the number field of every packet sent
   TqnAddressContext address;   // local host name and the address rules' flags
 
-  TqnLog* log = nullptr;            // null: no log lines
-  TqnMessagePane* pane = nullptr;   // null: no pane
-  const Clock* clock = nullptr;     // time of backup file names; null: the system clock
+  TqnLog* log = nullptr;           // null: no log lines
+  TqnMessagePane* pane = nullptr;  // null: no pane
+  const Clock* clock = nullptr;    // time of backup file names; null: the system clock
 
   // Runs fn with the settings root under the settings lock: readers share
   // it, the main thread takes it exclusively to change the tree. fn only

@@ -20,9 +20,9 @@ namespace qn {
 // Longest packet (and longest request line) the info server takes.
 constexpr size_t kInfoPacketLimit = 2048;
 // What HandleInfoPacket returns when there is nothing to send.
-extern const char kInvalidReply[];     // "invalid-reply"
+extern const char kInvalidReply[];  // "invalid-reply"
 // The payload DecodePacket gives for a packet whose check sum does not match.
-extern const char kCheckSumFail[];     // "check-sum-fail"
+extern const char kCheckSumFail[];  // "check-sum-fail"
 
 struct TqnDecodedPacket {
   int32_t number = 0;

@@ -25,9 +25,8 @@ int ConfiguredPort(const TqnInfoContext& ctx, const TqnSettingKey& key) {
 TqnPeerFilter ConfiguredPeers(const TqnInfoContext& ctx) {
   std::string list;
   if (ctx.readSettings)
-    ctx.readSettings([&](const TqnNode& root) {
-      list = root.FindNode(TqnPeerFilter::kSettingName)->Content().AsString("");
-    });
+    ctx.readSettings(
+        [&](const TqnNode& root) { list = root.FindNode(TqnPeerFilter::kSettingName)->Content().AsString(""); });
   std::vector<std::string> rejected;
   TqnPeerFilter filter = TqnPeerFilter::FromSetting(list, &rejected);
   for (const auto& item : rejected)

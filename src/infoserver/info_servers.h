@@ -19,10 +19,10 @@ namespace qn {
 constexpr uint16_t kInfoReplyPort = 7985;
 
 struct TqnInfoServersOptions {
-  std::string programFolder;        // where the flag files are looked for
-  std::string address;              // "" = all local IPv4 addresses
+  std::string programFolder;  // where the flag files are looked for
+  std::string address;        // "" = all local IPv4 addresses
   uint16_t replyPort = kInfoReplyPort;
-  TqnMainThreadRunner runner;       // hands UDP datagrams to the main thread
+  TqnMainThreadRunner runner;  // hands UDP datagrams to the main thread
 };
 
 struct TqnInfoServers {

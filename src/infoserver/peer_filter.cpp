@@ -111,8 +111,8 @@ bool PrefixMatches(const TqnIpBytes& a, const TqnIpBytes& network, int prefix) {
 }
 
 const char* const kLocalNetworks[] = {
-    "127.0.0.0/8", "10.0.0.0/8", "172.16.0.0/12", "192.168.0.0/16", "169.254.0.0/16",
-    "::1/128",     "fc00::/7",   "fe80::/10",
+    "127.0.0.0/8",    "10.0.0.0/8", "172.16.0.0/12", "192.168.0.0/16",
+    "169.254.0.0/16", "::1/128",    "fc00::/7",      "fe80::/10",
 };
 
 }  // namespace

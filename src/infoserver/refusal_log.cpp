@@ -8,7 +8,7 @@ TqnRefusalLog::Window& TqnRefusalLog::WindowOf(const std::string& peer, Clock::t
     // and have nothing to tell; past that, they share one window.
     for (auto it = peers_.begin(); it != peers_.end();)
       it = now - it->second.start >= std::chrono::milliseconds(kWindowMs) && it->second.folded == 0 ? peers_.erase(it)
-                                                                                                   : std::next(it);
+                                                                                                    : std::next(it);
     if (peers_.size() >= kMaxPeers) return peers_["(other peers)"];
   }
   return peers_.try_emplace(peer, Window{now, 0, 0}).first->second;

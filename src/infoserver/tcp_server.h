@@ -41,7 +41,7 @@ struct TqnTcpServerOptions {
   size_t maxConnections = 4096;
   size_t maxConnectionsPerPeer = 64;
   int backlog = 4096;
-  TqnPeerFilter peers;             // the local networks unless configured
+  TqnPeerFilter peers;  // the local networks unless configured
 };
 
 class TqnInfoTcpServer {

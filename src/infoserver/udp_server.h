@@ -24,10 +24,10 @@ namespace qn {
 using TqnMainThreadRunner = std::function<void(const std::function<void()>& work)>;
 
 struct TqnUdpServerOptions {
-  std::string address;       // "" = all local IPv4 addresses
-  uint16_t port = 7983;      // 0 = a port the system picks (tests)
+  std::string address;   // "" = all local IPv4 addresses
+  uint16_t port = 7983;  // 0 = a port the system picks (tests)
   uint16_t replyPort = 7985;
-  TqnPeerFilter peers;       // the local networks unless configured
+  TqnPeerFilter peers;  // the local networks unless configured
 };
 
 class TqnInfoUdpServer {

@@ -33,12 +33,14 @@ constexpr int64_t kServerCheckMs = 200;
 // a thread of its own, as a mutex is taken again by a thread that holds it
 // (a server of this very thread would otherwise count as gone).
 bool ServerGone(platform::NamedMutex& mutex) {
-  return std::async(std::launch::async, [&mutex] {
-           platform::WaitResult got = mutex.Wait(0);
-           if (got != platform::WaitResult::Signaled && got != platform::WaitResult::Abandoned) return false;
-           mutex.Release();
-           return true;
-         }).get();
+  return std::async(std::launch::async,
+                    [&mutex] {
+                      platform::WaitResult got = mutex.Wait(0);
+                      if (got != platform::WaitResult::Signaled && got != platform::WaitResult::Abandoned) return false;
+                      mutex.Release();
+                      return true;
+                    })
+      .get();
 }
 
 [[noreturn]] void ThrowMissing() { throw EqnOsError(platform::ErrorText(ENOENT), ENOENT); }
@@ -261,7 +263,8 @@ void SendIpcMessage(const std::string& channelName, int slot, TqnIpcMessage& mes
   // answering (it was shutting down) leaves its slot's mutex free.
   const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
   for (;;) {
-    const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
+    const auto left =
+        std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
     const uint32_t slice = static_cast<uint32_t>(std::clamp<int64_t>(left.count(), 1, kServerCheckMs));
     const bool signaled = reply->Wait(slice) == platform::WaitResult::Signaled;
     bool taken = false;

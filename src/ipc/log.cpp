@@ -43,8 +43,7 @@ class LogLock {
 
 // Opens the file in the log folder, or the file of the same name in the
 // temporary folder; fellBack tells which.
-std::unique_ptr<platform::AppendFile> OpenLogFile(const std::string& folder, const std::string& name,
-                                                  bool& fellBack) {
+std::unique_ptr<platform::AppendFile> OpenLogFile(const std::string& folder, const std::string& name, bool& fellBack) {
   fellBack = false;
   try {
     platform::ForceDirectories(folder);

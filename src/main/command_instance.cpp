@@ -82,8 +82,7 @@ std::optional<TqnCommandResult> RunInOwnInstance([[maybe_unused]] int argc, [[ma
 }  // namespace
 
 int RunCommand(int argc, char** argv, const TqnCommand& command) {
-  return RunAdministratorCommand(command,
-                                 [&](const TqnCommand& c) { return RunInOwnInstance(argc, argv, c); });
+  return RunAdministratorCommand(command, [&](const TqnCommand& c) { return RunInOwnInstance(argc, argv, c); });
 }
 
 }  // namespace qn

@@ -45,8 +45,9 @@ int TellServiceRuns(int argc, char** argv, bool quiet) {
     // A desktop shows the service's register in a window that backs up and
     // restores through it.
     if (!quiet && ShowServiceView(argc, argv)) return 0;
-    text = Win1251("Базы данных на этом компьютере обслуживает служба qndbmgr. Архивация и разархивация: "
-                   "qndbmgr --backup=КЛЮЧ, qndbmgr --restore=КЛЮЧ --from=ФАЙЛ");
+    text = Win1251(
+        "Базы данных на этом компьютере обслуживает служба qndbmgr. Архивация и разархивация: "
+        "qndbmgr --backup=КЛЮЧ, qndbmgr --restore=КЛЮЧ --from=ФАЙЛ");
     // Its register, asked the way the command line asks it.
     TqnCommand list;
     list.kind = TqnCommandKind::List;

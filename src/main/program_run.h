@@ -102,8 +102,7 @@ int RunHeadlessWith(const TqnRunNotices& notices, const TqnRunLoopFactory& makeL
 
 template <class Loop>
 int RunHeadlessProgram(const TqnRunNotices& notices) {
-  return RunHeadlessWith(notices,
-                         [](TqnApplication& core) { return std::make_unique<TqnRunLoopOf<Loop>>(core); });
+  return RunHeadlessWith(notices, [](TqnApplication& core) { return std::make_unique<TqnRunLoopOf<Loop>>(core); });
 }
 
 }  // namespace qn

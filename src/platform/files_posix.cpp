@@ -130,9 +130,12 @@ std::string UserDataFolder() {
   const char* xdg = ::getenv("XDG_DATA_HOME");
   const char* home = ::getenv("HOME");
   std::string base;
-  if (xdg && *xdg == '/') base = xdg;
-  else if (home && *home == '/') base = std::string(home) + "/.local/share";
-  else return "";
+  if (xdg && *xdg == '/')
+    base = xdg;
+  else if (home && *home == '/')
+    base = std::string(home) + "/.local/share";
+  else
+    return "";
   const std::string dir = WithoutTrailingSeparators(base) + "/qndbmgr";
   static std::once_flag made;
   std::call_once(made, [&] {
@@ -273,8 +276,10 @@ void WriteFileReplacing(const std::string& path, const std::string& bytes) {
   if (fd < 0) throw Exception("Cannot create file " + path);
   struct stat st;
   // Keep the permissions of the file being replaced.
-  if (::stat(target.c_str(), &st) == 0) ::fchmod(fd, st.st_mode & 07777);
-  else ::fchmod(fd, 0666 & ~CurrentUmask());
+  if (::stat(target.c_str(), &st) == 0)
+    ::fchmod(fd, st.st_mode & 07777);
+  else
+    ::fchmod(fd, 0666 & ~CurrentUmask());
   bool ok = WriteAll(fd, bytes.data(), bytes.size()) && ::fsync(fd) == 0;
   int err = errno;
   if (::close(fd) != 0 && ok) {
@@ -317,8 +322,10 @@ std::string ErrorText(int code) {
   const char* s = ::strerror_r(code, buf, sizeof buf);
   // Under a Russian desktop's locale the system words its errors in UTF-8.
   std::string text;
-  if (std::string_view(::nl_langinfo(CODESET)) == "UTF-8") Utf8ToWin1251(s, text);
-  else text = s;
+  if (std::string_view(::nl_langinfo(CODESET)) == "UTF-8")
+    Utf8ToWin1251(s, text);
+  else
+    text = s;
   return text;
 }
 

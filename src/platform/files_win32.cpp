@@ -17,7 +17,9 @@ std::string FromKernelFileName(const std::string& name) { return name; }
 
 namespace {
 
-[[noreturn]] void ThrowError(DWORD code) { throw EqnOsError(ErrorText(static_cast<int>(code)), static_cast<int>(code)); }
+[[noreturn]] void ThrowError(DWORD code) {
+  throw EqnOsError(ErrorText(static_cast<int>(code)), static_cast<int>(code));
+}
 [[noreturn]] void ThrowLastError() { ThrowError(::GetLastError()); }
 
 bool IsSeparator(char c) { return c == '\\' || c == '/'; }
@@ -125,8 +127,8 @@ void DeleteFile(const std::string& path) {
 }
 
 std::string ReadFile(const std::string& path) {
-  HANDLE h = ::CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                           nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+  HANDLE h = ::CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                           OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
   if (h == INVALID_HANDLE_VALUE) throw Exception("Cannot open file " + path);
   std::string data;
   char buf[65536];
@@ -177,8 +179,9 @@ void WriteFileReplacing(const std::string& path, const std::string& bytes) {
 std::unique_ptr<AppendFile> AppendFile::Open(const std::string& path, bool privateFile) {
   // A private file must not be reached through a link planted in its place.
   const DWORD flags = FILE_ATTRIBUTE_NORMAL | (privateFile ? FILE_FLAG_OPEN_REPARSE_POINT : 0);
-  HANDLE h = ::CreateFileA(path.c_str(), FILE_APPEND_DATA | GENERIC_READ,
-                           FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_ALWAYS, flags, nullptr);
+  HANDLE h =
+      ::CreateFileA(path.c_str(), FILE_APPEND_DATA | GENERIC_READ,
+                    FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_ALWAYS, flags, nullptr);
   if (h == INVALID_HANDLE_VALUE) return nullptr;
   if (privateFile) {
     BY_HANDLE_FILE_INFORMATION info{};
@@ -204,19 +207,18 @@ std::string ErrorText(int code) {
   // The system's own words, in the ANSI code page (Windows-1251 on a
   // Russian system), without the line break it ends them with.
   char* text = nullptr;
-  const DWORD n = ::FormatMessageA(
-      FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr,
-      static_cast<DWORD>(code), 0, reinterpret_cast<char*>(&text), 0, nullptr);
+  const DWORD n =
+      ::FormatMessageA(FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
+                       nullptr, static_cast<DWORD>(code), 0, reinterpret_cast<char*>(&text), 0, nullptr);
   std::string out = n && text ? std::string(text, n) : Format("System error %d", code);
   if (text) ::LocalFree(text);
-  while (!out.empty() && (out.back() == '\n' || out.back() == '\r' || out.back() == ' '))
-    out.pop_back();
+  while (!out.empty() && (out.back() == '\n' || out.back() == '\r' || out.back() == ' ')) out.pop_back();
   return out;
 }
 
 void ReadFileChunks(const std::string& path, const std::function<void(const char* data, size_t size)>& onChunk) {
-  HANDLE h = ::CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                           nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+  HANDLE h = ::CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                           OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
   if (h == INVALID_HANDLE_VALUE) throw Exception("Cannot open file " + path);
   std::vector<char> buf(1 << 20);
   try {

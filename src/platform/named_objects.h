@@ -34,8 +34,7 @@ class NamedMutex {
  public:
   // Creates the mutex, or opens it when the name exists already (then
   // *alreadyExisted is set and initialOwner is ignored, as on Windows).
-  static std::unique_ptr<NamedMutex> Create(const std::string& name, bool initialOwner,
-                                            bool* alreadyExisted = nullptr);
+  static std::unique_ptr<NamedMutex> Create(const std::string& name, bool initialOwner, bool* alreadyExisted = nullptr);
   // Opens an existing mutex; nullptr when the name does not exist.
   static std::unique_ptr<NamedMutex> Open(const std::string& name);
   ~NamedMutex();
@@ -79,8 +78,7 @@ class SharedMemory {
  public:
   // Creates the section of at least size bytes (zero-filled), or opens it
   // when it exists.
-  static std::unique_ptr<SharedMemory> Create(const std::string& name, size_t size,
-                                              bool* alreadyExisted = nullptr);
+  static std::unique_ptr<SharedMemory> Create(const std::string& name, size_t size, bool* alreadyExisted = nullptr);
   // nullptr when the name does not exist.
   static std::unique_ptr<SharedMemory> Open(const std::string& name);
   ~SharedMemory();

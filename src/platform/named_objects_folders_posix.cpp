@@ -98,8 +98,7 @@ std::string NamespaceFolder(bool global) {
   }
   const std::string shm = [] {
     struct stat st;
-    return ::stat("/dev/shm", &st) == 0 && S_ISDIR(st.st_mode) ? std::string("/dev/shm")
-                                                                : KernelFileName(TempFolder());
+    return ::stat("/dev/shm", &st) == 0 && S_ISDIR(st.st_mode) ? std::string("/dev/shm") : KernelFileName(TempFolder());
   }();
   return FirstUsable(shm, Format(".qn-objects-%u", ::geteuid()));
 }

@@ -62,8 +62,7 @@ using detail::NamespaceGuard;
 std::string EscapeName(const std::string& name) {
   std::string out;
   for (unsigned char c : name) {
-    if ((c >= '0' && c <= '9') || (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || c == '.' || c == '-' ||
-        c == '_')
+    if ((c >= '0' && c <= '9') || (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || c == '.' || c == '-' || c == '_')
       out += static_cast<char>(c);
     else
       out += Format("%%%02X", c);
@@ -185,9 +184,8 @@ std::shared_ptr<NamedObjectState> ExistenceOnly(int folderFd, const ObjectPath& 
 // Finds or makes this process's state of a name. Returns nullptr for
 // OpenExisting when the name does not exist. *existed tells whether the name
 // existed before the call.
-std::shared_ptr<NamedObjectState> Acquire(const char* kind, const std::string& name, OpenMode mode,
-                                          size_t size, bool* existed,
-                                          void (*init)(void* map, size_t size, const void* arg),
+std::shared_ptr<NamedObjectState> Acquire(const char* kind, const std::string& name, OpenMode mode, size_t size,
+                                          bool* existed, void (*init)(void* map, size_t size, const void* arg),
                                           const void* initArg) {
   ObjectPath path = PathOf(kind, name);
   std::lock_guard<std::mutex> reg(gRegistryMutex);
@@ -340,8 +338,7 @@ WaitResult NamedMutex::Wait(uint32_t timeoutMs) {
     while (s.owner != std::thread::id()) {
       if (forever) {
         s.localFree.wait(lock);
-      } else if (s.localFree.wait_until(lock, deadline) == std::cv_status::timeout &&
-                 s.owner != std::thread::id()) {
+      } else if (s.localFree.wait_until(lock, deadline) == std::cv_status::timeout && s.owner != std::thread::id()) {
         return WaitResult::Timeout;
       }
     }
@@ -453,8 +450,7 @@ WaitResult NamedEvent::Wait(uint32_t timeoutMs) {
       ts.tv_nsec = static_cast<long>(ns % 1000000000);
       tp = &ts;
     }
-    if (Futex(&page->signaled, FUTEX_WAIT, 0, tp) != 0 && errno != EAGAIN && errno != EINTR &&
-        errno != ETIMEDOUT)
+    if (Futex(&page->signaled, FUTEX_WAIT, 0, tp) != 0 && errno != EAGAIN && errno != EINTR && errno != ETIMEDOUT)
       return WaitResult::Failed;
   }
 }

@@ -82,8 +82,7 @@ class ObjectSecurity {
   static PSECURITY_DESCRIPTOR GlobalDescriptor() {
     static const PSECURITY_DESCRIPTOR descriptor = [] {
       PSECURITY_DESCRIPTOR sd = nullptr;
-      if (!::ConvertStringSecurityDescriptorToSecurityDescriptorW(kGlobalObjectSecurity, SDDL_REVISION_1, &sd,
-                                                                   nullptr))
+      if (!::ConvertStringSecurityDescriptorToSecurityDescriptorW(kGlobalObjectSecurity, SDDL_REVISION_1, &sd, nullptr))
         ThrowLastError();
       return sd;
     }();
@@ -200,9 +199,9 @@ SharedMemory::~SharedMemory() {
 std::unique_ptr<SharedMemory> SharedMemory::Create(const std::string& name, size_t size, bool* alreadyExisted) {
   const unsigned long long wanted = size == 0 ? 1 : size;
   ObjectSecurity security(name);
-  HANDLE h = ::CreateFileMappingA(INVALID_HANDLE_VALUE, security.get(), PAGE_READWRITE,
-                                  static_cast<DWORD>(wanted >> 32), static_cast<DWORD>(wanted & 0xFFFFFFFFu),
-                                  name.c_str());
+  HANDLE h =
+      ::CreateFileMappingA(INVALID_HANDLE_VALUE, security.get(), PAGE_READWRITE, static_cast<DWORD>(wanted >> 32),
+                           static_cast<DWORD>(wanted & 0xFFFFFFFFu), name.c_str());
   const bool existed = h && ::GetLastError() == ERROR_ALREADY_EXISTS;
   auto state = Adopt(h);
   void* view = ::MapViewOfFile(h, FILE_MAP_ALL_ACCESS, 0, 0, 0);

@@ -74,10 +74,8 @@ DWORD WINAPI OnControl(DWORD control, DWORD, void*, void* context) {
       // The orderly shutdown, asked once.
       if (Move(s, SERVICE_RUNNING, SERVICE_STOP_PENDING)) (*s.stop)();
       return NO_ERROR;
-    case SERVICE_CONTROL_INTERROGATE:
-      return NO_ERROR;
-    default:
-      return ERROR_CALL_NOT_IMPLEMENTED;
+    case SERVICE_CONTROL_INTERROGATE: return NO_ERROR;
+    default: return ERROR_CALL_NOT_IMPLEMENTED;
   }
 }
 

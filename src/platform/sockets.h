@@ -64,8 +64,7 @@ class TcpConnection {
   // carriage return right before it. At most maxLength bytes may stand before
   // the line feed (a carriage return counts). timeoutMs bounds the whole
   // read. Bytes after the line feed are kept for the next read.
-  LineResult ReadLine(std::string& line, size_t maxLength, uint32_t timeoutMs,
-                      const SocketCancel* cancel = nullptr);
+  LineResult ReadLine(std::string& line, size_t maxLength, uint32_t timeoutMs, const SocketCancel* cancel = nullptr);
   // Sends all bytes within the time limit; throws EqnOsError on failure,
   // Exception("send timed out") or Exception("send cancelled").
   void Write(const std::string& bytes, uint32_t timeoutMs, const SocketCancel* cancel = nullptr);

@@ -259,8 +259,8 @@ void UdpSocket::SendTo(const std::string& data, const std::string& address, uint
   const sockaddr_in sa = MakeAddress(address, port);
   const auto deadline = SteadyClock::now() + std::chrono::milliseconds(1000);
   for (;;) {
-    ssize_t n = ::sendto(Fd(handle_), data.data(), data.size(), MSG_NOSIGNAL,
-                         reinterpret_cast<const sockaddr*>(&sa), sizeof sa);
+    ssize_t n = ::sendto(Fd(handle_), data.data(), data.size(), MSG_NOSIGNAL, reinterpret_cast<const sockaddr*>(&sa),
+                         sizeof sa);
     if (n >= 0) return;
     if (errno == EINTR) continue;
     if (errno != EAGAIN && errno != EWOULDBLOCK) ThrowErrno(errno);

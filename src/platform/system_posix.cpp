@@ -120,8 +120,7 @@ std::vector<std::string> ShellEnvironment(const std::vector<std::pair<std::strin
   std::vector<std::string> variables;
   for (char** e = environ; *e; ++e) {
     bool replaced = false;
-    for (const auto& [name, value] : environment)
-      replaced = replaced || std::string(*e).rfind(name + "=", 0) == 0;
+    for (const auto& [name, value] : environment) replaced = replaced || std::string(*e).rfind(name + "=", 0) == 0;
     if (!replaced) variables.push_back(*e);
   }
   for (const auto& [name, value] : environment) variables.push_back(name + "=" + value);

@@ -35,8 +35,10 @@ std::string QuoteArgument(const std::string& arg) {
       ++backslashes;
       continue;
     }
-    if (c == '"') out.append(backslashes * 2 + 1, '\\');
-    else out.append(backslashes, '\\');
+    if (c == '"')
+      out.append(backslashes * 2 + 1, '\\');
+    else
+      out.append(backslashes, '\\');
     backslashes = 0;
     out += c;
   }
@@ -200,8 +202,10 @@ ShellCommandResult RunShellCommandBounded(const std::string& command,
     } else {
       continue;
     }
-    if (job) ::TerminateJobObject(job, 1);
-    else ::TerminateProcess(pi.hProcess, 1);
+    if (job)
+      ::TerminateJobObject(job, 1);
+    else
+      ::TerminateProcess(pi.hProcess, 1);
     ::WaitForSingleObject(pi.hProcess, INFINITE);
     break;
   }
@@ -256,8 +260,8 @@ bool RegistryKeyExists(const std::string& key) {
 
 void RegistryCreateKey(const std::string& key) {
   HKEY h = nullptr;
-  const LONG rc = ::RegCreateKeyExA(HKEY_LOCAL_MACHINE, SubKey(key).c_str(), 0, nullptr, 0, KEY_WRITE, nullptr, &h,
-                                    nullptr);
+  const LONG rc =
+      ::RegCreateKeyExA(HKEY_LOCAL_MACHINE, SubKey(key).c_str(), 0, nullptr, 0, KEY_WRITE, nullptr, &h, nullptr);
   if (rc != ERROR_SUCCESS) throw EqnOsError(ErrorText(rc), rc);
   ::RegCloseKey(h);
 }
@@ -275,8 +279,7 @@ bool GetFileVersion(const std::string& path, FileVersion& version) {
   if (!::GetFileVersionInfoA(path.c_str(), 0, size, block.data())) return false;
   VS_FIXEDFILEINFO* info = nullptr;
   UINT length = 0;
-  if (!::VerQueryValueA(block.data(), "\\", reinterpret_cast<void**>(&info), &length) || !info ||
-      length < sizeof *info)
+  if (!::VerQueryValueA(block.data(), "\\", reinterpret_cast<void**>(&info), &length) || !info || length < sizeof *info)
     return false;
   version.major = HIWORD(info->dwFileVersionMS);
   version.minor = LOWORD(info->dwFileVersionMS);

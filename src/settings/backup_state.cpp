@@ -1,6 +1,5 @@
 #include "settings/backup_state.h"
 
-
 #include <cstdlib>
 
 #include "base/text.h"
@@ -55,9 +54,7 @@ void WriteBackupState(TqnNode& entry, const TqnEntryBackupState& state) {
   result->Node("alert")->Content().SetString(state.alert);
 }
 
-int StaleHours(const TqnNode& root) {
-  return ReadPositiveInteger(root, keys::kStaleHours);
-}
+int StaleHours(const TqnNode& root) { return ReadPositiveInteger(root, keys::kStaleHours); }
 
 long long StampMinutes(const std::string& stamp) {
   int y, mo, d, h, mi;
@@ -120,7 +117,10 @@ namespace {
 // "1 день", "3 дня", "5 дней", "21 день".
 std::string DaysWord(long long days) {
   const long long tens = days % 100, ones = days % 10;
-  const char* word = (tens >= 11 && tens <= 14) ? "дней" : ones == 1 ? "день" : (ones >= 2 && ones <= 4) ? "дня" : "дней";
+  const char* word = (tens >= 11 && tens <= 14) ? "дней"
+                     : ones == 1                ? "день"
+                     : (ones >= 2 && ones <= 4) ? "дня"
+                                                : "дней";
   return std::to_string(days) + " " + Win1251(word);
 }
 

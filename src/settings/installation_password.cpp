@@ -9,8 +9,7 @@ namespace qn {
 bool IsPrivateServerPath(const std::string& path, const std::string& ownHostName) {
   try {
     // A drive path is answered without asking the system: it is no server's.
-    const TFbLocation location =
-        ParseDatabasePath(path, [](const std::string&) { return platform::DriveType::Fixed; });
+    const TFbLocation location = ParseDatabasePath(path, [](const std::string&) { return platform::DriveType::Fixed; });
     return location.protocol != fpLocal && location.port == kFb30Port && IsLocalHost(location.host, ownHostName);
   } catch (const EqnDNError&) {
     return false;

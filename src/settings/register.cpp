@@ -66,8 +66,10 @@ TqnNode* AddEntry(TqnNode& root, int number, const TqnNewEntry& values) {
   entry->Node("path")->Content().SetString(values.path);
   // User and password are set in stored form, as the program always did.
   entry->Node("user")->SetText(kDefaultUser);
-  if (values.password.empty()) entry->Node("pwd")->SetText(kDefaultPassword);
-  else entry->Node("pwd")->Content().SetString(values.password);
+  if (values.password.empty())
+    entry->Node("pwd")->SetText(kDefaultPassword);
+  else
+    entry->Node("pwd")->Content().SetString(values.password);
   entry->Node("caption")->Content().SetString(values.caption);
   TqnNode* backup = entry->Node("backup");
   backup->Node("auto")->Content().SetBoolean(false);

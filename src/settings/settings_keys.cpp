@@ -44,18 +44,18 @@ const char* TypeWord(TqnKeyType type) {
 const std::vector<const TqnSettingKey*>& EntryKeys() {
   using namespace keys;
   static const std::vector<const TqnSettingKey*> table = {
-      &kPath,     &kUser,       &kPassword, &kCaption,  &kHidePassword, &kUid,       &kAuto,      &kBackupPath,
-      &kWeekdays, &kTime,       &kNum,      &kInterval, &kVerify,       &kVerifyPath, &kPrune,    &kRest,
-      &kKeepDaily, &kKeepWeekly, &kKeepMonthly, &kKeepRequested};
+      &kPath,       &kUser,     &kPassword,  &kCaption,    &kHidePassword, &kUid,          &kAuto,
+      &kBackupPath, &kWeekdays, &kTime,      &kNum,        &kInterval,     &kVerify,       &kVerifyPath,
+      &kPrune,      &kRest,     &kKeepDaily, &kKeepWeekly, &kKeepMonthly,  &kKeepRequested};
   return table;
 }
 
 const std::vector<const TqnSettingKey*>& RootKeys() {
   using namespace keys;
   static const std::vector<const TqnSettingKey*> table = {
-      &kPin,      &kTcpPort,     &kUdpPort,      &kAllowPeers,   &kDataState,     &kSmtpHost,
-      &kSmtpPort, &kSmtpSecurity, &kSmtpUser,    &kSmtpPassword, &kSmtpFrom,      &kSmtpTo,
-      &kAlertCommand, &kAlertCommandTimeout, &kStaleHours, &kStatusTextfile};
+      &kPin,          &kTcpPort,       &kUdpPort,      &kAllowPeers, &kDataState, &kSmtpHost,     &kSmtpPort,
+      &kSmtpSecurity, &kSmtpUser,      &kSmtpPassword, &kSmtpFrom,   &kSmtpTo,    &kAlertCommand, &kAlertCommandTimeout,
+      &kStaleHours,   &kStatusTextfile};
   return table;
 }
 
@@ -100,10 +100,9 @@ void WriteOptionalBoolean(TqnNode& entry, const TqnSettingKey& key, bool value) 
 std::string KeysTable(const std::vector<const TqnSettingKey*>& keys) {
   std::string text = "| key | type | missing means | limits | meaning |\n|---|---|---|---|---|\n";
   for (const TqnSettingKey* key : keys) {
-    const std::string limits =
-        key->Limited() ? std::to_string(key->min) + "–" + std::to_string(key->max) +
-                             (key->step > 1 ? ", step " + std::to_string(key->step) : "")
-                       : "";
+    const std::string limits = key->Limited() ? std::to_string(key->min) + "–" + std::to_string(key->max) +
+                                                    (key->step > 1 ? ", step " + std::to_string(key->step) : "")
+                                              : "";
     text += std::string("| \"") + key->name + "\" | " + TypeWord(key->type) + " | \"" + key->missing + "\" | " +
             limits + " | " + key->meaning + " |\n";
   }

@@ -16,9 +16,9 @@ namespace qn {
 enum class TqnKeyType { Text, Integer, Boolean };
 
 struct TqnSettingKey {
-  const char* name;     // below the entry, "backup/rest"
+  const char* name;  // below the entry, "backup/rest"
   TqnKeyType type;
-  const char* missing;  // its meaning when missing or unreadable, as stored ("10", "1", "")
+  const char* missing;             // its meaning when missing or unreadable, as stored ("10", "1", "")
   int min = 0, max = 0, step = 0;  // an Integer's limits; all 0: none
   const char* meaning = "";        // for the documentation
 
@@ -38,69 +38,108 @@ inline constexpr TqnSettingKey kPath{"path", TqnKeyType::Text, "", 0, 0, 0, "con
 inline constexpr TqnSettingKey kUser{"user", TqnKeyType::Text, "", 0, 0, 0, "server user"};
 inline constexpr TqnSettingKey kPassword{"pwd", TqnKeyType::Text, "", 0, 0, 0, "server password"};
 inline constexpr TqnSettingKey kCaption{"caption", TqnKeyType::Text, "", 0, 0, 0, "caption in the list"};
-inline constexpr TqnSettingKey kHidePassword{"hidepwd", TqnKeyType::Boolean, "0", 0, 0, 0,
-                                             "workstations get \"invalid_password\" instead of the password"};
-inline constexpr TqnSettingKey kUid{"uid", TqnKeyType::Text, "", 0, 0, 0,
-                                    "the entry's identity, 32 hexadecimal digits, never reused"};
+inline constexpr TqnSettingKey kHidePassword{
+    "hidepwd", TqnKeyType::Boolean, "0", 0, 0, 0, "workstations get \"invalid_password\" instead of the password"};
+inline constexpr TqnSettingKey kUid{
+    "uid", TqnKeyType::Text, "", 0, 0, 0, "the entry's identity, 32 hexadecimal digits, never reused"};
 inline constexpr TqnSettingKey kAuto{"backup/auto", TqnKeyType::Boolean, "0", 0, 0, 0, "automatic backups on"};
-inline constexpr TqnSettingKey kBackupPath{"backup/path", TqnKeyType::Text, "", 0, 0, 0,
-                                           "backup folder, as the server sees it"};
-inline constexpr TqnSettingKey kWeekdays{"backup/weekdays", TqnKeyType::Text, "0000000", 0, 0, 0,
+inline constexpr TqnSettingKey kBackupPath{
+    "backup/path", TqnKeyType::Text, "", 0, 0, 0, "backup folder, as the server sees it"};
+inline constexpr TqnSettingKey kWeekdays{"backup/weekdays",
+                                         TqnKeyType::Text,
+                                         "0000000",
+                                         0,
+                                         0,
+                                         0,
                                          "one \"0\"/\"1\" a weekday, Monday first (the dialog shows a missing "
                                          "or malformed value as \"1111100\")"};
-inline constexpr TqnSettingKey kTime{"backup/time", TqnKeyType::Integer, "390", 0, 1439, 1,
-                                     "start time, minutes after midnight"};
+inline constexpr TqnSettingKey kTime{
+    "backup/time", TqnKeyType::Integer, "390", 0, 1439, 1, "start time, minutes after midnight"};
 inline constexpr TqnSettingKey kNum{"backup/num", TqnKeyType::Integer, "1", 1, 100, 1, "backups a day"};
-inline constexpr TqnSettingKey kInterval{"backup/interval", TqnKeyType::Integer, "60", 5, 1440, 5,
-                                         "minutes at least between the backups of a day"};
-inline constexpr TqnSettingKey kVerify{"backup/verify", TqnKeyType::Boolean, "1", 0, 0, 0,
-                                       "every backup proven by a restore into a scratch database"};
-inline constexpr TqnSettingKey kVerifyPath{"backup/verify_path", TqnKeyType::Text, "", 0, 0, 0,
-                                           "folder of the scratch database (\"\": beside the backup)"};
-inline constexpr TqnSettingKey kPrune{"backup/prune", TqnKeyType::Boolean, "0", 0, 0, 0,
-                                      "older backups thinned out by the keys below"};
-inline constexpr TqnSettingKey kRest{"backup/rest", TqnKeyType::Integer, "10", 1, 30000, 1,
-                                     "newest scheduled or manual backups kept"};
-inline constexpr TqnSettingKey kKeepDaily{"backup/keep_daily", TqnKeyType::Integer, "0", 0, 3650, 1,
+inline constexpr TqnSettingKey kInterval{
+    "backup/interval", TqnKeyType::Integer, "60", 5, 1440, 5, "minutes at least between the backups of a day"};
+inline constexpr TqnSettingKey kVerify{
+    "backup/verify", TqnKeyType::Boolean, "1", 0, 0, 0, "every backup proven by a restore into a scratch database"};
+inline constexpr TqnSettingKey kVerifyPath{
+    "backup/verify_path", TqnKeyType::Text, "", 0, 0, 0, "folder of the scratch database (\"\": beside the backup)"};
+inline constexpr TqnSettingKey kPrune{
+    "backup/prune", TqnKeyType::Boolean, "0", 0, 0, 0, "older backups thinned out by the keys below"};
+inline constexpr TqnSettingKey kRest{
+    "backup/rest", TqnKeyType::Integer, "10", 1, 30000, 1, "newest scheduled or manual backups kept"};
+inline constexpr TqnSettingKey kKeepDaily{"backup/keep_daily",
+                                          TqnKeyType::Integer,
+                                          "0",
+                                          0,
+                                          3650,
+                                          1,
                                           "newest verified backup of each of the last N days kept"};
-inline constexpr TqnSettingKey kKeepWeekly{"backup/keep_weekly", TqnKeyType::Integer, "0", 0, 3650, 1,
-                                           "... of each of the last N weeks"};
-inline constexpr TqnSettingKey kKeepMonthly{"backup/keep_monthly", TqnKeyType::Integer, "0", 0, 3650, 1,
-                                            "... of each of the last N months"};
-inline constexpr TqnSettingKey kKeepRequested{"backup/keep_requested", TqnKeyType::Integer, "3", 0, 3650, 1,
-                                              "newest backups asked for by workstations kept"};
+inline constexpr TqnSettingKey kKeepWeekly{
+    "backup/keep_weekly", TqnKeyType::Integer, "0", 0, 3650, 1, "... of each of the last N weeks"};
+inline constexpr TqnSettingKey kKeepMonthly{
+    "backup/keep_monthly", TqnKeyType::Integer, "0", 0, 3650, 1, "... of each of the last N months"};
+inline constexpr TqnSettingKey kKeepRequested{
+    "backup/keep_requested", TqnKeyType::Integer, "3", 0, 3650, 1, "newest backups asked for by workstations kept"};
 
 // Keys of the settings root, named below "settings".
-inline constexpr TqnSettingKey kPin{"PIN", TqnKeyType::Text, "JD_LW4", 0, 0, 0,
+inline constexpr TqnSettingKey kPin{"PIN",
+                                    TqnKeyType::Text,
+                                    "JD_LW4",
+                                    0,
+                                    0,
+                                    0,
                                     "packet key of the info protocol (written with the default when empty)"};
-inline constexpr TqnSettingKey kTcpPort{"tcp-port", TqnKeyType::Integer, "7983", 1025, 65535, 1,
+inline constexpr TqnSettingKey kTcpPort{"tcp-port",
+                                        TqnKeyType::Integer,
+                                        "7983",
+                                        1025,
+                                        65535,
+                                        1,
                                         "TCP port of the info server; a stored value outside the limits, or one that "
                                         "is no number, starts none"};
-inline constexpr TqnSettingKey kUdpPort{"udp-port", TqnKeyType::Integer, "7983", 1025, 65535, 1,
-                                        "UDP port of the discovery; likewise"};
-inline constexpr TqnSettingKey kAllowPeers{"allow-peers", TqnKeyType::Text, "", 0, 0, 0,
+inline constexpr TqnSettingKey kUdpPort{
+    "udp-port", TqnKeyType::Integer, "7983", 1025, 65535, 1, "UDP port of the discovery; likewise"};
+inline constexpr TqnSettingKey kAllowPeers{"allow-peers",
+                                           TqnKeyType::Text,
+                                           "",
+                                           0,
+                                           0,
+                                           0,
                                            "addresses and networks answered, besides this machine's own networks"};
-inline constexpr TqnSettingKey kDataState{"data_state", TqnKeyType::Text, "", 0, 0, 0,
-                                          "\"initialized\" once the first start has offered a database"};
-inline constexpr TqnSettingKey kSmtpHost{"alerts/smtp/host", TqnKeyType::Text, "", 0, 0, 0,
-                                         "mail server of the alerts (\"\": no mail)"};
-inline constexpr TqnSettingKey kSmtpPort{"alerts/smtp/port", TqnKeyType::Integer, "25", 1, 65535, 1,
-                                         "its port"};
-inline constexpr TqnSettingKey kSmtpSecurity{"alerts/smtp/security", TqnKeyType::Text, "none", 0, 0, 0,
+inline constexpr TqnSettingKey kDataState{
+    "data_state", TqnKeyType::Text, "", 0, 0, 0, "\"initialized\" once the first start has offered a database"};
+inline constexpr TqnSettingKey kSmtpHost{
+    "alerts/smtp/host", TqnKeyType::Text, "", 0, 0, 0, "mail server of the alerts (\"\": no mail)"};
+inline constexpr TqnSettingKey kSmtpPort{"alerts/smtp/port", TqnKeyType::Integer, "25", 1, 65535, 1, "its port"};
+inline constexpr TqnSettingKey kSmtpSecurity{"alerts/smtp/security",
+                                             TqnKeyType::Text,
+                                             "none",
+                                             0,
+                                             0,
+                                             0,
                                              "\"none\", \"starttls\" or \"ssl\"; any other sends nothing"};
 inline constexpr TqnSettingKey kSmtpUser{"alerts/smtp/user", TqnKeyType::Text, "", 0, 0, 0, "its login"};
 inline constexpr TqnSettingKey kSmtpPassword{"alerts/smtp/pwd", TqnKeyType::Text, "", 0, 0, 0, "its password"};
 inline constexpr TqnSettingKey kSmtpFrom{"alerts/smtp/from", TqnKeyType::Text, "", 0, 0, 0, "sender"};
-inline constexpr TqnSettingKey kSmtpTo{"alerts/smtp/to", TqnKeyType::Text, "", 0, 0, 0,
-                                       "recipients, separated by commas"};
-inline constexpr TqnSettingKey kAlertCommand{"alerts/command", TqnKeyType::Text, "", 0, 0, 0,
-                                             "command run through the shell for each alert"};
-inline constexpr TqnSettingKey kAlertCommandTimeout{"alerts/command_timeout", TqnKeyType::Integer, "60", 1, 86400, 1,
+inline constexpr TqnSettingKey kSmtpTo{
+    "alerts/smtp/to", TqnKeyType::Text, "", 0, 0, 0, "recipients, separated by commas"};
+inline constexpr TqnSettingKey kAlertCommand{
+    "alerts/command", TqnKeyType::Text, "", 0, 0, 0, "command run through the shell for each alert"};
+inline constexpr TqnSettingKey kAlertCommandTimeout{"alerts/command_timeout",
+                                                    TqnKeyType::Integer,
+                                                    "60",
+                                                    1,
+                                                    86400,
+                                                    1,
                                                     "seconds before a command still running is ended"};
-inline constexpr TqnSettingKey kStaleHours{"alerts/stale_hours", TqnKeyType::Integer, "36", 1, 87600, 1,
+inline constexpr TqnSettingKey kStaleHours{"alerts/stale_hours",
+                                           TqnKeyType::Integer,
+                                           "36",
+                                           1,
+                                           87600,
+                                           1,
                                            "hours without a verified backup before an entry is stale"};
-inline constexpr TqnSettingKey kStatusTextfile{"status/textfile", TqnKeyType::Text, "", 0, 0, 0,
-                                               "Prometheus textfile rewritten on every change of state"};
+inline constexpr TqnSettingKey kStatusTextfile{
+    "status/textfile", TqnKeyType::Text, "", 0, 0, 0, "Prometheus textfile rewritten on every change of state"};
 }  // namespace keys
 
 // The tables, in the order the documentation lists them: the keys of a

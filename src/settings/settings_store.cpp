@@ -22,9 +22,9 @@ std::string TqnSettingsStore::FileName() const { return platform::JoinPath(progr
 void TqnSettingsStore::Load(const XmlLogCallback& log) {
   std::unique_ptr<TqnNode> loaded;
   if (platform::FileExists(FileName())) {
-    loaded = XmlLoadFileSafe(FileName(), kBackupName, kRootName,
-                             Win1251("Ошибка чтения файла настроек, программа запущена с настройками по умолчанию"),
-                             log);
+    loaded =
+        XmlLoadFileSafe(FileName(), kBackupName, kRootName,
+                        Win1251("Ошибка чтения файла настроек, программа запущена с настройками по умолчанию"), log);
     // The register holds passwords in clear: a file that an older program or
     // a hand left readable by others is narrowed now, with the copy the load
     // refreshed.

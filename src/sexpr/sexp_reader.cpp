@@ -64,9 +64,9 @@ class Tokenizer {
 }  // namespace
 
 std::string DecodeAtom(std::string_view atom) {
-  static constexpr std::pair<char, std::string_view> kEscapes[] = {
-      {'B', "\\"}, {'F', "/"}, {'C', ","}, {'L', ":"},    {'D', "."},
-      {'K', ";"},  {'S', " "}, {'N', "\r\n"}, {'O', "("}, {'P', ")"}};
+  static constexpr std::pair<char, std::string_view> kEscapes[] = {{'B', "\\"}, {'F', "/"}, {'C', ","}, {'L', ":"},
+                                                                   {'D', "."},  {'K', ";"}, {'S', " "}, {'N', "\r\n"},
+                                                                   {'O', "("},  {'P', ")"}};
   std::string text(atom);
   for (const auto& [letter, replacement] : kEscapes) ReplaceEscape(text, letter, replacement);
   return text;
@@ -78,8 +78,7 @@ PqnStringTree ParseSExp(std::string_view text) {
   std::string_view atom;
   Token token = tokens.Next(atom);
   if (token == Token::None) throw Exception("token required");
-  if (token != Token::Open)
-    throw Exception("Require token \"(\", but found \"" + std::string(atom) + "\"");
+  if (token != Token::Open) throw Exception("Require token \"(\", but found \"" + std::string(atom) + "\"");
 
   TqnStringTree* current = root.get();
   std::vector<TqnStringTree*> open;  // the lists enclosing current
@@ -95,11 +94,8 @@ PqnStringTree ParseSExp(std::string_view text) {
         current = open.back();
         open.pop_back();
         break;
-      case Token::Atom:
-        current->AddString(DecodeAtom(atom));
-        break;
-      case Token::None:
-        break;
+      case Token::Atom: current->AddString(DecodeAtom(atom)); break;
+      case Token::None: break;
     }
   }
   if (!open.empty()) throw Exception("invalid brace sequence");

@@ -12,7 +12,8 @@ void RunOnMainThread(const std::function<void()>& work) {
     work();
     return;
   }
-  QMetaObject::invokeMethod(app, [&work] { work(); }, Qt::BlockingQueuedConnection);
+  QMetaObject::invokeMethod(
+      app, [&work] { work(); }, Qt::BlockingQueuedConnection);
 }
 
 void ProcessMainThreadEvents() { QCoreApplication::processEvents(); }

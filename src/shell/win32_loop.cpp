@@ -193,11 +193,13 @@ TqnWin32RunLoop::~TqnWin32RunLoop() {
 }
 
 void TqnWin32RunLoop::StartTimers() {
-  if (!starterTimer_) starterTimer_ = ::SetTimer(Window(), kStarterTimerId, TqnApplication::kStarterIntervalMs, nullptr);
+  if (!starterTimer_)
+    starterTimer_ = ::SetTimer(Window(), kStarterTimerId, TqnApplication::kStarterIntervalMs, nullptr);
 }
 
 void TqnWin32RunLoop::SetBackupTimer(bool enabled) {
-  if (enabled && !backupTimer_) backupTimer_ = ::SetTimer(Window(), kBackupTimerId, TqnApplication::kBackupIntervalMs, nullptr);
+  if (enabled && !backupTimer_)
+    backupTimer_ = ::SetTimer(Window(), kBackupTimerId, TqnApplication::kBackupIntervalMs, nullptr);
   if (!enabled && backupTimer_) {
     ::KillTimer(Window(), backupTimer_);
     backupTimer_ = 0;

@@ -149,9 +149,7 @@ TqnNode* TqnNode::FindNode(const std::string& name) const {
   return node ? node : Empty();
 }
 
-TqnNode* TqnNode::AddNode(const std::string& name) {
-  return Add(std::make_unique<TqnNode>(name));
-}
+TqnNode* TqnNode::AddNode(const std::string& name) { return Add(std::make_unique<TqnNode>(name)); }
 
 TqnNode* TqnNode::Nodes(int index) const {
   auto* node = dynamic_cast<TqnNode*>(Items(index));
@@ -178,8 +176,7 @@ void TqnNode::Clear() {
 
 void TqnNode::CheckAccepts(const TqnItem& item) const {
   auto* node = dynamic_cast<const TqnNode*>(&item);
-  if (!node || !node->Exists())
-    throw Exception("only nodes belong among the children of a node");
+  if (!node || !node->Exists()) throw Exception("only nodes belong among the children of a node");
 }
 
 void TqnEmptyNode::CheckAccepts(const TqnItem&) const { throw Exception(kXmlNotExistsNode); }

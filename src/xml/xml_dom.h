@@ -92,8 +92,8 @@ class TqnContainer : public TqnItem {
   void FreeItems();
 
   bool clearing_ = false;
-  std::vector<TqnItem*> items_;                             // document order, owned
-  std::vector<std::pair<std::string, TqnItem*>> index_;     // sorted by name, newest first among equals
+  std::vector<TqnItem*> items_;                          // document order, owned
+  std::vector<std::pair<std::string, TqnItem*>> index_;  // sorted by name, newest first among equals
 };
 
 // One attribute: a name and a value.
@@ -142,7 +142,7 @@ class TqnContent {
   std::string AsString(const std::string& defaultValue) const;
   // Writes "1" or "0"; the setters throw on the empty node.
   void SetBoolean(bool value);
-  void SetInteger(int32_t value);  // decimal, '-' when negative
+  void SetInteger(int32_t value);            // decimal, '-' when negative
   void SetString(const std::string& value);  // escaped form
 
  private:

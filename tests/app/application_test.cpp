@@ -51,8 +51,9 @@ std::string Register(const std::string& entries, const std::string& extra = "") 
 }
 
 std::string Entry(const std::string& name, const std::string& path, const std::string& caption = "") {
-  return "    <" + name + ">\r\n      <path>" + path + "</path>\r\n      <user>SYSDBA</user>\r\n      <pwd>pw</pwd>\r\n" +
-         "      <caption>" + caption + "</caption>\r\n    </" + name + ">\r\n";
+  return "    <" + name + ">\r\n      <path>" + path +
+         "</path>\r\n      <user>SYSDBA</user>\r\n      <pwd>pw</pwd>\r\n" + "      <caption>" + caption +
+         "</caption>\r\n    </" + name + ">\r\n";
 }
 
 }  // namespace
@@ -79,20 +80,28 @@ TEST(Startup, AFirstStartOffersTheFirstDatabaseAndWritesTheRegister) {
                                 "  <PIN>JD_LW4</PIN>\r\n"
                                 "  <data>\r\n"
                                 "    <db0000>\r\n"
-                                "      <path>localhost/53030:" + folder + "/data/tx.fd3</path>\r\n"
+                                "      <path>localhost/53030:" +
+                                folder +
+                                "/data/tx.fd3</path>\r\n"
                                 "      <user>SYSDBA</user>\r\n"
                                 "      <pwd>quillfern</pwd>\r\n"
-                                "      <caption>" + Win1251("Тарвекс 7") + "</caption>\r\n"
+                                "      <caption>" +
+                                Win1251("Тарвекс 7") +
+                                "</caption>\r\n"
                                 "      <backup>\r\n"
                                 "        <auto>0</auto>\r\n"
-                                "        <path>" + folder + "/backup/0000</path>\r\n"
+                                "        <path>" +
+                                folder +
+                                "/backup/0000</path>\r\n"
                                 "        <weekdays>1111100</weekdays>\r\n"
                                 "        <time>390</time>\r\n"
                                 "        <num>1</num>\r\n"
                                 "        <interval>60</interval>\r\n"
                                 "        <rest>10</rest>\r\n"
                                 "      </backup>\r\n"
-                                "      <uid>" + uid + "</uid>\r\n"
+                                "      <uid>" +
+                                uid +
+                                "</uid>\r\n"
                                 "    </db0000>\r\n"
                                 "  </data>\r\n"
                                 "  <data_state>initialized</data_state>\r\n"
@@ -125,11 +134,11 @@ TEST(Startup, ThePrivateServersEntriesTakeTheInstallationsPasswordOthersKeepThei
            "</pwd>\r\n    </" + name + ">\r\n";
   };
   run.WriteSettings(Register(entry("db0000", "localhost/53030:/srv/tx.fd3", "quillfern") +
-                             entry("db0001", "127.0.0.1/53030:/srv/b.fd3", "quillfern") +
-                             entry("db0002", "localhost:/srv/old.fdb", "quillfern") +
-                             entry("db0003", "office-server/53030:/srv/c.fd3", "quillfern") +
-                             entry("db0004", "localhost/53030:/srv/d.fd3", "mine"),
-                         "  <data_state>initialized</data_state>\r\n"));
+                                 entry("db0001", "127.0.0.1/53030:/srv/b.fd3", "quillfern") +
+                                 entry("db0002", "localhost:/srv/old.fdb", "quillfern") +
+                                 entry("db0003", "office-server/53030:/srv/c.fd3", "quillfern") +
+                                 entry("db0004", "localhost/53030:/srv/d.fd3", "mine"),
+                             "  <data_state>initialized</data_state>\r\n"));
   run.Start();
   auto pwd = [&](const char* name) { return run.Root().FindNode("data")->FindNode(name)->FindNode("pwd")->Text(); };
   EXPECT_EQ(pwd("db0000"), own);
@@ -288,8 +297,8 @@ TEST(DatabaseList, RowsShowTheShortAddressCaptionAndPath) {
 
 TEST(DatabaseList, RemovingTheSelectedEntrySelectsTheFirstRemaining) {
   CoreRun run;
-  run.WriteSettings(Register(Entry("db0000", "a:C:\\0.fdb") + Entry("db0001", "a:C:\\1.fdb") +
-                             Entry("db0002", "a:C:\\2.fdb")));
+  run.WriteSettings(
+      Register(Entry("db0000", "a:C:\\0.fdb") + Entry("db0001", "a:C:\\1.fdb") + Entry("db0002", "a:C:\\2.fdb")));
   run.Start();
   run.app->SelectRow(1);
   run.ui.answers = {false};

@@ -38,8 +38,8 @@ class Fb30Convert : public ::testing::Test {
   void Start(const std::vector<std::pair<std::string, std::string>>& entries, bool fbIni = false) {
     std::string xml = "<?xml version=\"1.0\" encoding=\"Windows-1251\"?>\r\n<settings>\r\n  <data>\r\n";
     for (const auto& [key, path] : entries)
-      xml += "    <" + key + ">\r\n      <path>" + path + "</path>\r\n      <user>SYSDBA</user>\r\n    </" + key +
-             ">\r\n";
+      xml +=
+          "    <" + key + ">\r\n      <path>" + path + "</path>\r\n      <user>SYSDBA</user>\r\n    </" + key + ">\r\n";
     xml += "  </data>\r\n  <data_state>initialized</data_state>\r\n</settings>\r\n";
     platform::WriteFileReplacing(program.File("settings.xml"), xml);
     if (fbIni) platform::WriteFileReplacing(program.File("fb.ini"), "[default]\r\nhost=localhost\r\nport=3050\r\n");
@@ -107,12 +107,11 @@ TEST_F(Fb30Convert, ALockHoldsUntilUnlockedAndKeysIgnoreCase) {
 TEST_F(Fb30Convert, AnInvalidPathIsAnErrorWithItsMessageLogged) {
   Start({{"db0001", "ab"}, {"db0002", "//server/base.fdb"}});
   EXPECT_EQ(Lock("db0001"), "error database-wrong-path");
-  EXPECT_NE(Log().find("ERROR: database wrong path \"ab\", " +
-                       Win1251("Недопустимое значение пути к базе данных (1): ab")),
-            std::string::npos);
+  EXPECT_NE(
+      Log().find("ERROR: database wrong path \"ab\", " + Win1251("Недопустимое значение пути к базе данных (1): ab")),
+      std::string::npos);
   EXPECT_EQ(Lock("db0002"), "error database-wrong-path");
-  EXPECT_NE(Log().find(Win1251("Недопустимое значение пути к базе данных (2): //server/base.fdb")),
-            std::string::npos);
+  EXPECT_NE(Log().find(Win1251("Недопустимое значение пути к базе данных (2): //server/base.fdb")), std::string::npos);
   EXPECT_EQ(Unlock("db0001"), kUnlock + "not-locked") << "a refused lock leaves the key unlocked";
 }
 
@@ -130,7 +129,9 @@ TEST_F(Fb30Convert, OnlyAHostOfThisMachineIsLocked) {
 
 TEST_F(Fb30Convert, AnyPortOrFbIniRefusesTheLock) {
   const std::string file = MakeFile("base.fdb");
-  Start({{"db0001", "localhost/53030:" + file}, {"db0002", "localhost/3051:" + file}, {"db0003", "localhost/3050:" + file}});
+  Start({{"db0001", "localhost/53030:" + file},
+         {"db0002", "localhost/3051:" + file},
+         {"db0003", "localhost/3050:" + file}});
   EXPECT_EQ(Lock("db0001"), kLock + "already-switched");
   EXPECT_EQ(Lock("db0002"), kLock + "non-standart-port");
   EXPECT_EQ(Lock("db0003"), kLock + "non-standart-port") << "even the classic port, once written";
@@ -166,7 +167,7 @@ TEST_F(Fb30Convert, AnExistingConversionRefusesTheLock) {
 
 TEST_F(Fb30Convert, TheFirstFailingTestGivesTheReply) {
   MakeFile("x.fd3");
-  Start({{"db0001", "server2/53030:" + data.File("x.gdb")},  // remote before switched
+  Start({{"db0001", "server2/53030:" + data.File("x.gdb")},    // remote before switched
          {"db0002", "localhost/53030:" + data.File("x.gdb")},  // switched before extension
          {"db0003", "localhost/3051:" + data.File("x.gdb")},   // port before extension
          {"db0004", "localhost:" + data.File("x.gdb")},        // extension before the .fd3 file

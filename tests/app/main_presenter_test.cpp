@@ -50,8 +50,8 @@ struct PresenterRun {
   // The four entry buttons go together.
   bool EntryButtonsOn() const {
     int on = 0;
-    for (TqnMainButton b : {TqnMainButton::Properties, TqnMainButton::Backup, TqnMainButton::Restore,
-                            TqnMainButton::Remove})
+    for (TqnMainButton b :
+         {TqnMainButton::Properties, TqnMainButton::Backup, TqnMainButton::Restore, TqnMainButton::Remove})
       on += presenter.ButtonEnabled(b);
     EXPECT_TRUE(on == 0 || on == 4) << on << " of the four entry buttons are on";
     return on == 4;
@@ -86,8 +86,7 @@ TEST(MainPresenter, RowsShowNumberHostCaptionPathAndTheLastBackup) {
   EXPECT_EQ(run.presenter.Title(), TqnApplication::Caption() + " " + TqnApplication::FileVersion());
 
   EXPECT_TRUE(run.presenter.TrayAlarm());
-  EXPECT_EQ(run.presenter.TrayTip(),
-            Win1251("Менеджер баз данных\nРезервные копии: db0002 — ошибка"))
+  EXPECT_EQ(run.presenter.TrayTip(), Win1251("Менеджер баз данных\nРезервные копии: db0002 — ошибка"))
       << "the tip is the caption of the start, then the entry in trouble";
 }
 

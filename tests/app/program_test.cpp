@@ -127,7 +127,7 @@ TEST(Program, AChannelThatCannotBeMadeIsSaidAndTheRunEnds) {
   EXPECT_EQ(WEXITSTATUS(status), 1);
   const std::string said = ReadAll(err);
   EXPECT_EQ(said.rfind("qndbmgr: " + qn::Win1251ToUtf8(qn::Win1251("Невозможно создать канал связи между копиями "
-                                                                  "программы \"RU.QUORVEN.RAZAD.INTERCOM\": ")),
+                                                                   "программы \"RU.QUORVEN.RAZAD.INTERCOM\": ")),
                        0),
             0u)
       << said;
@@ -234,8 +234,8 @@ TEST(Program, AFreshStartCreatesTheFirstDatabaseOnTheFirebird30Server) {
   EXPECT_NE(settings.find("<path>localhost/53030:" + app.dir.File("data/tx.fd3") + "</path>"), std::string::npos);
   std::string sql = app.dir.File("q.sql");
   std::ofstream(sql) << "select fname || '/' || fstate from tproto;\n";
-  std::string cmd = "env -u FIREBIRD isql-fb -q -user SYSDBA -password quillfern -i " + sql + " localhost/53030:" +
-                    app.dir.File("data/tx.fd3") + " > " + app.dir.File("q.out") + " 2>&1";
+  std::string cmd = "env -u FIREBIRD isql-fb -q -user SYSDBA -password quillfern -i " + sql +
+                    " localhost/53030:" + app.dir.File("data/tx.fd3") + " > " + app.dir.File("q.out") + " 2>&1";
   EXPECT_EQ(system(cmd.c_str()), 0);
   EXPECT_NE(ReadAll(app.dir.File("q.out")).find("TX7/PROTO"), std::string::npos) << ReadAll(app.dir.File("q.out"));
   run.Signal(SIGTERM);

@@ -58,9 +58,10 @@ class Listener {
 TEST(Alerts, AnUnknownMailSecurityIsRefusedBeforeAnyConnectionAndTheTestAlertSaysSo) {
   Listener smtp;
   for (const char* security : {"tls", "TLS", "starttls "}) {
-    auto root = Settings("<smtp><host>127.0.0.1</host><port>" + std::to_string(smtp.Port()) +
-                         "</port><security>" + security + "</security><user>backup</user><pwd>secret</pwd>"
-                         "<to>admin@office.test</to></smtp>");
+    auto root =
+        Settings("<smtp><host>127.0.0.1</host><port>" + std::to_string(smtp.Port()) + "</port><security>" + security +
+                 "</security><user>backup</user><pwd>secret</pwd>"
+                 "<to>admin@office.test</to></smtp>");
     const TqnAlertSettings s = ReadAlertSettings(*root);
     if (std::string(security) == "starttls ") {
       EXPECT_EQ(s.security, "starttls") << "blanks around a known value are no reason to refuse";

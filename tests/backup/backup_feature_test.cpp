@@ -91,7 +91,8 @@ TEST_F(Feature, AFailingScheduledBackupIsReportedOnTheMessagesPage) {
   const std::string expected = Win1251(": Ошибка! Путь для резервных копий \"C:\\\" не доступен");
   bool found = false;
   for (const auto& line : app_->Pane().Lines())
-    found |= line.size() > expected.size() && line.compare(line.size() - expected.size(), expected.size(), expected) == 0;
+    found |=
+        line.size() > expected.size() && line.compare(line.size() - expected.size(), expected.size(), expected) == 0;
   EXPECT_TRUE(found) << "the failure line in the pane";
   app_->BackupCheckNow();
   EXPECT_EQ(view_.messagePages, 1) << "a failed entry is skipped from then on";

@@ -188,7 +188,8 @@ TEST_F(Verbose, OnlyTheToolsOwnFailureLinesFailNeverTheWordsInNames) {
   EXPECT_EQ(FailureOf([&] { runner_->OnRemoteBackupVerbose({}, "gbak:cannot commit index IDX_ERRORS"); }),
             "gbak:cannot commit index IDX_ERRORS");
   EXPECT_EQ(FailureOf([&] {
-              runner_->OnBackupVerbose({}, "gbak:Database is not online due to failure to activate one or more indices.");
+              runner_->OnBackupVerbose({},
+                                       "gbak:Database is not online due to failure to activate one or more indices.");
             }),
             "gbak:Database is not online due to failure to activate one or more indices.");
   EXPECT_NE(NamedLog("backup").find("gbak: ERROR:I/O error during \"open\" \r\n\t \r\n"), std::string::npos);

@@ -30,8 +30,9 @@ inline const char* kDdl =
 
 // The six members, tables_ord.txt naming the one table.
 inline Members DumpMembers(const std::string& ddl, const std::string& deactivate, const std::string& data) {
-  return {{"tables.sql", kTables},      {"tables_ord.txt", "Person\r\n"}, {"ddl.sql", ddl},
-          {"deactivate.sql", deactivate}, {"meta.txt", kMeta},            {"data.txt", data}};
+  return {{"tables.sql", kTables}, {"tables_ord.txt", "Person\r\n"},
+          {"ddl.sql", ddl},        {"deactivate.sql", deactivate},
+          {"meta.txt", kMeta},     {"data.txt", data}};
 }
 
 }  // namespace qn::ziptest

@@ -26,7 +26,8 @@ TEST_F(DumpRestoreFeature, TheMovedEntryIsSavedAndListedBeforeTheDataArrive) {
   platform::ForceDirectories(data);
   StartWith("localhost:" + platform::JoinPath(data, "tx.fdb"), dir_.path());
   const std::string archive = dir_.File("dump.pbz");
-  ziptest::WriteZip(archive, ziptest::DumpMembers(ziptest::kDdl, "deactivate", "&Person\tObject\tName\n00000000000A\tX\n"));
+  ziptest::WriteZip(archive,
+                    ziptest::DumpMembers(ziptest::kDdl, "deactivate", "&Person\tObject\tName\n00000000000A\tX\n"));
   const int listChanges = view_.listChanges;
 
   ui_.pickedFiles = {archive};

@@ -32,7 +32,9 @@ class DumpRestore : public fbtest::ServerTest {
     runner_ = std::make_unique<TqnBackupRunner>(connection_, log_, &ui_, clock_,
                                                 TqnBackupRunnerOptions{dir_.path(), "", "K9", 7985});
     TqnDumpRestoreHooks hooks;
-    hooks.repointEntry = [this](const std::string& name, const std::string& path) { repointed_.push_back({name, path}); };
+    hooks.repointEntry = [this](const std::string& name, const std::string& path) {
+      repointed_.push_back({name, path});
+    };
     hooks.askLogin = [this](std::string& user, std::string& password) { return ui_.AskLogin(user, password); };
     hooks.fbIniPresent = [this] { return fbIni_; };
     runner_->SetDumpRestoreHooks(std::move(hooks));
@@ -40,15 +42,15 @@ class DumpRestore : public fbtest::ServerTest {
 
   std::string DataFolder() const { return platform::JoinPath(dir_.path(), "data"); }
 
-  ziptest::Members Archive(const std::string& ddl = kDdl) const { return ziptest::DumpMembers(ddl, deactivate_, data_); }
+  ziptest::Members Archive(const std::string& ddl = kDdl) const {
+    return ziptest::DumpMembers(ddl, deactivate_, data_);
+  }
   std::string WriteArchive(const ziptest::Members& members) {
     std::string path = dir_.File("dump.pbz");
     ziptest::WriteZip(path, members);
     return path;
   }
-  TqnBackupEntry Entry(const std::string& path) const {
-    return {"db0003", path, fbtest::kUser, fbtest::kPassword, ""};
-  }
+  TqnBackupEntry Entry(const std::string& path) const { return {"db0003", path, fbtest::kUser, fbtest::kPassword, ""}; }
   std::string FailureOf(const std::function<void()>& f) {
     try {
       f();
@@ -82,8 +84,8 @@ class DumpRestore : public fbtest::ServerTest {
   }
 
   const std::string deactivate_ = Win1251("-- отключение\r\nALTER TRIGGER X INACTIVE;\r\n");
-  const std::string data_ = "#VERSION 0.1.0.0\r\n&Person\tObject\tName\r\n00000000000A\t" + Win1251("Иван") +
-                            "\r\n00000000000B\tBob\r\n";
+  const std::string data_ =
+      "#VERSION 0.1.0.0\r\n&Person\tObject\tName\r\n00000000000A\t" + Win1251("Иван") + "\r\n00000000000B\tBob\r\n";
   FakeClock clock_{2026, 12, 8, 5, 40, 0};
   TqnMessagePane pane_;
   TqnLog log_;
@@ -143,12 +145,14 @@ TEST_F(DumpRestore, EntriesThatCannotMoveAreRefusedAndNothingChanges) {
 
 TEST_F(DumpRestore, AnArchiveWithoutAMemberIsRefusedWithABox) {
   ziptest::Members members = Archive();
-  members.erase(std::remove_if(members.begin(), members.end(), [](const auto& m) { return m.first == "tables_ord.txt"; }),
-                members.end());
+  members.erase(
+      std::remove_if(members.begin(), members.end(), [](const auto& m) { return m.first == "tables_ord.txt"; }),
+      members.end());
   const std::string archive = WriteArchive(members);
   const std::vector<std::string> before = TempDir::ListDir(DataFolder());
   EXPECT_EQ(FailureOf([&] {
-              runner_->RestoreDatabase(Entry("localhost:" + platform::JoinPath(DataFolder(), "tx.fdb")), archive, false);
+              runner_->RestoreDatabase(Entry("localhost:" + platform::JoinPath(DataFolder(), "tx.fdb")), archive,
+                                       false);
             }),
             "<no failure>");
   ASSERT_EQ(ui_.messages.size(), 1u);
@@ -181,7 +185,8 @@ TEST_F(DumpRestore, AFailingSchemaStatementIsToldToThePaneAndPropagates) {
       WriteArchive(Archive("CREATE INDEX IPERSONNAME ON \"tPerson\" (\"fName\");\n"
                            "CREATE INDEX IBROKEN ON \"tMissing\" (\"fName\");\n"
                            "CREATE INDEX INEVER ON \"tPerson\" (\"fObject\", \"fName\");\n"));
-  const std::string message = FailureOf([&] { runner_->RestoreDatabase(Entry(fbtest::Fb30Path(current)), archive, false); });
+  const std::string message =
+      FailureOf([&] { runner_->RestoreDatabase(Entry(fbtest::Fb30Path(current)), archive, false); });
   EXPECT_NE(message, "<no failure>");
   ASSERT_EQ(LastStatementLines().size(), 1u);
   EXPECT_NE(LastStatementLines()[0].find("IBROKEN ON \"tMissing\""), std::string::npos);
@@ -195,7 +200,8 @@ TEST_F(DumpRestore, ADataMemberWithABadCheckSumFailsTheLoadAndNothingIsCommitted
   const std::string current = dir_.File("crc.fd3");
   const std::string archive = WriteArchive(Archive());
   ziptest::SpoilCrc(archive, "data.txt");
-  const std::string message = FailureOf([&] { runner_->RestoreDatabase(Entry(fbtest::Fb30Path(current)), archive, false); });
+  const std::string message =
+      FailureOf([&] { runner_->RestoreDatabase(Entry(fbtest::Fb30Path(current)), archive, false); });
   EXPECT_EQ(message.rfind("error in closing in the unzipfile", 0), 0u) << message;
   EXPECT_FALSE(connection_.Attached());
   EXPECT_EQ(Rows(current, "select count(*) from \"tPerson\""), std::vector<std::string>{"0"});
@@ -203,7 +209,8 @@ TEST_F(DumpRestore, ADataMemberWithABadCheckSumFailsTheLoadAndNothingIsCommitted
 }
 
 TEST(ExpressionIndexLines, WholeMarkedLinesAreReplacedKeepingLineEnds) {
-  EXPECT_EQ(DisableExpressionIndexes("a;\r\nCREATE INDEX X COMPUTED BY (1); /* tag:expression-index */\r\nb;\nc tag:expression-index"),
+  EXPECT_EQ(DisableExpressionIndexes(
+                "a;\r\nCREATE INDEX X COMPUTED BY (1); /* tag:expression-index */\r\nb;\nc tag:expression-index"),
             "a;\r\n/* expression index disabled */\r\nb;\n/* expression index disabled */");
   EXPECT_EQ(DisableExpressionIndexes("no tags here\n\n"), "no tags here\n\n");
 }

@@ -45,8 +45,8 @@ class FeatureRun : public fbtest::ServerTest {
   static std::string EntryXml(const std::string& name, const std::string& path, const std::string& backupFolder,
                               const std::string& backupExtra = "", const std::string& password = "quillfern") {
     return "    <" + name + ">\r\n      <path>" + path + "</path>\r\n      <user>SYSDBA</user>\r\n      <pwd>" +
-           password + "</pwd>\r\n      <caption/>\r\n      <backup>\r\n        <path>" + backupFolder +
-           "</path>\r\n" + backupExtra + "      </backup>\r\n    </" + name + ">\r\n";
+           password + "</pwd>\r\n      <caption/>\r\n      <backup>\r\n        <path>" + backupFolder + "</path>\r\n" +
+           backupExtra + "      </backup>\r\n    </" + name + ">\r\n";
   }
 
   // Writes the register with these entries (and more elements of the

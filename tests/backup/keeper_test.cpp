@@ -177,9 +177,9 @@ TEST_F(Keeper, NamesWithErrorFatalAndCannotBackUpVerifyAndRestore) {
   ASSERT_EQ(outcome.State(), "verified") << outcome.message;
   EXPECT_EQ(outcome.verify.restored.at("LOGERRORS"), 1);
   feature_->Runner().RestoreDatabase(Entry(), file, false);
-  ASSERT_EQ(fbtest::RunIsql("select ERROR_TEXT from LOGERRORS;", out, fbtest::Fb30Path(db), fbtest::kUser,
-                            fbtest::kPassword),
-            0);
+  ASSERT_EQ(
+      fbtest::RunIsql("select ERROR_TEXT from LOGERRORS;", out, fbtest::Fb30Path(db), fbtest::kUser, fbtest::kPassword),
+      0);
   EXPECT_NE(out.find("ERROR: cannot ship"), std::string::npos) << out;
 }
 
@@ -388,7 +388,8 @@ class SmtpServer {
   }
   std::vector<std::string> Messages() const {
     std::vector<std::string> texts;
-    for (const std::string& n : platform::ListFiles(maildir_ + "/new")) texts.push_back(platform::ReadFile(maildir_ + "/new/" + n));
+    for (const std::string& n : platform::ListFiles(maildir_ + "/new"))
+      texts.push_back(platform::ReadFile(maildir_ + "/new/" + n));
     return texts;
   }
 
@@ -446,9 +447,9 @@ TEST_F(Keeper, AHookThatHangsDelaysNeitherTheNextBackupNorTheEnd) {
   CreateDatabase(dir_.File("tx.fd3"));
   const std::string bk = dir_.File(Win1251("Копии"));  // not there yet: the first backup fails
   const std::string pidFile = dir_.File("hook.pid");
-  StartWithEntries(EntryXml("db0000", fbtest::Fb30Path(dir_.File("tx.fd3")), bk, ""),
-                   "  <alerts>\r\n    <command>echo $$ > '" + pidFile +
-                       "'; exec sleep 600</command>\r\n  </alerts>\r\n");
+  StartWithEntries(
+      EntryXml("db0000", fbtest::Fb30Path(dir_.File("tx.fd3")), bk, ""),
+      "  <alerts>\r\n    <command>echo $$ > '" + pidFile + "'; exec sleep 600</command>\r\n  </alerts>\r\n");
   EXPECT_THROW(feature_->Keeper().Make(Entry(), bk + "/f.bk3"), std::exception);
   for (int i = 0; i < 200 && !platform::FileExists(pidFile); ++i)
     std::this_thread::sleep_for(std::chrono::milliseconds(50));

@@ -112,10 +112,10 @@ TEST_F(ProgramBackup, WorksFromAFolderWithARussianName) {
 
   run.Signal(SIGTERM);
   EXPECT_EQ(run.Wait(20000), 0);
-  EXPECT_NE(platform::ReadFile(platform::FromKernelFileName(folder) + "/settings.xml").find("<path>localhost/53030:" + database + "</path>"),
+  EXPECT_NE(platform::ReadFile(platform::FromKernelFileName(folder) + "/settings.xml")
+                .find("<path>localhost/53030:" + database + "</path>"),
             std::string::npos);
 }
-
 
 // A kill at any moment of a backup or of its proof leaves no file under a
 // backup's name; the next start of the program sweeps what the killed run

@@ -20,10 +20,10 @@ TqnRecordCounts Read(const std::vector<std::string>& lines) {
 }
 
 TEST(RecordCounts, ABackupAndItsRestoreAgreeOnlyWhenEveryTableDoes) {
-  const TqnRecordCounts backup = Read({"gbak:    writing data for table EMPTY_T ", "gbak:0 records written ",
-                                       "gbak:    writing data for table T2 ", "gbak:20000 records written ",
-                                       "gbak:40001 records written ", "gbak:    writing data for table Клиенты ",
-                                       "gbak:1 records written "});
+  const TqnRecordCounts backup =
+      Read({"gbak:    writing data for table EMPTY_T ", "gbak:0 records written ",
+            "gbak:    writing data for table T2 ", "gbak:20000 records written ", "gbak:40001 records written ",
+            "gbak:    writing data for table Клиенты ", "gbak:1 records written "});
   EXPECT_EQ(backup, (TqnRecordCounts{{"EMPTY_T", 0}, {"T2", 40001}, {Win1251("Клиенты"), 1}}))
       << "UTF-8 names are kept in Windows-1251; the last figure of a table is its total";
   // An empty table has no line of its own in a restore's output.

@@ -115,15 +115,14 @@ TEST(Retention, FailedProofsTakeNoPlaceAndUncheckedOnesOnlyThoseLeftOver) {
   TqnRetentionPolicy policy;
   policy.rest = 3;
   const std::vector<TqnRetentionItem> items = {
-      {"2026-12-01 06:30:00", false, "verified"},   {"2026-12-02 06:30:00", false, "verified"},
-      {"2026-12-03 06:30:00", false, "verified"},   {"2026-12-04 06:30:00", false, "unverified"},
-      {"2026-12-05 06:30:00", false, "failed"},     {"2026-12-06 06:30:00", false, "failed"}};
+      {"2026-12-01 06:30:00", false, "verified"}, {"2026-12-02 06:30:00", false, "verified"},
+      {"2026-12-03 06:30:00", false, "verified"}, {"2026-12-04 06:30:00", false, "unverified"},
+      {"2026-12-05 06:30:00", false, "failed"},   {"2026-12-06 06:30:00", false, "failed"}};
   EXPECT_EQ(RetentionReasons(items, policy, "2026-12-06 07:00:00"),
             (std::vector<std::string>{"last", "last", "newest, day-old, last", "", "", ""}));
   policy.rest = 5;
   EXPECT_EQ(RetentionReasons(items, policy, "2026-12-06 07:00:00")[3], "last") << "a place no verified one needed";
 }
-
 
 // What a missing key means to the backups is what the dialog shows and
 // stores: an older entry confirmed unchanged backs up and keeps as before.

@@ -173,8 +173,13 @@ TEST_F(Schedule, AnImpossibleDateFailsThePassWithoutAFailureListEntry) {
   At(4, 12, 0);
   for (int i = 0; i < 2; ++i) EXPECT_THROW(Pass(), Exception);  // repeats on every tick
   EXPECT_TRUE(failures_.empty());
-  root_->FindNode("data")->FindNode("db0000")->FindNode("backup")->FindNode("stat")->FindNode("last")->Content().SetString(
-      "2024-03-01 25:30");
+  root_->FindNode("data")
+      ->FindNode("db0000")
+      ->FindNode("backup")
+      ->FindNode("stat")
+      ->FindNode("last")
+      ->Content()
+      .SetString("2024-03-01 25:30");
   EXPECT_THROW(Pass(), Exception);
 }
 

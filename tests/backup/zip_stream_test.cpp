@@ -63,7 +63,8 @@ TEST_F(ZipStream, MissingMembersAndDamagedFilesAreNamed) {
 
   const std::string damaged = dir_.File("damaged.pbz");
   platform::WriteFileReplacing(damaged, "PK this is no zip file at all");
-  EXPECT_EQ(FailureOf([&] { UclsZipArchive a(damaged); }), Format(Win1251("Файл \"%s\" повреждён").c_str(), damaged.c_str()));
+  EXPECT_EQ(FailureOf([&] { UclsZipArchive a(damaged); }),
+            Format(Win1251("Файл \"%s\" повреждён").c_str(), damaged.c_str()));
   EXPECT_EQ(FailureOf([&] { UclsZipStream s(dir_.File("absent.pbz"), "one.txt"); }),
             Format(Win1251("Файл \"%s\" повреждён").c_str(), dir_.File("absent.pbz").c_str()));
 }

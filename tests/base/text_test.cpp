@@ -44,7 +44,10 @@ TEST(Win1251, RussianLiteralsBecomeSingleBytes) {
 
 TEST(Win1251, UnmappableAndMalformedInputIsReported) {
   std::string out;
-  EXPECT_FALSE(Utf8ToWin1251("a\xE4\xB8\xAD" "b", out));  // a CJK character
+  EXPECT_FALSE(
+      Utf8ToWin1251("a\xE4\xB8\xAD"
+                    "b",
+                    out));  // a CJK character
   EXPECT_EQ(out, "a?b");
   EXPECT_FALSE(Utf8ToWin1251("x\xC3", out));  // truncated sequence
   EXPECT_EQ(out, "x?");

@@ -22,7 +22,8 @@ namespace {
 // may come before it).
 bool EndsWith(const std::string& text, const std::string& tail) {
   const std::string line = tail.substr(1);
-  return text == line || (text.size() >= tail.size() && text.compare(text.size() - tail.size(), tail.size(), tail) == 0);
+  return text == line ||
+         (text.size() >= tail.size() && text.compare(text.size() - tail.size(), tail.size(), tail) == 0);
 }
 
 size_t Occurrences(const std::string& text, const std::string& what) {
@@ -63,7 +64,8 @@ class CommandLine : public fbtest::ServerTest {
         << "<?xml version=\"1.0\" encoding=\"Windows-1251\"?>\r\n<settings>\r\n  <data>\r\n"
         << Entry("db0000", database_, Win1251("Главная"), "0") << Entry("db0001", classicPath_, "", "1")
         << "  </data>\r\n  <data_state>initialized</data_state>\r\n"
-        << "  <status>\r\n    <textfile>" << dir_.File("qndbmgr.prom") << "</textfile>\r\n  </status>\r\n</settings>\r\n";
+        << "  <status>\r\n    <textfile>" << dir_.File("qndbmgr.prom")
+        << "</textfile>\r\n  </status>\r\n</settings>\r\n";
     ziptest::WriteZip(dir_.File("dump.pbz"),
                       ziptest::DumpMembers(ziptest::kDdl, "deactivate", "&Person\tObject\tName\n00000000000A\tX\n"));
     std::ofstream(dir_.File("bad.pbz")) << "not a zip archive";
@@ -153,8 +155,8 @@ TEST_F(CommandLine, WithoutAnInstanceEachCommandRunsInAShortLivedOneAndTwoAtOnce
 
   const Outcome list = Run("--list");
   EXPECT_EQ(list.code, 0) << list.out;
-  EXPECT_EQ(list.out, ListLine("0", "db0000", "Главная", database_, "off") +
-                          ListLine("1", "db0001", "", classicPath_, "on"));
+  EXPECT_EQ(list.out,
+            ListLine("0", "db0000", "Главная", database_, "off") + ListLine("1", "db0001", "", classicPath_, "on"));
 
   // Two backups at once: one into the backup folder under its default name,
   // one into a file named relative to the caller's folder, a Russian one.
@@ -176,10 +178,10 @@ TEST_F(CommandLine, WithoutAnInstanceEachCommandRunsInAShortLivedOneAndTwoAtOnce
   // gbak itself restores the backup.
   std::string out;
   const std::string copy = fbtest::Fb30Path(dir_.File("copy.fd3"));
-  ASSERT_EQ(fbtest::RunCommand("env -u FIREBIRD gbak -c -user SYSDBA -password quillfern " + dir_.File("Архив/копия.bk3") +
-                                   " " + copy,
-                               out),
-            0)
+  ASSERT_EQ(
+      fbtest::RunCommand(
+          "env -u FIREBIRD gbak -c -user SYSDBA -password quillfern " + dir_.File("Архив/копия.bk3") + " " + copy, out),
+      0)
       << out;
   EXPECT_NE(Query(copy, "select x from t;").find(" 7"), std::string::npos);
 
@@ -245,7 +247,8 @@ TEST_F(CommandLine, ARunningInstanceRunsTheHandedOverCommandsAndKeepsItsRegister
   const Outcome convert = Run("--restore=db0000 --from=copy.bk3 --fix-charset=1 --yes=1");
   EXPECT_EQ(convert.code, 1);
   EXPECT_EQ(convert.out, "");
-  EXPECT_TRUE(EndsWith(convert.err, "\nКонвертация версии 1.5 для 2.5 возможна только для базы данных сервера версии 2.5\n"))
+  EXPECT_TRUE(
+      EndsWith(convert.err, "\nКонвертация версии 1.5 для 2.5 возможна только для базы данных сервера версии 2.5\n"))
       << convert.err;
   EXPECT_EQ(TempDir::ListDir(dir_.File("prev")).size(), moved);
 
@@ -254,8 +257,8 @@ TEST_F(CommandLine, ARunningInstanceRunsTheHandedOverCommandsAndKeepsItsRegister
   ExpectMovedEntry();
   // The running instance's register holds the new path.
   const Outcome list = Run("--list");
-  EXPECT_EQ(list.out, ListLine("0", "db0000", "Главная", database_, "off") +
-                          ListLine("1", "db0001", "", MovedPath(), "on"));
+  EXPECT_EQ(list.out,
+            ListLine("0", "db0000", "Главная", database_, "off") + ListLine("1", "db0001", "", MovedPath(), "on"));
 
   // A plain second start still only hands over "activate".
   ProgramProcess second(exe_, {"--headless=1"}, Env());
@@ -331,8 +334,8 @@ TEST_F(CommandLine, TheServiceInstanceTakesTheCommandsAndNoOtherInstanceRunsBesi
 
   const Outcome list = Run("--list");
   EXPECT_EQ(list.code, 0) << list.err;
-  EXPECT_EQ(list.out, ListLine("0", "db0000", "Главная", database_, "off") +
-                          ListLine("1", "db0001", "", classicPath_, "on"));
+  EXPECT_EQ(list.out,
+            ListLine("0", "db0000", "Главная", database_, "off") + ListLine("1", "db0001", "", classicPath_, "on"));
   EXPECT_TRUE(WaitForLog(program_, " intercom command-line\r\n", 5000)) << MainLog(program_);
 
   // Monitoring reads the service's own state, answered by the service: an
@@ -353,7 +356,7 @@ TEST_F(CommandLine, TheServiceInstanceTakesTheCommandsAndNoOtherInstanceRunsBesi
   EXPECT_EQ(start.code, 0);
   EXPECT_NE(start.err.find("обслуживает служба qndbmgr"), std::string::npos) << start.err;
   EXPECT_NE(start.err.find("0 db0000 Главная " + database_), std::string::npos) << "the service's register\n"
-                                                                               << start.err;
+                                                                                << start.err;
   const std::string log = MainLog(program_);
   EXPECT_EQ(log.find("hostname is "), log.rfind("hostname is ")) << "a second instance started\n" << log;
 
@@ -417,7 +420,8 @@ TEST_F(CommandLine, TheServiceViewShowsTheServicesRegisterAndHandsItBackupAndRes
   const std::string file = dir_.File("bk/from-view.bk3");
   const TqnCommandResult backup = TqnServiceView::Backup("db0000", file);
   ASSERT_TRUE(backup.ok) << Win1251ToUtf8(backup.text);
-  EXPECT_NE(ReadAll(dir_.File("bk/catalogue.txt")).find("from-view.bk3"), std::string::npos) << "the service's catalogue";
+  EXPECT_NE(ReadAll(dir_.File("bk/catalogue.txt")).find("from-view.bk3"), std::string::npos)
+      << "the service's catalogue";
   EXPECT_NE(MainLog(program_).find(Win1251("Архивация базы данных \"") + database_), std::string::npos);
 
   Query(database_, "insert into t values (8); commit;");

@@ -72,10 +72,10 @@ class StatusFormats : public ::testing::Test {
     Add(2, Win1251("Склад"), "failed", "2026-12-09 06:30:00", "2026-12-09 02:00:00", Win1251("нет места | диск"));
     AddTestEntry(*root_, 3, "", "localhost:/srv/db/three.fdb");
     TqnCatalogueRecord old{"auto-1.fbk", "db0000", 1000, "", "2026-12-08 09:00:00", 10, "ok", "verified", 900, "", ""};
-    TqnCatalogueRecord newest{"auto-2.fbk", "db0000", 52428800, "", "2026-12-09 08:59:00", 10, "ok", "verified",
-                              12345, "", ""};
-    TqnCatalogueRecord failed{"auto-3.fbk", "db0000", 7, "", "2026-12-09 09:30:00", 10, "failed", "unverified", 0,
-                              "", ""};
+    TqnCatalogueRecord newest{"auto-2.fbk", "db0000", 52428800, "", "2026-12-09 08:59:00", 10, "ok",
+                              "verified",   12345,    "",       ""};
+    TqnCatalogueRecord failed{"auto-3.fbk", "db0000", 7,  "", "2026-12-09 09:30:00", 10, "failed",
+                              "unverified", 0,        "", ""};
     WriteCatalogue(folder_, {old, newest, failed});
   }
 
@@ -97,9 +97,10 @@ class StatusFormats : public ::testing::Test {
   // form (keys sorted, UTF-8 as it is).
   std::string Canonical(const std::string& json) {
     std::ofstream(dir_.File("in.json"), std::ios::binary) << json;
-    const ShellRun r = Shell("python3 -c 'import json,sys; print(json.dumps(json.load(open(sys.argv[1], encoding=\"utf-8\")),"
-                        " sort_keys=True, ensure_ascii=False, separators=(\",\", \":\")))' " +
-                        dir_.File("in.json"));
+    const ShellRun r = Shell(
+        "python3 -c 'import json,sys; print(json.dumps(json.load(open(sys.argv[1], encoding=\"utf-8\")),"
+        " sort_keys=True, ensure_ascii=False, separators=(\",\", \":\")))' " +
+        dir_.File("in.json"));
     EXPECT_EQ(r.code, 0) << r.out;
     return r.out;
   }
@@ -180,7 +181,8 @@ TEST_F(StatusFormats, TextfilePassesPromtoolAndReplacesOnlyItsOwnFile) {
   const int64_t verified = StampUnixTime("2026-12-09 09:00:00");
   EXPECT_EQ(StampUnixTime("2026-12-09 12:00:00") - verified, 10800);
   EXPECT_NE(text.find("qndbmgr_backup_last_verified_timestamp_seconds{entry=\"db0000\",caption=\"Главная "
-                      "\\\"бухгалтерия\\\"\"} " + std::to_string(verified) + "\n"),
+                      "\\\"бухгалтерия\\\"\"} " +
+                      std::to_string(verified) + "\n"),
             std::string::npos)
       << text;
 
@@ -206,11 +208,13 @@ TEST_F(StatusFormats, ZabbixDiscoveryAndStatusJsonAreJsonWithTheFigures) {
             "{\"{#CAPTION}\":\"\",\"{#ENTRY}\":\"db0001\"},{\"{#CAPTION}\":\"Склад\",\"{#ENTRY}\":\"db0002\"}]\n");
   EXPECT_EQ(code, 2);
   const std::string json = Canonical(Status(TqnStatusFormat::Json, code));
-  const std::string first = "{\"age_seconds\":10800,\"caption\":\"Главная \\\"бухгалтерия\\\"\",\"key\":\"db0000\","
-                            "\"last_backup_time\":" + std::to_string(StampUnixTime("2026-12-09 09:00:00")) +
-                            ",\"last_verified\":\"2026-12-09 09:00:00\",\"last_verified_time\":" +
-                            std::to_string(StampUnixTime("2026-12-09 09:00:00")) +
-                            ",\"message\":\"\",\"restore_seconds\":12.345,\"size_bytes\":52428800,\"state\":\"ok\"}";
+  const std::string first =
+      "{\"age_seconds\":10800,\"caption\":\"Главная \\\"бухгалтерия\\\"\",\"key\":\"db0000\","
+      "\"last_backup_time\":" +
+      std::to_string(StampUnixTime("2026-12-09 09:00:00")) +
+      ",\"last_verified\":\"2026-12-09 09:00:00\",\"last_verified_time\":" +
+      std::to_string(StampUnixTime("2026-12-09 09:00:00")) +
+      ",\"message\":\"\",\"restore_seconds\":12.345,\"size_bytes\":52428800,\"state\":\"ok\"}";
   EXPECT_NE(json.find(first), std::string::npos) << json;
   EXPECT_NE(json.find("\"restore_seconds\":null,\"size_bytes\":null,\"state\":\"stale\""), std::string::npos) << json;
   EXPECT_NE(json.find("\"stale_hours\":36,\"status\":2}"), std::string::npos) << json;

@@ -92,8 +92,8 @@ TEST(DbMetaTest, UnknownNamesFailWithTheirMessagesWhenTheyMustExist) {
     EXPECT_STREQ(e.what(), "TqnDbMeta_Table.GetField: field \"Nope\" not found");
   }
   // Lengths and references of an unknown type fail as the type lookup does.
-  for (auto ask : {+[](const TqnDbMeta& m) { m.ValueLength("Nope"); },
-                   +[](const TqnDbMeta& m) { m.IsObjectReference("Nope"); }}) {
+  for (auto ask :
+       {+[](const TqnDbMeta& m) { m.ValueLength("Nope"); }, +[](const TqnDbMeta& m) { m.IsObjectReference("Nope"); }}) {
     try {
       ask(meta);
       FAIL();
@@ -110,13 +110,11 @@ TEST(DbMetaTest, ValueLengthsAndObjectReferences) {
     int length;
     bool reference;
   } cases[] = {
-      {"TUid", 12, true},
-      {"TUidLower", 12, true},     // the base type is compared in upper case
-      {"TUidPadded", 12, false},   // a reference needs the length written "12"
-      {"TName", 80, false},
-      {"TDate", 0, false},         // a description of two elements has no length
-      {"TOdd", 0, false},          // a length that is no number
-      {"Person", 12, true},        // a table's name wins over a type of that name
+      {"TUid", 12, true},        {"TUidLower", 12, true},  // the base type is compared in upper case
+      {"TUidPadded", 12, false},                           // a reference needs the length written "12"
+      {"TName", 80, false},      {"TDate", 0, false},      // a description of two elements has no length
+      {"TOdd", 0, false},                                  // a length that is no number
+      {"Person", 12, true},                                // a table's name wins over a type of that name
       {"Doc", 12, true},
   };
   for (const Case& c : cases) {

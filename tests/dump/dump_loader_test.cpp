@@ -70,9 +70,12 @@ const char* kMeta =
     "  (Doc (fields (Object (type TUid)) (Name (type TName)) (Date (type TDate))))"
     "  (Log (tags other unmanaged) (fields (Object (type TUid)) (Text (type TShort))))"
     "  (SyncUserActions (fields (Object (type TUid)) (Version (type TBig))))"
-    "  (Clock (tags unmanaged) (fields (Object (type TUid)) (At (type TTime)) (When (type TStamp)) (Flag (type TBool))))"
-    "  (Ledger (tags unmanaged) (fields (Object (type TUid)) (Sum (type TAmount)) (Price (type TMoney)) (Rate (type TReal))))"
-    "  (Times (tags unmanaged) (fields (Object (type TUid)) (At (type TTime)) (Price (type TAmount)) (Small (type TInt))"
+    "  (Clock (tags unmanaged) (fields (Object (type TUid)) (At (type TTime)) (When (type TStamp)) (Flag (type "
+    "TBool))))"
+    "  (Ledger (tags unmanaged) (fields (Object (type TUid)) (Sum (type TAmount)) (Price (type TMoney)) (Rate (type "
+    "TReal))))"
+    "  (Times (tags unmanaged) (fields (Object (type TUid)) (At (type TTime)) (Price (type TAmount)) (Small (type "
+    "TInt))"
     "   (When (type TStamp)))))"
     " (generators (Doc) (Counter)))";
 
@@ -89,7 +92,8 @@ class DumpLoaderTest : public fbtest::ServerTest {
 
   void Load(const std::string& data, bool disableTriggers = true, const TqnDumpLoadOptions& options = {}) {
     std::istringstream stream(data);
-    LoadDumpData(stream, connection_, kMeta, [this] { ++progressCalls_; }, disableTriggers, clock_, options);
+    LoadDumpData(
+        stream, connection_, kMeta, [this] { ++progressCalls_; }, disableTriggers, clock_, options);
   }
   std::string LoadError(const std::string& data, const TqnDumpLoadOptions& options = {}) {
     try {
@@ -119,7 +123,8 @@ class DumpLoaderTest : public fbtest::ServerTest {
     std::istringstream stream(data);
     TqnDumpLoadOptions alone;
     alone.maxBlockRows = 1;
-    LoadDumpData(stream, rowByRow_, kMeta, [this] { ++rowByRowCalls_; }, true, clock_, alone);
+    LoadDumpData(
+        stream, rowByRow_, kMeta, [this] { ++rowByRowCalls_; }, true, clock_, alone);
   }
   // The query's rows, the same in both databases.
   std::vector<std::string> BothGive(const std::string& sql) {
@@ -149,10 +154,13 @@ TEST_F(DumpLoaderTest, LoadsEveryKindOfValueRegisterAndGenerators) {
   std::string data =
       // Before any version directive the escape is the byte 0xA4 and a tilde is ordinary.
       "&Log\tObject\tText\n"
-      "00000000000E\ta~41\xA4" "42\n"
+      "00000000000E\ta~41\xA4"
+      "42\n"
       "#VERSION 0.1.0.0\r\n"
       "&Person\tObject\tName\tAge\tBig\tAmount\tBorn\tSeen\tNote\tRate\tBoss\tExtra\r\n"
-      "00000000000A\t" + name + "~09x\t42\t3000000000\t12.25\t2020-02-29\t2021-07-15 13:45:30.1239\t"
+      "00000000000A\t" +
+      name +
+      "~09x\t42\t3000000000\t12.25\t2020-02-29\t2021-07-15 13:45:30.1239\t"
       "line1~0D~0Aline2  \t0.5\t00000000000BEXTRA\tignored\tdropped\r\n"
       "00000000000B\tBob   \tabc\t\t\t1999-02-30\t2021-01-01 00:00:00.0000\n"
       "000000000000\tthe null row of another table is skipped\n"
@@ -174,14 +182,15 @@ TEST_F(DumpLoaderTest, LoadsEveryKindOfValueRegisterAndGenerators) {
       "00000000000Q\tthe unended last line";
   Load(data);
 
-  EXPECT_EQ(Rows("select \"fObject\", \"fName\", \"fAge\", \"fBig\", \"fAmount\", \"fBorn\", \"fSeen\", \"fNote\","
-                 " \"fRate\", \"fBoss\" from \"tPerson\" order by 1"),
-            (std::vector<std::string>{
-                "00000000000A|" + name + " x|42|3000000000|12.25|2020-02-29|2021-07-15 13:45:30.1230|"
-                "line1\r\nline2  |0.5|00000000000B",
-                // Not-numbers give 0, an impossible date gives day 0, an empty reference an empty text.
-                "00000000000B|Bob|0|0|0.00|1899-12-30|2021-01-01 00:00:00.0000||0|            ",
-                "070000000001|old|<null>|<null>|<null>|<null>|<null>|<null>|<null>|<null>"}));
+  EXPECT_EQ(
+      Rows("select \"fObject\", \"fName\", \"fAge\", \"fBig\", \"fAmount\", \"fBorn\", \"fSeen\", \"fNote\","
+           " \"fRate\", \"fBoss\" from \"tPerson\" order by 1"),
+      (std::vector<std::string>{"00000000000A|" + name +
+                                    " x|42|3000000000|12.25|2020-02-29|2021-07-15 13:45:30.1230|"
+                                    "line1\r\nline2  |0.5|00000000000B",
+                                // Not-numbers give 0, an impossible date gives day 0, an empty reference an empty text.
+                                "00000000000B|Bob|0|0|0.00|1899-12-30|2021-01-01 00:00:00.0000||0|            ",
+                                "070000000001|old|<null>|<null>|<null>|<null>|<null>|<null>|<null>|<null>"}));
   // The header's Num is not a field of the table's metadata: it is not loaded.
   EXPECT_EQ(Rows("select \"fObject\", \"fName\", \"fNum\", \"fDate\" from \"tDoc\" order by 1"),
             (std::vector<std::string>{"000000000000|Head|7|2022-03-04", "00000000000D|Doc one|<null>|2022-01-02"}));
@@ -219,8 +228,9 @@ TEST_F(DumpLoaderTest, TriggersRunUnlessDisabled) {
 }
 
 TEST_F(DumpLoaderTest, TheSyncVersionGeneratorIsLeftToAnExplicitField) {
-  Load("&SyncUserActions\tObject\tVersion\n00000000000F\t30\n"
-       "&Generators\tDoc\tSyncUserActionsVersion\n000000000002\t000000000003\n");
+  Load(
+      "&SyncUserActions\tObject\tVersion\n00000000000F\t30\n"
+      "&Generators\tDoc\tSyncUserActionsVersion\n000000000002\t000000000003\n");
   // SyncUserActionsVersion is no generator of the metadata, and its field stops the
   // largest version from being set.
   EXPECT_EQ(Generator("gSyncUserActionsVersion"), 0);
@@ -257,9 +267,9 @@ TEST_F(DumpLoaderTest, TimesDatesIntoTimeStampsAndUnknownParameterTypes) {
   Load("&Clock\tObject\tAt\tWhen\n00000000000T\t08:30:15.5000\t2020-05-06\n");
   EXPECT_EQ(Rows("select \"fAt\", \"fWhen\" from \"tClock\""),
             std::vector<std::string>{"08:30:15.5000|2020-05-06 00:00:00.0000"});
-  EXPECT_EQ(LoadError("&Clock\tObject\tFlag\n00000000000U\ttrue\n"),
-            Format("fbSetParamAsVarchar: data type \"%d\" unknown", fb::SQL_BOOLEAN) +
-                "\r\nClock: 00000000000U; true;");
+  EXPECT_EQ(
+      LoadError("&Clock\tObject\tFlag\n00000000000U\ttrue\n"),
+      Format("fbSetParamAsVarchar: data type \"%d\" unknown", fb::SQL_BOOLEAN) + "\r\nClock: 00000000000U; true;");
 }
 
 TEST_F(DumpLoaderTest, NumbersAreExactAndIndependentOfTheProcessLocale) {
@@ -271,10 +281,11 @@ TEST_F(DumpLoaderTest, NumbersAreExactAndIndependentOfTheProcessLocale) {
     ~RestoreLocale() { std::setlocale(LC_ALL, "C"); }
   } restore;
   ASSERT_EQ(std::strtod("12.50", nullptr), 12.0) << "the locale does not change the separator";
-  Load("&Ledger\tObject\tSum\tPrice\tRate\n"
-       "00000000000L\t12.50\t1.0005\t0.25\n"
-       "00000000000M\t1234567890123456.78\t-2.0005\t-1e3\n"
-       "00000000000N\t12,50\t\tx\n");
+  Load(
+      "&Ledger\tObject\tSum\tPrice\tRate\n"
+      "00000000000L\t12.50\t1.0005\t0.25\n"
+      "00000000000M\t1234567890123456.78\t-2.0005\t-1e3\n"
+      "00000000000N\t12,50\t\tx\n");
   EXPECT_EQ(Rows("select \"fObject\", \"fSum\", \"fPrice\", \"fRate\" from \"tLedger\" order by 1"),
             (std::vector<std::string>{"00000000000L|12.50|1.001|0.25", "00000000000M|1234567890123456.78|-2.001|-1000",
                                       "00000000000N|0.00|0.000|0"}));
@@ -304,10 +315,11 @@ TEST_F(DumpLoaderTest, ReplacingRowsReplaceRowsOfTheirOwnAndOfEarlierBlocks) {
   TqnDumpLoadOptions options;
   options.maxBlockRows = 4;
   options.stats = &stats;
-  Load("&Person\tObject\tName\n"
-       "070000000002\ta\n00000000000B\tb\n070000000002\tc\n070000000001\td\n"  // one block
-       "00000000000C\te\n070000000002\tf\n",                                       // the last, of two
-       true, options);
+  Load(
+      "&Person\tObject\tName\n"
+      "070000000002\ta\n00000000000B\tb\n070000000002\tc\n070000000001\td\n"  // one block
+      "00000000000C\te\n070000000002\tf\n",                                   // the last, of two
+      true, options);
   EXPECT_EQ(stats.blocks, 2);
   EXPECT_EQ(stats.blockRows, 6);
   EXPECT_EQ(Rows("select \"fObject\", \"fName\" from \"tPerson\" order by 1"),
@@ -355,7 +367,8 @@ TEST_F(DumpLoaderTest, PagesAreWrittenWithoutWaitingForTheDiskDuringTheLoadOnly)
   ASSERT_TRUE(connection_.ForcedWrites());
   std::vector<bool> during;
   std::istringstream data("&Person\tObject\tName\n00000000000A\tfirst\n");
-  LoadDumpData(data, connection_, kMeta, [&] { during.push_back(connection_.ForcedWrites()); }, true, clock_);
+  LoadDumpData(
+      data, connection_, kMeta, [&] { during.push_back(connection_.ForcedWrites()); }, true, clock_);
   EXPECT_EQ(during, (std::vector<bool>{false, false}));  // the row, the index statistics
   EXPECT_TRUE(connection_.ForcedWrites());
   EXPECT_NE(LoadError("&Person\tObject\tName\n00000000000A\tagain\n"), "(no failure)");
@@ -400,15 +413,17 @@ TEST_F(DumpLoaderTest, KeysBuiltAfterTheRowsGiveTheRowByRowResult) {
   // Replacing identifiers: new ones, one the schema script stored, one met
   // again in the next block, in another section and in another table.
   std::string data = "&Person\tObject\tName\tAge\n";
-  for (int i = 1; i <= 12; ++i) data += EncodeObjectId(i) + "\tp" + std::to_string(i) + "\t" + std::to_string(i % 3) + "\n";
+  for (int i = 1; i <= 12; ++i)
+    data += EncodeObjectId(i) + "\tp" + std::to_string(i) + "\t" + std::to_string(i % 3) + "\n";
   data += "070000000001\treplaced\t1\n070000000002\tfirst\t2\n070000000003\tthree\t3\n";
   for (int i = 13; i <= 20; ++i) data += EncodeObjectId(i) + "\tp" + std::to_string(i) + "\t7\n";
-  data += "070000000002\tsecond\t4\n"
-          "&Ledger\tObject\tSum\tRate\n00000000000L\t1.50\t0.5\n00000000000M\t2.50\t0.5\n070000000003\t3.00\t1\n"
-          "&Log\tObject\tText\n00000000000N\tb\n00000000000O\ta\n00000000000P\tb\n"
-          "&Doc\tObject\tName\n0000000000ZD\tdoc\n"
-          "&Clock\tObject\tAt\n0000000000ZD\t08:00:00.0000\n"
-          "&Person\tObject\tName\n070000000002\tthird\n070000000004\tlast\n";
+  data +=
+      "070000000002\tsecond\t4\n"
+      "&Ledger\tObject\tSum\tRate\n00000000000L\t1.50\t0.5\n00000000000M\t2.50\t0.5\n070000000003\t3.00\t1\n"
+      "&Log\tObject\tText\n00000000000N\tb\n00000000000O\ta\n00000000000P\tb\n"
+      "&Doc\tObject\tName\n0000000000ZD\tdoc\n"
+      "&Clock\tObject\tAt\n0000000000ZD\t08:00:00.0000\n"
+      "&Person\tObject\tName\n070000000002\tthird\n070000000004\tlast\n";
   TqnDumpLoadOptions deferred;
   deferred.deferIndexes = true;
   deferred.maxBlockRows = 4;
@@ -418,9 +433,9 @@ TEST_F(DumpLoaderTest, KeysBuiltAfterTheRowsGiveTheRowByRowResult) {
 
   for (const char* sql : kSchemaQueries) EXPECT_GT(BothGive(sql).size(), 5u);
   EXPECT_EQ(BothGive("select \"fObject\", \"fName\", \"fAge\" from \"tPerson\" where \"fObject\" starting with '07'"
-                 " order by 1"),
-            (std::vector<std::string>{"070000000001|replaced|1", "070000000002|third|<null>",
-                                      "070000000003|three|3", "070000000004|last|<null>"}));
+                     " order by 1"),
+            (std::vector<std::string>{"070000000001|replaced|1", "070000000002|third|<null>", "070000000003|three|3",
+                                      "070000000004|last|<null>"}));
   EXPECT_EQ(BothGive("select \"UID\", \"fTable\", \"fChanged\" from \"tObject\" order by 1").size(), 20u + 3 + 1);
   BothGive("select * from \"tPerson\" order by 1");
   BothGive("select * from \"tLedger\" order by 1");
@@ -429,8 +444,9 @@ TEST_F(DumpLoaderTest, KeysBuiltAfterTheRowsGiveTheRowByRowResult) {
   // Keys built after the rows have their selectivity from the build, where
   // the statistics step of the row-by-row load leaves the server's zero on
   // the keys of generated names: those are compared by being there above.
-  BothGive("select rdb$index_name, rdb$statistics from rdb$indices where rdb$relation_name starting with 't'"
-       " and rdb$index_name not starting with 'RDB$' order by 1");
+  BothGive(
+      "select rdb$index_name, rdb$statistics from rdb$indices where rdb$relation_name starting with 't'"
+      " and rdb$index_name not starting with 'RDB$' order by 1");
 }
 
 // Rows enough for many blocks, each stored while the next one is made:
@@ -443,7 +459,8 @@ std::string ManyRows(int badLedgerRow) {
   data += "&Person\tObject\tName\tAmount\tBorn\n";
   for (int i = 1; i <= 3000; ++i) {
     if (i == 1500) data += "&Log\tObject\tText\n00000000ZZZ1\tbetween\n&Person\tObject\tName\tAmount\tBorn\n";
-    data += EncodeObjectId(i) + "\t" + Win1251("Лицо ") + std::to_string(i) + "\t" + std::to_string(i) + ".25\t2020-01-02\n";
+    data += EncodeObjectId(i) + "\t" + Win1251("Лицо ") + std::to_string(i) + "\t" + std::to_string(i) +
+            ".25\t2020-01-02\n";
     if (i % 1000 == 0) data += "070000000001\treplaced " + std::to_string(i) + "\t1\t2021-01-01\n";
   }
   return data;
@@ -490,8 +507,8 @@ TEST_F(DumpLoaderTest, PackedValuesGiveTheRowByRowResult) {
   const char* const prices[] = {"2147483.647", "-2147483.648", "0.001", "-0.5"};
   const char* const smalls[] = {"-32768", "32767", "0", "-1"};
   for (int i = 1; i <= 24; ++i)
-    data += EncodeObjectId(500 + i) + "\t" + (i % 2 ? "23:59:59.9990" : "00:00:00.0000") + "\t" + prices[i % 4] +
-            "\t" + smalls[(i / 4) % 4] + "\t" + seen[i % 4] + "\n";
+    data += EncodeObjectId(500 + i) + "\t" + (i % 2 ? "23:59:59.9990" : "00:00:00.0000") + "\t" + prices[i % 4] + "\t" +
+            smalls[(i / 4) % 4] + "\t" + seen[i % 4] + "\n";
   TqnDumpLoadStats stats;
   TqnDumpLoadOptions options;
   options.maxBlockRows = 8;
@@ -557,10 +574,11 @@ TEST_F(DumpLoaderTest, AKeyTheRowsBreakFailsItsRebuildNamingTheTableAndTheValue)
   connection_.DefaultTransaction().Commit();
   TqnDumpLoadOptions deferred;
   deferred.deferIndexes = true;
-  std::string message = LoadError("&Log\tObject\tText\n00000000000A\tfirst\n00000000000B\tb\n"
-                                  "&Person\tObject\tName\n00000000000C\tc\n"
-                                  "&Log\tObject\tText\n00000000000A\tagain\n",
-                                  deferred);
+  std::string message = LoadError(
+      "&Log\tObject\tText\n00000000000A\tfirst\n00000000000B\tb\n"
+      "&Person\tObject\tName\n00000000000C\tc\n"
+      "&Log\tObject\tText\n00000000000A\tagain\n",
+      deferred);
   EXPECT_NE(message.find("00000000000A"), std::string::npos) << message;
   EXPECT_NE(message.find("\r\ntLog: UNIQUE uLog"), std::string::npos) << message;
   // The other keys and indexes are built all the same.
@@ -572,17 +590,20 @@ TEST_F(DumpLoaderTest, AKeyTheRowsBreakFailsItsRebuildNamingTheTableAndTheValue)
 }
 
 TEST_F(DumpLoaderTest, NamesWithADoubleQuoteLoad) {
-  RunScript(connection_, connection_.DefaultTransaction(),
-            "CREATE TABLE \"tOdd\"\"Name\" (\"fObject\" CHAR(12) NOT NULL PRIMARY KEY, \"fSay \"\"hi\"\"\" VARCHAR(10));\n"
-            "CREATE GENERATOR \"gOdd\"\"Gen\";\n");
+  RunScript(
+      connection_, connection_.DefaultTransaction(),
+      "CREATE TABLE \"tOdd\"\"Name\" (\"fObject\" CHAR(12) NOT NULL PRIMARY KEY, \"fSay \"\"hi\"\"\" VARCHAR(10));\n"
+      "CREATE GENERATOR \"gOdd\"\"Gen\";\n");
   connection_.DefaultTransaction().Commit();
   const std::string meta =
       "(meta (types (TUid (d CHAR 12)) (TShort (d VARCHAR 10)))"
       " (tables (Odd\"Name (fields (Object (type TUid)) (Say\\S\"hi\" (type TShort)))))"
       " (generators (Odd\"Gen)))";
-  std::istringstream data("&Odd\"Name\tObject\tSay \"hi\"\n00000000000A\tquoted\n070000000009\tagain\n"
-                          "070000000009\treplaced\n&Generators\tOdd\"Gen\n00000000000C\n");
-  LoadDumpData(data, connection_, meta, [] {}, true, clock_);
+  std::istringstream data(
+      "&Odd\"Name\tObject\tSay \"hi\"\n00000000000A\tquoted\n070000000009\tagain\n"
+      "070000000009\treplaced\n&Generators\tOdd\"Gen\n00000000000C\n");
+  LoadDumpData(
+      data, connection_, meta, [] {}, true, clock_);
   EXPECT_EQ(Rows("select \"fObject\", \"fSay \"\"hi\"\"\" from \"tOdd\"\"Name\" order by 1"),
             (std::vector<std::string>{"00000000000A|quoted", "070000000009|replaced"}));
   EXPECT_EQ(Rows("select \"fTable\" from \"tObject\" where \"UID\" = '00000000000A'"),
@@ -622,7 +643,8 @@ TEST_F(DumpLoaderTest, AFailureStopsTheReadingThreadWhileItWaitsWithAFullQueue) 
   CountingRows counting(rows, 1500);
   std::istream data(&counting);
   try {
-    LoadDumpData(data, connection_, kMeta, [] {}, true, clock_);
+    LoadDumpData(
+        data, connection_, kMeta, [] {}, true, clock_);
     ADD_FAILURE() << "the empty date did not fail";
   } catch (const Exception& e) {
     EXPECT_NE(std::string(e.what()).find("can not classify date str"), std::string::npos) << e.what();
@@ -637,7 +659,8 @@ TEST(ProgressThrottleTest, PassesAStepOnlyAfterTheInterval) {
   using namespace std::chrono;
   steady_clock::time_point now{seconds(100)};
   int steps = 0;
-  TqnProgressThrottle throttle(milliseconds(300), [&] { ++steps; }, [&] { return now; });
+  TqnProgressThrottle throttle(
+      milliseconds(300), [&] { ++steps; }, [&] { return now; });
   throttle();
   EXPECT_EQ(steps, 1);
   now += milliseconds(299);

@@ -136,10 +136,21 @@ TEST(DumpTextTest, ValuesDecodeTheirEscapes) {
   // Under the tilde escape, a tilde and 09 is a TAB; the default escape is then ordinary.
   EXPECT_EQ(DecodeDumpValue("a~09b", '~'), "a\tb");
   EXPECT_EQ(DecodeDumpValue("~7e~7E~41", '~'), "~~A");
-  EXPECT_EQ(DecodeDumpValue("x\xA4" "09", '~'), "x\xA4" "09");
+  EXPECT_EQ(DecodeDumpValue("x\xA4"
+                            "09",
+                            '~'),
+            "x\xA4"
+            "09");
   // Under the default escape, the byte 0xA4 and 09 is a TAB and a tilde is ordinary.
-  EXPECT_EQ(DecodeDumpValue("a\xA4" "09b~09", kDefaultEscape), "a\tb~09");
-  EXPECT_EQ(DecodeDumpValue("\xA4" "A4\xA4" "c8", kDefaultEscape), "\xA4\xC8");
+  EXPECT_EQ(DecodeDumpValue("a\xA4"
+                            "09b~09",
+                            kDefaultEscape),
+            "a\tb~09");
+  EXPECT_EQ(DecodeDumpValue("\xA4"
+                            "A4\xA4"
+                            "c8",
+                            kDefaultEscape),
+            "\xA4\xC8");
   EXPECT_EQ(ErrorOf([] { DecodeDumpValue("a~Ag", '~'); }), "invalid hexadecimal digit \"g\"");
   EXPECT_EQ(ErrorOf([] { DecodeDumpValue("~x1", '~'); }), "invalid hexadecimal digit \"x\"");
   EXPECT_EQ(ErrorOf([] { DecodeDumpValue("ab~1", '~'); }), "invalid hexadecimal number \"1\"");
@@ -152,7 +163,10 @@ TEST(DumpTextTest, ValuesAreCutAndCleanedForTheirParameters) {
   EXPECT_EQ(PrepareDumpValue("short", 12, false), "short");
   EXPECT_EQ(PrepareDumpValue("no limit", 0, false), "no limit");
   // Trailing blanks and control bytes go; some control bytes become blanks.
-  EXPECT_EQ(PrepareDumpValue("a\tb\x0b\x0c\x0e\x1f" "c \r\n\t ", 0, false), "a b    c");
+  EXPECT_EQ(PrepareDumpValue("a\tb\x0b\x0c\x0e\x1f"
+                             "c \r\n\t ",
+                             0, false),
+            "a b    c");
   EXPECT_EQ(PrepareDumpValue("a\rb\nc\x0f", 0, false), "a\rb\nc");
   // Cut first, then trimmed.
   EXPECT_EQ(PrepareDumpValue("ab   cd", 4, false), "ab");

@@ -169,7 +169,8 @@ class QuotedPasswordUser {
                      "GRANT CREATE DATABASE TO USER " + name_ + ";\nCOMMIT;\n");
   }
   ~QuotedPasswordUser() {
-    if (created_) Admin("REVOKE CREATE DATABASE FROM USER " + name_ + ";\nCOMMIT;\nDROP USER " + name_ + ";\nCOMMIT;\n");
+    if (created_)
+      Admin("REVOKE CREATE DATABASE FROM USER " + name_ + ";\nCOMMIT;\nDROP USER " + name_ + ";\nCOMMIT;\n");
   }
   bool Created() const { return created_; }
   const std::string& Name() const { return name_; }
@@ -177,9 +178,7 @@ class QuotedPasswordUser {
   const std::string& Output() const { return output_; }
 
  private:
-  bool Admin(const std::string& sql) {
-    return fbtest::RunIsql(sql, output_, adminDatabase_, kUser, kPassword) == 0;
-  }
+  bool Admin(const std::string& sql) { return fbtest::RunIsql(sql, output_, adminDatabase_, kUser, kPassword) == 0; }
   std::string adminDatabase_;
   std::string name_;
   std::string password_ = "q'u\"o''te";

@@ -38,7 +38,7 @@ namespace {
 
 const std::string kInstaller = QN_FB30_INSTALLER;
 const std::string kServersScript = QN_SERVERS_SCRIPT;
-constexpr int kDevPort = 53030;   // the dev server of scripts/firebird-servers.sh
+constexpr int kDevPort = 53030;  // the dev server of scripts/firebird-servers.sh
 
 bool PortAnswers(int port) {
   int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
@@ -157,7 +157,8 @@ long ListenerUid(int port) {
       std::istringstream fields(line);
       std::string slot, local, remote, state, queues, timer, retransmits, uid, timeout, node;
       fields >> slot >> local >> remote >> state >> queues >> timer >> retransmits >> uid >> timeout >> node;
-      if (state == "0A" && local.size() > wanted.size() && local.compare(local.size() - wanted.size(), wanted.size(), wanted) == 0)
+      if (state == "0A" && local.size() > wanted.size() &&
+          local.compare(local.size() - wanted.size(), wanted.size(), wanted) == 0)
         inode = node;
     }
   }
@@ -359,7 +360,8 @@ TEST_F(Fb30Test, YesRunsTheInstallerAndWaitsForIt) {
   ASSERT_TRUE(platform::FileExists(program.File("marker")));
   EXPECT_EQ(platform::ReadFile(program.File("marker")), "finished\n");
   EXPECT_TRUE(offer.errors.empty()) << "its exit status is not looked at";
-  EXPECT_EQ(platform::ReadFile(program.File("args")), "--allow " + program.File("data") + " --allow " + program.File("backup") + " --allow /srv/db\n")
+  EXPECT_EQ(platform::ReadFile(program.File("args")),
+            "--allow " + program.File("data") + " --allow " + program.File("backup") + " --allow /srv/db\n")
       << "the server is told the folder of the first database and those of the register";
 }
 
@@ -379,7 +381,8 @@ TEST_F(Fb30Test, AMissingInstallerIsReported) {
   Offer offer;
   EnsureFb30Installed(program.path(), false, offer.Ask(), offer.Show());
   EXPECT_EQ(offer.questions.size(), 1u);
-  EXPECT_EQ(offer.errors, std::vector<std::string>{Win1251("Установочный комплект сервера \"Firebird SQL 3.0\" не найден")});
+  EXPECT_EQ(offer.errors,
+            std::vector<std::string>{Win1251("Установочный комплект сервера \"Firebird SQL 3.0\" не найден")});
 }
 
 TEST_F(Fb30Test, WithoutRootRightsOrADesktopTheInstallerIsNotStartedAndTheReasonShown) {
@@ -397,8 +400,8 @@ TEST_F(Fb30Test, WithoutRootRightsOrADesktopTheInstallerIsNotStartedAndTheReason
     if (::setgid(65534) != 0 || ::setuid(65534) != 0) ::_exit(3);
     Offer offer;
     EnsureFb30Installed(program.path(), false, offer.Ask(), offer.Show());
-    const bool shown = offer.errors == std::vector<std::string>{Fb30InstallerNeedsRightsMessage(
-                                           Fb30InstallerPath(program.path()))};
+    const bool shown =
+        offer.errors == std::vector<std::string>{Fb30InstallerNeedsRightsMessage(Fb30InstallerPath(program.path()))};
     ::_exit(shown && !platform::FileExists(program.File("marker")) ? 0 : 1);
   }
   int status = 0;
@@ -472,7 +475,8 @@ TEST_F(Fb30Test, TheInstallerSetsUpAServerThatTakesDatabases) {
   const std::string sql = dir_.File("create.sql");
   const auto create = [&](const std::string& word) {
     platform::WriteFileReplacing(sql, "CREATE DATABASE 'localhost/" + std::to_string(kTestPort) + ":" + db +
-                                          "' USER 'SYSDBA' PASSWORD '" + word + "' DEFAULT CHARACTER SET WIN1251;\n"
+                                          "' USER 'SYSDBA' PASSWORD '" + word +
+                                          "' DEFAULT CHARACTER SET WIN1251;\n"
                                           "SELECT 'ODS=' || MON$ODS_MAJOR FROM MON$DATABASE;\n");
     std::string output;
     const int rc = Shell("env -u FIREBIRD -u ISC_USER -u ISC_PASSWORD isql-fb -q -bail -i '" + sql + "'",
@@ -542,8 +546,8 @@ TEST_F(Fb30Test, TheServiceModeGuardsTheInstanceInTheForegroundUntilSigterm) {
   Spawned second({"--service"});
   EXPECT_EQ(second.Wait(), 1) << "a second service of the instance must refuse";
   std::string out;
-  EXPECT_EQ(Shell("fbsvcmgr localhost/" + std::to_string(kServicePort) +
-                      ":service_mgr -user SYSDBA -password " + InstancePassword() + " -info_server_version",
+  EXPECT_EQ(Shell("fbsvcmgr localhost/" + std::to_string(kServicePort) + ":service_mgr -user SYSDBA -password " +
+                      InstancePassword() + " -info_server_version",
                   dir_.File("svc.out"), &out),
             0)
       << out;

@@ -33,8 +33,8 @@ TEST(ParameterBlocks, DatabaseBlockCarriesTheFixedParameters) {
   TqnFbConnection connection;
   connection.SetUserName("ANNA");
   connection.SetPassword("pw");
-  EXPECT_EQ(connection.DatabaseParameterBlock(), Bytes({1, 28, 4, 'A', 'N', 'N', 'A', 29, 2, 'p', 'w', 63, 4, 3, 0, 0, 0,
-                                                        48, 7, 'W', 'I', 'N', '1', '2', '5', '1', 77, 0}));
+  EXPECT_EQ(connection.DatabaseParameterBlock(), Bytes({1, 28, 4, 'A', 'N', 'N', 'A', 29,  2,   'p', 'w', 63,  4,  3,
+                                                        0, 0,  0, 48,  7,   'W', 'I', 'N', '1', '2', '5', '1', 77, 0}));
   connection.SetPassword(std::string(256, 'x'));
   EXPECT_THROW(connection.DatabaseParameterBlock(), Exception);
 }
@@ -51,15 +51,15 @@ TEST(ParameterBlocks, ServiceBlocks) {
   TqnFbBackupRequest backup;
   backup.database = "/d/a.fd3";
   backup.backupFile = "b";
-  EXPECT_EQ(BackupRequestBlock(backup), Bytes({1, 106, 8, 0, '/', 'd', '/', 'a', '.', 'f', 'd', '3', 5, 1, 0, 'b', 107,
-                                               108, 0x08, 0, 0, 0}));
+  EXPECT_EQ(BackupRequestBlock(backup),
+            Bytes({1, 106, 8, 0, '/', 'd', '/', 'a', '.', 'f', 'd', '3', 5, 1, 0, 'b', 107, 108, 0x08, 0, 0, 0}));
 
   TqnFbRestoreRequest restore;
   restore.backupFile = "b";
   restore.database = "d";
   restore.fixFssMetadata = "WIN1251";
-  EXPECT_EQ(RestoreRequestBlock(restore), Bytes({2, 5, 1, 0, 'b', 106, 1, 0, 'd', 107, 108, 0, 0x20, 0, 0, 14, 7, 0, 'W',
-                                                 'I', 'N', '1', '2', '5', '1'}));
+  EXPECT_EQ(RestoreRequestBlock(restore), Bytes({2, 5, 1,  0, 'b', 106, 1,   0,   'd', 107, 108, 0,  0x20,
+                                                 0, 0, 14, 7, 0,   'W', 'I', 'N', '1', '2', '5', '1'}));
   restore.fixFssMetadata.clear();
   restore.verbose = false;
   restore.options = fb::isc_spb_res_replace;

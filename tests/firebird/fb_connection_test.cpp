@@ -139,15 +139,16 @@ TEST_F(ConnectionTest, PlainWireOnlyWhenAskedAndOnlyOverTheLoopback) {
   for (const char* local : {"localhost/53030:/data/x.fd3", "127.0.0.1:C:\\x.fdb", "LocalHost:/x.fdb",
                             "inet4://127.0.0.2:53030/x.fd3", "/data/x.fdb", "C:\\Data\\x.fdb"})
     EXPECT_TRUE(IsLoopbackDatabaseName(local)) << local;
-  for (const char* remote : {"server:C:\\x.fdb", "127.example.org:/x.fdb", "192.168.0.5/3050:/x.fdb",
-                             "inet4://office/x.fd3", "x"})
+  for (const char* remote :
+       {"server:C:\\x.fdb", "127.example.org:/x.fdb", "192.168.0.5/3050:/x.fdb", "inet4://office/x.fd3", "x"})
     EXPECT_FALSE(IsLoopbackDatabaseName(remote)) << remote;
 }
 
 TEST_F(ConnectionTest, NamedParametersAndFieldsByName) {
   TqnFbStatement insert(connection_);
   insert.Prepare(
-      "INSERT INTO T (ID, NAME, BIG, AMOUNT, RATE, DDAY, STAMP) VALUES (:id, :name, :big, :amount, :rate, :day, :stamp)");
+      "INSERT INTO T (ID, NAME, BIG, AMOUNT, RATE, DDAY, STAMP) VALUES (:id, :name, :big, :amount, :rate, :day, "
+      ":stamp)");
   ASSERT_EQ(insert.ParamCount(), 7);
   EXPECT_EQ(insert.ParamSqlType(insert.ParamIndex("ID")), fb::SQL_LONG);
   EXPECT_EQ(insert.ParamSqlType(insert.ParamIndex("amount")), fb::SQL_INT64);
@@ -169,7 +170,9 @@ TEST_F(ConnectionTest, NamedParametersAndFieldsByName) {
   insert.Execute();
 
   TqnFbStatement select(connection_);
-  select.Prepare("SELECT ID, NAME AS \"Label\", BIG, AMOUNT, RATE, DDAY, STAMP FROM T WHERE ID >= :low AND ID <= :low + 1 ORDER BY ID");
+  select.Prepare(
+      "SELECT ID, NAME AS \"Label\", BIG, AMOUNT, RATE, DDAY, STAMP FROM T WHERE ID >= :low AND ID <= :low + 1 ORDER "
+      "BY ID");
   select.SetInteger("low", 1);
   select.Execute();
   ASSERT_TRUE(select.Fetch());
@@ -206,8 +209,9 @@ TEST_F(ConnectionTest, Win1251TextRoundTripsAsSingleBytes) {
   insert.Execute();
 
   TqnFbStatement select(connection_);
-  select.Execute("SELECT NAME, NOTE, OCTET_LENGTH(NAME) AS BYTES, CHAR_LENGTH(NAME) AS CHARS, "
-                 "UPPER(NAME) AS UP FROM T");
+  select.Execute(
+      "SELECT NAME, NOTE, OCTET_LENGTH(NAME) AS BYTES, CHAR_LENGTH(NAME) AS CHARS, "
+      "UPPER(NAME) AS UP FROM T");
   ASSERT_TRUE(select.Fetch());
   EXPECT_EQ(select.AsString("NAME"), text);
   EXPECT_EQ(select.AsString("NOTE"), text);

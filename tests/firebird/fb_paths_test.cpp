@@ -16,10 +16,10 @@ using platform::DriveType;
 // Drives of a pretend machine: C fixed, R removable, M RAM disk, N network,
 // D CD-ROM, U unknown; any other letter has no root directory.
 DriveType PretendDrive(const std::string& root) {
-  static const std::map<std::string, DriveType> kDrives = {
-      {"C:\\", DriveType::Fixed},  {"R:\\", DriveType::Removable}, {"M:\\", DriveType::RamDisk},
-      {"N:\\", DriveType::Remote}, {"D:\\", DriveType::CdRom},     {"U:\\", DriveType::Unknown},
-      {"c:\\", DriveType::Fixed}};
+  static const std::map<std::string, DriveType> kDrives = {{"C:\\", DriveType::Fixed},   {"R:\\", DriveType::Removable},
+                                                           {"M:\\", DriveType::RamDisk}, {"N:\\", DriveType::Remote},
+                                                           {"D:\\", DriveType::CdRom},   {"U:\\", DriveType::Unknown},
+                                                           {"c:\\", DriveType::Fixed}};
   auto it = kDrives.find(root);
   return it == kDrives.end() ? DriveType::NoRootDir : it->second;
 }
@@ -50,7 +50,7 @@ TEST(ParseDatabasePath, AcceptedForms) {
       {"localhost/53030:C:\\x.fd3", fpTcp, "localhost", 53030, "C:\\x.fd3"},
       {"srv:/opt/db/x.fdb", fpTcp, "srv", 0, "/opt/db/x.fdb"},
       {"ab:x", fpTcp, "ab", 0, "x"},
-      {"\\a:b", fpTcp, "\\a", 0, "b"},  // a root path with a colon is read in the classic form
+      {"\\a:b", fpTcp, "\\a", 0, "b"},            // a root path with a colon is read in the classic form
       {"inet://srv", fpTcp, "inet", 0, "//srv"},  // not a URL: no "/" after the host
       {"inet4://srv:53030/C:\\x.fd3", fpInet4, "srv", 53030, "C:\\x.fd3"},
       {"  inet://srv/x", fpInet, "srv", 0, "x"},
@@ -169,10 +169,17 @@ TEST(ParseFbUrl, ProtocolOrdinalsAreStable) {
 
 TEST(IsFb30Database, PortOrExtensionDecides) {
   const std::vector<std::pair<std::string, bool>> cases = {
-      {"localhost/53030:C:\\x.fdb", true}, {"localhost:C:\\x.Fd4", true},   {"localhost:C:\\x.fd3", true},
-      {"localhost:C:\\x.fdb", false},      {"localhost/3050:C:\\x.fdb", false}, {"C:\\data\\TX.FD3", true},
-      {"inet4://srv:53030/x", true},       {"inet4://srv/x.fd5", false},      {"srv:fd3", false},
-      {"srv:.fd3", true},                  {"srv:x.fd3 ", false},
+      {"localhost/53030:C:\\x.fdb", true},
+      {"localhost:C:\\x.Fd4", true},
+      {"localhost:C:\\x.fd3", true},
+      {"localhost:C:\\x.fdb", false},
+      {"localhost/3050:C:\\x.fdb", false},
+      {"C:\\data\\TX.FD3", true},
+      {"inet4://srv:53030/x", true},
+      {"inet4://srv/x.fd5", false},
+      {"srv:fd3", false},
+      {"srv:.fd3", true},
+      {"srv:x.fd3 ", false},
   };
   for (const auto& [path, fb30] : cases) EXPECT_EQ(IsFb30Database(path, PretendDrive), fb30) << path;
   EXPECT_THROW(IsFb30Database("N:\\x.fd3", PretendDrive), EqnDNError);
@@ -186,9 +193,15 @@ TEST(IsLocalHost, NamesOfThisMachine) {
     bool local;
   };
   const Case cases[] = {
-      {" LocalHost ", "", true}, {"", "", true},           {"   ", "", true},
-      {"127.0.0.1", "", true},   {"office1", "OFFICE1", true}, {" Office1", "office1 ", true},
-      {"office1", "", false},    {"office2", "OFFICE1", false}, {"127.0.0.2", "", false},
+      {" LocalHost ", "", true},
+      {"", "", true},
+      {"   ", "", true},
+      {"127.0.0.1", "", true},
+      {"office1", "OFFICE1", true},
+      {" Office1", "office1 ", true},
+      {"office1", "", false},
+      {"office2", "OFFICE1", false},
+      {"127.0.0.2", "", false},
       {"local host", "", false},
   };
   for (const Case& c : cases) EXPECT_EQ(IsLocalHost(c.host, c.own), c.local) << "'" << c.host << "' '" << c.own << "'";
@@ -231,8 +244,15 @@ TEST(GetCmdOption, ProgramNameIsNotAnArgument) {
 
 TEST(DigitsOnly, TheNumberOfTheDigits) {
   const std::vector<std::pair<std::string, std::string>> cases = {
-      {"db0012", "12"}, {"db", "0"}, {"", "0"}, {"0000", "0"}, {"a1b0c3", "103"}, {"db0100", "100"},
-      {"\xC0\xB9" "7", "7"},
+      {"db0012", "12"},
+      {"db", "0"},
+      {"", "0"},
+      {"0000", "0"},
+      {"a1b0c3", "103"},
+      {"db0100", "100"},
+      {"\xC0\xB9"
+       "7",
+       "7"},
   };
   for (const auto& [text, number] : cases) EXPECT_EQ(DigitsOnly(text), number) << text;
   std::string huge(5000, '9');

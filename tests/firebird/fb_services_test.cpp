@@ -128,9 +128,9 @@ TEST_F(ServicesTest, FailuresAndAStoppingHandlerDetach) {
   request.database = dir_.File("missing.fd3");
   request.backupFile = dir_.File("c.bk3");
   std::vector<std::string> lines;
-  EXPECT_THROW(services.Backup(kHost, kFb30Port, kUser, kPassword, request,
-                               [&](const std::string& l) { lines.push_back(l); }),
-               EqnFbError);
+  EXPECT_THROW(
+      services.Backup(kHost, kFb30Port, kUser, kPassword, request, [&](const std::string& l) { lines.push_back(l); }),
+      EqnFbError);
   EXPECT_FALSE(services.Attached());
 }
 

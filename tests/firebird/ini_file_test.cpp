@@ -29,18 +29,11 @@ TEST(IniFile, NamesIgnoreCaseAndValuesAreTrimmed) {
     std::string value;
   };
   const std::vector<Case> cases = {
-      {"default", "host", "my server"},
-      {"DEFAULT", "HOST", "my server"},
-      {" default ", " host", "my server"},
-      {"default", "quoted", " padded "},
-      {"default", "single", "x"},
-      {"default", "lonely", "\""},
+      {"default", "host", "my server"},  {"DEFAULT", "HOST", "my server"}, {" default ", " host", "my server"},
+      {"default", "quoted", " padded "}, {"default", "single", "x"},       {"default", "lonely", "\""},
       {"default", "empty", ""},  // present but empty is not the default
-      {"default", "noequals", "<def>"},
-      {"default", "port", "3051"},
-      {"second", "host", "other"},
-      {"second", "port", "<def>"},
-      {"default", "top", "<def>"},  // keys before any section belong to none
+      {"default", "noequals", "<def>"},  {"default", "port", "3051"},      {"second", "host", "other"},
+      {"second", "port", "<def>"},       {"default", "top", "<def>"},  // keys before any section belong to none
       {"missing", "host", "<def>"},
   };
   for (const Case& c : cases)
@@ -58,10 +51,20 @@ TEST(IniFile, FirstOccurrenceWinsAndAnyLineEndWorks) {
 
 TEST(IniFile, IntegersAreDecimalOrTheDefault) {
   const std::vector<std::pair<std::string, int>> cases = {
-      {"3050", 3050},   {" 42 ", 42},       {"+7", 7},           {"-5", -5},
-      {"0", 0},         {"2147483647", 2147483647}, {"-2147483648", -2147483647 - 1},
-      {"2147483648", -9}, {"99999999999999999999", -9}, {"12a", -9}, {"", -9},
-      {"-", -9},        {"0x10", -9},      {"1 2", -9},
+      {"3050", 3050},
+      {" 42 ", 42},
+      {"+7", 7},
+      {"-5", -5},
+      {"0", 0},
+      {"2147483647", 2147483647},
+      {"-2147483648", -2147483647 - 1},
+      {"2147483648", -9},
+      {"99999999999999999999", -9},
+      {"12a", -9},
+      {"", -9},
+      {"-", -9},
+      {"0x10", -9},
+      {"1 2", -9},
   };
   for (const auto& [value, number] : cases)
     EXPECT_EQ(ReadIniInteger("[s]\nk=" + value + "\n", "s", "k", -9), number) << value;

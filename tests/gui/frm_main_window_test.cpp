@@ -26,7 +26,9 @@ namespace {
 struct WindowRun : CoreRun {
   // A desktop with a notification area unless a test says otherwise (the
   // offscreen platform has none).
-  WindowRun() { window.SetTrayAvailable([] { return true; }); }
+  WindowRun() {
+    window.SetTrayAvailable([] { return true; });
+  }
   void StartWith(int entries, bool qtDialogs, const std::function<void(TqnNode&)>& change = {}) {
     auto root = NewSettings();
     for (int n = 0; n < entries; ++n) AddTestEntry(*root, n, "", "localhost:/srv/db/" + EntryName(n) + ".fdb");

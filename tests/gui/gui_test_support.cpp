@@ -16,9 +16,7 @@ DialogScript::DialogScript() {
   timer_.start();
 }
 
-DialogScript::~DialogScript() {
-  EXPECT_TRUE(steps_.empty()) << steps_.size() << " expected dialog(s) never opened";
-}
+DialogScript::~DialogScript() { EXPECT_TRUE(steps_.empty()) << steps_.size() << " expected dialog(s) never opened"; }
 
 namespace {
 
@@ -86,6 +84,4 @@ void CoreRun::Start(bool qtDialogs) {
   window.Started(true);
 }
 
-std::unique_ptr<TqnNode> CoreRun::SavedSettings() const {
-  return XmlLoadFile(dir.File("settings.xml"), "settings");
-}
+std::unique_ptr<TqnNode> CoreRun::SavedSettings() const { return XmlLoadFile(dir.File("settings.xml"), "settings"); }

@@ -58,7 +58,6 @@ bool ProcessUntil(const std::function<bool()>& condition);
 // Clicks the button with that objectName inside the widget.
 void Click(const QObject* parent, const char* buttonName);
 
-
 // A core run over a temporary program folder with the main window as its
 // view. The window comes first so that it outlives the core.
 class CoreRun {

@@ -45,8 +45,8 @@ TEST(Win32RunLoop, DeliversWindowMessagesAndRunsHandedOverWorkWhileAMessageBoxIs
   wc.hInstance = ::GetModuleHandleW(nullptr);
   wc.lpszClassName = L"QnPingWindow";
   ::RegisterClassW(&wc);
-  HWND window = ::CreateWindowExW(0, wc.lpszClassName, L"", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr, wc.hInstance,
-                                  nullptr);
+  HWND window =
+      ::CreateWindowExW(0, wc.lpszClassName, L"", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr, wc.hInstance, nullptr);
   ASSERT_NE(window, nullptr);
   ::PostMessageW(window, kPing, 0, 0);
   std::thread watchdog([mainThread] {

@@ -39,7 +39,7 @@ TEST(InfoHandler, NothingIsAnsweredForBadOrEmptyInput) {
   flipped[60] ^= 1;
   EXPECT_EQ(qn::HandleInfoPacket(f.ctx, flipped, ""), qn::kInvalidReply);
   EXPECT_EQ(qn::HandleInfoPacket(f.ctx, "", ""), qn::kInvalidReply);
-  EXPECT_EQ(Ask(f, ""), "<no reply>");                    // no words
+  EXPECT_EQ(Ask(f, ""), "<no reply>");                     // no words
   EXPECT_EQ(Ask(f, " get-active-servers"), "<no reply>");  // empty first word
   EXPECT_EQ(Ask(f, "GET-ACTIVE-SERVERS"), "<no reply>");   // case-sensitive
   EXPECT_EQ(Ask(f, "get-active-servers\n"), "<no reply>");
@@ -148,10 +148,12 @@ TEST(InfoByNumber, EmptyRegisterIsNotFound) {
 
 TEST(InfoByNumber, UrlFlagIsTrimmedAndUpperCased) {
   Fixture f;
-  const std::string url = "database-info 0000002A 1 db0003 a&b inet4://OFFICE1:53030/C:\\Data\\tx3.fd3 "
-                          "SYS&#23x26;DBA invalid_password";
-  const std::string classic = "database-info 0000002A 1 db0003 a&b OFFICE1/53030:C:\\Data\\tx3.fd3 "
-                              "SYS&#23x26;DBA invalid_password";
+  const std::string url =
+      "database-info 0000002A 1 db0003 a&b inet4://OFFICE1:53030/C:\\Data\\tx3.fd3 "
+      "SYS&#23x26;DBA invalid_password";
+  const std::string classic =
+      "database-info 0000002A 1 db0003 a&b OFFICE1/53030:C:\\Data\\tx3.fd3 "
+      "SYS&#23x26;DBA invalid_password";
   EXPECT_EQ(Ask(f, "get-database-info-by-num 1 v3"), url);
   EXPECT_EQ(Ask(f, "get-database-info-by-num 1 \tV3\r\n"), url);
   EXPECT_EQ(Ask(f, "get-database-info-by-num 1 V4"), classic);
@@ -181,7 +183,8 @@ TEST(InfoByName, MissingEntryIsAnErrorLoggedAlwaysWithoutReplyLine) {
 
 TEST(BackupPath, FoundAndMissing) {
   Fixture f;
-  EXPECT_EQ(Ask(f, "get-database-backup-path-by-name db0000"), "database-backup-path-by-name db0000 C:\\Backup\\0000\\");
+  EXPECT_EQ(Ask(f, "get-database-backup-path-by-name db0000"),
+            "database-backup-path-by-name db0000 C:\\Backup\\0000\\");
   EXPECT_EQ(Ask(f, "get-database-backup-path-by-name db0001"), "error database-not-exists db0001");
   EXPECT_TRUE(f.Logged("ERROR: database \"db0001\" not exists"));
 }
@@ -236,7 +239,8 @@ TEST(RemoteBackup, ShortFolderIsRefusedWithEscapedMessage) {
   BackupSpy spy;
   Spy(f, spy);
   const std::string message = qn::Win1251("Путь для резервных копий \"C:\\\" не доступен");
-  EXPECT_EQ(Ask(f, "perform-database-backup db0003"), "database-backup-info 0000002A error " + qn::EscapeField(message));
+  EXPECT_EQ(Ask(f, "perform-database-backup db0003"),
+            "database-backup-info 0000002A error " + qn::EscapeField(message));
   EXPECT_TRUE(spy.requests.empty());
   EXPECT_NE(qn::EscapeField(message).find("#20"), std::string::npos);
 }
@@ -245,7 +249,8 @@ TEST(RemoteBackup, MissingEntryAndMissingKey) {
   Fixture f;
   BackupSpy spy;
   Spy(f, spy);
-  EXPECT_EQ(Ask(f, "perform-database-backup db0009"), "database-backup-info 0000002A error database#20\"db0009\"#20not#20found");
+  EXPECT_EQ(Ask(f, "perform-database-backup db0009"),
+            "database-backup-info 0000002A error database#20\"db0009\"#20not#20found");
   EXPECT_EQ(Ask(f, "perform-database-backup"), "database-backup-info 0000002A error database#20\"\"#20not#20found");
   EXPECT_TRUE(spy.requests.empty());
   EXPECT_TRUE(f.Logged("DATABASE BACKUP REQUESTED"));
@@ -258,15 +263,18 @@ TEST(RemoteBackup, FailuresBecomeErrorReplies) {
   f.ctx.performBackup = [](const qn::TqnRemoteBackupRequest&) { throw 42; };
   EXPECT_EQ(Ask(f, "perform-database-backup db0000"), "database-backup-info 0000002A error unknown#20exception");
   f.ctx.performBackup = nullptr;
-  EXPECT_EQ(Ask(f, "perform-database-backup db0000"), "database-backup-info 0000002A error backup#20is#20not#20available");
+  EXPECT_EQ(Ask(f, "perform-database-backup db0000"),
+            "database-backup-info 0000002A error backup#20is#20not#20available");
 }
 
 TEST(RemoteBackup, InvalidDatabasePathIsAnErrorReply) {
-  Fixture f("<settings><data><db0000><path>ab</path><backup><path>C:\\Backup\\</path></backup></db0000></data></settings>");
+  Fixture f(
+      "<settings><data><db0000><path>ab</path><backup><path>C:\\Backup\\</path></backup></db0000></data></settings>");
   BackupSpy spy;
   Spy(f, spy);
   const std::string message = qn::Win1251("Недопустимое значение пути к базе данных (1): ab");
-  EXPECT_EQ(Ask(f, "perform-database-backup db0000"), "database-backup-info 0000002A error " + qn::EscapeField(message));
+  EXPECT_EQ(Ask(f, "perform-database-backup db0000"),
+            "database-backup-info 0000002A error " + qn::EscapeField(message));
   EXPECT_TRUE(spy.requests.empty());
 }
 

@@ -60,7 +60,7 @@ inline const char* kRegisterXml =
     "<notes>free text</notes>"
     "<db0007><path>srv:C:\\far\\away.fdb</path><user>u</user><pwd>p</pwd><caption></caption>"
     "<backup><path>D:\\Copies\\</path></backup></db0007>"
-"</data></settings>";
+    "</data></settings>";
 
 // The owner's side of the context: the tree behind a reader-writer lock.
 class Settings {

@@ -30,8 +30,8 @@ TEST(InfoPacket, DecodeGivesNumberAndPayload) {
 
 TEST(InfoPacket, SeparatorsAreNotLookedAt) {
   std::string packet = EncodePacket("cmd", "key", 7);
-  packet[40] = 'x';       // the blank after the check sum
-  packet[41 + 8] = 'y';   // the blank after the number (part of the summed body)
+  packet[40] = 'x';      // the blank after the check sum
+  packet[41 + 8] = 'y';  // the blank after the number (part of the summed body)
   const std::string body = packet.substr(41);
   packet.replace(0, 40, qn::Sha1Hex(body + "key"));
   const auto decoded = DecodePacket(packet, "key");

@@ -46,7 +46,7 @@ TEST(StartInfoServers, BothOnTheConfiguredPorts) {
   EXPECT_EQ(std::to_string(servers.udp->Port()), port);
   EXPECT_EQ(std::to_string(servers.tcp->Port()), port);
   EXPECT_EQ(StartLines(f), (std::vector<std::string>{"started info server on UDP port " + port,
-                                                      "started info server on TCP port " + port}));
+                                                     "started info server on TCP port " + port}));
   const std::string reply = infotest::TcpExchange(servers.tcp->Port(), infotest::Request("get-active-servers") + "\n");
   EXPECT_EQ(infotest::ReplyPayload(reply.substr(0, reply.size() - 2)), "active-server 0000002A OFFICE1 1");
 }

@@ -23,11 +23,12 @@ using infotest::Request;
 // A main thread of its own running a TestMainLoop.
 class MainThread {
  public:
-  MainThread() : thread_([this] {
-    id_ = std::this_thread::get_id();
-    ready_ = true;
-    loop_.Run();
-  }) {
+  MainThread()
+      : thread_([this] {
+          id_ = std::this_thread::get_id();
+          ready_ = true;
+          loop_.Run();
+        }) {
     while (!ready_) std::this_thread::yield();
   }
   ~MainThread() {

@@ -30,8 +30,8 @@ QN_CHILD_MODE(ipc_server) {
   TqnIpcServer server(args[0], [&](const std::function<void()>& w) { loop.RunAndWait(w); });
   const auto mainThread = std::this_thread::get_id();
   server.SetOnMessage([&](TqnIpcServer&, TqnIpcMessage& m) {
-    std::ofstream(args[2], std::ios::app | std::ios::binary) << m.Command() << (std::this_thread::get_id() == mainThread ? " main" : " other")
-                                          << "\n";
+    std::ofstream(args[2], std::ios::app | std::ios::binary)
+        << m.Command() << (std::this_thread::get_id() == mainThread ? " main" : " other") << "\n";
   });
   server.Start();
   qntest::TouchFile(args[1]);

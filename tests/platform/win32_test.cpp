@@ -98,8 +98,7 @@ TEST(Win32System, LibrariesAndTheirVersionResources) {
 QN_CHILD_MODE(console_text) {
   if (!::SetConsoleOutputCP(866) || !::SetConsoleCP(866)) return 2;
   const std::string text = Win1251("Архивация: ёж");
-  WriteFileReplacing(args.at(0), ToTerminal(text) + "|" + FromTerminal(ToTerminal(text)) + "|" +
-                                     FromCommandLine(text));
+  WriteFileReplacing(args.at(0), ToTerminal(text) + "|" + FromTerminal(ToTerminal(text)) + "|" + FromCommandLine(text));
   return 0;
 }
 
@@ -129,7 +128,8 @@ TEST(Win32System, RussianTextCrossesTheConsoleInItsCodePage) {
 TEST(Win32System, AShellCommandSeesTheAddedVariables) {
   TempDir dir;
   const std::string out = dir.File("out.txt");
-  EXPECT_EQ(RunShellCommand("echo %QN_EVENT% %QN_ENTRY%> \"" + out + "\" & exit 3", {{"QN_EVENT", "failed"}, {"QN_ENTRY", "db0000"}}),
+  EXPECT_EQ(RunShellCommand("echo %QN_EVENT% %QN_ENTRY%> \"" + out + "\" & exit 3",
+                            {{"QN_EVENT", "failed"}, {"QN_ENTRY", "db0000"}}),
             3);
   EXPECT_EQ(ReadFile(out).substr(0, 14), "failed db0000 ") << "cmd's echo keeps the blank before \">\"";
   EXPECT_GT(FreeDiskSpace(dir.path()), 0);

@@ -40,12 +40,17 @@ TEST(SExpReader, ReadsNestedListsWithKeys) {
 }
 
 TEST(SExpReader, AnyControlBytesSeparateTokens) {
-  PqnStringTree root = ParseSExp(" \t\r\n(\x01" "a\tb\x1F(c)\r\nd\x7F" "e\xC0)");
+  PqnStringTree root = ParseSExp(
+      " \t\r\n(\x01"
+      "a\tb\x1F(c)\r\nd\x7F"
+      "e\xC0)");
   ASSERT_EQ(root->Count(), 4);
   EXPECT_EQ(root->Str(0), "a");
   EXPECT_EQ(root->Str(1), "b");
   EXPECT_EQ(root->AsText(2), "(c)");
-  EXPECT_EQ(root->Str(3), "d\x7F" "e\xC0");  // 127 and above belong to atoms
+  EXPECT_EQ(root->Str(3),
+            "d\x7F"
+            "e\xC0");                                    // 127 and above belong to atoms
   EXPECT_EQ(ParseSExp("(\"a b\" c\\)")->Str(0), "\"a");  // no quoting
 }
 
@@ -97,17 +102,11 @@ TEST(SExpDecode, EscapesInOrder) {
     std::string decoded;
   };
   const Case cases[] = {
-      {"x\\Sy", "x y"},
-      {"\\N", "\r\n"},
-      {"\\BS", " "},  // \B first: its backslash meets S
-      {"\\BB", "\\B"},  // but a replacement is not looked at again by its own pass
-      {"\\BBS", "\\BS"},
-      {"\\X", "\\X"},
-      {"a\\", "a\\"},
-      {"\\F\\C\\L\\D\\K\\O\\P", "/,:.;()"},
+      {"x\\Sy", "x y"},     {"\\N", "\r\n"}, {"\\BS", " "},  // \B first: its backslash meets S
+      {"\\BB", "\\B"},                                       // but a replacement is not looked at again by its own pass
+      {"\\BBS", "\\BS"},    {"\\X", "\\X"},  {"a\\", "a\\"}, {"\\F\\C\\L\\D\\K\\O\\P", "/,:.;()"},
       {"\\s\\n", "\\s\\n"},  // letters are upper case only
-      {"\\P\\S", ") "},
-      {"\\BP", ")"},
+      {"\\P\\S", ") "},     {"\\BP", ")"},
   };
   for (const Case& c : cases) EXPECT_EQ(DecodeAtom(c.atom), c.decoded) << c.atom;
 }

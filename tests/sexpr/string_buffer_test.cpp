@@ -60,7 +60,7 @@ TEST(StringBufferAppend, AppendPartTakesWhatTheSourceHas) {
   };
   const Case cases[] = {
       {"abcdef", 5, 10, "ef"}, {"abcdef", 1, 2, "ab"}, {"abcdef", 6, 1, "f"}, {"abc", 4, 1, ""},
-      {"abc", 2, 0, ""},       {"abc", 2, -3, ""},     {"abc", 0, 2, "ab"},  {"", 1, 5, ""},
+      {"abc", 2, 0, ""},       {"abc", 2, -3, ""},     {"abc", 0, 2, "ab"},   {"", 1, 5, ""},
   };
   for (const Case& c : cases) {
     PqnStringBuffer b = NewStringBuffer(2);

@@ -48,7 +48,7 @@ TEST(StringTreePrint, ListsInParenthesesElementsByOneBlank) {
   nested.AddString("(");
   EXPECT_EQ(root->AsText(0), "(a (b c) d)");
   EXPECT_EQ(root->AsText(1), "()");
-  EXPECT_EQ(root->AsText(2), "x y");  // no quoting
+  EXPECT_EQ(root->AsText(2), "x y");     // no quoting
   EXPECT_EQ(root->AsText(3), "(() ()");  // no escaping either
 }
 
@@ -95,7 +95,7 @@ TEST(StringTreeKeys, IndexOfKeyOverListsOnly) {
     list.AddString(key);
   }
   EXPECT_EQ(root->IndexOfKey("a", true), 0);
-  EXPECT_EQ(root->IndexOfKey("b", true), 1);  // the first of two
+  EXPECT_EQ(root->IndexOfKey("b", true), 1);    // the first of two
   EXPECT_EQ(root->IndexOfKey("B", false), -1);  // case-sensitive
   EXPECT_EQ(Thrown([&] { root->IndexOfKey("c", true); }), "node by key \"c\" not found");
 }

@@ -28,8 +28,10 @@ class TempFolderOverride {
 #else
   explicit TempFolderOverride(const std::string& folder) { ::setenv(kVariable, folder.c_str(), 1); }
   ~TempFolderOverride() {
-    if (had_) ::setenv(kVariable, saved_.c_str(), 1);
-    else ::unsetenv(kVariable);
+    if (had_)
+      ::setenv(kVariable, saved_.c_str(), 1);
+    else
+      ::unsetenv(kVariable);
   }
   static constexpr const char* kVariable = "TMPDIR";
 #endif

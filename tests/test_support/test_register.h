@@ -19,8 +19,7 @@ inline std::unique_ptr<qn::TqnNode> NewSettings() {
 }
 
 // Adds an entry with the values a new entry gets.
-inline qn::TqnNode* AddTestEntry(qn::TqnNode& root, int number, const std::string& caption,
-                                 const std::string& path) {
+inline qn::TqnNode* AddTestEntry(qn::TqnNode& root, int number, const std::string& caption, const std::string& path) {
   qn::TqnNewEntry values;
   values.path = path;
   values.caption = caption;

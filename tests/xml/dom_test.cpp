@@ -178,9 +178,11 @@ TEST(XmlTree, NameIndexMatchesAModelUnderRandomChanges) {
   for (int step = 0; step < 3000; ++step) {
     if (alive.empty() || rng() % 3 != 0) {
       const std::string& name = names[rng() % names.size()];
-      if (rng() % 2) alive.push_back(root.AddNode(name));
-      else alive.push_back(static_cast<TqnNode*>(
-               root.Insert(static_cast<int>(rng() % (root.Count() + 1)), std::make_unique<TqnNode>(name))));
+      if (rng() % 2)
+        alive.push_back(root.AddNode(name));
+      else
+        alive.push_back(static_cast<TqnNode*>(
+            root.Insert(static_cast<int>(rng() % (root.Count() + 1)), std::make_unique<TqnNode>(name))));
     } else {
       size_t k = rng() % alive.size();
       delete alive[k];

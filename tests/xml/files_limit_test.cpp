@@ -29,4 +29,3 @@ TEST(XmlSave, FailedSaveLeavesTheOldFile) {
   EXPECT_EQ(ReadFile(file), before);
   EXPECT_EQ(Marker(*XmlLoadFile(file, "settings")), "old");
 }
-

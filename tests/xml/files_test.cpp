@@ -81,8 +81,9 @@ TEST(XmlSafeLoad, DamagedMainFileFallsBackToTheBackupQuietly) {
 
   SafeLoad r = LoadSafe(file);
   EXPECT_EQ(Marker(*r.root), "backup");
-  EXPECT_EQ(r.log, (LogLines{{"can not read main file \"" + file + "\", error: Wrong XML file (no closing root tag)", false},
-                             {"try read backup file \"" + backup + "\"", false}}));
+  EXPECT_EQ(r.log,
+            (LogLines{{"can not read main file \"" + file + "\", error: Wrong XML file (no closing root tag)", false},
+                      {"try read backup file \"" + backup + "\"", false}}));
   EXPECT_EQ(ReadFile(backup), backupBytes);
   EXPECT_EQ(ReadFile(file), "<settings>half a fi");
 }
@@ -98,10 +99,11 @@ TEST(XmlSafeLoad, NeitherFileReadableGivesAnEmptyRootAndOneMessageToTheUser) {
   EXPECT_EQ(r.root->Name(), "settings");
   EXPECT_EQ(r.root->NodeCount(), 0);
   EXPECT_TRUE(r.root->Exists());
-  EXPECT_EQ(r.log, (LogLines{{"can not read main file \"" + file + "\", error: Wrong XML file (no opening root tag)", false},
-                             {"try read backup file \"" + backup + "\"", false},
-                             {"can not read backup file \"" + backup + "\", error: Tag name mismatch", false},
-                             {failure, true}}));
+  EXPECT_EQ(r.log,
+            (LogLines{{"can not read main file \"" + file + "\", error: Wrong XML file (no opening root tag)", false},
+                      {"try read backup file \"" + backup + "\"", false},
+                      {"can not read backup file \"" + backup + "\", error: Tag name mismatch", false},
+                      {failure, true}}));
 }
 
 TEST(XmlSafeLoad, MissingFilesAreLoggedAndAnEmptyMessageIsNotShown) {

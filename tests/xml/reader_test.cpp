@@ -99,19 +99,19 @@ TEST(XmlReader, OnlyBlanksMayFollowTheRoot) {
 
 TEST(XmlReader, ConstructsOutsideTheSubsetAreInvalidSymbols) {
   const char* cases[] = {
-      "<!-- c --><r/>",                 // comment before the root
-      "<r><!-- c --></r>",              // comment inside
-      "<r><?pi x?></r>",                // processing instruction
-      "<r><![CDATA[x]]></r>",           // CDATA
-      "<!DOCTYPE r><r></r>",            // DOCTYPE
-      "<r a='1'></r>",                  // single quotes
-      "<r a=1></r>",                    // no quotes
-      "<r a></r>",                      // attribute without value
-      "<r><a/>text</r>",                // text after a child
-      "<r/ >",                          // blank inside "/>"
-      "<r>< /r>",                       // blank before "/"
-      "<r><a.b/></r>",                  // a name byte outside the set
-      "r",                              // no "<"
+      "<!-- c --><r/>",        // comment before the root
+      "<r><!-- c --></r>",     // comment inside
+      "<r><?pi x?></r>",       // processing instruction
+      "<r><![CDATA[x]]></r>",  // CDATA
+      "<!DOCTYPE r><r></r>",   // DOCTYPE
+      "<r a='1'></r>",         // single quotes
+      "<r a=1></r>",           // no quotes
+      "<r a></r>",             // attribute without value
+      "<r><a/>text</r>",       // text after a child
+      "<r/ >",                 // blank inside "/>"
+      "<r>< /r>",              // blank before "/"
+      "<r><a.b/></r>",         // a name byte outside the set
+      "r",                     // no "<"
   };
   for (const char* c : cases) {
     EXPECT_EQ(ReadError(kDecl + c), "Invalid symbol") << c;
@@ -144,8 +144,10 @@ TEST(XmlReader, DamagedDocumentsFailCleanly) {
   const size_t complete = good.rfind('>') + 1;
   for (size_t n = 0; n < good.size(); ++n) {
     std::string got = ReadError(good.substr(0, n));
-    if (n < complete) EXPECT_NE(got, "<loaded>") << "cut at " << n;
-    else EXPECT_EQ(got, "<loaded>") << "cut at " << n;
+    if (n < complete)
+      EXPECT_NE(got, "<loaded>") << "cut at " << n;
+    else
+      EXPECT_EQ(got, "<loaded>") << "cut at " << n;
   }
   std::mt19937 rng(7);
   const std::string alphabet = "<>/=\"?:& \r\nax2E";

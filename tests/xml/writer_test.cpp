@@ -39,7 +39,9 @@ TEST(XmlWriter, WritesTheFiveFormsWithIndentAndCrLf) {
       "  <multi>\r\n"
       "line1\r\nline2\r\n"
       "  </multi>\r\n"
-      "  <" + Win1251("имя") + ">" + Win1251("значение") + "</" + Win1251("имя") + ">\r\n"
+      "  <" +
+      Win1251("имя") + ">" + Win1251("значение") + "</" + Win1251("имя") +
+      ">\r\n"
       "  <:0A>lf\nonly</:0A>\r\n"
       "</settings>\r\n";
   EXPECT_EQ(XmlSaveString(root), expected);
@@ -75,9 +77,9 @@ TEST(XmlWriter, FailingStreamIsReported) {
 TEST(XmlRoundTrip, ValuesWithMarkupLineBreaksAndTabsSurviveAFile) {
   TempDir dir;
   const std::string file = platform::JoinPath(dir.path(), "settings.xml");
-  const std::vector<std::string> values = {"a<b", "x&y", "&#x41;", "line1\r\nline2", "one\ntwo", "tab\there",
-                                           "<tag>&amp;</tag>", Win1251("путь\\к\\базе"), "q\"uote'", "\t\tlead",
-                                           "trail\r\n"};
+  const std::vector<std::string> values = {"a<b",      "x&y",       "&#x41;",           "line1\r\nline2",
+                                           "one\ntwo", "tab\there", "<tag>&amp;</tag>", Win1251("путь\\к\\базе"),
+                                           "q\"uote'", "\t\tlead",  "trail\r\n"};
   TqnNode root("settings");
   TqnNode* data = root.Node("data");
   for (size_t i = 0; i < values.size(); ++i) data->AddNode("v" + std::to_string(i))->Content().SetString(values[i]);

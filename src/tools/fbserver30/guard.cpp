@@ -33,7 +33,7 @@ void OnStopSignal(int) {
 }
 
 void InstallSignalHandlers() {
-  struct sigaction sa{};
+  struct sigaction sa {};
   sa.sa_handler = OnStopSignal;
   sigemptyset(&sa.sa_mask);
   for (int sig : {SIGTERM, SIGINT, SIGHUP}) ::sigaction(sig, &sa, nullptr);

@@ -120,9 +120,10 @@ int KeyOnly() {
 // installed here. Returns the exit code of a refusal, else 0.
 int PrepareOrRefuse(const TInstance& instance) {
   if (PortAnswers(instance.port))
-    return Failure(qn::Format("port %d is taken by a program that is not this instance's server (its guard does not "
-                              "run from %s); stop it first, or choose another port with QN_FB30_PORT",
-                              instance.port, instance.base.c_str()));
+    return Failure(
+        qn::Format("port %d is taken by a program that is not this instance's server (its guard does not "
+                   "run from %s); stop it first, or choose another port with QN_FB30_PORT",
+                   instance.port, instance.base.c_str()));
   PrepareInstance(instance);
   return 0;
 }
@@ -150,9 +151,9 @@ int RunInstall(const TInstance& instance) {
     if (ReadPidFile(instance) == guard && qn::IsFb30Running() && PortAnswers(instance.port, 200)) break;
     if (waited >= kStartTimeoutMs) {
       ::kill(guard, SIGTERM);
-      return Failure(qn::Format("the server did not accept connections on 127.0.0.1:%d within %d s; last lines of %s:\n%s",
-                                instance.port, kStartTimeoutMs / 1000, instance.LogFile().c_str(),
-                                Tail(instance.LogFile(), 20).c_str()));
+      return Failure(qn::Format(
+          "the server did not accept connections on 127.0.0.1:%d within %d s; last lines of %s:\n%s", instance.port,
+          kStartTimeoutMs / 1000, instance.LogFile().c_str(), Tail(instance.LogFile(), 20).c_str()));
     }
     SleepMs(200);
   }

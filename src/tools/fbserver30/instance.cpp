@@ -30,10 +30,17 @@ namespace {
 constexpr int kLayoutVersion = 2;
 
 const char* const kRootFiles[] = {
-    "firebird.conf",          "databases.conf",       "plugins.conf",
-    "firebird.msg",           "security3.fdb",        "plugins/libEngine12.so",
-    "plugins/libSrp.so",      "plugins/libLegacy_Auth.so", "plugins/libLegacy_UserManager.so",
-    "intl/libfbintl.so",      "intl/fbintl.conf",
+    "firebird.conf",
+    "databases.conf",
+    "plugins.conf",
+    "firebird.msg",
+    "security3.fdb",
+    "plugins/libEngine12.so",
+    "plugins/libSrp.so",
+    "plugins/libLegacy_Auth.so",
+    "plugins/libLegacy_UserManager.so",
+    "intl/libfbintl.so",
+    "intl/fbintl.conf",
 };
 
 [[noreturn]] void Fail(const std::string& text) { throw qn::Exception(text); }
@@ -42,7 +49,8 @@ const char* const kRootFiles[] = {
 std::string SystemRoot() {
   std::vector<std::string> candidates = {"/usr/lib/x86_64-linux-gnu/firebird/3.0"};
   std::error_code ec;
-  for (const auto& e : fs::directory_iterator("/usr/lib", ec)) candidates.push_back(e.path().string() + "/firebird/3.0");
+  for (const auto& e : fs::directory_iterator("/usr/lib", ec))
+    candidates.push_back(e.path().string() + "/firebird/3.0");
   for (const auto& dir : candidates) {
     if (qn::platform::FileExists(dir + "/plugins/libEngine12.so")) return dir;
   }
@@ -242,8 +250,10 @@ bool LegacyClientsAllowed(const TInstance& instance) {
 
 void AllowLegacyClients(const TInstance& instance, bool allow) {
   const std::string file = instance.base + "/" + kLegacyClientsFile;
-  if (allow) KeepLines(file, {"Legacy_Auth for clients that know no other login"});
-  else if (qn::platform::FileExists(file)) ::unlink(file.c_str());
+  if (allow)
+    KeepLines(file, {"Legacy_Auth for clients that know no other login"});
+  else if (qn::platform::FileExists(file))
+    ::unlink(file.c_str());
 }
 
 std::optional<TServerAccount> ServerAccount() {
@@ -252,7 +262,8 @@ std::optional<TServerAccount> ServerAccount() {
   if (!pw)
     Fail(std::string("the user ") + kServerAccountName +
          " is missing (install the package firebird3.0-server); the server is never run as root");
-  if (pw->pw_uid == 0) Fail(std::string("the user ") + kServerAccountName + " is root; the server is never run as root");
+  if (pw->pw_uid == 0)
+    Fail(std::string("the user ") + kServerAccountName + " is root; the server is never run as root");
   return TServerAccount{kServerAccountName, pw->pw_uid, pw->pw_gid};
 }
 
@@ -308,7 +319,8 @@ void PrepareInstance(const TInstance& instance) {
   if (::access(kIsqlBinary, X_OK) != 0)
     Fail(std::string(kIsqlBinary) + " is missing (install the package firebird3.0-utils)");
   if (::access(kSystemSecurityDb, R_OK) != 0)
-    Fail(std::string("cannot read ") + kSystemSecurityDb + " (missing: install firebird3.0-server; unreadable: run as root)");
+    Fail(std::string("cannot read ") + kSystemSecurityDb +
+         " (missing: install firebird3.0-server; unreadable: run as root)");
   const std::string sysroot = SystemRoot();
   const std::optional<TServerAccount> account = ServerAccount();
   if (account) TakeBack(instance);
@@ -345,6 +357,5 @@ void ResetLockFolder(const TInstance& instance) {
     if (ec) Fail("cannot create " + d + ": " + ec.message());
   }
 }
-
 
 }  // namespace fbserver30

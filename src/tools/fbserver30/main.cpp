@@ -31,7 +31,8 @@ namespace {
 
 int Usage() {
   std::fprintf(stderr,
-               "usage: fbserver30 [--allow FOLDER]... [--legacy-clients 0|1] [--stop | --password | --keep-password | --service]\n"
+               "usage: fbserver30 [--allow FOLDER]... [--legacy-clients 0|1] [--stop | --password | --keep-password | "
+               "--service]\n"
                "       fbserver30 --guard --dir FOLDER --port PORT [--adopt]\n");
   return 2;
 }
