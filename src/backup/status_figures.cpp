@@ -8,29 +8,9 @@
 
 namespace qn {
 
-namespace {
-
-bool Digits(const std::string& s, size_t at, size_t count, int& value) {
-  if (at + count > s.size()) return false;
-  value = 0;
-  for (size_t i = at; i < at + count; ++i) {
-    if (s[i] < '0' || s[i] > '9') return false;
-    value = value * 10 + (s[i] - '0');
-  }
-  return true;
-}
-
-}  // namespace
-
 int64_t StampUnixTime(const std::string& stamp) {
-  if (StampMinutes(stamp) < 0) return -1;
   DateTime t;
-  Digits(stamp, 0, 4, t.year);
-  Digits(stamp, 5, 2, t.month);
-  Digits(stamp, 8, 2, t.day);
-  Digits(stamp, 11, 2, t.hour);
-  Digits(stamp, 14, 2, t.minute);
-  if (stamp.size() >= 19 && (!Digits(stamp, 17, 2, t.second) || t.second > 59)) t.second = 0;
+  if (!ParseStamp(stamp, t)) return -1;
   return platform::UnixTimeOfLocal(t);
 }
 

@@ -114,8 +114,10 @@ int RunProcessAndWait(const std::string& program, const std::vector<std::string>
   return WaitForExit(pi.hProcess);
 }
 
-int RunShellCommand(const std::string& command, const std::vector<std::pair<std::string, std::string>>& environment) {
-  // This process's variables, those of the same names left out, then the new ones.
+namespace {
+
+// This process's variables, those of the same names left out, then the new ones.
+std::string EnvironmentBlock(const std::vector<std::pair<std::string, std::string>>& environment) {
   std::string block;
   if (char* current = ::GetEnvironmentStringsA()) {
     for (const char* v = current; *v; v += std::strlen(v) + 1) {
@@ -128,6 +130,13 @@ int RunShellCommand(const std::string& command, const std::vector<std::pair<std:
   }
   for (const auto& [name, value] : environment) block += name + "=" + value + '\0';
   block += '\0';
+  return block;
+}
+
+}  // namespace
+
+int RunShellCommand(const std::string& command, const std::vector<std::pair<std::string, std::string>>& environment) {
+  std::string block = EnvironmentBlock(environment);
   std::string line = "cmd.exe /c " + command;
   STARTUPINFOA si{};
   si.cb = sizeof si;
@@ -142,18 +151,7 @@ int RunShellCommand(const std::string& command, const std::vector<std::pair<std:
 ShellCommandResult RunShellCommandBounded(const std::string& command,
                                           const std::vector<std::pair<std::string, std::string>>& environment,
                                           int timeoutSeconds, const std::atomic<bool>* stop) {
-  std::string block;
-  if (char* current = ::GetEnvironmentStringsA()) {
-    for (const char* v = current; *v; v += std::strlen(v) + 1) {
-      bool replaced = false;
-      for (const auto& [name, value] : environment)
-        replaced = replaced || _strnicmp(v, (name + "=").c_str(), name.size() + 1) == 0;
-      if (!replaced) block.append(v, std::strlen(v) + 1);
-    }
-    ::FreeEnvironmentStringsA(current);
-  }
-  for (const auto& [name, value] : environment) block += name + "=" + value + '\0';
-  block += '\0';
+  std::string block = EnvironmentBlock(environment);
   std::string line = "cmd.exe /c " + command;
   // The null device as its only inherited handle: its input is nobody's.
   SECURITY_ATTRIBUTES inherit{};

@@ -56,13 +56,20 @@ void WriteBackupState(TqnNode& entry, const TqnEntryBackupState& state) {
 
 int StaleHours(const TqnNode& root) { return ReadPositiveInteger(root, keys::kStaleHours); }
 
+bool ParseStamp(const std::string& stamp, DateTime& t) {
+  t = DateTime{};
+  if (stamp.size() < 16 || !Digits(stamp, 0, 4, t.year) || !Digits(stamp, 5, 2, t.month) ||
+      !Digits(stamp, 8, 2, t.day) || !Digits(stamp, 11, 2, t.hour) || !Digits(stamp, 14, 2, t.minute) || t.month < 1 ||
+      t.month > 12 || t.day < 1 || t.day > 31 || t.hour > 23 || t.minute > 59)
+    return false;
+  if (stamp.size() >= 19 && (!Digits(stamp, 17, 2, t.second) || t.second > 59)) t.second = 0;
+  return true;
+}
+
 long long StampMinutes(const std::string& stamp) {
-  int y, mo, d, h, mi;
-  if (stamp.size() < 16 || !Digits(stamp, 0, 4, y) || !Digits(stamp, 5, 2, mo) || !Digits(stamp, 8, 2, d) ||
-      !Digits(stamp, 11, 2, h) || !Digits(stamp, 14, 2, mi) || mo < 1 || mo > 12 || d < 1 || d > 31 || h > 23 ||
-      mi > 59)
-    return -1;
-  return DaysFromCivil(y, mo, d) * 1440 + h * 60 + mi;
+  DateTime t;
+  if (!ParseStamp(stamp, t)) return -1;
+  return DaysFromCivil(t.year, t.month, t.day) * 1440 + t.hour * 60 + t.minute;
 }
 
 long long DateTimeMinutes(const DateTime& t) {

@@ -39,6 +39,9 @@ int StaleHours(const TqnNode& root);
 // Minutes since a fixed day for a "yyyy-mm-dd hh:nn[:ss]" text, -1 when it
 // is not one; and for a date and time.
 long long StampMinutes(const std::string& stamp);
+// The date and time of such a text (seconds 0 when it has none or they
+// are no number); false when it is not one.
+bool ParseStamp(const std::string& stamp, DateTime& t);
 long long DateTimeMinutes(const DateTime& t);
 
 // The health of an entry, worst last: the exit codes of --status.
