@@ -108,7 +108,9 @@ bool RecordOfEntry(const TqnCatalogueRecord& record, const std::string& entryNam
 void AddCatalogueRecord(std::vector<TqnCatalogueRecord>& records, const std::string& folder,
                         const TqnCatalogueRecord& record) {
   const std::string file = CatalogueFilePath(folder, record);
-  if (record.outcome == "ok")
+  // Only a backup that took the file's name replaces what was said of it: a
+  // failed run, or one whose proof failed, left the file as it was.
+  if (record.outcome == "ok" && record.verification != "failed")
     std::erase_if(records,
                   [&](const TqnCatalogueRecord& r) { return r.raw.empty() && CatalogueFilePath(folder, r) == file; });
   records.push_back(record);
@@ -126,7 +128,9 @@ std::string CatalogueFilePath(const std::string& folder, const TqnCatalogueRecor
 const TqnCatalogueRecord* FindCatalogued(const std::vector<TqnCatalogueRecord>& records, const std::string& folder,
                                          const std::string& file) {
   for (auto it = records.rbegin(); it != records.rend(); ++it)
-    if (it->raw.empty() && CatalogueFilePath(folder, *it) == file) return &*it;
+    if (it->raw.empty() && it->outcome == "ok" && it->verification != "failed" &&
+        CatalogueFilePath(folder, *it) == file)
+      return &*it;
   return nullptr;
 }
 

@@ -60,11 +60,13 @@ std::string CatalogueFilePath(const std::string& folder, const TqnCatalogueRecor
 // line written before identities, the same element name (enough to look at
 // it, never enough to delete its file).
 bool RecordOfEntry(const TqnCatalogueRecord& record, const std::string& entryName, const std::string& entryId);
-// Adds a record; an older record that names the same file describes a file
-// that is no longer there and goes.
+// Adds a record; when it is of a backup that took its file's name, an older
+// record that names the same file describes a file that is no longer there
+// and goes.
 void AddCatalogueRecord(std::vector<TqnCatalogueRecord>& records, const std::string& folder,
                         const TqnCatalogueRecord& record);
-// The newest record of an entry whose file is this one, or nullptr.
+// The newest record of a backup that took this file's name (not a failed
+// run's, nor one whose proof failed), or nullptr.
 const TqnCatalogueRecord* FindCatalogued(const std::vector<TqnCatalogueRecord>& records, const std::string& folder,
                                          const std::string& file);
 

@@ -293,6 +293,27 @@ TEST_F(Keeper, ARequestedBackupWhoseProofFailsIsAnErrorAndLeavesNoBackup) {
   EXPECT_FALSE(platform::FileExists(file));
   EXPECT_EQ(Files(bk, kPartialPrefix), std::vector<std::string>{});
   EXPECT_EQ(State().state, "failed");
+
+  // Over a name that holds last night's backup, the failed proof leaves the
+  // file and what the catalogue says of it as they were.
+  const std::string nightly = bk + "/nightly.bk3";
+  platform::WriteFileReplacing(nightly, "last night's backup");
+  std::vector<TqnCatalogueRecord> records = ReadCatalogue(bk + "/");
+  TqnCatalogueRecord last;
+  last.file = "nightly.bk3";
+  last.entry = "db0000";
+  last.entryId = Entry().id;
+  last.outcome = "ok";
+  last.verification = "verified";
+  last.sha256 = FileSha256(nightly);
+  records.push_back(last);
+  WriteCatalogue(bk + "/", records);
+  EXPECT_EQ(feature_->Keeper().Make(Entry(), nightly).State(), "failed");
+  EXPECT_EQ(platform::ReadFile(nightly), "last night's backup");
+  const std::vector<TqnCatalogueRecord> after = ReadCatalogue(bk + "/");
+  bool kept = false;
+  for (const TqnCatalogueRecord& r : after) kept = kept || (r.file == "nightly.bk3" && r.sha256 == last.sha256);
+  EXPECT_TRUE(kept) << "the line of the file that stands stays";
 }
 
 // A folder the program may read but not change (a sandboxed service's view
