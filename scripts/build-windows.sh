@@ -23,13 +23,19 @@ readonly PACKAGES=(
   python3
   # the installer, qndbmgr-setup-<version>.exe (packaging/windows)
   nsis
+  # libcurl from Debian's curl source package: unpacked with its patches
+  dpkg-dev
+  # the alert mail's test receives the program's mail on loopback
+  python3-aiosmtpd
 )
 
 bash "$here/ensure-packages.sh" "${PACKAGES[@]}"
 
 bash "$here/fetch-minizip.sh" "$out/_deps"
+bash "$here/fetch-curl.sh" "$out/_deps"
 cmake -S "$root" -B "$out" -DCMAKE_TOOLCHAIN_FILE="$root/cmake/mingw-w64.cmake" \
-  -DCMAKE_BUILD_TYPE="${QN_BUILD_TYPE:-RelWithDebInfo}" -DQN_MINIZIP_SOURCE_DIR="$out/_deps/minizip" >/dev/null
+  -DCMAKE_BUILD_TYPE="${QN_BUILD_TYPE:-RelWithDebInfo}" -DQN_MINIZIP_SOURCE_DIR="$out/_deps/minizip" \
+  -DQN_CURL_DIR="$out/_deps/curl" >/dev/null
 targets=()
 for t in "$@"; do targets+=(--target "$t"); done
 cmake --build "$out" -j "$(nproc 2>/dev/null || echo 2)" "${targets[@]}"

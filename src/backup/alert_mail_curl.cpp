@@ -4,7 +4,8 @@
 
 #include <algorithm>
 #include <cstring>
-#include <ctime>
+#include <chrono>
+#include <cstdio>
 
 #include "backup/alerts.h"
 #include "base/text.h"
@@ -79,12 +80,22 @@ int Progress(void* user, curl_off_t, curl_off_t, curl_off_t, curl_off_t) {
   return stop && stop->load() ? 1 : 0;
 }
 
+// The Date header in UTC from the standard calendar: the same on every
+// system, whatever its C library offers for broken-down time.
 std::string MailDate() {
+  using namespace std::chrono;
+  static const char* const kDays[] = {"Sun", "Mon", "Tue", "Wed", "Thu", "Fri", "Sat"};
+  static const char* const kMonths[] = {"Jan", "Feb", "Mar", "Apr", "May", "Jun",
+                                        "Jul", "Aug", "Sep", "Oct", "Nov", "Dec"};
+  const sys_seconds now = floor<seconds>(system_clock::now());
+  const sys_days day = floor<days>(now);
+  const year_month_day date{day};
+  const hh_mm_ss<seconds> time{now - day};
   char buffer[64];
-  const std::time_t now = std::time(nullptr);
-  std::tm tm{};
-  gmtime_r(&now, &tm);
-  std::strftime(buffer, sizeof buffer, "%a, %d %b %Y %H:%M:%S +0000", &tm);
+  std::snprintf(buffer, sizeof buffer, "%s, %02u %s %d %02d:%02d:%02d +0000", kDays[weekday{day}.c_encoding()],
+                static_cast<unsigned>(date.day()), kMonths[static_cast<unsigned>(date.month()) - 1],
+                static_cast<int>(date.year()), static_cast<int>(time.hours().count()),
+                static_cast<int>(time.minutes().count()), static_cast<int>(time.seconds().count()));
   return buffer;
 }
 
