@@ -256,7 +256,8 @@ std::vector<TqnRetentionLine> PlanRetention(const TqnBackupEntry& entry, const s
     TqnRetentionLine line;
     line.record = i;
     if (!RecordOfEntry(r, entry.name, entry.id)) continue;
-    if (r.entryId.empty() || r.entryId != entry.id || entry.id.empty()) {
+    // A line of the entry's with an identity has the entry's own.
+    if (r.entryId.empty()) {
       line.reason = "older-catalogue";
     } else if (r.outcome != "ok" || !platform::FileExists(path)) {
       continue;
@@ -270,16 +271,21 @@ std::vector<TqnRetentionLine> PlanRetention(const TqnBackupEntry& entry, const s
       item.start = r.start;
       item.requested = requested;
       item.verification = r.verification;
-      items.insert(items.begin(), item);
+      items.push_back(item);
     }
-    lines.insert(lines.begin(), line);
+    lines.push_back(line);
   }
+  // Walked newest first, so that a file's newest line is the one weighed;
+  // handed on oldest first.
+  std::reverse(items.begin(), items.end());
+  std::reverse(lines.begin(), lines.end());
+  // The entry's reader holds the counts to their limits already.
   TqnRetentionPolicy policy;
-  policy.rest = std::max(entry.rest, 1);
-  policy.keepDaily = std::max(entry.keepDaily, 0);
-  policy.keepWeekly = std::max(entry.keepWeekly, 0);
-  policy.keepMonthly = std::max(entry.keepMonthly, 0);
-  policy.keepRequested = std::max(entry.keepRequested, 0);
+  policy.rest = entry.rest;
+  policy.keepDaily = entry.keepDaily;
+  policy.keepWeekly = entry.keepWeekly;
+  policy.keepMonthly = entry.keepMonthly;
+  policy.keepRequested = entry.keepRequested;
   const std::vector<std::string> reasons = RetentionReasons(items, policy, FormatDateTime(kStampFormat, now));
   size_t k = 0;
   for (TqnRetentionLine& line : lines)
