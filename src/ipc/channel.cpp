@@ -83,6 +83,28 @@ class TqnRecordHold {
   platform::NamedMutex& lock_;
 };
 
+// The objects a server makes for its slot, with their kinds.
+struct TqnSlotObject {
+  const char* suffix;
+  platform::NamedObjectKind kind;
+};
+constexpr TqnSlotObject kServerObjects[] = {{"mutex", platform::NamedObjectKind::Mutex},
+                                            {"record", platform::NamedObjectKind::Mutex},
+                                            {"mapping", platform::NamedObjectKind::Section},
+                                            {"event", platform::NamedObjectKind::Event}};
+
+// "" when the object is missing or was made by the system or this user.
+std::string Planted(const std::string& name, platform::NamedObjectKind kind) {
+  const platform::NameMaker maker = platform::WhoMadeName(kind, name);
+  return maker.exists && !maker.trusted ? name + " (" + maker.account + ")" : std::string();
+}
+
+bool SlotObjectsTrusted(const std::string& channelName, int slot) {
+  for (const TqnSlotObject& o : kServerObjects)
+    if (!Planted(IpcObjectName(channelName, slot, o.suffix), o.kind).empty()) return false;
+  return true;
+}
+
 }  // namespace
 
 std::string TqnIpcMessage::Command() const { return ReadCounted(command, sizeof command); }
@@ -99,16 +121,28 @@ TqnIpcServer::TqnIpcServer(const std::string& channelName, TqnMainThreadRunner m
   for (int s = 0; s < kIpcMaxSlots && slot_ < 0; ++s) {
     bool existed = false;
     auto m = platform::NamedMutex::Create(IpcObjectName(channelName, s, "mutex"), true, &existed);
-    if (!existed) {
+    if (existed) continue;
+    recordLock_ = platform::NamedMutex::Create(IpcObjectName(channelName, s, "record"), false);
+    section_ = platform::SharedMemory::Create(IpcObjectName(channelName, s, "mapping"), kSectionSize);
+    event_ = platform::NamedEvent::Create(IpcObjectName(channelName, s, "event"), true, false);
+    // A slot whose objects a stranger made would carry the messages through
+    // objects that stranger reads and writes, and others would not take it
+    // for this server: the next slot is tried.
+    if (SlotObjectsTrusted(channelName, s)) {
       slot_ = s;
       mutex_ = std::move(m);
+    } else {
+      event_.reset();
+      section_.reset();
+      recordLock_.reset();
+      m->Release();
     }
   }
-  if (slot_ < 0)
-    throw Exception("TqnIpcServer.Create: too many instances of TqnIpcServer with name \"" + channelName + "\"");
-  recordLock_ = platform::NamedMutex::Create(IpcObjectName(channelName, slot_, "record"), false);
-  section_ = platform::SharedMemory::Create(IpcObjectName(channelName, slot_, "mapping"), kSectionSize);
-  event_ = platform::NamedEvent::Create(IpcObjectName(channelName, slot_, "event"), true, false);
+  if (slot_ < 0) {
+    const std::string planted = UntrustedChannelHolder(channelName);
+    throw Exception("TqnIpcServer.Create: too many instances of TqnIpcServer with name \"" + channelName + "\"" +
+                    (planted.empty() ? std::string() : "; held by another user: " + planted));
+  }
   listener_ = std::make_unique<TqnIpcListener>(*this);
 }
 
@@ -214,15 +248,29 @@ void TqnIpcListener::Run() {
 
 std::vector<int> ListIpcInstances(const std::string& channelName) {
   std::vector<int> slots;
-  for (int s = 0; s < kIpcMaxSlots; ++s)
-    if (platform::NamedEvent::Open(IpcObjectName(channelName, s, "event"))) slots.push_back(s);
+  for (int s = 0; s < kIpcMaxSlots; ++s) {
+    const platform::NameMaker event =
+        platform::WhoMadeName(platform::NamedObjectKind::Event, IpcObjectName(channelName, s, "event"));
+    if (event.exists && event.trusted) slots.push_back(s);
+  }
   return slots;
 }
 
 bool IpcChannelInUse(const std::string& channelName) {
-  for (int s = 0; s < kIpcMaxSlots; ++s)
-    if (platform::NamedMutex::Open(IpcObjectName(channelName, s, "mutex"))) return true;
+  for (int s = 0; s < kIpcMaxSlots; ++s) {
+    const platform::NameMaker mutex =
+        platform::WhoMadeName(platform::NamedObjectKind::Mutex, IpcObjectName(channelName, s, "mutex"));
+    if (mutex.exists && mutex.trusted) return true;
+  }
   return false;
+}
+
+std::string UntrustedChannelHolder(const std::string& channelName) {
+  for (int s = 0; s < kIpcMaxSlots; ++s)
+    for (const TqnSlotObject& o : kServerObjects)
+      if (std::string planted = Planted(IpcObjectName(channelName, s, o.suffix), o.kind); !planted.empty())
+        return planted;
+  return "";
 }
 
 void SendIpcMessage(const std::string& channelName, int slot, TqnIpcMessage& message, uint32_t timeoutMs,

@@ -58,9 +58,10 @@ using TqnMainThreadRunner = std::function<void(const std::function<void()>& work
 
 class TqnIpcServer {
  public:
-  // Claims the first free slot of the channel and creates its objects; the
-  // listener waits to be started. Throws "TqnIpcServer.Create: too many
-  // instances of TqnIpcServer with name "<C>"" when all ten are taken, and
+  // Claims the first free slot of the channel whose objects no one else
+  // made, and creates its objects; the listener waits to be started. Throws "TqnIpcServer.Create: too many
+  // instances of TqnIpcServer with name "<C>"" when all ten are taken (naming
+  // what someone else holds), and
   // EqnOsError when an object cannot be made.
   explicit TqnIpcServer(const std::string& channelName, TqnMainThreadRunner mainThread = nullptr);
   ~TqnIpcServer();
@@ -119,12 +120,20 @@ class TqnIpcListener {
 // The name of one of a slot's objects, e.g. "C.00.event".
 std::string IpcObjectName(const std::string& channelName, int slot, const char* suffix);
 
-// Slots 0..9, ascending, whose message event exists and may be used.
+// Slots 0..9, ascending, whose message event exists and may be used. Only
+// names the system or this user made count (platform::WhoMadeName): a
+// stranger's planted name is no instance to hand anything to.
 std::vector<int> ListIpcInstances(const std::string& channelName);
 
 // True when some server holds a slot of the channel, also one this process
-// may not reach (another user's machine-wide channel).
+// may not reach (another user's machine-wide channel), as long as the
+// system or this user made it.
 bool IpcChannelInUse(const std::string& channelName);
+
+// The first of the channel's server objects that someone else made (a name
+// planted to keep the program from starting or to listen in), as
+// "NAME (ACCOUNT)"; "" when there is none.
+std::string UntrustedChannelHolder(const std::string& channelName);
 
 // Called while the server handles the message, with its latest progress
 // line ("" until the handler reports one), about every 200 ms.

@@ -25,6 +25,7 @@ int Run(int argc, char** argv) {
   // Where the system's service looks after the databases, a second register
   // and info server never run beside it.
   if (!service && qn::ServiceRunsHere()) return qn::TellServiceRuns(argc, argv, hidden || qn::WantsHeadless(args));
+  if (!service) qn::TellOfPlantedServiceName(argc, argv, qn::WantsHeadless(args));
   if (service) {
     // Started by Windows' Service Control Manager, its stop and the
     // system's shutdown end the run in order, and the manager hears how
@@ -33,6 +34,7 @@ int Run(int argc, char** argv) {
     const auto code = qn::platform::RunUnderServiceManager([&] { return qn::RunService(argc, argv); },
                                                            [] { qn::QuitMainThreadLoop(); });
     if (code) return *code;
+    return qn::RunService(argc, argv);
   }
   if (qn::HandOverToRunningInstance()) return 0;
   if (service || qn::WantsHeadless(args)) return qn::RunHeadless(argc, argv);

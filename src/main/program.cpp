@@ -84,7 +84,10 @@ bool HandOver() {
     while (ListIpcInstances(gChannelName) == slots) std::this_thread::sleep_for(std::chrono::milliseconds(100));
     attempt = -1;
   }
-  return true;
+  // Listed all along and never reachable: nothing was handed over, and a
+  // start that ended quietly here would look like a clean stop to the
+  // service manager, which then runs no failure action.
+  throw Exception(Win1251("запущенная копия программы не отвечает"));
 }
 }  // namespace
 
@@ -122,8 +125,30 @@ bool WantsHeadless(const std::vector<std::string>& args) {
 #endif
 }
 
+namespace {
+std::string PlantedServiceName() {
+  const std::string planted = UntrustedChannelHolder(TqnApplication::kServiceChannelName);
+  if (planted.empty()) return planted;
+  return Format(Win1251("Имя канала службы занято не системой, а другим пользователем: %s. Служба не передаёт ему "
+                        "ни команд, ни паролей; завершите процесс этого пользователя.")
+                    .c_str(),
+                planted.c_str());
+}
+}  // namespace
+
+void TellOfPlantedServiceName(int argc, char** argv, bool quiet) {
+  const std::string planted = PlantedServiceName();
+  if (planted.empty()) return;
+  std::fputs((platform::ToTerminal(planted) + "\n").c_str(), stderr);
+  if (!quiet) ShowNotice(argc, argv, planted);
+}
+
 int RunService(int argc, char** argv) {
   try {
+    if (const std::string planted = PlantedServiceName(); !planted.empty()) {
+      platform::SystemClock clock;
+      TqnLog(platform::ProgramFolder(), false, clock, nullptr).LogMessage(planted);
+    }
     if (HandOverToRunningInstance()) return 0;
     return RunHeadless(argc, argv);
   } catch (const std::exception& e) {

@@ -23,6 +23,10 @@ bool ServiceRunsHere();
 // window, a line on standard error without one; nothing but the line when
 // the start was hidden, as an autostart at login is.
 int TellServiceRuns(int argc, char** argv, bool quiet);
+// When someone other than the system holds a name of the service's channel,
+// says so (standard error, and a box unless quiet): such a name keeps the
+// service from taking its place or is meant to pass as it.
+void TellOfPlantedServiceName(int argc, char** argv, bool quiet);
 
 // True when another instance runs under the channel: "activate" has then
 // been handed to the first one found and this process must end. An

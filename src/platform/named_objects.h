@@ -95,4 +95,17 @@ class SharedMemory {
   size_t size_;
 };
 
+// Who made a name, so that a machine-wide name that some other user planted
+// is never taken for the service's own: a program that trusted it would
+// hand its start over to a fake, or talk through objects a stranger reads.
+enum class NamedObjectKind { Mutex, Event, Section };
+struct NameMaker {
+  bool exists = false;
+  // Made by the system's accounts (root or the service's account "qndbmgr";
+  // SYSTEM or the administrators on Windows) or by this process's own user.
+  bool trusted = false;
+  std::string account;  // the maker's account name, or its number when it has none
+};
+NameMaker WhoMadeName(NamedObjectKind kind, const std::string& name);
+
 }  // namespace qn::platform

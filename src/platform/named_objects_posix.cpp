@@ -22,6 +22,7 @@
 
 #include <errno.h>
 #include <fcntl.h>
+#include <pwd.h>
 #include <linux/futex.h>
 #include <sys/file.h>
 #include <sys/mman.h>
@@ -181,6 +182,22 @@ std::shared_ptr<NamedObjectState> ExistenceOnly(int folderFd, const ObjectPath& 
   return std::make_shared<NamedObjectState>();
 }
 
+// A file no one holds any more is a leftover: whoever makes the name anew
+// makes it as its own, so that the file's owner is always the maker of the
+// live name (which is how others tell who made it). Where the leftover
+// cannot be removed (another user's file in the sticky machine-wide
+// folder), the file stays as it is and its owner tells the truth about it.
+int RenewLeftover(int folderFd, const ObjectPath& path, int fd) {
+  struct stat st;
+  if (::fstat(fd, &st) != 0 || st.st_uid == ::geteuid() || HeldElsewhere(fd)) return fd;
+  if (::unlinkat(folderFd, path.base.c_str(), 0) != 0) return fd;
+  ::close(fd);
+  const int renewed =
+      ::openat(folderFd, path.base.c_str(), O_RDWR | O_CLOEXEC | O_NOFOLLOW | O_CREAT | O_EXCL, FileMode(path.global));
+  if (renewed < 0) ThrowErrno(errno);
+  return renewed;
+}
+
 // Finds or makes this process's state of a name. Returns nullptr for
 // OpenExisting when the name does not exist. *existed tells whether the name
 // existed before the call.
@@ -219,6 +236,7 @@ std::shared_ptr<NamedObjectState> Acquire(const char* kind, const std::string& n
     if (mode == OpenMode::OpenExisting && errno == ENOENT) return nullptr;
     ThrowErrno(errno);
   }
+  if (mode == OpenMode::CreateOrOpen) fd = RenewLeftover(folder.get(), path, fd);
   {
     struct stat st;
     if (::fstat(fd, &st) == 0 && st.st_uid == ::geteuid()) ::fchmod(fd, FileMode(path.global));  // past the umask
@@ -470,6 +488,53 @@ std::unique_ptr<SharedMemory> SharedMemory::Open(const std::string& name) {
   auto state = Acquire("section", name, OpenMode::OpenExisting, 0, nullptr, nullptr, nullptr);
   if (!state || !state->map) return nullptr;
   return std::unique_ptr<SharedMemory>(new SharedMemory(state, state->map, state->mapSize));
+}
+
+// ---- Who made a name ----
+
+namespace {
+
+// The service's own account, which makes the machine-wide names when the
+// system runs it.
+constexpr const char* kServiceAccount = "qndbmgr";
+
+bool NameExists(NamedObjectKind kind, const std::string& name) {
+  switch (kind) {
+    case NamedObjectKind::Mutex: return NamedMutex::Open(name) != nullptr;
+    case NamedObjectKind::Event: return NamedEvent::Open(name) != nullptr;
+    case NamedObjectKind::Section: return SharedMemory::Open(name) != nullptr;
+  }
+  return false;
+}
+
+const char* KindFile(NamedObjectKind kind) {
+  switch (kind) {
+    case NamedObjectKind::Mutex: return "mutex";
+    case NamedObjectKind::Event: return "event";
+    case NamedObjectKind::Section: return "section";
+  }
+  return "";
+}
+
+}  // namespace
+
+NameMaker WhoMadeName(NamedObjectKind kind, const std::string& name) {
+  NameMaker maker;
+  maker.exists = NameExists(kind, name);
+  if (!maker.exists) return maker;
+  // The name's file belongs to whoever made it first; later holders only
+  // open it.
+  const ObjectPath path = PathOf(KindFile(kind), name);
+  struct stat st;
+  if (::lstat(path.file.c_str(), &st) != 0) {
+    maker.account = "?";
+    return maker;
+  }
+  const struct passwd* service = ::getpwnam(kServiceAccount);
+  maker.trusted = st.st_uid == 0 || st.st_uid == ::geteuid() || (service && st.st_uid == service->pw_uid);
+  const struct passwd* who = ::getpwuid(st.st_uid);
+  maker.account = who ? FromKernelFileName(who->pw_name) : Format("%u", static_cast<unsigned>(st.st_uid));
+  return maker;
 }
 
 }  // namespace qn::platform

@@ -10,6 +10,7 @@
 
 #include "platform/win32.h"
 
+#include <aclapi.h>
 #include <sddl.h>
 
 #include "base/error.h"
@@ -217,6 +218,73 @@ std::unique_ptr<SharedMemory> SharedMemory::Open(const std::string& name) {
   void* view = ::MapViewOfFile(h, FILE_MAP_ALL_ACCESS, 0, 0, 0);
   if (!view) return nullptr;
   return std::unique_ptr<SharedMemory>(new SharedMemory(state, view, ViewSize(view)));
+}
+
+// ---- Who made a name ----
+
+namespace {
+
+HANDLE OpenForSecurity(NamedObjectKind kind, const std::string& name) {
+  switch (kind) {
+    case NamedObjectKind::Mutex: return ::OpenMutexA(READ_CONTROL, FALSE, name.c_str());
+    case NamedObjectKind::Event: return ::OpenEventA(READ_CONTROL, FALSE, name.c_str());
+    case NamedObjectKind::Section: return ::OpenFileMappingA(READ_CONTROL, FALSE, name.c_str());
+  }
+  return nullptr;
+}
+
+// The user this process runs as.
+bool IsOwnUser(PSID sid) {
+  HANDLE token = nullptr;
+  if (!::OpenProcessToken(::GetCurrentProcess(), TOKEN_QUERY, &token)) return false;
+  alignas(TOKEN_USER) char buffer[256];
+  DWORD size = 0;
+  const bool same = ::GetTokenInformation(token, TokenUser, buffer, sizeof buffer, &size) &&
+                    ::EqualSid(reinterpret_cast<TOKEN_USER*>(buffer)->User.Sid, sid);
+  ::CloseHandle(token);
+  return same;
+}
+
+std::string AccountName(PSID sid) {
+  char name[256], domain[256];
+  DWORD nameSize = sizeof name, domainSize = sizeof domain;
+  SID_NAME_USE use;
+  if (::LookupAccountSidA(nullptr, sid, name, &nameSize, domain, &domainSize, &use))
+    return domainSize > 0 && domain[0] ? std::string(domain) + "\\" + name : std::string(name);
+  char* text = nullptr;
+  if (!::ConvertSidToStringSidA(sid, &text)) return "?";
+  std::string out(text);
+  ::LocalFree(text);
+  return out;
+}
+
+}  // namespace
+
+NameMaker WhoMadeName(NamedObjectKind kind, const std::string& name) {
+  NameMaker maker;
+  HANDLE h = OpenForSecurity(kind, name);
+  if (!h) {
+    // The service's own objects let every signed-in user read their
+    // security; one that refuses even that is not the service's.
+    maker.exists = RefusedButExists();
+    if (maker.exists) maker.account = "?";
+    return maker;
+  }
+  maker.exists = true;
+  PSID owner = nullptr;
+  PSECURITY_DESCRIPTOR sd = nullptr;
+  if (::GetSecurityInfo(h, SE_KERNEL_OBJECT, OWNER_SECURITY_INFORMATION, &owner, nullptr, nullptr, nullptr, &sd) ==
+          ERROR_SUCCESS &&
+      owner) {
+    maker.trusted = ::IsWellKnownSid(owner, WinLocalSystemSid) ||
+                    ::IsWellKnownSid(owner, WinBuiltinAdministratorsSid) || IsOwnUser(owner);
+    maker.account = AccountName(owner);
+  } else {
+    maker.account = "?";
+  }
+  if (sd) ::LocalFree(sd);
+  ::CloseHandle(h);
+  return maker;
 }
 
 }  // namespace qn::platform

@@ -1,6 +1,9 @@
 // The administrator's command line, end to end: the real program copied into
 // a program folder of its own, the real Firebird servers, with and without
 // a running instance of the program.
+#include <grp.h>
+#include <sys/stat.h>
+
 #include <atomic>
 #include <filesystem>
 #include <future>
@@ -13,6 +16,7 @@
 #include "firebird/fb_test_support.h"
 #include "ipc/channel.h"
 #include "platform/named_objects.h"
+#include "test_support/child_process.h"
 #include "test_support/program_process.h"
 
 namespace qn {
@@ -483,4 +487,75 @@ TEST_F(CommandLine, BackupsAreProvenAChangedByteFailsVerifyAndStatusTellsMonitor
 }
 
 }  // namespace
+
+// args: the objects folder, a ready file, then "mutex:NAME" or "event:NAME"
+// to make. Runs as the user nobody in the machine-wide folder's group (a
+// member of the service's group, as the server's account is) and holds the
+// names until it is killed.
+QN_CHILD_MODE(squat_names) {
+  struct stat folder;
+  if (::stat((args[0] + "/.qn-objects-global").c_str(), &folder) != 0) return 10;
+  if (::setgroups(0, nullptr) != 0 || ::setgid(folder.st_gid) != 0 || ::setuid(65534) != 0) return 11;
+  std::vector<std::unique_ptr<platform::NamedMutex>> mutexes;
+  std::vector<std::unique_ptr<platform::NamedEvent>> events;
+  try {
+    for (size_t i = 2; i < args.size(); ++i) {
+      if (args[i].rfind("mutex:", 0) == 0) mutexes.push_back(platform::NamedMutex::Create(args[i].substr(6), true));
+      if (args[i].rfind("event:", 0) == 0)
+        events.push_back(platform::NamedEvent::Create(args[i].substr(6), true, false));
+    }
+  } catch (const std::exception&) {
+    return 12;
+  }
+  std::ofstream(args[1], std::ios::app) << "ready";
+  for (;;) std::this_thread::sleep_for(std::chrono::seconds(1));
+}
+
+// A member of the service's group plants the service's channel names while
+// it is stopped. Every slot taken: the start fails for the service manager
+// to see, and says who holds the names. One slot's names planted as a fake
+// instance: the service neither hands its start to it nor lets commands go
+// there.
+TEST_F(CommandLine, PlantedServiceNamesNeitherSilenceTheServiceNorPassForIt) {
+  if (::getuid() != 0) GTEST_SKIP() << "needs root to plant names as another user";
+  for (const std::string& d : {dir_.path(), objects_.path()}) ::chmod(d.c_str(), 0755);
+  ::setenv("QN_OBJECTS_DIR", objects_.path().c_str(), 1);
+  auto folderMaker = platform::NamedMutex::Create("Global\\qn.test.folder", false);
+  const std::string channel = TqnApplication::kServiceChannelName;
+  const auto squat = [&](const std::vector<std::string>& names, const std::string& ready) {
+    std::ofstream(dir_.File(ready)) << "";
+    ::chmod(dir_.File(ready).c_str(), 0666);
+    std::vector<std::string> args = {objects_.path(), dir_.File(ready)};
+    args.insert(args.end(), names.begin(), names.end());
+    auto child = std::make_unique<qntest::ChildProcess>("squat_names", args);
+    const auto planted = [&] { return std::filesystem::file_size(dir_.File(ready)) > 0; };
+    for (int i = 0; i < 200 && !planted(); ++i) std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    EXPECT_TRUE(planted()) << "the planter did not start: " << child->Wait(0);
+    return child;
+  };
+  {
+    std::vector<std::string> all;
+    for (int s = 0; s < kIpcMaxSlots; ++s) all.push_back("mutex:" + IpcObjectName(channel, s, "mutex"));
+    auto planter = squat(all, "ready-all");
+    const Outcome start = Run("--headless=1 --service=1");
+    EXPECT_NE(start.code, 0) << "a start that could not serve must not look like a clean stop\n" << start.err;
+    EXPECT_NE(start.err.find("(nobody)"), std::string::npos) << start.err;
+    EXPECT_NE(MainLog(program_).find("(nobody)"), std::string::npos) << "the day's log says why\n" << MainLog(program_);
+  }
+  {
+    auto planter = squat({"mutex:" + IpcObjectName(channel, 0, "mutex"), "event:" + IpcObjectName(channel, 0, "event")},
+                         "ready-one");
+    ProgramProcess service(exe_, {"--headless=1", "--service=1"}, Env());
+    ASSERT_TRUE(service.Started());
+    ASSERT_TRUE(WaitForLog(program_, "hostname is ")) << MainLog(program_);
+    EXPECT_EQ(service.Wait(0), -1) << "the start was handed to the planted names";
+    const Outcome list = Run("--list");
+    EXPECT_EQ(list.code, 0) << list.err;
+    EXPECT_NE(list.out.find("db0000"), std::string::npos) << "the command did not reach the service\n" << list.out;
+    service.Signal(SIGTERM);
+    EXPECT_EQ(service.Wait(20000), 0);
+  }
+  ::unsetenv("QN_OBJECTS_DIR");
+}
+
 }  // namespace qn
