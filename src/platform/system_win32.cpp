@@ -133,16 +133,41 @@ std::string EnvironmentBlock(const std::vector<std::pair<std::string, std::strin
   return block;
 }
 
+// The system's own shell, by its full path: a bare "cmd.exe" is looked for
+// in the program's folder first, where someone may have put one.
+std::string SystemShell() {
+  char folder[MAX_PATH + 1] = {};
+  const UINT n = ::GetSystemDirectoryA(folder, MAX_PATH);
+  return (n == 0 || n > MAX_PATH ? std::string("C:\\Windows\\System32") : std::string(folder, n)) + "\\cmd.exe";
+}
+
+// cmd expands %NAME% before it parses the line, so a value's "&", "|", "<"
+// or ">" would become syntax. The added variables are read as !NAME!
+// instead, with delayed expansion, which takes place after parsing: their
+// values stay text. /d skips the AutoRun commands of the registry, /s
+// takes the line as written between the outer quotes.
+std::string ShellLine(const std::string& shell, const std::string& command,
+                      const std::vector<std::pair<std::string, std::string>>& environment) {
+  std::string line = command;
+  for (const auto& [name, value] : environment) {
+    const std::string percent = "%" + name + "%", bang = "!" + name + "!";
+    for (size_t at = 0; (at = line.find(percent, at)) != std::string::npos; at += bang.size())
+      line.replace(at, percent.size(), bang);
+  }
+  return "\"" + shell + "\" /d /s /v:on /c \"" + line + "\"";
+}
+
 }  // namespace
 
 int RunShellCommand(const std::string& command, const std::vector<std::pair<std::string, std::string>>& environment) {
   std::string block = EnvironmentBlock(environment);
-  std::string line = "cmd.exe /c " + command;
+  const std::string shell = SystemShell();
+  std::string line = ShellLine(shell, command, environment);
   STARTUPINFOA si{};
   si.cb = sizeof si;
   PROCESS_INFORMATION pi{};
-  if (!::CreateProcessA(nullptr, line.data(), nullptr, nullptr, FALSE, CREATE_DEFAULT_ERROR_MODE | CREATE_NO_WINDOW,
-                        block.data(), nullptr, &si, &pi))
+  if (!::CreateProcessA(shell.c_str(), line.data(), nullptr, nullptr, FALSE,
+                        CREATE_DEFAULT_ERROR_MODE | CREATE_NO_WINDOW, block.data(), nullptr, &si, &pi))
     ThrowLastError();
   ::CloseHandle(pi.hThread);
   return WaitForExit(pi.hProcess);
@@ -152,7 +177,8 @@ ShellCommandResult RunShellCommandBounded(const std::string& command,
                                           const std::vector<std::pair<std::string, std::string>>& environment,
                                           int timeoutSeconds, const std::atomic<bool>* stop) {
   std::string block = EnvironmentBlock(environment);
-  std::string line = "cmd.exe /c " + command;
+  const std::string shell = SystemShell();
+  std::string line = ShellLine(shell, command, environment);
   // The null device as its only inherited handle: its input is nobody's.
   SECURITY_ATTRIBUTES inherit{};
   inherit.nLength = sizeof inherit;
@@ -168,7 +194,7 @@ ShellCommandResult RunShellCommandBounded(const std::string& command,
   PROCESS_INFORMATION pi{};
   // Started suspended and put in a job of its own, so that ending it ends
   // what it started too.
-  const BOOL created = ::CreateProcessA(nullptr, line.data(), nullptr, nullptr, nul != INVALID_HANDLE_VALUE,
+  const BOOL created = ::CreateProcessA(shell.c_str(), line.data(), nullptr, nullptr, nul != INVALID_HANDLE_VALUE,
                                         CREATE_DEFAULT_ERROR_MODE | CREATE_NO_WINDOW | CREATE_SUSPENDED, block.data(),
                                         nullptr, &si, &pi);
   const DWORD error = ::GetLastError();

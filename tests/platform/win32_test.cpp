@@ -135,4 +135,14 @@ TEST(Win32System, AShellCommandSeesTheAddedVariables) {
   EXPECT_GT(FreeDiskSpace(dir.path()), 0);
   EXPECT_EQ(ListFiles(dir.path()), std::vector<std::string>{"out.txt"});
   EXPECT_EQ(FileSize(out), static_cast<int64_t>(ReadFile(out).size()));
+
+  // A caption with the shell's own signs is text, not syntax: the hook runs
+  // once and writes it whole; a quoted path keeps its quotes.
+  // (ASCII: cmd's echo writes a file in the console's code page.)
+  const std::string caption = "Stock & Co | <1> \"a\" !x";
+  const std::string quoted = dir.File("с пробелом.txt");
+  EXPECT_EQ(
+      RunShellCommandBounded("echo %QN_CAPTION%>>\"" + quoted + "\"", {{"QN_CAPTION", caption}}, 30, nullptr).exitCode,
+      0);
+  EXPECT_EQ(ReadFile(quoted), caption + "\r\n");
 }
