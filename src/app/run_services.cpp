@@ -67,7 +67,7 @@ void TqnRunServices::CreateEntryDatabase(TqnNode& entry) {
   // no backup may change them under it.
   TqnOperationLock::Hold operation(operationLock_);
   TqnDbCredentials used = CreateDatabase(
-      connection_, wanted, app_.ProgramFolder(),
+      connection_, wanted,
       [this](std::string& user, std::string& password) { return app_.Ui().AskLogin(user, password); },
       [this](const std::string& text) { app_.Log().LogMessage(text); });
   // The credentials that finally worked stay with the entry.

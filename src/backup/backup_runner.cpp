@@ -91,7 +91,7 @@ void TqnBackupRunner::PrepareMainConnection(const TqnBackupEntry& entry) {
   connection_.SetDatabaseName(entry.path);
   connection_.SetUserName(entry.user);
   connection_.SetPassword(entry.password);
-  connection_.SetLibraryName(SelectClientLibrary(options_.programFolder, IsFb30Database(entry.path)));
+  connection_.SetLibraryName(SelectClientLibrary(platform::ExecutableFolder(), IsFb30Database(entry.path)));
 }
 
 void TqnBackupRunner::RunService(const TqnBackupEntry& entry,

@@ -5,6 +5,7 @@
 #include "firebird/fb_connection.h"
 #include "firebird/fb_error.h"
 #include "firebird/fb_statement.h"
+#include "platform/files.h"
 
 namespace qn {
 
@@ -78,13 +79,13 @@ TqnDbCredentials FinishDatabaseCreation(TqnFbConnection& connection,
 }
 
 TqnDbCredentials CreateDatabase(TqnFbConnection& connection, const TqnDbCredentials& credentials,
-                                const std::string& programFolder, const TqnLoginCallback& askLogin,
+                                const TqnLoginCallback& askLogin,
                                 const std::function<void(const std::string&)>& logError) {
   connection.UnloadLibrary();
   connection.SetDatabaseName(credentials.path);
   connection.SetUserName(credentials.user);
   connection.SetPassword(credentials.password);
-  connection.SetLibraryName(SelectClientLibrary(programFolder, true));
+  connection.SetLibraryName(SelectClientLibrary(platform::ExecutableFolder(), true));
   CreateAttachedDatabase(connection, askLogin, CreateMarkerTable);
   return FinishDatabaseCreation(connection, logError);
 }

@@ -37,7 +37,8 @@ void CreateAttachedDatabase(TqnFbConnection& connection, const TqnLoginCallback&
 
 // The new database of an entry: sets the connection's database name, user
 // name and password from the credentials, unloads its client library and
-// selects the "fb30c" one of the program folder, creates the database with
+// selects the "fb30c" one of the executable's folder (never the state
+// folder, which others may write), creates the database with
 // the marker table TPROTO and its row 'TX7', 'PROTO' (each step committed
 // on a transaction of its own), and detaches in every case. Returns the
 // path, user name and password that finally worked. Failures as
@@ -45,7 +46,7 @@ void CreateAttachedDatabase(TqnFbConnection& connection, const TqnLoginCallback&
 // failed is left in place. A failure of the last detach, once everything is
 // committed, is no failure of the creation: it goes to logError.
 TqnDbCredentials CreateDatabase(TqnFbConnection& connection, const TqnDbCredentials& credentials,
-                                const std::string& programFolder, const TqnLoginCallback& askLogin,
+                                const TqnLoginCallback& askLogin,
                                 const std::function<void(const std::string&)>& logError = {});
 
 // The last step of CreateDatabase: the connection's name and credentials,

@@ -45,7 +45,11 @@ std::string ExecutableFolder();
 // separator: the executable's folder, as a program copied into a folder of
 // its own expects. On Linux, QNDBMGR_HOME names it explicitly (a service's
 // state folder); an executable in the system's folders (/usr/bin) uses the
-// user's own, $XDG_DATA_HOME/qndbmgr (~/.local/share/qndbmgr).
+// user's own, $XDG_DATA_HOME/qndbmgr (~/.local/share/qndbmgr). On Windows,
+// QNDBMGR_HOME likewise; a program the installer put in place (its folder
+// the one recorded under HKLM\Software\qndbmgr "ProgramFolder") keeps its
+// state in the folder recorded there as "StateFolder" (under %ProgramData%),
+// since the program's own folder is the administrators' only.
 std::string ProgramFolder();
 // The user's temporary folder, with a trailing separator.
 std::string TempFolder();

@@ -3,6 +3,8 @@
 
 #include "platform/win32.h"
 
+#include <cstdlib>
+
 #include "base/error.h"
 #include "base/text.h"
 #include "platform/files.h"
@@ -86,7 +88,34 @@ void ForceDirectories(const std::string& path) {
   if (!::CreateDirectoryA(folder.c_str(), nullptr) && ::GetLastError() != ERROR_ALREADY_EXISTS) ThrowLastError();
 }
 
-std::string ProgramFolder() { return ExecutableFolder(); }
+namespace {
+
+// A value of the installer's key in the 64-bit view; "" when missing.
+std::string InstallerValue(const char* name) {
+  HKEY key = nullptr;
+  if (::RegOpenKeyExA(HKEY_LOCAL_MACHINE, "Software\\qndbmgr", 0, KEY_QUERY_VALUE | KEY_WOW64_64KEY, &key) !=
+      ERROR_SUCCESS)
+    return "";
+  char value[MAX_PATH + 1] = {};
+  DWORD size = sizeof value - 1, type = 0;
+  const LONG rc = ::RegQueryValueExA(key, name, nullptr, &type, reinterpret_cast<BYTE*>(value), &size);
+  ::RegCloseKey(key);
+  if (rc != ERROR_SUCCESS || type != REG_SZ) return "";
+  std::string text(value);
+  while (text.size() > 3 && IsSeparator(text.back())) text.pop_back();
+  return text;
+}
+
+}  // namespace
+
+std::string ProgramFolder() {
+  if (const char* home = std::getenv("QNDBMGR_HOME"); home && *home) return home;
+  const std::string own = ExecutableFolder();
+  // Only the installed copy: one copied elsewhere keeps its state beside it.
+  const std::string installed = InstallerValue("ProgramFolder"), state = InstallerValue("StateFolder");
+  if (!installed.empty() && !state.empty() && _stricmp(installed.c_str(), own.c_str()) == 0) return state;
+  return own;
+}
 
 std::string ExecutableFolder() {
   char buf[MAX_PATH + 1];

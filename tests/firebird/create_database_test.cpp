@@ -13,6 +13,7 @@
 #include "firebird/fb_connection.h"
 #include "firebird/fb_error.h"
 #include "fb_test_support.h"
+#include "platform/files.h"
 
 namespace qn {
 namespace {
@@ -25,7 +26,8 @@ class CreateDatabaseTest : public fbtest::ServerTest {
   void SetUp() override {
     fbtest::ServerTest::SetUp();
     if (IsSkipped() || HasFatalFailure()) return;
-    // The program folder holds the Firebird 3.0 client in "fb30c" only.
+    // A state folder that holds a Firebird 3.0 client in "fb30c": others may
+    // write such a folder, so the client must never come from it.
     std::filesystem::create_directories(program_.File(kFb30ClientFolder));
     std::filesystem::create_symlink(fbtest::SystemClientFile(),
                                     program_.File(kFb30ClientFolder) + "/" + kFbClientFileName);
@@ -61,13 +63,14 @@ class CreateDatabaseTest : public fbtest::ServerTest {
 
 TEST_F(CreateDatabaseTest, CreatesTheMarkerTableOnTheFb30Client) {
   TqnDbCredentials in{fbtest::Fb30Path(dir_.File("tx.fd3")), kUser, kPassword};
-  TqnDbCredentials out = CreateDatabase(connection_, in, program_.path(), Dialog({}));
+  TqnDbCredentials out = CreateDatabase(connection_, in, Dialog({}));
   EXPECT_EQ(out.path, in.path);
   EXPECT_EQ(out.user, in.user);
   EXPECT_EQ(out.password, in.password);
   EXPECT_TRUE(shown_.empty());
   EXPECT_FALSE(connection_.Attached());
-  EXPECT_EQ(connection_.LibraryName(), program_.File(kFb30ClientFolder) + "/" + kFbClientFileName);
+  EXPECT_EQ(connection_.LibraryName(), SelectClientLibrary(platform::ExecutableFolder(), true));
+  EXPECT_NE(connection_.LibraryName(), program_.File(kFb30ClientFolder) + "/" + kFbClientFileName);
 
   std::string seen = Inspect(out);
   EXPECT_NE(seen.find("ROW=TX7/PROTO"), std::string::npos) << seen;
@@ -76,8 +79,7 @@ TEST_F(CreateDatabaseTest, CreatesTheMarkerTableOnTheFb30Client) {
 
 TEST_F(CreateDatabaseTest, RefusedLoginAsksAgainUntilCredentialsWork) {
   TqnDbCredentials in{fbtest::Fb30Path(dir_.File("tx.fd3")), kUser, "wrong"};
-  TqnDbCredentials out =
-      CreateDatabase(connection_, in, program_.path(), Dialog({{kUser, "still wrong"}, {kUser, kPassword}}));
+  TqnDbCredentials out = CreateDatabase(connection_, in, Dialog({{kUser, "still wrong"}, {kUser, kPassword}}));
   // Shown the values in use at each refusal: first the entry's, then the typed ones.
   ASSERT_EQ(shown_.size(), 2u);
   EXPECT_EQ(shown_[0].second, "wrong");
@@ -91,7 +93,7 @@ TEST_F(CreateDatabaseTest, RefusedLoginAsksAgainUntilCredentialsWork) {
 TEST_F(CreateDatabaseTest, CancelledLoginRethrowsTheLoginError) {
   TqnDbCredentials in{fbtest::Fb30Path(dir_.File("tx.fd3")), kUser, "wrong"};
   try {
-    CreateDatabase(connection_, in, program_.path(), Dialog({}));
+    CreateDatabase(connection_, in, Dialog({}));
     FAIL() << "created with a wrong password";
   } catch (const Exception& e) {
     EXPECT_EQ(e.StatusCode(), 335544472L);
@@ -103,11 +105,11 @@ TEST_F(CreateDatabaseTest, CancelledLoginRethrowsTheLoginError) {
 
 TEST_F(CreateDatabaseTest, ExistingFileOrMissingFolderGivesTheFolderMessage) {
   TqnDbCredentials in{fbtest::Fb30Path(dir_.File("tx.fd3")), kUser, kPassword};
-  CreateDatabase(connection_, in, program_.path(), Dialog({}));
+  CreateDatabase(connection_, in, Dialog({}));
   for (const std::string& path : {in.path, fbtest::Fb30Path(dir_.File("no/such/folder/tx.fd3"))}) {
     TqnDbCredentials again{path, kUser, kPassword};
     try {
-      CreateDatabase(connection_, again, program_.path(), Dialog({}));
+      CreateDatabase(connection_, again, Dialog({}));
       FAIL() << "created " << path;
     } catch (const Exception& e) {
       EXPECT_EQ(std::string(e.what()), Format(Win1251("Путь \"%s\" указывает на недоступный каталог,\r\n"
@@ -155,7 +157,7 @@ TEST_F(CreateDatabaseTest, QuoteInTheFolderName) {
   std::string folder = dir_.File("it's");
   std::filesystem::create_directories(folder);
   TqnDbCredentials in{fbtest::Fb30Path(folder + "/tx.fd3"), kUser, kPassword};
-  TqnDbCredentials out = CreateDatabase(connection_, in, program_.path(), Dialog({}));
+  TqnDbCredentials out = CreateDatabase(connection_, in, Dialog({}));
   EXPECT_TRUE(platform::FileExists(folder + "/tx.fd3"));
   EXPECT_NE(Inspect(out).find("ROW=TX7/PROTO"), std::string::npos);
 }
@@ -188,12 +190,12 @@ class QuotedPasswordUser {
 
 TEST_F(CreateDatabaseTest, QuotesInThePassword) {
   TqnDbCredentials admin{fbtest::Fb30Path(dir_.File("admin.fd3")), kUser, kPassword};
-  CreateDatabase(connection_, admin, program_.path(), Dialog({}));
+  CreateDatabase(connection_, admin, Dialog({}));
   QuotedPasswordUser user(admin.path);
   ASSERT_TRUE(user.Created()) << user.Output();
 
   TqnDbCredentials in{fbtest::Fb30Path(dir_.File("tx.fd3")), user.Name(), user.Password()};
-  TqnDbCredentials out = CreateDatabase(connection_, in, program_.path(), Dialog({}));
+  TqnDbCredentials out = CreateDatabase(connection_, in, Dialog({}));
   EXPECT_TRUE(shown_.empty());
   EXPECT_EQ(out.password, user.Password());
   EXPECT_NE(Inspect(out).find("ROW=TX7/PROTO"), std::string::npos);
