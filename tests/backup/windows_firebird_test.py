@@ -145,7 +145,9 @@ def main():
                          stdout=subprocess.DEVNULL).returncode == 0, "the Linux servers do not run")
     work = tempfile.mkdtemp(prefix="qnwinfb.")
     try:
-        # Folders the servers (root) write into and the program reads.
+        # Folders the servers write into and the program reads, whoever runs
+        # either.
+        os.chmod(work, 0o755)
         data, bk3, fbk = (os.path.join(work, n) for n in ("data", "bk3", "fbk"))
         for d in (data, bk3, fbk):
             os.mkdir(d)
