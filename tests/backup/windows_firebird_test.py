@@ -3,8 +3,8 @@
 client built from Debian's source, against the Linux servers on loopback.
 
 qndbmgr.exe runs from a program folder with a Cyrillic name, with the
-client as "fbclient.dll" in that folder (the classic server's) and in
-"fb30c" (Firebird 3.0's). Its entries name databases the Linux servers
+client in "fb30c" (Firebird 3.0's) and, from the workstation's part on, as
+"fbclient.dll" in that folder (the classic server's). Its entries name databases the Linux servers
 hold by the servers' own paths, as a workstation's entries on a remote
 server do; through Wine's Z: drive the program sees the same files.
 
@@ -71,7 +71,6 @@ def install(exe, folder, client, settings_bytes):
     shutil.copyfile(exe, target)
     os.chmod(target, 0o755)
     if client:
-        shutil.copyfile(client, os.path.join(folder, "fbclient.dll"))
         shutil.copyfile(client, os.path.join(folder, "fb30c", "fbclient.dll"))
     with open(os.path.join(folder, "settings.xml"), "wb") as f:
         f.write(settings_bytes)
@@ -207,6 +206,9 @@ def main():
               "an entry of the 3.0 server keeps the expression index")
         check(len(os.listdir(os.path.join(data, "prev"))) == 2, "the dump's target did not go aside first")
 
+        # So far the 3.0 server's client did it all; the classic server's
+        # entry takes the program folder's.
+        shutil.copyfile(client, os.path.join(folder, "fbclient.dll"))
         # A workstation's requests, answered by the running Windows program.
         windows = workstation(wine, folder, port)
         print("Windows program answered: %r" % (windows,))
