@@ -17,8 +17,9 @@ server do; through Wine's Z: drive the program sees the same files.
   check it;
 - a workstation's "get-database-info-by-num" and "perform-database-backup"
   of the classic server's entry answered by the running program (a .fbk
-  made through the program folder's client), and with the Linux program
-  given, answered byte for byte as the Linux program answers them.
+  made through the program folder's client, then proved by --verify), and
+  with the Linux program given, answered byte for byte as the Linux
+  program answers them.
 
 Usage: windows_firebird_test.py QNDBMGR_EXE FBCLIENT_DLL WRITE_DUMP_ARCHIVE_EXE [LINUX_QNDBMGR]
 Needs WINEPREFIX of a running wineserver (scripts/test-windows.sh).
@@ -217,6 +218,9 @@ def main():
         check(len(remote) == 1 and os.path.getsize(os.path.join(fbk, remote[0])) > 0, "fbk folder: %r" % os.listdir(fbk))
         check(windows[0].startswith(b"database-info 00000011 1 db0001 ") and fdb.encode() in windows[0],
               "info reply %r" % windows[0])
+        # The classic server's .fbk proved on its own, through the same client.
+        code, out = run(wine + ["--verify=db0001", "--from=" + os.path.join(fbk, remote[0])], folder)
+        check(code == 0, "--verify of the .fbk ended with %d: %s" % (code, out.decode("cp1251", "replace")))
         if linux:
             linux_folder = os.path.join(work, "linux")
             os.mkdir(linux_folder)
