@@ -92,12 +92,13 @@ grep -q 'auth/trusted,AuthSspi' "$src/builds/posix/make.shared.variables" ||
   { echo "fetch-fbclient: the client's object list was not found" >&2; exit 1; }
 # The mingw prefix: C++03 as on Linux (the code's throw() specifications);
 # AMD64 for the 64-bit Windows code paths (__control87_2 is 32-bit only);
-# no -Dlint (a variable of that name in common/utils.cpp); SSE 4.2 for the
-# CRC32C code, as on Linux; the export list
-# made from the posix one (the Windows .def of upstream's tree is not in
-# Debian's source); the compiler's runtime linked in, no DLL of its own;
-# the extra headers and libraries above (configure's CPPFLAGS and LDFLAGS
-# do not reach these make files).
+# no -Dlint (a variable of that name in common/utils.cpp) and, as in the
+# Linux build's release flags, no -Wall, -Wshadow, -Wundef (thousands of
+# warnings in the log); SSE 4.2 for the CRC32C code, as on Linux; the export list made
+# from the posix one (the Windows .def of upstream's tree is not in Debian's
+# source); the compiler's runtime linked in, no DLL of its own, stripped;
+# SSPI for the Windows login; the extra headers and libraries above
+# (configure's CPPFLAGS and LDFLAGS do not reach these make files).
 cat >>"$src/builds/posix/prefix.mingw" <<EOF
 
 # fetch-fbclient.sh: a 64-bit client with mingw-w64
