@@ -2,7 +2,9 @@
 # Installs the Windows cross toolchain and builds the Windows program and its
 # core tests into build-windows/ (program in build-windows/bin/qndbmgr.exe,
 # its installer build-windows/qndbmgr-setup-<version>.exe, tests in
-# build-windows/tests). Targets may be named; without any,
+# build-windows/tests). The libraries Debian does not package for Windows
+# (minizip, libcurl, the Firebird client) are built into build-windows/_deps
+# when missing. Targets may be named; without any,
 # everything is built. Needs root for apt-get, like scripts/build.sh.
 set -euo pipefail
 here="$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)"
@@ -25,6 +27,9 @@ readonly PACKAGES=(
   nsis
   # libcurl from Debian's curl source package: unpacked with its patches
   dpkg-dev
+  # the Firebird client from Debian's firebird3.0 source: its autotools, the
+  # native build of its tools (gpre_boot, cloop), headers only of ICU and Boost
+  autoconf automake libtool g++ libtommath-dev libicu-dev libboost-dev
   # the alert mail's test receives the program's mail on loopback
   python3-aiosmtpd
 )
@@ -33,9 +38,10 @@ bash "$here/ensure-packages.sh" "${PACKAGES[@]}"
 
 bash "$here/fetch-minizip.sh" "$out/_deps"
 bash "$here/fetch-curl.sh" "$out/_deps"
+bash "$here/fetch-fbclient.sh" "$out/_deps"
 cmake -S "$root" -B "$out" -DCMAKE_TOOLCHAIN_FILE="$root/cmake/mingw-w64.cmake" \
   -DCMAKE_BUILD_TYPE="${QN_BUILD_TYPE:-RelWithDebInfo}" -DQN_MINIZIP_SOURCE_DIR="$out/_deps/minizip" \
-  -DQN_CURL_DIR="$out/_deps/curl" >/dev/null
+  -DQN_CURL_DIR="$out/_deps/curl" -DQN_FBCLIENT_DIR="$out/_deps/fbclient" >/dev/null
 targets=()
 for t in "$@"; do targets+=(--target "$t"); done
 cmake --build "$out" -j "$(nproc 2>/dev/null || echo 2)" "${targets[@]}"

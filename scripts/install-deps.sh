@@ -27,6 +27,9 @@ readonly PACKAGES=(
   locales libc-l10n
   # Firebird server, tools, headers and client
   firebird3.0-server firebird3.0-utils firebird-dev libfbclient2
+  # the Windows build's Firebird client from Debian's firebird3.0 source
+  # (scripts/fetch-fbclient.sh): autotools, the native tools' build, headers
+  autoconf automake libtool dpkg-dev libtommath-dev libicu-dev libboost-dev
   # the package check: systemd-analyze verifies and scores the units, lintian
   # and desktop-file-validate check the package; debootstrap makes the clean
   # root of tests/package/chroot_test.sh (run by hand)

@@ -10,6 +10,10 @@
 ; the Windows service "qndbmgr" (the headless program, --service=1). The
 ; uninstaller removes only what the installer put there.
 ;
+; With FBCLIENT defined (the Firebird client built from Debian's source) it
+; puts the client where the program loads it, "fbclient.dll" and
+; "fb30c\fbclient.dll", wherever the office has none of its own there.
+;
 ; Silent: qndbmgr-setup-x.y.z.exe /S [/SERVICE=1|0] [/D=folder] (/D last),
 ; uninstall.exe /S. Without /SERVICE an update keeps the service as it is.
 
@@ -122,6 +126,48 @@ FunctionEnd
   ${Loop}
 !macroend
 
+; The size of a file into var, "" when it cannot be read.
+!macro FileSizeOf path var
+  StrCpy ${var} ""
+  ClearErrors
+  FileOpen $7 "${path}" r
+  ${IfNot} ${Errors}
+    FileSeek $7 0 END ${var}
+    FileClose $7
+  ${EndIf}
+!macroend
+
+!ifdef FBCLIENT
+; The client in the program folder (file, relative): put there when no file
+; is, or replaced when the one there is the copy an earlier install of ours
+; put there (the Uninstall key's value names it with its size); an office's
+; own client stays as it is. The value is what the uninstaller goes by.
+!macro ShipClient file value
+  ReadRegDWORD $5 HKLM "${UNINSTALL_KEY}" "${value}"
+  !insertmacro FileSizeOf "$INSTDIR\${file}" $6
+  ${If} $6 == ""
+  ${OrIf} $6 == $5
+    File "/oname=${file}" "${FBCLIENT}"
+    !insertmacro FileSizeOf "$INSTDIR\${file}" $6
+    WriteRegDWORD HKLM "${UNINSTALL_KEY}" "${value}" $6
+  ${Else}
+    DetailPrint "Клиент Firebird $INSTDIR\${file} оставлен: он не из этой установки"
+    DeleteRegValue HKLM "${UNINSTALL_KEY}" "${value}"
+  ${EndIf}
+!macroend
+!endif
+
+; Removes the client the installer put there, if it still is that copy.
+!macro RemoveClient file value
+  ReadRegDWORD $5 HKLM "${UNINSTALL_KEY}" "${value}"
+  ${If} $5 != ""
+    !insertmacro FileSizeOf "$INSTDIR\${file}" $6
+    ${If} $6 == $5
+      Delete "$INSTDIR\${file}"
+    ${EndIf}
+  ${EndIf}
+!macroend
+
 Section "-${CAPTION}" SecProgram
   SetShellVarContext all
   Call StopService
@@ -129,6 +175,12 @@ Section "-${CAPTION}" SecProgram
   SetOutPath "$INSTDIR"
   File "/oname=${EXE}" "${PROGRAM}"
   WriteUninstaller "$INSTDIR\uninstall.exe"
+!ifdef FBCLIENT
+  ; The classic server's client, and Firebird 3.0's in "fb30c".
+  CreateDirectory "$INSTDIR\fb30c"
+  !insertmacro ShipClient "fbclient.dll" "FbClient"
+  !insertmacro ShipClient "fb30c\fbclient.dll" "FbClient30"
+!endif
 
   CreateShortcut "$SMPROGRAMS\${CAPTION}.lnk" "$INSTDIR\${EXE}" "" "$INSTDIR\${EXE}" 0
 
@@ -204,6 +256,15 @@ Section "-"
     !insertmacro Icacls '"$INSTDIR" /grant ${USERS_SID}:(OI)(CI)M'
     !insertmacro Icacls '"$INSTDIR\${EXE}" /inheritance:r /grant:r ${SYSTEM_SID}:F ${ADMINS_SID}:F ${USERS_SID}:RX'
     !insertmacro Icacls '"$INSTDIR\uninstall.exe" /inheritance:r /grant:r ${SYSTEM_SID}:F ${ADMINS_SID}:F ${USERS_SID}:RX'
+    ; The clients it put there are the program's own files as well.
+    ReadRegDWORD $5 HKLM "${UNINSTALL_KEY}" "FbClient"
+    ${If} $5 != ""
+      !insertmacro Icacls '"$INSTDIR\fbclient.dll" /inheritance:r /grant:r ${SYSTEM_SID}:F ${ADMINS_SID}:F ${USERS_SID}:RX'
+    ${EndIf}
+    ReadRegDWORD $5 HKLM "${UNINSTALL_KEY}" "FbClient30"
+    ${If} $5 != ""
+      !insertmacro Icacls '"$INSTDIR\fb30c\fbclient.dll" /inheritance:r /grant:r ${SYSTEM_SID}:F ${ADMINS_SID}:F ${USERS_SID}:RX'
+    ${EndIf}
     ; Left out in an update, the service of an earlier install goes (it was
     ; stopped before the program was replaced).
     nsExec::ExecToStack '"$SYSDIR\sc.exe" delete ${SERVICE}'
@@ -252,6 +313,9 @@ Section "Uninstall"
   Pop $0
   DeleteRegValue HKLM "${RUN_KEY}" "qndbmgr"
   Delete "$SMPROGRAMS\${CAPTION}.lnk"
+  !insertmacro RemoveClient "fbclient.dll" "FbClient"
+  !insertmacro RemoveClient "fb30c\fbclient.dll" "FbClient30"
+  RMDir "$INSTDIR\fb30c"
   Delete "$INSTDIR\uninstall.exe"
   RMDir "$INSTDIR"
   DeleteRegKey HKLM "${UNINSTALL_KEY}"

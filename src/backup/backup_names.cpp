@@ -9,8 +9,12 @@ std::string NormalizeBackupFolder(const std::string& folder) {
   if (folder.empty()) return folder;
   // Where paths are written with "/", a folder written so is completed with
   // "/" too: left bare, the file name would be glued onto the folder's last
-  // name. Elsewhere the folder always gets "\".
-  const char separator = platform::kPathSeparator == '/' && folder.find('/') != std::string::npos ? '/' : '\\';
+  // name. On Windows a folder with "/" and no "\" is a path of a Linux
+  // server, which writes the file there: a "\" would be part of the file's
+  // name. Elsewhere the folder gets "\".
+  const bool slashes = folder.find('/') != std::string::npos;
+  const char separator =
+      slashes && (platform::kPathSeparator == '/' || folder.find('\\') == std::string::npos) ? '/' : '\\';
   if (folder.back() == separator) return folder;
   return folder + separator;
 }

@@ -46,7 +46,11 @@ DWORD Attributes(const std::string& path) { return ::GetFileAttributesA(path.c_s
 std::string JoinPath(const std::string& folder, const std::string& name) {
   if (folder.empty()) return name;
   if (IsSeparator(folder.back())) return folder + name;
-  return folder + kPathSeparator + name;
+  // A folder written with '/' only is a path of the server that reads it
+  // (a backup folder on a Linux server, "/srv/backup"): a '\' would be part
+  // of the name there. Windows takes '/' as well.
+  const char separator = folder.find('/') != std::string::npos && folder.find('\\') == std::string::npos ? '/' : '\\';
+  return folder + separator + name;
 }
 
 std::string ExtractFileDir(const std::string& path) {

@@ -158,7 +158,7 @@ def run_windows(program, work, udp, port):
         first.send_signal(signal.SIGINT)
         check(first.wait(60) == 0, "the first instance did not end in order")
         wait_for_log(folder, "Выход из программы".encode("cp1251"))
-        # No Firebird client is shipped here: the user reads why.
+        # No Firebird client is in the program folder here: the user reads why.
         check(b"fbclient.dll" in main_log(folder) or b"Firebird" in main_log(folder), "no word about the client")
         return answers
     finally:

@@ -10,7 +10,8 @@ namespace qn {
 namespace {
 
 // Where paths are written with "/" (Linux), a folder written so is completed
-// with "/"; on Windows every folder gets "\".
+// with "/"; on Windows so is one without a backslash (a Linux server's
+// folder), every other folder gets a backslash.
 const bool kSlashPaths = platform::kPathSeparator == '/';
 
 TEST(BackupNames, FoldersAreCompletedWithTheirOwnSeparator) {
@@ -21,8 +22,10 @@ TEST(BackupNames, FoldersAreCompletedWithTheirOwnSeparator) {
       {"", ""},
       {"C:\\Backup", "C:\\Backup\\"},
       {"C:\\Backup\\", "C:\\Backup\\"},
-      {"/srv/backup", kSlashPaths ? "/srv/backup/" : "/srv/backup\\"},  // not "/srv/backupauto-..."
-      {"/srv/backup/", kSlashPaths ? "/srv/backup/" : "/srv/backup/\\"},
+      // Not "/srv/backupauto-...", and on Windows not "/srv/backup\auto-..." (a
+      // Linux server's folder, written by that server).
+      {"/srv/backup", "/srv/backup/"},
+      {"/srv/backup/", "/srv/backup/"},
       {"\\\\server/share", kSlashPaths ? "\\\\server/share/" : "\\\\server/share\\"},
   };
   for (const auto& c : cases) EXPECT_EQ(NormalizeBackupFolder(c.folder), c.normalized) << c.folder;
@@ -40,8 +43,7 @@ TEST(BackupNames, FileNamesCarryPrefixStampAndGenerationExtension) {
   DateTime t;
   t.year = 2024, t.month = 3, t.day = 5, t.hour = 6, t.minute = 30, t.second = 12, t.msec = 45;
   EXPECT_EQ(BackupFileName("C:\\Backup", "auto-", t, false), "C:\\Backup\\auto-2024.03.05-06.30.12-045.fbk");
-  EXPECT_EQ(BackupFileName("/srv/backup", "remote-", t, true),
-            std::string("/srv/backup") + (kSlashPaths ? "/" : "\\") + "remote-2024.03.05-06.30.12-045.bk3");
+  EXPECT_EQ(BackupFileName("/srv/backup", "remote-", t, true), "/srv/backup/remote-2024.03.05-06.30.12-045.bk3");
   EXPECT_EQ(BackupFileName("", "backup-", t, true), "backup-2024.03.05-06.30.12-045.bk3");
 }
 

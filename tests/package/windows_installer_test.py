@@ -13,8 +13,12 @@ removes it, one with it brings it back. The silent uninstall stops it in
 order, removes the installer's files and entries and the service, and keeps
 the settings, databases, backups and logs.
 
-Usage: windows_installer_test.py QNDBMGR_SETUP_EXE VERSION PLATFORM_TESTS_EXE
-(the last holds the channel's slots, as its child mode "hold_mutex")
+With the Firebird client it ships (FBCLIENT_DLL), the office's own client
+in the program folder stays through install, update and uninstall, and the
+installer's copy in "fb30c" comes and goes with the installation.
+
+Usage: windows_installer_test.py QNDBMGR_SETUP_EXE VERSION PLATFORM_TESTS_EXE [FBCLIENT_DLL]
+(PLATFORM_TESTS_EXE holds the channel's slots, as its child mode "hold_mutex")
 """
 import hashlib
 import os
@@ -150,7 +154,7 @@ def ask_active_servers(port):
     return reply
 
 
-def test(setup, version, wine, holder, work):
+def test(setup, version, wine, holder, work, client):
     folder = wine.path(FOLDER)
     port = free_port()
     # The office's settings, databases and backups are in the folder already.
@@ -162,9 +166,21 @@ def test(setup, version, wine, holder, work):
     with open(os.path.join(folder, "settings.xml"), "wb") as f:
         f.write(settings)
     kept = {os.path.join(folder, "data", "tx.fd3"): b"database", os.path.join(folder, "backup", "0000", "a.fbk"): b"bk"}
+    # The office's own client for the classic server is there too.
+    shipped = os.path.join(folder, "fb30c", "fbclient.dll")
+    if client:
+        kept[os.path.join(folder, "fbclient.dll")] = b"the office's own client"
     for path, data in kept.items():
         with open(path, "wb") as f:
             f.write(data)
+
+    def check_clients():
+        if not client:
+            return
+        with open(client, "rb") as f, open(shipped, "rb") as g:
+            check(f.read() == g.read(), "fb30c\\fbclient.dll is not the shipped client")
+        with open(os.path.join(folder, "fbclient.dll"), "rb") as f:
+            check(f.read() == b"the office's own client", "the office's own client was replaced")
 
     # The tray program's install: started at logon, no service.
     installed = wine.run([setup, "/S", "/D=" + FOLDER], timeout=300)
@@ -173,6 +189,7 @@ def test(setup, version, wine, holder, work):
     check('"qndbmgr"="\\"%s\\\\qndbmgr.exe\\" --hidden=1"' % FOLDER.replace("\\", "\\\\") in run,
           "no hidden start at logon:\n%s" % run)
     check(wine.service_state() is None, "a service without /SERVICE=1")
+    check_clients()
 
     # Installed again with the service, which takes the start at logon's place.
     installed = wine.run([setup, "/S", "/SERVICE=1", "/D=" + FOLDER], timeout=300)
@@ -245,6 +262,7 @@ def test(setup, version, wine, holder, work):
     check(wine.run([setup, "/S", "/SERVICE=0", "/D=" + FOLDER], timeout=300).returncode == 0, "/SERVICE=0 failed")
     check(wine.service_state() is None, "the service stayed without /SERVICE=1")
     check("qndbmgr" in (wine.key_values(RUN_KEY) or ""), "no start at logon without the service")
+    check_clients()
     check(wine.run([setup, "/S", "/SERVICE=1", "/D=" + FOLDER], timeout=300).returncode == 0, "/SERVICE=1 failed")
     wine.wait_for_state("RUNNING")
 
@@ -253,6 +271,8 @@ def test(setup, version, wine, holder, work):
     # The uninstaller runs on from a copy of itself in the temporary folder.
     wait_for(lambda: not os.path.exists(os.path.join(folder, "uninstall.exe")), "the uninstaller's end")
     check(not os.path.exists(exe), "the program is still there")
+    check(not os.path.exists(shipped) and not os.path.exists(os.path.dirname(shipped)),
+          "the installer's client or its folder fb30c is still there")
     check(main_log(folder).count(EXIT_LINE) == 3, "the uninstall did not stop the service in order")
     check(wine.service_state() is None, "the service is still registered")
     check(wine.key_values(UNINSTALL_KEY) is None, "the Uninstall key is still there")
@@ -266,6 +286,7 @@ def test(setup, version, wine, holder, work):
 
 def main():
     setup, version, holder = sys.argv[1], sys.argv[2], sys.argv[3]
+    client = sys.argv[4] if len(sys.argv) > 4 and sys.argv[4] else None
     # A test run that is ended still ends its Wine and removes the prefix.
     signal.signal(signal.SIGTERM, lambda *_: sys.exit(1))
     with tempfile.TemporaryDirectory(prefix="qn-установка.") as work:
@@ -274,7 +295,7 @@ def main():
             wine.start()
             shutil.copyfile(setup, wine.path("C:\\setup.exe"))
             started = time.monotonic()
-            test("C:\\setup.exe", version, wine, holder, work)
+            test("C:\\setup.exe", version, wine, holder, work, client)
             print("installed, served, stopped and uninstalled in %.0f s" % (time.monotonic() - started))
         finally:
             wine.stop()

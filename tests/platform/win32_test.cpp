@@ -24,6 +24,10 @@ TEST(Win32Files, DriveTypesAreTheSystems) {
   EXPECT_EQ(kPathSeparator, '\\');
   EXPECT_EQ(ExtractFileDir("C:\\base.fdb"), "C:\\");
   EXPECT_EQ(JoinPath("C:\\Data", "x.fdb"), "C:\\Data\\x.fdb");
+  EXPECT_EQ(JoinPath("C:\\Data/2026", "x.fdb"), "C:\\Data/2026\\x.fdb");
+  // A folder of a Linux server, as the server reads it: no backslash in the name.
+  EXPECT_EQ(JoinPath("/srv/backup", "x.bk3"), "/srv/backup/x.bk3");
+  EXPECT_EQ(ExtractFileName(JoinPath("/srv/backup", "x.bk3")), "x.bk3");
 }
 
 TEST(Win32Files, MoveRefusesAnExistingTargetAndCopyOverwrites) {
