@@ -2,10 +2,12 @@
 ; by packaging/windows/CMakeLists.txt, which defines VERSION (x.y.z),
 ; PROGRAM (the stripped qndbmgr.exe) and OUTFILE.
 ;
-; It installs the program into a folder of its own where the program keeps
-; its settings, databases, backups and logs beside itself (the folder is made
-; writable for the machine's users, who run the tray program, or, beside the
-; service, closed to them), a Start-menu
+; It installs the program into a folder of its own, the administrators'
+; only, and keeps the program's state (settings, databases, backups, logs)
+; in %ProgramData%\qndbmgr, recorded under HKLM\Software\qndbmgr for the
+; program to find (without the service the machine's users may write the
+; data, backup and log folders and read the settings; beside the service
+; they may not even read them), a Start-menu
 ; entry, the hidden start of the tray program at logon and, when chosen,
 ; the Windows service "qndbmgr" (the headless program, --service=1). The
 ; uninstaller removes only what the installer put there.
@@ -36,11 +38,16 @@ ${UnStrStr}
 !define PUBLISHER "Database Manager team"
 !define UNINSTALL_KEY "Software\Microsoft\Windows\CurrentVersion\Uninstall\qndbmgr"
 !define RUN_KEY "Software\Microsoft\Windows\CurrentVersion\Run"
+; Where the program finds its state: "ProgramFolder" (this installation's
+; folder) and "StateFolder".
+!define STATE_KEY "Software\qndbmgr"
 ; Well-known accounts, whatever the system's language calls them: the
 ; machine's users, its administrators, the system.
 !define USERS_SID "*S-1-5-32-545"
 !define ADMINS_SID "*S-1-5-32-544"
 !define SYSTEM_SID "*S-1-5-18"
+
+Var STATE
 
 Name "${CAPTION} ${VERSION}"
 OutFile "${OUTFILE}"
@@ -168,8 +175,45 @@ FunctionEnd
   ${EndIf}
 !macroend
 
+; A rights step that fails fails the installation: a folder left open to
+; the users is how code gets planted for another user, or for the system,
+; to run.
+!macro Icacls arguments
+  nsExec::ExecToLog '"$SYSDIR\icacls.exe" ${arguments}'
+  Pop $0
+  ${If} $0 != 0
+    Abort `Права не заданы: icacls ${arguments}: $0`
+  ${EndIf}
+!macroend
+
+; A folder's files and folders become the administrators', inheriting the
+; folder's rights only: what a user made there earlier keeps no rights of
+; its own.
+!macro ResetTree folder
+  !insertmacro Icacls '"${folder}" /setowner ${ADMINS_SID} /T /C /Q'
+  !insertmacro Icacls '"${folder}" /reset /T /C /Q'
+!macroend
+
+; The state of an earlier layout (settings, data, backup, log beside the
+; program) moves into the state folder once; a part that cannot move (a
+; database a server still holds open) stops the installation before
+; anything runs on the half-moved state.
+!macro MoveState name
+  ${If} ${FileExists} "$INSTDIR\${name}"
+  ${AndIfNot} ${FileExists} "$STATE\${name}"
+    ClearErrors
+    Rename "$INSTDIR\${name}" "$STATE\${name}"
+    ${If} ${Errors}
+      Abort "Не перенесено: $INSTDIR\${name} в $STATE\${name}. Остановите сервер Firebird и повторите установку."
+    ${EndIf}
+    DetailPrint "Перенесено: $INSTDIR\${name} в $STATE\${name}"
+  ${EndIf}
+!macroend
+
+
 Section "-${CAPTION}" SecProgram
   SetShellVarContext all
+  StrCpy $STATE "$APPDATA\qndbmgr"
   Call StopService
   !insertmacro ProgramEnded
   SetOutPath "$INSTDIR"
@@ -184,6 +228,17 @@ Section "-${CAPTION}" SecProgram
 
   CreateShortcut "$SMPROGRAMS\${CAPTION}.lnk" "$INSTDIR\${EXE}" "" "$INSTDIR\${EXE}" 0
 
+  CreateDirectory "$STATE"
+  !insertmacro MoveState "settings.xml"
+  !insertmacro MoveState "data"
+  !insertmacro MoveState "backup"
+  !insertmacro MoveState "log"
+  CreateDirectory "$STATE\data"
+  CreateDirectory "$STATE\backup"
+  CreateDirectory "$STATE\log"
+  WriteRegStr HKLM "${STATE_KEY}" "ProgramFolder" "$INSTDIR"
+  WriteRegStr HKLM "${STATE_KEY}" "StateFolder" "$STATE"
+
   WriteRegStr HKLM "${UNINSTALL_KEY}" "DisplayName" "${CAPTION}"
   WriteRegStr HKLM "${UNINSTALL_KEY}" "DisplayVersion" "${VERSION}"
   WriteRegStr HKLM "${UNINSTALL_KEY}" "Publisher" "${PUBLISHER}"
@@ -196,6 +251,11 @@ Section "-${CAPTION}" SecProgram
   ${GetSize} "$INSTDIR" "/M=*.exe /S=0K /G=0" $0 $1 $2
   IntFmt $0 "0x%08X" $0
   WriteRegDWORD HKLM "${UNINSTALL_KEY}" "EstimatedSize" $0
+SectionEnd
+
+; Before the service is made or started.
+Section "-rights"
+  Call SetRights
 SectionEnd
 
 Section /o "Служба Windows" SecService
@@ -231,47 +291,38 @@ Section "Запуск при входе" SecAutostart
   ${EndIf}
 SectionEnd
 
-!macro Icacls arguments
-  nsExec::ExecToLog '"$SYSDIR\icacls.exe" ${arguments}'
-  Pop $0
-  ${If} $0 != 0
-    DetailPrint `Права не заданы: icacls ${arguments}: $0`
-  ${EndIf}
-!macroend
-
-; Who may change the program folder, where the program keeps settings.xml
-; (with the databases' passwords), data, backup and log beside itself and
-; loads fbclient.dll from.
+; Left out in an update, the service of an earlier install goes (it was
+; stopped before the program was replaced).
 Section "-"
-  ${If} ${SectionIsSelected} ${SecService}
-    ; Beside the service, which runs as the system, only the system and the
-    ; administrators: a library a user put there would run as the system.
-    ; Users may start the program, nothing more.
-    !insertmacro Icacls '"$INSTDIR" /inheritance:r /grant:r ${SYSTEM_SID}:(OI)(CI)F ${ADMINS_SID}:(OI)(CI)F ${USERS_SID}:RX'
-    !insertmacro Icacls '"$INSTDIR\${EXE}" /grant:r ${USERS_SID}:RX'
-  ${Else}
-    ; The tray program runs as whichever user is logged on: the folder is
-    ; the users' to change, but for the program's own files.
-    !insertmacro Icacls '"$INSTDIR" /inheritance:e'
-    !insertmacro Icacls '"$INSTDIR" /grant ${USERS_SID}:(OI)(CI)M'
-    !insertmacro Icacls '"$INSTDIR\${EXE}" /inheritance:r /grant:r ${SYSTEM_SID}:F ${ADMINS_SID}:F ${USERS_SID}:RX'
-    !insertmacro Icacls '"$INSTDIR\uninstall.exe" /inheritance:r /grant:r ${SYSTEM_SID}:F ${ADMINS_SID}:F ${USERS_SID}:RX'
-    ; The clients it put there are the program's own files as well.
-    ReadRegDWORD $5 HKLM "${UNINSTALL_KEY}" "FbClient"
-    ${If} $5 != ""
-      !insertmacro Icacls '"$INSTDIR\fbclient.dll" /inheritance:r /grant:r ${SYSTEM_SID}:F ${ADMINS_SID}:F ${USERS_SID}:RX'
-    ${EndIf}
-    ReadRegDWORD $5 HKLM "${UNINSTALL_KEY}" "FbClient30"
-    ${If} $5 != ""
-      !insertmacro Icacls '"$INSTDIR\fb30c\fbclient.dll" /inheritance:r /grant:r ${SYSTEM_SID}:F ${ADMINS_SID}:F ${USERS_SID}:RX'
-    ${EndIf}
-    ; Left out in an update, the service of an earlier install goes (it was
-    ; stopped before the program was replaced).
+  ${IfNot} ${SectionIsSelected} ${SecService}
     nsExec::ExecToStack '"$SYSDIR\sc.exe" delete ${SERVICE}'
     Pop $0
     Pop $1
   ${EndIf}
 SectionEnd
+
+; The rights of both folders, set before the service is made or started.
+Function SetRights
+  ; The program folder: the administrators' and the system's; users may
+  ; start the program and read its libraries, nothing more.
+  !insertmacro ResetTree "$INSTDIR"
+  !insertmacro Icacls '"$INSTDIR" /inheritance:r /grant:r ${SYSTEM_SID}:(OI)(CI)F ${ADMINS_SID}:(OI)(CI)F ${USERS_SID}:(OI)(CI)RX'
+  !insertmacro ResetTree "$STATE"
+  ${If} ${SectionIsSelected} ${SecService}
+    ; The service runs as the system: no user reads its passwords or
+    ; changes what it runs.
+    !insertmacro Icacls '"$STATE" /inheritance:r /grant:r ${SYSTEM_SID}:(OI)(CI)F ${ADMINS_SID}:(OI)(CI)F'
+  ${Else}
+    ; The tray program runs as whichever user is logged on: it reads the
+    ; settings and writes databases, backups and logs; the settings
+    ; themselves (the hook it runs, the passwords) are the administrators'
+    ; to change.
+    !insertmacro Icacls '"$STATE" /inheritance:r /grant:r ${SYSTEM_SID}:(OI)(CI)F ${ADMINS_SID}:(OI)(CI)F ${USERS_SID}:(OI)(CI)RX'
+    !insertmacro Icacls '"$STATE\data" /grant ${USERS_SID}:(OI)(CI)M'
+    !insertmacro Icacls '"$STATE\backup" /grant ${USERS_SID}:(OI)(CI)M'
+    !insertmacro Icacls '"$STATE\log" /grant ${USERS_SID}:(OI)(CI)M'
+  ${EndIf}
+FunctionEnd
 
 !insertmacro MUI_FUNCTION_DESCRIPTION_BEGIN
   !insertmacro MUI_DESCRIPTION_TEXT ${SecAutostart} "Программа запускается скрытой при входе любого пользователя; её значок в области уведомлений."
@@ -319,4 +370,6 @@ Section "Uninstall"
   Delete "$INSTDIR\uninstall.exe"
   RMDir "$INSTDIR"
   DeleteRegKey HKLM "${UNINSTALL_KEY}"
+  ; The state stays where it is; a program copied there later keeps its own.
+  DeleteRegKey HKLM "${STATE_KEY}"
 SectionEnd

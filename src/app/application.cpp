@@ -112,8 +112,14 @@ void TqnApplication::Startup() {
 
 void TqnApplication::GiveEntriesIds() {
   // An identity relied on by a backup's catalogue line must be the one the
-  // next run reads: saved at once.
-  if (!settings_.Change([](TqnNode& root) { return EnsureEntryIds(root); })) return;
+  // next run reads: saved at once. So is a path that followed the state
+  // from beside the program into its own folder (the installer moved it).
+  const std::string executableFolder = platform::ExecutableFolder();
+  if (!settings_.Change([&](TqnNode& root) {
+        const bool moved = MoveStatePaths(root, executableFolder, programFolder_);
+        return EnsureEntryIds(root) || moved;
+      }))
+    return;
   try {
     SaveSettings();
   } catch (const std::exception& e) {

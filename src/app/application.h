@@ -181,7 +181,8 @@ class TqnApplication {
   static std::string Caption();  // "Менеджер баз данных"
 
  private:
-  // Gives every entry of the register its identity, saved at once.
+  // Gives every entry of the register its identity, and its paths the state
+  // folder the installer moved them into; saved at once.
   void GiveEntriesIds();
   // After the properties dialog: tells when the program could not write the
   // entry's backup folder (a sandboxed service, another user's folder).

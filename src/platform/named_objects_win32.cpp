@@ -233,16 +233,28 @@ HANDLE OpenForSecurity(NamedObjectKind kind, const std::string& name) {
   return nullptr;
 }
 
-// The user this process runs as.
+// The user this process runs as, or the owner it gives the objects it makes
+// (the administrators for an elevated administrator).
 bool IsOwnUser(PSID sid) {
   HANDLE token = nullptr;
   if (!::OpenProcessToken(::GetCurrentProcess(), TOKEN_QUERY, &token)) return false;
   alignas(TOKEN_USER) char buffer[256];
   DWORD size = 0;
-  const bool same = ::GetTokenInformation(token, TokenUser, buffer, sizeof buffer, &size) &&
-                    ::EqualSid(reinterpret_cast<TOKEN_USER*>(buffer)->User.Sid, sid);
+  bool same = ::GetTokenInformation(token, TokenUser, buffer, sizeof buffer, &size) &&
+              ::EqualSid(reinterpret_cast<TOKEN_USER*>(buffer)->User.Sid, sid);
+  same = same || (::GetTokenInformation(token, TokenOwner, buffer, sizeof buffer, &size) &&
+                  ::EqualSid(reinterpret_cast<TOKEN_OWNER*>(buffer)->Owner, sid));
   ::CloseHandle(token);
   return same;
+}
+
+bool NameExists(NamedObjectKind kind, const std::string& name) {
+  switch (kind) {
+    case NamedObjectKind::Mutex: return NamedMutex::Open(name) != nullptr;
+    case NamedObjectKind::Event: return NamedEvent::Open(name) != nullptr;
+    case NamedObjectKind::Section: return SharedMemory::Open(name) != nullptr;
+  }
+  return false;
 }
 
 std::string AccountName(PSID sid) {
@@ -262,6 +274,12 @@ std::string AccountName(PSID sid) {
 
 NameMaker WhoMadeName(NamedObjectKind kind, const std::string& name) {
   NameMaker maker;
+  if (!IsGlobalName(name)) {
+    // A session's own names: no other user's program runs in the session.
+    maker.exists = NameExists(kind, name);
+    maker.trusted = true;
+    return maker;
+  }
   HANDLE h = OpenForSecurity(kind, name);
   if (!h) {
     // The service's own objects let every signed-in user read their

@@ -1,5 +1,6 @@
 #include "settings/register.h"
 
+#include <cstring>
 #include <random>
 
 #include "base/error.h"
@@ -59,6 +60,53 @@ bool EnsureEntryIds(TqnNode& root) {
     given = true;
   }
   return given;
+}
+
+namespace {
+
+bool IsPathSeparator(char c) { return c == '\\' || c == '/'; }
+
+// The path with oldFolder's "data", "backup" or "log" under newFolder; the
+// path itself when it names none of them.
+std::string MovedStatePath(const std::string& path, const std::string& oldFolder, const std::string& newFolder) {
+  const std::string lower = LowerCase(path), folder = LowerCase(oldFolder);
+  for (size_t at = lower.find(folder); at != std::string::npos; at = lower.find(folder, at + 1)) {
+    // This computer's files only: another server's disk was not moved.
+    const std::string host = lower.substr(0, at);
+    if (!host.empty() && host != "localhost:" && host != "127.0.0.1:") continue;
+    const size_t rest = at + folder.size();
+    if (rest >= lower.size() || !IsPathSeparator(lower[rest])) continue;
+    for (const char* part : {"data", "backup", "log"}) {
+      const size_t end = rest + 1 + std::strlen(part);
+      if (lower.compare(rest + 1, std::strlen(part), part) == 0 && (end == lower.size() || IsPathSeparator(lower[end])))
+        return path.substr(0, at) + newFolder + path.substr(rest);
+    }
+  }
+  return path;
+}
+
+bool MoveNodePath(TqnNode* node, const std::string& oldFolder, const std::string& newFolder) {
+  if (!node) return false;
+  const std::string path = node->Content().AsString("");
+  const std::string moved = MovedStatePath(path, oldFolder, newFolder);
+  if (moved == path) return false;
+  node->Content().SetString(moved);
+  return true;
+}
+
+}  // namespace
+
+bool MoveStatePaths(TqnNode& root, const std::string& oldFolder, const std::string& newFolder) {
+  if (oldFolder.empty() || LowerCase(oldFolder) == LowerCase(newFolder)) return false;
+  TqnNode* data = RegisterOf(root);
+  bool moved = false;
+  for (int i = 0; i < data->NodeCount(); ++i) {
+    TqnNode* entry = data->Nodes(i);
+    moved = MoveNodePath(entry->FindNode("path"), oldFolder, newFolder) || moved;
+    if (TqnNode* backup = entry->FindNode("backup"))
+      moved = MoveNodePath(backup->FindNode("path"), oldFolder, newFolder) || moved;
+  }
+  return moved;
 }
 
 TqnNode* AddEntry(TqnNode& root, int number, const TqnNewEntry& values) {

@@ -20,6 +20,11 @@ std::string NewEntryId();
 // Gives every entry without an identity one; true when any was given (the
 // settings must then be saved before the identity is relied on).
 bool EnsureEntryIds(TqnNode& root);
+// The state moved from beside the program into a folder of its own (the
+// Windows installer moves "data", "backup" and "log"): an entry's database
+// and backup folder that named them under the old folder name them under the
+// new one, host prefix and the rest of the path kept. True when any moved.
+bool MoveStatePaths(TqnNode& root, const std::string& oldFolder, const std::string& newFolder);
 
 // True for "db" followed by four decimal digits; number receives their value.
 bool ParseEntryName(const std::string& name, int& number);

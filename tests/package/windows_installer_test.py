@@ -39,6 +39,8 @@ FOLDER = "C:\\Учёт\\Менеджер"  # /D= takes no quotes: a name without
 UNINSTALL_KEY = "HKLM\\Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\qndbmgr"
 RUN_KEY = "HKLM\\Software\\Microsoft\\Windows\\CurrentVersion\\Run"
 SHORTCUT = "ProgramData/Microsoft/Windows/Start Menu/Programs/Менеджер баз данных.lnk"
+STATE = "C:\\ProgramData\\qndbmgr"
+STATE_KEY = "HKLM\\Software\\qndbmgr"
 EXIT_LINE = "Выход из программы".encode("cp1251")
 
 
@@ -156,8 +158,10 @@ def ask_active_servers(port):
 
 def test(setup, version, wine, holder, work, client):
     folder = wine.path(FOLDER)
+    state = wine.path(STATE)
     port = free_port()
-    # The office's settings, databases and backups are in the folder already.
+    # The office's settings, databases and backups are in the folder already,
+    # as an earlier layout kept them beside the program.
     os.makedirs(os.path.join(folder, "data"))
     os.makedirs(os.path.join(folder, "backup", "0000"))
     settings = ('<?xml version="1.0" encoding="Windows-1251"?>\r\n<settings>\r\n  <PIN>%s</PIN>\r\n'
@@ -173,6 +177,8 @@ def test(setup, version, wine, holder, work, client):
     for path, data in kept.items():
         with open(path, "wb") as f:
             f.write(data)
+    # Where they are after the install: the state folder, but for the client.
+    kept = {(p if p.endswith("fbclient.dll") else p.replace(folder, state)): d for p, d in kept.items()}
 
     def check_clients():
         if not client:
@@ -190,6 +196,16 @@ def test(setup, version, wine, holder, work, client):
           "no hidden start at logon:\n%s" % run)
     check(wine.service_state() is None, "a service without /SERVICE=1")
     check_clients()
+    # The state moved out of the program folder, which is the administrators'
+    # alone now, and the program is told where it went.
+    for path, data in kept.items():
+        with open(path, "rb") as f:
+            check(f.read() == data, "not moved whole: %s" % path)
+    check(not os.path.exists(os.path.join(folder, "settings.xml")) and not os.path.exists(os.path.join(folder, "data")),
+          "the state is still beside the program")
+    values = wine.key_values(STATE_KEY) or ""
+    check('"StateFolder"="%s"' % STATE.replace("\\", "\\\\") in values and
+          '"ProgramFolder"="%s"' % FOLDER.replace("\\", "\\\\") in values, "where the state is:\n%s" % values)
 
     # Installed again with the service, which takes the start at logon's place.
     installed = wine.run([setup, "/S", "/SERVICE=1", "/D=" + FOLDER], timeout=300)
@@ -198,7 +214,7 @@ def test(setup, version, wine, holder, work, client):
     exe = os.path.join(folder, "qndbmgr.exe")
     for path in (exe, os.path.join(folder, "uninstall.exe"), os.path.join(wine.prefix, "drive_c", SHORTCUT)):
         check(os.path.isfile(path), "not installed: %s" % path)
-    with open(os.path.join(folder, "settings.xml"), "rb") as f:
+    with open(os.path.join(state, "settings.xml"), "rb") as f:
         check(b"<PIN>%s</PIN>" % KEY.encode() in f.read(), "the settings were replaced")
     values = wine.key_values(UNINSTALL_KEY)
     check(values is not None, "no Uninstall key")
@@ -211,7 +227,7 @@ def test(setup, version, wine, holder, work, client):
 
     # The installer started the service: the program runs and answers.
     wine.wait_for_state("RUNNING")
-    wait_for_log(folder, b"started info server on TCP port %d" % port, 90)
+    wait_for_log(state, b"started info server on TCP port %d" % port, 90)
     reply = ask_active_servers(port)
     check(b" active-server 0000002A " in reply, "the service answered %r" % reply)
     # A user's start beside the service says so and ends: no second register.
@@ -223,8 +239,8 @@ def test(setup, version, wine, holder, work, client):
           "a start beside the service: %d %r" % (beside.returncode, beside.stdout))
     check(wine.run(["sc", "stop", "qndbmgr"]).returncode == 0, "sc stop failed")
     wine.wait_for_state("STOPPED")
-    check(main_log(folder).count(EXIT_LINE) == 1, "the stopped service did not end in order:\n%s"
-          % main_log(folder).decode("cp1251"))
+    check(main_log(state).count(EXIT_LINE) == 1, "the stopped service did not end in order:\n%s"
+          % main_log(state).decode("cp1251"))
 
     # A start that fails is written where the administrator looks: nobody
     # reads the standard error of a service. Every slot of its channel taken
@@ -234,7 +250,7 @@ def test(setup, version, wine, holder, work, client):
         check(wine.run(["sc", "start", "qndbmgr"]).returncode == 0, "sc start failed")
         wine.wait_for_state("STOPPED")
         failure = "Невозможно создать канал связи между копиями программы".encode("cp1251")
-        check(failure in main_log(folder), "the failed start is not in the log:\n%s" % main_log(folder).decode("cp1251"))
+        check(failure in main_log(state), "the failed start is not in the log:\n%s" % main_log(state).decode("cp1251"))
         query = wine.run(["sc", "query", "qndbmgr"]).stdout
         check(b"1066" in query, "the manager did not hear of the failure: %r" % query)
     finally:
@@ -248,7 +264,7 @@ def test(setup, version, wine, holder, work, client):
                                stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
     try:
         bound = b"started info server on TCP port %d" % port
-        wait_for(lambda: main_log(folder).count(bound) == 2, "the user's program's info server")
+        wait_for(lambda: main_log(state).count(bound) == 2, "the user's program's info server")
         refused = wine.run([FOLDER + "\\uninstall.exe", "/S", "_?=" + FOLDER])
         check(refused.returncode != 0, "the uninstaller removed a running program")
         check(os.path.isfile(exe) and wine.key_values(UNINSTALL_KEY) is not None and wine.service_state() == "STOPPED",
@@ -273,7 +289,7 @@ def test(setup, version, wine, holder, work, client):
     check(not os.path.exists(exe), "the program is still there")
     check(not os.path.exists(shipped) and not os.path.exists(os.path.dirname(shipped)),
           "the installer's client or its folder fb30c is still there")
-    check(main_log(folder).count(EXIT_LINE) == 3, "the uninstall did not stop the service in order")
+    check(main_log(state).count(EXIT_LINE) == 3, "the uninstall did not stop the service in order")
     check(wine.service_state() is None, "the service is still registered")
     check(wine.key_values(UNINSTALL_KEY) is None, "the Uninstall key is still there")
     check("qndbmgr" not in (wine.key_values(RUN_KEY) or ""), "the start at logon is still there")
@@ -281,7 +297,8 @@ def test(setup, version, wine, holder, work, client):
     for path, data in kept.items():
         with open(path, "rb") as f:
             check(f.read() == data, "not kept: %s" % path)
-    check(os.path.isfile(os.path.join(folder, "settings.xml")), "the settings were removed")
+    check(os.path.isfile(os.path.join(state, "settings.xml")), "the settings were removed")
+    check(wine.key_values(STATE_KEY) is None, "the key of the state's place is still there")
 
 
 def main():

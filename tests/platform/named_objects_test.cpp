@@ -189,3 +189,21 @@ TEST(NamedObjects, GlobalNamesAreSeparateFromTheUsersNames) {
   EXPECT_EQ(NamedMutex::Open(name), nullptr);
   EXPECT_NE(NamedMutex::Open("Global\\" + name), nullptr);
 }
+
+// A name this user made is trusted, with its maker's account; one that is
+// gone exists no more. (Names another user planted: the users tests.)
+TEST(NamedObjects, ANameThisUserMadeIsTrusted) {
+  for (const std::string& name : {UniqueName("qn.test.maker"), "Global\\" + UniqueName("qn.test.maker")}) {
+    auto event = NamedEvent::Create(name, true, false);
+    const NameMaker maker = WhoMadeName(NamedObjectKind::Event, name);
+    EXPECT_TRUE(maker.exists) << name;
+    EXPECT_TRUE(maker.trusted) << name << " made by " << maker.account;
+    // (A session's own names on Windows need no maker: no one else's are there.)
+    if (name.rfind("Global\\", 0) == 0) {
+      EXPECT_FALSE(maker.account.empty() || maker.account == "?") << name;
+    }
+    EXPECT_FALSE(WhoMadeName(NamedObjectKind::Mutex, name).exists) << "another kind's name";
+    event.reset();
+    EXPECT_FALSE(WhoMadeName(NamedObjectKind::Event, name).exists) << name;
+  }
+}
