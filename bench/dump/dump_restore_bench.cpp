@@ -3,7 +3,7 @@
 // the Firebird 3.0 server on 127.0.0.1:53030 (scripts/firebird-servers.sh
 // start):
 //
-//   dump_restore_bench [rows...]          (default 200000)
+//   dump_restore_bench [--shape=bench|office] [rows...]   (default 200000, both shapes)
 //
 // With QN_BENCH_KEEP=1 in the environment the folder of each size (archive,
 // program folder, both databases) stays in the temporary folder, to run the
@@ -12,13 +12,21 @@
 // For each size, writes a ".pbz" archive of an accounting database: that
 // many operations (three object references, a date, a time stamp, an
 // amount, a quantity, a counter, a Russian name and a short code), each
-// registered in "tObject", and one text note per ten operations. Then the
+// registered in "tObject", and one text note per ten operations, in one of
+// two shapes: the bench's, every value present and ordinary; or an
+// office's, where about a third of the optional values are NULL (written
+// empty, as a dump writes them), the first rows of each table hold the
+// edge values (the smallest and largest integers and amounts, years 1900
+// and of three digits, texts as long as their columns, empty texts, texts
+// with trailing blanks and escapes), and the notes' BLOBs are now and then
+// empty. Then the
 // program, copied alone into a program folder of its own, restores it with
 // "qndbmgr --restore=db0000 --from=FILE --yes=1", timed from start to exit;
 // the result is backed up with "gbak -b" and restored with "gbak -c",
 // both through the service manager. Prints the shape of the rows, both
 // times, rows per second, the program's peak resident memory and, last,
-// the ratio of the program's rate to gbak's.
+// the ratio of the program's rate to gbak's; at the end, each shape's
+// ratios once more, the ratio last on each line.
 #include <unistd.h>
 
 #include <charconv>
@@ -94,7 +102,21 @@ struct ArchiveShape {
   long operations = 0, notes = 0;
 };
 
-ArchiveShape WriteArchive(const std::string& path, long rows) {
+// The values an office's tables start with, one row each, in the
+// operation's columns after its identifier and date (Doc, Account,
+// Partner, Sum, Qty, Counter, Name, Code); "" is a NULL.
+struct EdgeRow {
+  const char *date, *entered, *sum, *qty, *counter, *name, *code;
+};
+const EdgeRow kEdgeRows[] = {
+    {"1900-01-01", "1900-01-01 00:00:00.0000", "-99999999999.99", "-2147483648", "-9223372036854775808", "", ""},
+    {"0999-12-31", "0999-12-31 23:59:59.9990", "99999999999.99", "2147483647", "9223372036854775807",
+     "~" /* 60 characters below */, "K123456789"},
+    {"0100-03-01", "0100-03-01 12:00:00.0000", "", "", "", "", "~09~7E~A4"},
+    {"9999-12-31", "9999-12-31 23:59:59.9999", "0.00", "0", "0", "  ", "   "},
+};
+
+ArchiveShape WriteArchive(const std::string& path, long rows, bool office) {
   static const std::vector<std::string> names = {qn::Win1251("Оплата поставщику по счёту"),
                                                  qn::Win1251("Поступление товаров и услуг"),
                                                  qn::Win1251("Реализация продукции"),
@@ -113,16 +135,37 @@ ArchiveShape WriteArchive(const std::string& path, long rows) {
   text =
       "#VERSION 0.1.0.0\r\n&Operation\tObject\tDoc\tAccount\tPartner\tDate\tEntered\tSum\tQty\tCounter\tName\tCode\r\n";
   Random random;
-  for (long i = 0; i < rows; ++i) {
+  // An office's optional value: NULL, written empty, about every third time.
+  auto optional = [&](const std::string& value) { return office && random.Below(3) == 0 ? std::string() : value; };
+  const std::string fullName = (names[1] + " " + names[2] + " " + names[0]).substr(0, 60);
+  long first = 0;
+  if (office) {
+    for (const EdgeRow& edge : kEdgeRows) {
+      std::string name = edge.name;
+      if (name == "~") name = fullName;
+      if (first == 3) name = qn::Win1251("Счёт~09№ 17 ~0D~0Aот поставщика   ");
+      text += Id(1, first) + "\t" + (first % 2 ? Id(1, 0) : "") + "\t" + (first ? Id(2, first) : "") + "\t\t" +
+              edge.date + "\t" + edge.entered + "\t" + edge.sum + "\t" + edge.qty + "\t" + edge.counter + "\t" + name +
+              "\t" + edge.code + "\r\n";
+      ++first;
+    }
+  }
+  for (long i = first; i < rows; ++i) {
     const long day = random.Below(3650);
-    text += Id(1, i) + "\t" + Id(1, i - i % 7) + "\t" + Id(2, random.Below(300)) + "\t" + Id(3, random.Below(5000)) +
-            "\t" + qn::Format("20%02ld-%02ld-%02ld", 15 + day / 365, 1 + day % 12, 1 + day % 28) + "\t" +
+    std::string name =
+        names[random.Below(static_cast<long>(names.size()))] + " " + std::to_string(random.Below(100000));
+    // An office's texts: some with trailing blanks, which the load trims, and escapes.
+    if (office && i % 5 == 0) name += i % 10 ? "   " : " ~7E~0D~0A";
+    text += Id(1, i) + "\t" + optional(Id(1, i - i % 7)) + "\t" + optional(Id(2, random.Below(300))) + "\t" +
+            optional(Id(3, random.Below(5000))) + "\t" +
+            qn::Format("%02ld%02ld-%02ld-%02ld", office && i % 97 == 0 ? 19L : 20L, 15 + day / 365, 1 + day % 12,
+                       1 + day % 28) +
+            "\t" +
             qn::Format("20%02ld-%02ld-%02ld %02ld:%02ld:%02ld.%04ld", 15 + day / 365, 1 + day % 12, 1 + day % 28,
                        random.Below(24), random.Below(60), random.Below(60), random.Below(10000)) +
-            "\t" + std::to_string(random.Below(100000000)) + "." + std::to_string(10 + random.Below(90)) + "\t" +
-            std::to_string(random.Below(1000)) + "\t" + std::to_string(i * 3 + 1) + "\t" +
-            names[random.Below(static_cast<long>(names.size()))] + " " + std::to_string(random.Below(100000)) + "\t" +
-            "K" + std::to_string(random.Below(10000)) + "\r\n";
+            "\t" + optional(std::to_string(random.Below(100000000)) + "." + std::to_string(10 + random.Below(90))) +
+            "\t" + optional(std::to_string(random.Below(1000))) + "\t" + optional(std::to_string(i * 3 + 1)) + "\t" +
+            optional(name) + "\t" + optional("K" + std::to_string(random.Below(10000))) + "\r\n";
     data.Emit();
   }
   shape.operations = rows;
@@ -131,7 +174,9 @@ ArchiveShape WriteArchive(const std::string& path, long rows) {
   for (long i = 0; i < rows / 10; ++i) {
     std::string body;
     for (long n = 1 + random.Below(12); n > 0; --n) body += words + std::to_string(random.Below(1000000)) + " ";
-    text += Id(4, i) + "\t" + qn::Win1251("Заметка ") + std::to_string(i) + "\t" + body + "\r\n";
+    std::string title = qn::Win1251("Заметка ") + std::to_string(i);
+    if (office && i < 2) title = i ? std::string() : std::string(40, 'W');
+    text += Id(4, i) + "\t" + optional(title) + "\t" + optional(body) + "\r\n";
     data.Emit();
   }
   shape.notes = rows / 10;
@@ -198,16 +243,17 @@ std::string TimeField(const std::string& report, const std::string& key) {
   return report.substr(at, report.find('\n', at) - at);
 }
 
-void Bench(const std::string& dir, long rows) {
+// The ratio of the program's rate to gbak's.
+double Bench(const std::string& dir, long rows, bool office) {
   const std::string archive = dir + "/dump.pbz";
   auto start = SteadyClock::now();
-  ArchiveShape shape = WriteArchive(archive, rows);
+  ArchiveShape shape = WriteArchive(archive, rows, office);
   const double archiveBytes = static_cast<double>(std::filesystem::file_size(archive));
   const long managed = shape.operations + shape.notes;
   std::printf(
-      "archive: %ld operations of 11 columns and %ld text notes, each with its register row;"
+      "archive (%s rows): %ld operations of 11 columns and %ld text notes, each with its register row;"
       " %.1f MB, %.1f bytes a managed row; written in %.1f s\n",
-      shape.operations, shape.notes, archiveBytes / 1e6, archiveBytes / managed,
+      office ? "office" : "bench", shape.operations, shape.notes, archiveBytes / 1e6, archiveBytes / managed,
       Seconds(SteadyClock::now() - start).count());
 
   // A program folder of its own, with one entry on the Firebird 3.0 server.
@@ -252,36 +298,51 @@ void Bench(const std::string& dir, long rows) {
               std::filesystem::file_size(backup) / 1e6);
   std::printf("gbak -c (service): %.2f s, %.0f managed rows/s, server CPU %.2f s\n", gbakSeconds, managed / gbakSeconds,
               gbakCpu);
-  std::printf("ratio program/gbak at %ld rows: %.2f\n", rows, gbakSeconds / restoreSeconds);
+  std::printf("ratio program/gbak at %ld rows, %s rows: %.2f\n", rows, office ? "office" : "bench",
+              gbakSeconds / restoreSeconds);
   std::fflush(stdout);
+  return gbakSeconds / restoreSeconds;
 }
 
 }  // namespace
 
 int main(int argc, char** argv) {
   std::vector<long> sizes;
+  std::vector<bool> shapes = {false, true};
   for (int i = 1; i < argc; ++i) {
+    const std::string arg = argv[i];
+    if (arg == "--shape=bench" || arg == "--shape=office") {
+      shapes = {arg == "--shape=office"};
+      continue;
+    }
     long rows = 0;
-    std::from_chars(argv[i], argv[i] + std::char_traits<char>::length(argv[i]), rows);
+    std::from_chars(arg.data(), arg.data() + arg.size(), rows);
     if (rows > 0) sizes.push_back(rows);
   }
   if (sizes.empty()) sizes.push_back(200000);
   ::unsetenv("FIREBIRD");
   int status = 0;
+  std::string summary;
   for (long rows : sizes) {
-    // The server writes the databases and the backup itself.
-    const std::string dir = (std::filesystem::temp_directory_path() /
-                             ("qn-restore-bench." + std::to_string(::getpid()) + "." + std::to_string(rows)))
-                                .string();
-    std::filesystem::create_directories(dir);
-    std::filesystem::permissions(dir, std::filesystem::perms::all);
-    try {
-      Bench(dir, rows);
-    } catch (const std::exception& e) {
-      std::fprintf(stderr, "dump_restore_bench: %s\n", e.what());
-      status = 1;
+    for (bool office : shapes) {
+      // The server writes the databases and the backup itself.
+      const std::string dir =
+          (std::filesystem::temp_directory_path() / ("qn-restore-bench." + std::to_string(::getpid()) + "." +
+                                                     std::to_string(rows) + (office ? ".office" : ".bench")))
+              .string();
+      std::filesystem::create_directories(dir);
+      std::filesystem::permissions(dir, std::filesystem::perms::all);
+      try {
+        const double ratio = Bench(dir, rows, office);
+        summary +=
+            qn::Format("ratio program/gbak at %ld rows, %s rows: %.2f\n", rows, office ? "office" : "bench", ratio);
+      } catch (const std::exception& e) {
+        std::fprintf(stderr, "dump_restore_bench: %s\n", e.what());
+        status = 1;
+      }
+      if (!std::getenv("QN_BENCH_KEEP")) std::filesystem::remove_all(dir);
     }
-    if (!std::getenv("QN_BENCH_KEEP")) std::filesystem::remove_all(dir);
   }
+  std::printf("\n%s", summary.c_str());
   return status;
 }

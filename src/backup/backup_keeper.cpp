@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <chrono>
+#include <optional>
 #include <set>
 #include <thread>
 
@@ -132,6 +133,39 @@ void RenameWhenReleased(const std::string& from, const std::string& to) {
   }
 }
 
+// The SHA-256 of the backup, computed on a thread of its own while the
+// server restores the same file for its proof: the server's restore keeps
+// one core busy, the digest the other, and both read the file the server
+// has just written from the system's cache. Waited for before the file is
+// renamed, and whatever happens.
+class TqnDigestAlongside {
+ public:
+  explicit TqnDigestAlongside(std::string file)
+      : thread_([this, file = std::move(file)] {
+          const auto start = std::chrono::steady_clock::now();
+          try {
+            digest_ = FileSha256(file);
+          } catch (const std::exception&) {
+            // No sum in the catalogue: the file could not be read whole.
+          }
+          ms_ = Since(start);
+        }) {}
+  ~TqnDigestAlongside() { Wait(); }
+  TqnDigestAlongside(const TqnDigestAlongside&) = delete;
+  TqnDigestAlongside& operator=(const TqnDigestAlongside&) = delete;
+  void Wait() {
+    if (thread_.joinable()) thread_.join();
+  }
+  // After Wait.
+  const std::string& Digest() const { return digest_; }
+  long long Ms() const { return ms_; }
+
+ private:
+  std::string digest_;
+  long long ms_ = 0;
+  std::thread thread_;  // last: started once the fields exist
+};
+
 // Removes a file of this run's own making; a file that is not there is fine.
 void RemoveOwn(const std::string& file) {
   if (!platform::FileExists(file)) return;
@@ -190,18 +224,22 @@ TqnBackupOutcome TqnBackupKeeper::Make(const TqnBackupEntry& entry, const std::s
   record.outcome = "ok";
   record.counts = FormatRecordCounts(counts.Counts());
   outcome.made = true;
+  std::optional<TqnDigestAlongside> digest;
   if (local && platform::FileExists(written)) {
     record.size = platform::FileSize(written);
-    try {
-      record.sha256 = FileSha256(written);
-    } catch (const std::exception&) {
-    }
+    digest.emplace(written);
   }
+  const auto proof = std::chrono::steady_clock::now();
   if (entry.verify) {
     outcome.verify = runner_.VerifyBackupHeld(entry, written, &counts.Counts());
   } else {
     outcome.verifyDisabled = true;
     outcome.verify.reason = Win1251("проверка восстановлением отключена");
+  }
+  const long long proofMs = Since(proof);
+  if (digest) {
+    digest->Wait();
+    record.sha256 = digest->Digest();
   }
   const bool proofFailed = outcome.verify.state == TqnVerifyResult::State::Failed;
   if (local && !proofFailed) {
@@ -222,7 +260,9 @@ TqnBackupOutcome TqnBackupKeeper::Make(const TqnBackupEntry& entry, const std::s
   record.restoreMs = outcome.verify.restoreMs;
   record.message = outcome.verify.reason;
   outcome.message = outcome.verify.reason;
+  const auto catalogue = std::chrono::steady_clock::now();
   outcome.catalogueError = Record(folder, record);
+  const long long catalogueMs = Since(catalogue);
   if (!outcome.catalogueError.empty()) outcome.message = outcome.catalogueError;
   if (outcome.verify.state == TqnVerifyResult::State::Verified)
     log_.LogMessage(Format(Win1251("Резервная копия \"%s\" проверена: восстановлена за %lld мс").c_str(), file.c_str(),
@@ -235,7 +275,17 @@ TqnBackupOutcome TqnBackupKeeper::Make(const TqnBackupEntry& entry, const std::s
   if (entry.prune && outcome.verify.state == TqnVerifyResult::State::Verified && outcome.catalogueError.empty())
     Prune(entry, folder);
   outcome.time = FormatDateTime(kStampFormat, clock_.Now());
+  const auto state = std::chrono::steady_clock::now();
   if (observer_) observer_(outcome);
+  // Where a proven backup's time goes, for whoever tunes it (debug log).
+  log_.LogMessage(Format(Win1251("Время архивации \"%s\": копия %lld мс, проверка %lld мс (восстановление %lld мс, "
+                                 "из них индексы %lld мс; подключение %lld мс; удаление копии %lld мс), SHA-256 %lld "
+                                 "мс рядом с проверкой, каталог %lld мс, состояние %lld мс, всего %lld мс")
+                             .c_str(),
+                         file.c_str(), record.durationMs, proofMs, outcome.verify.restoreMs, outcome.verify.indexMs,
+                         outcome.verify.checkMs, outcome.verify.dropMs, digest ? digest->Ms() : 0LL, catalogueMs,
+                         Since(state), Since(start)),
+                  2);
   return outcome;
 }
 

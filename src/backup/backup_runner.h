@@ -63,6 +63,9 @@ struct TqnVerifyResult {
   State state = State::Unverified;
   std::string reason;
   long long restoreMs = 0;  // the restore's duration: the time to recover
+  long long indexMs = 0;    // of it, the building of the indexes, as its output tells
+  long long checkMs = 0;    // the attachment to the restored database and its check
+  long long dropMs = 0;     // the dropping of the scratch database
   TqnRecordCounts restored;
 };
 const char* VerifyStateWord(TqnVerifyResult::State state);  // "verified", "unverified", "failed"

@@ -77,7 +77,7 @@ void TqnDumpBatch::Discard() {
   shaped_ = false;
   plainCapacity_ = 1;
   replacingCapacity_ = 0;
-  unpacked_.clear();
+  marked_.clear();
   loop_[0] = loop_[1] = TqnLoopLayout{};
   loopFailed_ = false;
 }
@@ -182,16 +182,16 @@ int TqnDumpBatch::BlockCapacity(bool replacing) {
   return loop.texts > 0 ? loop.Capacity() : DumpBlockCapacity(shape_, replacing, maxBlockRows_);
 }
 
-// Every value that can travel packed does, unless a value of its column did
-// not pack earlier in this section. Texts pack in the character set of the
-// first text column that can: one of a byte a character whose padding is a
-// blank.
+// Every value that can travel packed does, with a NULL marker when its
+// column has had a NULL in this section. Texts pack in the character set of
+// the first text column that can: one of a byte a character whose padding
+// is a blank.
 void TqnDumpBatch::PlanPacking() {
-  unpacked_.resize(shape_.params.size(), false);
+  marked_.resize(shape_.params.size(), false);
   shape_.packed.assign(shape_.params.size(), TqnPackedField{});
   shape_.packedCharset.clear();
   for (size_t p = 0; p < shape_.params.size(); ++p) {
-    if (blobs_[p] || unpacked_[p]) continue;
+    if (blobs_[p]) continue;
     const int position = static_cast<int>(p);
     const int type = insert_->ParamSqlType(position);
     bool text = false;
@@ -204,29 +204,31 @@ void TqnDumpBatch::PlanPacking() {
     }
     shape_.packed[p] = PackableField(type, insert_->ParamScale(position), insert_->ParamLength(position), text,
                                      shape_.params[p].sqlType);
+    shape_.packed[p].marked = marked_[p];
   }
   if (shape_.packedCharset.empty()) shape_.packedCharset = "NONE";
   LayOutRow(shape_);
 }
 
-// The row's packed text; a column whose value does not pack goes as a
-// parameter of its own from this row on, the rows before it being sent as
+// The row's packed text; false when one of its values cannot travel
+// packed, the row then going alone. The first NULL of a column gives the
+// column its marker from this row on, the rows before it being sent as
 // they were made.
-void TqnDumpBatch::Pack(TqnDumpRow& row) {
+bool TqnDumpBatch::Pack(TqnDumpRow& row) {
   for (;;) {
-    if (shape_.packedWidth == 0) return;
+    if (shape_.packedWidth == 0) return true;
     row.packed.clear();
     row.packed.reserve(static_cast<size_t>(shape_.packedWidth));
-    bool packs = true;
+    bool replan = false;
     for (size_t p = 0; p < shape_.packed.size(); ++p) {
-      if (shape_.packed[p].kind == TqnPackKind::None || PackValue(shape_.packed[p], row.params[p], row.packed))
-        continue;
-      unpacked_[p] = true;
-      packs = false;
+      const TqnPackedField& field = shape_.packed[p];
+      if (field.kind == TqnPackKind::None || PackValue(field, row.params[p], row.packed)) continue;
+      if (!row.params[p].null || field.marked) return false;
+      marked_[p] = replan = true;
     }
-    if (packs) return;
+    if (!replan) return true;
     Flush();
-    if (plainCapacity_ <= 1) return;  // a failed block: the rest goes alone
+    if (plainCapacity_ <= 1) return false;  // a failed block: the rest goes alone
     blocks_.clear();
     PlanPacking();
     plainCapacity_ = BlockCapacity(false);
@@ -252,12 +254,11 @@ void TqnDumpBatch::Add(TqnDumpRow row) {
     context_ = std::move(row.values);
     throw;
   }
-  if (Capacity(row.replacing) <= 1 || !FitsInline(row)) {
+  if (Capacity(row.replacing) <= 1 || !FitsInline(row) || !Pack(row)) {
     Flush();
     RunAlone(row);
     return;
   }
-  Pack(row);
   if (row.replacing && !pendingReplacing_ && pending_.size() >= static_cast<size_t>(replacingCapacity_)) Dispatch();
   pendingReplacing_ = pendingReplacing_ || row.replacing;
   pending_.push_back(std::move(row));
@@ -276,12 +277,13 @@ void TqnDumpBatch::Drain() {
 void TqnDumpBatch::TakeOldest() {
   TqnBlockSender::Outcome outcome = sender_->TakeOldest();
   std::vector<TqnDumpRow> rows = std::move(inFlight_.front().rows);
-  const bool packed = inFlight_.front().packed;
+  const bool packed = inFlight_.front().packed, loop = inFlight_.front().loop;
   inFlight_.pop_front();
   if (outcome.ran && !outcome.error) {
     ++stats_.blocks;
     stats_.blockRows += static_cast<long>(rows.size());
     if (packed) stats_.packedRows += static_cast<long>(rows.size());
+    if (loop) stats_.loopRows += static_cast<long>(rows.size());
     if (progress_)
       for (size_t r = 0; r < rows.size(); ++r) progress_();
     return;
@@ -407,6 +409,7 @@ bool TqnDumpBatch::RunBlock(std::vector<TqnDumpRow>& rows, size_t first, int cou
   InFlight& sent = inFlight_.emplace_back();
   sent.statement = block;
   sent.packed = shape_.packedWidth > 0;
+  sent.loop = loop.texts > 0;
   sent.rows.assign(std::make_move_iterator(rows.begin() + static_cast<long>(first)),
                    std::make_move_iterator(rows.begin() + static_cast<long>(first) + count));
   sender_->Start(*block);

@@ -8,8 +8,9 @@
 // A row goes alone, through the section insert and the register insert of
 // the row-by-row load, when the section cannot be sent in blocks (a
 // parameter type a block cannot declare, an identifier that is no text),
-// when one of its blob values is longer than the inline limit, or when a
-// block is left with that one row.
+// when one of its blob values is longer than the inline limit, when one of
+// its values cannot travel packed (dump_pack.h), or when a block is left
+// with that one row. The rows around it go on in blocks as before.
 //
 // Blocks go to the server on a thread of the batch's own while the loader
 // makes the next one, so that the program's work and the server's overlap;
@@ -94,7 +95,7 @@ class TqnDumpBatch {
   int BlockCapacity(bool replacing);
   void SetLoopParams(TqnFbStatement& block, const std::vector<TqnDumpRow>& rows, size_t first, int count,
                      const TqnLoopLayout& loop);
-  void Pack(TqnDumpRow& row);
+  bool Pack(TqnDumpRow& row);
   void PrepareDeletes();
   int Capacity(bool replacing) const { return replacing ? replacingCapacity_ : plainCapacity_; }
   void Run(std::vector<TqnDumpRow>& rows);
@@ -130,7 +131,7 @@ class TqnDumpBatch {
   bool managed_ = false;
   bool shaped_ = false;
   TqnDumpBlockShape shape_;
-  std::vector<bool> unpacked_;                     // per insert parameter: no longer packed in this section
+  std::vector<bool> marked_;                       // per insert parameter: packs with a NULL marker
   TqnLoopLayout loop_[2];                          // plain and replacing blocks; texts 0: rows written out
   bool loopFailed_ = false;                        // the server refused a loop block in this section
   int plainCapacity_ = 1, replacingCapacity_ = 0;  // 0: not yet known
@@ -143,7 +144,7 @@ class TqnDumpBatch {
   struct InFlight {
     TqnFbStatement* statement = nullptr;
     std::vector<TqnDumpRow> rows;
-    bool packed = false;
+    bool packed = false, loop = false;
   };
   // Oldest first.
   std::deque<InFlight> inFlight_;

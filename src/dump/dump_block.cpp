@@ -148,9 +148,9 @@ void LayOutRow(TqnDumpBlockShape& shape) {
   int slot = packing >= kMinPacked ? 1 : 0;
   for (size_t p = 0; p < shape.params.size(); ++p) {
     TqnPackedField& field = shape.packed[p];
-    if (packing >= kMinPacked && field.kind != TqnPackKind::None && shape.packedWidth + field.width <= kLongestText) {
+    if (packing >= kMinPacked && field.kind != TqnPackKind::None && shape.packedWidth + field.Span() <= kLongestText) {
       field.offset = shape.packedWidth;
-      shape.packedWidth += field.width;
+      shape.packedWidth += field.Span();
       shape.rowSlot[p] = -1;
     } else {
       field.kind = TqnPackKind::None;

@@ -52,6 +52,7 @@ struct TqnDumpLoadStats {
   long aloneRows = 0;       // rows stored one by one
   long replayedBlocks = 0;  // blocks that failed and were run again row by row
   long packedRows = 0;      // rows stored by blocks whose values went packed
+  long loopRows = 0;        // of them, rows all of whose values went packed
 };
 
 struct TqnDumpLoadOptions {

@@ -45,23 +45,24 @@ bool ReadInteger(const TqnFbParamValue& value, int64_t& number) {
   }
 }
 
-// Within the storage of the column's type; the smallest int64 is left out,
-// its text being one the server may not read back.
+// Within the storage of the column's type. The smallest int64 is among
+// them: the server reads its text back as it reads any other.
 bool FitsStorage(int type, int64_t number) {
   switch (type) {
     case fb::SQL_SHORT:
       return number >= std::numeric_limits<int16_t>::min() && number <= std::numeric_limits<int16_t>::max();
     case fb::SQL_LONG:
       return number >= std::numeric_limits<int32_t>::min() && number <= std::numeric_limits<int32_t>::max();
-    default: return number != std::numeric_limits<int64_t>::min();
+    default: return true;
   }
 }
 
-// Years of four digits only: the server reads fewer as a year near today.
+// Every year the server takes, 1 to 9999, written with four digits: the
+// server reads a year of fewer digits as one near today, but "0999" as 999.
 bool WritableDate(fb::ISC_DATE date) {
   int year, month, day;
   DecodeIscDate(date, year, month, day);
-  return year >= 1000 && year <= 9999 && EncodeIscDate(year, month, day) == date;
+  return year >= 1 && year <= 9999 && EncodeIscDate(year, month, day) == date;
 }
 
 bool WritableTime(fb::ISC_TIME time) { return time < 24u * 3600u * 10000u; }
@@ -179,22 +180,33 @@ TqnPackedField PackableField(int type, int scale, int length, bool singleByteTex
 
 bool PackValue(const TqnPackedField& field, const TqnFbParamValue& value, std::string& packed) {
   const size_t start = packed.size();
-  if (value.null || !AppendValue(field, value, packed) || packed.size() - start > static_cast<size_t>(field.width)) {
+  if (value.null) {
+    if (!field.marked) return false;
+    packed += 'N';
+    packed.append(static_cast<size_t>(field.width), ' ');
+    return true;
+  }
+  if (field.marked) packed += ' ';
+  const size_t valueStart = packed.size();
+  if (!AppendValue(field, value, packed) || packed.size() - valueStart > static_cast<size_t>(field.width)) {
     packed.resize(start);
     return false;
   }
-  packed.append(start + static_cast<size_t>(field.width) - packed.size(), ' ');
+  packed.append(valueStart + static_cast<size_t>(field.width) - packed.size(), ' ');
   return true;
 }
 
 std::string UnpackExpression(const TqnPackedField& field, const std::string& param) {
-  std::string part =
-      "substring(" + param + " from " + std::to_string(field.offset + 1) + " for " + std::to_string(field.width) + ")";
+  const int at = field.offset + (field.marked ? 1 : 0) + 1;  // 1-based
+  std::string part = "substring(" + param + " from " + std::to_string(at) + " for " + std::to_string(field.width) + ")";
+  std::string value;
   switch (field.kind) {
-    case TqnPackKind::Char: return part;
-    case TqnPackKind::Varchar: return "trim(trailing from " + part + ")";
-    default: return "cast(" + part + " as " + field.castType + ")";
+    case TqnPackKind::Char: value = part; break;
+    case TqnPackKind::Varchar: value = "trim(trailing from " + part + ")"; break;
+    default: value = "cast(" + part + " as " + field.castType + ")"; break;
   }
+  if (!field.marked) return value;
+  return "iif(substring(" + param + " from " + std::to_string(at - 1) + " for 1) = 'N', null, " + value + ")";
 }
 
 }  // namespace qn

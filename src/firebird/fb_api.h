@@ -150,10 +150,12 @@ inline constexpr char isc_spb_verbose = 107;
 inline constexpr char isc_spb_options = 108;
 inline constexpr char isc_spb_bkp_file = 5;
 inline constexpr uint32_t isc_spb_bkp_no_garbage_collect = 0x08;
+inline constexpr char isc_spb_res_buffers = 9;
 inline constexpr char isc_spb_res_page_size = 10;
 inline constexpr char isc_spb_res_fix_fss_metadata = 14;
 inline constexpr uint32_t isc_spb_res_replace = 0x1000;
 inline constexpr uint32_t isc_spb_res_create = 0x2000;
+inline constexpr uint32_t isc_spb_res_use_all_space = 0x4000;
 inline constexpr char isc_info_svc_line = 62;
 inline constexpr char isc_info_svc_timeout = 64;
 

@@ -59,6 +59,7 @@ std::string RestoreRequestBlock(const TqnFbRestoreRequest& request) {
   if (request.verbose) block += fb::isc_spb_verbose;
   AddNumber(block, fb::isc_spb_options, request.options);
   if (!request.fixFssMetadata.empty()) AddText(block, fb::isc_spb_res_fix_fss_metadata, request.fixFssMetadata);
+  if (request.pageBuffers > 0) AddNumber(block, fb::isc_spb_res_buffers, request.pageBuffers);
   return block;
 }
 

@@ -34,6 +34,9 @@ struct TqnFbRestoreRequest {
   // The character set of the metadata fix (isc_spb_res_fix_fss_metadata),
   // e.g. "WIN1251"; empty for none.
   std::string fixFssMetadata;
+  // The page cache the restore works with (isc_spb_res_buffers), which the
+  // restored database also keeps; 0 for the server's default.
+  uint32_t pageBuffers = 0;
 };
 
 // "host:service_mgr", or "host/port:service_mgr" when port is not 0.

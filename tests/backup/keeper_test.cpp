@@ -16,6 +16,7 @@
 #include "backup/backup_names.h"
 #include "backup/feature_fixture.h"
 #include "cli/command_local.h"
+#include "firebird/fb_services.h"
 #include "settings/backup_state.h"
 #include "settings/register.h"
 #include "test_support/listening_port.h"
@@ -69,6 +70,12 @@ TEST_F(Keeper, ABackupIsProvenByARestoreWithEqualCountsAndCatalogued) {
   EXPECT_EQ(outcome.State(), "verified") << outcome.message;
   EXPECT_EQ(outcome.verify.restored.at("T2"), 2);
   EXPECT_EQ(Files(bk, kScratchPrefix), std::vector<std::string>{}) << "the scratch database is gone";
+  // The proof restored with a cache of its own and pages filled whole.
+  TqnFbRestoreRequest proof;
+  proof.pageBuffers = 2048;
+  proof.options = fb::isc_spb_res_create | fb::isc_spb_res_use_all_space;
+  const std::string block = feature_->Runner().LastRequestBlock(), tail = RestoreRequestBlock(proof).substr(7);
+  EXPECT_EQ(block.substr(block.size() - tail.size()), tail);
 
   const std::vector<TqnCatalogueRecord> records = ReadCatalogue(bk + "/");
   ASSERT_EQ(records.size(), 1u);

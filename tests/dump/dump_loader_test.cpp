@@ -11,6 +11,8 @@
 
 #include "base/error.h"
 #include "base/text.h"
+#include "dump/dump_batch.h"
+#include "dump/dump_params.h"
 #include "dump/dump_text.h"
 #include "firebird/fb_connection.h"
 #include "firebird/fb_script.h"
@@ -65,7 +67,7 @@ const char* kMeta =
     "  (TTime (d TIME)) (TBool (d BOOLEAN)) (TAmount (d NUMERIC)))"
     " (tables"
     "  (Person (fields (Object (type TUid)) (Name (type TName)) (Age (type TInt)) (Big (type TBig))"
-    "   (Amount (type TMoney)) (Born (type TDate)) (Seen (type TStamp)) (Note (type TText)) (Rate (type TReal))"
+    "   (Amount (type TAmount)) (Born (type TDate)) (Seen (type TStamp)) (Note (type TText)) (Rate (type TReal))"
     "   (Boss (type Person))))"
     "  (Doc (fields (Object (type TUid)) (Name (type TName)) (Date (type TDate))))"
     "  (Log (tags other unmanaged) (fields (Object (type TUid)) (Text (type TShort))))"
@@ -488,41 +490,122 @@ TEST_F(DumpLoaderTest, ManyBlocksWithKeysAfterTheRowsGiveTheRowByRowResult) {
 
 // Blocks take most values packed into one text a row and read them back on
 // the server: every kind of value, at the ends of its range, comes back as
-// the row-by-row load stores it, and so does a value that cannot travel
-// packed (a year of three digits), whose column then goes as a parameter
-// of its own for the rest of the section.
+// the row-by-row load stores it. The first rows of each section hold what
+// an office's tables start with: the empty values its NULLs are written as,
+// the smallest and largest integers and amounts, years of one to four
+// digits, texts as long as their columns and longer ones cut to them. All
+// of them travel packed; a value that cannot (a time stamp given to a time
+// of day) sends only its own row alone.
 TEST_F(DumpLoaderTest, PackedValuesGiveTheRowByRowResult) {
-  const char* const amounts[] = {"-0.05", "12.5", "0", "-123456789012.34", "99999999999999.99"};
-  const char* const ages[] = {"-2147483648", "2147483647", "-7", "0"};
-  const char* const bigs[] = {"-9223372036854775807", "9223372036854775807", "-1", "42"};
+  const std::string longName = Win1251("Поступление товаров и услуг по счёту 1234567");  // longer than 40
+  const std::string fullName = longName.substr(0, 40);
+  const std::string data0 = "&Person\tObject\tName\tAge\tBig\tAmount\tBorn\tSeen\tBoss\n";
+  std::string data = data0 + EncodeObjectId(1) +
+                     "\t\t\t-9223372036854775808\t-92233720368547758.08\t0001-01-01\t0001-01-01 00:00:00.0000\t\n" +
+                     EncodeObjectId(2) + "\t" + fullName +
+                     "\t-2147483648\t9223372036854775807\t92233720368547758.07\t0999-12-31\t"
+                     "0099-06-15 12:00:00.0001\t" +
+                     EncodeObjectId(1) + "\n" + EncodeObjectId(3) +
+                     "\ttrailing\xA4"
+                     "09blanks   \t2147483647\t\t\t1900-01-01\t1900-01-01\t\n" +
+                     EncodeObjectId(4) + "\t" + longName + "\t0\t-1\t-0.05\t9999-12-31\t9999-12-31 23:59:59.9999\t" +
+                     EncodeObjectId(2) + "EXTRA\n";
+  const char* const amounts[] = {"-0.05", "12.5", "0", "-123456789012.34", ""};
+  const char* const ages[] = {"-2147483648", "", "-7", "0"};
+  const char* const bigs[] = {"-9223372036854775807", "9223372036854775807", "", "42"};
   const char* const seen[] = {"2021-07-15", "2021-07-15 13:45:30.1239", "1999-02-30", "9999-12-31 23:59:59.9999"};
-  std::string data = "&Person\tObject\tName\tAge\tBig\tAmount\tBorn\tSeen\tBoss\n";
-  for (int i = 1; i <= 40; ++i) {
-    std::string name = i == 20 ? "  leading" : i == 5 ? "" : Win1251("Лицо ") + std::to_string(i);
-    std::string born = i == 30 ? "0999-12-31" : i % 2 ? "2020-02-29" : "1000-01-01";
+  for (int i = 5; i <= 40; ++i) {
+    std::string name = i == 20 ? "  leading" : i % 3 == 0 ? "" : Win1251("Лицо ") + std::to_string(i);
+    std::string born = i % 2 ? "2020-02-29" : "1000-01-01";
     data += EncodeObjectId(i) + "\t" + name + "\t" + ages[i % 4] + "\t" + bigs[i % 4] + "\t" + amounts[i % 5] + "\t" +
             born + "\t" + seen[i % 4] + "\t" + (i % 3 ? EncodeObjectId(i + 1) : "") + "\n";
   }
   data += "&Times\tObject\tAt\tPrice\tSmall\tWhen\n";
-  const char* const prices[] = {"2147483.647", "-2147483.648", "0.001", "-0.5"};
-  const char* const smalls[] = {"-32768", "32767", "0", "-1"};
+  const char* const prices[] = {"2147483.647", "-2147483.648", "0.001", ""};
+  const char* const smalls[] = {"-32768", "32767", "", "-1"};
   for (int i = 1; i <= 24; ++i)
-    data += EncodeObjectId(500 + i) + "\t" + (i % 2 ? "23:59:59.9990" : "00:00:00.0000") + "\t" + prices[i % 4] + "\t" +
-            smalls[(i / 4) % 4] + "\t" + seen[i % 4] + "\n";
+    data += EncodeObjectId(500 + i) + "\t" +
+            (i == 11 ? "2021-07-15 13:45:30.1239"
+             : i % 2 ? "23:59:59.9990"
+                     : "00:00:00.0000") +
+            "\t" + prices[i % 4] + "\t" + smalls[(i / 4) % 4] + "\t" + seen[i % 4] + "\n";
   TqnDumpLoadStats stats;
   TqnDumpLoadOptions options;
   options.maxBlockRows = 8;
   options.stats = &stats;
   Load(data, true, options);
   LoadRowByRow(data);
-  EXPECT_GT(stats.packedRows, 56);
-  EXPECT_EQ(stats.aloneRows + stats.blockRows, 64);
+  // Every row but that one in blocks whose rows went wholly packed.
+  EXPECT_EQ(stats.loopRows, 63);
+  EXPECT_EQ(stats.aloneRows, 1);
+  EXPECT_EQ(stats.replayedBlocks, 0);
   EXPECT_EQ(BothGive("select * from \"tPerson\" order by 1").size(), 41u);
-  EXPECT_EQ(BothGive("select \"fName\", \"fBorn\" from \"tPerson\" where \"fObject\" in ('" + EncodeObjectId(20) +
-                     "', '" + EncodeObjectId(30) + "') order by 1"),
-            (std::vector<std::string>{"  leading|1000-01-01", Win1251("Лицо 30") + "|0999-12-31"}));
+  EXPECT_EQ(
+      BothGive("select \"fName\", \"fAge\", \"fBig\", \"fAmount\", \"fBorn\", \"fSeen\", \"fBoss\" from \"tPerson\""
+               " where \"fObject\" < '" +
+               EncodeObjectId(5) + "' order by \"fObject\""),
+      (std::vector<std::string>{
+          "|0|-9223372036854775808|-92233720368547758.08|0001-01-01|0001-01-01 00:00:00.0000|            ",
+          fullName + "|-2147483648|9223372036854775807|92233720368547758.07|0999-12-31|0099-06-15 12:00:00.0000|" +
+              EncodeObjectId(1),
+          "trailing blanks|2147483647|0|0.00|1900-01-01|1900-01-01 00:00:00.0000|            ",
+          fullName + "|0|-1|-0.05|9999-12-31|9999-12-31 23:59:59.9990|" + EncodeObjectId(2)}));
   EXPECT_EQ(BothGive("select * from \"tTimes\" order by 1").size(), 24u);
+  EXPECT_EQ(BothGive("select \"fAt\" from \"tTimes\" where \"fObject\" = '" + EncodeObjectId(511) + "'"),
+            std::vector<std::string>{"13:45:30.1230"});
   BothGive("select \"UID\", \"fTable\", \"fChanged\" from \"tObject\" order by 1");
+}
+
+// NULLs, which no dump value gives but a caller of the batch may, travel
+// packed behind their column's marker from the first one on, and store as
+// NULLs, as the row-by-row load stores them.
+TEST_F(DumpLoaderTest, NullParametersTravelPackedAndStoreAsNulls) {
+  rowByRow_.SetDatabaseName(fbtest::Fb30Path(dir_.File("rows.fd3")));
+  rowByRow_.CreateDatabase();
+  RunScript(rowByRow_, rowByRow_.DefaultTransaction(), kSchema);
+  rowByRow_.DefaultTransaction().Commit();
+  const std::string columns = "\"fObject\", \"fAt\", \"fPrice\", \"fSmall\", \"fWhen\"";
+  const char* const texts[] = {"12:30:00.0000", "-2147483.648", "-32768", "0001-01-01 00:00:00.0000"};
+  auto store = [&](TqnFbConnection& connection, int maxRows) {
+    TqnDumpLoadStats stats;
+    TqnDumpLoadOptions options;
+    options.maxBlockRows = maxRows;
+    options.stats = &stats;
+    TqnFbTransaction transaction(connection, LoadTransactionParameters());
+    TqnFbStatement insert(connection, transaction);
+    insert.Prepare("insert into \"tTimes\" (" + columns + ") values (:aObject, :aAt, :aPrice, :aSmall, :aWhen)");
+    std::vector<std::string> context;
+    const TqnLoadProgress progress = [] {};
+    TqnDumpBatch batch(connection, transaction, progress, "2026-12-08 10:20:30.0000", options, context);
+    batch.StartSection("Times", insert, columns, std::vector<bool>(5, false), false);
+    for (int i = 0; i < 30; ++i) {
+      TqnDumpRow row;
+      row.id = EncodeObjectId(700 + i);
+      row.values = {row.id};
+      fbSetParamAsVarchar(insert, 0, row.id);
+      row.params.push_back(insert.ParamValue(0));
+      for (int p = 1; p <= 4; ++p) {
+        // The first row all NULLs; then a NULL in a column every few rows.
+        if (i == 0 || (i + p) % 4 == 0)
+          insert.SetNull(p);
+        else
+          fbSetParamAsVarchar(insert, p, texts[p - 1]);
+        row.params.push_back(insert.ParamValue(p));
+      }
+      batch.Add(std::move(row));
+    }
+    batch.EndSection();
+    transaction.Commit();
+    return stats;
+  };
+  const TqnDumpLoadStats packed = store(connection_, 8);
+  store(rowByRow_, 1);
+  EXPECT_EQ(packed.loopRows, 30);
+  EXPECT_EQ(packed.aloneRows, 0);
+  EXPECT_EQ(BothGive("select * from \"tTimes\" order by 1").size(), 30u);
+  EXPECT_EQ(BothGive("select count(*), count(\"fAt\"), count(\"fPrice\"), count(\"fSmall\"), count(\"fWhen\")"
+                     " from \"tTimes\""),
+            std::vector<std::string>{"30|22|22|21|22"});
 }
 
 // A block that loops over packed rows fails as a whole when one row is

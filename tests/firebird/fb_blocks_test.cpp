@@ -64,6 +64,9 @@ TEST(ParameterBlocks, ServiceBlocks) {
   restore.verbose = false;
   restore.options = fb::isc_spb_res_replace;
   EXPECT_EQ(RestoreRequestBlock(restore), Bytes({2, 5, 1, 0, 'b', 106, 1, 0, 'd', 108, 0, 0x10, 0, 0}));
+  restore.pageBuffers = 0x12345;
+  EXPECT_EQ(RestoreRequestBlock(restore),
+            Bytes({2, 5, 1, 0, 'b', 106, 1, 0, 'd', 108, 0, 0x10, 0, 0, 9, 0x45, 0x23, 0x01, 0}));
 
   // A file name longer than 255 bytes needs the second length byte.
   backup.backupFile = std::string(300, 'f');
