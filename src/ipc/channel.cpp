@@ -249,9 +249,10 @@ void TqnIpcListener::Run() {
 std::vector<int> ListIpcInstances(const std::string& channelName) {
   std::vector<int> slots;
   for (int s = 0; s < kIpcMaxSlots; ++s) {
-    const platform::NameMaker event =
-        platform::WhoMadeName(platform::NamedObjectKind::Event, IpcObjectName(channelName, s, "event"));
-    if (event.exists && event.trusted) slots.push_back(s);
+    // One this process may use, and made by whom it may trust.
+    const std::string name = IpcObjectName(channelName, s, "event");
+    if (platform::NamedEvent::Open(name) && platform::WhoMadeName(platform::NamedObjectKind::Event, name).trusted)
+      slots.push_back(s);
   }
   return slots;
 }

@@ -170,13 +170,14 @@ TEST(IpcChannel, SendingToAnEmptySlotFails) {
 
 #ifdef _WIN32
 // The service's channel as an ordinary user sees it: its objects are the
-// system's and refuse him.
+// system's and refuse him all but reading who made them.
 // The channel is in use (no second instance starts beside it), yet he has
 // no instance to talk to.
 TEST(IpcChannel, AChannelWhoseObjectsRefuseThisUserIsInUseButListsNoInstance) {
   const std::string channel = "Global\\" + UniqueName("QN.TEST.REFUSED");
   PSECURITY_DESCRIPTOR sd = nullptr;
-  ASSERT_TRUE(::ConvertStringSecurityDescriptorToSecurityDescriptorA("O:SYG:SYD:P", SDDL_REVISION_1, &sd, nullptr));
+  ASSERT_TRUE(
+      ::ConvertStringSecurityDescriptorToSecurityDescriptorA("O:SYG:SYD:P(A;;RC;;;WD)", SDDL_REVISION_1, &sd, nullptr));
   SECURITY_ATTRIBUTES sa{sizeof sa, sd, FALSE};
   HANDLE mutex = ::CreateMutexA(&sa, TRUE, IpcObjectName(channel, 3, "mutex").c_str());
   HANDLE event = ::CreateEventA(&sa, TRUE, FALSE, IpcObjectName(channel, 3, "event").c_str());
