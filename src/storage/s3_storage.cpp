@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <chrono>
 #include <cstring>
+#include <future>
 #include <thread>
 #include <utility>
 
@@ -258,30 +259,40 @@ WrittenObject S3Storage::Write(const std::string& name, ByteSource& source, cons
   const std::string key = s.KeyOf(name);
   const std::vector<std::string> lock = s.LockHeaders(options);
   const size_t partSize = s.config.partSize;
-  // One part in memory at a time, whatever the object's size.
-  std::unique_ptr<char[]> buffer(new char[partSize]);
-  auto fill = [&]() {
-    size_t got = 0;
-    while (got < partSize) {
-      const size_t n = source.Read(buffer.get() + got, partSize - got);
+  // Two parts in memory at most, whatever the object's size: the next one
+  // is read and hashed while the current one is on its way.
+  struct Part {
+    std::unique_ptr<char[]> data;
+    size_t size = 0;
+    std::string sha256, md5;
+  };
+  TqnSha256 whole;
+  auto prepare = [&](Part& part) {
+    if (!part.data) part.data.reset(new char[partSize]);
+    part.size = 0;
+    while (part.size < partSize) {
+      const size_t n = source.Read(part.data.get() + part.size, partSize - part.size);
       if (n == 0) break;
-      got += n;
+      part.size += n;
     }
-    return got;
+    Body body{part.data.get(), part.size, {}, {}};
+    body.Hash();
+    part.sha256 = body.sha256;
+    part.md5 = body.md5;
+    whole.Update(part.data.get(), part.size);
   };
   WrittenObject written;
-  TqnSha256 whole;
-  size_t got = fill();
+  Part current, next;
+  prepare(current);
 
-  if (got < partSize) {
-    Body body{buffer.get(), got, {}, {}};
-    body.Hash();
+  if (current.size < partSize) {
+    Body body{current.data.get(), current.size, current.sha256, current.md5};
     HttpRequest request;
     request.method = "PUT";
     request.url = s.Url(key, {});
     request.headers = lock;
     s.Send(name, Win1251("запись объекта"), request, body, State::EtagIs(HexOf(body.md5)));
-    written.size = static_cast<int64_t>(got);
+    written.size = static_cast<int64_t>(current.size);
     written.sha256Hex = body.sha256;
     written.storeChecksum = HexOf(body.md5);
     return written;
@@ -298,12 +309,14 @@ WrittenObject S3Storage::Write(const std::string& name, ByteSource& source, cons
   try {
     std::vector<std::string> partMd5s;
     std::string parts;
-    while (got > 0) {
+    while (current.size > 0) {
       const int number = static_cast<int>(partMd5s.size()) + 1;
       if (number > 10000) throw Exception(Describe() + Win1251(": объект больше 10000 частей: \"") + name + "\"");
-      Body body{buffer.get(), got, {}, {}};
-      body.Hash();
-      whole.Update(buffer.get(), got);
+      // Waited for on every way out, an exception included (the future's
+      // destructor joins).
+      std::future<void> reading =
+          current.size == partSize ? std::async(std::launch::async, [&] { prepare(next); }) : std::future<void>();
+      Body body{current.data.get(), current.size, current.sha256, current.md5};
       HttpRequest part;
       part.method = "PUT";
       part.url = s.Url(key, {{"partNumber", std::to_string(number)}, {"uploadId", uploadId}});
@@ -311,8 +324,10 @@ WrittenObject S3Storage::Write(const std::string& name, ByteSource& source, cons
       partMd5s.push_back(body.md5);
       parts += "<Part><PartNumber>" + std::to_string(number) + "</PartNumber><ETag>\"" + HexOf(body.md5) +
                "\"</ETag></Part>";
-      written.size += static_cast<int64_t>(got);
-      got = fill();
+      written.size += static_cast<int64_t>(current.size);
+      if (!reading.valid()) break;
+      reading.get();
+      std::swap(current, next);
     }
     const std::string xml = "<CompleteMultipartUpload>" + parts + "</CompleteMultipartUpload>";
     Body body{xml.data(), xml.size(), {}, {}};
