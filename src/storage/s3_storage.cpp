@@ -295,6 +295,7 @@ WrittenObject S3Storage::Write(const std::string& name, ByteSource& source, cons
     written.size = static_cast<int64_t>(current.size);
     written.sha256Hex = body.sha256;
     written.storeChecksum = HexOf(body.md5);
+    if (s.config.onStored) s.config.onStored(written.size);
     return written;
   }
 
@@ -325,6 +326,7 @@ WrittenObject S3Storage::Write(const std::string& name, ByteSource& source, cons
       parts += "<Part><PartNumber>" + std::to_string(number) + "</PartNumber><ETag>\"" + HexOf(body.md5) +
                "\"</ETag></Part>";
       written.size += static_cast<int64_t>(current.size);
+      if (s.config.onStored) s.config.onStored(written.size);
       if (!reading.valid()) break;
       reading.get();
       std::swap(current, next);

@@ -41,6 +41,9 @@ struct S3Config {
   size_t partSize = 16 * 1024 * 1024;  // at least 5 MiB (the store's own minimum)
   int attempts = 4;                    // per request that may be repeated
   int retryDelayMs = 1000;             // the first pause, doubled each time
+  // Told the bytes stored so far after each part (or the whole object) the
+  // store has taken, for showing a long copy's progress.
+  std::function<void(int64_t storedBytes)> onStored;
   // Tests only: sees a body after its checksums are taken, before it is sent.
   std::function<void(std::string& body)> afterHashing;
 };
