@@ -90,6 +90,6 @@ class DecryptingFileWriter {
 };
 
 // An encrypted local file to a plaintext one, as DecryptingFileWriter.
-void DecryptFile(const EncryptionKey& key, const std::string& encryptedPath, const std::string& plainPath);
+void DecryptToFile(const EncryptionKey& key, const std::string& encryptedPath, const std::string& plainPath);
 
 }  // namespace qn::storage

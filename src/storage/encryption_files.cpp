@@ -105,7 +105,7 @@ void DecryptingFileWriter::Commit() {
   s.committed = true;
 }
 
-void DecryptFile(const EncryptionKey& key, const std::string& encryptedPath, const std::string& plainPath) {
+void DecryptToFile(const EncryptionKey& key, const std::string& encryptedPath, const std::string& plainPath) {
   DecryptingFileWriter writer(key, plainPath);
   platform::ReadFileChunks(encryptedPath, [&](const char* data, size_t size) { writer.Write(data, size); });
   writer.Commit();
