@@ -112,6 +112,7 @@ HttpResponse HttpClient::Perform(const HttpRequest& request) {
     curl_easy_setopt(curl, CURLOPT_SEEKFUNCTION, SeekBody);
     curl_easy_setopt(curl, CURLOPT_SEEKDATA, &transfer);
     if (request.method == "POST") curl_easy_setopt(curl, CURLOPT_CUSTOMREQUEST, "POST");
+    curl_easy_setopt(curl, CURLOPT_UPLOAD_BUFFERSIZE, 512L * 1024);
     if (maxBytesPerSecond_ > 0)
       curl_easy_setopt(curl, CURLOPT_MAX_SEND_SPEED_LARGE, static_cast<curl_off_t>(maxBytesPerSecond_));
   } else if (request.method != "GET") {
