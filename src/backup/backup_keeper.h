@@ -12,6 +12,8 @@
 
 #include "backup/backup_catalogue.h"
 #include "backup/backup_runner.h"
+#include "backup/retention.h"
+#include "storage/folder_storage.h"
 
 namespace qn {
 
@@ -47,6 +49,32 @@ struct TqnRetentionLine {
 std::vector<TqnRetentionLine> PlanRetention(const TqnBackupEntry& entry, const std::string& folder,
                                             const std::vector<TqnCatalogueRecord>& records, const DateTime& now);
 
+// What retention goes by in a place: the counts, which names the program
+// gives its backups there, and the time an object lock is weighed against.
+struct TqnRetentionRules {
+  TqnRetentionPolicy policy;
+  // True for a name the program gives the entry's backups in the place
+  // (and whether a workstation asked for it); nothing else is weighed.
+  std::function<bool(const std::string& name, bool* requested)> isOwnName;
+  int64_t nowUnix = 0;  // 0: the system's time
+};
+TqnRetentionRules EntryRetentionRules(const TqnBackupEntry& entry);
+// The same in any place: folder is the prefix that makes a line's file a
+// name in the place ("" where every name is bare). A locked object the
+// policy would let go is kept, "locked", until its lock has ended; one the
+// place cannot be asked about is kept, "unknown".
+std::vector<TqnRetentionLine> PlanRetention(const TqnBackupEntry& entry, storage::Storage& place,
+                                            const std::string& folder, const std::vector<TqnCatalogueRecord>& records,
+                                            const DateTime& now, const TqnRetentionRules& rules);
+// Deletes what the plan lets go, and their lines from the place's catalogue;
+// how many. Nothing on a catalogue that cannot be read.
+int PruneCatalogued(const TqnBackupEntry& entry, storage::Storage& place, const std::string& folder,
+                    const DateTime& now, const TqnRetentionRules& rules, TqnLog& log);
+
+// A local folder of an entry's backups; its writes' temporary names carry
+// the entry's identity, so the next start sweeps what a kill left.
+storage::FolderStorage EntryBackupFolder(const std::string& folder, const std::string& entryId);
+
 class TqnBackupKeeper {
  public:
   TqnBackupKeeper(TqnBackupRunner& runner, TqnLog& log, const Clock& clock, std::string localHostName = {});
@@ -71,9 +99,9 @@ class TqnBackupKeeper {
  private:
   void CheckFreeSpace(const TqnBackupEntry& entry, const std::string& file, const std::string& folder);
   // Adds the record to the folder's catalogue; the failure's message, or "".
-  std::string Record(const std::string& folder, const TqnCatalogueRecord& record);
+  std::string Record(storage::Storage& place, const std::string& folder, const TqnCatalogueRecord& record);
   void CheckWritable(const std::string& file, const std::string& entryId);
-  void Prune(const TqnBackupEntry& entry, const std::string& folder);
+  void Prune(const TqnBackupEntry& entry, storage::Storage& place, const std::string& folder);
   bool Local(const TqnBackupEntry& entry) const;
 
   TqnBackupRunner& runner_;

@@ -23,8 +23,8 @@ struct ObjectInfo {
   std::string name;
   bool exists = false;
   int64_t size = -1;
-  int64_t modifiedUnix = 0;   // seconds, 0 when the place does not say
-  std::string storeChecksum;  // the place's own checksum (an S3 ETag), "" when it keeps none
+  int64_t modifiedUnix = 0;     // seconds, 0 when the place does not say
+  std::string storeChecksum;    // the place's own checksum (an S3 ETag), "" when it keeps none
   int64_t lockedUntilUnix = 0;  // an object lock's end, 0 when unlocked or unknown
 };
 
