@@ -152,7 +152,16 @@ void RemoveOwn(storage::Storage& place, const std::string& name) {
 }  // namespace
 
 TqnBackupOutcome TqnBackupKeeper::Make(const TqnBackupEntry& entry, const std::string& file, TqnBackupJob job) {
-  TqnOperationLock::Hold operation(runner_.OperationLock());
+  TqnBackupOutcome outcome;
+  {
+    TqnOperationLock::Hold operation(runner_.OperationLock());
+    outcome = MakeHeld(entry, file, job);
+  }
+  if (afterRelease_) afterRelease_(entry, outcome);
+  return outcome;
+}
+
+TqnBackupOutcome TqnBackupKeeper::MakeHeld(const TqnBackupEntry& entry, const std::string& file, TqnBackupJob job) {
   const std::string folder = CatalogueFolder(entry, file);
   storage::FolderStorage catalogue = EntryBackupFolder(folder, entry.id);
   storage::FolderStorage files = EntryBackupFolder(platform::ExtractFileDir(file), entry.id);
@@ -236,6 +245,7 @@ TqnBackupOutcome TqnBackupKeeper::Make(const TqnBackupEntry& entry, const std::s
   record.message = outcome.verify.reason;
   outcome.message = outcome.verify.reason;
   outcome.catalogueError = Record(catalogue, folder, record);
+  outcome.record = record;
   if (!outcome.catalogueError.empty()) outcome.message = outcome.catalogueError;
   if (outcome.verify.state == TqnVerifyResult::State::Verified)
     log_.LogMessage(Format(Win1251("Резервная копия \"%s\" проверена: восстановлена за %lld мс").c_str(), file.c_str(),
@@ -383,6 +393,13 @@ void TqnBackupKeeper::Prune(const TqnBackupEntry& entry, storage::Storage& place
   TqnRetentionRules rules = EntryRetentionRules(entry);
   rules.isOwnName = [](const std::string& name, bool* requested) { return IsProgramBackupName(name, requested); };
   PruneCatalogued(entry, place, folder, clock_.Now(), rules, log_);
+}
+
+TqnVerifyResult TqnBackupKeeper::VerifyCopy(const TqnBackupEntry& entry, const std::string& file,
+                                            const TqnCatalogueRecord& line) {
+  TqnOperationLock::Hold operation(runner_.OperationLock());
+  const TqnRecordCounts expected = ParseRecordCounts(line.counts);
+  return runner_.VerifyBackupHeld(entry, file, &expected);
 }
 
 TqnVerifyResult TqnBackupKeeper::VerifyFile(const TqnBackupEntry& entry, std::string& file) {

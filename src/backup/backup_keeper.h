@@ -27,6 +27,7 @@ struct TqnBackupOutcome {
   std::string time;             // when it ended, "yyyy-mm-dd hh:nn:ss"
   bool verifyDisabled = false;  // the entry asks for no proof
   std::string catalogueError;   // the backup stands but its line could not be written
+  TqnCatalogueRecord record{};  // its line in the catalogue
   // "verified", "unverified" or "failed" (a failed backup, a failed proof,
   // or a backup that could not be catalogued).
   std::string State() const;
@@ -81,6 +82,11 @@ class TqnBackupKeeper {
   void SetLocalHostName(const std::string& name) { localHostName_ = name; }
   // Told of every outcome, on the thread of the backup.
   void SetObserver(std::function<void(const TqnBackupOutcome&)> observer) { observer_ = std::move(observer); }
+  // Told of a backup that was made, once the operation lock is released
+  // (its copies leave from there, never holding up the next operation).
+  void SetAfterRelease(std::function<void(const TqnBackupEntry&, const TqnBackupOutcome&)> after) {
+    afterRelease_ = std::move(after);
+  }
 
   // One backup of the entry into file, with all the steps above. A backup
   // that fails is recorded, reported to the observer, and its exception
@@ -91,12 +97,16 @@ class TqnBackupKeeper {
   // empty) without touching the live database: a catalogued file must
   // still have its recorded SHA-256, then it is restored as after a backup.
   TqnVerifyResult VerifyFile(const TqnBackupEntry& entry, std::string& file);
+  // Proves a file brought back from a destination by the counts of its
+  // line there (its SHA-256 was checked on the way).
+  TqnVerifyResult VerifyCopy(const TqnBackupEntry& entry, const std::string& file, const TqnCatalogueRecord& line);
 
   // The catalogue folder of an entry: its backup folder when it exists,
   // else the folder of the file (both with their separator).
   static std::string CatalogueFolder(const TqnBackupEntry& entry, const std::string& file);
 
  private:
+  TqnBackupOutcome MakeHeld(const TqnBackupEntry& entry, const std::string& file, TqnBackupJob job);
   void CheckFreeSpace(const TqnBackupEntry& entry, const std::string& file, const std::string& folder);
   // Adds the record to the folder's catalogue; the failure's message, or "".
   std::string Record(storage::Storage& place, const std::string& folder, const TqnCatalogueRecord& record);
@@ -109,6 +119,7 @@ class TqnBackupKeeper {
   const Clock& clock_;
   std::string localHostName_;
   std::function<void(const TqnBackupOutcome&)> observer_;
+  std::function<void(const TqnBackupEntry&, const TqnBackupOutcome&)> afterRelease_;
 };
 
 // The SHA-256 of a file, 64 hexadecimal digits; throws when it cannot be read.
