@@ -100,6 +100,20 @@ void WriteCopyState(TqnNode& entry, const TqnCopyState& state) {
   node->Node("alert")->Content().SetString(state.alert);
 }
 
+std::vector<std::string> FailingCopies(const TqnNode& entry) {
+  std::vector<std::string> names;
+  for (const std::string& name : CopyToNames(entry))
+    if (ReadCopyState(entry, name).state == "failed") names.push_back(name);
+  return names;
+}
+
+std::string FailingCopiesText(const TqnNode& entry) {
+  std::string text;
+  for (const std::string& name : FailingCopies(entry))
+    text += (text.empty() ? "" : ", ") + Win1251("копия в \"") + name + Win1251("\" не сделана");
+  return text;
+}
+
 int StaleHours(const TqnNode& root) { return ReadPositiveInteger(root, keys::kStaleHours); }
 
 bool ParseStamp(const std::string& stamp, DateTime& t) {

@@ -57,6 +57,11 @@ std::vector<TqnCopyState> ReadCopyStates(const TqnNode& entry);
 TqnCopyState ReadCopyState(const TqnNode& entry, const std::string& destination);
 // Writes the state of its destination (creating it); inside a settings change.
 void WriteCopyState(TqnNode& entry, const TqnCopyState& state);
+// The destinations of "backup/copy_to" whose latest copy failed.
+std::vector<std::string> FailingCopies(const TqnNode& entry);
+// For the list's column: "копия в \"nas\" не сделана" for each, joined by
+// ", "; "" when none fails.
+std::string FailingCopiesText(const TqnNode& entry);
 
 inline constexpr int kDefaultStaleHours = keys::kStaleHours.MissingInteger();
 int StaleHours(const TqnNode& root);
