@@ -54,6 +54,7 @@ TqnBackupFeature::TqnBackupFeature(TqnApplication& app, TqnRunServices& services
       [this](const TqnBackupEntry& entry, const TqnBackupOutcome& outcome) { QueueCopies(entry, outcome); });
   app_.SetAfterLoad([this] {
     RemoveLeftovers();
+    ResumeCopies();
     WriteStatusTextfile(app_);
   });
   runner_.ShareOperationLock(services.OperationLock());
@@ -91,6 +92,42 @@ bool TqnBackupFeature::WaitForCopies(int timeoutMs) {
     app_.Ui().ProcessEvents();
   }
   return true;
+}
+
+void TqnBackupFeature::ResumeCopies() {
+  // A copy that failed, or that a stop or a kill cut short, is made again
+  // from the entry's newest proven backup.
+  struct Pending {
+    TqnBackupEntry entry;
+    TqnDestination destination;
+    std::string lastFile;
+  };
+  std::vector<Pending> pending;
+  app_.Settings().Read([&](const TqnNode& root) {
+    const TqnNode* data = RegisterOf(root);
+    for (int i = 0; i < data->NodeCount(); ++i) {
+      int number;
+      if (!ParseEntryName(data->Nodes(i)->Name(), number)) continue;
+      const TqnBackupEntry entry = ReadBackupEntry(*data->Nodes(i));
+      for (const std::string& name : entry.copyTo) {
+        const std::optional<TqnDestination> destination = FindDestination(root, name);
+        const TqnCopyState state = ReadCopyState(*data->Nodes(i), name);
+        if (destination) pending.push_back({entry, *destination, state.state == "copied" ? state.file : ""});
+      }
+    }
+    return 0;
+  });
+  for (const Pending& p : pending) {
+    const std::string folder = NormalizeBackupFolder(p.entry.backupFolder);
+    const std::vector<TqnCatalogueRecord> records = ReadCatalogueForLooking(folder);
+    for (auto it = records.rbegin(); it != records.rend(); ++it) {
+      if (!RecordOfEntry(*it, p.entry.name, p.entry.id) || it->entryId.empty() || it->outcome != "ok") continue;
+      if (it->verification != "verified" && !(it->verification == "unverified" && !p.entry.verify)) continue;
+      const std::string file = CatalogueFilePath(folder, *it);
+      if (file != p.lastFile && platform::FileExists(file)) copies_.Post({p.entry, file, *it, p.destination});
+      break;
+    }
+  }
 }
 
 void TqnBackupFeature::QueueCopies(const TqnBackupEntry& entry, const TqnBackupOutcome& outcome) {

@@ -77,6 +77,9 @@ class TqnBackupFeature {
   // Records an outcome in the entry's state, saves, and alerts on a change.
   void Recorded(const TqnBackupOutcome& outcome);
   void Alert(TqnAlertEvent event, const std::string& entryName, const std::string& message);
+  // Queues again, at the start, the copies a failure, a stop or a kill
+  // left unmade: of each entry's newest proven backup.
+  void ResumeCopies();
   // Queues the copies of a backup that was proven; after the operation.
   void QueueCopies(const TqnBackupEntry& entry, const TqnBackupOutcome& outcome);
   // Records a copy's result in the entry's state, and alerts on a change.

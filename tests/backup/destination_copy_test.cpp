@@ -166,6 +166,23 @@ TEST_F(DestinationCopy, AProvenBackupLandsCheckedAndCataloguedAndAnUnmarkedFolde
   EXPECT_EQ(alerts.find("failed"), alerts.rfind("failed")) << alerts;
   EXPECT_TRUE(TempDir::ListDir(usb_).empty());
   EXPECT_EQ(ReadCatalogue(nas_ + "/").size(), 2u);
+
+  // The disk prepared, the next start makes the copy it missed, of the
+  // newest backup, and says it recovered.
+  ASSERT_TRUE(Run(TqnCommandKind::InitDestination, "usb").ok);
+  executor_.reset();
+  feature_.reset();
+  services_.reset();
+  app_.reset();
+  app_ = std::make_unique<TqnApplication>(program_.path(), ui_, view_, clock_);
+  services_ = std::make_unique<TqnRunServices>(*app_, [](const std::function<void()>& w) { w(); });
+  feature_ = std::make_unique<TqnBackupFeature>(*app_, *services_, view_);
+  app_->Startup();
+  ASSERT_TRUE(feature_->WaitForCopies(120000));
+  EXPECT_EQ(CopyState("usb").state, "copied") << CopyState("usb").message;
+  EXPECT_TRUE(platform::FileExists(usb_ + "/db0000-backup-2026.12.09-06.45.00-000.bk3"));
+  EXPECT_FALSE(platform::FileExists(usb_ + "/db0000-backup-2026.12.09-06.30.00-000.bk3"));
+  EXPECT_NE(Alerts().find("recovered"), std::string::npos);
 }
 
 TEST_F(DestinationCopy, AnUnmountedDiskIsRefusedAndItsMountPointStaysEmpty) {
