@@ -1,5 +1,6 @@
 // A folder as a place for backups: what a write leaves under a name when it
 // ends well, when it fails half-way, and when its process is killed.
+#include <algorithm>
 #include <chrono>
 #include <cstdlib>
 #include <fstream>
