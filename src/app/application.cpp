@@ -179,6 +179,9 @@ void TqnApplication::FillList(const TqnNode* entry) {
     if (!caption.empty()) row.text += "  (" + caption + ")";
     row.path = e->FindNode("path")->Content().AsString("");
     row.lastBackup = LastBackupText(ReadBackupState(*e), clock_.Now());
+    // A copy that fails shows beside the backup it could not take away.
+    const std::string copies = FailingCopiesText(*e);
+    if (!copies.empty()) row.lastBackup += (row.lastBackup.empty() ? "" : "; ") + copies;
     if (number == target && target >= 0 && selectedRow_ < 0) selectedRow_ = static_cast<int>(rows_.size());
     rows_.push_back(std::move(row));
   }
@@ -189,9 +192,15 @@ void TqnApplication::FillList(const TqnNode* entry) {
     if (line.health == TqnBackupHealth::Ok ||
         ReadBackupState(*RegisterOf(settings_.Root())->FindNode(line.key)).state.empty())
       continue;
-    backupAlarm_ +=
-        (backupAlarm_.empty() ? Win1251("Резервные копии: ") : "; ") + line.key +
-        (line.health == TqnBackupHealth::Failed ? Win1251(" — ошибка") : Win1251(" — нет свежей проверенной копии"));
+    // The tip is short: the destinations' names only.
+    const TqnNode* entry = RegisterOf(settings_.Root())->FindNode(line.key);
+    std::string copies;
+    for (const std::string& name : FailingCopies(*entry)) copies += (copies.empty() ? Win1251("копия: ") : ",") + name;
+    const bool ownFailed = ReadBackupState(*entry).state == "failed";
+    backupAlarm_ += (backupAlarm_.empty() ? Win1251("Резервные копии: ") : "; ") + line.key +
+                    (line.health == TqnBackupHealth::Failed
+                         ? (!ownFailed && !copies.empty() ? Win1251(" — ") + copies : Win1251(" — ошибка"))
+                         : Win1251(" — нет свежей проверенной копии"));
   }
   UpdateButtons(selectedRow_);
   view_.ListChanged();

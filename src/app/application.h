@@ -92,6 +92,7 @@ class TqnApplication {
   // A short-lived instance for one command: "activate" is answered with
   // kCommandInstanceStatus instead of showing a window.
   void SetCommandInstance(bool commandInstance) { commandInstance_ = commandInstance; }
+  bool CommandInstance() const { return commandInstance_; }
 
   // ---- the database list ----
   const std::vector<TqnListRow>& Rows() const { return rows_; }

@@ -2,8 +2,10 @@
 
 #include <cstdlib>
 
+#include "backup/backup_names.h"
 #include "base/text.h"
-#include "platform/files.h"
+#include "storage/byte_sources.h"
+#include "storage/folder_storage.h"
 
 namespace qn {
 
@@ -85,18 +87,47 @@ std::vector<TqnCatalogueRecord> ParseCatalogue(const std::string& text) {
   return records;
 }
 
-std::vector<TqnCatalogueRecord> ReadCatalogue(const std::string& folder) {
-  const std::string file = folder + kCatalogueFileName;
-  if (!platform::FileExists(file) && !platform::DirectoryExists(file)) return {};
-  return ParseCatalogue(platform::ReadFile(file));
+std::vector<TqnCatalogueRecord> ReadCatalogue(storage::Storage& place) {
+  if (!place.Info(kCatalogueFileName).exists) return {};
+  std::string text;
+  place.Read(kCatalogueFileName, [&](const char* data, size_t size) { text.append(data, size); });
+  return ParseCatalogue(text);
 }
 
-std::vector<TqnCatalogueRecord> ReadCatalogueForLooking(const std::string& folder) {
+std::vector<TqnCatalogueRecord> ReadCatalogueForLooking(storage::Storage& place) {
   try {
-    return ReadCatalogue(folder);
+    return ReadCatalogue(place);
   } catch (const std::exception&) {
     return {};
   }
+}
+
+void WriteCatalogue(storage::Storage& place, const std::vector<TqnCatalogueRecord>& records) {
+  place.Write(kCatalogueFileName, *storage::TextSource(FormatCatalogue(records)));
+}
+
+namespace {
+
+// A folder named by its path alone writes under a prefix of no entry's.
+storage::FolderStorage Folder(const std::string& folder) {
+  return storage::FolderStorage(folder, std::string(kPartialPrefix) + "-");
+}
+
+}  // namespace
+
+std::vector<TqnCatalogueRecord> ReadCatalogue(const std::string& folder) {
+  storage::FolderStorage place = Folder(folder);
+  return ReadCatalogue(place);
+}
+
+std::vector<TqnCatalogueRecord> ReadCatalogueForLooking(const std::string& folder) {
+  storage::FolderStorage place = Folder(folder);
+  return ReadCatalogueForLooking(place);
+}
+
+void WriteCatalogue(const std::string& folder, const std::vector<TqnCatalogueRecord>& records) {
+  storage::FolderStorage place = Folder(folder);
+  WriteCatalogue(place, records);
 }
 
 bool RecordOfEntry(const TqnCatalogueRecord& record, const std::string& entryName, const std::string& entryId) {
@@ -114,10 +145,6 @@ void AddCatalogueRecord(std::vector<TqnCatalogueRecord>& records, const std::str
     std::erase_if(records,
                   [&](const TqnCatalogueRecord& r) { return r.raw.empty() && CatalogueFilePath(folder, r) == file; });
   records.push_back(record);
-}
-
-void WriteCatalogue(const std::string& folder, const std::vector<TqnCatalogueRecord>& records) {
-  platform::WriteFileReplacing(folder + kCatalogueFileName, FormatCatalogue(records));
 }
 
 std::string CatalogueFilePath(const std::string& folder, const TqnCatalogueRecord& record) {

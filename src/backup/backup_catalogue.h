@@ -20,6 +20,8 @@
 #include <string>
 #include <vector>
 
+#include "storage/storage.h"
+
 namespace qn {
 
 inline constexpr const char* kCatalogueFileName = "catalogue.txt";
@@ -45,13 +47,18 @@ struct TqnCatalogueRecord {
 std::string FormatCatalogue(const std::vector<TqnCatalogueRecord>& records);
 std::vector<TqnCatalogueRecord> ParseCatalogue(const std::string& text);
 
-// The catalogue of a folder (normalised, with its separator); empty when it
-// has none. Throws when one is there but cannot be read: a catalogue is
-// never taken for empty and then rewritten without its history.
-std::vector<TqnCatalogueRecord> ReadCatalogue(const std::string& folder);
+// The catalogue of a place where backups are kept; empty when it has none.
+// Throws when one is there but cannot be read: a catalogue is never taken
+// for empty and then rewritten without its history.
+std::vector<TqnCatalogueRecord> ReadCatalogue(storage::Storage& place);
 // The same, empty when it cannot be read, for those who only look.
+std::vector<TqnCatalogueRecord> ReadCatalogueForLooking(storage::Storage& place);
+// Replaces the place's catalogue in one step; throws when it cannot be
+// written.
+void WriteCatalogue(storage::Storage& place, const std::vector<TqnCatalogueRecord>& records);
+// The same for a local folder (normalised, with its separator).
+std::vector<TqnCatalogueRecord> ReadCatalogue(const std::string& folder);
 std::vector<TqnCatalogueRecord> ReadCatalogueForLooking(const std::string& folder);
-// Replaces the folder's catalogue; throws when it cannot be written.
 void WriteCatalogue(const std::string& folder, const std::vector<TqnCatalogueRecord>& records);
 
 // The full name of a record's file: a bare name lies in the folder.

@@ -1,5 +1,6 @@
 #include "backup/backup_feature.h"
 
+#include <chrono>
 #include <optional>
 
 #include "backup/backup_names.h"
@@ -40,10 +41,20 @@ TqnBackupFeature::TqnBackupFeature(TqnApplication& app, TqnRunServices& services
       runner_(services.Connection(), app.Log(), &app.Ui(), app.GetClock(),
               {app.ProgramFolder(), app.LocalHostName(), app.PacketKey()}),
       keeper_(runner_, app.Log(), app.GetClock()),
-      startMinutes_(DateTimeMinutes(app.GetClock().Now())) {
+      startMinutes_(DateTimeMinutes(app.GetClock().Now())),
+      copies_(
+          [this](const TqnCopyJob& job, const std::atomic<bool>& stop) {
+            return CopyToDestination(job, app_.GetClock().Now(), app_.Log(), &stop, sourceHook_);
+          },
+          [this](const TqnCopyJob& job, const TqnCopyResult& result, int) {
+            CopyReported(job.entry.name, job.destination.name, job.file, result);
+          }) {
   keeper_.SetObserver([this](const TqnBackupOutcome& outcome) { Recorded(outcome); });
+  keeper_.SetAfterRelease(
+      [this](const TqnBackupEntry& entry, const TqnBackupOutcome& outcome) { QueueCopies(entry, outcome); });
   app_.SetAfterLoad([this] {
     RemoveLeftovers();
+    ResumeCopies();
     WriteStatusTextfile(app_);
   });
   runner_.ShareOperationLock(services.OperationLock());
@@ -68,6 +79,111 @@ TqnBackupFeature::TqnBackupFeature(TqnApplication& app, TqnRunServices& services
   hooks.askLogin = [this](std::string& user, std::string& password) { return app_.Ui().AskLogin(user, password); };
   hooks.fbIniPresent = [this] { return app_.AddressContext().fbIniPresent; };
   runner_.SetDumpRestoreHooks(std::move(hooks));
+}
+
+TqnBackupFeature::~TqnBackupFeature() {
+  copies_.Stop([this] { app_.Ui().ProcessEvents(); });
+}
+
+bool TqnBackupFeature::WaitForCopies(int timeoutMs) {
+  const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
+  while (!copies_.WaitTried(10)) {
+    if (std::chrono::steady_clock::now() > end) return false;
+    app_.Ui().ProcessEvents();
+  }
+  return true;
+}
+
+void TqnBackupFeature::ResumeCopies() {
+  // A copy that failed, or that a stop or a kill cut short, is made again
+  // from the entry's newest proven backup.
+  struct Pending {
+    TqnBackupEntry entry;
+    TqnDestination destination;
+    std::string lastFile;
+  };
+  std::vector<Pending> pending;
+  app_.Settings().Read([&](const TqnNode& root) {
+    const TqnNode* data = RegisterOf(root);
+    for (int i = 0; i < data->NodeCount(); ++i) {
+      int number;
+      if (!ParseEntryName(data->Nodes(i)->Name(), number)) continue;
+      const TqnBackupEntry entry = ReadBackupEntry(*data->Nodes(i));
+      for (const std::string& name : entry.copyTo) {
+        const std::optional<TqnDestination> destination = FindDestination(root, name);
+        const TqnCopyState state = ReadCopyState(*data->Nodes(i), name);
+        if (destination) pending.push_back({entry, *destination, state.state == "copied" ? state.file : ""});
+      }
+    }
+    return 0;
+  });
+  for (const Pending& p : pending) {
+    const std::string folder = NormalizeBackupFolder(p.entry.backupFolder);
+    const std::vector<TqnCatalogueRecord> records = ReadCatalogueForLooking(folder);
+    for (auto it = records.rbegin(); it != records.rend(); ++it) {
+      if (!RecordOfEntry(*it, p.entry.name, p.entry.id) || it->entryId.empty() || it->outcome != "ok") continue;
+      if (it->verification != "verified" && !(it->verification == "unverified" && !p.entry.verify)) continue;
+      const std::string file = CatalogueFilePath(folder, *it);
+      if (file != p.lastFile && platform::FileExists(file)) copies_.Post({p.entry, file, *it, p.destination});
+      break;
+    }
+  }
+}
+
+void TqnBackupFeature::QueueCopies(const TqnBackupEntry& entry, const TqnBackupOutcome& outcome) {
+  // A remote server's backup is out of reach: only a file here is copied.
+  if (entry.copyTo.empty() || !outcome.Proven() || !platform::FileExists(outcome.file)) return;
+  for (const std::string& name : entry.copyTo) {
+    const std::optional<TqnDestination> destination =
+        app_.Settings().Read([&](const TqnNode& root) { return FindDestination(root, name); });
+    if (!destination) {
+      TqnCopyResult missing;
+      missing.message =
+          Format(Win1251("места хранения \"%s\" нет в настройках (\"destinations\")").c_str(), name.c_str());
+      CopyReported(entry.name, name, outcome.file, missing);
+      continue;
+    }
+    copies_.Post({entry, outcome.file, outcome.record, *destination});
+  }
+}
+
+void TqnBackupFeature::CopyReported(const std::string& entryName, const std::string& destination,
+                                    const std::string& file, const TqnCopyResult& result) {
+  std::optional<TqnAlertEvent> event;
+  services_.OnMainThread([&] {
+    bool found = app_.Settings().Change([&](TqnNode& root) {
+      TqnNode* entry = RegisterOf(root)->FindNode(entryName);
+      if (!entry->Exists()) return false;
+      TqnCopyState state = ReadCopyState(*entry, destination);
+      state.time = FormatDateTime("yyyy-mm-dd hh:nn:ss", app_.GetClock().Now());
+      state.file = file;
+      state.state = result.ok ? "copied" : "failed";
+      state.message = result.message;
+      if (result.ok) state.copied = state.time;
+      // Once per change: the first failure, and the recovery after it.
+      if (!result.ok && state.alert != "failed") {
+        event = TqnAlertEvent::Failed;
+        state.alert = "failed";
+      } else if (result.ok && !state.alert.empty()) {
+        event = TqnAlertEvent::Recovered;
+        state.alert.clear();
+      }
+      WriteCopyState(*entry, state);
+      return true;
+    });
+    if (!found) return;
+    try {
+      app_.SaveSettings();
+    } catch (const std::exception& e) {
+      app_.Log().LogMessage(e.what());
+    }
+    app_.FillList();
+    WriteStatusTextfile(app_);
+  });
+  if (event)
+    Alert(*event, entryName,
+          Format(Win1251("копия в \"%s\": %s").c_str(), destination.c_str(),
+                 result.ok ? Win1251("снова делается").c_str() : result.message.c_str()));
 }
 
 void TqnBackupFeature::EnsureIdentity() {
@@ -276,6 +392,25 @@ void TqnBackupFeature::RemoveLeftovers() {
     }
     return 0;
   });
+  // A destination's writes killed half-way, under its own identity, only
+  // where its marker shows the destination is there.
+  const std::vector<TqnDestination> destinations =
+      app_.Settings().Read([](const TqnNode& root) { return ReadDestinations(root); });
+  for (const TqnDestination& destination : destinations) {
+    if (destination.kind != "folder" || destination.uid.empty()) continue;
+    try {
+      std::unique_ptr<storage::Storage> place = OpenDestination(destination, TqnDestinationUse::Write);
+      if (auto* folder = dynamic_cast<storage::FolderStorage*>(place.get())) {
+        const int removed = folder->RemoveUnfinished();
+        if (removed > 0)
+          app_.Log().LogMessage(
+              Format(Win1251("Удалено файлов, оставшихся от прервавшегося копирования, в \"%s\": %d").c_str(),
+                     folder->Describe().c_str(), removed));
+      }
+    } catch (const std::exception&) {
+      // not there now: its copies will say so
+    }
+  }
   for (const auto& [folder, starts] : prefixes) {
     int removed = 0;
     for (const std::string& prefix : starts) removed += qn::RemoveLeftovers(folder, prefix);

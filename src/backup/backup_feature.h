@@ -19,6 +19,7 @@
 #include "backup/alerts.h"
 #include "backup/backup_keeper.h"
 #include "backup/backup_runner.h"
+#include "backup/copy_worker.h"
 #include "infoserver/info_context.h"
 
 namespace qn {
@@ -26,6 +27,8 @@ namespace qn {
 class TqnBackupFeature {
  public:
   TqnBackupFeature(TqnApplication& app, TqnRunServices& services, IqnMainView& view);
+  // Ends a copy under way first, serving the main thread meanwhile.
+  ~TqnBackupFeature();
   TqnBackupFeature(const TqnBackupFeature&) = delete;
   TqnBackupFeature& operator=(const TqnBackupFeature&) = delete;
 
@@ -35,6 +38,14 @@ class TqnBackupFeature {
   TqnBackupKeeper& Keeper() { return keeper_; }
   // Alerts leave from here, never from the operation that caused them.
   TqnAlertWorker& Alerts() { return alerts_; }
+  // Every proven backup's copies to the destinations of its entry leave
+  // from here, after the operation.
+  TqnCopyWorker& Copies() { return copies_; }
+  // Waits, serving the main thread, until every copy queued has been tried
+  // once (a command-line backup's instance answers after its copies).
+  bool WaitForCopies(int timeoutMs);
+  // Wraps every copy's source (tests make a destination slow with it).
+  void SetCopySourceHook(TqnSourceHook hook) { sourceHook_ = std::move(hook); }
 
   // "Архивация": a save dialog for the selected entry, then the backup.
   void btnBackupClick();
@@ -66,6 +77,14 @@ class TqnBackupFeature {
   // Records an outcome in the entry's state, saves, and alerts on a change.
   void Recorded(const TqnBackupOutcome& outcome);
   void Alert(TqnAlertEvent event, const std::string& entryName, const std::string& message);
+  // Queues again, at the start, the copies a failure, a stop or a kill
+  // left unmade: of each entry's newest proven backup.
+  void ResumeCopies();
+  // Queues the copies of a backup that was proven; after the operation.
+  void QueueCopies(const TqnBackupEntry& entry, const TqnBackupOutcome& outcome);
+  // Records a copy's result in the entry's state, and alerts on a change.
+  void CopyReported(const std::string& entryName, const std::string& destination, const std::string& file,
+                    const TqnCopyResult& result);
 
   TqnApplication& app_;
   TqnRunServices& services_;
@@ -84,6 +103,9 @@ class TqnBackupFeature {
   // Last, so that it ends first: a hook still running is ended before the
   // rest of the feature goes.
   TqnAlertWorker alerts_;
+  TqnSourceHook sourceHook_;
+  // After the alerts, so that it ends before them: its reports alert.
+  TqnCopyWorker copies_;
 };
 
 // The dialog texts of the manual commands.

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <chrono>
 #include <optional>
+#include <ctime>
 #include <set>
 #include <thread>
 
@@ -14,6 +15,7 @@
 #include "base/text.h"
 #include "firebird/fb_paths.h"
 #include "platform/files.h"
+#include "storage/folder_storage.h"
 
 namespace qn {
 
@@ -52,6 +54,11 @@ std::string FileSha256(const std::string& file) {
   return hash.HexDigest();
 }
 
+storage::FolderStorage EntryBackupFolder(const std::string& folder, const std::string& entryId) {
+  // What a killed write leaves under this prefix is swept at the next start.
+  return storage::FolderStorage(folder, std::string(kPartialPrefix) + entryId + "-");
+}
+
 TqnBackupKeeper::TqnBackupKeeper(TqnBackupRunner& runner, TqnLog& log, const Clock& clock, std::string localHostName)
     : runner_(runner), log_(log), clock_(clock), localHostName_(std::move(localHostName)) {}
 
@@ -86,11 +93,12 @@ void TqnBackupKeeper::CheckFreeSpace(const TqnBackupEntry& entry, const std::str
                            target.c_str(), free, needed));
 }
 
-std::string TqnBackupKeeper::Record(const std::string& folder, const TqnCatalogueRecord& record) {
+std::string TqnBackupKeeper::Record(storage::Storage& place, const std::string& folder,
+                                    const TqnCatalogueRecord& record) {
   try {
-    std::vector<TqnCatalogueRecord> records = ReadCatalogue(folder);
+    std::vector<TqnCatalogueRecord> records = ReadCatalogue(place);
     AddCatalogueRecord(records, folder, record);
-    WriteCatalogue(folder, records);
+    WriteCatalogue(place, records);
     return {};
   } catch (const std::exception& e) {
     // The catalogue stays as it was: rewritten from a failed read, it would
@@ -121,10 +129,10 @@ namespace {
 // Renames the finished backup over its name. The server may close the file
 // a moment after it has reported the end (a file still open cannot be
 // renamed on Windows), so a refused rename is tried again for a while.
-void RenameWhenReleased(const std::string& from, const std::string& to) {
+void RenameWhenReleased(storage::Storage& place, const std::string& from, const std::string& to) {
   for (int attempt = 0;; ++attempt) {
     try {
-      platform::RenameReplacing(from, to);
+      place.Rename(from, to);
       return;
     } catch (const std::exception&) {
       if (attempt >= 20) throw;
@@ -167,10 +175,9 @@ class TqnDigestAlongside {
 };
 
 // Removes a file of this run's own making; a file that is not there is fine.
-void RemoveOwn(const std::string& file) {
-  if (!platform::FileExists(file)) return;
+void RemoveOwn(storage::Storage& place, const std::string& name) {
   try {
-    platform::DeleteFile(file);
+    if (place.Info(name).exists) place.Remove(name);
   } catch (const std::exception&) {
     // Swept at the next start.
   }
@@ -179,14 +186,27 @@ void RemoveOwn(const std::string& file) {
 }  // namespace
 
 TqnBackupOutcome TqnBackupKeeper::Make(const TqnBackupEntry& entry, const std::string& file, TqnBackupJob job) {
-  TqnOperationLock::Hold operation(runner_.OperationLock());
+  TqnBackupOutcome outcome;
+  {
+    TqnOperationLock::Hold operation(runner_.OperationLock());
+    outcome = MakeHeld(entry, file, job);
+  }
+  if (afterRelease_) afterRelease_(entry, outcome);
+  return outcome;
+}
+
+TqnBackupOutcome TqnBackupKeeper::MakeHeld(const TqnBackupEntry& entry, const std::string& file, TqnBackupJob job) {
   const std::string folder = CatalogueFolder(entry, file);
+  storage::FolderStorage catalogue = EntryBackupFolder(folder, entry.id);
+  storage::FolderStorage files = EntryBackupFolder(platform::ExtractFileDir(file), entry.id);
   const bool local = Local(entry);
   // On this computer the server writes under a name of its own, and only a
   // whole, proven backup takes the file's name: a failed or killed run
   // never leaves half a file under a backup's name, nor touches a file
   // that was there before it. A remote server's files are out of reach.
-  const std::string written = local ? PartialBackupName(file, entry.id) : file;
+  const std::string name = platform::ExtractFileName(file);
+  const std::string partial = files.UnfinishedName(name);
+  const std::string written = local ? files.PathOf(partial) : file;
   TqnBackupOutcome outcome;
   outcome.entry = entry.name;
   outcome.file = file;
@@ -197,12 +217,12 @@ TqnBackupOutcome TqnBackupKeeper::Make(const TqnBackupEntry& entry, const std::s
   record.start = FormatDateTime(kStampFormat, clock_.Now());
   const auto start = std::chrono::steady_clock::now();
   auto fail = [&](const std::string& message) {
-    if (local) RemoveOwn(written);
+    if (local) RemoveOwn(files, partial);
     record.durationMs = Since(start);
     record.outcome = "failed";
     record.verification = "unverified";
     record.message = message;
-    Record(folder, record);
+    Record(catalogue, folder, record);
     outcome.made = false;
     outcome.message = message;
     outcome.time = FormatDateTime(kStampFormat, clock_.Now());
@@ -244,7 +264,7 @@ TqnBackupOutcome TqnBackupKeeper::Make(const TqnBackupEntry& entry, const std::s
   const bool proofFailed = outcome.verify.state == TqnVerifyResult::State::Failed;
   if (local && !proofFailed) {
     try {
-      RenameWhenReleased(written, file);
+      RenameWhenReleased(files, partial, name);
     } catch (const std::exception& e) {
       const std::string message =
           Format(Win1251("Резервную копию \"%s\" не удалось переименовать в \"%s\": %s").c_str(), written.c_str(),
@@ -255,14 +275,15 @@ TqnBackupOutcome TqnBackupKeeper::Make(const TqnBackupEntry& entry, const std::s
   }
   // A backup that does not restore is no backup: it is not kept under a
   // backup's name, only its line says what was found.
-  if (local && proofFailed) RemoveOwn(written);
+  if (local && proofFailed) RemoveOwn(files, partial);
   record.verification = VerifyStateWord(outcome.verify.state);
   record.restoreMs = outcome.verify.restoreMs;
   record.message = outcome.verify.reason;
   outcome.message = outcome.verify.reason;
-  const auto catalogue = std::chrono::steady_clock::now();
-  outcome.catalogueError = Record(folder, record);
-  const long long catalogueMs = Since(catalogue);
+  const auto catalogueStart = std::chrono::steady_clock::now();
+  outcome.catalogueError = Record(catalogue, folder, record);
+  outcome.record = record;
+  const long long catalogueMs = Since(catalogueStart);
   if (!outcome.catalogueError.empty()) outcome.message = outcome.catalogueError;
   if (outcome.verify.state == TqnVerifyResult::State::Verified)
     log_.LogMessage(Format(Win1251("Резервная копия \"%s\" проверена: восстановлена за %lld мс").c_str(), file.c_str(),
@@ -273,7 +294,7 @@ TqnBackupOutcome TqnBackupKeeper::Make(const TqnBackupEntry& entry, const std::s
                     outcome.verify.reason);
   // Only a run that proved and catalogued its backup may thin out the older ones.
   if (entry.prune && outcome.verify.state == TqnVerifyResult::State::Verified && outcome.catalogueError.empty())
-    Prune(entry, folder);
+    Prune(entry, catalogue, folder);
   outcome.time = FormatDateTime(kStampFormat, clock_.Now());
   const auto state = std::chrono::steady_clock::now();
   if (observer_) observer_(outcome);
@@ -291,27 +312,64 @@ TqnBackupOutcome TqnBackupKeeper::Make(const TqnBackupEntry& entry, const std::s
 
 std::vector<TqnRetentionLine> PlanRetention(const TqnBackupEntry& entry, const std::string& folder,
                                             const std::vector<TqnCatalogueRecord>& records, const DateTime& now) {
+  storage::FolderStorage place = EntryBackupFolder(folder, entry.id);
+  TqnRetentionRules rules = EntryRetentionRules(entry);
+  rules.isOwnName = [](const std::string& name, bool* requested) { return IsProgramBackupName(name, requested); };
+  return PlanRetention(entry, place, folder, records, now, rules);
+}
+
+TqnRetentionRules EntryRetentionRules(const TqnBackupEntry& entry) {
+  TqnRetentionRules rules;
+  // The entry's reader holds the counts to their limits already.
+  rules.policy.rest = entry.rest;
+  rules.policy.keepDaily = entry.keepDaily;
+  rules.policy.keepWeekly = entry.keepWeekly;
+  rules.policy.keepMonthly = entry.keepMonthly;
+  rules.policy.keepRequested = entry.keepRequested;
+  return rules;
+}
+
+std::vector<TqnRetentionLine> PlanRetention(const TqnBackupEntry& entry, storage::Storage& place,
+                                            const std::string& folder, const std::vector<TqnCatalogueRecord>& records,
+                                            const DateTime& now, const TqnRetentionRules& rules) {
   std::vector<TqnRetentionLine> lines;
   // Files that any other line names are never weighed: only the entry's
   // own backups, by its identity, made by the program under its own name
-  // in the folder and still there, one line per file (the newest).
+  // in the place and still there, one line per file (the newest).
   std::set<std::string> others, seen;
   for (const TqnCatalogueRecord& r : records)
     if (!r.raw.empty() || r.entryId.empty() || r.entryId != entry.id) others.insert(CatalogueFilePath(folder, r));
   std::vector<TqnRetentionItem> items;
+  std::vector<int64_t> lockedUntil;
   for (size_t i = records.size(); i-- > 0;) {
     const TqnCatalogueRecord& r = records[i];
     const std::string path = CatalogueFilePath(folder, r);
+    const bool inPlace = path == folder + r.file;
     bool requested = false;
     TqnRetentionLine line;
     line.record = i;
     if (!RecordOfEntry(r, entry.name, entry.id)) continue;
+    storage::ObjectInfo info;
+    bool unknown = false;
+    if (r.outcome == "ok") {
+      try {
+        // A file elsewhere is not in the place: looked at only to list it.
+        if (inPlace)
+          info = place.Info(r.file);
+        else
+          info.exists = platform::FileExists(path);
+      } catch (const std::exception&) {
+        unknown = true;  // not known to be gone: listed, never weighed
+      }
+    }
     // A line of the entry's with an identity has the entry's own.
     if (r.entryId.empty()) {
       line.reason = "older-catalogue";
-    } else if (r.outcome != "ok" || !platform::FileExists(path)) {
+    } else if (unknown) {
+      line.reason = "unknown";
+    } else if (r.outcome != "ok" || !info.exists) {
       continue;
-    } else if (path != folder + r.file || !IsProgramBackupName(r.file, &requested)) {
+    } else if (!inPlace || !rules.isOwnName || !rules.isOwnName(r.file, &requested)) {
       line.reason = "named";
     } else if (others.count(path) || !seen.insert(path).second) {
       line.reason = "shared";
@@ -322,55 +380,74 @@ std::vector<TqnRetentionLine> PlanRetention(const TqnBackupEntry& entry, const s
       item.requested = requested;
       item.verification = r.verification;
       items.push_back(item);
+      lockedUntil.push_back(info.lockedUntilUnix);
     }
     lines.push_back(line);
   }
   // Walked newest first, so that a file's newest line is the one weighed;
   // handed on oldest first.
   std::reverse(items.begin(), items.end());
+  std::reverse(lockedUntil.begin(), lockedUntil.end());
   std::reverse(lines.begin(), lines.end());
-  // The entry's reader holds the counts to their limits already.
-  TqnRetentionPolicy policy;
-  policy.rest = entry.rest;
-  policy.keepDaily = entry.keepDaily;
-  policy.keepWeekly = entry.keepWeekly;
-  policy.keepMonthly = entry.keepMonthly;
-  policy.keepRequested = entry.keepRequested;
-  const std::vector<std::string> reasons = RetentionReasons(items, policy, FormatDateTime(kStampFormat, now));
+  const std::vector<std::string> reasons = RetentionReasons(items, rules.policy, FormatDateTime(kStampFormat, now));
+  const int64_t nowUnix = rules.nowUnix ? rules.nowUnix : static_cast<int64_t>(std::time(nullptr));
   size_t k = 0;
-  for (TqnRetentionLine& line : lines)
-    if (line.weighed) line.reason = reasons[k++];
+  for (TqnRetentionLine& line : lines) {
+    if (!line.weighed) continue;
+    line.reason = reasons[k];
+    // The place keeps it until then whatever the policy says: asking
+    // earlier only fails, and on a store that counts requests costs.
+    if (line.reason.empty() && lockedUntil[k] > nowUnix) line.reason = "locked";
+    ++k;
+  }
   return lines;
 }
 
-void TqnBackupKeeper::Prune(const TqnBackupEntry& entry, const std::string& folder) {
+int PruneCatalogued(const TqnBackupEntry& entry, storage::Storage& place, const std::string& folder,
+                    const DateTime& now, const TqnRetentionRules& rules, TqnLog& log) {
   std::vector<TqnCatalogueRecord> records;
   try {
-    records = ReadCatalogue(folder);
+    records = ReadCatalogue(place);
   } catch (const std::exception&) {
-    return;  // nothing is deleted on a catalogue that cannot be read
+    return 0;  // nothing is deleted on a catalogue that cannot be read
   }
   std::vector<size_t> removed;
-  for (const TqnRetentionLine& line : PlanRetention(entry, folder, records, clock_.Now())) {
+  for (const TqnRetentionLine& line : PlanRetention(entry, place, folder, records, now, rules)) {
     if (!line.weighed || !line.reason.empty()) continue;
-    const std::string path = CatalogueFilePath(folder, records[line.record]);
+    const std::string& name = records[line.record].file;
     try {
-      platform::DeleteFile(path);
+      place.Remove(name);
       removed.push_back(line.record);
-      log_.LogMessage(Win1251("Удалена старая резервная копия \"") + path + "\"");
+      log.LogMessage(Win1251("Удалена старая резервная копия \"") + place.Describe() + name + "\"");
     } catch (const std::exception& e) {
-      log_.LogMessage(Win1251("Не удалось удалить старую резервную копию \"") + path + "\": " + e.what());
+      log.LogMessage(Win1251("Не удалось удалить старую резервную копию \"") + place.Describe() + name +
+                     "\": " + e.what());
     }
   }
   std::sort(removed.begin(), removed.end());
   for (auto it = removed.rbegin(); it != removed.rend(); ++it) records.erase(records.begin() + *it);
   if (!removed.empty()) {
     try {
-      WriteCatalogue(folder, records);
+      WriteCatalogue(place, records);
     } catch (const std::exception& e) {
-      log_.LogMessage(Win1251("Не удалось записать каталог резервных копий в \"") + folder + "\": " + e.what());
+      log.LogMessage(Win1251("Не удалось записать каталог резервных копий в \"") + place.Describe() +
+                     "\": " + e.what());
     }
   }
+  return static_cast<int>(removed.size());
+}
+
+void TqnBackupKeeper::Prune(const TqnBackupEntry& entry, storage::Storage& place, const std::string& folder) {
+  TqnRetentionRules rules = EntryRetentionRules(entry);
+  rules.isOwnName = [](const std::string& name, bool* requested) { return IsProgramBackupName(name, requested); };
+  PruneCatalogued(entry, place, folder, clock_.Now(), rules, log_);
+}
+
+TqnVerifyResult TqnBackupKeeper::VerifyCopy(const TqnBackupEntry& entry, const std::string& file,
+                                            const TqnCatalogueRecord& line) {
+  TqnOperationLock::Hold operation(runner_.OperationLock());
+  const TqnRecordCounts expected = ParseRecordCounts(line.counts);
+  return runner_.VerifyBackupHeld(entry, file, &expected);
 }
 
 TqnVerifyResult TqnBackupKeeper::VerifyFile(const TqnBackupEntry& entry, std::string& file) {
@@ -404,7 +481,8 @@ TqnVerifyResult TqnBackupKeeper::VerifyFile(const TqnBackupEntry& entry, std::st
     if (!listed->sha256.empty() && Local(entry)) {
       std::string actual;
       try {
-        actual = FileSha256(file);
+        storage::FolderStorage place = EntryBackupFolder(platform::ExtractFileDir(file), entry.id);
+        actual = storage::HashObject(place, platform::ExtractFileName(file)).sha256Hex;
       } catch (const std::exception& e) {
         TqnVerifyResult bad;
         bad.state = TqnVerifyResult::State::Failed;

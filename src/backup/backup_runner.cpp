@@ -1,5 +1,7 @@
 #include "backup/backup_runner.h"
 
+#include <algorithm>
+
 #include <chrono>
 
 #include "backup/backup_names.h"
@@ -57,6 +59,7 @@ TqnBackupEntry ReadBackupEntry(const TqnNode& entry) {
   e.keepMonthly = ReadInteger(entry, kKeepMonthly);
   e.keepRequested = ReadInteger(entry, kKeepRequested);
   e.id = ReadText(entry, kUid);
+  e.copyTo = CopyToNames(entry);
   return e;
 }
 

@@ -20,6 +20,7 @@
 #include <mutex>
 #include <string>
 #include <thread>
+#include <vector>
 
 #include "app/operation_lock.h"
 #include "app/user_interface.h"
@@ -48,8 +49,9 @@ struct TqnBackupEntry {
   int keepDaily = 0;           // "backup" / "keep_daily", "keep_weekly", "keep_monthly"
   int keepWeekly = 0;
   int keepMonthly = 0;
-  int keepRequested = 3;  // "backup" / "keep_requested": workstations' backups
-  std::string id{};       // the entry's identity ("uid")
+  int keepRequested = 3;              // "backup" / "keep_requested": workstations' backups
+  std::string id{};                   // the entry's identity ("uid")
+  std::vector<std::string> copyTo{};  // "backup" / "copy_to": destinations' names
 };
 TqnBackupEntry ReadBackupEntry(const TqnNode& entry);
 

@@ -7,6 +7,8 @@
 #include <thread>
 
 #include "backup/backup_names.h"
+#include "backup/destination_restore.h"
+#include "backup/destinations.h"
 #include "backup/zip_stream.h"
 #include "base/error.h"
 #include "base/text.h"
@@ -15,7 +17,9 @@
 #include "cli/verbose_tail.h"
 #include "firebird/fb_paths.h"
 #include "platform/files.h"
+#include "settings/backup_state.h"
 #include "settings/register.h"
+#include "settings/settings_keys.h"
 
 namespace qn {
 
@@ -132,6 +136,7 @@ TqnCommandResult TqnCommandExecutor::Execute(const TqnCommand& command) {
       case TqnCommandKind::Backup: result = Backup(command); break;
       case TqnCommandKind::Restore: result = Restore(command); break;
       case TqnCommandKind::Verify: result = Verify(command); break;
+      case TqnCommandKind::InitDestination: result = InitDestination(command); break;
       case TqnCommandKind::Status:
       case TqnCommandKind::Backups:
       case TqnCommandKind::TestAlert: {
@@ -191,7 +196,55 @@ TqnCommandResult TqnCommandExecutor::Backup(const TqnCommand& command) {
       break;
   }
   if (!outcome.catalogueError.empty()) text += "; " + outcome.catalogueError;
-  return {outcome.State() != "failed", text};
+  bool copyFailed = false;
+  if (outcome.Proven()) text += CopiesOutcome(entry, file, copyFailed);
+  return {outcome.State() != "failed" && !copyFailed, text};
+}
+
+std::string TqnCommandExecutor::CopiesOutcome(const TqnBackupEntry& entry, const std::string& file, bool& failed) {
+  if (entry.copyTo.empty()) return {};
+  if (!app_.CommandInstance()) {
+    std::string names;
+    for (const std::string& name : entry.copyTo) names += (names.empty() ? "" : ", ") + name;
+    return Win1251("; копии в очереди: ") + names;
+  }
+  // This instance ends with the command: it answers after its copies.
+  backup_.WaitForCopies(24 * 3600 * 1000);
+  std::string text;
+  app_.Settings().Read([&](const TqnNode& root) {
+    const TqnNode* node = RegisterOf(root)->FindNode(entry.name);
+    for (const std::string& name : entry.copyTo) {
+      const TqnCopyState state = ReadCopyState(*node, name);
+      if (state.state == "copied" && state.file == file) {
+        text += Format(Win1251("; копия в \"%s\" сделана и проверена").c_str(), name.c_str());
+      } else {
+        failed = true;
+        text += Format(Win1251("; копия в \"%s\" не сделана: %s").c_str(), name.c_str(),
+                       state.file == file ? state.message.c_str() : Win1251("нет результата").c_str());
+      }
+    }
+    return 0;
+  });
+  return text;
+}
+
+TqnCommandResult TqnCommandExecutor::InitDestination(const TqnCommand& command) {
+  const std::optional<TqnDestination> destination =
+      app_.Settings().Read([&](const TqnNode& root) { return FindDestination(root, command.key); });
+  if (!destination)
+    return {false,
+            Format(Win1251("Места хранения \"%s\" нет в настройках (\"destinations\")").c_str(), command.key.c_str())};
+  std::string report;
+  const std::string uid = qn::InitDestination(*destination, &report);
+  if (uid != destination->uid) {
+    app_.Settings().Change([&](TqnNode& root) {
+      DestinationNode(root, command.key)->Node(keys::kDestUid.name)->Content().SetString(uid);
+      return 0;
+    });
+    app_.SaveSettings();
+  }
+  app_.Log().LogMessage(report);
+  return {true, report};
 }
 
 TqnCommandResult TqnCommandExecutor::Verify(const TqnCommand& command) {
@@ -200,7 +253,22 @@ TqnCommandResult TqnCommandExecutor::Verify(const TqnCommand& command) {
   const TqnBackupEntry entry =
       app_.Settings().Read([&](const TqnNode& root) { return ReadBackupEntry(*FindEntry(root, number)); });
   std::string file = command.file;
-  const TqnVerifyResult result = backup_.Keeper().VerifyFile(entry, file);
+  std::string destinationName, object;
+  std::optional<TqnDestination> destination;
+  if (SplitDestinationFile(command.file, destinationName, object))
+    destination = app_.Settings().Read([&](const TqnNode& root) { return FindDestination(root, destinationName); });
+  TqnVerifyResult result;
+  if (destination) {
+    const TqnDownloadedCopy copy = DownloadCopy(entry, *destination, object, true);
+    result = backup_.Keeper().VerifyCopy(entry, copy.file, copy.line);
+    try {
+      platform::DeleteFile(copy.file);  // a name of the program's own, this command's download
+    } catch (const std::exception&) {
+      // swept at the next start
+    }
+  } else {
+    result = backup_.Keeper().VerifyFile(entry, file);
+  }
   if (result.state == TqnVerifyResult::State::Verified)
     return {true, Format(Win1251("Резервная копия \"%s\" проверена: восстановлена за %lld мс").c_str(), file.c_str(),
                          result.restoreMs)};
@@ -212,18 +280,25 @@ TqnCommandResult TqnCommandExecutor::Restore(const TqnCommand& command) {
   const int number = EntryNumber(command.key);
   const TqnBackupEntry entry =
       app_.Settings().Read([&](const TqnNode& root) { return ReadBackupEntry(*FindEntry(root, number)); });
-  const bool dump = ExtensionOf(command.file) == ".pbz";
-  if (dump && !DumpArchiveReadable(command.file)) return {false, Win1251("Формат резервной копии не поддерживается")};
+  std::string destinationName, object, from = command.file;
+  std::optional<TqnDestination> destination;
+  if (SplitDestinationFile(command.file, destinationName, object))
+    destination = app_.Settings().Read([&](const TqnNode& root) { return FindDestination(root, destinationName); });
+  if (destination) {
+    from = DownloadCopy(entry, *destination, object, false).file;
+    app_.Log().LogMessage(Format(Win1251("Копия \"%s\" из \"%s\" скачана в \"%s\" и сверена по SHA-256").c_str(),
+                                 object.c_str(), destinationName.c_str(), from.c_str()));
+  }
+  const bool dump = ExtensionOf(from) == ".pbz";
+  if (dump && !DumpArchiveReadable(from)) return {false, Win1251("Формат резервной копии не поддерживается")};
   // The restore moves the current file aside before the server reads the
   // backup: a file that is not there must not cost the database its place.
-  if (!dump && IsLocalHost(ParseDatabasePath(entry.path).host, app_.LocalHostName()) &&
-      !platform::FileExists(command.file))
-    return {false, Format(Win1251("Файл \"%s\" не найден").c_str(), command.file.c_str())};
+  if (!dump && IsLocalHost(ParseDatabasePath(entry.path).host, app_.LocalHostName()) && !platform::FileExists(from))
+    return {false, Format(Win1251("Файл \"%s\" не найден").c_str(), from.c_str())};
   if (command.fixCharset && !dump && IsFb30Database(entry.path))
     return {false, Win1251("Конвертация версии 1.5 для 2.5 возможна только для базы данных сервера версии 2.5")};
-  app_.Log().LogMessage(Win1251("Разархивация базы данных \"") + entry.path + Win1251("\", из файла \"") +
-                        command.file + "\"");
-  backup_.Runner().RestoreDatabase(entry, command.file, command.fixCharset && !dump);
+  app_.Log().LogMessage(Win1251("Разархивация базы данных \"") + entry.path + Win1251("\", из файла \"") + from + "\"");
+  backup_.Runner().RestoreDatabase(entry, from, command.fixCharset && !dump);
   const std::string path = app_.Settings().Read(
       [&](const TqnNode& root) { return FindEntry(root, number)->FindNode("path")->Content().AsString(""); });
   return {true, Win1251("Разархивация базы данных ") + entry.name + Win1251(" завершена, путь \"") + path + "\""};

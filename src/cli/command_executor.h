@@ -49,6 +49,10 @@ class TqnCommandExecutor {
   TqnCommandResult Backup(const TqnCommand& command);
   TqnCommandResult Restore(const TqnCommand& command);
   TqnCommandResult Verify(const TqnCommand& command);
+  TqnCommandResult InitDestination(const TqnCommand& command);
+  // The copies of a command-line backup: waited for in a short-lived
+  // instance, left to the queue in a running program.
+  std::string CopiesOutcome(const TqnBackupEntry& entry, const std::string& file, bool& failed);
 
   struct TqnKeptAnswer {
     uint32_t number;

@@ -94,6 +94,10 @@ TqnCommand Build(const std::vector<TqnOption>& options, bool fromTerminal) {
     if (ValueOf(options, "zabbix-discovery") == "1") c.format = TqnStatusFormat::ZabbixDiscovery;
   } else if (Find(options, "test-alert")) {
     c.kind = TqnCommandKind::TestAlert;
+  } else if (Find(options, "init-destination")) {
+    c.kind = TqnCommandKind::InitDestination;
+    c.key = text("init-destination");
+    if (c.key.empty() || c.key == "1") c.error = Win1251("Не указано место хранения: --init-destination=ИМЯ");
   }
   if ((c.kind == TqnCommandKind::Backup || c.kind == TqnCommandKind::Restore || c.kind == TqnCommandKind::Verify ||
        c.kind == TqnCommandKind::Backups) &&
@@ -131,6 +135,7 @@ std::vector<std::string> CommandOptions(const TqnCommand& c) {
         default: return {"status=1", "json=0"};
       }
     case TqnCommandKind::TestAlert: return {"test-alert=1"};
+    case TqnCommandKind::InitDestination: return {"init-destination=" + c.key};
     default: return {};
   }
 }
@@ -147,6 +152,7 @@ std::string CommandActivity(const TqnCommand& c) {
     case TqnCommandKind::Backup: return Win1251("Архивация базы данных ") + c.key;
     case TqnCommandKind::Restore: return Win1251("Разархивация базы данных ") + c.key;
     case TqnCommandKind::Verify: return Win1251("Проверка резервной копии базы данных ") + c.key;
+    case TqnCommandKind::InitDestination: return Win1251("Подготовка места хранения ") + c.key;
     default: return {};
   }
 }
@@ -185,7 +191,17 @@ std::string CommandLineHelp() {
          "                    последней); код 0 — проверена, 1 — нет, причина в stderr\n"
          "                    proves a backup by restoring it into a scratch database (the newest by\n"
          "                    default); exit 0 when verified, 1 when not, the reason on stderr\n"
-         "  --backups=KEY     каталог резервных копий базы KEY / the catalogue of KEY's backups\n"
+         "                    FILE может быть копией в месте хранения: МЕСТО:ИМЯ (nas:db0000-auto-...bk3);\n"
+         "                    она скачивается в каталог резервных копий и сверяется по SHA-256\n"
+         "                    FILE may be a copy at a destination, DEST:NAME: it is downloaded into the\n"
+         "                    backup folder and checked by its SHA-256\n"
+         "  --backups=KEY     каталог резервных копий базы KEY и её копий в местах хранения\n"
+         "                    the catalogue of KEY's backups and of its copies at the destinations\n"
+         "  --init-destination=NAME\n"
+         "                    подготовка места хранения NAME (\"destinations\"): файл-метка с его\n"
+         "                    идентификатором; каталог без метки (не подключённый диск) не используется\n"
+         "                    prepares destination NAME: a marker file with its identity; a folder\n"
+         "                    without it (a disk not mounted) is never written\n"
          "  --status [--json | --nagios | --zabbix-discovery]\n"
          "                    состояние автоматической архивации; код 0 — всё в порядке, 1 — нет свежей\n"
          "                    проверенной копии, 2 — ошибка последней архивации, 3 — состояние не прочитано;\n"

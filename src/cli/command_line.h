@@ -9,6 +9,10 @@
 //                                a restore as "Разархивация" does it
 //   --verify=KEY [--from=FILE]   proves a backup (the newest by default)
 //   --backups=KEY                the entry's catalogued backups
+//   --init-destination=NAME      writes a destination's marker
+//
+// A restore's or a verification's FILE may be DEST:NAME, a copy kept at a
+// destination ("nas:db0000-auto-2026.12.09-06.30.00-000.bk3").
 //   --status [--json | --nagios | --zabbix-discovery]
 //                                the state of the automatic backups, for
 //                                people and monitoring (exit 0, 1, 2, 3): as
@@ -27,14 +31,26 @@
 
 namespace qn {
 
-enum class TqnCommandKind { None, Help, Version, List, Backup, Restore, Verify, Backups, Status, TestAlert };
+enum class TqnCommandKind {
+  None,
+  Help,
+  Version,
+  List,
+  Backup,
+  Restore,
+  Verify,
+  Backups,
+  Status,
+  TestAlert,
+  InitDestination
+};
 
 // How --status answers.
 enum class TqnStatusFormat { Text, Json, Nagios, ZabbixDiscovery };
 
 struct TqnCommand {
   TqnCommandKind kind = TqnCommandKind::None;
-  std::string key;                                 // backup and restore
+  std::string key;                                 // backup and restore; a destination's name
   std::string file;                                // --to of a backup ("" for the default name), --from of a restore
   bool fixCharset = false;                         // restore: the 1.5-to-2.5 conversion mode
   bool yes = false;                                // restore: the question is answered Yes

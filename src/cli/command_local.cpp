@@ -8,6 +8,9 @@
 #include "backup/backup_catalogue.h"
 #include "backup/backup_keeper.h"
 #include "backup/backup_names.h"
+#include "backup/destination_copy.h"
+#include "backup/destinations.h"
+#include "base/error.h"
 #include "backup/status_figures.h"
 #include "app/application.h"
 #include "base/text.h"
@@ -70,7 +73,31 @@ TqnReadingAnswer Backups(const TqnNode& root, const std::string& key, const Date
   if (text.empty())
     text =
         Win1251("В каталоге \"") + folder + kCatalogueFileName + Win1251("\" нет резервных копий ") + entry.name + "\n";
-  return {0, text, {}};
+  // Each destination's copies, by its own catalogue and retention, named as
+  // --restore=KEY --from=DEST:NAME takes them.
+  int code = 0;
+  for (const std::string& name : entry.copyTo) {
+    const std::optional<TqnDestination> destination = FindDestination(root, name);
+    try {
+      if (!destination) throw Exception(Win1251("нет в настройках (\"destinations\")"));
+      std::unique_ptr<storage::Storage> place = OpenDestination(*destination, TqnDestinationUse::Read);
+      const std::vector<TqnCatalogueRecord> copies = ReadCatalogue(*place);
+      const std::vector<TqnRetentionLine> kept =
+          PlanRetention(entry, *place, "", copies, now, DestinationRetentionRules(*destination, entry.name));
+      for (const TqnRetentionLine& l : kept) {
+        const TqnCatalogueRecord& r = copies[l.record];
+        text += r.start + "\t" + name + ":" + r.file + "\t" + std::to_string(r.size) + "\t" + r.outcome + "\t" +
+                r.verification + "\t" + std::to_string(r.restoreMs) + "\t" + r.sha256 + "\t" +
+                (l.weighed ? (l.reason.empty() ? Win1251("будет удалена") : Win1251("хранится (") + l.reason + ")")
+                           : Win1251("не удаляется (") + l.reason + ")") +
+                "\t" + r.message + "\n";
+      }
+    } catch (const std::exception& e) {
+      text += Win1251("Место хранения \"") + name + "\": " + e.what() + "\n";
+      code = 1;
+    }
+  }
+  return {code, text, {}};
 }
 
 TqnReadingAnswer TestAlert(const TqnNode& root) {
@@ -154,7 +181,14 @@ std::string JsonStatus(const TqnStatusSnapshot& s, const std::vector<std::string
             ",\"age_seconds\":" + JsonNumber(f.verifiedAgeSeconds) + ",\"size_bytes\":" + JsonNumber(f.sizeBytes) +
             ",\"restore_seconds\":" +
             (f.restoreMs < 0 ? std::string("null") : Format("%lld.%03lld", f.restoreMs / 1000, f.restoreMs % 1000)) +
-            "}";
+            ",\"destinations\":[";
+    for (size_t k = 0; k < l.copies.size(); ++k) {
+      const TqnCopyStatus& c = l.copies[k];
+      text += std::string(k ? "," : "") + "{\"name\":" + JsonString(c.destination) +
+              ",\"last_copied\":" + (c.lastCopied.empty() ? "null" : JsonString(c.lastCopied)) + ",\"state\":\"" +
+              HealthWord(c.health) + "\",\"message\":" + JsonString(c.message) + "}";
+    }
+    text += "]}";
   }
   return text + "]}\n";
 }

@@ -91,6 +91,43 @@ std::vector<std::string> ListFiles(const std::string& folder);
 // (Exception "Cannot create file <path>" or EqnOsError) propagates.
 void WriteFileReplacing(const std::string& path, const std::string& bytes);
 
+// A file read from the start, piece by piece, by a caller that pulls (a
+// copy's source). Open throws as ReadFile does.
+class InputFile {
+ public:
+  static std::unique_ptr<InputFile> Open(const std::string& path);
+  ~InputFile();
+  InputFile(const InputFile&) = delete;
+  InputFile& operator=(const InputFile&) = delete;
+  int64_t Size() const { return size_; }
+  // Up to capacity bytes; 0 only at the end. Throws EqnOsError.
+  size_t Read(char* buffer, size_t capacity);
+
+ private:
+  InputFile(intptr_t handle, int64_t size) : handle_(handle), size_(size) {}
+  intptr_t handle_;
+  int64_t size_;
+};
+
+// A file written from its first byte under a name that nothing else uses
+// (a write's temporary name): Create fails when anything is there under
+// the name, links included. Commit makes the bytes durable and closes it;
+// a file given up before is closed, and its name is the caller's to remove.
+class NewFile {
+ public:
+  static std::unique_ptr<NewFile> Create(const std::string& path);  // throws EqnOsError
+  ~NewFile();
+  NewFile(const NewFile&) = delete;
+  NewFile& operator=(const NewFile&) = delete;
+  void Write(const char* data, size_t size);  // throws EqnOsError
+  void Commit();                              // throws EqnOsError
+
+ private:
+  explicit NewFile(intptr_t handle) : handle_(handle) {}
+  intptr_t handle_;
+  bool open_ = true;
+};
+
 // Leaves a file that holds secrets readable and writable by its owner only
 // (a no-op where the folder's access rules decide, as on Windows). False
 // when the file is missing or its mode cannot be changed.

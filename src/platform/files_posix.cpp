@@ -315,6 +315,51 @@ void AppendFile::Append(const std::string& bytes) {
   if (!WriteAll(static_cast<int>(handle_), bytes.data(), bytes.size())) ThrowErrno(errno);
 }
 
+std::unique_ptr<InputFile> InputFile::Open(const std::string& path) {
+  int fd = ::open(KernelFileName(path).c_str(), O_RDONLY | O_CLOEXEC);
+  struct stat st;
+  if (fd < 0 || ::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+    if (fd >= 0) ::close(fd);
+    throw Exception("Cannot open file " + path);
+  }
+  return std::unique_ptr<InputFile>(new InputFile(fd, static_cast<int64_t>(st.st_size)));
+}
+
+InputFile::~InputFile() { ::close(static_cast<int>(handle_)); }
+
+size_t InputFile::Read(char* buffer, size_t capacity) {
+  for (;;) {
+    const ssize_t n = ::read(static_cast<int>(handle_), buffer, capacity);
+    if (n >= 0) return static_cast<size_t>(n);
+    if (errno != EINTR) ThrowErrno(errno);
+  }
+}
+
+std::unique_ptr<NewFile> NewFile::Create(const std::string& path) {
+  const int fd = ::open(KernelFileName(path).c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, 0666);
+  if (fd < 0) ThrowErrno(errno);
+  return std::unique_ptr<NewFile>(new NewFile(fd));
+}
+
+NewFile::~NewFile() {
+  if (open_) ::close(static_cast<int>(handle_));
+}
+
+void NewFile::Write(const char* data, size_t size) {
+  if (!WriteAll(static_cast<int>(handle_), data, size)) ThrowErrno(errno);
+}
+
+void NewFile::Commit() {
+  const int fd = static_cast<int>(handle_);
+  open_ = false;
+  if (::fsync(fd) != 0) {
+    const int e = errno;
+    ::close(fd);
+    ThrowErrno(e);
+  }
+  if (::close(fd) != 0) ThrowErrno(errno);
+}
+
 int LastErrorCode() { return errno; }
 std::string LastErrorText() { return ErrorText(errno); }
 std::string ErrorText(int code) {

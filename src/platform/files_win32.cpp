@@ -233,6 +233,53 @@ void AppendFile::Append(const std::string& bytes) {
   if (!WriteAll(reinterpret_cast<HANDLE>(handle_), bytes.data(), bytes.size())) ThrowLastError();
 }
 
+std::unique_ptr<InputFile> InputFile::Open(const std::string& path) {
+  HANDLE h = ::CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                           OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (h == INVALID_HANDLE_VALUE) throw Exception("Cannot open file " + path);
+  LARGE_INTEGER size{};
+  if (!::GetFileSizeEx(h, &size)) {
+    ::CloseHandle(h);
+    throw Exception("Cannot open file " + path);
+  }
+  return std::unique_ptr<InputFile>(new InputFile(reinterpret_cast<intptr_t>(h), size.QuadPart));
+}
+
+InputFile::~InputFile() { ::CloseHandle(reinterpret_cast<HANDLE>(handle_)); }
+
+size_t InputFile::Read(char* buffer, size_t capacity) {
+  const DWORD chunk = capacity > 0x40000000u ? 0x40000000u : static_cast<DWORD>(capacity);
+  DWORD n = 0;
+  if (!::ReadFile(reinterpret_cast<HANDLE>(handle_), buffer, chunk, &n, nullptr)) ThrowLastError();
+  return n;
+}
+
+std::unique_ptr<NewFile> NewFile::Create(const std::string& path) {
+  HANDLE h = ::CreateFileA(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
+                           FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+  if (h == INVALID_HANDLE_VALUE) ThrowLastError();
+  return std::unique_ptr<NewFile>(new NewFile(reinterpret_cast<intptr_t>(h)));
+}
+
+NewFile::~NewFile() {
+  if (open_) ::CloseHandle(reinterpret_cast<HANDLE>(handle_));
+}
+
+void NewFile::Write(const char* data, size_t size) {
+  if (!WriteAll(reinterpret_cast<HANDLE>(handle_), data, size)) ThrowLastError();
+}
+
+void NewFile::Commit() {
+  HANDLE h = reinterpret_cast<HANDLE>(handle_);
+  open_ = false;
+  if (!::FlushFileBuffers(h)) {
+    const DWORD e = ::GetLastError();
+    ::CloseHandle(h);
+    ThrowError(e);
+  }
+  if (!::CloseHandle(h)) ThrowLastError();
+}
+
 int LastErrorCode() { return static_cast<int>(::GetLastError()); }
 std::string LastErrorText() { return ErrorText(LastErrorCode()); }
 

@@ -54,6 +54,66 @@ void WriteBackupState(TqnNode& entry, const TqnEntryBackupState& state) {
   result->Node("alert")->Content().SetString(state.alert);
 }
 
+namespace {
+
+TqnCopyState CopyStateOf(const TqnNode& node) {
+  TqnCopyState s;
+  s.name = Text(node.FindNode("name"));
+  s.state = Text(node.FindNode("state"));
+  s.time = Text(node.FindNode("time"));
+  s.copied = Text(node.FindNode("copied"));
+  s.file = Text(node.FindNode("file"));
+  s.message = Text(node.FindNode("message"));
+  s.alert = Text(node.FindNode("alert"));
+  return s;
+}
+
+}  // namespace
+
+std::vector<TqnCopyState> ReadCopyStates(const TqnNode& entry) {
+  std::vector<TqnCopyState> states;
+  const TqnNode* copies = entry.FindNode("backup")->FindNode("copies");
+  for (int i = 0; i < copies->NodeCount(); ++i) states.push_back(CopyStateOf(*copies->Nodes(i)));
+  return states;
+}
+
+TqnCopyState ReadCopyState(const TqnNode& entry, const std::string& destination) {
+  for (const TqnCopyState& s : ReadCopyStates(entry))
+    if (s.name == destination) return s;
+  TqnCopyState none;
+  none.name = destination;
+  return none;
+}
+
+void WriteCopyState(TqnNode& entry, const TqnCopyState& state) {
+  TqnNode* copies = entry.Node("backup")->Node("copies");
+  TqnNode* node = nullptr;
+  for (int i = 0; i < copies->NodeCount() && !node; ++i)
+    if (Text(copies->Nodes(i)->FindNode("name")) == state.name) node = copies->Nodes(i);
+  if (!node) node = copies->AddNode("c" + std::to_string(copies->NodeCount()));
+  node->Node("name")->Content().SetString(state.name);
+  node->Node("state")->Content().SetString(state.state);
+  node->Node("time")->Content().SetString(state.time);
+  node->Node("copied")->Content().SetString(state.copied);
+  node->Node("file")->Content().SetString(state.file);
+  node->Node("message")->Content().SetString(state.message);
+  node->Node("alert")->Content().SetString(state.alert);
+}
+
+std::vector<std::string> FailingCopies(const TqnNode& entry) {
+  std::vector<std::string> names;
+  for (const std::string& name : CopyToNames(entry))
+    if (ReadCopyState(entry, name).state == "failed") names.push_back(name);
+  return names;
+}
+
+std::string FailingCopiesText(const TqnNode& entry) {
+  std::string text;
+  for (const std::string& name : FailingCopies(entry))
+    text += (text.empty() ? "" : ", ") + Win1251("копия в \"") + name + Win1251("\" не сделана");
+  return text;
+}
+
 int StaleHours(const TqnNode& root) { return ReadPositiveInteger(root, keys::kStaleHours); }
 
 bool ParseStamp(const std::string& stamp, DateTime& t) {
@@ -106,6 +166,27 @@ std::vector<TqnStatusLine> BackupStatus(const TqnNode& root, const DateTime& now
     } else if (verified < 0 || nowMinutes - verified > limit) {
       line.health = TqnBackupHealth::Stale;
       line.message = state.state == "unverified" ? state.message : std::string();
+    }
+    for (const std::string& name : CopyToNames(*entry)) {
+      const TqnCopyState copy = ReadCopyState(*entry, name);
+      TqnCopyStatus status;
+      status.destination = name;
+      status.lastCopied = copy.copied;
+      const long long copied = StampMinutes(copy.copied);
+      if (copy.state == "failed") {
+        status.health = TqnBackupHealth::Failed;
+        status.message = copy.message;
+      } else if ((copied < 0 && verified >= 0) || (copied >= 0 && nowMinutes - copied > limit)) {
+        status.health = TqnBackupHealth::Stale;
+      }
+      if (static_cast<int>(status.health) > static_cast<int>(line.health)) {
+        line.health = status.health;
+        if (!status.message.empty())
+          line.message = Win1251("копия в \"") + name + "\": " + status.message;
+        else if (line.message.empty())
+          line.message = Win1251("нет свежей копии в \"") + name + "\"";
+      }
+      line.copies.push_back(status);
     }
     lines.push_back(line);
   }

@@ -33,6 +33,36 @@ TqnEntryBackupState ReadBackupState(const TqnNode& entry);
 // Writes the keys (creating them); call inside a settings change.
 void WriteBackupState(TqnNode& entry, const TqnEntryBackupState& state);
 
+// What the run knows of an entry's copies at one destination, under
+// "backup" / "copies", one element a destination ("c0", "c1", ...):
+//
+//   "name"    the destination's name
+//   "state"   "copied" or "failed": the latest copy
+//   "time"    when it ended
+//   "copied"  when the latest good copy ended
+//   "file"    the latest copy's backup
+//   "message" why the latest failed
+//   "alert"   "failed" once that was announced, else empty
+struct TqnCopyState {
+  std::string name;
+  std::string state;
+  std::string time;
+  std::string copied;
+  std::string file;
+  std::string message;
+  std::string alert;
+};
+std::vector<TqnCopyState> ReadCopyStates(const TqnNode& entry);
+// The state for one destination ("" state when it has none yet).
+TqnCopyState ReadCopyState(const TqnNode& entry, const std::string& destination);
+// Writes the state of its destination (creating it); inside a settings change.
+void WriteCopyState(TqnNode& entry, const TqnCopyState& state);
+// The destinations of "backup/copy_to" whose latest copy failed.
+std::vector<std::string> FailingCopies(const TqnNode& entry);
+// For the list's column: "копия в \"nas\" не сделана" for each, joined by
+// ", "; "" when none fails.
+std::string FailingCopiesText(const TqnNode& entry);
+
 inline constexpr int kDefaultStaleHours = keys::kStaleHours.MissingInteger();
 int StaleHours(const TqnNode& root);
 
@@ -48,12 +78,25 @@ long long DateTimeMinutes(const DateTime& t);
 enum class TqnBackupHealth { Ok = 0, Stale = 1, Failed = 2 };
 const char* HealthWord(TqnBackupHealth health);  // "ok", "stale", "failed"
 
+// The health of an entry's copies at one destination it names.
+struct TqnCopyStatus {
+  std::string destination;
+  std::string lastCopied;  // "" when none
+  TqnBackupHealth health = TqnBackupHealth::Ok;
+  std::string message;
+};
+
 struct TqnStatusLine {
   std::string key;
   std::string caption;
   std::string lastVerified;  // "" when none
   TqnBackupHealth health = TqnBackupHealth::Ok;
   std::string message;
+  // One per destination of "backup" / "copy_to": failed when its latest
+  // copy failed, stale when its latest good copy is older than the limit
+  // (or there is none while the entry has a verified backup); the entry's
+  // health is the worst of its own and theirs.
+  std::vector<TqnCopyStatus> copies{};
 };
 // One line per entry with automatic backups, in register order.
 std::vector<TqnStatusLine> BackupStatus(const TqnNode& root, const DateTime& now);

@@ -1,5 +1,7 @@
 #include "settings/settings_keys.h"
 
+#include <algorithm>
+
 namespace qn {
 
 namespace {
@@ -44,9 +46,18 @@ const char* TypeWord(TqnKeyType type) {
 const std::vector<const TqnSettingKey*>& EntryKeys() {
   using namespace keys;
   static const std::vector<const TqnSettingKey*> table = {
-      &kPath,       &kUser,     &kPassword,  &kCaption,    &kHidePassword, &kUid,          &kAuto,
-      &kBackupPath, &kWeekdays, &kTime,      &kNum,        &kInterval,     &kVerify,       &kVerifyPath,
-      &kPrune,      &kRest,     &kKeepDaily, &kKeepWeekly, &kKeepMonthly,  &kKeepRequested};
+      &kPath,       &kUser,     &kPassword,  &kCaption,    &kHidePassword, &kUid,           &kAuto,
+      &kBackupPath, &kWeekdays, &kTime,      &kNum,        &kInterval,     &kVerify,        &kVerifyPath,
+      &kPrune,      &kRest,     &kKeepDaily, &kKeepWeekly, &kKeepMonthly,  &kKeepRequested, &kCopyTo};
+  return table;
+}
+
+const std::vector<const TqnSettingKey*>& DestinationKeys() {
+  using namespace keys;
+  static const std::vector<const TqnSettingKey*> table = {
+      &kDestName,       &kDestKind,        &kDestUid,           &kDestPath,     &kDestKeepLast, &kDestKeepDaily,
+      &kDestKeepWeekly, &kDestKeepMonthly, &kDestKeepRequested, &kDestEndpoint, &kDestRegion,   &kDestBucket,
+      &kDestPrefix,     &kDestAccessKey,   &kDestSecretKey,     &kDestLockDays, &kDestKeyFile,  &kDestMaxKbps};
   return table;
 }
 
@@ -58,6 +69,24 @@ const std::vector<const TqnSettingKey*>& RootKeys() {
       &kStaleHours,   &kStatusTextfile};
   return table;
 }
+
+std::vector<std::string> SplitNames(const std::string& list) {
+  std::vector<std::string> names;
+  size_t begin = 0;
+  while (begin <= list.size()) {
+    size_t comma = list.find(',', begin);
+    if (comma == std::string::npos) comma = list.size();
+    size_t first = begin, last = comma;
+    while (first < last && static_cast<unsigned char>(list[first]) <= 32) ++first;
+    while (last > first && static_cast<unsigned char>(list[last - 1]) <= 32) --last;
+    const std::string name = list.substr(first, last - first);
+    if (!name.empty() && std::find(names.begin(), names.end(), name) == names.end()) names.push_back(name);
+    begin = comma + 1;
+  }
+  return names;
+}
+
+std::vector<std::string> CopyToNames(const TqnNode& entry) { return SplitNames(ReadText(entry, keys::kCopyTo)); }
 
 int ReadPositiveInteger(const TqnNode& element, const TqnSettingKey& key) {
   const int value = ReadRawInteger(element, key);

@@ -79,6 +79,14 @@ inline constexpr TqnSettingKey kKeepMonthly{
     "backup/keep_monthly", TqnKeyType::Integer, "0", 0, 3650, 1, "... of each of the last N months"};
 inline constexpr TqnSettingKey kKeepRequested{
     "backup/keep_requested", TqnKeyType::Integer, "3", 0, 3650, 1, "newest backups asked for by workstations kept"};
+inline constexpr TqnSettingKey kCopyTo{"backup/copy_to",
+                                       TqnKeyType::Text,
+                                       "",
+                                       0,
+                                       0,
+                                       0,
+                                       "names of the destinations every proven backup is copied to, separated by "
+                                       "commas"};
 
 // Keys of the settings root, named below "settings".
 inline constexpr TqnSettingKey kPin{"PIN",
@@ -140,12 +148,54 @@ inline constexpr TqnSettingKey kStaleHours{"alerts/stale_hours",
                                            "hours without a verified backup before an entry is stale"};
 inline constexpr TqnSettingKey kStatusTextfile{
     "status/textfile", TqnKeyType::Text, "", 0, 0, 0, "Prometheus textfile rewritten on every change of state"};
+
+// Keys of one destination, named below its element of "destinations"
+// ("d0", "d1", ...).
+inline constexpr TqnSettingKey kDestName{
+    "name", TqnKeyType::Text, "", 0, 0, 0, "the name an entry's \"backup/copy_to\" and --from=NAME:FILE give"};
+inline constexpr TqnSettingKey kDestKind{"kind", TqnKeyType::Text, "", 0, 0, 0, "\"folder\" or \"s3\""};
+inline constexpr TqnSettingKey kDestUid{"uid",
+                                        TqnKeyType::Text,
+                                        "",
+                                        0,
+                                        0,
+                                        0,
+                                        "the destination's identity, 32 hexadecimal digits, as its marker file holds "
+                                        "it (written by --init-destination)"};
+inline constexpr TqnSettingKey kDestPath{
+    "path", TqnKeyType::Text, "", 0, 0, 0, "folder: another disk's or a share's folder, as this computer sees it"};
+inline constexpr TqnSettingKey kDestKeepLast{
+    "keep_last", TqnKeyType::Integer, "10", 1, 30000, 1, "newest scheduled or manual copies kept there"};
+inline constexpr TqnSettingKey kDestKeepDaily{
+    "keep_daily", TqnKeyType::Integer, "0", 0, 3650, 1, "newest proven copy of each of the last N days kept there"};
+inline constexpr TqnSettingKey kDestKeepWeekly{
+    "keep_weekly", TqnKeyType::Integer, "0", 0, 3650, 1, "... of each of the last N weeks"};
+inline constexpr TqnSettingKey kDestKeepMonthly{
+    "keep_monthly", TqnKeyType::Integer, "0", 0, 3650, 1, "... of each of the last N months"};
+inline constexpr TqnSettingKey kDestKeepRequested{
+    "keep_requested", TqnKeyType::Integer, "3", 0, 3650, 1, "newest copies of workstations' backups kept there"};
+inline constexpr TqnSettingKey kDestEndpoint{
+    "endpoint", TqnKeyType::Text, "", 0, 0, 0, "s3: the store's address, \"https://storage.example.net\""};
+inline constexpr TqnSettingKey kDestRegion{"region", TqnKeyType::Text, "", 0, 0, 0, "s3: its region"};
+inline constexpr TqnSettingKey kDestBucket{"bucket", TqnKeyType::Text, "", 0, 0, 0, "s3: the bucket"};
+inline constexpr TqnSettingKey kDestPrefix{
+    "prefix", TqnKeyType::Text, "", 0, 0, 0, "s3: the start of every object's key, \"office1/\""};
+inline constexpr TqnSettingKey kDestAccessKey{"access_key", TqnKeyType::Text, "", 0, 0, 0, "s3: the access key"};
+inline constexpr TqnSettingKey kDestSecretKey{"secret_key", TqnKeyType::Text, "", 0, 0, 0, "s3: its secret"};
+inline constexpr TqnSettingKey kDestLockDays{
+    "lock_days", TqnKeyType::Integer, "0", 0, 36500, 1, "s3: days each object is locked against deletion (0: none)"};
+inline constexpr TqnSettingKey kDestKeyFile{
+    "key_file", TqnKeyType::Text, "", 0, 0, 0, "file of the key copies are encrypted with (\"\": not encrypted)"};
+inline constexpr TqnSettingKey kDestMaxKbps{
+    "max_kbps", TqnKeyType::Integer, "0", 0, 10000000, 1, "upload limit in kilobytes a second (0: none)"};
 }  // namespace keys
 
 // The tables, in the order the documentation lists them: the keys of a
 // database entry, and those of the settings root.
 const std::vector<const TqnSettingKey*>& EntryKeys();
 const std::vector<const TqnSettingKey*>& RootKeys();
+// The keys of a destination, below its element of "destinations".
+const std::vector<const TqnSettingKey*>& DestinationKeys();
 
 // The key's element below the entry, or the empty node.
 const TqnNode* KeyNode(const TqnNode& entry, const TqnSettingKey& key);
@@ -162,6 +212,11 @@ bool ReadBoolean(const TqnNode& entry, const TqnSettingKey& key);
 void WriteInteger(TqnNode& entry, const TqnSettingKey& key, int value);
 void WriteOptionalInteger(TqnNode& entry, const TqnSettingKey& key, int value);
 void WriteOptionalBoolean(TqnNode& entry, const TqnSettingKey& key, bool value);
+
+// "nas, cloud" as names: trimmed, empty ones and repeats left out; and an
+// entry's "backup/copy_to" so.
+std::vector<std::string> SplitNames(const std::string& list);
+std::vector<std::string> CopyToNames(const TqnNode& entry);
 
 // A positive integer key, or what a missing one means when the stored
 // value is not positive (a time limit of 0 is no limit anyone meant).

@@ -90,6 +90,40 @@ TEST(MainPresenter, RowsShowNumberHostCaptionPathAndTheLastBackup) {
       << "the tip is the caption of the start, then the entry in trouble";
 }
 
+// A backup that was proven but could not be copied away is shown as the
+// copy's trouble, in the column and in the tray tip.
+TEST(MainPresenter, AFailingCopyShowsInTheColumnAndTheTrayTip) {
+  PresenterRun run;
+  auto root = ListSample();
+  root->FindNode("data")->FindNode("db0002")->Node("backup")->Node("auto")->SetText("0");
+  TqnNode* entry = root->FindNode("data")->FindNode("db0003");
+  entry->Node("backup")->Node("auto")->SetText("1");
+  entry->Node("backup")->Node("copy_to")->SetText("nas, usb");
+  TqnEntryBackupState own;
+  own.state = "verified";
+  own.time = own.verified = "2026-12-08 08:30:00";
+  WriteBackupState(*entry, own);
+  TqnCopyState usb;
+  usb.name = "usb";
+  usb.state = "failed";
+  usb.message = "no marker";
+  WriteCopyState(*entry, usb);
+  TqnCopyState nas;
+  nas.name = "nas";
+  nas.state = "copied";
+  nas.time = nas.copied = own.time;
+  WriteCopyState(*entry, nas);
+  run.Start(*root);
+
+  ASSERT_EQ(run.presenter.Rows().size(), 3u);
+  EXPECT_NE(run.presenter.Rows()[2].lastBackup.find(Win1251("проверена; копия в \"usb\" не сделана")),
+            std::string::npos)
+      << run.presenter.Rows()[2].lastBackup;
+  EXPECT_EQ(run.presenter.Rows()[2].lastBackup.find("nas"), std::string::npos);
+  EXPECT_EQ(run.presenter.TrayTip(), Win1251("Менеджер баз данных\nРезервные копии: db0003 — копия: usb"))
+      << run.presenter.TrayTip();
+}
+
 TEST(MainPresenter, TheLastBackupColumnSaysHowOldTheBackupIs) {
   const DateTime now{2026, 12, 9, 8, 0, 0, 0, 3};
   auto text = [&](const char* state, const char* time) {

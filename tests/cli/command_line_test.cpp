@@ -559,3 +559,40 @@ TEST_F(CommandLine, PlantedServiceNamesNeitherSilenceTheServiceNorPassForIt) {
 }
 
 }  // namespace qn
+
+namespace qn {
+namespace {
+
+// The short-lived instance of a command-line backup ends after its copies:
+// each one's outcome in its output, and a failed one in its exit code.
+TEST_F(CommandLine, AShortLivedBackupAnswersAfterItsCopiesWithTheirOutcome) {
+  platform::ForceDirectories(dir_.File("nas"));
+  platform::ForceDirectories(dir_.File("usb"));
+  std::ofstream(program_.File("settings.xml"), std::ios::binary)
+      << "<?xml version=\"1.0\" encoding=\"Windows-1251\"?>\r\n<settings>\r\n  <data>\r\n    <db0000>\r\n"
+      << "      <path>" << database_ << "</path>\r\n      <user>SYSDBA</user>\r\n      <pwd>quillfern</pwd>\r\n"
+      << "      <backup>\r\n        <path>" << dir_.File("bk") << "</path>\r\n        <copy_to>nas,usb</copy_to>\r\n"
+      << "      </backup>\r\n    </db0000>\r\n  </data>\r\n  <data_state>initialized</data_state>\r\n"
+      << "  <destinations>\r\n    <d0><name>nas</name><kind>folder</kind><path>" << dir_.File("nas")
+      << "</path></d0>\r\n    <d1><name>usb</name><kind>folder</kind><path>" << dir_.File("usb")
+      << "</path></d1>\r\n  </destinations>\r\n</settings>\r\n";
+  const Outcome init = Run("--init-destination=nas");
+  ASSERT_EQ(init.code, 0) << init.out << init.err;
+  EXPECT_NE(ReadAll(program_.File("settings.xml")).find("<uid>"), std::string::npos);
+
+  const Outcome backup = Run("--backup=db0000 --to=" + dir_.File("bk/auto-2026.12.09-06.30.00-000.bk3"));
+  EXPECT_EQ(backup.code, 1) << backup.out << backup.err;
+  const std::string all = backup.out + backup.err;
+  EXPECT_NE(all.find("копия в \"nas\" сделана и проверена"), std::string::npos) << all;
+  EXPECT_NE(all.find("копия в \"usb\" не сделана"), std::string::npos) << all;
+  ASSERT_FALSE(ReadAll(dir_.File("bk/auto-2026.12.09-06.30.00-000.bk3")).empty());
+  EXPECT_EQ(ReadAll(dir_.File("nas/db0000-auto-2026.12.09-06.30.00-000.bk3")),
+            ReadAll(dir_.File("bk/auto-2026.12.09-06.30.00-000.bk3")));
+  EXPECT_TRUE(TempDir::ListDir(dir_.File("usb")).empty());
+
+  const Outcome listed = Run("--backups=db0000");
+  EXPECT_NE(listed.out.find("nas:db0000-auto-2026.12.09-06.30.00-000.bk3\t"), std::string::npos) << listed.out;
+}
+
+}  // namespace
+}  // namespace qn

@@ -209,7 +209,7 @@ TEST_F(StatusFormats, ZabbixDiscoveryAndStatusJsonAreJsonWithTheFigures) {
   EXPECT_EQ(code, 2);
   const std::string json = Canonical(Status(TqnStatusFormat::Json, code));
   const std::string first =
-      "{\"age_seconds\":10800,\"caption\":\"Главная \\\"бухгалтерия\\\"\",\"key\":\"db0000\","
+      "{\"age_seconds\":10800,\"caption\":\"Главная \\\"бухгалтерия\\\"\",\"destinations\":[],\"key\":\"db0000\","
       "\"last_backup_time\":" +
       std::to_string(StampUnixTime("2026-12-09 09:00:00")) +
       ",\"last_verified\":\"2026-12-09 09:00:00\",\"last_verified_time\":" +

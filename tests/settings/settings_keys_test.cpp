@@ -15,7 +15,7 @@ TEST(SettingsKeys, TheDocumentationsTableIsTheCodes) {
   std::ifstream in(std::string(QN_SOURCE_DIR) + "/docs/settings.md");
   std::stringstream doc;
   doc << in.rdbuf();
-  for (const auto* table : {&EntryKeys(), &RootKeys()})
+  for (const auto* table : {&EntryKeys(), &RootKeys(), &DestinationKeys()})
     EXPECT_NE(doc.str().find(KeysTable(*table)), std::string::npos)
         << "docs/settings.md must hold this table as it stands:\n"
         << KeysTable(*table);

@@ -1,0 +1,61 @@
+#include "backup/destination_restore.h"
+
+#include "backup/backup_keeper.h"
+#include "backup/backup_names.h"
+#include "base/error.h"
+#include "base/text.h"
+#include "platform/files.h"
+#include "storage/byte_sources.h"
+#include "storage/folder_storage.h"
+
+namespace qn {
+
+bool SplitDestinationFile(const std::string& text, std::string& destination, std::string& name) {
+  const size_t colon = text.find(':');
+  // One letter before the colon is a Windows drive.
+  if (colon == std::string::npos || colon < 2) return false;
+  destination = text.substr(0, colon);
+  name = text.substr(colon + 1);
+  auto plain = [](const std::string& s) { return !s.empty() && s.find_first_of("/\\:") == std::string::npos; };
+  return plain(destination) && plain(name);
+}
+
+TqnDownloadedCopy DownloadCopy(const TqnBackupEntry& entry, const TqnDestination& destination, const std::string& name,
+                               bool forProof) {
+  std::unique_ptr<storage::Storage> place = OpenDestination(destination, TqnDestinationUse::Read);
+  const std::vector<TqnCatalogueRecord> records = ReadCatalogue(*place);
+  const TqnCatalogueRecord* line = FindCatalogued(records, "", name);
+  if (!line || line->sha256.empty())
+    throw Exception(Format(Win1251("В каталоге места хранения \"%s\" нет копии \"%s\"").c_str(),
+                           destination.name.c_str(), name.c_str()));
+  const std::string folder = NormalizeBackupFolder(entry.backupFolder);
+  if (!IsUsableBackupFolder(folder))
+    throw Exception(Format(Win1251("Путь для резервных копий \"%s\" не доступен").c_str(), folder.c_str()));
+  if (!platform::DirectoryExists(folder)) platform::ForceDirectories(folder);
+  storage::FolderStorage local = EntryBackupFolder(folder, entry.id);
+  TqnDownloadedCopy copy;
+  copy.line = *line;
+  copy.ownTemporary = forProof;
+  const std::string target = forProof ? std::string(kScratchPrefix) + entry.id + "-" + name : name;
+  copy.file = local.PathOf(target);
+  if (!forProof && local.Info(target).exists) {
+    // Never written over: a file of that name is used only when it is the copy.
+    if (storage::HashObject(local, target).sha256Hex == line->sha256) return copy;
+    throw Exception(Format(Win1251("Файл \"%s\" уже есть и отличается от копии в \"%s\"").c_str(), copy.file.c_str(),
+                           destination.name.c_str()));
+  }
+  const storage::ObjectInfo info = place->Info(name);
+  std::unique_ptr<storage::ByteSource> source = storage::ObjectSource(*place, name, info.size);
+  const storage::WrittenObject written = local.Write(target, *source);
+  if (written.sha256Hex != line->sha256) {
+    try {
+      local.Remove(target);
+    } catch (const std::exception&) {
+    }
+    throw Exception(Format(Win1251("Копия \"%s\" в \"%s\" повреждена: SHA-256 %s, в её каталоге %s").c_str(),
+                           name.c_str(), destination.name.c_str(), written.sha256Hex.c_str(), line->sha256.c_str()));
+  }
+  return copy;
+}
+
+}  // namespace qn
