@@ -15,6 +15,36 @@
 
 namespace qn {
 
+namespace {
+
+// An alert goes once per change of state: at the first failure, and at the
+// recovery after it. alert is the entry's memory of the last one sent.
+std::optional<TqnAlertEvent> AlertOnChange(std::string& alert, bool failed, bool recovered) {
+  if (failed && alert != "failed") {
+    alert = "failed";
+    return TqnAlertEvent::Failed;
+  }
+  if (recovered && !alert.empty()) {
+    alert.clear();
+    return TqnAlertEvent::Recovered;
+  }
+  return std::nullopt;
+}
+
+// The settings changed an entry's state: saved (a failure only logged, the
+// run goes on), the list and the status file drawn again.
+void StateChanged(TqnApplication& app) {
+  try {
+    app.SaveSettings();
+  } catch (const std::exception& e) {
+    app.Log().LogMessage(e.what());
+  }
+  app.FillList();
+  WriteStatusTextfile(app);
+}
+
+}  // namespace
+
 TqnFileDialog BackupSaveDialog(bool fb30, const std::string& backupFolder, const DateTime& now) {
   TqnFileDialog dialog;
   dialog.filter =
@@ -160,25 +190,11 @@ void TqnBackupFeature::CopyReported(const std::string& entryName, const std::str
       state.state = result.ok ? "copied" : "failed";
       state.message = result.message;
       if (result.ok) state.copied = state.time;
-      // Once per change: the first failure, and the recovery after it.
-      if (!result.ok && state.alert != "failed") {
-        event = TqnAlertEvent::Failed;
-        state.alert = "failed";
-      } else if (result.ok && !state.alert.empty()) {
-        event = TqnAlertEvent::Recovered;
-        state.alert.clear();
-      }
+      event = AlertOnChange(state.alert, !result.ok, result.ok);
       WriteCopyState(*entry, state);
       return true;
     });
-    if (!found) return;
-    try {
-      app_.SaveSettings();
-    } catch (const std::exception& e) {
-      app_.Log().LogMessage(e.what());
-    }
-    app_.FillList();
-    WriteStatusTextfile(app_);
+    if (found) StateChanged(app_);
   });
   if (event)
     Alert(*event, entryName,
@@ -303,24 +319,11 @@ void TqnBackupFeature::Recorded(const TqnBackupOutcome& outcome) {
       state.time = outcome.time;
       state.message = outcome.message;
       if (state.state == "verified") state.verified = outcome.time;
-      if (state.state == "failed" && state.alert != "failed") {
-        event = TqnAlertEvent::Failed;
-        state.alert = "failed";
-      } else if (state.state == "verified" && !state.alert.empty()) {
-        event = TqnAlertEvent::Recovered;
-        state.alert.clear();
-      }
+      event = AlertOnChange(state.alert, state.state == "failed", state.state == "verified");
       WriteBackupState(*entry, state);
       return true;
     });
-    if (!found) return;
-    try {
-      app_.SaveSettings();
-    } catch (const std::exception& e) {
-      app_.Log().LogMessage(e.what());
-    }
-    app_.FillList();
-    WriteStatusTextfile(app_);
+    if (found) StateChanged(app_);
   });
   if (event) Alert(*event, outcome.entry, outcome.message);
 }
@@ -365,13 +368,7 @@ void TqnBackupFeature::CheckStale() {
     }
   });
   if (stale.empty()) return;
-  try {
-    app_.SaveSettings();
-  } catch (const std::exception& e) {
-    app_.Log().LogMessage(e.what());
-  }
-  app_.FillList();  // the tray shows the entry now
-  WriteStatusTextfile(app_);
+  StateChanged(app_);  // the tray shows the entry now
   for (const auto& [entry, message] : stale) Alert(TqnAlertEvent::Stale, entry, message);
 }
 

@@ -107,5 +107,7 @@ struct NameMaker {
   std::string account;  // the maker's account name, or its number when it has none
 };
 NameMaker WhoMadeName(NamedObjectKind kind, const std::string& name);
+// Whether a name of that kind exists, as its kind's Open tells.
+bool NameExists(NamedObjectKind kind, const std::string& name);
 
 }  // namespace qn::platform

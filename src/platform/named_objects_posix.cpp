@@ -498,15 +498,6 @@ namespace {
 // system runs it.
 constexpr const char* kServiceAccount = "qndbmgr";
 
-bool NameExists(NamedObjectKind kind, const std::string& name) {
-  switch (kind) {
-    case NamedObjectKind::Mutex: return NamedMutex::Open(name) != nullptr;
-    case NamedObjectKind::Event: return NamedEvent::Open(name) != nullptr;
-    case NamedObjectKind::Section: return SharedMemory::Open(name) != nullptr;
-  }
-  return false;
-}
-
 const char* KindFile(NamedObjectKind kind) {
   switch (kind) {
     case NamedObjectKind::Mutex: return "mutex";

@@ -248,15 +248,6 @@ bool IsOwnUser(PSID sid) {
   return same;
 }
 
-bool NameExists(NamedObjectKind kind, const std::string& name) {
-  switch (kind) {
-    case NamedObjectKind::Mutex: return NamedMutex::Open(name) != nullptr;
-    case NamedObjectKind::Event: return NamedEvent::Open(name) != nullptr;
-    case NamedObjectKind::Section: return SharedMemory::Open(name) != nullptr;
-  }
-  return false;
-}
-
 std::string AccountName(PSID sid) {
   char name[256], domain[256];
   DWORD nameSize = sizeof name, domainSize = sizeof domain;

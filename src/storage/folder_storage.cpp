@@ -13,9 +13,10 @@ namespace {
 
 constexpr size_t kChunk = 1 << 20;
 
-std::string WithSeparator(std::string folder) {
-  if (!folder.empty() && folder.back() != '/' && folder.back() != '\\') folder += platform::kPathSeparator;
-  return folder;
+// The folder's own separator: a server's folder written with '/' keeps it
+// on Windows too (a '\\' would be part of the name there).
+std::string WithSeparator(const std::string& folder) {
+  return folder.empty() ? folder : platform::JoinPath(folder, "");
 }
 
 // An object's name is a plain name: one with a separator would reach out
