@@ -48,7 +48,8 @@ std::string FormatCatalogue(const std::vector<TqnCatalogueRecord>& records) {
     text += Field(r.file) + "\t" + Field(r.entry) + "\t" + std::to_string(r.size) + "\t" + Field(r.sha256) + "\t" +
             Field(r.start) + "\t" + std::to_string(r.durationMs) + "\t" + Field(r.outcome) + "\t" +
             Field(r.verification) + "\t" + std::to_string(r.restoreMs) + "\t" + Field(r.counts) + "\t" +
-            Field(r.message) + "\t" + Field(r.entryId) + "\r\n";
+            Field(r.message) + "\t" + Field(r.entryId) + (r.encryption.empty() ? "" : "\t" + Field(r.encryption)) +
+            "\r\n";
   }
   return text;
 }
@@ -82,6 +83,7 @@ std::vector<TqnCatalogueRecord> ParseCatalogue(const std::string& text) {
     r.counts = f[9];
     r.message = f[10];
     if (f.size() > 11) r.entryId = f[11];
+    if (f.size() > 12) r.encryption = f[12];
     records.push_back(r);
   }
   return records;

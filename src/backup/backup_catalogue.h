@@ -39,7 +39,10 @@ struct TqnCatalogueRecord {
   std::string counts;     // FormatRecordCounts
   std::string message;    // why it failed or is not verified
   std::string entryId{};  // the entry's identity, "" in older lines
-  std::string raw{};      // a line that did not parse, written back as it was
+  // How a copy at a destination is encrypted ("aes-256-gcm KEYID"), "" when
+  // it is not: size and SHA-256 are then the plaintext's, the proven backup's.
+  std::string encryption{};
+  std::string raw{};  // a line that did not parse, written back as it was
 };
 
 // The text of a catalogue and back; a line that does not parse becomes a

@@ -6,6 +6,7 @@
 #include "base/text.h"
 #include "platform/files.h"
 #include "storage/byte_sources.h"
+#include "storage/encryption.h"
 #include "storage/folder_storage.h"
 
 namespace qn {
@@ -44,9 +45,23 @@ TqnDownloadedCopy DownloadCopy(const TqnBackupEntry& entry, const TqnDestination
     throw Exception(Format(Win1251("Файл \"%s\" уже есть и отличается от копии в \"%s\"").c_str(), copy.file.c_str(),
                            destination.name.c_str()));
   }
-  const storage::ObjectInfo info = place->Info(name);
-  std::unique_ptr<storage::ByteSource> source = storage::ObjectSource(*place, name, info.size);
-  const storage::WrittenObject written = local.Write(target, *source);
+  storage::WrittenObject written;
+  if (!line->encryption.empty()) {
+    // Decrypted on the way in: a wrong key or an altered byte fails before
+    // anything appears under the name.
+    const std::optional<storage::EncryptionKey> key = DestinationKey(destination, TqnDestinationUse::Read);
+    if (!key || EncryptionWord(*key) != line->encryption)
+      throw Exception(Format(Win1251("Копия \"%s\" в \"%s\" зашифрована другим ключом (%s)").c_str(), name.c_str(),
+                             destination.name.c_str(), line->encryption.c_str()));
+    storage::DecryptingFileWriter plain(*key, copy.file);
+    place->Read(name, [&plain](const char* data, size_t size) { plain.Write(data, size); });
+    plain.Commit();
+    written = storage::HashObject(local, target);
+  } else {
+    const storage::ObjectInfo info = place->Info(name);
+    std::unique_ptr<storage::ByteSource> source = storage::ObjectSource(*place, name, info.size);
+    written = local.Write(target, *source);
+  }
   if (written.sha256Hex != line->sha256) {
     try {
       local.Remove(target);

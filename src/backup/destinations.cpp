@@ -190,6 +190,19 @@ std::string InitDestination(const TqnDestination& d, std::string* report) {
   return uid;
 }
 
+std::optional<storage::EncryptionKey> DestinationKey(const TqnDestination& d, TqnDestinationUse use, bool* created) {
+  if (created) *created = false;
+  const auto it = d.values.find(keys::kDestKeyFile.name);
+  const std::string file = it == d.values.end() ? std::string() : TrimControl(it->second);
+  if (file.empty()) return std::nullopt;
+  if (use == TqnDestinationUse::Read && !platform::FileExists(file))
+    Refuse(d,
+           Format(Win1251("нет файла ключа \"%s\": без него зашифрованные копии не прочитать").c_str(), file.c_str()));
+  return storage::LoadOrCreateKeyFile(file, created);
+}
+
+std::string EncryptionWord(const storage::EncryptionKey& key) { return "aes-256-gcm " + key.id; }
+
 std::string DestinationObjectName(const std::string& entryName, const std::string& file) {
   return entryName + "-" + platform::ExtractFileName(file);
 }

@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "backup/retention.h"
+#include "storage/encryption.h"
 #include "storage/storage.h"
 #include "xml/xml_dom.h"
 
@@ -63,6 +64,15 @@ bool ParseDestinationMarker(const std::string& text, TqnDestinationMarker& marke
 // Throws Exception with the reason when refused.
 enum class TqnDestinationUse { Read, Write };
 std::unique_ptr<storage::Storage> OpenDestination(const TqnDestination& destination, TqnDestinationUse use);
+
+// The key a destination's copies are encrypted with ("key_file"), none when
+// it names no file. For writing, a missing file is made with a new key (and
+// *created says so: the administrator must keep a copy elsewhere, or the
+// copies are lost with the machine); for reading it must be there.
+std::optional<storage::EncryptionKey> DestinationKey(const TqnDestination& destination, TqnDestinationUse use,
+                                                     bool* created = nullptr);
+// The catalogue's word for copies encrypted with the key.
+std::string EncryptionWord(const storage::EncryptionKey& key);
 
 // --init-destination: writes the marker when the place has none (the
 // place must be there: a folder is never created), or takes the identity

@@ -305,10 +305,10 @@ TEST_F(DestinationCopy, ANewProgramFolderRestoresTheDatabaseFromTheDestinationAl
 }
 
 // A bucket that locks what it is given, as the office's second place: the
-// proven backup lands there checked and catalogued, retention at the
-// bucket never deletes a locked copy, and a new machine restores from the
-// bucket alone.
-TEST_F(DestinationCopy, ABucketThatLocksItsCopiesKeepsThemAndGivesTheDatabaseBack) {
+// proven backup lands there encrypted, checked and catalogued, retention at
+// the bucket never deletes a locked copy, and a new machine restores from
+// the bucket and the key alone.
+TEST_F(DestinationCopy, ABucketThatLocksItsEncryptedCopiesKeepsThemAndGivesTheDatabaseBack) {
   qntest::MotoServer moto;
   if (!moto.Error().empty()) GTEST_SKIP() << moto.Error();
   storage::S3Config config;
@@ -324,7 +324,8 @@ TEST_F(DestinationCopy, ABucketThatLocksItsCopiesKeepsThemAndGivesTheDatabaseBac
                             "</endpoint><region>us-east-1</region><bucket>office-backups</bucket><prefix>office1/"
                             "</prefix><access_key>" +
                             config.accessKey + "</access_key><secret_key>" + config.secretKey +
-                            "</secret_key><lock_days>30</lock_days><keep_last>1</keep_last></d0>";
+                            "</secret_key><lock_days>30</lock_days><keep_last>1</keep_last><key_file>" +
+                            dir_.File("cloud.key") + "</key_file></d0>";
   StartWithEntries(EntryXml("db0000", fbtest::Fb30Path(database_), dir_.File("local"),
                             "        <auto>1</auto>\r\n        <copy_to>cloud</copy_to>\r\n"),
                    "  <destinations>" + cloud + "</destinations>\r\n");
@@ -346,6 +347,18 @@ TEST_F(DestinationCopy, ABucketThatLocksItsCopiesKeepsThemAndGivesTheDatabaseBac
   EXPECT_GT(bucket.Info(first).lockedUntilUnix, 0);
   EXPECT_TRUE(bucket.Info(second).exists);
   EXPECT_THROW(bucket.Remove(first), Exception);
+  // Encrypted before it left: the bucket holds no byte run of the backup,
+  // and its catalogue says with which key.
+  std::string stored;
+  bucket.Read(second, [&](const char* data, size_t size) { stored.append(data, size); });
+  const std::string local = Slurp(dir_.File("local/backup-2026.12.09-06.45.00-000.bk3"));
+  ASSERT_GT(local.size(), 512u);
+  EXPECT_NE(stored.size(), local.size());
+  EXPECT_EQ(stored.find(local.substr(256, 64)), std::string::npos);
+  const std::vector<TqnCatalogueRecord> there = ReadCatalogue(bucket);
+  ASSERT_FALSE(there.empty());
+  EXPECT_EQ(there.back().encryption.rfind("aes-256-gcm ", 0), 0u) << there.back().encryption;
+  EXPECT_EQ(there.back().sha256, FileSha256(dir_.File("local/backup-2026.12.09-06.45.00-000.bk3")));
 
   // A new machine: nothing but the bucket's settings.
   executor_.reset();
@@ -357,7 +370,13 @@ TEST_F(DestinationCopy, ABucketThatLocksItsCopiesKeepsThemAndGivesTheDatabaseBac
   StartWithEntries(EntryXml("db0000", fbtest::Fb30Path(fresh), dir_.File("restored")),
                    "  <destinations>" + cloud + "</destinations>\r\n");
   executor_ = std::make_unique<TqnCommandExecutor>(*app_, *feature_);
-  const TqnCommandResult restore = Run(TqnCommandKind::Restore, "db0000", "cloud:" + second);
+  // Without its key nothing is restored; with the key kept elsewhere, it is.
+  std::filesystem::rename(dir_.File("cloud.key"), dir_.File("kept.key"));
+  TqnCommandResult restore = Run(TqnCommandKind::Restore, "db0000", "cloud:" + second);
+  EXPECT_FALSE(restore.ok);
+  EXPECT_FALSE(std::filesystem::exists(fresh));
+  std::filesystem::rename(dir_.File("kept.key"), dir_.File("cloud.key"));
+  restore = Run(TqnCommandKind::Restore, "db0000", "cloud:" + second);
   ASSERT_TRUE(restore.ok) << restore.text;
   std::string out;
   ASSERT_EQ(fbtest::RunIsql("select count(*) from t;", out, fbtest::Fb30Path(fresh), fbtest::kUser, fbtest::kPassword),
