@@ -7,27 +7,12 @@
 #include <cstring>
 #include <random>
 
+#include "storage/byte_sources.h"
 #include "storage/encryption.h"
 #include "storage/s3_storage.h"
 
 namespace qn::storage {
 namespace {
-
-class StringSource : public ByteSource {
- public:
-  explicit StringSource(const std::string& bytes) : bytes_(bytes) {}
-  int64_t Size() const override { return static_cast<int64_t>(bytes_.size()); }
-  size_t Read(char* buffer, size_t capacity) override {
-    const size_t n = std::min(capacity, bytes_.size() - at_);
-    std::memcpy(buffer, bytes_.data() + at_, n);
-    at_ += n;
-    return n;
-  }
-
- private:
-  const std::string& bytes_;
-  size_t at_ = 0;
-};
 
 std::string Environment(const char* name) {
   const char* value = std::getenv(name);
@@ -50,13 +35,12 @@ TEST(S3Windows, AnEncryptedPutAndAMultipartUploadLandCheckAndReadBack) {
   std::string large(2 * S3Storage::kMinPartSize + 999, '\0');
   for (char& ch : large) ch = static_cast<char>(random());
 
-  StringSource plain(large);
-  const WrittenObject multipart = s3.Write("db0000-large.fbk", plain);
+  const WrittenObject multipart = s3.Write("db0000-large.fbk", *TextSource(large));
   EXPECT_EQ(multipart.storeChecksum.substr(multipart.storeChecksum.size() - 2), "-3");
   const EncryptionKey key = KeyFromBytes(std::string(32, '\x5a'));
   const std::string small = large.substr(0, 300000);
-  StringSource smallSource(small);
-  EncryptingSource encrypted(smallSource, key);
+  const std::unique_ptr<ByteSource> smallSource = TextSource(small);
+  EncryptingSource encrypted(*smallSource, key);
   const WrittenObject put = s3.Write("db0000-small.enc", encrypted);
   std::string why;
   EXPECT_TRUE(s3.Check("db0000-large.fbk", multipart, &why)) << why;
