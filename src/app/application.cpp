@@ -267,7 +267,8 @@ void TqnApplication::EditSelected() {
   const std::string name = entry->Name();
   const TqnEntryForm opened = LoadEntryForm(*entry, false, address_.localHostName);
   TqnEntryForm form = opened;
-  if (!ui_.EditEntry(form, FormActions())) return;
+  const std::vector<TqnCopyPlace> places = copyPlaces_ ? copyPlaces_() : std::vector<TqnCopyPlace>{};
+  if (!EditForm(form, places)) return;
   // The dialog served the window meanwhile: the entry may have changed or
   // gone. Only what the person changed is written.
   entry = RegisterOf(settings_.Root())->FindNode(name);
@@ -278,6 +279,27 @@ void TqnApplication::EditSelected() {
   failureList_.erase(name);
   FillList();
   WarnOfUnwritableBackupFolder(*entry);
+  PrepareChosenDestinations(places, opened.copyTo, form.copyTo);
+}
+
+bool TqnApplication::EditForm(TqnEntryForm& form, const std::vector<TqnCopyPlace>& places) {
+  form.copies = CopyChoices(places, form.copyTo);
+  if (!ui_.EditEntry(form, FormActions())) return false;
+  form.copyTo = TakeCopyChoices(form.copies, form.copyTo);
+  return true;
+}
+
+void TqnApplication::PrepareChosenDestinations(const std::vector<TqnCopyPlace>& places, const std::string& before,
+                                               const std::string& after) {
+  if (!prepareDestination_) return;
+  for (const TqnCopyPlace& place : NewUnpreparedPlaces(places, before, after)) {
+    if (!ui_.AskYesNo(TqnMessageKind::Confirmation, PrepareDestinationQuestion(place))) continue;
+    try {
+      ui_.ShowMessage(TqnMessageKind::Information, prepareDestination_(place.name));
+    } catch (const std::exception& e) {
+      ui_.ShowMessage(TqnMessageKind::Error, e.what());
+    }
+  }
 }
 
 void TqnApplication::WarnOfUnwritableBackupFolder(const TqnNode& entry) {
@@ -410,12 +432,14 @@ TqnNode* TqnApplication::CreateNewDatabase() {
   values.backupPath = DefaultBackupFolder(programFolder_, number);
   TqnNode* entry = settings_.Change([&](TqnNode& root) { return AddEntry(root, number, values); });
   TqnEntryForm form = LoadEntryForm(*entry, true, address_.localHostName);
-  if (!ui_.EditEntry(form, FormActions())) {
+  const std::vector<TqnCopyPlace> places = copyPlaces_ ? copyPlaces_() : std::vector<TqnCopyPlace>{};
+  if (!EditForm(form, places)) {
     DeleteEntry(settings_, entry);
     return nullptr;
   }
   try {
     settings_.Change([&](TqnNode&) { StoreEntryForm(form, *entry); });
+    PrepareChosenDestinations(places, "", form.copyTo);
     if (!form.createDatabase) return entry;
     CreateEntryFolders(number);
     createDatabase_(*entry);

@@ -20,6 +20,7 @@
 #include "ipc/channel.h"
 #include "ipc/log.h"
 #include "settings/settings_store.h"
+#include "app/dialog_rules.h"
 #include "app/main_view.h"
 #include "app/user_interface.h"
 
@@ -154,6 +155,13 @@ class TqnApplication {
   void StarterTimerFired() { backupTimerEnabled_ = true; }
   bool BackupTimerEnabled() const { return backupTimerEnabled_; }
   void SetBackupCheck(std::function<void()> check) { backupCheck_ = std::move(check); }
+  // The settings' destinations for the properties dialog's copies page, and
+  // the marker written on one (the report to show; throws when refused).
+  void SetCopyPlaces(std::function<std::vector<TqnCopyPlace>()> list,
+                     std::function<std::string(const std::string& name)> prepare) {
+    copyPlaces_ = std::move(list);
+    prepareDestination_ = std::move(prepare);
+  }
   // Switches the backup check timer: off while a check runs, on after it
   // (also after the "Check" button, before the starter has fired).
   void SetBackupTimerControl(std::function<void(bool enabled)> control) { backupTimer_ = std::move(control); }
@@ -198,6 +206,12 @@ class TqnApplication {
   // the installation's, saved at once; logged when any changed.
   void MoveToInstallationPassword();
   TqnEntryFormActions FormActions();
+  // The properties dialog with its copies page; true when confirmed, the
+  // ticks then in form.copyTo.
+  bool EditForm(TqnEntryForm& form, const std::vector<TqnCopyPlace>& places);
+  // Offers the marker to each destination the dialog newly chose that has none.
+  void PrepareChosenDestinations(const std::vector<TqnCopyPlace>& places, const std::string& before,
+                                 const std::string& after);
   std::string NewDatabasePath(int number, int firstFileNumber);
 
   std::string programFolder_;
@@ -234,6 +248,8 @@ class TqnApplication {
   std::function<void(TqnIpcMessage&)> commandHandler_;
   bool commandInstance_ = false;
   std::function<void(bool)> backupTimer_;
+  std::function<std::vector<TqnCopyPlace>()> copyPlaces_;
+  std::function<std::string(const std::string&)> prepareDestination_;
 };
 
 }  // namespace qn

@@ -5,6 +5,7 @@
 #pragma once
 
 #include <string>
+#include <vector>
 
 #include "settings/entry_form.h"
 
@@ -35,6 +36,26 @@ bool BackupTimeComplete(const std::string& shown);
 
 // The number of backups to keep is editable only while its box is ticked.
 inline bool RestEditable(bool pruneTicked) { return pruneTicked; }
+
+// A destination of the settings as the copies page shows it.
+struct TqnCopyPlace {
+  std::string name;
+  std::string place;      // a folder's path, a bucket's address
+  bool prepared = false;  // it carries its marker (--init-destination)
+};
+// The copies page: every destination in the settings' order, ticked when
+// copyTo names it, then the names copyTo gives that no destination has,
+// ticked, so that nothing the administrator wrote is dropped unseen.
+std::vector<TqnCopyChoice> CopyChoices(const std::vector<TqnCopyPlace>& places, const std::string& copyTo);
+// "copy_to" from the ticks: copyTo itself while they are the ones it gave,
+// so that its spelling and order stay as they were written.
+std::string TakeCopyChoices(const std::vector<TqnCopyChoice>& choices, const std::string& copyTo);
+// The destinations after names that before did not, and that carry no
+// marker yet: each is offered its marker when the dialog is confirmed.
+std::vector<TqnCopyPlace> NewUnpreparedPlaces(const std::vector<TqnCopyPlace>& places, const std::string& before,
+                                              const std::string& after);
+// The question that offers the marker.
+std::string PrepareDestinationQuestion(const TqnCopyPlace& place);
 
 // The login dialog's fields: an empty user name is offered as "SYSDBA", an
 // empty password as the standard one.

@@ -7,6 +7,7 @@
 #include <functional>
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "settings/entry_form.h"
 
@@ -52,6 +53,9 @@ class IqnUserInterface {
   virtual std::optional<std::string> PickOpenFile(const TqnFileDialog& dialog) = 0;
   virtual std::optional<std::string> PickSaveFile(const TqnFileDialog& dialog) = 0;
   virtual std::optional<std::string> PickFolder(const std::string& caption, const std::string& folder) = 0;
+  // One of the lines, the first one proposed; its index, or nothing.
+  virtual std::optional<int> PickItem(const std::string& caption, const std::string& prompt,
+                                      const std::vector<std::string>& items) = 0;
   // Shows or hides the busy indicator of long operations.
   virtual void SetBusy(bool busy) = 0;
   // Lets the window draw and react while a long operation runs.

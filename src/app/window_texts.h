@@ -66,6 +66,9 @@ enum class TqnText {
   ButtonDefaults,     // "Установить значения по умолчанию"
   LabelIdentifier,    // "Идентификатор базы данных"
   CheckCreate,        // "Создать новую пустую базу данных"
+  PageCopies,         // "Копии"
+  LabelCopiesIntro,  // "Каждую проверенную резервную копию копировать также в:"
+  LabelNoDestinations,  // "Мест хранения копий нет: ..."
   // the login dialog
   LoginCaption,  // "Ввод пароля"
   LoginPrompt,  // "Введите имя пользователя и пароль для соединения с сервером Firebird SQL"

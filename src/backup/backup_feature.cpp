@@ -1,11 +1,15 @@
 #include "backup/backup_feature.h"
 
+#include <algorithm>
 #include <chrono>
 #include <optional>
 
 #include "backup/backup_names.h"
+#include "backup/destination_restore.h"
+#include "backup/destinations.h"
 #include "backup/scheduler.h"
 #include "backup/status_textfile.h"
+#include "app/window_texts.h"
 #include "settings/backup_state.h"
 #include "settings/register.h"
 #include "platform/files.h"
@@ -96,6 +100,8 @@ TqnBackupFeature::TqnBackupFeature(TqnApplication& app, TqnRunServices& services
                            NormalizeBackupFolder);
   app_.SetBackupCheck([this] { timBackupTimer(); });
   app_.SetBackupActions([this] { btnBackupClick(); }, [this] { btnRestoreClick(); });
+  app_.SetCopyPlaces([this] { return CopyPlaces(); },
+                     [this](const std::string& name) { return PrepareDestination(name); });
   TqnDumpRestoreHooks hooks;
   hooks.repointEntry = [this](const std::string& entryName, const std::string& newPath) {
     TqnNode* entry = app_.Settings().Change([&](TqnNode& root) {
@@ -232,15 +238,43 @@ void TqnBackupFeature::btnRestoreClick() {
   TqnNode* entry = app_.SelectedEntry();
   if (!entry) return;
   const TqnBackupEntry values = ReadBackupEntry(*entry);
-  TqnFileDialog dialog = RestoreOpenDialog(IsFb30Database(values.path), values.backupFolder);
+  // An entry whose backups are copied elsewhere may be restored from a copy
+  // there: the disk that held the local ones may be the one that failed.
+  std::optional<TqnOfferedCopy> fromCopy;
+  std::vector<TqnDestination> destinations;
+  app_.Settings().Read([&](const TqnNode& root) {
+    for (const std::string& name : values.copyTo)
+      if (std::optional<TqnDestination> d = FindDestination(root, name)) destinations.push_back(*d);
+    return 0;
+  });
+  if (!destinations.empty()) {
+    std::vector<std::string> problems;
+    const std::vector<TqnOfferedCopy> copies = OfferedCopies(destinations, values, problems);
+    std::vector<std::string> items{Win1251("Файл на этом компьютере...")};
+    for (const TqnOfferedCopy& c : copies) items.push_back(OfferedCopyLine(c));
+    std::string prompt = Win1251("Восстановить базу данных из файла или из копии в месте хранения:");
+    for (const std::string& p : problems) prompt += "\r\n" + p;
+    const std::optional<int> picked = app_.Ui().PickItem(UiText(TqnText::ButtonRestore), prompt, items);
+    if (!picked) return;
+    if (*picked > 0) fromCopy = copies[static_cast<size_t>(*picked - 1)];
+  }
+  std::optional<std::string> file;
   int chosenFilter = 0;
-  dialog.chosenFilter = &chosenFilter;
-  auto file = app_.Ui().PickOpenFile(dialog);
-  if (!file) return;
+  if (!fromCopy) {
+    TqnFileDialog dialog = RestoreOpenDialog(IsFb30Database(values.path), values.backupFolder);
+    dialog.chosenFilter = &chosenFilter;
+    file = app_.Ui().PickOpenFile(dialog);
+    if (!file) return;
+  }
   if (!app_.Ui().AskYesNo(TqnMessageKind::Warning,
                           Win1251("При разархивации файла все текущие данные будут заменены данными из "
                                   "открываемого файла. Продолжить?")))
     return;
+  if (fromCopy) {
+    const TqnDestination& d = *std::find_if(destinations.begin(), destinations.end(),
+                                            [&](const TqnDestination& x) { return x.name == fromCopy->destination; });
+    file = DownloadForRestore(values, d, fromCopy->line.file);
+  }
   runner_.RestoreDatabase(values, *file, chosenFilter == 1);
 }
 

@@ -20,6 +20,7 @@
 #include "backup/backup_keeper.h"
 #include "backup/backup_runner.h"
 #include "backup/copy_worker.h"
+#include "backup/destinations.h"
 #include "infoserver/info_context.h"
 
 namespace qn {
@@ -46,6 +47,18 @@ class TqnBackupFeature {
   bool WaitForCopies(int timeoutMs);
   // Wraps every copy's source (tests make a destination slow with it).
   void SetCopySourceHook(TqnSourceHook hook) { sourceHook_ = std::move(hook); }
+
+  // The destinations as the properties dialog offers them.
+  std::vector<TqnCopyPlace> CopyPlaces();
+  // --init-destination and the dialog's offer: the marker written on the
+  // destination (or the one there taken), its identity kept in the
+  // settings. The report to show; throws when refused.
+  std::string PrepareDestination(const std::string& name);
+
+  // A destination's copy brought into the entry's backup folder and checked
+  // by its SHA-256, for a restore: the local file. Throws with the reason.
+  std::string DownloadForRestore(const TqnBackupEntry& entry, const TqnDestination& destination,
+                                 const std::string& object);
 
   // "Архивация": a save dialog for the selected entry, then the backup.
   void btnBackupClick();

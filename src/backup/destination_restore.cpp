@@ -1,5 +1,7 @@
 #include "backup/destination_restore.h"
 
+#include <algorithm>
+
 #include "backup/backup_keeper.h"
 #include "backup/backup_names.h"
 #include "base/error.h"
@@ -19,6 +21,31 @@ bool SplitDestinationFile(const std::string& text, std::string& destination, std
   name = text.substr(colon + 1);
   auto plain = [](const std::string& s) { return !s.empty() && s.find_first_of("/\\:") == std::string::npos; };
   return plain(destination) && plain(name);
+}
+
+std::vector<TqnOfferedCopy> OfferedCopies(const std::vector<TqnDestination>& destinations, const TqnBackupEntry& entry,
+                                          std::vector<std::string>& problems) {
+  std::vector<TqnOfferedCopy> copies;
+  for (const TqnDestination& d : destinations) {
+    try {
+      std::unique_ptr<storage::Storage> place = OpenDestination(d, TqnDestinationUse::Read);
+      for (const TqnCatalogueRecord& r : ReadCatalogue(*place))
+        if (r.outcome == "ok" && !r.sha256.empty() && IsDestinationBackupName(r.file, entry.name, nullptr))
+          copies.push_back({d.name, r});
+    } catch (const std::exception& e) {
+      problems.push_back(Win1251("Место хранения \"") + d.name + "\": " + e.what());
+    }
+  }
+  // "yyyy-mm-dd hh:nn:ss" sorts as time does.
+  std::stable_sort(copies.begin(), copies.end(),
+                   [](const TqnOfferedCopy& a, const TqnOfferedCopy& b) { return a.line.start > b.line.start; });
+  return copies;
+}
+
+std::string OfferedCopyLine(const TqnOfferedCopy& copy) {
+  const long long tenths = (copy.line.size * 10 + 524288) / 1048576;
+  return Format(Win1251("%s   %s:%s   %lld,%lld МБ").c_str(), copy.line.start.c_str(), copy.destination.c_str(),
+                copy.line.file.c_str(), tenths / 10, tenths % 10);
 }
 
 TqnDownloadedCopy DownloadCopy(const TqnBackupEntry& entry, const TqnDestination& destination, const std::string& name,

@@ -5,6 +5,7 @@
 #pragma once
 
 #include <string>
+#include <vector>
 
 #include "backup/backup_catalogue.h"
 #include "backup/backup_runner.h"
@@ -21,6 +22,18 @@ struct TqnDownloadedCopy {
 // "nas:db0000-auto-....bk3" as a destination's name and an object's; false
 // for anything else (a path, "C:\...").
 bool SplitDestinationFile(const std::string& text, std::string& destination, std::string& name);
+
+// A copy of an entry kept at a destination, as the restore dialog offers it.
+struct TqnOfferedCopy {
+  std::string destination;
+  TqnCatalogueRecord line;
+};
+// The entry's proven copies at these destinations, newest first; each
+// destination that cannot be read adds its reason to problems.
+std::vector<TqnOfferedCopy> OfferedCopies(const std::vector<TqnDestination>& destinations, const TqnBackupEntry& entry,
+                                          std::vector<std::string>& problems);
+// "2026-12-09 06:30:00   nas:db0000-backup-....bk3   12,3 MB"
+std::string OfferedCopyLine(const TqnOfferedCopy& copy);
 
 // Downloads the copy. For a restore it lands under its own name in the
 // backup folder (a file already there is used only when it has the same

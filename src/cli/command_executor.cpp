@@ -229,22 +229,7 @@ std::string TqnCommandExecutor::CopiesOutcome(const TqnBackupEntry& entry, const
 }
 
 TqnCommandResult TqnCommandExecutor::InitDestination(const TqnCommand& command) {
-  const std::optional<TqnDestination> destination =
-      app_.Settings().Read([&](const TqnNode& root) { return FindDestination(root, command.key); });
-  if (!destination)
-    return {false,
-            Format(Win1251("Места хранения \"%s\" нет в настройках (\"destinations\")").c_str(), command.key.c_str())};
-  std::string report;
-  const std::string uid = qn::InitDestination(*destination, &report);
-  if (uid != destination->uid) {
-    app_.Settings().Change([&](TqnNode& root) {
-      DestinationNode(root, command.key)->Node(keys::kDestUid.name)->Content().SetString(uid);
-      return 0;
-    });
-    app_.SaveSettings();
-  }
-  app_.Log().LogMessage(report);
-  return {true, report};
+  return {true, backup_.PrepareDestination(command.key)};
 }
 
 TqnCommandResult TqnCommandExecutor::Verify(const TqnCommand& command) {
@@ -285,9 +270,7 @@ TqnCommandResult TqnCommandExecutor::Restore(const TqnCommand& command) {
   if (SplitDestinationFile(command.file, destinationName, object))
     destination = app_.Settings().Read([&](const TqnNode& root) { return FindDestination(root, destinationName); });
   if (destination) {
-    from = DownloadCopy(entry, *destination, object, false).file;
-    app_.Log().LogMessage(Format(Win1251("Копия \"%s\" из \"%s\" скачана в \"%s\" и сверена по SHA-256").c_str(),
-                                 object.c_str(), destinationName.c_str(), from.c_str()));
+    from = backup_.DownloadForRestore(entry, *destination, object);
   }
   const bool dump = ExtensionOf(from) == ".pbz";
   if (dump && !DumpArchiveReadable(from)) return {false, Win1251("Формат резервной копии не поддерживается")};

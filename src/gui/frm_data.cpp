@@ -2,7 +2,9 @@
 
 #include <QCheckBox>
 #include <QEvent>
+#include <QLabel>
 #include <QLineEdit>
+#include <QListWidget>
 #include <QPushButton>
 #include <QTabWidget>
 #include <QTimer>
@@ -27,6 +29,7 @@ TfrmData::TfrmData(QWidget* parent) : QDialog(parent) {
   pages_->setObjectName(QStringLiteral("pgcData"));
   pages_->addTab(BuildConnectionPage(), ToQString(UiText(TqnText::PageConnection)));
   pages_->addTab(BuildBackupPage(), ToQString(UiText(TqnText::PageBackup)));
+  pages_->addTab(BuildCopiesPage(), ToQString(UiText(TqnText::PageCopies)));
   pages_->addTab(BuildMorePage(), ToQString(UiText(TqnText::PageMore)));
   layout->addWidget(pages_);
   BuildBottomRow();
@@ -55,6 +58,14 @@ void TfrmData::SetForm(const TqnEntryForm& form) {
   keepMonthly_.upDown->SetPosition(form.keepMonthly);
   keepRequested_.upDown->SetPosition(form.keepRequested);
   chkVerify_->setChecked(form.verifyBackup);
+  lstCopies_->clear();
+  for (const TqnCopyChoice& choice : form.copies) {
+    auto* item = new QListWidgetItem(ToQString(choice.label), lstCopies_);
+    item->setFlags(Qt::ItemIsEnabled | Qt::ItemIsUserCheckable);
+    item->setCheckState(choice.ticked ? Qt::Checked : Qt::Unchecked);
+  }
+  lstCopies_->setVisible(!form.copies.empty());
+  lblNoDestinations_->setVisible(form.copies.empty());
   edtUser_->setText(ToQString(form.user));
   edtPwd_->setText(ToQString(form.password));
   chkSendPwd_->setChecked(form.sendPassword);
@@ -80,6 +91,8 @@ TqnEntryForm TfrmData::Form() const {
   f.keepMonthly = keepMonthly_.upDown->Position();
   f.keepRequested = keepRequested_.upDown->Position();
   f.verifyBackup = chkVerify_->isChecked();
+  for (size_t i = 0; i < f.copies.size(); ++i)
+    f.copies[i].ticked = lstCopies_->item(static_cast<int>(i))->checkState() == Qt::Checked;
   f.user = FromQString(edtUser_->text());
   f.password = FromQString(edtPwd_->text());
   f.sendPassword = chkSendPwd_->isChecked();

@@ -1,7 +1,7 @@
 // TfrmData: the database properties dialog. It only shows and edits a
 // TqnEntryForm; the core reads the form from the entry and stores it back.
 //
-// Pages "Соединение", "Архивация" and "Дополнительно", and a bottom row
+// Pages "Соединение", "Архивация", "Копии" and "Дополнительно", and a bottom row
 // with the creation box (shown only in creation mode), "ОК" (the default
 // button) and "Отмена". Every control carries its name as objectName. The
 // path and backup folder buttons ask the core through TqnEntryFormActions
@@ -16,6 +16,7 @@
 class QCheckBox;
 class QLabel;
 class QLineEdit;
+class QListWidget;
 class QPushButton;
 class QTabWidget;
 
@@ -51,6 +52,7 @@ class TfrmData : public QDialog {
   // Built by frm_data_pages.cpp.
   QWidget* BuildConnectionPage();
   QWidget* BuildBackupPage();
+  QWidget* BuildCopiesPage();
   QWidget* BuildMorePage();
   void BuildBottomRow();
 
@@ -86,6 +88,9 @@ class TfrmData : public QDialog {
     TqnUpDown* upDown = nullptr;
   } keepDaily_, keepWeekly_, keepMonthly_, keepRequested_;
   QCheckBox* chkVerify_ = nullptr;
+  // "Копии": a box per destination, or the line that tells where they are described
+  QListWidget* lstCopies_ = nullptr;
+  QLabel* lblNoDestinations_ = nullptr;
   // "Дополнительно"
   QLineEdit* edtUser_ = nullptr;
   QLineEdit* edtPwd_ = nullptr;

@@ -1,9 +1,10 @@
-// The layout of the properties dialog: its three pages and the bottom row.
+// The layout of the properties dialog: its four pages and the bottom row.
 #include <QCheckBox>
 #include <QGridLayout>
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QLineEdit>
+#include <QListWidget>
 #include <QPushButton>
 #include <QTabWidget>
 #include <QVBoxLayout>
@@ -157,6 +158,19 @@ QWidget* TfrmData::BuildBackupPage() {
   layout->addLayout(keepRow);
   layout->addLayout(requestedRow);
   layout->addWidget(chkVerify_);
+  layout->addStretch();
+  return page;
+}
+
+QWidget* TfrmData::BuildCopiesPage() {
+  auto* page = Named(new QWidget, "shtCopies");
+  lstCopies_ = Named(new QListWidget, "lstCopies");
+  lblNoDestinations_ = Named(new QLabel(Text(TqnText::LabelNoDestinations)), "lblNoDestinations");
+  lblNoDestinations_->setWordWrap(true);
+  auto* layout = new QVBoxLayout(page);
+  layout->addWidget(Label(TqnText::LabelCopiesIntro, "lblCopies", lstCopies_));
+  layout->addWidget(lstCopies_, 1);
+  layout->addWidget(lblNoDestinations_);
   layout->addStretch();
   return page;
 }

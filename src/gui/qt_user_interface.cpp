@@ -3,6 +3,7 @@
 #include <QApplication>
 #include <QDir>
 #include <QFileDialog>
+#include <QInputDialog>
 #include <QAbstractButton>
 
 #include <algorithm>
@@ -54,6 +55,24 @@ bool TqnQtUserInterface::AskYesNo(TqnMessageKind kind, const std::string& text) 
 
 bool TqnQtUserInterface::EditEntry(TqnEntryForm& form, const TqnEntryFormActions& actions) {
   return TfrmData::Edit(DialogOwner(), form, actions);
+}
+
+std::optional<int> TqnQtUserInterface::PickItem(const std::string& caption, const std::string& prompt,
+                                                const std::vector<std::string>& items) {
+  QInputDialog dialog(DialogOwner());
+  dialog.setObjectName(QStringLiteral("dlgPick"));
+  dialog.setWindowTitle(ToQString(caption));
+  dialog.setLabelText(ToQString(prompt));
+  QStringList lines;
+  for (const std::string& item : items) lines << ToQString(item);
+  dialog.setComboBoxItems(lines);
+  dialog.setComboBoxEditable(false);
+  dialog.setOkButtonText(ToQString(UiText(TqnText::AnswerOk)));
+  dialog.setCancelButtonText(ToQString(UiText(TqnText::AnswerCancel)));
+  if (dialog.exec() != QDialog::Accepted) return std::nullopt;
+  const int index = lines.indexOf(dialog.textValue());
+  if (index < 0) return std::nullopt;
+  return index;
 }
 
 bool TqnQtUserInterface::AskLogin(std::string& user, std::string& password) {

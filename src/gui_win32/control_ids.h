@@ -50,6 +50,10 @@ constexpr int edtKeepDaily = 250;  // each with its up-down control at + 1
 constexpr int edtKeepWeekly = 252;
 constexpr int edtKeepMonthly = 254;
 constexpr int edtKeepRequested = 256;
+constexpr int lvwCopies = 260;          // a checkbox row per destination
+constexpr int lblNoDestinations = 261;  // instead of the list when there is none
+// The list of the pick dialog.
+constexpr int lstPick = 300;
 // Labels carry no identifier of their own.
 constexpr int label = -1;
 

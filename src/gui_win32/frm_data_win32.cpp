@@ -39,12 +39,14 @@ bool TfrmDataWin::Edit(HWND owner, TqnEntryForm& form, const TqnEntryFormActions
 
 void TfrmDataWin::OnInit() {
   HWND tabs = Add(WC_TABCONTROLW, L"", WS_VISIBLE | WS_CLIPSIBLINGS | WS_TABSTOP, 6, 4, 546, 262, winid::pgcData);
-  AddTabs(tabs, {TqnText::PageConnection, TqnText::PageBackup, TqnText::PageMore});
+  AddTabs(tabs, {TqnText::PageConnection, TqnText::PageBackup, TqnText::PageCopies, TqnText::PageMore});
   pages_[0] = BeginPage(tabs);
   BuildConnectionPage();
   pages_[1] = BeginPage(tabs);
   BuildBackupPage();
   pages_[2] = BeginPage(tabs);
+  BuildCopiesPage();
+  pages_[3] = BeginPage(tabs);
   BuildMorePage();
   EndPage();
   Add(L"BUTTON", Text(TqnText::CheckCreate), WS_TABSTOP | BS_AUTOCHECKBOX, 10, 273, 300, 18, winid::chkCreate);
@@ -124,6 +126,30 @@ void TfrmDataWin::BuildBackupPage() {
   AddNumber(winid::edtKeepRequested, winid::edtKeepRequested + 1, x, 233, kKeepLimits, form_.keepRequested);
 }
 
+void TfrmDataWin::BuildCopiesPage() {
+  Add(L"STATIC", Text(TqnText::LabelCopiesIntro), kLabel, 16, 34, 526, 14, winid::label);
+  if (form_.copies.empty()) {
+    Add(L"STATIC", Text(TqnText::LabelNoDestinations), kLabel, 16, 56, 526, 60, winid::lblNoDestinations);
+    return;
+  }
+  HWND list = Add(WC_LISTVIEWW, L"", WS_VISIBLE | WS_TABSTOP | LVS_REPORT | LVS_NOCOLUMNHEADER | LVS_SINGLESEL, 16, 52,
+                  526, 200, winid::lvwCopies, WS_EX_CLIENTEDGE);
+  ListView_SetExtendedListViewStyle(list, LVS_EX_CHECKBOXES | LVS_EX_FULLROWSELECT);
+  LVCOLUMNW column{};
+  column.mask = LVCF_WIDTH;
+  column.cx = 500;
+  ListView_InsertColumn(list, 0, &column);
+  for (size_t i = 0; i < form_.copies.size(); ++i) {
+    std::wstring label = Wide(form_.copies[i].label);
+    LVITEMW item{};
+    item.mask = LVIF_TEXT;
+    item.iItem = static_cast<int>(i);
+    item.pszText = label.data();
+    ListView_InsertItem(list, &item);
+    ListView_SetCheckState(list, static_cast<UINT>(i), form_.copies[i].ticked);
+  }
+}
+
 void TfrmDataWin::BuildMorePage() {
   Add(L"STATIC", Text(TqnText::LabelUser), kLabel, 16, 37, 200, 14, winid::label);
   Add(L"EDIT", L"", kEdit, 220, 34, 322, 21, winid::edtUser);
@@ -188,6 +214,8 @@ TqnEntryForm TfrmDataWin::Form() const {
   f.keepMonthly = Number(winid::edtKeepMonthly, kKeepLimits);
   f.keepRequested = Number(winid::edtKeepRequested, kKeepLimits);
   f.verifyBackup = IsChecked(Item(winid::chkVerify));
+  for (size_t i = 0; i < f.copies.size(); ++i)
+    f.copies[i].ticked = ListView_GetCheckState(Item(winid::lvwCopies), static_cast<UINT>(i)) != 0;
   f.user = Narrow(ControlText(Item(winid::edtUser)));
   f.password = Narrow(ControlText(Item(winid::edtPwd)));
   f.sendPassword = IsChecked(Item(winid::chkSendPwd));
@@ -197,7 +225,7 @@ TqnEntryForm TfrmDataWin::Form() const {
 
 void TfrmDataWin::ShowPage(int page) {
   ::SendMessageW(Item(winid::pgcData), TCM_SETCURSEL, static_cast<WPARAM>(page), 0);
-  for (int i = 0; i < 3; ++i) ::ShowWindow(pages_[i], i == page ? SW_SHOW : SW_HIDE);
+  for (int i = 0; i < kPages; ++i) ::ShowWindow(pages_[i], i == page ? SW_SHOW : SW_HIDE);
   ::ShowWindow(Item(winid::chkCreate), CreateBoxShown(form_) ? SW_SHOW : SW_HIDE);
 }
 

@@ -1,6 +1,6 @@
 // TfrmDataWin: the database properties dialog in Win32 controls. It only
 // shows and edits a TqnEntryForm, as the Qt dialog does: pages
-// "Соединение", "Архивация" and "Дополнительно", the creation box (shown in
+// "Соединение", "Архивация", "Копии" and "Дополнительно", the creation box (shown in
 // creation mode), "ОК" (default) and "Отмена". The path and backup folder
 // buttons ask the core through TqnEntryFormActions.
 #pragma once
@@ -35,6 +35,7 @@ class TfrmDataWin : public TqnWinDialog {
  private:
   void BuildConnectionPage();
   void BuildBackupPage();
+  void BuildCopiesPage();
   void BuildMorePage();
   // A numeric edit with its up-down control to its right.
   void AddNumber(int editId, int spinId, int x, int y, const TqnSpinLimits& limits, int value);
@@ -46,7 +47,8 @@ class TfrmDataWin : public TqnWinDialog {
   TqnEntryForm form_;
   TqnEntryFormActions actions_;
   TqnEntryForm result_;
-  HWND pages_[3] = {};
+  static constexpr int kPages = 4;
+  HWND pages_[kPages] = {};
 };
 
 }  // namespace qn

@@ -9,6 +9,7 @@
 #include "gui_win32/frm_data_win32.h"
 #include "gui_win32/frm_fb_login_win32.h"
 #include "gui_win32/frm_main_win32.h"
+#include "gui_win32/frm_pick_win32.h"
 #include "gui_win32/win_controls.h"
 #include "gui_win32/win_text.h"
 
@@ -114,6 +115,11 @@ std::optional<std::string> TqnWinUserInterface::PickFolder(const std::string& ca
   ::CoTaskMemFree(chosen);
   if (!ok) return std::nullopt;
   return Narrow(path.data());
+}
+
+std::optional<int> TqnWinUserInterface::PickItem(const std::string& caption, const std::string& prompt,
+                                                 const std::vector<std::string>& items) {
+  return TfrmPickWin::Pick(mainWindow_.DialogOwner(), caption, prompt, items);
 }
 
 void TqnWinUserInterface::SetBusy(bool busy) { mainWindow_.SetBusy(busy); }

@@ -22,6 +22,8 @@ class TqnWinUserInterface : public IqnUserInterface {
   std::optional<std::string> PickOpenFile(const TqnFileDialog& dialog) override;
   std::optional<std::string> PickSaveFile(const TqnFileDialog& dialog) override;
   std::optional<std::string> PickFolder(const std::string& caption, const std::string& folder) override;
+  std::optional<int> PickItem(const std::string& caption, const std::string& prompt,
+                              const std::vector<std::string>& items) override;
   void SetBusy(bool busy) override;
   void ProcessEvents() override;
 

@@ -67,6 +67,7 @@ TqnEntryForm LoadEntryForm(const TqnNode& entry, bool creationMode, const std::s
   f.keepWeekly = ReadInteger(entry, kKeepWeekly);
   f.keepMonthly = ReadInteger(entry, kKeepMonthly);
   f.keepRequested = ReadInteger(entry, kKeepRequested);
+  f.copyTo = ReadText(entry, kCopyTo);
   f.creationMode = creationMode;
   f.createDatabase = creationMode;
   return f;
@@ -95,6 +96,9 @@ void StoreEntryForm(const TqnEntryForm& form, TqnNode& entry) {
   WriteOptionalInteger(entry, kKeepWeekly, form.keepWeekly);
   WriteOptionalInteger(entry, kKeepMonthly, form.keepMonthly);
   WriteOptionalInteger(entry, kKeepRequested, form.keepRequested);
+  // An entry that never named a destination keeps its file as it was.
+  if (!form.copyTo.empty() || KeyNode(entry, kCopyTo)->Exists())
+    backup->Node("copy_to")->Content().SetString(form.copyTo);
 }
 
 TqnEntryForm MergeEntryForm(const TqnEntryForm& opened, const TqnEntryForm& confirmed, const TqnEntryForm& current) {
@@ -120,6 +124,7 @@ TqnEntryForm MergeEntryForm(const TqnEntryForm& opened, const TqnEntryForm& conf
   take(f.keepWeekly, opened.keepWeekly, confirmed.keepWeekly);
   take(f.keepMonthly, opened.keepMonthly, confirmed.keepMonthly);
   take(f.keepRequested, opened.keepRequested, confirmed.keepRequested);
+  take(f.copyTo, opened.copyTo, confirmed.copyTo);
   f.createDatabase = confirmed.createDatabase;
   return f;
 }

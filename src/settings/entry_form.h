@@ -4,11 +4,20 @@
 
 #include <array>
 #include <string>
+#include <vector>
 
 #include "settings/settings_keys.h"
 #include "xml/xml_dom.h"
 
 namespace qn {
+
+// A destination offered on the copies page: ticked when the entry's
+// backups are copied there.
+struct TqnCopyChoice {
+  std::string name;
+  std::string label;  // what the page shows: the name and the place
+  bool ticked = false;
+};
 
 struct TqnEntryForm {
   std::string identifier;   // the element name, e.g. "db0000"
@@ -31,7 +40,11 @@ struct TqnEntryForm {
   int keepWeekly = 0;              // "keep_weekly"
   int keepMonthly = 0;             // "keep_monthly"
   int keepRequested = 3;           // "keep_requested": workstations' backups kept
-  bool creationMode = false;       // shows the "create" box
+  std::string copyTo;              // "copy_to": destinations' names, comma-separated
+  // The copies page, made from copyTo and the settings' destinations by
+  // the core before the dialog opens; its ticks become copyTo again.
+  std::vector<TqnCopyChoice> copies;
+  bool creationMode = false;  // shows the "create" box
   bool createDatabase = false;
 };
 

@@ -32,6 +32,9 @@ bool TqnHeadlessUi::AskLogin(std::string&, std::string&) {
 std::optional<std::string> TqnHeadlessUi::PickOpenFile(const TqnFileDialog&) { return std::nullopt; }
 std::optional<std::string> TqnHeadlessUi::PickSaveFile(const TqnFileDialog&) { return std::nullopt; }
 std::optional<std::string> TqnHeadlessUi::PickFolder(const std::string&, const std::string&) { return std::nullopt; }
+std::optional<int> TqnHeadlessUi::PickItem(const std::string&, const std::string&, const std::vector<std::string>&) {
+  return std::nullopt;
+}
 
 void TqnHeadlessUi::ProcessEvents() { ProcessMainThreadEvents(); }
 

@@ -187,6 +187,58 @@ TEST_F(DestinationCopy, AProvenBackupLandsCheckedAndCataloguedAndAnUnmarkedFolde
   EXPECT_NE(Alerts().find("recovered"), std::string::npos);
 }
 
+// The properties dialog's copies page: what it offers, what it stores, and
+// the marker it offers only once a destination is newly chosen.
+TEST_F(DestinationCopy, ThePropertiesDialogChoosesDestinationsAndMarksOnlyAFolderThatIsThere) {
+  const std::string unplugged = dir_.File("usb-unplugged");
+  Start("", unplugged);
+  std::vector<TqnCopyChoice> offered;
+  ui_.editors.push_back([&](TqnEntryForm& form, const TqnEntryFormActions&) {
+    offered = form.copies;
+    for (TqnCopyChoice& c : form.copies) c.ticked = true;
+    return true;
+  });
+  app_->SelectRow(0);
+  app_->EditSelected();
+  ASSERT_EQ(offered.size(), 2u);
+  EXPECT_EQ(offered[0].name, "nas");
+  EXPECT_FALSE(offered[0].ticked);
+  EXPECT_NE(offered[0].label.find(nas_), std::string::npos) << offered[0].label;
+  EXPECT_NE(offered[1].label.find(Win1251("не подготовлено")), std::string::npos) << offered[1].label;
+
+  // Both stored; both offered their marker: the folder that is there gets
+  // it, the one that is not is refused and never made.
+  EXPECT_EQ(
+      app_->Settings().Read([](const TqnNode& root) { return CopyToNames(*RegisterOf(root)->FindNode("db0000")); }),
+      (std::vector<std::string>{"nas", "usb"}));
+  ASSERT_EQ(ui_.questions.size(), 2u);
+  EXPECT_TRUE(platform::FileExists(nas_ + "/" + kDestinationMarkerName));
+  EXPECT_FALSE(platform::DirectoryExists(unplugged));
+  ASSERT_FALSE(ui_.messages.empty());
+  EXPECT_EQ(ui_.messages.back().kind, TqnMessageKind::Error);
+  EXPECT_NE(ui_.messages.back().text.find(unplugged), std::string::npos) << ui_.messages.back().text;
+
+  // Opened again: the prepared one says so, a name no destination has is
+  // shown ticked, and confirming unchanged asks nothing and keeps the text.
+  app_->Settings().Change([](TqnNode& root) {
+    RegisterOf(root)->FindNode("db0000")->FindNode("backup")->FindNode("copy_to")->Content().SetString("usb, nas, old");
+    return 0;
+  });
+  ui_.editors.push_back([&](TqnEntryForm& form, const TqnEntryFormActions&) {
+    offered = form.copies;
+    return true;
+  });
+  app_->EditSelected();
+  ASSERT_EQ(offered.size(), 3u);
+  EXPECT_EQ(offered[0].label.find(Win1251("не подготовлено")), std::string::npos) << offered[0].label;
+  EXPECT_TRUE(offered[2].ticked);
+  EXPECT_EQ(offered[2].name, "old");
+  EXPECT_EQ(ui_.questions.size(), 2u);
+  EXPECT_EQ(app_->Settings().Read(
+                [](const TqnNode& root) { return ReadText(*RegisterOf(root)->FindNode("db0000"), keys::kCopyTo); }),
+            "usb, nas, old");
+}
+
 TEST_F(DestinationCopy, AnUnmountedDiskIsRefusedAndItsMountPointStaysEmpty) {
   if (::geteuid() != 0) GTEST_SKIP() << "mounting a file system needs root";
   const std::string point = dir_.File("disk");
@@ -294,8 +346,15 @@ TEST_F(DestinationCopy, ANewProgramFolderRestoresTheDatabaseFromTheDestinationAl
 
   const TqnCommandResult verify = Run(TqnCommandKind::Verify, "db0000", "nas:" + object);
   EXPECT_TRUE(verify.ok) << verify.text;
-  restore = Run(TqnCommandKind::Restore, "db0000", "nas:" + object);
-  ASSERT_TRUE(restore.ok) << restore.text;
+  // The window's "Разархивация" offers the copy beside a file of this
+  // computer, and restores the one picked.
+  ui_.pickedItems = {1};
+  app_->SelectRow(0);
+  app_->RestoreSelected();
+  ASSERT_EQ(ui_.offeredItems.size(), 1u);
+  ASSERT_EQ(ui_.offeredItems[0].size(), 2u);
+  EXPECT_NE(ui_.offeredItems[0][1].find("nas:" + object), std::string::npos) << ui_.offeredItems[0][1];
+  for (const ScriptedUi::Shown& m : ui_.messages) EXPECT_NE(m.kind, TqnMessageKind::Error) << m.text;
   std::string out;
   ASSERT_EQ(fbtest::RunIsql("select count(*) from t;", out, fbtest::Fb30Path(fresh), fbtest::kUser, fbtest::kPassword),
             0)

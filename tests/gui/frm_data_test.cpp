@@ -6,6 +6,7 @@
 #include <QCheckBox>
 #include <QLabel>
 #include <QLineEdit>
+#include <QListWidget>
 #include <QPushButton>
 #include <QStyle>
 #include <QTabWidget>
@@ -66,10 +67,11 @@ TEST(GuiFrmData, ShowsTheEntry) {
 TEST(GuiFrmData, PagesAndTextsAreTheSystemsOwn) {
   Shown s;
   auto* pages = s.Get<QTabWidget>("pgcData");
-  ASSERT_EQ(pages->count(), 3);
+  ASSERT_EQ(pages->count(), 4);
   EXPECT_EQ(pages->tabText(0), QStringLiteral("Соединение"));
   EXPECT_EQ(pages->tabText(1), QStringLiteral("Архивация"));
-  EXPECT_EQ(pages->tabText(2), QStringLiteral("Дополнительно"));
+  EXPECT_EQ(pages->tabText(2), QStringLiteral("Копии"));
+  EXPECT_EQ(pages->tabText(3), QStringLiteral("Дополнительно"));
   EXPECT_EQ(s.Get<QCheckBox>("chkAutoBackup")->text(), QStringLiteral("Автоматически создавать резервные  копии"));
   EXPECT_EQ(s.Get<QCheckBox>("chkDay0")->text(), QStringLiteral("Понедельник"));
   EXPECT_EQ(s.Get<QCheckBox>("chkDay6")->text(), QStringLiteral("Воскресенье"));
@@ -77,6 +79,25 @@ TEST(GuiFrmData, PagesAndTextsAreTheSystemsOwn) {
   EXPECT_EQ(s.Get<QLabel>("lblBackupInterval")->text(), QStringLiteral("резервных копий, каждые"));
   EXPECT_EQ(s.Get<QPushButton>("btnOk")->text(), QStringLiteral("ОК"));
   EXPECT_EQ(s.Get<QPushButton>("btnCancel")->text(), QStringLiteral("Отмена"));
+}
+
+TEST(GuiFrmData, TheCopiesPageShowsEachDestinationWithItsTickAndGivesTheTicksBack) {
+  Shown s;
+  EXPECT_FALSE(s.Get<QLabel>("lblNoDestinations")->isHidden())
+      << "no destination: the page says where they are described";
+  TqnEntryForm form = s.dialog.Form();
+  form.copies = {{"nas", "nas - /mnt/nas", false}, {"cloud", Win1251("cloud - нет в настройках"), true}};
+  s.dialog.SetForm(form);
+  auto* list = s.Get<QListWidget>("lstCopies");
+  ASSERT_EQ(list->count(), 2);
+  EXPECT_TRUE(s.Get<QLabel>("lblNoDestinations")->isHidden());
+  EXPECT_EQ(list->item(1)->text(), QStringLiteral("cloud - нет в настройках"));
+  EXPECT_EQ(list->item(1)->checkState(), Qt::Checked);
+  list->item(0)->setCheckState(Qt::Checked);
+  list->item(1)->setCheckState(Qt::Unchecked);
+  const TqnEntryForm back = s.dialog.Form();
+  EXPECT_TRUE(back.copies[0].ticked);
+  EXPECT_FALSE(back.copies[1].ticked);
 }
 
 TEST(GuiFrmData, WeekdaysOfTheWrongLengthOpenAsMondayToFridayAndAreStoredSo) {

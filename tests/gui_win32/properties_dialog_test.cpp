@@ -3,6 +3,7 @@
 #include "gui_win32/frm_fb_login_win32.h"
 #include "window_run.h"
 
+#include <commctrl.h>
 #include <dlgs.h>
 
 using namespace qn;
@@ -67,6 +68,36 @@ TEST(PropertiesDialogWin, EditsTheSelectedEntryAndRefusesAPartlyTypedTime) {
   EXPECT_NE(settings.find("<interval>1440</interval>"), std::string::npos) << settings;
   EXPECT_NE(settings.find("<weekdays>1111110</weekdays>"), std::string::npos) << settings;
   EXPECT_EQ(CellText(run.Item(winid::lvwBase), 0, 0), "0@" + host + Win1251("  (Бухгалтерия)"));
+}
+
+TEST(PropertiesDialogWin, TheCopiesPageTicksDestinationsAndOffersTheMarkerOfANewOne) {
+  WindowRun run(Register(Entry("db0000", "localhost:C:\\base\\tx.fdb", "")));
+  std::vector<std::string> prepared;
+  run.core->SetCopyPlaces(
+      [] {
+        return std::vector<TqnCopyPlace>{{"nas", "\\\\nas\\copies", true}, {"cloud", "s3 office", false}};
+      },
+      [&](const std::string& name) {
+        prepared.push_back(name);
+        return std::string("ok");
+      });
+  bool shown = false;
+  WhenDialogShows(Win1251("База данных"), [&](HWND dialog) {
+    shown = true;
+    HWND list = Control(dialog, winid::lvwCopies);
+    ASSERT_EQ(ListView_GetItemCount(list), 2);
+    wchar_t label[200] = {};
+    ListView_GetItemText(list, 1, 0, label, 200);
+    EXPECT_EQ(Narrow(label), Win1251("cloud - s3 office (не подготовлено)"));
+    EXPECT_FALSE(ListView_GetCheckState(list, 0));
+    ListView_SetCheckState(list, 0, TRUE);
+    ListView_SetCheckState(list, 1, TRUE);
+    Press(dialog, IDOK);
+  });
+  run.Click(winid::btnEdit);
+  ASSERT_TRUE(shown);
+  EXPECT_NE(run.Settings().find("<copy_to>nas,cloud</copy_to>"), std::string::npos) << run.Settings();
+  EXPECT_EQ(prepared, std::vector<std::string>{"cloud"}) << "only the one without its marker is offered it";
 }
 
 TEST(LoginDialogWin, OffersTheDefaultsAndGivesBackWhatWasTyped) {

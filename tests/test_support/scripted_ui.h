@@ -67,6 +67,15 @@ class ScriptedUi : public qn::IqnUserInterface {
   }
   std::optional<std::string> PickSaveFile(const qn::TqnFileDialog& dialog) override { return PickOpenFile(dialog); }
   std::optional<std::string> PickFolder(const std::string&, const std::string&) override { return std::nullopt; }
+  std::vector<std::vector<std::string>> offeredItems;  // PickItem calls
+  std::deque<int> pickedItems;                         // next PickItem answers; cancel when empty
+  std::optional<int> PickItem(const std::string&, const std::string&, const std::vector<std::string>& items) override {
+    offeredItems.push_back(items);
+    if (pickedItems.empty()) return std::nullopt;
+    int i = pickedItems.front();
+    pickedItems.pop_front();
+    return i;
+  }
   void SetBusy(bool) override {}
   // Runs while a long operation serves the window, as a person's clicks or
   // a timer would then.
