@@ -134,18 +134,19 @@ void TfrmDataWin::BuildCopiesPage() {
   }
   HWND list = Add(WC_LISTVIEWW, L"", WS_VISIBLE | WS_TABSTOP | LVS_REPORT | LVS_NOCOLUMNHEADER | LVS_SINGLESEL, 16, 52,
                   526, 200, winid::lvwCopies, WS_EX_CLIENTEDGE);
-  ListView_SetExtendedListViewStyle(list, LVS_EX_CHECKBOXES | LVS_EX_FULLROWSELECT);
+  ::SendMessageW(list, LVM_SETEXTENDEDLISTVIEWSTYLE, LVS_EX_CHECKBOXES | LVS_EX_FULLROWSELECT,
+                 LVS_EX_CHECKBOXES | LVS_EX_FULLROWSELECT);
   LVCOLUMNW column{};
   column.mask = LVCF_WIDTH;
   column.cx = 500;
-  ListView_InsertColumn(list, 0, &column);
+  ::SendMessageW(list, LVM_INSERTCOLUMNW, 0, reinterpret_cast<LPARAM>(&column));
   for (size_t i = 0; i < form_.copies.size(); ++i) {
     std::wstring label = Wide(form_.copies[i].label);
     LVITEMW item{};
     item.mask = LVIF_TEXT;
     item.iItem = static_cast<int>(i);
     item.pszText = label.data();
-    ListView_InsertItem(list, &item);
+    ::SendMessageW(list, LVM_INSERTITEMW, 0, reinterpret_cast<LPARAM>(&item));
     ListView_SetCheckState(list, static_cast<UINT>(i), form_.copies[i].ticked);
   }
 }

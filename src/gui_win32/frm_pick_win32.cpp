@@ -17,7 +17,8 @@ void TfrmPickWin::OnInit() {
   Add(L"STATIC", Wide(prompt_), WS_VISIBLE | SS_LEFT | SS_NOPREFIX, 8, 8, kWidth - 16, 30, winid::label);
   HWND list = Add(L"LISTBOX", L"", WS_VISIBLE | WS_TABSTOP | WS_VSCROLL | WS_HSCROLL | LBS_NOTIFY, 8, 40, kWidth - 16,
                   kHeight - 80, winid::lstPick, WS_EX_CLIENTEDGE);
-  for (const std::string& item : items_) ::SendMessageW(list, LB_ADDSTRING, 0, reinterpret_cast<LPARAM>(Wide(item).c_str()));
+  for (const std::string& item : items_)
+    ::SendMessageW(list, LB_ADDSTRING, 0, reinterpret_cast<LPARAM>(Wide(item).c_str()));
   ::SendMessageW(list, LB_SETHORIZONTALEXTENT, 1200, 0);
   ::SendMessageW(list, LB_SETCURSEL, 0, 0);
   Add(L"BUTTON", Text(TqnText::AnswerOk), WS_VISIBLE | WS_TABSTOP | BS_DEFPUSHBUTTON, kWidth - 164, kHeight - 31, 75,

@@ -56,14 +56,17 @@ def isql(database, script):
     return [line.strip() for line in done.stdout.decode().splitlines() if line.strip()]
 
 
-def settings(port, entries):
+def settings(port, entries, more=""):
+    """The settings file: entries of (name, path, backup folder[, more of
+    "backup"]), then more elements of the root."""
     text = ('<?xml version="1.0" encoding="Windows-1251"?>\r\n<settings>\r\n  <PIN>%s</PIN>\r\n'
             "  <tcp-port>%d</tcp-port>\r\n  <data>\r\n" % (KEY, port))
-    for name, path, folder in entries:
+    for name, path, folder, *backup in entries:
         text += ("    <%s>\r\n      <path>%s</path>\r\n      <user>%s</user>\r\n      <pwd>%s</pwd>\r\n"
-                 "      <caption>%s</caption>\r\n      <backup>\r\n        <path>%s</path>\r\n      </backup>\r\n"
-                 "    </%s>\r\n" % (name, path, USER, PASSWORD, "База " + name, folder, name))
-    return (text + "  </data>\r\n  <data_state>initialized</data_state>\r\n</settings>\r\n").encode("cp1251")
+                 "      <caption>%s</caption>\r\n      <backup>\r\n        <path>%s</path>\r\n%s      </backup>\r\n"
+                 "    </%s>\r\n" % (name, path, USER, PASSWORD, "База " + name, folder, "".join(backup), name))
+    return (text + "  </data>\r\n  <data_state>initialized</data_state>\r\n" + more +
+            "</settings>\r\n").encode("cp1251")
 
 
 def install(exe, folder, client, settings_bytes):

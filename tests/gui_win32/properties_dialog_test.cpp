@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include "gui_win32/frm_fb_login_win32.h"
+#include "gui_win32/frm_pick_win32.h"
 #include "window_run.h"
 
 #include <commctrl.h>
@@ -87,7 +88,10 @@ TEST(PropertiesDialogWin, TheCopiesPageTicksDestinationsAndOffersTheMarkerOfANew
     HWND list = Control(dialog, winid::lvwCopies);
     ASSERT_EQ(ListView_GetItemCount(list), 2);
     wchar_t label[200] = {};
-    ListView_GetItemText(list, 1, 0, label, 200);
+    LVITEMW item{};
+    item.pszText = label;
+    item.cchTextMax = 200;
+    ::SendMessageW(list, LVM_GETITEMTEXTW, 1, reinterpret_cast<LPARAM>(&item));
     EXPECT_EQ(Narrow(label), Win1251("cloud - s3 office (не подготовлено)"));
     EXPECT_FALSE(ListView_GetCheckState(list, 0));
     ListView_SetCheckState(list, 0, TRUE);
@@ -98,6 +102,21 @@ TEST(PropertiesDialogWin, TheCopiesPageTicksDestinationsAndOffersTheMarkerOfANew
   ASSERT_TRUE(shown);
   EXPECT_NE(run.Settings().find("<copy_to>nas,cloud</copy_to>"), std::string::npos) << run.Settings();
   EXPECT_EQ(prepared, std::vector<std::string>{"cloud"}) << "only the one without its marker is offered it";
+}
+
+TEST(PickDialogWin, ProposesTheFirstLineAndGivesThePickedOneOrNothing) {
+  const std::vector<std::string> lines{Win1251("Файл на этом компьютере..."), "2026-12-09 06:30:00   nas:db0000-a.bk3",
+                                       "2026-12-08 06:30:00   cloud:db0000-b.bk3"};
+  WhenDialogShows(Win1251("Разархивация"), [](HWND dialog) {
+    HWND list = Control(dialog, winid::lstPick);
+    EXPECT_EQ(::SendMessageW(list, LB_GETCOUNT, 0, 0), 3);
+    EXPECT_EQ(::SendMessageW(list, LB_GETCURSEL, 0, 0), 0);
+    ::SendMessageW(list, LB_SETCURSEL, 2, 0);
+    Press(dialog, IDOK);
+  });
+  EXPECT_EQ(TfrmPickWin::Pick(nullptr, Win1251("Разархивация"), "?", lines), std::optional<int>(2));
+  WhenDialogShows(Win1251("Разархивация"), [](HWND dialog) { Press(dialog, IDCANCEL); });
+  EXPECT_EQ(TfrmPickWin::Pick(nullptr, Win1251("Разархивация"), "?", lines), std::nullopt);
 }
 
 TEST(LoginDialogWin, OffersTheDefaultsAndGivesBackWhatWasTyped) {
