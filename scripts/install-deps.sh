@@ -21,6 +21,9 @@ readonly PACKAGES=(
   libssl-dev zlib1g-dev libminizip-dev qt6-base-dev
   # alert mail (SMTP through libcurl), and the small SMTP server its test runs
   libcurl4-openssl-dev python3-aiosmtpd
+  # the SFTP destination's tests make their keys with ssh-keygen; the server
+  # they run is unpacked by scripts/fetch-sshd.sh, never installed
+  openssh-client
   # the user interface under a virtual display in tests
   fonts-dejavu-core xvfb xauth
   # the office's Russian locale (ru_RU.UTF-8), with the system's Russian messages

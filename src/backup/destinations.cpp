@@ -11,6 +11,7 @@
 #include "storage/byte_sources.h"
 #include "storage/folder_storage.h"
 #include "storage/s3_storage.h"
+#include "storage/sftp_storage.h"
 
 namespace qn {
 
@@ -77,19 +78,19 @@ std::unique_ptr<storage::Storage> MakeDestinationStorage(const TqnDestination& d
     if (d.path.empty()) Refuse(d, Win1251("не указан каталог (\"path\")"));
     return std::make_unique<storage::FolderStorage>(d.path, std::string(kPartialPrefix) + uid + "-");
   }
+  const auto value = [&](const char* key) {
+    const auto it = d.values.find(key);
+    return it == d.values.end() ? std::string() : TrimControl(it->second);
+  };
+  const auto number = [&](const char* key) -> long long {
+    const std::string text = value(key);
+    char* end = nullptr;
+    const long long n = text.empty() ? 0 : std::strtoll(text.c_str(), &end, 10);
+    if (!text.empty() && (*end != '\0' || n < 0))
+      Refuse(d, Format(Win1251("значение \"%s\" не число: \"%s\"").c_str(), key, text.c_str()));
+    return n;
+  };
   if (d.kind == "s3") {
-    const auto value = [&](const char* key) {
-      const auto it = d.values.find(key);
-      return it == d.values.end() ? std::string() : TrimControl(it->second);
-    };
-    const auto number = [&](const char* key) -> long long {
-      const std::string text = value(key);
-      char* end = nullptr;
-      const long long n = text.empty() ? 0 : std::strtoll(text.c_str(), &end, 10);
-      if (!text.empty() && (*end != '\0' || n < 0))
-        Refuse(d, Format(Win1251("значение \"%s\" не число: \"%s\"").c_str(), key, text.c_str()));
-      return n;
-    };
     storage::S3Config config;
     config.endpoint = value("endpoint");
     config.region = value("region");
@@ -102,6 +103,22 @@ std::unique_ptr<storage::Storage> MakeDestinationStorage(const TqnDestination& d
     for (const char* key : {"endpoint", "region", "bucket", "access_key", "secret_key"})
       if (value(key).empty()) Refuse(d, Format(Win1251("не указано \"%s\"").c_str(), key));
     return std::make_unique<storage::S3Storage>(std::move(config));
+  }
+  if (d.kind == "sftp") {
+    storage::SftpConfig config;
+    config.endpoint = value("endpoint");
+    config.path = value("path");
+    config.user = value("user");
+    config.password = value("password");
+    config.privateKeyFile = value("private_key");
+    config.hostKeySha256 = value("host_key");
+    config.maxKbps = number("max_kbps");
+    config.unfinishedPrefix = std::string(kPartialPrefix) + uid + "-";
+    for (const char* key : {"endpoint", "path", "user", "host_key"})
+      if (value(key).empty()) Refuse(d, Format(Win1251("не указано \"%s\"").c_str(), key));
+    if (config.password.empty() && config.privateKeyFile.empty())
+      Refuse(d, Win1251("не указан ни пароль (\"password\"), ни файл ключа (\"private_key\")"));
+    return std::make_unique<storage::SftpStorage>(std::move(config));
   }
   Refuse(d, Format(Win1251("неизвестный вид \"%s\"").c_str(), d.kind.c_str()));
 }

@@ -57,7 +57,8 @@ const std::vector<const TqnSettingKey*>& DestinationKeys() {
   static const std::vector<const TqnSettingKey*> table = {
       &kDestName,       &kDestKind,        &kDestUid,           &kDestPath,     &kDestKeepLast, &kDestKeepDaily,
       &kDestKeepWeekly, &kDestKeepMonthly, &kDestKeepRequested, &kDestEndpoint, &kDestRegion,   &kDestBucket,
-      &kDestPrefix,     &kDestAccessKey,   &kDestSecretKey,     &kDestLockDays, &kDestKeyFile,  &kDestMaxKbps};
+      &kDestPrefix,     &kDestAccessKey,   &kDestSecretKey,     &kDestLockDays, &kDestKeyFile,  &kDestUser,
+      &kDestPassword,   &kDestPrivateKey,  &kDestHostKey,       &kDestMaxKbps};
   return table;
 }
 

@@ -153,7 +153,7 @@ inline constexpr TqnSettingKey kStatusTextfile{
 // ("d0", "d1", ...).
 inline constexpr TqnSettingKey kDestName{
     "name", TqnKeyType::Text, "", 0, 0, 0, "the name an entry's \"backup/copy_to\" and --from=NAME:FILE give"};
-inline constexpr TqnSettingKey kDestKind{"kind", TqnKeyType::Text, "", 0, 0, 0, "\"folder\" or \"s3\""};
+inline constexpr TqnSettingKey kDestKind{"kind", TqnKeyType::Text, "", 0, 0, 0, "\"folder\", \"s3\" or \"sftp\""};
 inline constexpr TqnSettingKey kDestUid{"uid",
                                         TqnKeyType::Text,
                                         "",
@@ -163,7 +163,13 @@ inline constexpr TqnSettingKey kDestUid{"uid",
                                         "the destination's identity, 32 hexadecimal digits, as its marker file holds "
                                         "it (written by --init-destination)"};
 inline constexpr TqnSettingKey kDestPath{
-    "path", TqnKeyType::Text, "", 0, 0, 0, "folder: another disk's or a share's folder, as this computer sees it"};
+    "path",
+    TqnKeyType::Text,
+    "",
+    0,
+    0,
+    0,
+    "folder: another disk's or a share's folder, as this computer sees it; sftp: the folder on the server"};
 inline constexpr TqnSettingKey kDestKeepLast{
     "keep_last", TqnKeyType::Integer, "10", 1, 30000, 1, "newest scheduled or manual copies kept there"};
 inline constexpr TqnSettingKey kDestKeepDaily{
@@ -175,7 +181,13 @@ inline constexpr TqnSettingKey kDestKeepMonthly{
 inline constexpr TqnSettingKey kDestKeepRequested{
     "keep_requested", TqnKeyType::Integer, "3", 0, 3650, 1, "newest copies of workstations' backups kept there"};
 inline constexpr TqnSettingKey kDestEndpoint{
-    "endpoint", TqnKeyType::Text, "", 0, 0, 0, "s3: the store's address, \"https://storage.example.net\""};
+    "endpoint",
+    TqnKeyType::Text,
+    "",
+    0,
+    0,
+    0,
+    "s3: the store's address, \"https://storage.example.net\"; sftp: \"sftp://host[:port]\""};
 inline constexpr TqnSettingKey kDestRegion{"region", TqnKeyType::Text, "", 0, 0, 0, "s3: its region"};
 inline constexpr TqnSettingKey kDestBucket{"bucket", TqnKeyType::Text, "", 0, 0, 0, "s3: the bucket"};
 inline constexpr TqnSettingKey kDestPrefix{
@@ -186,8 +198,20 @@ inline constexpr TqnSettingKey kDestLockDays{
     "lock_days", TqnKeyType::Integer, "0", 0, 36500, 1, "s3: days each object is locked against deletion (0: none)"};
 inline constexpr TqnSettingKey kDestKeyFile{
     "key_file", TqnKeyType::Text, "", 0, 0, 0, "file of the key copies are encrypted with (\"\": not encrypted)"};
+inline constexpr TqnSettingKey kDestUser{"user", TqnKeyType::Text, "", 0, 0, 0, "sftp: the SSH user"};
+inline constexpr TqnSettingKey kDestPassword{"password", TqnKeyType::Text, "", 0, 0, 0, "sftp: its password, or"};
+inline constexpr TqnSettingKey kDestPrivateKey{
+    "private_key", TqnKeyType::Text, "", 0, 0, 0, "sftp: the file of its private key on this computer"};
+inline constexpr TqnSettingKey kDestHostKey{
+    "host_key",
+    TqnKeyType::Text,
+    "",
+    0,
+    0,
+    0,
+    "sftp: the server's host key, \"SHA256:...\" as ssh-keygen -l prints it; another key is refused"};
 inline constexpr TqnSettingKey kDestMaxKbps{
-    "max_kbps", TqnKeyType::Integer, "0", 0, 10000000, 1, "upload limit in kilobytes a second (0: none)"};
+    "max_kbps", TqnKeyType::Integer, "0", 0, 10000000, 1, "upload limit in kilobits a second (0: none)"};
 }  // namespace keys
 
 // The tables, in the order the documentation lists them: the keys of a

@@ -113,20 +113,7 @@ void FolderStorage::Remove(const std::string& name) {
 }
 
 bool FolderStorage::Check(const std::string& name, const WrittenObject& written, std::string* why) {
-  WrittenObject found;
-  try {
-    found = HashObject(*this, name);
-  } catch (const std::exception& e) {
-    if (why) *why = e.what();
-    return false;
-  }
-  if (found.size == written.size && found.sha256Hex == written.sha256Hex) return true;
-  if (why)
-    *why =
-        Format(Win1251("\"%s\" в \"%s\" не совпадает с записанным: %lld байт, SHA-256 %s вместо %lld байт, %s").c_str(),
-               name.c_str(), folder_.c_str(), static_cast<long long>(found.size), found.sha256Hex.c_str(),
-               static_cast<long long>(written.size), written.sha256Hex.c_str());
-  return false;
+  return CheckReadBack(*this, name, written, why);
 }
 
 int FolderStorage::RemoveUnfinished() {
@@ -142,6 +129,23 @@ int FolderStorage::RemoveUnfinished() {
     }
   }
   return removed;
+}
+
+bool CheckReadBack(Storage& storage, const std::string& name, const WrittenObject& written, std::string* why) {
+  WrittenObject found;
+  try {
+    found = HashObject(storage, name);
+  } catch (const std::exception& e) {
+    if (why) *why = e.what();
+    return false;
+  }
+  if (found.size == written.size && found.sha256Hex == written.sha256Hex) return true;
+  if (why)
+    *why =
+        Format(Win1251("\"%s\" в \"%s\" не совпадает с записанным: %lld байт, SHA-256 %s вместо %lld байт, %s").c_str(),
+               name.c_str(), storage.Describe().c_str(), static_cast<long long>(found.size), found.sha256Hex.c_str(),
+               static_cast<long long>(written.size), written.sha256Hex.c_str());
+  return false;
 }
 
 WrittenObject HashObject(Storage& storage, const std::string& name) {

@@ -43,5 +43,8 @@ class FolderStorage : public Storage {
 
 // The SHA-256 and size of what a place holds under a name, read back.
 WrittenObject HashObject(Storage& storage, const std::string& name);
+// Check for a place that keeps no checksum of its own: the bytes read back
+// and compared by their size and SHA-256.
+bool CheckReadBack(Storage& storage, const std::string& name, const WrittenObject& written, std::string* why);
 
 }  // namespace qn::storage

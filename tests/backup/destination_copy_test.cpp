@@ -30,6 +30,7 @@
 #include "storage/folder_storage.h"
 #include "storage/moto_server.h"
 #include "storage/s3_storage.h"
+#include "storage/sshd_server.h"
 
 namespace qn {
 namespace {
@@ -325,7 +326,7 @@ TEST_F(DestinationCopy, ANewProgramFolderRestoresTheDatabaseFromTheDestinationAl
   // A new one names the same disk (without its identity yet) and a new entry.
   const std::string fresh = dir_.File("fresh.fd3");
   StartWithEntries(
-      EntryXml("db0000", fbtest::Fb30Path(fresh), dir_.File("restored")),
+      EntryXml("db0000", fbtest::Fb30Path(fresh), dir_.File("restored"), "        <copy_to>nas</copy_to>\r\n"),
       "  <destinations><d0><name>nas</name><kind>folder</kind><path>" + nas_ + "</path></d0></destinations>\r\n");
   executor_ = std::make_unique<TqnCommandExecutor>(*app_, *feature_);
 
@@ -442,6 +443,59 @@ TEST_F(DestinationCopy, ABucketThatLocksItsEncryptedCopiesKeepsThemAndGivesTheDa
             0)
       << out;
   EXPECT_NE(out.find("3"), std::string::npos) << out;
+}
+
+// An SSH server known by its host key, as a contractor's second place: the
+// copy lands encrypted and catalogued there, is proved from there alone,
+// and a server that shows another key gets nothing.
+TEST_F(DestinationCopy, ACopyGoesToAnSshServerKnownByItsHostKeyAndIsProvedFromThere) {
+  qntest::SshdServer sshd;
+  if (!sshd.Error().empty()) GTEST_SKIP() << sshd.Error();
+  const auto settings = [&](const std::string& hostKey) {
+    return "  <destinations><d0><name>contractor</name><kind>sftp</kind><endpoint>" + sshd.Endpoint() +
+           "</endpoint><path>" + sshd.Folder() + "</path><user>" + sshd.User() + "</user><private_key>" +
+           sshd.ClientKey() + "</private_key><host_key>" + hostKey + "</host_key><key_file>" + dir_.File("sftp.key") +
+           "</key_file></d0></destinations>\r\n";
+  };
+  const std::string entry = EntryXml("db0000", fbtest::Fb30Path(database_), dir_.File("local"),
+                                     "        <auto>1</auto>\r\n        <copy_to>contractor</copy_to>\r\n");
+  StartWithEntries(entry, settings(sshd.HostKey()));
+  executor_ = std::make_unique<TqnCommandExecutor>(*app_, *feature_);
+  ASSERT_TRUE(Run(TqnCommandKind::InitDestination, "contractor").ok);
+  {
+    const TqnCommandResult r = Run(TqnCommandKind::Backup, "db0000");
+    ASSERT_TRUE(r.ok) << r.text;
+  }
+  ASSERT_TRUE(feature_->WaitForCopies(120000));
+  ASSERT_EQ(CopyState("contractor").state, "copied") << CopyState("contractor").message << sshd.Log();
+  const std::string object = "db0000-backup-2026.12.09-06.30.00-000.bk3";
+  const std::string local = Slurp(dir_.File("local/backup-2026.12.09-06.30.00-000.bk3"));
+  const std::string stored = Slurp(sshd.Folder() + "/" + object);
+  ASSERT_GT(local.size(), 512u);
+  EXPECT_EQ(stored.find(local.substr(256, 64)), std::string::npos) << "not encrypted";
+  const std::vector<TqnCatalogueRecord> there = ReadCatalogue(sshd.Folder() + "/");
+  ASSERT_EQ(there.size(), 1u);
+  EXPECT_EQ(there[0].file, object);
+  EXPECT_EQ(there[0].sha256, FileSha256(dir_.File("local/backup-2026.12.09-06.30.00-000.bk3")));
+  const TqnCommandResult verify = Run(TqnCommandKind::Verify, "db0000", "contractor:" + object);
+  EXPECT_TRUE(verify.ok) << verify.text;
+
+  // Another server in its place (another host key): refused, nothing sent.
+  const auto before = TempDir::ListDir(sshd.Folder());
+  app_->Settings().Change([&](TqnNode& root) {
+    DestinationNode(root, "contractor")->Node("host_key")->Content().SetString(sshd.OtherHostKey());
+    return 0;
+  });
+  DateTime later = clock_.Now();
+  later.minute = 45;
+  clock_.Set(later);
+  {
+    const TqnCommandResult r = Run(TqnCommandKind::Backup, "db0000");
+    ASSERT_TRUE(r.ok) << r.text;
+  }
+  ASSERT_TRUE(feature_->WaitForCopies(120000));
+  EXPECT_EQ(CopyState("contractor").state, "failed");
+  EXPECT_EQ(TempDir::ListDir(sshd.Folder()), before);
 }
 
 }  // namespace
