@@ -6,6 +6,7 @@
 
 #include "base/error.h"
 #include "base/text.h"
+#include "storage/curl_transfer.h"
 #include "storage/s3_http.h"
 
 namespace qn::storage::s3 {
@@ -122,11 +123,7 @@ HttpResponse HttpClient::Perform(const HttpRequest& request) {
   curl_easy_setopt(curl, CURLOPT_WRITEDATA, &transfer);
   curl_easy_setopt(curl, CURLOPT_HEADERFUNCTION, WriteHeader);
   curl_easy_setopt(curl, CURLOPT_HEADERDATA, &transfer);
-  curl_easy_setopt(curl, CURLOPT_NOSIGNAL, 1L);
-  curl_easy_setopt(curl, CURLOPT_CONNECTTIMEOUT, 30L);
-  // A store that stops answering is given up after two minutes without a byte.
-  curl_easy_setopt(curl, CURLOPT_LOW_SPEED_LIMIT, 1L);
-  curl_easy_setopt(curl, CURLOPT_LOW_SPEED_TIME, 120L);
+  SetCopyPatience(curl);
   char error[CURL_ERROR_SIZE] = {};
   curl_easy_setopt(curl, CURLOPT_ERRORBUFFER, error);
   const CURLcode rc = curl_easy_perform(curl);

@@ -11,14 +11,15 @@
 #include "base/sha256.h"
 #include "base/text.h"
 #include "platform/files.h"
+#include "storage/curl_transfer.h"
 #include "storage/folder_storage.h"
 
 namespace qn::storage {
 
 struct SftpStorage::Transfer {
   std::string url;
-  bool head = false;      // no bytes: the object's size and time, or only the commands
-  bool listing = false;   // the folder's names
+  bool head = false;     // no bytes: the object's size and time, or only the commands
+  bool listing = false;  // the folder's names
   ByteSource* upload = nullptr;
   TqnSha256* hash = nullptr;
   int64_t sent = 0;
@@ -182,11 +183,7 @@ bool SftpStorage::Perform(Transfer& t, bool missingAllowed) {
   if (t.listing) curl_easy_setopt(curl, CURLOPT_DIRLISTONLY, 1L);
   curl_easy_setopt(curl, CURLOPT_WRITEFUNCTION, ReceiveBytes);
   curl_easy_setopt(curl, CURLOPT_WRITEDATA, &t);
-  curl_easy_setopt(curl, CURLOPT_NOSIGNAL, 1L);
-  curl_easy_setopt(curl, CURLOPT_CONNECTTIMEOUT, 30L);
-  // A server that stops answering is given up after two minutes without a byte.
-  curl_easy_setopt(curl, CURLOPT_LOW_SPEED_LIMIT, 1L);
-  curl_easy_setopt(curl, CURLOPT_LOW_SPEED_TIME, 120L);
+  SetCopyPatience(curl);
   char error[CURL_ERROR_SIZE] = {};
   curl_easy_setopt(curl, CURLOPT_ERRORBUFFER, error);
   const CURLcode rc = curl_easy_perform(curl);
@@ -194,7 +191,8 @@ bool SftpStorage::Perform(Transfer& t, bool missingAllowed) {
   if (t.failure) std::rethrow_exception(t.failure);
   if (rc == CURLE_REMOTE_FILE_NOT_FOUND && missingAllowed) return false;
   if (rc != CURLE_OK)
-    throw Exception(Format(Win1251("SFTP %s: %s").c_str(), Describe().c_str(), *error ? error : curl_easy_strerror(rc)));
+    throw Exception(
+        Format(Win1251("SFTP %s: %s").c_str(), Describe().c_str(), *error ? error : curl_easy_strerror(rc)));
   curl_off_t size = -1, modified = -1;
   curl_easy_getinfo(curl, CURLINFO_CONTENT_LENGTH_DOWNLOAD_T, &size);
   curl_easy_getinfo(curl, CURLINFO_FILETIME_T, &modified);
@@ -256,8 +254,7 @@ void SftpStorage::Read(const std::string& name, const std::function<void(const c
   t.url = Url(Resolved(name, nullptr));
   t.onBody = onChunk;
   if (!Perform(t, true))
-    throw Exception(
-        Format(Win1251("Нет \"%s\" на сервере SFTP %s").c_str(), name.c_str(), Describe().c_str()));
+    throw Exception(Format(Win1251("Нет \"%s\" на сервере SFTP %s").c_str(), name.c_str(), Describe().c_str()));
 }
 
 WrittenObject SftpStorage::Write(const std::string& name, ByteSource& source, const WriteOptions& options) {
@@ -270,8 +267,9 @@ WrittenObject SftpStorage::Write(const std::string& name, ByteSource& source, co
   t.upload = &source;
   t.hash = &hash;
   // Run once the upload is whole; see the class's comment.
-  t.commands = {"*rm " + ServerPath(DoneName(name)), "rename " + ServerPath(unfinished) + " " + ServerPath(DoneName(name)),
-                "*rm " + ServerPath(name), "rename " + ServerPath(DoneName(name)) + " " + ServerPath(name)};
+  t.commands = {"*rm " + ServerPath(DoneName(name)),
+                "rename " + ServerPath(unfinished) + " " + ServerPath(DoneName(name)), "*rm " + ServerPath(name),
+                "rename " + ServerPath(DoneName(name)) + " " + ServerPath(name)};
   try {
     Perform(t, false);
   } catch (const std::exception&) {

@@ -56,8 +56,8 @@ class SftpStorage : public Storage {
   std::string Resolved(const std::string& name, ObjectInfo* info);
 
   SftpConfig config_;
-  std::string folderUrl_;   // with its "/"
-  std::string hostKey_;     // the fingerprint as libcurl compares it
+  std::string folderUrl_;  // with its "/"
+  std::string hostKey_;    // the fingerprint as libcurl compares it
   void* curl_;
 };
 

@@ -109,6 +109,15 @@ class DestinationCopy : public FeatureRun {
     return app_->Settings().Read(
         [&](const TqnNode& root) { return ReadCopyState(*RegisterOf(root)->FindNode("db0000"), destination); });
   }
+  // A backup at this minute of the test's hour, its copies tried.
+  void BackupAt(int minute) {
+    DateTime at = clock_.Now();
+    at.minute = minute;
+    clock_.Set(at);
+    const TqnCommandResult r = Run(TqnCommandKind::Backup, "db0000");
+    ASSERT_TRUE(r.ok) << r.text;
+    ASSERT_TRUE(feature_->WaitForCopies(120000));
+  }
   std::string Alerts() {
     feature_->Alerts().WaitIdle(10000);
     return Slurp(alerts_);
@@ -157,14 +166,7 @@ TEST_F(DestinationCopy, AProvenBackupLandsCheckedAndCataloguedAndAnUnmarkedFolde
   EXPECT_EQ(status[0].copies[1].health, TqnBackupHealth::Failed);
 
   // A second failure is no second alert.
-  DateTime later = clock_.Now();
-  later.minute = 45;
-  clock_.Set(later);
-  {
-    const TqnCommandResult r = Run(TqnCommandKind::Backup, "db0000");
-    ASSERT_TRUE(r.ok) << r.text;
-  }
-  ASSERT_TRUE(feature_->WaitForCopies(120000));
+  BackupAt(45);
   const std::string alerts = Alerts();
   EXPECT_EQ(alerts.find("failed"), alerts.rfind("failed")) << alerts;
   EXPECT_TRUE(TempDir::ListDir(usb_).empty());
@@ -392,12 +394,7 @@ TEST_F(DestinationCopy, ABucketThatLocksItsEncryptedCopiesKeepsThemAndGivesTheDa
   executor_ = std::make_unique<TqnCommandExecutor>(*app_, *feature_);
   ASSERT_TRUE(Run(TqnCommandKind::InitDestination, "cloud").ok);
   for (int minute : {30, 45}) {
-    DateTime at = clock_.Now();
-    at.minute = minute;
-    clock_.Set(at);
-    const TqnCommandResult r = Run(TqnCommandKind::Backup, "db0000");
-    ASSERT_TRUE(r.ok) << r.text;
-    ASSERT_TRUE(feature_->WaitForCopies(120000));
+    BackupAt(minute);
     ASSERT_EQ(CopyState("cloud").state, "copied") << CopyState("cloud").message;
   }
   // keep_last 1, but the first copy is locked for 30 days: both stay.
@@ -462,11 +459,7 @@ TEST_F(DestinationCopy, ACopyGoesToAnSshServerKnownByItsHostKeyAndIsProvedFromTh
   StartWithEntries(entry, settings(sshd.HostKey()));
   executor_ = std::make_unique<TqnCommandExecutor>(*app_, *feature_);
   ASSERT_TRUE(Run(TqnCommandKind::InitDestination, "contractor").ok);
-  {
-    const TqnCommandResult r = Run(TqnCommandKind::Backup, "db0000");
-    ASSERT_TRUE(r.ok) << r.text;
-  }
-  ASSERT_TRUE(feature_->WaitForCopies(120000));
+  BackupAt(30);
   ASSERT_EQ(CopyState("contractor").state, "copied") << CopyState("contractor").message << sshd.Log();
   const std::string object = "db0000-backup-2026.12.09-06.30.00-000.bk3";
   const std::string local = Slurp(dir_.File("local/backup-2026.12.09-06.30.00-000.bk3"));
@@ -486,14 +479,7 @@ TEST_F(DestinationCopy, ACopyGoesToAnSshServerKnownByItsHostKeyAndIsProvedFromTh
     DestinationNode(root, "contractor")->Node("host_key")->Content().SetString(sshd.OtherHostKey());
     return 0;
   });
-  DateTime later = clock_.Now();
-  later.minute = 45;
-  clock_.Set(later);
-  {
-    const TqnCommandResult r = Run(TqnCommandKind::Backup, "db0000");
-    ASSERT_TRUE(r.ok) << r.text;
-  }
-  ASSERT_TRUE(feature_->WaitForCopies(120000));
+  BackupAt(45);
   EXPECT_EQ(CopyState("contractor").state, "failed");
   EXPECT_EQ(TempDir::ListDir(sshd.Folder()), before);
 }

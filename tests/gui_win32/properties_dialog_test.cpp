@@ -83,6 +83,7 @@ TEST(PropertiesDialogWin, TheCopiesPageTicksDestinationsAndOffersTheMarkerOfANew
         return std::string("ok");
       });
   bool shown = false;
+  std::string asked;
   WhenDialogShows(Win1251("База данных"), [&](HWND dialog) {
     shown = true;
     HWND list = Control(dialog, winid::lvwCopies);
@@ -96,10 +97,18 @@ TEST(PropertiesDialogWin, TheCopiesPageTicksDestinationsAndOffersTheMarkerOfANew
     EXPECT_FALSE(ListView_GetCheckState(list, 0));
     ListView_SetCheckState(list, 0, TRUE);
     ListView_SetCheckState(list, 1, TRUE);
+    // The marker is offered in a question, its report shown after.
+    WhenDialogShows(Win1251("Подтверждение"), [&](HWND box) {
+      asked = MessageBoxText(box);
+      WhenDialogShows(Win1251("Информация"),
+                      [](HWND info) { ::SendMessageW(::GetDlgItem(info, IDOK), BM_CLICK, 0, 0); });
+      ::SendMessageW(::GetDlgItem(box, IDYES), BM_CLICK, 0, 0);
+    });
     Press(dialog, IDOK);
   });
   run.Click(winid::btnEdit);
   ASSERT_TRUE(shown);
+  EXPECT_NE(asked.find("cloud"), std::string::npos) << asked;
   EXPECT_NE(run.Settings().find("<copy_to>nas,cloud</copy_to>"), std::string::npos) << run.Settings();
   EXPECT_EQ(prepared, std::vector<std::string>{"cloud"}) << "only the one without its marker is offered it";
 }

@@ -12,22 +12,19 @@
 #include "base/text.h"
 #include "platform/files.h"
 #include "storage/byte_sources.h"
+#include "storage/place_checks.h"
 #include "storage/folder_storage.h"
 #include "test_support/child_process.h"
 #include "test_support/temp_dir.h"
 
 using namespace qn;
 using namespace qn::storage;
+using qntest::FailingSource;
+using qntest::ReadAll;
 
 namespace {
 
 constexpr const char* kPrefix = "qnpartial-0123456789abcdef0123456789abcdef-";
-
-std::string ReadAll(Storage& place, const std::string& name) {
-  std::string text;
-  place.Read(name, [&](const char* data, size_t size) { text.append(data, size); });
-  return text;
-}
 
 // Gives a first piece, then holds the write up for a minute: long enough
 // for a test to kill the process in the middle of it.
@@ -46,20 +43,6 @@ class StallingSource : public ByteSource {
 
  private:
   bool given_ = false;
-};
-
-// Gives some bytes, then fails as a source whose disk went away does.
-class FailingSource : public ByteSource {
- public:
-  int64_t Size() const override { return -1; }
-  size_t Read(char* buffer, size_t capacity) override {
-    if (calls_++ > 0) throw Exception("source gone");
-    std::fill(buffer, buffer + capacity, 'y');
-    return capacity;
-  }
-
- private:
-  int calls_ = 0;
 };
 
 }  // namespace

@@ -9,42 +9,19 @@
 #include "base/error.h"
 #include "base/text.h"
 #include "storage/byte_sources.h"
+#include "storage/place_checks.h"
 #include "storage/sftp_storage.h"
 #include "storage/sshd_server.h"
+#include "test_support/temp_dir.h"
 
 using namespace qn;
 using namespace qn::storage;
+using qntest::FailingSource;
+using qntest::ReadAll;
 
 namespace {
 
 constexpr const char* kPrefix = "qnpartial-0123456789abcdef0123456789abcdef-";
-
-std::string ReadAll(Storage& place, const std::string& name) {
-  std::string text;
-  place.Read(name, [&](const char* data, size_t size) { text.append(data, size); });
-  return text;
-}
-
-std::vector<std::string> Entries(const std::string& folder) {
-  std::vector<std::string> names;
-  for (const auto& e : std::filesystem::directory_iterator(folder)) names.push_back(e.path().filename().string());
-  std::sort(names.begin(), names.end());
-  return names;
-}
-
-// Gives some bytes, then fails as a source whose disk went away does.
-class FailingSource : public ByteSource {
- public:
-  int64_t Size() const override { return -1; }
-  size_t Read(char* buffer, size_t capacity) override {
-    if (calls_++ > 0) throw Exception("source gone");
-    std::fill(buffer, buffer + capacity, 'y');
-    return capacity;
-  }
-
- private:
-  int calls_ = 0;
-};
 
 class Sftp : public ::testing::Test {
  protected:
@@ -100,7 +77,7 @@ TEST_F(Sftp, AWrittenObjectIsThereWholeAndANameWrittenAgainIsReplaced) {
   place.Rename(name, "b.bk3");
   EXPECT_FALSE(place.Info(name).exists);
   place.Remove("b.bk3");
-  EXPECT_EQ(Entries(remote_), std::vector<std::string>{"catalogue.txt"});
+  EXPECT_EQ(TempDir::ListDir(remote_), std::vector<std::string>{"catalogue.txt"});
   EXPECT_THROW(place.Write("../out.bk3", *TextSource("x")), Exception);
   WriteOptions locked;
   locked.lockUntilUnix = 4102444800;
@@ -113,7 +90,7 @@ TEST_F(Sftp, AFailedWriteLeavesTheOldObjectAndAKillBetweenTheStepsLeavesTheNewOn
   FailingSource failing;
   EXPECT_THROW(place.Write("catalogue.txt", failing), Exception);
   EXPECT_EQ(ReadAll(place, "catalogue.txt"), "the old catalogue");
-  EXPECT_EQ(Entries(remote_), std::vector<std::string>{"catalogue.txt"});
+  EXPECT_EQ(TempDir::ListDir(remote_), std::vector<std::string>{"catalogue.txt"});
 
   // As a kill after the old one was removed leaves it: the whole new one
   // under its done name, which reads, lists and is replaced as the name.
@@ -123,7 +100,7 @@ TEST_F(Sftp, AFailedWriteLeavesTheOldObjectAndAKillBetweenTheStepsLeavesTheNewOn
   EXPECT_TRUE(place.Info("catalogue.txt").exists);
   EXPECT_EQ(place.List(), std::vector<std::string>{"catalogue.txt"});
   place.Write("catalogue.txt", *TextSource("the next one"));
-  EXPECT_EQ(Entries(remote_), std::vector<std::string>{"catalogue.txt"});
+  EXPECT_EQ(TempDir::ListDir(remote_), std::vector<std::string>{"catalogue.txt"});
   EXPECT_EQ(ReadAll(place, "catalogue.txt"), "the next one");
 }
 
@@ -134,7 +111,7 @@ TEST_F(Sftp, AServerWithAnotherHostKeyIsRefusedBeforeAnythingIsSent) {
   SftpStorage impostor(c);
   EXPECT_THROW(impostor.Write("x.bk3", *TextSource("secret")), Exception);
   EXPECT_THROW(impostor.List(), Exception);
-  EXPECT_TRUE(Entries(remote_).empty());
+  EXPECT_TRUE(TempDir::ListDir(remote_).empty());
   c.hostKeySha256.clear();
   EXPECT_THROW(SftpStorage{c}, Exception) << "no fingerprint, no server";
 }

@@ -46,8 +46,8 @@ class SshdServer {
     }
     user_ = pw->pw_name;
     const std::string keys = "ssh-keygen -q -t ed25519 -N '' -f '" + dir_.File("host_key") + "' && ssh-keygen -q -t " +
-                             "ed25519 -N '' -f '" + dir_.File("client_key") + "' && cp '" + dir_.File("client_key.pub") +
-                             "' '" + dir_.File("authorized_keys") + "'";
+                             "ed25519 -N '' -f '" + dir_.File("client_key") + "' && cp '" +
+                             dir_.File("client_key.pub") + "' '" + dir_.File("authorized_keys") + "'";
     if (std::system(keys.c_str()) != 0) {
       error_ = "ssh-keygen failed";
       return;
@@ -55,8 +55,8 @@ class SshdServer {
     hostKey_ = Fingerprint(dir_.File("host_key.pub"));
     port_ = ListeningPort();
     std::ofstream(dir_.File("sshd_config"))
-        << "Port " << port_ << "\nListenAddress 127.0.0.1\nHostKey " << dir_.File("host_key")
-        << "\nAuthorizedKeysFile " << dir_.File("authorized_keys")
+        << "Port " << port_ << "\nListenAddress 127.0.0.1\nHostKey " << dir_.File("host_key") << "\nAuthorizedKeysFile "
+        << dir_.File("authorized_keys")
         << "\nPidFile none\nStrictModes no\nUsePAM yes\nPasswordAuthentication no\nKbdInteractiveAuthentication no\n"
            "Subsystem sftp internal-sftp\nForceCommand internal-sftp\nAllowTcpForwarding no\nX11Forwarding no\n"
            "LogLevel ERROR\n";
@@ -66,8 +66,8 @@ class SshdServer {
     if (root)
       for (const char* f : {"host_key", "host_key.pub", "authorized_keys", "sshd_config"})
         if (::chown(dir_.File(f).c_str(), pw->pw_uid, pw->pw_gid) != 0) error_ = "chown failed";
-    const std::string libs = sshd.substr(0, sshd.size() - std::string("/usr/sbin/sshd").size()) +
-                             "/usr/lib/x86_64-linux-gnu";
+    const std::string libs =
+        sshd.substr(0, sshd.size() - std::string("/usr/sbin/sshd").size()) + "/usr/lib/x86_64-linux-gnu";
     pid_ = ::fork();
     if (pid_ == 0) {
       ::setenv("LD_LIBRARY_PATH", libs.c_str(), 1);
