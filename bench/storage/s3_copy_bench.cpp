@@ -6,11 +6,18 @@
 //
 // (default 1024 MiB of random bytes, the program's own part size).
 //
+// The store is moto's server, or s3rver when QN_S3RVER names its program
+// (QN_S3RVER=$(bench/storage/fetch-s3rver.sh build/_deps/s3rver)).
+//
 // moto's server is started on loopback with signatures checked. The copy runs
 // in a child process of its own, so that its peak resident memory is the
 // copy's alone; it is then proven (Check) and removed. curl uploads the same
 // file as one PUT ("curl --aws-sigv4 ... -T FILE"), with the file's SHA-256
-// taken beforehand and not timed, so curl only sends. Prints both times,
+// taken beforehand and not timed, so curl only sends. Both stores assemble
+// a multipart upload in seconds (moto in Python in memory, s3rver by
+// reading its parts back from disk), which a single PUT does not pay and no
+// client can shorten; a large backup still goes in parts, so that at most
+// two parts are ever in memory and a failed part is sent again alone. Prints both times,
 // their rates, the copy's peak memory and, last, the ratio of the program's
 // rate to curl's. moto assembles a multipart upload slowly (in Python, in
 // memory), which a single PUT does not pay: the time until the store had
@@ -26,11 +33,13 @@
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <memory>
 #include <random>
 #include <string>
 
 #include "base/sha256.h"
 #include "storage/moto_server.h"
+#include "storage/s3rver_server.h"
 #include "storage/s3_storage.h"
 
 namespace {
@@ -58,7 +67,37 @@ class FileReader : public ByteSource {
 
 long partMegabytes = 0;
 
-S3Config Config(const qntest::MotoServer& server) {
+// The store on loopback: moto, or s3rver when QN_S3RVER names its program.
+struct Store {
+  std::string name;
+  std::string endpoint, accessKey, secretKey, error;
+  std::unique_ptr<qntest::MotoServer> moto;
+  std::unique_ptr<qntest::S3rverServer> s3rver;
+  Store() {
+    const char* s3rverProgram = std::getenv("QN_S3RVER");
+    if (s3rverProgram && *s3rverProgram) {
+      name = "s3rver";
+      s3rver = std::make_unique<qntest::S3rverServer>(s3rverProgram);
+      error = s3rver->Error();
+      endpoint = s3rver->Endpoint();
+      accessKey = s3rver->AccessKey();
+      secretKey = s3rver->SecretKey();
+    } else {
+      name = "moto";
+      moto = std::make_unique<qntest::MotoServer>();
+      error = moto->Error();
+      endpoint = moto->Endpoint();
+      accessKey = moto->AccessKey();
+      secretKey = moto->SecretKey();
+    }
+  }
+  const std::string& Error() const { return error; }
+  const std::string& Endpoint() const { return endpoint; }
+  const std::string& AccessKey() const { return accessKey; }
+  const std::string& SecretKey() const { return secretKey; }
+};
+
+S3Config Config(const Store& server) {
   S3Config c;
   c.endpoint = server.Endpoint();
   c.region = "us-east-1";
@@ -102,14 +141,14 @@ int main(int argc, char** argv) {
     }
   }
   const double size = static_cast<double>(std::filesystem::file_size(file));
-  qntest::MotoServer server;
+  Store server;
   if (!server.Error().empty()) {
     std::fprintf(stderr, "%s\n", server.Error().c_str());
     return 1;
   }
   S3Storage(Config(server)).CreateBucket(false);
-  std::printf("file: %.0f MiB; moto on %s; part size %zu MiB\n", size / 1048576, server.Endpoint().c_str(),
-              Config(server).partSize >> 20);
+  std::printf("file: %.0f MiB; %s on %s; part size %zu MiB\n", size / 1048576, server.name.c_str(),
+              server.Endpoint().c_str(), Config(server).partSize >> 20);
 
   std::fflush(stdout);
   // When the store had taken the last part, written by the child.

@@ -267,6 +267,9 @@ WrittenObject S3Storage::Write(const std::string& name, ByteSource& source, cons
     std::string sha256, md5;
   };
   TqnSha256 whole;
+  // Most stores answer a multipart upload with the MD5 of the parts' MD5s
+  // and their count; some with the MD5 of the whole object: both are kept.
+  Md5 wholeMd5;
   auto prepare = [&](Part& part) {
     if (!part.data) part.data.reset(new char[partSize]);
     part.size = 0;
@@ -280,6 +283,7 @@ WrittenObject S3Storage::Write(const std::string& name, ByteSource& source, cons
     part.sha256 = body.sha256;
     part.md5 = body.md5;
     whole.Update(part.data.get(), part.size);
+    wholeMd5.Update(part.data.get(), part.size);
   };
   WrittenObject written;
   Part current, next;
@@ -344,11 +348,12 @@ WrittenObject S3Storage::Write(const std::string& name, ByteSource& source, cons
     complete.headers.push_back("Content-MD5: " + Base64Of(body.md5));
     const HttpResponse r = s.Perform(name, Win1251("завершение загрузки по частям"), complete);
     const std::string etag = s3::Unquoted(s3::XmlValue(r.body, "ETag"));
-    if (!etag.empty() && etag != expected)
+    const std::string wholeHex = HexOf(wholeMd5.Digest());
+    if (!etag.empty() && etag != expected && etag != wholeHex)
       throw S3Error(Describe() + Win1251(", объект \"") + name + Win1251("\": хранилище собрало другой объект (ETag ") +
                         etag + Win1251(", а не ") + expected + ")",
                     "ETagMismatch", r.status);
-    written.storeChecksum = expected;
+    written.storeChecksum = etag == wholeHex ? wholeHex : expected;
   } catch (...) {
     // The parts sent are dropped; the name never showed any of them.
     HttpRequest abort;
