@@ -267,7 +267,7 @@ void TqnApplication::EditSelected() {
   const std::string name = entry->Name();
   const TqnEntryForm opened = LoadEntryForm(*entry, false, address_.localHostName);
   TqnEntryForm form = opened;
-  const std::vector<TqnCopyPlace> places = copyPlaces_ ? copyPlaces_() : std::vector<TqnCopyPlace>{};
+  const std::vector<TqnCopyPlace> places = CopyPlaces();
   if (!EditForm(form, places)) return;
   // The dialog served the window meanwhile: the entry may have changed or
   // gone. Only what the person changed is written.
@@ -280,6 +280,10 @@ void TqnApplication::EditSelected() {
   FillList();
   WarnOfUnwritableBackupFolder(*entry);
   PrepareChosenDestinations(places, opened.copyTo, form.copyTo);
+}
+
+std::vector<TqnCopyPlace> TqnApplication::CopyPlaces() const {
+  return copyPlaces_ ? copyPlaces_() : std::vector<TqnCopyPlace>{};
 }
 
 bool TqnApplication::EditForm(TqnEntryForm& form, const std::vector<TqnCopyPlace>& places) {
@@ -432,7 +436,7 @@ TqnNode* TqnApplication::CreateNewDatabase() {
   values.backupPath = DefaultBackupFolder(programFolder_, number);
   TqnNode* entry = settings_.Change([&](TqnNode& root) { return AddEntry(root, number, values); });
   TqnEntryForm form = LoadEntryForm(*entry, true, address_.localHostName);
-  const std::vector<TqnCopyPlace> places = copyPlaces_ ? copyPlaces_() : std::vector<TqnCopyPlace>{};
+  const std::vector<TqnCopyPlace> places = CopyPlaces();
   if (!EditForm(form, places)) {
     DeleteEntry(settings_, entry);
     return nullptr;

@@ -206,6 +206,8 @@ class TqnApplication {
   // the installation's, saved at once; logged when any changed.
   void MoveToInstallationPassword();
   TqnEntryFormActions FormActions();
+  // The settings' destinations, none without the backup feature.
+  std::vector<TqnCopyPlace> CopyPlaces() const;
   // The properties dialog with its copies page; true when confirmed, the
   // ticks then in form.copyTo.
   bool EditForm(TqnEntryForm& form, const std::vector<TqnCopyPlace>& places);

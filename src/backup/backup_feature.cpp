@@ -1,6 +1,5 @@
 #include "backup/backup_feature.h"
 
-#include <algorithm>
 #include <chrono>
 #include <optional>
 
@@ -270,11 +269,7 @@ void TqnBackupFeature::btnRestoreClick() {
                           Win1251("При разархивации файла все текущие данные будут заменены данными из "
                                   "открываемого файла. Продолжить?")))
     return;
-  if (fromCopy) {
-    const TqnDestination& d = *std::find_if(destinations.begin(), destinations.end(),
-                                            [&](const TqnDestination& x) { return x.name == fromCopy->destination; });
-    file = DownloadForRestore(values, d, fromCopy->line.file);
-  }
+  if (fromCopy) file = DownloadForRestore(values, fromCopy->destination, fromCopy->line.file);
   runner_.RestoreDatabase(values, *file, chosenFilter == 1);
 }
 

@@ -31,7 +31,7 @@ std::vector<TqnOfferedCopy> OfferedCopies(const std::vector<TqnDestination>& des
       std::unique_ptr<storage::Storage> place = OpenDestination(d, TqnDestinationUse::Read);
       for (const TqnCatalogueRecord& r : ReadCatalogue(*place))
         if (r.outcome == "ok" && !r.sha256.empty() && IsDestinationBackupName(r.file, entry.name, nullptr))
-          copies.push_back({d.name, r});
+          copies.push_back({d, r});
     } catch (const std::exception& e) {
       problems.push_back(Win1251("Место хранения \"") + d.name + "\": " + e.what());
     }
@@ -44,7 +44,7 @@ std::vector<TqnOfferedCopy> OfferedCopies(const std::vector<TqnDestination>& des
 
 std::string OfferedCopyLine(const TqnOfferedCopy& copy) {
   const long long tenths = (copy.line.size * 10 + 524288) / 1048576;
-  return Format(Win1251("%s   %s:%s   %lld,%lld МБ").c_str(), copy.line.start.c_str(), copy.destination.c_str(),
+  return Format(Win1251("%s   %s:%s   %lld,%lld МБ").c_str(), copy.line.start.c_str(), copy.destination.name.c_str(),
                 copy.line.file.c_str(), tenths / 10, tenths % 10);
 }
 

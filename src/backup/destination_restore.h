@@ -25,7 +25,7 @@ bool SplitDestinationFile(const std::string& text, std::string& destination, std
 
 // A copy of an entry kept at a destination, as the restore dialog offers it.
 struct TqnOfferedCopy {
-  std::string destination;
+  TqnDestination destination;
   TqnCatalogueRecord line;
 };
 // The entry's proven copies at these destinations, newest first; each

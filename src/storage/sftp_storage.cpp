@@ -153,8 +153,7 @@ bool SftpStorage::Perform(Transfer& t, bool missingAllowed) {
   curl_easy_setopt(curl, CURLOPT_USERNAME, config_.user.c_str());
   long auth = 0;
   if (!config_.privateKeyFile.empty()) {
-    static_cast<void>(
-        curl_easy_setopt(curl, CURLOPT_SSH_PRIVATE_KEYFILE, platform::KernelFileName(config_.privateKeyFile).c_str()));
+    curl_easy_setopt(curl, CURLOPT_SSH_PRIVATE_KEYFILE, platform::KernelFileName(config_.privateKeyFile).c_str());
     auth |= CURLSSH_AUTH_PUBLICKEY;
   }
   if (!config_.password.empty()) {
@@ -250,11 +249,14 @@ ObjectInfo SftpStorage::Info(const std::string& name) {
 }
 
 void SftpStorage::Read(const std::string& name, const std::function<void(const char* data, size_t size)>& onChunk) {
-  Transfer t;
-  t.url = Url(Resolved(name, nullptr));
-  t.onBody = onChunk;
-  if (!Perform(t, true))
-    throw Exception(Format(Win1251("Нет \"%s\" на сервере SFTP %s").c_str(), name.c_str(), Describe().c_str()));
+  // Straight to the name; its done name only when the name is missing.
+  for (const std::string& candidate : {name, DoneName(name)}) {
+    Transfer t;
+    t.url = Url(candidate);
+    t.onBody = onChunk;
+    if (Perform(t, true)) return;
+  }
+  throw Exception(Format(Win1251("Нет \"%s\" на сервере SFTP %s").c_str(), name.c_str(), Describe().c_str()));
 }
 
 WrittenObject SftpStorage::Write(const std::string& name, ByteSource& source, const WriteOptions& options) {
@@ -276,7 +278,7 @@ WrittenObject SftpStorage::Write(const std::string& name, ByteSource& source, co
     // What is left under the temporary name is ours; the next write of
     // the name replaces it, and retention never takes it for a copy.
     try {
-      Remove(unfinished);
+      RunCommands({"rm " + ServerPath(unfinished)});
     } catch (const std::exception&) {
     }
     throw;
@@ -287,21 +289,19 @@ WrittenObject SftpStorage::Write(const std::string& name, ByteSource& source, co
   return written;
 }
 
-void SftpStorage::Rename(const std::string& from, const std::string& to) {
+void SftpStorage::RunCommands(std::vector<std::string> commands) {
   Transfer t;
   t.url = folderUrl_;
   t.head = true;
-  t.commands = {"*rm " + ServerPath(to), "rename " + ServerPath(Resolved(from, nullptr)) + " " + ServerPath(to)};
+  t.commands = std::move(commands);
   Perform(t, false);
 }
 
-void SftpStorage::Remove(const std::string& name) {
-  Transfer t;
-  t.url = folderUrl_;
-  t.head = true;
-  t.commands = {"rm " + ServerPath(Resolved(name, nullptr))};
-  Perform(t, false);
+void SftpStorage::Rename(const std::string& from, const std::string& to) {
+  RunCommands({"*rm " + ServerPath(to), "rename " + ServerPath(Resolved(from, nullptr)) + " " + ServerPath(to)});
 }
+
+void SftpStorage::Remove(const std::string& name) { RunCommands({"rm " + ServerPath(Resolved(name, nullptr))}); }
 
 bool SftpStorage::Check(const std::string& name, const WrittenObject& written, std::string* why) {
   return CheckReadBack(*this, name, written, why);

@@ -12,6 +12,7 @@
 
 #include <cstdint>
 #include <string>
+#include <vector>
 
 #include "storage/storage.h"
 
@@ -52,6 +53,8 @@ class SftpStorage : public Storage {
   std::string Url(const std::string& name) const;
   std::string ServerPath(const std::string& name) const;
   std::string DoneName(const std::string& name) const { return config_.unfinishedPrefix + "done-" + name; }
+  // Commands on the server's folder ("rename", "rm"), nothing transferred.
+  void RunCommands(std::vector<std::string> commands);
   // The name, or the done name a kill left in its place.
   std::string Resolved(const std::string& name, ObjectInfo* info);
 
